@@ -1,0 +1,27 @@
+# zeph_program(name SOURCES ... [LIBS ...]): a program of the toolchain, built
+# into bin/ beside the installed data.
+function(zeph_program name)
+  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${P_SOURCES})
+  target_link_libraries(${name} PRIVATE ${P_LIBS} zeph_common)
+  add_dependencies(${name} zeph_data)
+  install(TARGETS ${name} DESTINATION bin)
+endfunction()
+
+# zeph_test(name SOURCES ... [LIBS ...]): a GoogleTest executable run by ctest.
+# Tests know the build tree (an installation) and the source tree.
+function(zeph_test name)
+  if(NOT ZEPH_TESTS)
+    return()
+  endif()
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    ZEPH_BUILD_DIR="${CMAKE_BINARY_DIR}" ZEPH_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  add_dependencies(${name} zeph_data)
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 120
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/tests
+    PROPERTIES ENVIRONMENT "ZEPH_BUILD_DIR=${CMAKE_BINARY_DIR}")
+endfunction()
