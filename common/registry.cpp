@@ -302,10 +302,27 @@ int reg_enum_values(vector_t *list, int root, const char *key)
     return 0;
 }
 
+// Creating a key creates its parents too, and a key stays when its last
+// value goes, so every level gets a line of its own.
+static void reg_ensure_key(std::vector<reg_row> &rows, int root, const std::string &key)
+{
+    for (size_t end = key.find('\\'); ; end = key.find('\\', end + 1)) {
+        std::string level = key.substr(0, end);
+        bool present = false;
+        for (const reg_row &r : rows)
+            present |= !r.is_value && r.root == root && reg_same(r.key, level.c_str());
+        if (!present)
+            rows.push_back({root, level, false, "", 0, ""});
+        if (end == std::string::npos)
+            break;
+    }
+}
+
 static int reg_write(int root, const char *key, const char *name, int type, const std::string &data)
 {
     std::vector<reg_row> rows = reg_load();
     root = reg_norm_root(root);
+    reg_ensure_key(rows, root, key);
     for (reg_row &r : rows)
         if (r.is_value && r.root == root && reg_same(r.key, key) && reg_same(r.name, name)) {
             r.type = type;
