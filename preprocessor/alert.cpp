@@ -1,0 +1,118 @@
+// Messages under an echo of the source line.
+//
+// Before every numbered report the location is taken from the top input
+// stream: inside a macro expansion the "file" is the expansion, named after
+// the macro, and its "line" the expansion text. In the plain layout an error
+// or warning whose position lies on the current line is printed under an echo
+// of that line (once per line, the file name once per file) with a caret at
+// the column of the last character read; the message system then formats the
+// bare "(n) text" and the output hook lays it out beside the caret.
+#include "wren.h"
+
+#include <cstring>
+
+static std::string alert_file;        // narrowed name of the current stream
+static unsigned alert_line_no;        // line number given to the message system
+static std::string alert_line_text;   // narrowed text of the current line
+static const char *alert_start;       // start of alert_line_text
+static const char *alert_pos;         // current position in it
+static bool alert_caret;              // the next report goes beside a caret
+static int alert_column;              // display column of the last character read
+static std::string alert_last_echoed; // file name of the last echo
+
+std::string alert_narrow(const wstr &s)
+{
+    std::string out(s.size(), ' ');
+    for (size_t i = 0; i < s.size(); i++)
+        out[i] = (char)(s[i] & 0xFF);
+    return out;
+}
+
+wstr alert_widen(const char *s)
+{
+    wstr out;
+    for (; *s; s++)
+        out += (wch)(unsigned char)*s;
+    return out;
+}
+
+// Display column of the character before position pos (tabs every 8).
+static int alert_display_column(const wstr &line, size_t pos)
+{
+    int c = 0;
+    for (size_t i = 0; i + 1 < pos && i < line.size(); i++)
+        c = line[i] == '\t' ? (c / 8 + 1) * 8 : c + 1;
+    return c;
+}
+
+static void alert_prereport()
+{
+    alert_caret = false;
+    input_stream *s = in_top;
+    if (!s) {
+        msg_set_location(nullptr, nullptr, nullptr, nullptr);
+        return;
+    }
+    alert_file = alert_narrow(s->name);
+    alert_line_no = (unsigned)in_line;
+    alert_line_text = alert_narrow(s->buf);
+    size_t pos = s->pos < s->buf.size() ? s->pos : s->buf.size();
+    alert_start = alert_line_text.c_str();
+    alert_pos = alert_start + pos;
+    if (pp_format_mode == 0 && pos > 0) {
+        alert_caret = true;
+        alert_column = alert_display_column(s->buf, pos);
+        msg_set_location(nullptr, nullptr, nullptr, nullptr);
+        return;
+    }
+    msg_set_location(alert_file.c_str(), &alert_line_no, &alert_start, &alert_pos);
+}
+
+// The source line once, preceded by the file name when that changed.
+static void alert_echo_source_line()
+{
+    if (in_line_echoed)
+        return;
+    if (alert_file != alert_last_echoed) {
+        fprintf(stderr, "%s:\n", alert_file.c_str());
+        alert_last_echoed = alert_file;
+    }
+    fprintf(stderr, "%6u:\t%s", alert_line_no, alert_line_text.c_str());
+    if (alert_line_text.empty() || alert_line_text.back() != '\n')
+        fputc('\n', stderr);
+    in_line_echoed = true;
+}
+
+static void alert_output(const char *line)
+{
+    if (!alert_caret) {
+        fputs(line, stderr);
+        fflush(stderr);
+        return;
+    }
+    alert_caret = false;
+    alert_echo_source_line();
+    std::string text = line;
+    if (!text.empty() && text.back() == '\n')
+        text.pop_back();
+    static const char suffix[] = " (warning)";
+    size_t n = sizeof suffix - 1;
+    bool warning = text.size() >= n && text.compare(text.size() - n, n, suffix) == 0;
+    if (warning)
+        text.resize(text.size() - n);
+    int c = alert_column;
+    if ((int)text.size() < c - 1)
+        fprintf(stderr, "\t%*s ^", c - 1, text.c_str());
+    else
+        fprintf(stderr, "\t%*c %s", c + 1, '^', text.c_str());
+    if (warning)
+        fputs(suffix, stderr);
+    fputc('\n', stderr);
+    fflush(stderr);
+}
+
+void alert_init()
+{
+    msg_set_prereport_hook(alert_prereport);
+    msg_set_output_hook(alert_output);
+}

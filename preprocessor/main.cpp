@@ -1,0 +1,374 @@
+// wren main: start-up, options, the line loop and the exit path.
+//
+// Usage: wren [options] [input [output]]. With no arguments they are read
+// from standard input, with a single @file from that file. Options act in
+// command-line order after the predefined macros exist. The line loop takes
+// one input line at a time: a directive, a skipped line, or a line of tokens
+// with macros expanded, preceded by the newlines (or the line marker) it is
+// owed.
+#include "wren.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+bool pp_deps_only;                    // -L alone: only the dependency list
+int pp_format_mode;                   // -E<digit>
+std::vector<std::string> pp_include_dirs; // -I, in order
+char *pp_deps_name;                   // -L<file> / -LM-<file>
+bool pp_deps_make;                    // -LM-: make-rule form
+char *pp_source_name;                 // -F, else the input name
+FILE *pp_deps_file;                   // where the list goes
+
+static const char *pp_input_name;     // input file, null for standard input
+static const char *pp_output_name;    // output file, null for standard output
+static int pp_error_limit = 10;       // --emax=, applied after the options
+static char pp_err_buffer[512];       // line buffer of a -E<file> stream
+static bool pp_exiting;               // tool_exit is running
+static int pp_last_out = -1;          // last character written on the line
+
+static const size_t pp_max_include_dirs = 255;
+
+// ---------------------------------------------------------------------------
+// options
+// ---------------------------------------------------------------------------
+
+static void pp_option_warning(const char *arg)
+{
+    const char *p = arg + 2;
+    if ((*p >= '0' && *p <= '9') || *p == '-')
+        msg_set_warning_level(atoi(p));
+    if (strchr(p, '!'))
+        msg_set_warnings_fail(1);
+}
+
+static void pp_option_define(const char *arg)
+{
+    std::string text = arg + 2;
+    size_t eq = text.find('=');
+    std::string name = text.substr(0, eq);
+    std::string value = eq == std::string::npos ? "1" : text.substr(eq + 1);
+    mac_define_text(name.c_str(), value.c_str());
+}
+
+static void pp_option_messages(const char *arg)
+{
+    const char *p = arg + 2;
+    if (!*p)
+        return;
+    if (p[0] >= '0' && p[0] <= '9' && !p[1]) {
+        pp_format_mode = p[0] - '0';
+        msg_set_format_mode(pp_format_mode);
+        return;
+    }
+    if (!freopen(p, "a", stderr)) {
+        msg_report(141, "error", p);
+        return;
+    }
+    setvbuf(stderr, pp_err_buffer, _IOLBF, sizeof pp_err_buffer);
+}
+
+static void pp_option_list(const char *arg)
+{
+    const char *p = arg + 2;
+    if (!*p) {
+        pp_deps_only = true;
+        return;
+    }
+    if ((p[0] == 'M' || p[0] == 'm') && p[1] == '-') {
+        pp_deps_make = true;
+        p += 2;
+    }
+    pp_deps_name = xstrdup(p);
+}
+
+static void pp_option_length(const char *arg)
+{
+    const char *p = arg + 2;
+    if (!*p)
+        return;
+    long n = strtol(p, nullptr, 10);
+    in_ident_limit = n <= 30 ? 31 : n > 255 ? 255 : (unsigned)n;
+}
+
+// One option (an argument starting with '-' and a further character).
+static void pp_option(const char *arg)
+{
+    if (arg[1] == '-') {
+        if (strncasecmp(arg, "--emax=", 7) == 0)
+            pp_error_limit = atoi(arg + 7);
+        if (!msg_std_option(arg))
+            msg_report(168, arg);
+        return;
+    }
+    switch (arg[1] | 0x20) {
+    case 'c': in_keep_comments = true; break;
+    case 'd': pp_option_define(arg); break;
+    case 'e': pp_option_messages(arg); break;
+    case 'f': pp_source_name = xstrdup(arg + 2); break;
+    case 'i':
+        if (pp_include_dirs.size() >= pp_max_include_dirs)
+            msg_report(147);
+        pp_include_dirs.push_back(arg + 2);
+        break;
+    case 'l': pp_option_list(arg); break;
+    case 'n': pp_option_length(arg); break;
+    case 's': ifx_size_option(arg); break;
+    case 'u':
+        if (!mac_undefine(alert_widen(arg + 2)))
+            msg_report(177, arg + 2);
+        break;
+    case 'w': pp_option_warning(arg); break;
+    default: msg_report(168, arg); break;
+    }
+}
+
+static void pp_read_arguments(int argc, char **argv)
+{
+    int files = 0;
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (arg[0] == '-' && arg[1]) {
+            pp_option(arg);
+            continue;
+        }
+        if (++files > 2) {
+            msg_report(110);
+            tool_exit(1);
+        }
+        const char *name = strcmp(arg, "-") == 0 ? nullptr : arg;
+        if (files == 1)
+            pp_input_name = name;
+        else
+            pp_output_name = name;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// files
+// ---------------------------------------------------------------------------
+
+static void pp_open_files()
+{
+    if (pp_output_name && pp_input_name && os_same_file(pp_input_name, pp_output_name))
+        msg_report(176, pp_output_name);
+    FILE *in = stdin;
+    if (pp_input_name) {
+        in = nullptr;
+        if (!os_is_directory(pp_input_name))
+            in = fopen(pp_input_name, "r");
+        else
+            errno = EISDIR;
+        if (!in)
+            msg_report(141, "input", pp_input_name);
+    }
+    FILE *out = stdout;
+    if (pp_output_name && !(out = fopen(pp_output_name, "w")))
+        msg_report(141, "output", pp_output_name);
+    out_file = pp_deps_only ? nullptr : out;
+    if (pp_deps_name) {
+        pp_deps_file = fopen(pp_deps_name, "w");
+        if (!pp_deps_file)
+            msg_report(141, "dependency", pp_deps_name);
+    } else if (pp_deps_only) {
+        pp_deps_file = out;
+    }
+    if (!pp_source_name)
+        pp_source_name = xstrdup(pp_input_name ? pp_input_name : "");
+    in_push_file(in, alert_widen(pp_input_name ? pp_input_name : ""));
+}
+
+// Closes a written stream; a failed write or close is reported (fatal).
+static void pp_close_output(FILE *f, const char *name)
+{
+    if (!f)
+        return;
+    bool bad = fflush(f) != 0 || ferror(f);
+    if (f != stdout)
+        bad = fclose(f) != 0 || bad;
+    if (bad)
+        msg_report(413, name ? name : "standard output");
+}
+
+void tool_exit(int status)
+{
+    if (pp_exiting)
+        return; // a fatal report from the closing below: the library exits
+    pp_exiting = true;
+    out_write_deps();
+    if (pp_deps_file && pp_deps_file != stdout && pp_deps_file != out_file) {
+        FILE *f = pp_deps_file;
+        pp_deps_file = nullptr;
+        pp_close_output(f, pp_deps_name);
+    }
+    FILE *out = pp_deps_only ? pp_deps_file : out_file;
+    if (!out)
+        out = stdout;
+    out_file = nullptr;
+    pp_close_output(out, pp_output_name);
+    if (out != stdout)
+        pp_close_output(stdout, nullptr);
+    exit(status);
+}
+
+// ---------------------------------------------------------------------------
+// the line loop
+// ---------------------------------------------------------------------------
+
+// Two characters that would read as one token when written side by side.
+static bool pp_would_join(int a, int b)
+{
+    if (a < 0)
+        return false;
+    if (in_is_ident_char(a) && (in_is_ident_char(b) || b == '.'))
+        return true;
+    return strchr("+-<>=&|#*/%^!:.", a) && strchr("+-<>=&|#*/%^!:.", b) && b;
+}
+
+static bool pp_peek_digit()
+{
+    int d = in_getc();
+    in_ungetc(d);
+    return in_class(d) == CC_DIGIT;
+}
+
+// Writes one token; a blank goes before it when the line had white space
+// here, or when it meets the previous token across an expansion boundary.
+static void pp_write_token(const wstr &tok, bool &blank, bool boundary)
+{
+    wstr::size_type start = 0;
+    while (start < tok.size() && tok[start] == CH_NOEXPAND)
+        start++;
+    if (start >= tok.size())
+        return;
+    if (blank || (boundary && pp_would_join(pp_last_out, tok[start])))
+        out_char(' ');
+    blank = false;
+    for (size_t i = start; i < tok.size(); i++)
+        out_char(tok[i]);
+    pp_last_out = tok.back();
+}
+
+// The tokens of the rest of the line, with macros expanded, and its newline.
+void pp_copy_tokens()
+{
+    bool blank = false;
+    bool boundary = false;
+    pp_last_out = -1;
+    for (;;) {
+        int c = in_getc();
+        int k = in_class(c);
+        if (c == CH_EOF)
+            return;
+        if (c == '\n') {
+            out_char('\n');
+            return;
+        }
+        if (c == CH_ENDEXP || c == CH_PASTE) {
+            boundary = true;
+            continue;
+        }
+        if (k == CC_WHITE) {
+            blank = pp_last_out >= 0;
+            continue;
+        }
+        wstr tok;
+        if (k == CC_IDENT) {
+            in_read_ident(c);
+            macro_rec *m = mac_lookup_enabled(in_name_buf);
+            tok = in_name_buf;
+            if (m && mac_expand(m)) {
+                boundary = true;
+                continue;
+            }
+        } else if (k == CC_DIGIT || (c == '.' && pp_peek_digit())) {
+            in_copy_number(c, tok);
+        } else if (k == CC_QUOTE) {
+            in_copy_literal(c, tok);
+        } else {
+            tok = (wch)c;
+        }
+        if (k != CC_QUOTE && mac_try_paste(tok)) {
+            boundary = true;
+            continue;
+        }
+        pp_write_token(tok, blank, boundary);
+        boundary = false;
+    }
+}
+
+// Leading white space of a line: dropped, except inside #asm, where each
+// character becomes one blank. Returns the first other character.
+static int pp_line_start(int &blanks)
+{
+    blanks = 0;
+    for (;;) {
+        int c = in_getc();
+        if (c == CH_ENDEXP || c == CH_PASTE)
+            continue;
+        if (in_class(c) != CC_WHITE)
+            return c;
+        blanks++;
+    }
+}
+
+static void pp_process()
+{
+    for (;;) {
+        int blanks;
+        int c = pp_line_start(blanks);
+        if (c == CH_EOF)
+            break;
+        if (c == '\n') {
+            out_owed++;
+            continue;
+        }
+        if (c == '#') {
+            in_directive = true;
+            int owed = dir_handle();
+            in_directive = false;
+            if (owed >= 0)
+                out_owed += owed;
+            else
+                pp_copy_tokens();
+            continue;
+        }
+        if (!dir_active) {
+            in_skip_line();
+            out_owed++;
+            continue;
+        }
+        in_ungetc(c);
+        out_begin_line();
+        for (int i = 0; out_in_asm && i < blanks; i++)
+            out_char(' ');
+        pp_copy_tokens();
+    }
+}
+
+int main(int argc, char **argv)
+{
+    msg_set_tool_name("preprocessor");
+    msg_set_formats(nullptr, nullptr, nullptr);
+    alert_init();
+    if (argc == 2 && argv[1][0] == '@') {
+        if (!freopen(argv[1] + 1, "r", stdin))
+            msg_report(141, "command", argv[1] + 1);
+        argv = getargs(nullptr, "wren");
+        argc = getargs_count;
+    } else if (argc <= 1) {
+        argv = getargs(nullptr, "wren");
+        argc = getargs_count;
+    }
+    // The predefined macros exist before -D and -U act on the table.
+    mac_make_predefined();
+    pp_read_arguments(argc, argv);
+    msg_set_error_limit((unsigned)pp_error_limit);
+    out_make_included_table();
+    pp_open_files();
+    out_marker();
+    pp_process();
+    out_finish();
+    dir_check_open_groups();
+    tool_exit(msg_exit_status() ? 1 : 0);
+}
