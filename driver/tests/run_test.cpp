@@ -1,0 +1,367 @@
+// Whole runs of the zeph program. Each test builds a fixture installation
+// (bin/ with zeph and stand-in tools, dat/ with the messages and a small
+// chip database) and runs zeph in a work directory below it. The stand-ins
+// are shell scripts: each appends its name, its arguments one per line and
+// the error format it inherited to a log, writes the file the next phase
+// reads, and exits with the status the test asks of it.
+#include "common.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+void tool_exit(int status) { exit(status); }
+
+namespace {
+
+const char *const chip_db = R"(# Chip database of the tests.
+[16F877A]
+ARCH=PIC14
+PROCID=877A
+ROMSIZE=2000
+BANKS=4
+RAMBANK=20-7F,A0-EF
+RAMBANK=110-16F,190-1EF
+COMMON=70-7F
+EEPROMSIZE=100
+DATABANK=2
+CONFIG=2007-2007
+IDLOC=2000-2003
+
+[12F508]
+ARCH=PIC12
+ROMSIZE=200
+BANKS=1
+RAMBANK=7-1F
+)";
+
+const char *const standin = R"(#!/bin/sh
+tool=$(basename "$0")
+{
+  echo "== $tool"
+  for a in "$@"; do echo "$a"; done
+  echo "ERRFMT=${VRK_ERR_FORMAT:-}"
+} >> "$ZEPH_STANDIN_LOG"
+for a in "$@"; do last="$a"; done
+case "$tool" in
+  linnet|wren) : > "$last" ;;
+  plover) for a in "$@"; do case "$a" in *.plover) : > "$a" ;; esac; done ;;
+  kestrel) for a in "$@"; do case "$a" in -A?*) : > "${a#-A}" ;; esac; done ;;
+  osprey) for a in "$@"; do case "$a" in -o?*) : > "${a#-o}" ;; esac; done ;;
+esac
+if [ "$tool" = "$STANDIN_FAIL_TOOL" ]; then exit "$STANDIN_FAIL_CODE"; fi
+exit 0
+)";
+
+const char *const tools[] = {"linnet", "wren", "plover", "kestrel", "osprey", "heron",
+                             "finch", "siskin", "egret", "rook", "tanager"};
+
+std::string slurp(const fs::path &p)
+{
+    std::ifstream f(p);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+std::string quote(const std::string &s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+class DriverRun : public ::testing::Test {
+protected:
+    fs::path root, work;
+    std::string out; // standard output and error of the last run
+
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/zeph_driver_XXXXXX";
+        root = fs::canonical(mkdtemp(tmpl));
+        for (const char *d : {"bin", "dat", "include", "lib", "tmp", "work"})
+            fs::create_directories(root / d);
+        work = root / "work";
+        fs::copy_file(fs::path(ZEPH_BUILD_DIR) / "bin" / "zeph", root / "bin" / "zeph");
+        fs::copy_file(fs::path(ZEPH_BUILD_DIR) / "dat" / "en_msgs.txt", root / "dat" / "en_msgs.txt");
+        std::ofstream(root / "dat" / "zeph.ini") << chip_db;
+        for (const char *t : tools) {
+            std::ofstream(root / "bin" / t) << standin;
+            fs::permissions(root / "bin" / t, fs::perms::owner_all);
+        }
+        std::ofstream(work / "main.c") << "int main(void) { return 0; }\n";
+    }
+
+    void TearDown() override { fs::remove_all(root); }
+
+    // Runs zeph in the work directory; returns its exit status.
+    int run(const std::vector<std::string> &args, const std::string &env = "", const std::string &input = "")
+    {
+        std::string cmd = "cd " + quote(work.string()) + " && env -u ZEPH_OPTIONS -u VRK_ERR_FORMAT " +
+                          "-u VRK_WARN_FORMAT -u VRK_MSG_FORMAT VRK_REGISTRY=" + quote((root / "registry").string()) +
+                          " TEMP=" + quote((root / "tmp").string()) +
+                          " ZEPH_STANDIN_LOG=" + quote((root / "log").string()) + " " + env + " " +
+                          quote((root / "bin" / "zeph").string());
+        for (const std::string &a : args)
+            cmd += " " + quote(a);
+        cmd += input.empty() ? " </dev/null" : " <" + quote(input);
+        cmd += " >" + quote((root / "out").string()) + " 2>&1";
+        int status = std::system(cmd.c_str());
+        out = slurp(root / "out");
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // The log of the stand-ins: one entry per run, "tool arg arg ...".
+    std::vector<std::string> runs()
+    {
+        std::vector<std::string> r;
+        std::istringstream in(slurp(root / "log"));
+        std::string line;
+        while (std::getline(in, line)) {
+            if (line.rfind("== ", 0) == 0)
+                r.push_back(line.substr(3));
+            else if (!r.empty() && line.rfind("ERRFMT=", 0) != 0)
+                r.back() += " " + normalise(line);
+        }
+        return r;
+    }
+
+    // Paths of the fixture written as <root>, temporary names as <tmp>.
+    std::string normalise(std::string s)
+    {
+        std::string tmp = (root / "tmp").string() + "/zeph";
+        for (size_t p; (p = s.find(tmp)) != std::string::npos;)
+            s.replace(p, tmp.size() + 6, "<tmp>");
+        std::string r = root.string();
+        for (size_t p; (p = s.find(r)) != std::string::npos;)
+            s.replace(p, r.size(), "<root>");
+        return s;
+    }
+
+    // The echoed command lines of the output, normalised.
+    std::vector<std::string> echoes()
+    {
+        std::vector<std::string> r;
+        std::istringstream in(out);
+        std::string line;
+        while (std::getline(in, line))
+            for (const char *t : tools)
+                if (line.rfind(std::string(t) + " ", 0) == 0)
+                    r.push_back(normalise(line));
+        return r;
+    }
+
+    bool has_message(unsigned n) { return out.find("(" + std::to_string(n) + ")") != std::string::npos; }
+};
+
+const std::string edf = "--edf=<root>/dat/en_msgs.txt";
+const std::string wren_fixed = "-DVORMAK_C -D__ZEPH__ -D__ZEPHPRO__ -SP1,1,1,1,1,1,1,1 -I<root>/include";
+const std::string wren_version = "-D_WYVERN_CODE_ -D_VRK_VER_MAJOR_=9 -D_VRK_VER_MINOR_=60 -D_VRK_VER_PATCH_=5 "
+                                 "-D_VRK_EDITION_=2";
+const std::string wren_877a = "-D_16F877A -D_MPC_ -D_PIC14 -S1,2,2,3,4,3,3 -D_COMMON_=1 -D_BANKCOUNT_=4 "
+                              "-D_BANKBITS_=2 -D_GPRBITS_=2 -D__DATABANK=2 -D_ROMSIZE=8192 -D_EEPROMSIZE=256 "
+                              "-DEEPROM_SIZE=256 -D_FLASH_ERASE_SIZE=0 -D_FLASH_WRITE_SIZE=0";
+const std::string plover_fixed = "-v -u -fp -Gstrings,const -M -B -J -Y -r -QP,bank0 -QX,bank1 -QY,bank2 "
+                                 "-QZ,bank3 -QF,far -QN,near -QI,interrupt -QS,persistent -QCu,const";
+const std::string kestrel_877a = "-PZEPHP16F877A,2,8192,4,1,7,0,1 -PMIRROR=0,0,0,0 -PCOMMON=070h-07Fh "
+                                 "-PRAM=020h-06Fh,0A0h-0EFh,0110h-016Fh,0190h-01EFh -PBANK0=020h-07Fh "
+                                 "-PBANK1=0A0h-0EFh -PBANK2=0110h-016Fh -PBANK3=0190h-01EFh";
+const std::string osprey_877a = "-C<root>/dat/zeph.ini -ver=V9.60PL5 --chip=16F877A -R2000 -I -no_bankop";
+
+TEST_F(DriverRun, CompileOnlyEchoesEveryCommandLine)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "-V", "main.c"})) << out;
+    std::vector<std::string> want = {
+        "linnet " + edf + " main.c main.lst",
+        "wren " + edf + " " + wren_fixed + " " + wren_version + " " + wren_877a + " main.c <tmp>",
+        "plover " + edf + " " + plover_fixed + " <tmp> main.plover <tmp>",
+        "kestrel " + edf + " -Og9 -w9 " + kestrel_877a + " -fp -A<tmp> main.plover <root>/lib/vkpic--c.lpp",
+        "kestrel " + edf + " -Og9 -Dmain.sdb " + kestrel_877a + " -A<tmp> main.plover <root>/lib/vkpic--c.lpp",
+        "osprey " + edf + " -o " + osprey_877a + " -omain.obj <tmp>",
+    };
+    EXPECT_EQ(want, echoes()) << out;
+    EXPECT_FALSE(fs::exists(root / "log"));
+}
+
+TEST_F(DriverRun, BaselineChipArguments)
+{
+    EXPECT_EQ(0, run({"-12F508", "-C", "--noexec", "-V", "-Oout", "main.c"})) << out;
+    std::vector<std::string> e = echoes();
+    ASSERT_EQ(6u, e.size()) << out;
+    EXPECT_NE(std::string::npos, e[1].find(" -D_12F508 -D_MPC_ -D_PIC12 -S1,2,2,3,4,3,3 -D_COMMON_=0 "
+                                           "-D_BANKCOUNT_=1 -D_BANKBITS_=0 -D_GPRBITS_=0 -D_ROMSIZE=512 "))
+        << e[1];
+    EXPECT_NE(std::string::npos, e[2].find(" -QCu,const -QTi,fastcall -QWi,control -QCi,const <tmp>")) << e[2];
+    EXPECT_NE(std::string::npos, e[4].find(" -Og9 -Dout.sdb -PZEPHP12F508,1,512,1,1,1,0,2 -PMIRROR=0 "
+                                           "-PCOMMON=01Ch-01Fh -PRAM=07h-01Bh -PBANK0=07h-01Bh -A<tmp> "))
+        << e[4];
+    EXPECT_NE(std::string::npos, e[5].find(" --chip=12F508 -R200 -I -no_bankop -oout.obj <tmp>")) << e[5];
+    // The old chip syntax is obsolete: said so, and it still works.
+    EXPECT_TRUE(has_message(1207) || out.find("now obsolete") != std::string::npos) << out;
+    EXPECT_NE(std::string::npos, out.find("use --help option")) << out;
+}
+
+TEST_F(DriverRun, OptionsReachTheirTools)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "-V", "-DMSG=a b", "--double=32", "--runtime=-stackwarn",
+                      "--opt=asm,3", "--bankqual=reject", "--warn=3", "--msgdisable=1000", "main.c"}))
+        << out;
+    std::vector<std::string> e = echoes();
+    ASSERT_EQ(6u, e.size()) << out;
+    const std::string common = "-W3 " + edf + " --msgdisable=1000 ";
+    // The user's definitions come before the installation's include directory.
+    EXPECT_EQ(0u, e[1].find("wren " + common + "-DVORMAK_C -D__ZEPH__ -D__ZEPHPRO__ -SP1,1,1,1,1,1,1,1 "
+                                                "\"-DMSG=a b\" -I<root>/include -D_WYVERN_CODE_"))
+        << e[1];
+    EXPECT_NE(std::string::npos, e[1].find(" -D_PIC14 -S1,2,2,3,4,3,4 ")) << e[1];
+    EXPECT_EQ(std::string::npos, e[2].find("bank0")) << e[2];
+    EXPECT_NE(std::string::npos, e[2].find(" -QF,far ")) << e[2];
+    EXPECT_NE(std::string::npos, e[4].find(" -Og3 -Dmain.sdb -MIEEE_DBL -PZEPHP16F877A,2,8192,4,8,7,0,0 ")) << e[4];
+    EXPECT_NE(std::string::npos, e[4].find(" <root>/lib/vkpic-dc.lpp")) << e[4];
+}
+
+TEST_F(DriverRun, ToolsRunWithTheirArguments)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "-DMSG=a b", "main.c"})) << out;
+    std::vector<std::string> r = runs();
+    ASSERT_EQ(6u, r.size()) << out;
+    const char *order[] = {"linnet ", "wren ", "plover ", "kestrel ", "kestrel ", "osprey "};
+    for (size_t i = 0; i < r.size(); i++)
+        EXPECT_EQ(0u, r[i].find(order[i])) << r[i];
+    // One argument with its blank, unquoted, as the tool sees it.
+    EXPECT_NE(std::string::npos, slurp(root / "log").find("\n-DMSG=a b\n"));
+    EXPECT_TRUE(fs::exists(work / "main.obj"));
+    EXPECT_TRUE(fs::exists(work / "main.plover"));
+}
+
+TEST_F(DriverRun, FailingToolsFailTheBuild)
+{
+    EXPECT_NE(0, run({"--chip=16F877A", "-C", "main.c"}, "STANDIN_FAIL_TOOL=wren STANDIN_FAIL_CODE=3"));
+    EXPECT_NE(std::string::npos, out.find("(908) exit status = 3")) << out;
+    std::vector<std::string> r = runs();
+    ASSERT_EQ(2u, r.size()) << out; // the parser does not run after a failed preprocessor
+    EXPECT_FALSE(fs::exists(work / "main.obj"));
+
+    // Under an IDE format the tool's own messages are the report.
+    fs::remove(root / "log");
+    EXPECT_NE(0, run({"--chip=16F877A", "-C", "--ide=mplab", "main.c"}, "STANDIN_FAIL_TOOL=wren STANDIN_FAIL_CODE=3"));
+    EXPECT_EQ(std::string::npos, out.find("908")) << out;
+    EXPECT_NE(std::string::npos, slurp(root / "log").find("ERRFMT=Error[%n] %f %l : %s\n"));
+
+    fs::remove(root / "bin" / "plover");
+    EXPECT_NE(0, run({"--chip=16F877A", "-C", "main.c"}));
+    EXPECT_NE(std::string::npos, out.find("(900) exec failed: ")) << out;
+    EXPECT_NE(std::string::npos, out.find("plover")) << out;
+}
+
+TEST_F(DriverRun, ConfigurableOptionFiles)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--getoption=heron,get.txt", "main.c"})) << out;
+    EXPECT_FALSE(fs::exists(root / "log"));
+
+    std::ofstream(work / "set.txt") << "-DEXTRA\r\n";
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "-V", "--setoption=wren,set.txt", "main.c"})) << out;
+    std::vector<std::string> e = echoes();
+    ASSERT_EQ(6u, e.size()) << out;
+    EXPECT_NE(std::string::npos, e[1].find(" main.c <tmp> -DEXTRA")) << e[1];
+
+    struct Case {
+        std::vector<std::string> args;
+        unsigned message;
+    } cases[] = {
+        {{"--chip=16F877A", "--setoption=tanager,x", "main.c"}, 905},
+        {{"--chip=16F877A", "--setoption=nosuch,x", "main.c"}, 905},
+        {{"--chip=16F877A", "--getoption=heron", "main.c"}, 904},
+        {{"--chip=16F877A", "-C", "--noexec", "--getoption=heron,a", "--setoption=heron,b", "main.c"}, 895},
+    };
+    for (const Case &c : cases) {
+        EXPECT_NE(0, run(c.args)) << c.args[1];
+        EXPECT_TRUE(has_message(c.message)) << c.args[1] << "\n" << out;
+    }
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "--getoption=tanager,x", "main.c"})) << out;
+}
+
+TEST_F(DriverRun, CommandLineMistakes)
+{
+    struct Case {
+        std::vector<std::string> args;
+        unsigned message;
+    } cases[] = {
+        {{"--chip=16F877A", "-C", "--noexec", "--bogus", "main.c"}, 168},
+        {{"--chip=16F877A", "-C", "x.txt"}, 894},
+        {{"-C", "main.c"}, 902},
+        {{"--chip=NOSUCH", "-C", "main.c"}, 922},
+        {{"--chip=16F877A", "-C"}, 939},
+        {{"--chip=16F877A", "--chip=16F877A", "-C", "--bogus=1", "--runtime=nonsense", "main.c"}, 923},
+        {{"--chip=16F877A", "-C", "--objdir=/no/such/dir", "main.c"}, 1180},
+        {{"--chip=16F877A", "--checksum=zz", "-C", "--noexec", "main.c"}, 1241},
+        {{"--chip=16F877A", "--checksum=0-7FF@800,size=3", "-C", "--noexec", "main.c"}, 1236},
+    };
+    for (const Case &c : cases) {
+        EXPECT_NE(0, run(c.args)) << c.args[0] << " " << c.args.back();
+        EXPECT_TRUE(has_message(c.message)) << c.message << "\n" << out;
+    }
+    std::vector<std::string> many = {"--chip=16F877A", "-C", "--noexec", "main.c"};
+    for (int i = 0; i < 25; i++)
+        many.push_back("--bogus" + std::to_string(i));
+    EXPECT_NE(0, run(many));
+    EXPECT_NE(std::string::npos, out.find("too many errors")) << out;
+}
+
+TEST_F(DriverRun, HelpVersionAndChipList)
+{
+    EXPECT_EQ(0, run({"--help"}));
+    EXPECT_NE(std::string::npos, out.find("Compiler Options:")) << out;
+    EXPECT_NE(std::string::npos, out.find(" --chip=argument" + std::string(15, ' ') + " Select processor\n")) << out;
+    EXPECT_NE(std::string::npos, out.find(" !    --chipinfo")) << out;
+
+    EXPECT_EQ(0, run({"--opt=help"}));
+    EXPECT_NE(std::string::npos, out.find("--opt: Optimization options")) << out;
+    EXPECT_NE(std::string::npos, out.find(" *  asm                  Optimize asm code generated from C\n")) << out;
+    EXPECT_NE(std::string::npos, out.find(" *  9                    level 9\n")) << out;
+
+    EXPECT_EQ(0, run({"--output=help"}));
+    EXPECT_NE(std::string::npos, out.find(" *  mcof;mcoff;mpcoff    Microchip PIC COFF\n")) << out;
+
+    EXPECT_EQ(0, run({"--ver"}));
+    EXPECT_NE(std::string::npos, out.find("Vormak C Compiler for PIC10/12/16 MCUs  V9.60PL5")) << out;
+
+    EXPECT_EQ(0, run({"--chipinfo"}));
+    EXPECT_NE(std::string::npos, out.find("16F877A:2000:4")) << out;
+    EXPECT_NE(std::string::npos, out.find("12F508:200:1")) << out;
+
+    // Arguments from standard input when there are none on the command line.
+    std::ofstream(root / "args.txt") << "--ver\n";
+    EXPECT_EQ(0, run({}, "", (root / "args.txt").string()));
+    EXPECT_NE(std::string::npos, out.find("Enter ZEPH --HELP for help")) << out;
+}
+
+TEST_F(DriverRun, StageTimesAndEcho)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "--time", "--echo", "main.c"})) << out;
+    EXPECT_NE(std::string::npos, out.find("Command line:\n")) << out;
+    size_t times = out.find("Compilation stage times:");
+    ASSERT_NE(std::string::npos, times) << out;
+    size_t pre = out.find("Preprocessor", times), parse = out.find("Parser", times),
+           gen = out.find("Code generator", times), as = out.find("Assembler", times), total = out.find("TOTAL", times);
+    EXPECT_LT(pre, parse);
+    EXPECT_LT(parse, gen);
+    EXPECT_LT(gen, as);
+    EXPECT_LT(as, total);
+    EXPECT_NE(std::string::npos, out.find(" secs", total));
+}
+
+TEST_F(DriverRun, LinkIsReportedAsNotAvailable)
+{
+    EXPECT_NE(0, run({"--chip=16F877A", "main.c"}));
+    EXPECT_TRUE(has_message(1500)) << out;
+}
+
+} // namespace
