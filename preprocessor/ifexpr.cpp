@@ -585,15 +585,19 @@ static void ifx_apply()
     }
 }
 
-// Applies stacked operators that bind at least as tightly as op; ? and :
-// group from the right, so they stop at an equal precedence.
+// Applies stacked operators that bind at least as tightly as op. ?: groups
+// from the right: a '?' stops at any pending '?' or ':', a ':' completes the
+// pending inner conditionals and stops at its own '?'.
 static void ifx_reduce(int op)
 {
     int prec = ifx_ops[op].prec;
-    bool right = op == OP_QUEST || op == OP_COLON;
     while (!ifx_failed && ifx_optop > 1) {
         const ifx_entry &top = ifx_opstack[ifx_optop - 1];
-        if (top.op == OP_LPAREN || top.prec < prec || (right && top.prec == prec))
+        if (top.op == OP_LPAREN || top.prec < prec)
+            break;
+        if (op == OP_QUEST && top.prec == prec)
+            break;
+        if (op == OP_COLON && top.op == OP_QUEST)
             break;
         ifx_apply();
     }

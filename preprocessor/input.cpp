@@ -231,16 +231,24 @@ static void in_comment_out(int c)
     out_char((wch)c);
 }
 
+// A kept comment starts: the line's owed newlines and pending blank first.
+static void in_comment_begin(const char *opening)
+{
+    out_begin_line();
+    if (out_blank_pending)
+        out_ascii(" ");
+    out_blank_pending = false;
+    out_ascii(opening);
+}
+
 // After "/*": drops the comment. Returns true when it vanishes, false when
 // it stands for one blank.
 static bool in_block_comment()
 {
     int start_depth = in_depth;
     bool left_file = false;
-    if (in_keep_comments && !in_directive) {
-        out_begin_line();
-        out_ascii("/*");
-    }
+    if (in_keep_comments && !in_directive)
+        in_comment_begin("/*");
     int prev = 0;
     for (;;) {
         int c = in_raw_next();
@@ -268,10 +276,8 @@ static bool in_block_comment()
 // After "//": drops the rest of the line (a splice continues it).
 static void in_line_comment()
 {
-    if (in_keep_comments && !in_directive) {
-        out_begin_line();
-        out_ascii("//");
-    }
+    if (in_keep_comments && !in_directive)
+        in_comment_begin("//");
     for (;;) {
         int c = in_raw_next();
         if (c == CH_EOF)
@@ -279,6 +285,7 @@ static void in_line_comment()
         if (c == '\\' && in_peek_same() == '\n') {
             in_comment_out(c);
             in_comment_out(in_raw_next());
+            out_marker_needed = true;
             continue;
         }
         if (c == '\n') {

@@ -234,16 +234,16 @@ static bool pp_peek_digit()
 
 // Writes one token; a blank goes before it when the line had white space
 // here, or when it meets the previous token across an expansion boundary.
-static void pp_write_token(const wstr &tok, bool &blank, bool boundary)
+static void pp_write_token(const wstr &tok, bool boundary)
 {
     wstr::size_type start = 0;
     while (start < tok.size() && tok[start] == CH_NOEXPAND)
         start++;
     if (start >= tok.size())
         return;
-    if (blank || (boundary && pp_would_join(pp_last_out, tok[start])))
+    if (out_blank_pending || (boundary && pp_would_join(pp_last_out, tok[start])))
         out_char(' ');
-    blank = false;
+    out_blank_pending = false;
     for (size_t i = start; i < tok.size(); i++)
         out_char(tok[i]);
     pp_last_out = tok.back();
@@ -252,15 +252,23 @@ static void pp_write_token(const wstr &tok, bool &blank, bool boundary)
 // The tokens of the rest of the line, with macros expanded, and its newline.
 void pp_copy_tokens()
 {
-    bool blank = false;
     bool boundary = false;
+    uint32_t last_source = 0;
     pp_last_out = -1;
+    out_blank_pending = false;
     for (;;) {
         int c = in_getc();
         int k = in_class(c);
+        // A token from another stream than the one before meets it across
+        // an expansion boundary.
+        uint32_t source = in_top ? in_top->serial : 0;
+        if (source != last_source && c != '\n' && k != CC_WHITE)
+            boundary = true;
+        last_source = source;
         if (c == CH_EOF)
             return;
         if (c == '\n') {
+            out_blank_pending = false;
             out_char('\n');
             return;
         }
@@ -269,7 +277,7 @@ void pp_copy_tokens()
             continue;
         }
         if (k == CC_WHITE) {
-            blank = pp_last_out >= 0;
+            out_blank_pending = pp_last_out >= 0;
             continue;
         }
         wstr tok;
@@ -292,7 +300,7 @@ void pp_copy_tokens()
             boundary = true;
             continue;
         }
-        pp_write_token(tok, blank, boundary);
+        pp_write_token(tok, boundary);
         boundary = false;
     }
 }

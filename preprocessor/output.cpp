@@ -16,6 +16,7 @@ int out_owed;               // newlines owed to the output
 bool out_marker_needed;     // a line marker must come before the next line
 bool out_in_asm;            // inside #asm
 hash_t *out_included;       // every file opened by #include
+bool out_blank_pending;     // white space seen since the last token of the line
 
 static wstr out_last_name;  // file name of the last marker
 static bool out_any_marker; // a marker with a name was written

@@ -1,0 +1,1 @@
+#include "wren_test.h"

@@ -1,0 +1,133 @@
+// Output lines: owed newlines, line markers, #asm framing, trigraphs, splices,
+// comments, and the source-line echo under messages. Expected texts follow
+// the marker rules by hand: every marker is "\n# <line>", the quoted name
+// when it changed, "\n"; up to 4 owed newlines are written as empty lines.
+#include "wren_test.h"
+
+namespace {
+
+const std::string head = "\n# 1 \"t.c\"\n"; // the first marker of every run on t.c
+
+struct line_case {
+    const char *what;
+    const char *source;
+    const char *expected; // after the first marker
+    const char *args;
+};
+
+const line_case line_cases[] = {
+    {"three blank lines are kept", "a\n\n\n\nb\n", "a\n\n\n\nb\n", ""},
+    {"five blank lines become a marker", "a\n\n\n\n\n\nb\n", "a\n\n# 7\nb\n", ""},
+    {"directive lines are owed", "#define X 1\nX\n", "\n1\n", ""},
+    {"a spliced line is followed by a marker", "a \\\nb\nc\n", "a b\n\n# 3\nc\n", ""},
+    {"skipped text keeps the lines aligned", "#if 0\na\n#else\nb\n#endif\nc\n", "\n\n\nb\n\nc\n", ""},
+    {"an #endif that ends skipped text", "#if 0\na\n#endif\nc\n", "\n# 4\nc\n", ""},
+    {"a call over two lines", "#define f(x) x\nf(\n1)\nz\n", "\n1\n\n# 4\nz\n", ""},
+    {"#line sets number and name", "#line 7 \"x.c\"\na\n", "\n# 7 \"x.c\"\na\n", ""},
+    {"# n name is #line", "# 20 \"y.c\"\na\nb\n", "\n# 20 \"y.c\"\na\nb\n", ""},
+    {"#pragma is written with macros expanded", "#define F 2\n#pragma x F\n", "\n#pragma x 2\n", ""},
+    {"#asm frames its lines",
+     "#asm\n mov\n\n\n\n\n\n\tnop\n#endasm\n",
+     "\n# 1\n#asm\n mov\n\n#endasm\n# 7\n#asm\n nop\n#endasm \n", ""},
+    {"trigraphs", "?\?=define X 1\nX ?\?( ?\?) ?\?< ?\?> ?\?- ?\?! ?\?'\n", "\n1 [ ] { } ~ | ^\n", ""},
+    {"comments become one blank or vanish", "a/**/b\na /**/ b\nc /* x */\n", "a b\na b\nc\n", ""},
+    {"a comment over lines needs a marker", "a /* x\ny */ b\nc\n", "a b\n\n# 3\nc\n", ""},
+    {"line comment", "a // x\nb\n", "a\nb\n", ""},
+    {"a line comment continued by a splice", "a // x \\\ny\nb\n", "a\n\n# 3\nb\n", ""},
+    {"no final newline", "a\nb", "a\nb\n", ""},
+    {"CRLF line ends", "a\r\n\r\nb\r\n", "a\n\nb\n", ""},
+    {"identifiers are cut at 31 characters",
+     "#define ABCDEFGHIJKLMNOPQRSTUVWXYZ01234 1\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789\n", "\n1\n", ""},
+    {"-N keeps longer identifiers",
+     "#define ABCDEFGHIJKLMNOPQRSTUVWXYZ01234 1\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789\n",
+     "\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789\n", "-N40"},
+    {"white space runs become one blank", "\t a \t b  \n", "a b\n", ""},
+    {"-C keeps comments", "a /* c */ b // d\n", "a /* c */ b // d\n", "-C"},
+    {"-C: a comment alone on its line", "/* head */\nx\n", "/* head */\nx\n", "-C"},
+    {"strings and characters are copied", "\"a  /* b */\" 'c'\n", "\"a  /* b */\" 'c'\n", ""},
+};
+
+TEST(WrenLines, MarkersOwedNewlinesAndLexicalRules)
+{
+    for (const line_case &c : line_cases) {
+        wren_result r = wren_text(c.source, c.args);
+        EXPECT_EQ(r.status, 0) << c.what;
+        EXPECT_EQ(r.out, head + c.expected) << c.what;
+    }
+}
+
+TEST(WrenLines, StandardInputHasTheEmptyName)
+{
+    scratch_dir d;
+    d.write("t.c", "a\n");
+    // wren_run closes standard input; feed the file through a shell here.
+    std::string cmd = "'" + wren_program() + "' - < '" + d.at("t.c") + "' > '" + d.at("o") + "'";
+    ASSERT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(d.read("o"), "\n# 1 \"\"\na\n");
+}
+
+TEST(WrenLines, NestedCommentWarningNeedsLevelMinusTwo)
+{
+    EXPECT_EQ(wren_text_numbers("/* a /* b */\n"), std::vector<int>{179});
+    scratch_dir d;
+    d.write("t.c", "/* a /* b */\n");
+    wren_result r = wren_run(d, "-E1 t.c", "VRK_WARN_FORMAT=%n");
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(WrenLines, CommentErrors)
+{
+    EXPECT_EQ(wren_text_numbers("a /* open\n"), std::vector<int>{139});
+    scratch_dir d;
+    d.write("h.h", "x /* open\n");
+    d.write("t.c", "#include \"h.h\"\n*/ y\n");
+    wren_result r = wren_run(d, "-E1 t.c", "VRK_WARN_FORMAT=%n");
+    EXPECT_EQ(wren_numbers(r.err), std::vector<int>{180});
+}
+
+TEST(WrenLines, LongLinesAreValidInput)
+{
+    std::string line;
+    for (int i = 0; i < 20000; i++)
+        line += "x" + std::to_string(i % 10) + ", ";
+    line += "z";
+    wren_result r = wren_text("int " + line + ";\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out == head + "int " + line + ";\n") << "output of " << r.out.size() << " bytes differs";
+}
+
+// The plain layout: the source line once, then one caret line per report.
+TEST(WrenLines, EchoWithCaret)
+{
+    wren_result r = wren_text("#if 'ab' == 'cd'\n#endif\n");
+    std::string text = "(174) multi-byte constant \"%c\" isn't portable";
+    std::string a = text, c = text;
+    a.replace(a.find("%c"), 2, "a");
+    c.replace(c.find("%c"), 2, "c");
+    EXPECT_EQ(r.err, "t.c:\n     1:\t#if 'ab' == 'cd'\n"
+                     "\t      ^ " + a + " (warning)\n"
+                     "\t" + std::string(14, ' ') + "^ " + c + " (warning)\n");
+}
+
+TEST(WrenLines, EchoTextLeftOfAFarCaretAndTabColumns)
+{
+    std::string text = "(174) multi-byte constant \"a\" isn't portable";
+    wren_result far = wren_text("#if" + std::string(60, ' ') + "'ab'\n#endif\n");
+    // Column 65; the text is right-aligned in a field of 64.
+    EXPECT_EQ(far.err.substr(far.err.find("\n\t") + 1),
+              "\t" + std::string(64 - text.size(), ' ') + text + " ^ (warning)\n");
+    wren_result tab = wren_text("\t#if 'ab'\n#endif\n");
+    // A tab counts to column 8: '^' lands at column 14.
+    EXPECT_EQ(tab.err.substr(tab.err.find("\n\t") + 1), "\t" + std::string(14, ' ') + "^ " + text + " (warning)\n");
+}
+
+TEST(WrenLines, FormatModeHasNoEcho)
+{
+    scratch_dir d;
+    d.write("t.c", "\n#endif\n");
+    wren_result r = wren_run(d, "-E1 t.c");
+    EXPECT_EQ(r.err, "t.c: 2: (102) #endif must be in an #if (error)\n");
+    EXPECT_NE(r.status, 0);
+}
+
+} // namespace
