@@ -31,11 +31,13 @@ const unsigned HIDE_KIND_BITS = 0x06;
 // Byte-order maps of the last IDENT record read (they carry over from one
 // file to the next until the next file's IDENT).
 static byte_order hide_order = order_little;
-// The object file being rewritten and its record counter, for messages.
+// The object file being rewritten, for messages.
 static const char *hide_file;
+// Records read from it so far; messages name the current one.
 static unsigned hide_record;
-// The temporary that becomes the rewritten object, while it exists.
+// Name of the temporary that becomes the rewritten object, while it exists.
 static char *temp_name;
+// The temporary while it is being written.
 static FILE *temp_file;
 
 // Messages name the file and, once records are read, the record number,

@@ -37,12 +37,14 @@ static size_t xref_file_width;
 static size_t pool_left;
 static char *pool_next;
 
-// Pool storage, zero-filled, in multiples of 4 bytes. A request that does
-// not fit the rest of the chunk abandons that rest; an outsize request gets
-// memory of its own.
+// Pool storage, zero-filled, in multiples of the alignment of an entry (4
+// bytes on a 32-bit host, 8 on a 64-bit one), so every entry placed after a
+// name is aligned. A request that does not fit the rest of the chunk abandons
+// that rest; an outsize request gets memory of its own.
 static void *pool_alloc(size_t size)
 {
-    size = (size + 3) & ~(size_t)3;
+    const size_t unit = alignof(xref_entry);
+    size = (size + unit - 1) & ~(unit - 1);
     if (size > POOL_CHUNK)
         return xmalloc(size);
     if (size > pool_left) {
