@@ -1,0 +1,576 @@
+// kestrel: the code generator's private header.
+//
+// kestrel reads the intermediate code of a whole program (every .plover file
+// and the modules it needs from the intermediate-code libraries) into one
+// model: symbols in nested scopes, type descriptors, expression trees per
+// function, string constants and initialisers, and the chip facts handed over
+// in -P records. Later passes (call graph, pattern matching, code emission,
+// bank selection) work on this model; this header holds its records and the
+// entry points of every unit.
+#pragma once
+
+#include "common.h"
+
+#include <cstdint>
+#include <cstdio>
+
+struct range_space;
+struct range_class;
+
+struct objset;
+struct type_desc;
+struct cg_symbol;
+struct tree_node;
+struct func_info;
+struct ptrset;
+typedef objset regset;
+
+// ===========================================================================
+// objset: sets of small numbers (bit mask) and larger values (hash table)
+// ===========================================================================
+struct objset {
+    hash_t *table;    // elements >= 32, key and value alike; null until needed
+    vector_t *iter;   // sorted hash elements while an iteration reaches them
+    uint32_t pos;     // next mask bit an iteration looks at (32: mask done)
+    uint32_t mask;    // bit n set when n < 32 is an element
+};
+
+objset *objset_new();
+void objset_free(objset *s);
+objset *objset_copy(const objset *s);
+void objset_assign(objset *a, const objset *b);
+uint32_t objset_add(objset *s, uint32_t n);
+int objset_remove(objset *s, uint32_t n);
+int objset_contains(const objset *s, uint32_t n);
+void objset_union_with(objset *a, const objset *b);
+objset *objset_union(const objset *a, const objset *b);
+void objset_intersect_with(objset *a, const objset *b);
+objset *objset_intersection(const objset *a, const objset *b);
+void objset_subtract_with(objset *a, const objset *b);
+objset *objset_difference(const objset *a, const objset *b);
+void objset_toggle_with(objset *a, const objset *b);
+int objset_intersects(const objset *a, const objset *b);
+int objset_includes(const objset *a, const objset *b);
+int objset_not_within(const objset *a, const objset *b);
+int objset_equal(const objset *a, const objset *b);
+bool objset_is_empty(const objset *s);
+uint32_t objset_count(const objset *s);
+void objset_clear(objset *s);
+vector_t *objset_to_vector(const objset *s);
+void objset_iter_reset(objset *s);
+uint32_t objset_iter_first(objset *s);
+uint32_t objset_iter_next(objset *s);
+uint32_t objset_iter_current(objset *s);
+int objset_iter_more(objset *s);
+int objset_cmp_elem(const void *a, const void *b);
+uint32_t objset_free_list_length();
+
+// ===========================================================================
+// mode word and run settings (main)
+// ===========================================================================
+enum mode_bit {
+    MODE_GLOBOPT = 0x1,
+    MODE_AUTOSTATIC = 0x2,
+    MODE_IEEE_DBL = 0x4,
+    MODE_IEEE_FLT = 0x8,
+    MODE_FORCEBANK = 0x10,
+    MODE_PIC12 = 0x20,
+    MODE_PIC14 = 0x40,
+    MODE_PIC17 = 0x80,
+    MODE_PICMIDHI = 0x100,
+    MODE_PICLOMID = 0x200,
+    MODE_PIC42A = 0x400,
+};
+enum { MODE_BIT_COUNT = 11 };
+extern const char *const mode_names[MODE_BIT_COUNT];
+
+struct ext_ref { char *name; unsigned count; };
+struct ext_func { char *name; long first; long second; };
+struct ext_call { char *caller; char *callee; };
+
+struct run_settings {
+    uint32_t mode_word;      // MODE_* bits
+    bool printf_pass;        // -F: only the printf feature list is made
+    bool trace_comments;     // -S or a source comment in the input
+    bool debug_lines;        // -D: line and file directives per statement
+    FILE *sdb;               // the SDB file, or null
+    bool many_inputs;        // -A
+    const char *const_format; // "0%lXh", or "%ld" after -RD
+    int tracking_limit;      // -Ov<n>; -1 = every bit
+    int warning_level;       // -W<n>
+    int format_mode;         // -E
+    hash_t *ext_refs;        // -B entries (ext_ref)
+    hash_t *ext_funcs;       // -N entries (ext_func)
+    hash_t *ext_calls;       // -Q entries (ext_call)
+    const char *chipinfo;    // -C or CHIPINFO; recorded only
+};
+extern run_settings run;
+
+// Resets every unit's program-wide state (used between test runs).
+void kestrel_reset();
+
+// ===========================================================================
+// target description (target.cpp)
+// ===========================================================================
+struct chip_facts {
+    char *name;              // chip name, null before the ZEPHP record
+    int family;              // 1 12-bit core, 2 14-bit core, 3 movlb/movlr core
+    unsigned long rom_size;  // program-memory size
+    int banks;               // RAM bank count
+    int n[4];                // further numbers, in the order the driver writes them
+    int mirror[16];          // the bank each bank mirrors, or -1
+    int mirror_count;        // entries of the MIRROR record
+    int bank_records;        // BANK<n> records seen
+    unsigned common_size;    // highest COMMON address less the lowest
+    range_space *spaces;     // "code" then "data"
+};
+extern chip_facts chip;
+
+void target_init();
+void parse_processor_record(const char *text);
+range_class *target_class(const char *name);
+cg_symbol *space_symbol(type_desc *type, type_desc *ptr_type, int bank);
+void mark_helper_routines();
+const char *byte_selector_prefix(int k, int n);
+uint32_t new_label_number();
+int intlevel_of_mask();
+const char *intlevel_suffix();
+void check_bit_storage(cg_symbol *s);
+bool is_simple_constant(tree_node *t);
+tree_node *node_passthrough(tree_node *t);
+tree_node *mirror_comparison(tree_node *t);
+bool is_symbol_operand(tree_node *t);
+void assert_fail(const char *expr, const char *file, int line);
+#define KASSERT(e) ((e) ? (void)0 : assert_fail(#e, __FILE__, __LINE__))
+
+// ===========================================================================
+// registers and tracked bank state (regs.cpp)
+// ===========================================================================
+enum {
+    REG_WREG = 1, REG_FSR = 2, REG_FSR1 = 3, REG_BTEMP0 = 10, REG_STATUS = 16,
+    REG_WTEMP0 = 17, REG_ALLREG = 27, REG_CLASS_FIRST = 29, REG_CLASS_BYTE = 29,
+    REG_CLASS_WORD = 30, REG_CLASS_TRIPLE = 31, REG_CLASS_LONG = 32,
+    REG_CLASS_FSR = 33, REG_TEMP_BASE = 34, REG_INTERNAL_BASE = 0x10000,
+};
+const char *register_name(uint32_t n);
+const regset *regset_from_mask(uint32_t mask);
+const regset *regset_of(uint32_t n);
+bool regset_has(const regset *s, uint32_t n);
+void regset_add_reg(regset *s, uint32_t n);
+uint32_t reg_class_member(const regset *avail, uint32_t n);
+uint32_t reg_class_member_avoiding(const regset *avail, uint32_t n, const regset *avoid);
+bool reg_class_has(uint32_t n, uint32_t r);
+uint32_t reg_for_var(cg_symbol *s, const regset *avail);
+uint32_t first_param_in_w(cg_symbol *param, int index);
+uint32_t temp_alloc(tree_node *node, uint32_t size);
+void temp_area_reset();
+regset *regset_parse_list(const char *text);
+const char *regclass_text(uint32_t n);
+const char *regset_text(const regset *s);
+extern regset *tracked_regs;   // registers the value tracking holds (tie-break)
+
+struct bstate {
+    uint32_t known;    // bits whose value is known
+    uint32_t values;   // their values
+    uint32_t used;     // bits read or written since the last save
+    uint32_t changed;  // bits written since the last save
+    bool touched;      // any operation since the last save
+};
+extern bstate bank_state;
+void bstate_set(uint32_t bits, uint32_t values);
+void bstate_forget(uint32_t bits);
+bool bstate_known(uint32_t bits);
+uint32_t bstate_value(uint32_t bits);
+void bstate_save_in_sym(cg_symbol *s, uint32_t mask, uint32_t values);
+bstate bstate_meet(const bstate &a, const bstate &b);
+bstate bstate_apply(const bstate &a, const bstate &b);
+
+// ===========================================================================
+// types (types.cpp)
+// ===========================================================================
+enum type_kind { TY_POINTER = 1, TY_FUNCTION, TY_ARRAY, TY_QUALIFIED, TY_BASIC, TY_STRUCT, TY_ENUM };
+enum arith_class { AR_VOID = 0, AR_SIGNED = 1, AR_UNSIGNED = 2, AR_FLOAT = 3, AR_BIT = 4 };
+enum qual_bit {
+    Q_VOLATILE = 0x2, Q_FAR = 0x4, Q_NEAR = 0x8, Q_INTERRUPT = 0x10, Q_PERSISTENT = 0x20,
+    Q_CONTROL = 0x80, Q_BANK0 = 0x100, Q_BANK1 = 0x200, Q_BANK2 = 0x400, Q_BANK3 = 0x800,
+    Q_FASTCALL = 0x1000, Q_CONST = 0x40000,
+};
+enum { PTR_TO_FUNCTION = 0x1, PTR_SIZE_SET = 0x2 };
+
+struct enum_const { char *name; long value; };
+
+struct type_desc {
+    int kind;              // type_kind
+    type_desc *sub;        // pointee, return, element or underlying type
+    vector_t *params;      // function: parameter types
+    bool varargs;          // function: takes "..."
+    uint32_t count;        // array: element count, 0 unknown
+    uint32_t quals;        // qualified: qualifier bits
+    const char *name;      // basic: name in the basic type table
+    uint32_t size;         // pointer, basic, enumeration, laid-out structure
+    uint32_t align;        // alignment mask
+    int arith;             // basic, enumeration: arith_class
+    uint32_t ptr_flags;    // pointer: PTR_*
+    cg_symbol *tag;        // structure, union, enumeration: tag symbol
+    bool is_union;         // structure: a union
+    bool laid_out;         // structure: members placed
+    int mark;              // stops recursion in comparisons
+    vector_t *consts;      // enumeration: enum_const records
+};
+
+struct basic_type { const char *name; uint32_t size; int arith; };
+extern basic_type basic_types[18];
+struct qualifier_row { const char *word; char letter; uint32_t bit; };
+extern const qualifier_row qualifier_table[13];
+uint32_t qual_by_letter(char letter);
+extern int pointer_analysis_done;   // set after the pointer targets are propagated
+extern int struct_packing;          // "p" pragma; always 0
+
+type_desc *type_new(int kind);
+type_desc *type_derive(type_desc *base, int kind);
+type_desc *type_qualify(type_desc *t, uint32_t bits);
+type_desc *type_unqualify(type_desc *t);
+uint32_t type_qualifiers(type_desc *t);
+type_desc *typeSub(type_desc *t);
+type_desc *type_innermost(type_desc *t);
+int type_arith_class(type_desc *t);
+uint32_t type_size(type_desc *t);
+uint32_t type_align_mask(type_desc *t);
+type_desc *type_copy(type_desc *t);
+bool type_equal(type_desc *a, type_desc *b);
+type_desc *type_from_string(const char *text);
+type_desc *basic_type_named(const char *name);
+type_desc *basic_type_by(uint32_t size, int arith);
+uint32_t basic_align_for_size(uint32_t size);
+type_desc *smallest_type_for(long value, bool is_signed);
+void struct_layout(type_desc *t);
+bool type_is(type_desc *t, int kind);   // the unqualified kind
+bool type_is_integer(type_desc *t);
+bool type_is_aggregate(type_desc *t);
+type_desc *common_value_type(type_desc *a, type_desc *b);
+const char *type_text(type_desc *t);
+void types_init();
+
+// ===========================================================================
+// symbols (sym.cpp, decl.cpp)
+// ===========================================================================
+enum storage_kind { ST_TYPEDEF = 0, ST_PARAM, ST_AUTO, ST_REGISTER, ST_EXTERN, ST_STATIC };
+enum sym_flag {
+    SF_UNDEF = 0x1,          // declared only
+    SF_ABSOLUTE = 0x2,
+    SF_DEFINED = 0x4,        // emitted / initialised here
+    SF_STRING = 0x8,
+    SF_LIBSYM = 0x10,
+    SF_LIBFUNC = 0x20,
+    SF_UNPREFIXED = 0x40,
+    SF_NODEBUG = 0x80,
+    SF_DESCRIBED = 0x100,    // written to the SDB file
+    SF_REENTRANT = 0x200,
+    SF_INLINE = 0x400,
+    SF_EXTREF = 0x800,       // referenced from outside (volatile, absolute, -B, interrupts)
+    SF_USED = 0x1000,
+    SF_ASSIGNED = 0x2000,
+    SF_INREG = 0x4000,
+    SF_BUILTIN = 0x8000,
+    SF_ARG = 0x10000,        // parameter (register arguments for functions)
+    SF_PROTO_PARAM = 0x20000,
+    SF_VARARGS = 0x40000,
+    SF_FROM_ASM = 0x80000,
+    SF_POINTED_TO = 0x100000,
+    SF_WARNED = 0x200000,    // 1257 given
+    SF_WRITTEN = 0x400000,
+    SF_ADDR_TAKEN = 0x800000,
+    SF_RESULT_USED = 0x1000000,
+    SF_NEVER_READ = 0x2000000,
+    SF_NO_NUMBER = 0x4000000, // callee without a function number
+    SF_INTERNAL = 0x8000000,
+};
+
+struct cg_symbol {
+    char *name;            // the name as first seen, renamed for uniqueness
+    char *key;             // lookup name (never changes)
+    char *asm_name;        // name in the assembly, null until made
+    char *call_name;       // assembler name for calls ("c" pragma)
+    char *src_name;        // name in the C source
+    cg_symbol *chain;      // next in hash chain
+    uint8_t level;         // scope level
+    int level_line;        // line at which that scope began
+    const char *def_file;  // definition place
+    int def_input;
+    int def_line;
+    uint32_t number;       // symbol number
+    char cls;              // 'F' object/function, 'N' type name, 'D' struct tag, '>' enum tag
+    int storage;           // storage_kind
+    type_desc *type;
+    uint32_t flags;        // SF_*
+    int16_t frame_offset;
+    uint32_t reg;          // register holding it
+    uint8_t count;         // parameter position / call marker count
+    unsigned long address; // absolute address
+    long value2;           // bit or bank
+    cg_symbol *owner;      // function of a parameter, auto or temporary
+    regset *used_regs;
+    vector_t *params;      // function: parameter symbols
+    vector_t *autos;       // function: auto symbols
+    vector_t *temps;
+    vector_t *members;     // tag: member symbols
+    vector_t *local_statics;
+    ptrset *ptrs;          // pointer target record
+    cg_symbol *param_block;
+    cg_symbol *auto_block;
+    cg_symbol *alias;      // tag: structure of equal layout
+    uint32_t call_autos;   // "a" pragma sizes
+    uint32_t call_params;
+    uint32_t printf_mask;  // "f" pragma
+    uint32_t int_levels;   // interrupt-level bits
+    uint32_t offset;       // member: byte offset
+    int bit_width;         // member: bit-field width (0 none)
+    int bit_offset;        // member: bit offset in its byte
+    bool is_bitfield;
+    func_info *func;       // function record, once its body started
+    tree_node *init_value; // scalar initial value
+    vector_t *init_list;   // initialiser expressions (aggregates)
+    uint32_t func_number;  // function registry number
+    uint32_t bank_known;   // saved tracked bank state
+    uint32_t bank_values;
+};
+
+struct func_info {
+    cg_symbol *sym;
+    vector_t *trees;       // statements in order
+    int end_line;
+    bool main_exit;
+    int level;             // scope level of the function
+};
+
+extern int scope_level;
+extern uint32_t symbol_counter;
+extern vector_t *global_objects;   // externs and statics, in reading order
+extern vector_t *functions;        // functions with bodies, in reading order
+extern cg_symbol *current_function;
+extern bool from_library_indicator; // set by the library wanted test
+extern bool reading_library;         // a library module is being read
+extern int input_number;
+
+uint32_t sym_hash(const char *name);
+cg_symbol *sym_new(const char *name);
+cg_symbol *sym_lookup(const char *name);
+cg_symbol *sym_find(const char *name);
+void sym_insert(cg_symbol *s);
+void scope_enter();
+void scope_leave();
+cg_symbol *tag_lookup(const char *name, char cls);
+const char *sym_asm_name(cg_symbol *s);
+void sym_set_position(cg_symbol *s);
+cg_symbol *name_table_find(const char *name);
+void name_table_enter(const char *name, cg_symbol *s);
+void sym_rename(cg_symbol *s, const char *fmt_name);
+void sym_visit_all(void (*fn)(cg_symbol *, void *), void *ctx);
+void sym_init();
+bool sym_is_function(cg_symbol *s);
+
+void decl_read_var();
+void decl_read_struct(bool is_union);
+void decl_read_enum();
+void decl_read_names();
+uint32_t func_layout_params(cg_symbol *f);
+func_info *new_func(cg_symbol *s);
+
+struct ptrset {
+    cg_symbol *sym;
+    uint32_t largest;      // largest target size
+    uint32_t flags;        // PS_*
+    vector_t *targets;     // cg_symbol targets
+};
+enum { PS_ROM = 0x1, PS_HAS_TARGETS = 0x2 };
+ptrset *ptrset_of(cg_symbol *s);
+void ptrset_link(ptrset *dst, int dst_depth, ptrset *src, int src_depth);
+bool ptrset_propagate();
+bool ptrset_add_target(ptrset *p, cg_symbol *target);
+
+// ===========================================================================
+// expression trees (trees.cpp, nodemake.cpp)
+// ===========================================================================
+#define OPERATOR_LIST(X) \
+    X(NONE, "") X(NOT, "!") X(NE, "!=") X(SIZEOF, "#") X(SIZEOF_T, "#T") X(CJUMP, "$") \
+    X(JUMP, "$U") X(JUMP_EXIT, "$UE") X(MOD, "%") X(AND, "&") X(ANDAND, "&&") X(ADDR, "&U") \
+    X(CALL, "(") X(FIXED_ARGS, "(.") X(MARK1, "(1") X(MARK2, "(2") X(MARK3, "(3") X(MARK4, "(4") \
+    X(RETURN, ")") X(MUL, "*") X(DEREF, "*U") X(ADD, "+") X(POSTINC, "++") X(UPLUS, "+U") \
+    X(COMMA, ",") X(SUB, "-") X(POSTDEC, "--") X(CONV, "->") X(NEG, "-U") X(MEMBER, ".") \
+    X(EMPTY, "..") X(DIV, "/") X(COLON, ":") X(CASSIGN, ":=") X(LABEL, ":U") X(EXIT_LABEL, ":UE") \
+    X(STRING, ":s") X(SEQ, ";") X(SEQ2, ";;") X(LT, "<") X(SHL, "<<") X(LE, "<=") X(ASSIGN, "=") \
+    X(ASG_MOD, "=%") X(ASG_AND, "=&") X(ASG_MUL, "=*") X(ASG_ADD, "=+") X(ASG_SUB, "=-") \
+    X(ASG_DIV, "=/") X(ASG_SHL, "=<<") X(EQ, "==") X(ASG_SHR, "=>>") X(ASG_XOR, "=^") \
+    X(ASG_OR, "=|") X(GT, ">") X(GE, ">=") X(SHR, ">>") X(QUEST, "?") X(AT, "@") X(ASM, "[;") \
+    X(SWITCH, "[\\") X(REC_A, "[a") X(REC_C, "[c") X(REC_E, "[e") X(REC_F, "[f") X(REC_I, "[i") \
+    X(REC_N, "[n") X(REC_P, "[p") X(REC_S, "[s") X(REC_U, "[u") X(REC_V, "[v") X(XOR, "^") \
+    X(LBRACE, "{") X(OR, "|") X(OROR, "||") X(RBRACE, "}") X(COMPL, "~") \
+    X(RECIP, "RECIP") X(TYPE, "TYPE") X(ID, "ID") X(CONST, "CONST") X(FCONST, "FCONST") \
+    X(REG, "REG") X(INAREG, "INAREG") X(BITFIELD, "BITFIELD") X(CALLARGS, "CALLARGS") \
+    X(CALLZAP, "CALLZAP") X(CALLRESULT, "CALLRESULT") X(SEQCALL, ";(") X(LITERAL, "Literal") \
+    X(ROTL, "ROTL") X(ROTR, "ROTR")
+
+enum op_code {
+#define OP_ENUM(name, spelling) OP_##name,
+    OPERATOR_LIST(OP_ENUM)
+#undef OP_ENUM
+    OP_COUNT
+};
+static_assert(OP_COUNT == 92, "the operators are numbered 0 to 91");
+static_assert(OP_RECIP == 77 && OP_CONST == 80 && OP_BITFIELD == 84 && OP_SEQCALL == 88,
+              "numbers used by name");
+enum { OP_SPELLED = 77 };   // operators 0..76 have intermediate-code spellings
+extern const char *const op_spelling[OP_COUNT];
+extern const uint32_t op_attr[OP_COUNT];
+enum {
+    OA_ARITY = 0x0C, OA_UNARY = 0x4, OA_BINARY = 0x8, OA_NOT_EXPR = 0x0C,
+    OA_CONST = 0x10, OA_TRUTH = 0x20, OA_COMMUTATIVE = 0x40, OA_SHIFT = 0x80,
+    OA_SEQUENCE = 0x100, OA_CONDITIONAL = 0x200, OA_NARROW = 0x400, OA_LOWPART = 0x800,
+    OA_ASSOC = 0x2000, OA_NOVALUE = 0x4000, OA_SIDE_EFFECT = 0x8000, OA_FOLDS = 0x10000,
+};
+extern const uint8_t op_rank[OP_COUNT];
+int op_lookup(const char *spelling);
+int op_arity(int op);
+
+enum node_flag {
+    NF_LEFT_FIRST = 0x1, NF_RIGHT_FIRST = 0x2, NF_COMPILER = 0x40, NF_ORDER_FIXED = 0x80,
+    NF_NEVER_LEFT = 0x100, NF_ARG_PLACED = 0x1000, NF_LIVE = 0x2000,
+};
+enum { NODE_LEVELS = 9, NODE_SETS = 6 };
+
+struct tree_node {
+    uint32_t op;
+    uint32_t match_scratch;
+    uint8_t level_count;
+    uint32_t flags;
+    int16_t pattern[NODE_LEVELS];
+    uint32_t scratch_reg[NODE_LEVELS];
+    uint32_t result_reg[NODE_LEVELS];
+    uint32_t third_reg[NODE_LEVELS];
+    objset *sets[NODE_SETS];   // written, used, result, work, named, needed
+    type_desc *type;
+    uint32_t label;            // wider than 16 bits: labels of many inputs
+    uint32_t call_token;
+    uint16_t height;
+    int32_t value;
+    const char *file;
+    int line;
+    char *text;                // attached comment or source text (owned)
+    vector_t *args;
+    cg_symbol *call_target;
+    ptrset *ptrs;
+    int32_t ptr_depth;
+    tree_node *left;
+    tree_node *right;
+    cg_symbol *sym;
+    double fvalue;
+    char *asm_text;            // text of a [; node (owned)
+    cg_symbol *bitfield;       // member of a BITFIELD node
+    uint32_t spare;
+    tree_node *partner;
+};
+enum { SET_WRITTEN = 0, SET_USED, SET_RESULT, SET_WORK, SET_NAMED, SET_NEEDED };
+
+extern bool tree_changed;      // set by node_new / node_free
+extern const char *cur_file;   // current source position
+extern int cur_line;
+extern char *pending_comment;  // comment text for the next node read
+
+tree_node *node_new();
+void node_free(tree_node *n);
+void tree_free(tree_node *n);
+void node_pool_release();
+tree_node *node_copy(tree_node *n);
+tree_node *tree_copy(tree_node *n);
+tree_node *node_new_const(long v);
+tree_node *node_const_replace(tree_node *n);
+tree_node *node_new_type(type_desc *t);
+tree_node *node_new_id(cg_symbol *s);
+tree_node *node_new_const_typed(long v, type_desc *t);
+tree_node *node_new_reg(cg_symbol *s, uint32_t r);
+void node_set_position(tree_node *n);
+uint32_t node_size(tree_node *n);
+uint32_t node_mask(tree_node *n);
+void const_fit_node(tree_node *t, tree_node *c);
+int const_bit_number(uint32_t v, tree_node *n);
+
+typedef tree_node *(*walk_fn_t)(void *ctx, tree_node *n, int a, int b, int c, long *result);
+tree_node *tree_walk(int order, void *ctx, tree_node *n, walk_fn_t fn, int a, int b, int c,
+                     long *result);
+typedef bool (*find_fn_t)(void *ctx, tree_node *n);
+tree_node *tree_find(tree_node *n, void *ctx, find_fn_t test);
+bool tree_has_volatile(tree_node *n);
+bool tree_equal(tree_node *a, tree_node *b);
+bool tree_references(tree_node *n, cg_symbol *s);
+bool is_zero_const(tree_node *n);
+bool is_link_constant(tree_node *n);
+uint32_t func_number_of(cg_symbol *s);
+cg_symbol *func_by_number(uint32_t n);
+tree_node *node_make(int op, tree_node *left, tree_node *right);
+tree_node *tree_from_seq(vector_t *seq);
+int operator_assign_form(int op);
+tree_node *asm_line_node(const char *line);
+void asm_names_reset();
+type_desc *pointer_index_type(tree_node *n, int cls);
+
+// ===========================================================================
+// intermediate-code reader (reader.cpp) and library reader (library.cpp)
+// ===========================================================================
+struct ic_context {
+    FILE *stream;          // open file, or null
+    const char *text;      // memory text when there is no stream
+    long remaining;        // bytes still to read; -1 no limit
+    bool scrambled;        // library module
+    uint8_t counter;       // descrambling counter
+};
+extern const uint8_t scramble_key[32];
+
+struct string_rec {
+    cg_symbol *label;      // STR_<n>
+    uint32_t length;
+    uint8_t *bytes;
+    long number;
+    string_rec *host;      // set when merged
+    uint32_t offset;       // offset in the host
+};
+extern vector_t *strings_kept;
+extern vector_t *strings_merged;
+extern int switch_kind;        // pending "w" pragma
+extern uint8_t return_offset;  // "r" pragma
+extern uint32_t intlevel_mask; // "l" pragmas
+extern bool main_exit_flag;    // "m" pragma mainexit
+extern regset *var_regs;       // "v" pragma: registers for variables
+extern uint32_t largest_label; // largest label number read so far
+
+void ic_read_inputs(int argc, char **argv);
+void ic_read_one(ic_context *ctx);
+bool ic_read_token(char *buf);
+tree_node *ic_read_expr();
+void ic_expect_close();
+void ic_skip_line_record(char *buf, size_t size);
+void lib_want(const char *name);
+bool lib_is_wanted(const char *name);
+void pos_set_file(const char *name);
+const char *psect_map_name(const char *name);
+void strings_merge_tails();
+void reader_reset();
+uint32_t label_base_value();
+
+typedef bool (*lib_wanted_fn)(const char *name);
+void ic_load_libraries(vector_t *paths, lib_wanted_fn wanted, void (*read_one)(ic_context *));
+bool lib_wanted_test(const char *name);
+
+// ===========================================================================
+// output: assembly head, SDB file, printf feature list (emit.cpp, sdb.cpp)
+// ===========================================================================
+void emit_title_line();
+void emit_asm_header();
+void sdb_write_header();
+void sdb_write_line();
+void sdb_write_var(cg_symbol *s);
+void sdb_write_typedef(cg_symbol *s);
+void sdb_write_struct(cg_symbol *tag);
+void sdb_write_enum(cg_symbol *tag);
+const char *sdb_type_text(type_desc *t);
+void printf_feature_list();
+void sdb_reset();

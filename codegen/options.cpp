@@ -1,0 +1,244 @@
+// The command line of kestrel: options, the input and output files, and the
+// reset of every unit's program-wide state.
+//
+// Options are read from the first argument while an argument begins with
+// "-"; the first other argument ends them. With -A every remaining argument
+// is an input or a library and standard output is the named file; without
+// it the first remaining argument becomes standard input and the second
+// standard output.
+#include "kestrel.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+run_settings run;
+
+const char *const mode_names[MODE_BIT_COUNT] = {
+    "GLOBOPT", "AUTOSTATIC", "IEEE_DBL", "IEEE_FLT", "FORCEBANK", "PIC12",
+    "PIC14",   "PIC17",      "PICMIDHI", "PICLOMID", "PIC42A",
+};
+
+void regs_reset();
+void records_reset();
+void decl_reset();
+void ptrsets_reset();
+
+void kestrel_reset()
+{
+    if (run.sdb)
+        fclose(run.sdb);
+    run = run_settings{};
+    run.const_format = "0%lXh";
+    run.tracking_limit = -1;
+    run.ext_refs = hash_new(128, hash_str_hash, hash_str_compare);
+    run.ext_funcs = hash_new(128, hash_str_hash, hash_str_compare);
+    run.ext_calls = hash_new(128, hash_str_hash, hash_str_compare);
+    run.chipinfo = os_getenv("CHIPINFO");
+    reader_reset();
+    records_reset();
+    decl_reset();
+    ptrsets_reset();
+    regs_reset();
+    sdb_reset();
+    asm_names_reset();
+    sym_init();
+    target_init();
+}
+
+// Splits "a:b:c" into its pieces.
+static std::string piece(const char *text, int n)
+{
+    std::string s = text;
+    size_t at = 0;
+    for (int i = 0; i < n; i++) {
+        at = s.find(':', at);
+        if (at == std::string::npos)
+            return "";
+        at++;
+    }
+    size_t end = s.find(':', at);
+    return s.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+static void option_b(const char *text)
+{
+    ext_ref *e = (ext_ref *)xmalloc(sizeof(ext_ref));
+    e->name = xstrdup(piece(text, 0).c_str());
+    std::string count = piece(text, 1);
+    e->count = count.empty() ? 1 : (unsigned)atoi(count.c_str());
+    if (!e->count)
+        e->count = 1;
+    if (!hash_lookup(run.ext_refs, e->name))
+        hash_insert(run.ext_refs, e->name, e);
+    lib_want(e->name);
+}
+
+static void option_n(const char *text)
+{
+    ext_func *e = (ext_func *)xmalloc(sizeof(ext_func));
+    e->name = xstrdup(piece(text, 0).c_str());
+    e->first = atol(piece(text, 1).c_str());
+    e->second = atol(piece(text, 2).c_str());
+    if (!hash_lookup(run.ext_funcs, e->name))
+        hash_insert(run.ext_funcs, e->name, e);
+    lib_want(e->name);
+}
+
+static void option_q(const char *text)
+{
+    ext_call *e = (ext_call *)xmalloc(sizeof(ext_call));
+    e->caller = xstrdup(piece(text, 0).c_str());
+    std::string callee = piece(text, 1);
+    e->callee = callee.empty() ? nullptr : xstrdup(callee.c_str());
+    hash_insert(run.ext_calls, e->caller, e);
+    lib_want(e->caller);
+    if (e->callee)
+        lib_want(e->callee);
+}
+
+static void option_m(const char *text)
+{
+    char *end;
+    long n = strtol(text, &end, 10);
+    if (*text && !*end && n >= 0 && n < MODE_BIT_COUNT) {
+        run.mode_word |= 1u << n;
+        return;
+    }
+    std::string upper = text;
+    for (char &c : upper)
+        c = (char)toupper((unsigned char)c);
+    for (int b = 0; b < MODE_BIT_COUNT; b++)
+        if (upper == mode_names[b]) {
+            run.mode_word |= 1u << b;
+            return;
+        }
+    msg_report(716, text);
+}
+
+// -O/-Z letters, each with an optional number (decimal or 0x hexadecimal).
+static void option_o(const char *p)
+{
+    while (*p) {
+        char letter = *p++;
+        long n = 0;
+        if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X'))
+            n = strtol(p + 2, (char **)&p, 16);
+        else if (isdigit((unsigned char)*p))
+            n = strtol(p, (char **)&p, 10);
+        n = (int8_t)(n & 0xFF);
+        switch (letter) {
+        case 'a': run.mode_word |= MODE_AUTOSTATIC; break;
+        case 'g': case 'u': run.mode_word |= MODE_GLOBOPT; break;
+        case 'v': if (n) run.tracking_limit = (int)n; break;
+        case 'k': case 'l': break;
+        default: msg_report(747, letter); break;
+        }
+    }
+}
+
+static void option_e(const char *text)
+{
+    if (!*text)
+        run.format_mode = 1;
+    else if (isdigit((unsigned char)text[0]) && !text[1])
+        run.format_mode = text[0] - '0';
+    else if (freopen(text, "a", stderr))
+        setvbuf(stderr, nullptr, _IOLBF, 512);
+    msg_set_format_mode(run.format_mode);
+}
+
+static void option_d(const char *text)
+{
+    run.debug_lines = true;
+    if (!*text || run.printf_pass)
+        return;
+    if (run.sdb)
+        fclose(run.sdb);
+    run.sdb = fopen(text, "w");
+    if (!run.sdb)
+        msg_report(461, "symbol (SDB)", text);
+}
+
+static void option_w(const char *text)
+{
+    run.warning_level = atoi(text);
+    msg_set_warning_level(run.warning_level);
+    if (strchr(text, '!'))
+        msg_set_warnings_fail(1);
+}
+
+// Reopens standard output on a file that is none of the inputs.
+static void open_output(const char *name, int argc, char **argv, int first)
+{
+    for (int i = first; i < argc; i++)
+        if (os_same_file(name, argv[i])) {
+            msg_report(378, "output", name);
+            return;
+        }
+    if (!freopen(name, "w", stdout))
+        msg_report(378, "output", name);
+}
+
+// Handles one option; may consume the next argument (-A <file>).
+static void option_one(int argc, char **argv, int *i, const char **output)
+{
+    const char *arg = argv[*i];
+    const char *v = arg + 2;
+    if (arg[1] == '-') {
+        if (!msg_std_option(arg))
+            msg_report(717, '-');
+        return;
+    }
+    switch (arg[1]) {
+    case 'A': case 'a':
+        run.many_inputs = true;
+        if (*v)
+            *output = v;
+        else if (*i + 1 < argc && argv[*i + 1][0] != '-')
+            *output = argv[++*i];
+        return;
+    case 'B': case 'b': option_b(v); return;
+    case 'C': case 'c': run.chipinfo = v; return;
+    case 'D': option_d(v); return;
+    case 'E': case 'e': option_e(v); return;
+    case 'F': case 'f': run.printf_pass = true; return;
+    case 'M': option_m(v); return;
+    case 'N': option_n(v); return;
+    case 'O': case 'Z': option_o(v); return;
+    case 'P': case 'p': parse_processor_record(v); return;
+    case 'Q': option_q(v); return;
+    case 'R': if (!strcmp(v, "D")) run.const_format = "%ld"; return;
+    case 'S': run.trace_comments = true; return;
+    case 'U': return;
+    case 'W': case 'w': option_w(v); return;
+    default: msg_report(717, arg[1]); return;
+    }
+}
+
+int options_parse(int argc, char **argv)
+{
+    int i = 1;
+    const char *output = nullptr;
+    for (; i < argc && argv[i][0] == '-'; i++)
+        option_one(argc, argv, &i, &output);
+    if (run.printf_pass)
+        run.trace_comments = false;
+    if (output)
+        open_output(output, argc, argv, i);
+    return i;
+}
+
+// Without -A: the first remaining argument is the input, the second the output.
+void open_plain_files(int argc, char **argv, int first)
+{
+    if (first < argc && !freopen(argv[first], "r", stdin))
+        msg_report(141, "input", argv[first]);
+    if (first + 1 < argc) {
+        if (os_same_file(argv[first + 1], argv[first]))
+            msg_report(378, "output", argv[first + 1]);
+        else if (!freopen(argv[first + 1], "w", stdout))
+            msg_report(378, "output", argv[first + 1]);
+    }
+}

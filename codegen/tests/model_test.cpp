@@ -1,0 +1,238 @@
+// Set objects, register sets, tracked bank state, expression trees and the
+// target description.
+#include "kestrel_test.h"
+
+#include <cstring>
+
+using model = kestrel_fixture;
+
+static std::vector<uint32_t> elements(objset *s)
+{
+    std::vector<uint32_t> out;
+    for (uint32_t n = objset_iter_first(s); n; n = objset_iter_next(s))
+        out.push_back(n);
+    return out;
+}
+
+TEST_F(model, objset_mask_and_hash_forms)
+{
+    objset *s = objset_new();
+    objset_add(s, 5);
+    objset_add(s, 5);
+    EXPECT_EQ(objset_count(s), 1u);
+    EXPECT_EQ(s->table, nullptr);
+    objset_add(s, 40);
+    ASSERT_NE(s->table, nullptr);
+    EXPECT_EQ(s->table->bucket_count, 13u);
+    objset_clear(s);
+    for (uint32_t n : {100u, 3u, 40u, 7u})
+        objset_add(s, n);
+    EXPECT_EQ(elements(s), (std::vector<uint32_t>{3, 7, 40, 100}));
+    objset *a = objset_new(), *b = objset_new();
+    objset_add(a, 40);
+    objset_add(b, 40);
+    objset_add(b, 50);
+    EXPECT_FALSE(objset_equal(a, b));
+    EXPECT_FALSE(objset_equal(b, a));
+    EXPECT_TRUE(objset_includes(b, a));
+    EXPECT_TRUE(objset_not_within(b, a));
+    EXPECT_TRUE(objset_intersects(a, b));
+    objset *u = objset_union(s, b);
+    EXPECT_EQ(elements(u), (std::vector<uint32_t>{3, 7, 40, 50, 100}));
+    objset *d = objset_difference(u, s);
+    EXPECT_EQ(elements(d), (std::vector<uint32_t>{50}));
+    objset_toggle_with(d, b);
+    EXPECT_EQ(elements(d), (std::vector<uint32_t>{40}));
+    objset_intersect_with(u, a);
+    EXPECT_EQ(elements(u), (std::vector<uint32_t>{40}));
+    for (objset *x : {s, a, b, u, d})
+        objset_free(x);
+}
+
+TEST_F(model, objset_free_list_is_bounded)
+{
+    std::vector<objset *> sets;
+    for (int i = 0; i < 1025 + 8; i++)
+        sets.push_back(objset_new());
+    for (objset *s : sets)
+        objset_free(s);
+    EXPECT_EQ(objset_free_list_length(), 1024u);
+}
+
+TEST_F(model, register_sets)
+{
+    EXPECT_EQ(elements((objset *)regset_of(27)),
+              (std::vector<uint32_t>{1, 2, 8, 9, 10, 11, 12, 13, 15, 26}));
+    regset *l = regset_parse_list("WREG, btemp+1");
+    EXPECT_EQ(elements(l), (std::vector<uint32_t>{1, 11}));
+    regset *bad = regset_parse_list("wtemp0");
+    EXPECT_EQ(count(749), 1);
+    EXPECT_TRUE(objset_is_empty(bad));
+    EXPECT_EQ(regset_parse_list(""), nullptr);
+    regset *s = objset_new();
+    for (uint32_t n : {10u, 11u, 12u, 13u, 1u})
+        objset_add(s, n);
+    EXPECT_STREQ(regset_text(s), "[wreg+btemp+0-btemp+3]");
+    EXPECT_STREQ(regset_text(regset_of(17)), "[wtemp0]");
+    EXPECT_STREQ(regclass_text(30), "(wtemp0|wtemp1)");
+    EXPECT_STREQ(regclass_text(36), "TEMP2");
+    EXPECT_TRUE(regset_has(regset_of(27), 16));
+    EXPECT_EQ(reg_class_member(regset_of(27), 29), 10u);
+    EXPECT_EQ(reg_class_member(regset_of(1), 29), 0u);
+    temp_area_reset();
+    EXPECT_EQ(temp_alloc(nullptr, 1), 34u);
+    EXPECT_EQ(temp_alloc(nullptr, 2), 35u);
+    EXPECT_EQ(temp_alloc(nullptr, 1), 37u);
+}
+
+TEST_F(model, bank_state_operations)
+{
+    bank_state = bstate{};
+    bstate_set(0x3, 0x1);
+    EXPECT_TRUE(bstate_known(0x1));
+    EXPECT_FALSE(bstate_known(0x4));
+    EXPECT_EQ(bstate_value(0x3), 0x1u);
+    bstate_forget(0x1);
+    EXPECT_FALSE(bstate_known(0x1));
+    bstate a = {0x7, 0x5, 0, 0, false}, b = {0x6, 0x4, 0, 0, false};
+    bstate m = bstate_meet(a, b);
+    EXPECT_EQ(m.known, 0x6u);   // bits 1 and 2 agree, bit 0 unknown in b
+    EXPECT_EQ(m.values, 0x4u);
+    bstate r = bstate_apply(a, b);
+    EXPECT_EQ(r.known, 0x7u);
+    EXPECT_EQ(r.values, 0x5u);
+}
+
+TEST_F(model, constant_conversions_fit_the_type)
+{
+    struct row { long v; const char *type; long want; int warnings; } rows[] = {
+        {300, "uc", 44, 1}, {300, "c", 44, 1}, {200, "c", -56, 1}, {-1, "uc", 255, 0},
+        {70000, "ui", 4464, 1}, {5, "b", 1, 0}, {-2, "i", -2, 0},
+    };
+    for (const row &r : rows) {
+        lines.clear();
+        tree_node *n = node_make(OP_CONV, node_new_const(r.v), node_new_type(basic_type_named(r.type)));
+        EXPECT_EQ(n->op, (uint32_t)OP_CONST) << r.v << " " << r.type;
+        EXPECT_EQ(n->value, r.want) << r.v << " " << r.type;
+        EXPECT_EQ(count(751), r.warnings) << r.v << " " << r.type;
+        tree_free(n);
+    }
+    tree_node *c = node_new_const(0);
+    EXPECT_EQ(const_bit_number(0x80, node_make(OP_CONV, c, node_new_type(basic_type_named("uc")))), 8);
+    tree_node *b = node_make(OP_CONV, node_new_const(0), node_new_type(basic_type_named("uc")));
+    EXPECT_EQ(const_bit_number(0x40, b), 7);
+    EXPECT_EQ(const_bit_number(0x41, b), 0);
+    EXPECT_EQ(const_bit_number(0, b), 0);
+}
+
+// Records the order of visited constants.
+static tree_node *record_visit(void *ctx, tree_node *n, int, int, int, long *)
+{
+    if (n->op == OP_CONST)
+        ((std::vector<long> *)ctx)->push_back(n->value);
+    return n;
+}
+
+TEST_F(model, walk_orders)
+{
+    struct row { int order; std::vector<long> want; } rows[] = {
+        {161, {1, 2}}, {98, {2, 1}}, {266, {2, 1}}, {84, {2, 1}}, {273, {1, 2}}, {140, {1, 2}},
+    };
+    for (const row &r : rows) {
+        tree_node *t = binary(OP_ADD, leaf_const(1), leaf_const(2));
+        std::vector<long> seen;
+        tree_walk(r.order, &seen, t, record_visit, 0, 0, 0, nullptr);
+        EXPECT_EQ(seen, r.want) << r.order;
+        tree_free(t);
+    }
+    // A ";" chain runs first to last even in a right-first order; each
+    // statement's operands stay right-first.
+    tree_node *seq = binary(OP_SEQ, binary(OP_ADD, leaf_const(1), leaf_const(2)),
+                            binary(OP_ADD, leaf_const(3), leaf_const(4)));
+    std::vector<long> seen;
+    tree_walk(266, &seen, seq, record_visit, 0, 0, 0, nullptr);
+    EXPECT_EQ(seen, (std::vector<long>{2, 1, 4, 3}));
+    tree_free(seq);
+}
+
+static bool is_const_3(void *, tree_node *n) { return n->op == OP_CONST && n->value == 3; }
+
+TEST_F(model, copy_equal_find)
+{
+    read("[v _x `i 1 e ]\n");
+    tree_node *t = binary(OP_ADD, node_new_id(sym("_x")), binary(OP_MUL, leaf_const(3), leaf_const(4)));
+    tree_node *c = tree_copy(t);
+    EXPECT_NE(c, t);
+    EXPECT_NE(c->right, t->right);
+    EXPECT_TRUE(tree_equal(t, c));
+    c->right->right->value = 5;
+    EXPECT_FALSE(tree_equal(t, c));
+    EXPECT_EQ(tree_find(t, nullptr, is_const_3), t->right->left);
+    EXPECT_TRUE(tree_references(t, sym("_x")));
+    EXPECT_FALSE(tree_has_volatile(t));
+    tree_free(t);
+    tree_free(c);
+}
+
+TEST_F(model, node_make_rewrites)
+{
+    read("[v _p `*i 1 e ]\n[s S1 `i 1 `c 1 ]\n[c E2 0 7 .. ]\n[v _s `S1 1 e ]\n[v _e `E2 1 e ]\n");
+    tree_node *p = node_new_id(sym("_p"));
+    tree_node *same = node_make(OP_ADDR, node_make(OP_DEREF, p, nullptr), nullptr);
+    EXPECT_EQ(same, p);
+    tree_node *off = node_make(OP_MEMBER, node_new_type(sym("_s")->type), node_new_const(1));
+    EXPECT_EQ(off->op, (uint32_t)OP_CONST);
+    EXPECT_EQ(off->value, 2);
+    tree_node *e = node_make(OP_MEMBER, node_new_type(sym("_e")->type), node_new_const(7));
+    EXPECT_EQ(e->op, (uint32_t)OP_CONST);
+    EXPECT_TRUE(type_is(e->type, TY_ENUM));
+    tree_node *sz = node_make(OP_SIZEOF, node_new_id(sym("_p")), nullptr);
+    EXPECT_EQ(sz->op, (uint32_t)OP_CONST);
+    EXPECT_EQ(sz->value, 2);
+    tree_node *neg = node_make(OP_SUB, node_new_const(1), node_make(OP_NEG, node_new_id(sym("_p")), nullptr));
+    EXPECT_EQ(neg->op, (uint32_t)OP_ADD);
+}
+
+TEST_F(model, varargs_helpers_are_lowered)
+{
+    read("[v ___va_start `(*v 0 e ]\n[v ___va_arg `(*v 0 e ]\n"
+         "[v _f `(v 1 ev`i ]\n{\n[e :U _f ]\n[v _n `i 1 r0 ]\n[v _ap `*i 1 a ]\n[f ]\n"
+         "[e = _ap -> ( ___va_start .. `*i ]\n[e ( ___va_arg _ap ]\n}\n");
+    cg_symbol *f = sym("_f");
+    ASSERT_EQ(vec_count(f->func->trees), 3u);
+    tree_node *start = (tree_node *)vec_get(f->func->trees, 1);
+    tree_node *arg = (tree_node *)vec_get(f->func->trees, 2);
+    EXPECT_EQ(tree_find(start, nullptr, [](void *, tree_node *n) { return n->op == OP_CALL; }), nullptr);
+    EXPECT_EQ(arg->op, (uint32_t)OP_POSTINC);
+    EXPECT_EQ(arg->right->value, 2);
+}
+
+TEST_F(model, processor_records)
+{
+    parse_processor_record("ZEPHP16F877,2,8192,4,1,7,0,1");
+    parse_processor_record("RAM=020h-07Fh,0A0h-0EFh");
+    parse_processor_record("COMMON=070h-07Fh");
+    parse_processor_record("BANK1=0A0h-0EFh");
+    EXPECT_STREQ(chip.name, "16F877");
+    EXPECT_EQ(chip.family, 2);
+    EXPECT_EQ(chip.rom_size, 8192u);
+    EXPECT_EQ(chip.banks, 4);
+    EXPECT_EQ(chip.n[1], 7);
+    EXPECT_EQ(chip.common_size, 0xFu);
+    EXPECT_EQ(chip.bank_records, 1);
+    EXPECT_NE(target_class("BANK1"), nullptr);
+    EXPECT_EQ(type_size(space_symbol(basic_type_named("c"), nullptr, 1)->type), 512u);
+    EXPECT_EQ(type_size(space_symbol(basic_type_named("c"), nullptr, -1)->type), 128u);
+    EXPECT_THROW(parse_processor_record("ZEPHP16F877,2,8192"), fatal_exit);
+    EXPECT_EQ(count(609), 1);
+}
+
+TEST_F(model, byte_selector_prefixes)
+{
+    struct row { int k, n; const char *want; } rows[] = {
+        {0, 0, ""}, {3, 1, "("}, {0, 2, "low("}, {1, 2, "high("}, {2, 2, "low("},
+        {2, 3, "low highword("}, {3, 4, "high highword("}, {4, 4, ""}, {0, 5, ""},
+    };
+    for (const row &r : rows)
+        EXPECT_STREQ(byte_selector_prefix(r.k, r.n), r.want) << r.k << "," << r.n;
+}

@@ -1,0 +1,115 @@
+// kestrel as the driver runs it: the assembly file head, the SDB file and the
+// printf feature list, and the exit status.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+static std::string dir() { return testing::TempDir(); }
+
+static void write_file(const std::string &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+static std::string read_file(const std::string &path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+static int run_kestrel(const std::string &args)
+{
+    std::string cmd = std::string(ZEPH_BUILD_DIR) + "/bin/kestrel " + args + " 2>" + dir() + "k.err";
+    int status = system(cmd.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A program with a structure, an enumeration, a typedef, a static and a
+// function that calls printf (CRLF line ends, as an editor may leave them).
+static const char *program =
+    "Version 3.2 Vormak Software Intermediate Code\r\n"
+    "\"1 main.c\r\n"
+    "[v _count `i 1 s ]\r\n"
+    "[v _byte `uc 1 t ]\r\n"
+    "[s S1 `i 1 :3 `uc 1 ]\r\n"
+    "[n S1 point x flags ]\r\n"
+    "[c E2 0 1 5 .. ]\r\n"
+    "[n E2 colour red green blue  ]\r\n"
+    "[v _printf `(i 0 ev`*Cc ]\r\n"
+    "[p f _printf -> 3 `i ]\r\n"
+    "[v _main `(v 1 e ]\r\n"
+    "{\r\n"
+    "[e :U _main ]\r\n"
+    "[f ]\r\n"
+    "\"5\r\n"
+    "[e = _count -> 3 `i ]\r\n"
+    "[e ( _printf :s 1C ]\r\n"
+    "[e :UE 1 ]\r\n"
+    "}\r\n"
+    "[a 1 104 105 0 ]\r\n";
+
+static const char *chip_args = "-PZEPHP16F84A,2,1024,2,1,7,0,1 -PMIRROR=0,0 -PRAM=0Ch-04Fh -PBANK0=0Ch-04Fh";
+
+TEST(kestrel_program, writes_head_and_sdb_file)
+{
+    write_file(dir() + "main.plover", program);
+    std::string as = dir() + "main.as", sdb = dir() + "main.sdb";
+    int status = run_kestrel(std::string("-E1 -Og -D") + sdb + " " + chip_args + " -A" + as + " " +
+                             dir() + "main.plover");
+    // Code generation proper is not part of this build: the run reports it.
+    EXPECT_NE(status, 0);
+    std::string head = read_file(as);
+    EXPECT_EQ(head.rfind("opt subtitle \"Vormak Software Wyvern Code Generator build 3884\"\n\n"
+                         "\tprocessor\t16F84A\nclrc\tmacro\n\tbcf\tstatus,0\n\tendm\n", 0), 0u) << head;
+    EXPECT_NE(head.find("status\tequ\t3\nfsr\tequ\t4\nfsr0\tequ\t4\nc\tequ\t1\nz\tequ\t0\npclath\tequ\t10\n"),
+              std::string::npos) << head;
+    std::string s = read_file(sdb);
+    EXPECT_EQ(s.rfind("[p GLOBOPT AUTOSTATIC PIC14 PICMIDHI PICLOMID ]\n[d version 1.1 ]\n[d chip 16F84A ]\n", 0),
+              0u) << s;
+    EXPECT_NE(s.find("[v _byte `uc  1 t 1 ]\n"), std::string::npos) << s;
+    EXPECT_NE(s.find(" point 3 `i 1 x 2 0 `uc 1 flags 1 2 :3:0 \n]\n"), std::string::npos) << s;
+    EXPECT_NE(s.find("[e E2 colour `uc\nred 0\ngreen 1\nblue 5\n]\n"), std::string::npos) << s;
+}
+
+TEST(kestrel_program, printf_feature_pass)
+{
+    write_file(dir() + "feat.plover", program);
+    std::string out = dir() + "feat.txt";
+    int status = run_kestrel(std::string("-Og -w9 ") + chip_args + " -fp -A " + out + " " + dir() +
+                             "feat.plover " + dir() + "missing.lpp");
+    EXPECT_EQ(status, 0) << read_file(dir() + "k.err");
+    EXPECT_EQ(read_file(out), "_printf\t3\n");
+}
+
+TEST(kestrel_program, input_errors_fail_the_run)
+{
+    struct row { const char *text; const char *number; } rows[] = {
+        {"Version 3.1 Vormak Software Intermediate Code\n", "(718)"},
+        {"Version 3.2 Vormak Software Intermediate Code\n[q ]\n", "(714)"},
+        {"Version 3.2 Vormak Software Intermediate Code\n[v _x `o 1 e ]\n", "(1097)"},
+    };
+    for (const row &r : rows) {
+        write_file(dir() + "bad.plover", r.text);
+        EXPECT_NE(run_kestrel("-F -A" + dir() + "bad.out " + dir() + "bad.plover"), 0) << r.text;
+        EXPECT_NE(read_file(dir() + "k.err").find(r.number), std::string::npos) << read_file(dir() + "k.err");
+    }
+    EXPECT_NE(run_kestrel("-F -A" + dir() + "bad.out " + dir() + "nosuch.plover"), 0);
+    EXPECT_NE(read_file(dir() + "k.err").find("(140)"), std::string::npos);
+    EXPECT_NE(run_kestrel("-m -Mnosuch -Ox -F -A" + dir() + "bad.out"), 0);
+    std::string err = read_file(dir() + "k.err");
+    for (const char *n : {"(717)", "(716)", "(747)"})
+        EXPECT_NE(err.find(n), std::string::npos) << n << err;
+}
+
+TEST(kestrel_program, output_never_overwrites_an_input)
+{
+    write_file(dir() + "same.plover", program);
+    EXPECT_NE(run_kestrel("-F -A" + dir() + "same.plover " + dir() + "same.plover"), 0);
+    EXPECT_EQ(read_file(dir() + "same.plover"), program);
+}

@@ -1,0 +1,262 @@
+// The intermediate-code reader: version line, malformed records, pragmas,
+// line markers, label and string renumbering, string tail merging,
+// initialisers and libraries.
+#include "kestrel_test.h"
+
+#include <cstring>
+
+using reader = kestrel_fixture;
+
+TEST_F(reader, version_line)
+{
+    struct row { const char *line; int errors; } rows[] = {
+        {"Version 3.2 Vormak Software Intermediate Code\n", 0},
+        {"Version 3.9 Vormak Software Intermediate Code\n", 0},
+        {"Version 3.1 Vormak Software Intermediate Code\n", 1},
+        {"Version 4.2 Vormak Software Intermediate Code\n", 1},
+        {"Version 3\n", 1},
+    };
+    for (const row &r : rows) {
+        lines.clear();
+        read(r.line);
+        EXPECT_EQ(count(718), r.errors) << r.line;
+    }
+}
+
+TEST_F(reader, malformed_records_are_reported_and_reading_goes_on)
+{
+    struct row { const char *text; unsigned msg; int n; } rows[] = {
+        {"[x ]\n[v _a `i 1 e ]\n", 714, 2},          // unknown tag; "]" is a bad token too
+        {"[f x\n", 714, 1},                           // missing "]"
+        {"[e -> 1 `i ]\n", 714, 1},                   // no current function
+        {"[v _f `(i 1 e ]\n{\n[e :U _f ]\n[e () _a _b ]\n}\n", 730, 1},
+        {"[p z ]\n", 715, 1},
+    };
+    for (const row &r : rows) {
+        SetUp();
+        read(r.text);
+        EXPECT_EQ(count(r.msg), r.n) << r.text;
+    }
+    SetUp();
+    read("[x ]\n[v _a `i 1 e ]\n");
+    EXPECT_NE(sym("_a"), nullptr);
+}
+
+TEST_F(reader, record_tag_inside_expression_is_fatal)
+{
+    EXPECT_EQ(read_fatal("[v _f `(i 1 e ]\n{\n[e :U _f ]\n[e = _a [i ]\n"), 1);
+    EXPECT_EQ(count(1121), 1);
+}
+
+TEST_F(reader, line_markers_set_file_and_line)
+{
+    read("\"12 my file.c\n[v _a `i 1 e ]\n\"20\n[v _b `i 1 e ]\n");
+    ASSERT_NE(sym("_a"), nullptr);
+    EXPECT_STREQ(sym("_a")->def_file, "my file.c");
+    EXPECT_EQ(sym("_a")->def_line, 12);
+    EXPECT_STREQ(sym("_b")->def_file, "my file.c");
+    EXPECT_EQ(sym("_b")->def_line, 20);
+}
+
+static tree_node *first_statement(cg_symbol *f, uint32_t k = 0)
+{
+    return f && f->func && vec_count(f->func->trees) > k ? (tree_node *)vec_get(f->func->trees, k) : nullptr;
+}
+
+TEST_F(reader, labels_and_strings_of_a_second_input_follow_the_first)
+{
+    const char *fmt = "[v %s `(v 1 e ]\n{\n[e :U %s ]\n[e :U 1 ]\n[e $U 1 ]\n[e :s 2 ]\n[e :UE 3 ]\n}\n";
+    char text[256];
+    snprintf(text, sizeof text, fmt, "_f", "_f");
+    read(text);
+    snprintf(text, sizeof text, fmt, "_g", "_g");
+    read(text);
+    tree_node *entry = first_statement(sym("_g"), 0);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->left->op, (uint32_t)OP_ID);  // ":U _g" keeps its symbol
+    EXPECT_EQ(first_statement(sym("_f"), 1)->left->value, 1);
+    EXPECT_EQ(first_statement(sym("_g"), 1)->left->value, 4);  // 1 + largest label 3
+    EXPECT_EQ(first_statement(sym("_g"), 2)->left->value, 4);
+    EXPECT_EQ(first_statement(sym("_g"), 3)->left->value, 4);  // string 2 + 2
+    EXPECT_EQ(first_statement(sym("_g"), 4)->left->value, 6);
+    EXPECT_GT(new_label_number(), 30000u);
+}
+
+TEST_F(reader, switch_takes_the_pending_kind_once)
+{
+    read("[v _f `(v 1 e ]\n{\n[e :U _f ]\n[p w simple ]\n"
+         "[e [\\ _x , $ -> 1 `i 2\n , $ -> 2 `i 3\n 4 ]\n"
+         "[e [\\ _x 5 ]\n[p w fast ]\n}\n");
+    tree_node *s1 = first_statement(sym("_f"), 1), *s2 = first_statement(sym("_f"), 2);
+    ASSERT_TRUE(s1 && s2);
+    EXPECT_EQ(s1->op, (uint32_t)OP_SWITCH);
+    EXPECT_EQ(s1->spare, 1u);
+    EXPECT_EQ(s2->spare, 0u);
+    EXPECT_EQ(count(737), 1);
+}
+
+TEST_F(reader, pragma_records)
+{
+    struct row { const char *text; unsigned msg; int n; } rows[] = {
+        {"[p s text=mytext ]\n", 733, 0},
+        {"[p s text ]\n", 733, 1},
+        {"[p r 300 ]\n", 738, 1},
+        {"[p b stack ]\n", 735, 1},
+        {"[p n 123 456 ]\n", 715, 1},
+        {"[p u _f wreg,wtemp0 ]\n", 749, 1},
+        {"[p k o ]\n", 715, 0},
+    };
+    for (const row &r : rows) {
+        SetUp();
+        read(r.text);
+        EXPECT_EQ(count(r.msg), r.n) << r.text;
+    }
+    SetUp();
+    read("[p s text=mytext ]\n[p s data=d2 ]\n");
+    EXPECT_STREQ(psect_map_name("text"), "mytext");
+    EXPECT_STREQ(psect_map_name("data"), "d2");
+    EXPECT_STREQ(psect_map_name("bss"), "bss");
+    std::string many;
+    for (int i = 0; i < 29; i++)   // two slots are taken above
+        many += "[p s p" + std::to_string(i) + "=q ]\n";
+    read(many);
+    EXPECT_EQ(count(734), 1);
+}
+
+TEST_F(reader, pragma_message_lists_change_message_states)
+{
+    read("[p n 751,1081 ]\n[v _f `(v 1 e ]\n[p f _f -> 7 `i ]\n[p f _f -> 8 `i ]\n[p r 4 ]\n");
+    EXPECT_EQ(sym("_f")->printf_mask, 15u);
+    tree_node *c = node_make(OP_CONV, node_new_const(300), node_new_type(basic_type_named("uc")));
+    EXPECT_EQ(count(751), 0);   // disabled by the list
+    tree_free(c);
+    read("[p y ]\n");
+    c = node_make(OP_CONV, node_new_const(300), node_new_type(basic_type_named("uc")));
+    EXPECT_EQ(count(751), 1);
+    tree_free(c);
+}
+
+TEST_F(reader, interrupt_level_pragma_prefixes_the_next_function)
+{
+    read("[p l 2 ]\n[v _isr_helper `(v 1 e ]\n{\n[e :U _isr_helper ]\n}\n[v _after `(v 1 e ]\n");
+    EXPECT_EQ(sym("_isr_helper")->int_levels, 4u);
+    EXPECT_STREQ(sym_asm_name(sym("_isr_helper")), "_isr_helper");  // covers its own levels
+    EXPECT_EQ(sym("_after")->int_levels, 0u);                      // mask back to 1 after the body
+}
+
+TEST_F(reader, strings_that_are_tails_share_storage)
+{
+    read("[a 1 97 98 99 0 ]\n[a 2 98 99 0 ]\n[a 3 98 99 0 ]\n[a 4 120 0 ]\n");
+    strings_merge_tails();
+    ASSERT_EQ(vec_count(strings_kept), 2u);
+    ASSERT_EQ(vec_count(strings_merged), 2u);
+    for (uint32_t i = 0; i < 2; i++) {
+        string_rec *m = (string_rec *)vec_get(strings_merged, i);
+        EXPECT_EQ(m->host->number, 1);
+        EXPECT_EQ(m->offset, 1u);
+    }
+    cg_symbol *s = sym("STR_4");
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(type_size(s->type), 2u);
+    EXPECT_TRUE(type_qualifiers(typeSub(s->type)) & Q_CONST);
+}
+
+TEST_F(reader, initialisers)
+{
+    read("[v _z `i 1 e ]\n[i _z -> 0 `i ]\n"
+         "[v _five `i 1 e ]\n[i _five -> 5 `i ]\n"
+         "[v _keep `Si 1 e ]\n[i _keep -> 5 `i ]\n"
+         "[v _arr `c -> 0 `x e ]\n[i _arr\n:U ..\n-> 104 `c\n-> 105 `c\n-> 0 `c\n..\n]\n"
+         "[v _zeros `i -> 2 `ux e ]\n[i _zeros\n:U ..\n-> 0 `i\n-> 0 `i\n..\n]\n");
+    EXPECT_EQ(sym("_z")->init_value, nullptr);
+    ASSERT_NE(sym("_five")->init_value, nullptr);
+    EXPECT_EQ(sym("_five")->init_value->value, 5);
+    EXPECT_EQ(count(1081), 1);
+    EXPECT_EQ(type_size(sym("_arr")->type), 3u);
+    EXPECT_NE(sym("_arr")->init_list, nullptr);
+    EXPECT_EQ(sym("_zeros")->init_list, nullptr);
+    EXPECT_EQ(count(714), 0);
+}
+
+// Writes a library of modules: each {name, defined symbols, text}.
+struct lib_module { const char *name; std::vector<std::string> defines; std::string text; };
+
+static std::string write_library(const std::vector<lib_module> &mods)
+{
+    std::string dir, bodies;
+    auto put16 = [](std::string &s, uint32_t v) { s += (char)(v & 0xFF); s += (char)(v >> 8); };
+    for (const lib_module &m : mods) {
+        std::string body = "Version 3.2 Vormak Software Intermediate Code\n";
+        uint8_t c = 0;
+        for (char ch : m.text) {
+            c++;
+            body += (char)((uint8_t)ch ^ c ^ scramble_key[c & 31]);
+        }
+        put16(dir, 0);
+        put16(dir, (uint32_t)m.defines.size());
+        put16(dir, (uint32_t)body.size());
+        put16(dir, 0);
+        put16(dir, 0);
+        put16(dir, 0);
+        dir += m.name;
+        dir += '\0';
+        for (const std::string &d : m.defines) {
+            dir += '\0';
+            dir += d;
+            dir += '\0';
+        }
+        bodies += body;
+    }
+    std::string file;
+    put16(file, (uint32_t)dir.size());
+    put16(file, (uint32_t)mods.size());
+    std::string path = testing::TempDir() + "kestrel_test.lpp";
+    FILE *f = fopen(path.c_str(), "wb");
+    std::string all = file + dir + bodies;
+    fwrite(all.data(), 1, all.size(), f);
+    fclose(f);
+    return path;
+}
+
+static int loads;
+static void count_loads(ic_context *ctx)
+{
+    loads++;
+    ic_read_one(ctx);
+}
+
+TEST_F(reader, library_modules_load_in_rounds)
+{
+    std::string path = write_library({
+        {"b", {"_second"}, "[v _second `(v 1 e ]\r\n{\n[e :U _second ]\n}\n"},
+        {"a", {"_first"}, "[v _second `(v 0 e ]\n[v _first `(v 1 e ]\n{\n[e :U _first ]\n[e ( _second .. ]\n}\n"},
+        {"a2", {"_first"}, "[v _first `(v 1 e ]\n"},
+        {"unused", {"_other"}, "[v _other `(v 1 e ]\n"},
+    });
+    read("[v _first `(v 0 e ]\n[v _main `(v 1 e ]\n{\n[e :U _main ]\n[e ( _first .. ]\n}\n");
+    vector_t *libs = vec_new(2);
+    vec_push(libs, (void *)path.c_str());
+    vec_push(libs, (void *)path.c_str());
+    loads = 0;
+    ic_load_libraries(libs, lib_wanted_test, count_loads);
+    EXPECT_EQ(loads, 2);
+    EXPECT_FALSE(sym("_first")->flags & SF_UNDEF);
+    EXPECT_FALSE(sym("_second")->flags & SF_UNDEF);
+    EXPECT_TRUE(sym("_second")->flags & SF_LIBFUNC);
+    EXPECT_EQ(sym("_other"), nullptr);
+    EXPECT_EQ(count(718) + count(714) + count(237), 0);
+    vec_free(libs);
+}
+
+TEST_F(reader, library_cut_short_is_fatal)
+{
+    std::string path = testing::TempDir() + "kestrel_short.lpp";
+    FILE *f = fopen(path.c_str(), "wb");
+    fwrite("\x20\x00\x01\x00\x00", 1, 5, f);
+    fclose(f);
+    vector_t *libs = vec_new(1);
+    vec_push(libs, (void *)path.c_str());
+    EXPECT_THROW(ic_load_libraries(libs, lib_wanted_test, ic_read_one), fatal_exit);
+    EXPECT_EQ(count(300), 1);
+    vec_free(libs);
+}
