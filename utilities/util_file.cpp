@@ -3,6 +3,7 @@
 #include "util_file.h"
 
 #include <cerrno>
+#include <filesystem>
 
 #include "../common/common.h"
 
@@ -15,4 +16,11 @@ FILE *util_open_input(const char *name)
         errno = EISDIR;
     }
     return f;
+}
+
+void util_remove_unfinished(const char *name)
+{
+    std::error_code error;
+    if (std::filesystem::is_regular_file(name, error))
+        os_remove_file(name);
 }

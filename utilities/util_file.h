@@ -7,3 +7,7 @@
 // cannot be opened or is a folder (which stdio would open and then read as
 // empty).
 FILE *util_open_input(const char *name);
+
+// Removes an output file left unfinished by a failed run. Only a plain file
+// is removed: an output named on a device (/dev/null, a terminal) stays.
+void util_remove_unfinished(const char *name);

@@ -23,7 +23,7 @@ void tool_exit(int status)
     if (out_file)
         fclose(out_file);
     out_file = nullptr;
-    os_remove_file(out_name);
+    util_remove_unfinished(out_name);
 }
 
 // A bad option ends the run at once with status -1, before anything is

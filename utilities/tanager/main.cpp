@@ -5,22 +5,28 @@
 
 #include <cctype>
 
+#include "../util_file.h"
 #include "tanager.h"
 
 tanager_settings tanager_set = {nullptr, 66, 80, nullptr, nullptr, nullptr};
 
 // Input files in the order read (an output must not replace any of them).
 static vector_t *input_names;
-// The listing file while it is unfinished; removed when the run ends early.
+// The listing file while it is being written.
 static FILE *out_file;
+// True while the listing file is unfinished; it is removed when the run ends
+// early.
+static bool out_unfinished;
 
 void tool_exit(int status)
 {
-    if (status == 0 || !out_file)
+    if (status == 0 || !out_unfinished)
         return;
-    fclose(out_file);
+    if (out_file)
+        fclose(out_file);
     out_file = nullptr;
-    os_remove_file(tanager_set.output);
+    out_unfinished = false;
+    util_remove_unfinished(tanager_set.output);
 }
 
 // One option; letters are case-insensitive and the value follows directly.
@@ -62,20 +68,19 @@ static void tanager_write_listing()
     uint32_t count;
     xref_entry **entries = xref_sorted_entries(&count);
     FILE *out = stdout;
-    if (tanager_set.output)
+    if (tanager_set.output) {
         out = out_file = tanager_open_output(tanager_set.output);
+        out_unfinished = true;
+    }
     listing_write(out, entries, count);
     bool failed = ferror(out) || fflush(out) != 0;
     if (tanager_set.output) {
         out_file = nullptr;
         failed = fclose(out) != 0 || failed;
     }
-    if (failed) {
-        out_file = nullptr;
-        if (tanager_set.output)
-            os_remove_file(tanager_set.output);
+    if (failed)
         msg_report(413, tanager_set.output ? tanager_set.output : "(standard output)");
-    }
+    out_unfinished = false;
 }
 
 int main(int argc, char **argv)

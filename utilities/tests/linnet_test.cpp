@@ -116,6 +116,13 @@ TEST(Linnet, FileFaults)
     r = run_tool(dir, "linnet", {"."});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has_message(r, 141)) << r.err;
+
+    // A listing that cannot be written is an error, and a device named as
+    // the listing is not removed.
+    r = run_tool(dir, "linnet", {"in.c", "/dev/full"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has_message(r, 413)) << r.err;
+    EXPECT_TRUE(file_exists("/dev/full"));
 }
 
 TEST(Linnet, LaterArgumentsAreIgnoredOnceListingStarts)

@@ -272,6 +272,11 @@ TEST(Tanager, FileFaults)
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(has_message(r, 1470)) << r.err;
     EXPECT_EQ(read_file(dir + "/a.crf"), "~a.c\nx 1\n");
+
+    r = run_tool(dir, "tanager", {"-O/dev/full", "a.crf"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(has_message(r, 413)) << r.err;
+    EXPECT_TRUE(file_exists("/dev/full"));
 }
 
 // 16,000 entries fit; the 16,001st (here one file and 16,000 symbols) is
