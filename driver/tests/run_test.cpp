@@ -227,6 +227,74 @@ TEST_F(DriverRun, OptionsReachTheirTools)
     EXPECT_NE(std::string::npos, e[4].find(" <root>/lib/vkpic-dc.lpp")) << e[4];
 }
 
+// Options that change the command lines: the number of programs echoed and
+// pieces of their lines (index into the echoes).
+TEST_F(DriverRun, OptionEffectsOnCommandLines)
+{
+    struct Piece {
+        size_t index;
+        std::string text;
+    };
+    struct Case {
+        std::vector<std::string> args;
+        size_t count;
+        std::vector<Piece> pieces;
+    } cases[] = {
+        {{"-C", "--ide=mplab", "main.c"}, 6,
+         {{1, " -SP1,1,1,1,1,1,1,1 -I<root>/include -E1 -D_WYVERN_CODE_"}, {1, " <root>/work/main.c <tmp>"},
+          {2, " -v -E1 -u -fp "}, {4, " -Og9 -E1 -Dmain.sdb "}, {5, " -E1 -o -C<root>"}}},
+        {{"-C", "--ide=tarnel", "main.c"}, 6,
+         {{1, " -E1 -LM-main.d -D_WYVERN_CODE_"}, {2, " -fp --fipath=<root>/work -Gstrings,const "}}},
+        {{"-C", "--scandep", "main.c"}, 2, {{1, " -I<root>/include -L -D_WYVERN_CODE_"}, {1, " main.c main.dep"}}},
+        {{"--pre", "main.c"}, 2, {{1, " main.c main.pre"}}},
+        {{"-C", "--objdir=obj", "main.c"}, 6,
+         {{0, " main.c obj/main.lst"}, {2, " <tmp> obj/main.plover <tmp>"}, {3, " -A<tmp> obj/main.plover "},
+          {5, " -omain.obj <tmp>"}}},
+        {{"-C", "--proto", "--cr", "--strict", "-N40", "main.c"}, 6,
+         {{1, " -D_VRK_EDITION_=2 -N40 -D_16F877A "}, {2, " -v -N40 -ctanager.tmp -strict -pmain.pro -u -fp "}}},
+        {{"-S", "main.c"}, 6, {{4, " -A<tmp> main.plover "}, {5, " -o -a -C<root>"}, {5, " -omain.as <tmp>"}}},
+        {{"-S", "--opt=9", "main.c"}, 5, {{4, " -Amain.as main.plover "}}},
+        {{"-C", "--asmlist", "main.c"}, 5, {{0, "wren "}, {1, " -v -S -u -fp "}, {4, " -lmain.lst --chip="}}},
+        {{"-C", "-X", "--debugger=icd2", "main.c"}, 6,
+         {{1, " -D__MPLAB_ICD2__=1 -D_WYVERN_CODE_"}, {1, " -D_PIC14 -S1,2,2,3,4,3,3 -DMPLAB_ICD=2 "},
+          {5, " -x -o -C<root>"}, {5, " -R2000 -icd -I "}}},
+        {{"-C", "--pass1", "main.c"}, 3, {{2, "plover "}}},
+        {{"-C", "--runtime=-clib", "main.c"}, 5, {{3, " -Og9 -Dmain.sdb "}, {3, " -A<tmp> main.plover"}}},
+        {{"-C", "-P", "x.as"}, 2, {{0, " -D_VRK_EDITION_=2 -N255 -D_16F877A "}, {0, " x.as <tmp>"},
+                                  {1, "osprey " + edf + " -v -C<root>"}, {1, " -ox.obj <tmp>"}}},
+        {{"-C", "--output=lpp", "main.c", "lib.plover"}, 4, {{3, "rook " + edf + " r main.lpp main.plover lib.plover"}}},
+    };
+    fs::create_directories(work / "obj");
+    for (const Case &c : cases) {
+        std::vector<std::string> args = {"--chip=16F877A", "--noexec", "-V"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(0, run(args)) << c.args[1] << "\n" << out;
+        std::vector<std::string> e = echoes();
+        ASSERT_EQ(c.count, e.size()) << c.args[1] << "\n" << out;
+        for (const Piece &p : c.pieces)
+            EXPECT_NE(std::string::npos, e[p.index].find(p.text)) << c.args[1] << ": " << p.text << "\n" << e[p.index];
+    }
+}
+
+TEST_F(DriverRun, ErrorFileReceivesTheOutput)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "-V", "-Eerrs.txt", "main.c"}));
+    std::string errs = slurp(work / "errs.txt");
+    EXPECT_NE(std::string::npos, errs.find("\nwren ")) << errs;
+    EXPECT_EQ(std::string::npos, out.find("wren ")) << out;
+}
+
+TEST_F(DriverRun, SetupRecordsTheInstallation)
+{
+    EXPECT_EQ(0, run({"--setup=" + root.string()}));
+    EXPECT_NE(std::string::npos, out.find("setup succeeded")) << out;
+    EXPECT_EQ(0, run({"--setup"}));
+    EXPECT_NE(std::string::npos, out.find(root.string() + "\n")) << out;
+    EXPECT_EQ(8, run({"--setup=/no/such/dir"}));
+    EXPECT_NE(std::string::npos, out.find("Directory \"/no/such/dir\" does not exist.")) << out;
+    EXPECT_NE(std::string::npos, out.find("Setup failed.")) << out;
+}
+
 TEST_F(DriverRun, ToolsRunWithTheirArguments)
 {
     EXPECT_EQ(0, run({"--chip=16F877A", "-C", "-DMSG=a b", "main.c"})) << out;
