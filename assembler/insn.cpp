@@ -1,0 +1,291 @@
+// The instruction sets: baseline (12-bit words) and mid-range (14-bit
+// words), and the page-selecting pseudo-instructions fcall, ljmp and pagesel.
+//
+// Each row gives a mnemonic, the families that have it, its opcode bits in
+// each family and the shape of its operands; one switch over the shape
+// places the fields. A field whose value is not known here becomes a
+// relocation on exactly its bits.
+#include "osprey.h"
+
+#include <cstring>
+#include <strings.h>
+
+enum insn_shape {
+    SH_NONE,     // no operand
+    SH_FD,       // file register, destination
+    SH_F,        // file register
+    SH_FB,       // file register, bit number
+    SH_K8,       // 8-bit literal
+    SH_CALL,     // call target
+    SH_GOTO,     // goto target
+    SH_TRIS,     // tris port (5 to 7)
+};
+
+struct insn_row {
+    const char *name;
+    unsigned baseline;   // opcode bits on baseline chips, NONE when absent
+    unsigned midrange;   // opcode bits on mid-range chips, NONE when absent
+    insn_shape shape;
+};
+
+static const unsigned NONE = 0xFFFF;
+
+// Rows by mnemonic; opcodes from the datasheets' instruction set tables.
+static const insn_row insn_table[] = {
+    // name       baseline  midrange  shape
+    {"addwf",     0x1C0,    0x0700,   SH_FD},
+    {"andwf",     0x140,    0x0500,   SH_FD},
+    {"clrf",      0x060,    0x0180,   SH_F},
+    {"clrw",      0x040,    0x0103,   SH_NONE},
+    {"comf",      0x240,    0x0900,   SH_FD},
+    {"decf",      0x0C0,    0x0300,   SH_FD},
+    {"decfsz",    0x2C0,    0x0B00,   SH_FD},
+    {"incf",      0x280,    0x0A00,   SH_FD},
+    {"incfsz",    0x3C0,    0x0F00,   SH_FD},
+    {"iorwf",     0x100,    0x0400,   SH_FD},
+    {"movf",      0x200,    0x0800,   SH_FD},
+    {"movwf",     0x020,    0x0080,   SH_F},
+    {"nop",       0x000,    0x0000,   SH_NONE},
+    {"rlf",       0x340,    0x0D00,   SH_FD},
+    {"rrf",       0x300,    0x0C00,   SH_FD},
+    {"subwf",     0x080,    0x0200,   SH_FD},
+    {"swapf",     0x380,    0x0E00,   SH_FD},
+    {"xorwf",     0x180,    0x0600,   SH_FD},
+    {"bcf",       0x400,    0x1000,   SH_FB},
+    {"bsf",       0x500,    0x1400,   SH_FB},
+    {"btfsc",     0x600,    0x1800,   SH_FB},
+    {"btfss",     0x700,    0x1C00,   SH_FB},
+    {"addlw",     NONE,     0x3E00,   SH_K8},
+    {"andlw",     0xE00,    0x3900,   SH_K8},
+    {"call",      0x900,    0x2000,   SH_CALL},
+    {"clrwdt",    0x004,    0x0064,   SH_NONE},
+    {"goto",      0xA00,    0x2800,   SH_GOTO},
+    {"iorlw",     0xD00,    0x3800,   SH_K8},
+    {"movlw",     0xC00,    0x3000,   SH_K8},
+    {"option",    0x002,    0x0062,   SH_NONE},
+    {"retfie",    NONE,     0x0009,   SH_NONE},
+    {"retlw",     0x800,    0x3400,   SH_K8},
+    {"return",    NONE,     0x0008,   SH_NONE},
+    {"sleep",     0x003,    0x0063,   SH_NONE},
+    {"sublw",     NONE,     0x3C00,   SH_K8},
+    {"tris",      0x000,    0x0060,   SH_TRIS},
+    {"xorlw",     0xF00,    0x3A00,   SH_K8},
+};
+
+// Field layouts of the two families.
+struct family_fields {
+    unsigned file_bits;     // width of the file-register field
+    unsigned dest_shift;    // position of the destination bit
+    unsigned bit_shift;     // position of the bit-number field
+    unsigned goto_bits;     // width of the goto target
+    unsigned call_bits;     // width of the call target
+    unsigned page_words;    // words in one program-memory page
+    unsigned page_reg;      // register holding the page bits
+    unsigned page_bit0;     // its bit for the lowest page bit
+};
+
+static const family_fields fields_of[] = {
+    {0, 0, 0, 0, 0, 0, 0, 0},
+    {5, 5, 5, 9, 8, 0x200, 0x03, 5},    // baseline: STATUS<6:5>
+    {7, 7, 7, 11, 11, 0x800, 0x0A, 3},  // mid-range: PCLATH<4:3>
+};
+
+static const family_fields &ff() { return fields_of[as.family]; }
+
+static const insn_row *insn_find(const std::string &m)
+{
+    for (const insn_row &r : insn_table)
+        if (strcasecmp(r.name, m.c_str()) == 0)
+            return &r;
+    return nullptr;
+}
+
+bool insn_known(const std::string &m)
+{
+    return insn_find(m) || strcasecmp(m.c_str(), "fcall") == 0 || strcasecmp(m.c_str(), "ljmp") == 0 ||
+           strcasecmp(m.c_str(), "pagesel") == 0;
+}
+
+int insn_page_bits()
+{
+    unsigned long pages = (as.rom_words + ff().page_words - 1) / ff().page_words;
+    return pages <= 1 ? 0 : pages == 2 ? 1 : 2;
+}
+
+static expr_ptr num(long v)
+{
+    auto e = std::make_shared<expr>();
+    e->kind = EX_NUM;
+    e->value = v;
+    return e;
+}
+
+static expr_ptr bin(int op, expr_ptr l, expr_ptr r)
+{
+    auto e = std::make_shared<expr>();
+    e->kind = EX_BINARY;
+    e->op = op;
+    e->left = l;
+    e->right = r;
+    return e;
+}
+
+// Emits a word whose field of `bits` bits at bit 0 holds the value of e:
+// folded when known, else a relocation on that field.
+static void emit_field(unsigned word, const expr_ptr &e, unsigned bits, bool check_range)
+{
+    long v;
+    unsigned mask = (1u << bits) - 1;
+    if (expr_constant(e, &v)) {
+        if (check_range && (v < -static_cast<long>(mask + 1) / 2 || v > static_cast<long>(mask)))
+            msg_report(1405, v, expr_text(e).c_str());
+        emit_unit(word | (static_cast<unsigned>(v) & mask));
+        return;
+    }
+    emit_unit(word);
+    if (bits == 8 && check_range)
+        emit_reloc(0x31, 0, e);     // a whole byte, overflow checked by the linker
+    else
+        emit_reloc(0xF0 | bits, 0, bin('&', e, num(mask)));
+}
+
+static expr_ptr operand(const std::vector<std::string> &ops, size_t i)
+{
+    if (i >= ops.size()) {
+        msg_report(1417);
+        return nullptr;
+    }
+    return expr_parse(ops[i]);
+}
+
+static bool count_ok(const std::string &m, const std::vector<std::string> &ops, size_t lo, size_t hi)
+{
+    if (ops.size() < lo || ops.size() > hi) {
+        msg_report(1404, m.c_str(), static_cast<int>(hi));
+        return false;
+    }
+    return true;
+}
+
+static unsigned dest_of(const std::vector<std::string> &ops)
+{
+    if (ops.size() < 2) {
+        msg_report(1418);
+        return 1;
+    }
+    if (strcasecmp(ops[1].c_str(), "w") == 0)
+        return 0;
+    if (strcasecmp(ops[1].c_str(), "f") == 0)
+        return 1;
+    long v;
+    expr_ptr e = expr_parse(ops[1]);
+    if (e && expr_constant(e, &v) && (v == 0 || v == 1))
+        return static_cast<unsigned>(v);
+    msg_report(1403, ops[1].c_str());
+    return 1;
+}
+
+// Page-select words for `target`; `target` null means the page of the
+// word that follows (the return address of a call just emitted).
+static void emit_page_select(const expr_ptr &target)
+{
+    const family_fields &f = ff();
+    unsigned page_shift = f.page_words == 0x200 ? 9 : 11;
+    unsigned set_delta = as.family == FAM_BASELINE ? 0x100 : 0x400;
+    for (int i = 0; i < insn_page_bits(); i++) {
+        unsigned bcf = (as.family == FAM_BASELINE ? 0x400 : 0x1000) | (f.page_bit0 + i) << f.bit_shift | f.page_reg;
+        // After a call, the page to come back to is that of the return
+        // address: the first of these words.
+        auto here = std::make_shared<expr>();
+        here->kind = EX_HERE;
+        expr_ptr t = target ? target : bin('-', here, num(i));
+        // bit of the page number, moved onto the bcf/bsf difference
+        expr_ptr bit = bin('l', bin('&', bin('r', t, num(page_shift + i)), num(1)), num(set_delta == 0x100 ? 8 : 10));
+        long v;
+        if (expr_constant(bit, &v)) {
+            emit_unit(bcf + static_cast<unsigned>(v));
+        } else {
+            emit_unit(bcf);
+            emit_reloc(0x32, 0, bit);
+        }
+    }
+}
+
+bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
+{
+    if (strcasecmp(m.c_str(), "fcall") == 0 || strcasecmp(m.c_str(), "ljmp") == 0 ||
+        strcasecmp(m.c_str(), "pagesel") == 0) {
+        if (!count_ok(m, ops, 1, 1))
+            return true;
+        expr_ptr t = operand(ops, 0);
+        if (!t)
+            return true;
+        emit_page_select(t);
+        bool call = tolower(m[0]) == 'f';
+        if (tolower(m[0]) == 'p')
+            return true;
+        const insn_row *r = insn_find(call ? "call" : "goto");
+        unsigned op = as.family == FAM_BASELINE ? r->baseline : r->midrange;
+        emit_field(op, t, call ? ff().call_bits : ff().goto_bits, false);
+        if (call)
+            emit_page_select(nullptr);
+        return true;
+    }
+    const insn_row *r = insn_find(m);
+    if (!r)
+        return false;
+    unsigned op = as.family == FAM_BASELINE ? r->baseline : r->midrange;
+    if (op == NONE) {
+        msg_report(1421, m.c_str());
+        return true;
+    }
+    const family_fields &f = ff();
+    expr_ptr e;
+    long bit;
+    switch (r->shape) {
+    case SH_NONE:
+        if (count_ok(m, ops, 0, 0))
+            emit_unit(op);
+        break;
+    case SH_FD:
+        if (count_ok(m, ops, 1, 2) && (e = operand(ops, 0)))
+            emit_field(op | dest_of(ops) << f.dest_shift, e, f.file_bits, false);
+        break;
+    case SH_F:
+        if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0)))
+            emit_field(op, e, f.file_bits, false);
+        break;
+    case SH_FB: {
+        if (!count_ok(m, ops, 2, 2) || !(e = operand(ops, 0)))
+            break;
+        expr_ptr b = operand(ops, 1);
+        if (!b)
+            break;
+        if (!expr_constant(b, &bit) || bit < 0 || bit > 7) {
+            msg_report(1419, ops[1].c_str());
+            bit = 0;
+        }
+        emit_field(op | static_cast<unsigned>(bit) << f.bit_shift, e, f.file_bits, false);
+        break;
+    }
+    case SH_K8:
+        if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0)))
+            emit_field(op, e, 8, true);
+        break;
+    case SH_CALL:
+    case SH_GOTO:
+        if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0)))
+            emit_field(op, e, r->shape == SH_CALL ? f.call_bits : f.goto_bits, false);
+        break;
+    case SH_TRIS:
+        if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0))) {
+            if (!expr_constant(e, &bit) || bit < 5 || bit > 7) {
+                msg_report(1405, bit, ops[0].c_str());
+                bit = 6;
+            }
+            emit_unit(op | static_cast<unsigned>(bit));
+        }
+        break;
+    }
+    return true;
+}

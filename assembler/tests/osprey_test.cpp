@@ -1,0 +1,181 @@
+// The assembler: instruction encodings against gpasm, relocations, records
+// and diagnostics.
+#include "objfile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+void tool_exit(int) {}
+
+static std::string dir;
+
+static std::string run(const std::string &cmd, int *status)
+{
+    std::string full = "cd " + dir + " && " + cmd + " 2>&1";
+    FILE *p = popen(full.c_str(), "r");
+    std::string out;
+    char buf[512];
+    while (size_t n = fread(buf, 1, sizeof buf, p))
+        out.append(buf, n);
+    int rc = pclose(p);
+    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    return out;
+}
+
+static void write(const std::string &name, const std::string &text)
+{
+    std::ofstream(dir + "/" + name, std::ios::binary) << text;
+}
+
+static const char *const CHIPS = "[16F877A]\nARCH=PIC14\nROMSIZE=2000\n"
+                                 "[16F84A]\nARCH=PIC14\nROMSIZE=400\n"
+                                 "[16F876A]\nARCH=PIC14\nROMSIZE=1000\n"
+                                 "[12F508]\nARCH=PIC12\nROMSIZE=200\n"
+                                 "[16F57]\nARCH=PIC12\nROMSIZE=800\n";
+
+static std::string osprey(const std::string &chip, const std::string &args, int *status)
+{
+    return run(ZEPH_BUILD_DIR "/bin/osprey --chip=" + chip + " -C" + dir + "/chips.ini " + args, status);
+}
+
+struct object {
+    std::vector<std::pair<int, std::vector<uint8_t>>> records;
+    std::map<std::string, std::vector<uint8_t>> text;  // psect -> bytes by offset
+};
+
+static object read_object(const std::string &name)
+{
+    object o;
+    FILE *f = fopen((dir + "/" + name).c_str(), "rb");
+    EXPECT_NE(f, nullptr) << name;
+    if (!f)
+        return o;
+    obj_record r;
+    while (obj_read_header(f, &r) == OBJ_OK && obj_read_body(f, &r) == OBJ_OK) {
+        o.records.push_back({static_cast<int>(r.type), std::vector<uint8_t>(r.body, r.body + r.length)});
+        if (r.type == REC_TEXT) {
+            obj_text t;
+            decode_text(cur_of(r), &t);
+            std::vector<uint8_t> &bytes = o.text[t.psect];
+            if (bytes.size() < t.offset + t.data_length)
+                bytes.resize(t.offset + t.data_length);
+            std::copy(t.data, t.data + t.data_length, bytes.begin() + t.offset);
+        }
+    }
+    fclose(f);
+    return o;
+}
+
+// Words of an Intel HEX file from gpasm, by word address.
+static std::vector<unsigned> hex_words(const std::string &name)
+{
+    std::ifstream in(dir + "/" + name);
+    std::string line;
+    std::vector<unsigned> words;
+    while (std::getline(in, line)) {
+        if (line.size() < 11 || line[0] != ':')
+            continue;
+        unsigned n = std::stoul(line.substr(1, 2), nullptr, 16);
+        unsigned addr = std::stoul(line.substr(3, 4), nullptr, 16);
+        unsigned type = std::stoul(line.substr(7, 2), nullptr, 16);
+        if (type != 0)
+            continue;
+        for (unsigned i = 0; i + 1 < n; i += 2) {
+            unsigned lo = std::stoul(line.substr(9 + 2 * i, 2), nullptr, 16);
+            unsigned hi = std::stoul(line.substr(11 + 2 * i, 2), nullptr, 16);
+            unsigned w = (addr + i) / 2;
+            if (words.size() <= w)
+                words.resize(w + 1);
+            words[w] = lo | hi << 8;
+        }
+    }
+    return words;
+}
+
+class Osprey : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/zeph_aspXXXXXX";
+        dir = mkdtemp(tmpl);
+        write("chips.ini", CHIPS);
+        unsetenv("VRK_ERR_FORMAT");
+    }
+};
+
+// Every instruction with each operand form assembles to the words gpasm
+// gives for the same line.
+static void compare_with_gpasm(const std::string &chip, const std::string &gpchip,
+                               const std::vector<std::string> &lines)
+{
+    std::string body;
+    for (const std::string &l : lines)
+        body += "\t" + l + "\n";
+    write("g.asm", "\tprocessor " + gpchip + "\n\torg 0\n" + body + "\tend\n");
+    write("o.as", "\tpsect\ttext,class=CODE,delta=2\n" + body);
+    int st;
+    std::string out = run("gpasm -p " + gpchip + " -o g.hex g.asm", &st);
+    ASSERT_EQ(st, 0) << out;
+    out = osprey(chip, "o.as", &st);
+    ASSERT_EQ(st, 0) << out;
+    std::vector<unsigned> want = hex_words("g.hex");
+    object o = read_object("o.obj");
+    const std::vector<uint8_t> &bytes = o.text["text"];
+    ASSERT_EQ(bytes.size(), want.size() * 2);
+    for (size_t i = 0; i < want.size(); i++)
+        EXPECT_EQ(bytes[2 * i] | bytes[2 * i + 1] << 8, want[i]) << chip << ": " << lines[i];
+}
+
+TEST_F(Osprey, MidRangeInstructionSetMatchesGpasm)
+{
+    std::vector<std::string> lines;
+    for (const char *fd : {"addwf", "andwf", "comf", "decf", "decfsz", "incf", "incfsz", "iorwf", "movf", "rlf",
+                           "rrf", "subwf", "swapf", "xorwf"}) {
+        lines.push_back(std::string(fd) + " 0x20,w");
+        lines.push_back(std::string(fd) + " 0x7F,f");
+        lines.push_back(std::string(fd) + " 5,1");
+    }
+    for (const char *fb : {"bcf", "bsf", "btfsc", "btfss"}) {
+        lines.push_back(std::string(fb) + " 0x20,0");
+        lines.push_back(std::string(fb) + " 3,7");
+    }
+    for (const char *k : {"addlw", "andlw", "iorlw", "movlw", "retlw", "sublw", "xorlw"}) {
+        lines.push_back(std::string(k) + " 0");
+        lines.push_back(std::string(k) + " 0xFF");
+        lines.push_back(std::string(k) + " 'A'");
+    }
+    for (const char *s : {"clrf 0x30", "movwf 0x45", "clrw", "nop", "clrwdt", "retfie", "return", "sleep",
+                          "call 0x123", "goto 0x7FF", "call 0", "option", "tris 6", "movlw 0Ah", "movlw -1", "movlw 3+4*2", "movlw (1<<4)|3", "movlw low(1234h)",
+                          "movlw high(1234h)"})
+        lines.push_back(s);
+    compare_with_gpasm("16F877A", "p16f877a", lines);
+}
+
+TEST_F(Osprey, BaselineInstructionSetMatchesGpasm)
+{
+    std::vector<std::string> lines;
+    for (const char *fd : {"addwf", "andwf", "comf", "decf", "decfsz", "incf", "incfsz", "iorwf", "movf", "rlf",
+                           "rrf", "subwf", "swapf", "xorwf"}) {
+        lines.push_back(std::string(fd) + " 0x10,w");
+        lines.push_back(std::string(fd) + " 0x1F,f");
+    }
+    for (const char *fb : {"bcf", "bsf", "btfsc", "btfss"}) {
+        lines.push_back(std::string(fb) + " 0x10,0");
+        lines.push_back(std::string(fb) + " 3,7");
+    }
+    for (const char *k : {"andlw", "iorlw", "movlw", "retlw", "xorlw"}) {
+        lines.push_back(std::string(k) + " 0");
+        lines.push_back(std::string(k) + " 0xFF");
+    }
+    for (const char *s : {"clrf 0x1A", "movwf 6", "clrw", "nop", "clrwdt", "sleep", "call 0xFF", "goto 0x1FF",
+                          "option", "tris 6", "tris 7"})
+        lines.push_back(s);
+    compare_with_gpasm("12F508", "p12f508", lines);
+}
