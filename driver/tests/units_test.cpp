@@ -132,6 +132,8 @@ protected:
         }
         settings = driver_settings{};
         opts.noexec = 0;
+        opts.errors = 0;
+        bs.warn_arg = nullptr;
     }
 
     // A linker list: c marks a configurable argument.
