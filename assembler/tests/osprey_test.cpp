@@ -179,3 +179,137 @@ TEST_F(Osprey, BaselineInstructionSetMatchesGpasm)
         lines.push_back(s);
     compare_with_gpasm("12F508", "p12f508", lines);
 }
+
+// Decoded SYM entries of an object: name -> {value, flags, psect}.
+struct sym_info { uint32_t value; unsigned flags; std::string psect; };
+static std::map<std::string, sym_info> symbols_of(const object &o)
+{
+    std::map<std::string, sym_info> out;
+    for (auto &r : o.records) {
+        if (r.first != REC_SYM)
+            continue;
+        obj_cursor c = cur_open(r.second.data(), static_cast<unsigned>(r.second.size()), order_little);
+        obj_sym_entry e;
+        while (!cur_at_end(c) && decode_sym_entry(c, false, &e))
+            out[e.name] = {e.value, e.flags, e.psect};
+    }
+    return out;
+}
+
+static std::vector<int> types_of(const object &o)
+{
+    std::vector<int> t;
+    for (auto &r : o.records)
+        t.push_back(r.first);
+    return t;
+}
+
+TEST_F(Osprey, SymbolsPsectsAndRecords)
+{
+    write("m.as", R"(	processor	16F877A
+clrc	macro
+	bcf	status,0
+	endm
+status	equ	3
+	psect	text0,local,class=CODE,delta=2
+	global	_main,_helper,_count
+_main:
+	clrc
+	movlw	low(_count)
+	movwf	_count
+	fcall	_helper
+loop
+	goto	loop
+	psect	rbss_0,class=BANK0,space=1
+_count:	ds	2
+buf:	ds	4
+	psect	config,class=CONFIG,delta=2
+	dw	0x3F3A
+	FNCONF	rbss_0,??,?
+	FNSIZE	_main,2,0
+	FNCALL	_main,_helper
+	FNROOT	_main
+	signat	_main,88
+	DABS	1,0x70,2
+x	equ	??_main+1
+	global	x
+	end	_main
+)");
+    int st;
+    std::string out = osprey("16F877A", "m.as", &st);
+    ASSERT_EQ(st, 0) << out;
+    object o = read_object("m.obj");
+    std::vector<int> t = types_of(o);
+    ASSERT_FALSE(t.empty());
+    EXPECT_EQ(t.front(), REC_IDENT);
+    EXPECT_EQ(t.back(), REC_END);
+    for (int want : {REC_PSECT, REC_XPSECT, REC_TEXT, REC_RELOC, REC_SYM, REC_SIGNAT, REC_FNCONF, REC_FNINFO,
+                     REC_RESERVE, REC_START})
+        EXPECT_NE(std::find(t.begin(), t.end(), want), t.end()) << want;
+    auto syms = symbols_of(o);
+    EXPECT_EQ(syms["_main"].flags, 0x10u);
+    EXPECT_EQ(syms["_main"].psect, "text0");
+    EXPECT_EQ(syms["_count"].value, 0u);
+    EXPECT_EQ(syms["buf"].value, 2u);           // a local label
+    EXPECT_EQ(syms["buf"].flags, 0u);
+    EXPECT_EQ(syms["loop"].value, 8u);          // bcf, movlw, movwf, 2 page words + call + 2
+    EXPECT_EQ(syms["_helper"].flags, 0x16u);    // referenced, defined elsewhere
+    EXPECT_EQ(syms["x"].flags, 0x18u);          // indirect: ??_main + 1
+    EXPECT_EQ(syms["x"].psect, "??_main");
+    EXPECT_EQ(syms["x"].value, 1u);
+    EXPECT_EQ(syms.count("status"), 0u);        // local constants stay in the module
+    // text: bcf 3,0 first; config word as written; bss size declared
+    EXPECT_EQ(o.text["text0"][0] | o.text["text0"][1] << 8, 0x1003);
+    EXPECT_EQ(o.text["config"][0] | o.text["config"][1] << 8, 0x3F3A);
+    EXPECT_EQ(o.text["rbss_0"].size(), 6u);
+}
+
+TEST_F(Osprey, FixedLengthFarCallsByProgramSize)
+{
+    // fcall and ljmp take the same number of words whatever the target, so
+    // jump tables can scale by them: 1 page, 2 pages, 4 pages.
+    // fcall: page words, call, page words again; ljmp: page words, goto.
+    struct { const char *chip; size_t words; } rows[] = {
+        {"16F84A", 2}, {"16F876A", 5}, {"16F877A", 8}, {"12F508", 2}, {"16F57", 8}};
+    for (auto &r : rows) {
+        write("f.as", "\tpsect\tt,class=CODE,delta=2\n\tglobal\tfar\n\tfcall\tfar\n\tljmp\tfar\n");
+        int st;
+        std::string out = osprey(r.chip, "f.as", &st);
+        ASSERT_EQ(st, 0) << out;
+        object o = read_object("f.obj");
+        EXPECT_EQ(o.text["t"].size(), 2 * r.words) << r.chip;
+    }
+}
+
+TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
+{
+    struct { const char *line; const char *number; const char *at = "e.as: 2: "; } rows[] = {
+        {"\tfrob\t1", "(1402)"},
+        {"\tmovlw\t0x1FF", "(1405)"},
+        {"\tbsf\t3,9", "(1419)"},
+        {"\tmovlw\t(1+", "(1407)"},
+        {"\tpsect\tq,bogus", "(1410)"},
+        {"\tds\tundefined_thing", "(1412)"},
+        {"dup:\ndup:", "(1406)", "e.as: 3: "},
+        {"\tmovlw\t1,2", "(1404)"},
+        {"\tretfie", ""},
+    };
+    for (auto &r : rows) {
+        write("e.as", std::string("\tpsect\tt,class=CODE,delta=2\n") + r.line + "\n");
+        int st;
+        std::string out = osprey("16F877A", "e.as", &st);
+        if (!*r.number) {
+            EXPECT_EQ(st, 0) << out;
+            continue;
+        }
+        EXPECT_NE(st, 0) << r.line;
+        EXPECT_NE(out.find(std::string(r.at) + r.number), std::string::npos) << r.line << "\n" << out;
+        EXPECT_FALSE(std::ifstream(dir + "/e.obj").good()) << r.line;
+    }
+    write("e.as", "\tpsect\tt,class=CODE,delta=2\n\tretfie\n");
+    int st;
+    std::string out = osprey("12F508", "e.as", &st);
+    EXPECT_NE(out.find("(1421)"), std::string::npos) << out;
+    out = osprey("NOSUCH", "e.as", &st);
+    EXPECT_NE(out.find("(1414)"), std::string::npos) << out;
+}
