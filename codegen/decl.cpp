@@ -250,6 +250,7 @@ static void setup_new_symbol(cg_symbol *s, long count)
         vec_push(f->params, s);
     if (s->storage == ST_AUTO && f && f->autos)
         vec_push(f->autos, s);
+    check_bit_storage(s);
     if (s->storage == ST_EXTERN || s->storage == ST_STATIC)
         vec_push(global_objects, s);
     name_new_symbol(s);

@@ -118,6 +118,7 @@ struct chip_facts {
     unsigned long rom_size;  // program-memory size
     int banks;               // RAM bank count
     int n[4];                // further numbers, in the order the driver writes them
+    int frame_bank;          // bank given for frames (third number 0xFF00 + n), else -1
     int mirror[16];          // the bank each bank mirrors, or -1
     int mirror_count;        // entries of the MIRROR record
     int bank_records;        // BANK<n> records seen
@@ -140,6 +141,7 @@ bool is_simple_constant(tree_node *t);
 tree_node *node_passthrough(tree_node *t);
 tree_node *mirror_comparison(tree_node *t);
 bool is_symbol_operand(tree_node *t);
+int arith_node_test(tree_node *t);
 void assert_fail(const char *expr, const char *file, int line);
 #define KASSERT(e) ((e) ? (void)0 : assert_fail(#e, __FILE__, __LINE__))
 
@@ -472,6 +474,7 @@ struct tree_node {
 enum { SET_WRITTEN = 0, SET_USED, SET_RESULT, SET_WORK, SET_NAMED, SET_NEEDED };
 
 extern bool tree_changed;      // set by node_new / node_free
+extern bool codegen_warnings;  // warnings 1230 and 1257 are given (code generation only)
 extern const char *cur_file;   // current source position
 extern int cur_line;
 extern char *pending_comment;  // comment text for the next node read

@@ -263,6 +263,9 @@ static tree_node *make_by_operator(tree_node *n)
             n->ptrs = x->ptrs;
             n->ptr_depth = x->ptr_depth + 1;
         }
+        bool no_targets = !x || !x->ptrs || !x->ptrs->targets || !vec_count(x->ptrs->targets);
+        if (codegen_warnings && x && x->op == OP_ID && no_targets)
+            msg_report(1230, x->sym->src_name);
         return n;
     }
     case OP_SUB:

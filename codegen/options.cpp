@@ -36,6 +36,7 @@ void kestrel_reset()
     run.ext_funcs = hash_new(128, hash_str_hash, hash_str_compare);
     run.ext_calls = hash_new(128, hash_str_hash, hash_str_compare);
     run.chipinfo = os_getenv("CHIPINFO");
+    codegen_warnings = false;
     reader_reset();
     records_reset();
     decl_reset();

@@ -42,6 +42,7 @@ void target_init()
     chip = chip_facts{};
     for (int &m : chip.mirror)
         m = -1;
+    chip.frame_bank = -1;
     range_space_new(&chip.spaces, "code", "Program space", 2);
     range_space_new(&chip.spaces, "data", "Data space", 2);
     label_counter = 30000;
@@ -84,6 +85,7 @@ static void chip_record(const char *text)
     chip.banks = atoi(fields[3].c_str());
     for (int i = 0; i < 4; i++)
         chip.n[i] = atoi(fields[4 + i].c_str());
+    chip.frame_bank = (chip.n[2] & 0xFF00) == 0xFF00 ? chip.n[2] & 0xFF : -1;
 }
 
 // "MIRROR=v,v,...": the bank each bank mirrors (128 + bank), else -1.
@@ -276,4 +278,48 @@ tree_node *mirror_comparison(tree_node *t)
 bool is_symbol_operand(tree_node *t)
 {
     return t && t->left && t->left->op == OP_ID;
+}
+
+// Follows a chain of conversions to the first other node.
+static tree_node *skip_conversions(tree_node *t)
+{
+    while (t && t->op == OP_CONV)
+        t = t->left;
+    return t;
+}
+
+static bool is_float(tree_node *t)
+{
+    type_desc *ty = type_unqualify(t ? t->type : nullptr);
+    return ty && ty->kind == TY_BASIC && ty->arith == AR_FLOAT;
+}
+
+int arith_node_test(tree_node *t)
+{
+    uint32_t size = node_size(t);
+    switch (t->op) {
+    case OP_ADD:
+    case OP_SUB:
+        return size == 4 && !is_float(t);
+    case OP_SHL:
+    case OP_SHR:
+        if (size == 1)
+            return t->right && t->right->op == OP_CONST && t->right->value == 1;
+        break;
+    case OP_MOD:
+    case OP_MUL:
+    case OP_DIV:
+        return 0;
+    }
+    if (size == 1 || is_float(t))
+        return 0;
+    tree_node *first = skip_conversions(t->left);
+    if (!first || is_float(first))
+        return 0;
+    switch (first->op) {
+    case OP_CALL: case OP_MOD: case OP_MUL: case OP_DIV: case OP_ID:
+        return 0;
+    default:
+        return 1;
+    }
 }

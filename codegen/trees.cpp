@@ -50,6 +50,9 @@ const uint8_t op_rank[OP_COUNT] = {
 static vector_t *free_nodes;
 // Set by every node_new and node_free; the simplifier repeats while it is set.
 bool tree_changed;
+// Warnings about variables are given only while code is generated, when the
+// marks they test are complete.
+bool codegen_warnings;
 // Function registry: by name and by number.
 static hash_t *funcs_by_name;
 static hash_t *funcs_by_number;
@@ -214,6 +217,11 @@ tree_node *node_new_id(cg_symbol *s)
         s->flags |= SF_USED;
     if ((s->storage == ST_EXTERN || s->storage == ST_STATIC) && (intlevel_mask & ~1u))
         s->flags |= SF_EXTREF;
+    bool unset = !(s->flags & (SF_WRITTEN | SF_ADDR_TAKEN | SF_WARNED));
+    if (codegen_warnings && s->storage == ST_AUTO && unset) {
+        s->flags |= SF_WARNED;
+        msg_report(1257, s->src_name);
+    }
     return n;
 }
 

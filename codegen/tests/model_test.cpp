@@ -236,3 +236,71 @@ TEST_F(model, byte_selector_prefixes)
     for (const row &r : rows)
         EXPECT_STREQ(byte_selector_prefix(r.k, r.n), r.want) << r.k << "," << r.n;
 }
+
+TEST_F(model, frame_bank_and_mirrors_of_the_description)
+{
+    parse_processor_record("ZEPHP16F877,2,8192,4,1,7,65282,1");
+    parse_processor_record("MIRROR=129,0,0,0");
+    EXPECT_EQ(chip.frame_bank, 2);
+    EXPECT_EQ(chip.mirror[0], 1);
+    EXPECT_EQ(chip.mirror[1], -1);
+    parse_processor_record("ZEPHP16F84,2,1024,2,1,7,0,1");
+    EXPECT_EQ(chip.frame_bank, -1);
+}
+
+TEST_F(model, arith_node_test_cases)
+{
+    read("[v _l `l 1 e ]\n[v _c `uc 1 e ]\n[v _i `i 1 e ]\n[v _f `f 1 e ]\n");
+    auto id = [](const char *n) { return node_new_id(sym_find(n)); };
+    auto c = [](long v) { return node_new_const(v); };
+    struct row { tree_node *t; int want; const char *what; } rows[] = {
+        {node_make(OP_ADD, id("_l"), id("_l")), 1, "long +"},
+        {node_make(OP_ADD, id("_f"), id("_f")), 0, "float +"},
+        {node_make(OP_SHL, id("_c"), c(1)), 1, "byte << 1"},
+        {node_make(OP_SHL, id("_c"), c(2)), 0, "byte << 2"},
+        {node_make(OP_MUL, id("_i"), id("_i")), 0, "int *"},
+        {node_make(OP_AND, id("_i"), id("_i")), 0, "int & of a symbol"},
+        {node_make(OP_AND, node_make(OP_OR, id("_i"), id("_i")), id("_i")), 1, "int & of an |"},
+        {node_make(OP_AND, id("_c"), id("_c")), 0, "byte &"},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(arith_node_test(r.t), r.want) << r.what;
+}
+
+TEST_F(model, header_comment_type_text)
+{
+    read("[v _p `*Cuc 1 e ]\n[v _f `(l 0 e`i`*c ]\n[v _a `Vi -> 3 `ux e ]\n");
+    EXPECT_STREQ(type_text(sym("_p")->type), "PTR const unsigned char");
+    EXPECT_STREQ(type_text(sym("_f")->type), "FTN(int ,PTR char)long");
+    // An array takes its element type's qualifiers on its own level too.
+    EXPECT_STREQ(type_text(sym("_a")->type), "volatile [3]volatile int ");
+}
+
+TEST_F(model, local_variable_warnings_only_while_generating)
+{
+    read("[v _f `(v 1 e ]\n{\n[e :U _f ]\n[f ]\n[v _n `i 1 a ]\n[v _bit `b 1 a ]\n[e _n ]\n[e _n ]\n");
+    EXPECT_EQ(count(1257), 0);
+    EXPECT_EQ(count(698), 1);
+    codegen_warnings = true;
+    cg_symbol *f = sym("_f");
+    cg_symbol *n = (cg_symbol *)vec_get(f->autos, 0);
+    tree_free(node_new_id(n));
+    tree_free(node_new_id(n));
+    EXPECT_EQ(count(1257), 1);
+}
+
+TEST_F(model, sdb_variable_records)
+{
+    FILE *f = tmpfile();
+    run.sdb = f;
+    read("\"3 a.c\n[v _x `i 1 s ]\n[v _port `uc 1 e@6 ]\n[v _e `l 1 e ]\n");
+    for (uint32_t i = 0; i < vec_count(global_objects); i++)
+        sdb_write_var((cg_symbol *)vec_get(global_objects, i));
+    rewind(f);
+    char buf[512] = "";
+    size_t got = fread(buf, 1, sizeof buf - 1, f);
+    buf[got] = 0;
+    EXPECT_STREQ(buf, "\"3 a.c\n[v _x `i  1 s 2 x ]\n[v _port `uc  1 e 1 @6 ]\n[v _e `l  1 e 4 0 ]\n");
+    run.sdb = nullptr;
+    fclose(f);
+}
