@@ -1,0 +1,626 @@
+// decl: declarations. The loop over external declarations, one declaration
+// with its declarators (placement with '@', function qualifiers after the
+// declarator, definitions), initialisers and function definitions.
+//
+// Objects of static duration are initialised in text form ([i records,
+// one element per line, ":U .." and ".." around aggregates); an automatic
+// object is initialised by an assignment statement, from an anonymous
+// static copy when it is an aggregate.
+#include "plover.h"
+
+#include <cstdarg>
+#include <map>
+
+sym_t *decl_function;               // the function being defined, or null
+static std::map<std::string, bool> fi_started; // function-information files begun
+
+// ---------------------------------------------------------------------------
+// function-information file (--fipath)
+// ---------------------------------------------------------------------------
+void fi_line(const char *format, ...)
+{
+    if (opt.fipath.empty())
+        return;
+    std::string base = os_path_basename(input_name);
+    size_t dot = base.find_last_of('.');
+    if (dot != std::string::npos)
+        base = base.substr(0, dot);
+    char *path = os_path_join(opt.fipath.c_str(), (base + ".fi").c_str());
+    bool first = !fi_started[path];
+    fi_started[path] = true;
+    FILE *f = fopen(path, first ? "w" : "a");
+    if (!f) {
+        msg_report(141, "function information", path);
+        free(path);
+        return;
+    }
+    va_list ap;
+    va_start(ap, format);
+    vfprintf(f, format, ap);
+    va_end(ap);
+    if (ferror(f) | fclose(f))
+        msg_report(234);
+    free(path);
+}
+
+// ---------------------------------------------------------------------------
+// initialisers
+// ---------------------------------------------------------------------------
+struct init_out_t {
+    std::string text;               // the element lines
+    std::vector<tree_t *> trees;    // their trees, for the records they need
+};
+
+static void init_element(type_t *t, init_out_t &out, bool in_array);
+
+static void init_line(init_out_t &out, tree_t *e)
+{
+    out.trees.push_back(e);
+    out.text += ic_expr(e) + "\n";
+}
+
+static void init_scalar(type_t *t, init_out_t &out)
+{
+    tree_t *e = expr_parse(EC_INIT);
+    if (!e)
+        return;
+    if (!expr_is_constant(e) && !(e->op == O_ADDR))
+        msg_report(238);
+    init_line(out, expr_to_type(e, t));
+}
+
+// A char array from a string literal: one line per character.
+static void init_string(type_t *t, init_out_t &out)
+{
+    std::string bytes = tok.text;
+    uint32_t count = t->count;
+    if (count && bytes.size() > count)
+        msg_report(240);
+    size_t n = count && bytes.size() > count ? count : bytes.size();
+    for (size_t i = 0; i < n; i++)
+        out.text += "-> " + std::to_string((int)(signed char)bytes[i]) + " `c\n";
+    if (!count || bytes.size() < count)
+        out.text += "-> 0 `c\n";
+    else if (bytes.size() == count)
+        msg_report(340);
+    if (!t->count && !t->dim)
+        t->count = (uint32_t)bytes.size() + 1;
+}
+
+static bool init_close(bool braced)
+{
+    if (!braced)
+        return true;
+    if (lex_next() == O_ARG && lex_peek() == T_RBRACE)
+        lex_next();
+    if (tok.code != T_RBRACE) {
+        msg_report(316);
+        lex_unget();
+        lex_skip_statement();
+        return false;
+    }
+    return true;
+}
+
+static void init_array(type_t *t, init_out_t &out)
+{
+    type_t *et = t->sub;
+    int eb = type_base_code(et);
+    bool braced = lex_next() == T_LBRACE;
+    if (!braced)
+        lex_unget();
+    if ((eb == B_CHAR || eb == B_CHAR + 1) && !type_is_ptr(et) && !type_is_array(et) &&
+        lex_peek() == O_STRING) {
+        lex_next();
+        out.text += ":U ..\n";
+        init_string(t, out);
+        out.text += "..\n";
+        init_close(braced);
+        return;
+    }
+    if (!braced) {
+        msg_report(241);
+        lex_skip_statement();
+        return;
+    }
+    out.text += ":U ..\n";
+    uint32_t n = 0;
+    while (lex_peek() != T_RBRACE) {
+        if (t->count && n == t->count) {
+            msg_report(240);
+            lex_skip_statement();
+            break;
+        }
+        init_element(et, out, true);
+        n++;
+        if (lex_next() != O_ARG) {
+            lex_unget();
+            break;
+        }
+    }
+    out.text += "..\n";
+    if (!t->count && !t->dim)
+        t->count = n;
+    init_close(true);
+}
+
+static void init_struct(type_t *t, init_out_t &out, bool in_array)
+{
+    sym_t *tag = t->tag;
+    if (!tag || !tag->defined_tag) {
+        msg_report(198, tag ? tag->name.c_str() : "");
+        lex_skip_statement();
+        return;
+    }
+    if (lex_next() != T_LBRACE) {
+        msg_report(241);
+        lex_unget();
+        lex_skip_statement();
+        return;
+    }
+    out.text += in_array ? ":U ..\n" : ":U ..\n:U ..\n";
+    for (sym_t *m = tag->members; m && lex_peek() != T_RBRACE; m = m->next_member) {
+        init_element(m->type, out, false);
+        if (t->base == B_UNION || lex_next() != O_ARG) {
+            if (t->base != B_UNION)
+                lex_unget();
+            break;
+        }
+    }
+    out.text += in_array ? "..\n" : "..\n..\n";
+    init_close(true);
+}
+
+static void init_element(type_t *t, init_out_t &out, bool in_array)
+{
+    type_t *u = type_unfold(t);
+    if (u->kind == TY_ARRAY) {
+        init_array(u, out);
+    } else if (u->kind == TY_BASE && (u->base == B_STRUCT || u->base == B_UNION)) {
+        init_struct(u, out, in_array);
+    } else {
+        bool braced = lex_next() == T_LBRACE;
+        if (!braced)
+            lex_unget();
+        init_scalar(t, out);
+        init_close(braced);
+    }
+}
+
+// A static-duration initialiser: the [i record after the records it needs.
+static void init_static(sym_t *s)
+{
+    init_out_t out;
+    init_element(s->type, out, false);
+    if (!(s->flags & F_WRITTEN))
+        ic_var(s, nullptr);
+    for (tree_t *e : out.trees)
+        ic_tree_deps(e, out_body);
+    for (tree_t *e : out.trees)
+        ic_expr(e); // marks the strings used
+    ic_marker(out_body);
+    fprintf(out_body, "[i %s\n%s]\n", ic_name(s).c_str(), out.text.c_str());
+}
+
+static void init_auto(sym_t *s)
+{
+    type_t *u = type_unfold(s->type);
+    bool aggregate = type_is_aggregate(s->type);
+    int c = lex_peek();
+    if (!aggregate || (c != T_LBRACE && c != O_STRING)) {
+        ic_var(s, nullptr);
+        int saved = msg_set_warning_level(99);
+        tree_t *e = expr_parse(EC_INIT);
+        msg_set_warning_level(saved);
+        if (e && (e = expr_assign(tree_sym(s), e)))
+            ic_stmt(e);
+        return;
+    }
+    sym_t *copy = sym_new_anonymous();
+    copy->cls = K_STATIC;
+    type_t *ct = type_copy(s->type);
+    ct->qual |= opt.i_set;
+    copy->type = ct;
+    copy->flags |= F_TYPED;
+    copy->decl_line = (int)lex_line;
+    copy->decl_file = lex_file;
+    init_static(copy);
+    if (u->kind == TY_ARRAY && !u->count) {
+        type_t *st = type_copy(s->type);
+        st->count = ct->count;
+        s->type = st;
+    }
+    ic_var(s, nullptr);
+    tree_t *e = tree_new(u->kind == TY_ARRAY && opt.init_copy_assign ? O_COPY : O_ASSIGN);
+    e->left = tree_sym(s);
+    e->right = tree_sym(copy);
+    e->type = s->type;
+    ic_stmt(e);
+}
+
+// ---------------------------------------------------------------------------
+// declarations
+// ---------------------------------------------------------------------------
+// Function qualifiers written before the name qualify the function.
+static void decl_move_function_quals(type_t *t)
+{
+    uint32_t mask = qual_role.interrupt | qual_role.reentrant | qual_role.fastcall16;
+    for (const qual_row_t &r : qual_table)
+        if (r.letter && r.name == "fastcall")
+            mask |= r.bit;
+    if (!t || t->kind != TY_FUNC || !mask)
+        return;
+    type_t *ret = t->sub;
+    while (ret && ret->kind != TY_BASE)
+        ret = ret->sub;
+    if (ret && (ret->qual & mask)) {
+        t->qual |= ret->qual & mask;
+        ret->qual &= ~mask;
+    }
+}
+
+// Qualifier words after a function declarator: reentrant, interrupt n, using n.
+static void decl_function_suffix_words(sym_t *s, type_t *t)
+{
+    for (;;) {
+        int c = lex_next();
+        if (c != T_QUAL) {
+            lex_unget();
+            return;
+        }
+        uint32_t bit = (uint32_t)tok.value;
+        if (bit == qual_role.interrupt && bit) {
+            t->qual |= bit;
+            s->interrupt_fn = true;
+            if (lex_peek() == O_ICON) {
+                int64_t v;
+                bool known;
+                expr_constant(EC_PLACE, &v, &known);
+                if (known)
+                    s->address = v * 8 + 3;
+                else
+                    msg_report(236);
+            }
+        } else if (bit == qual_role.using_ && bit) {
+            int64_t v = 0;
+            bool known;
+            expr_constant(EC_PLACE, &v, &known);
+            if (!known)
+                msg_report(236);
+            else if (v == 1 || v == 2 || v == 3)
+                t->qual |= v == 1 ? qual_role.bank1 : v == 2 ? qual_role.bank2 : qual_role.bank3;
+            else if (v != 0)
+                msg_report(1279, (unsigned)v);
+        } else if (bit == qual_role.compact || bit == qual_role.large || bit == qual_role.small) {
+            continue;
+        } else {
+            t->qual |= bit;
+        }
+    }
+}
+
+// '@' address: a constant, or for a bit "@ name ^ n".
+static void decl_placement(sym_t *s)
+{
+    int64_t v = 0;
+    bool known = false;
+    tree_t *e = expr_parse(EC_PLACE);
+    if (!e)
+        return;
+    if (!expr_is_constant(e)) {
+        if (e->op == O_IDENT && type_base_code(s->type) == B_BIT) {
+            s->placed_on = e->sym;
+            e->sym->flags |= F_USED;
+            if (lex_next() == O_XOR) {
+                expr_constant(EC_BITNUM, &v, &known);
+                if (!known || v < 0 || v >= 8 * (int64_t)type_size(e->sym->type))
+                    msg_report(1280, "bit");
+                s->address = v;
+            } else {
+                lex_unget();
+            }
+            return;
+        }
+        msg_report(188);
+        return;
+    }
+    known = expr_value(e, &v);
+    if (!known) {
+        msg_report(236);
+        return;
+    }
+    s->address = v;
+    s->flags |= F_ABSOLUTE;
+}
+
+static bool decl_is_definition_start(int c)
+{
+    return c == T_LBRACE || c == T_CLASS || c == O_TYPE || c == T_QUAL ||
+           (c == O_IDENT && tok.sym && tok.sym->cls == K_TYPEDEF);
+}
+
+static void decl_function_def(sym_t *s, std::vector<sym_t *> &params, bool old_style);
+
+// One declarator of a declaration; false when the declaration ended (a
+// function definition or an error that skipped it).
+static bool decl_one(const decl_spec_t &ds, int context)
+{
+    sym_t *name = nullptr;
+    std::vector<sym_t *> params;
+    bool old_style = false;
+    type_t *t = type_declarator(ds.type, &name, context, &params, &old_style);
+    if (!name) {
+        msg_report(285);
+        return true;
+    }
+    decl_move_function_quals(t);
+    int cls = ds.cls;
+    bool is_func = type_is_func(t);
+    if (is_func && context == DC_BLOCK && cls == K_AUTO)
+        cls = K_EXTERN;
+    if (!is_func && type_is_void(t) && t->kind == TY_BASE && cls != K_TYPEDEF)
+        msg_report(288);
+    sym_t *s = sym_declare(name, cls, t, nullptr);
+    if (ds.reg)
+        s->flags |= F_REGISTER;
+    if (ds.defining && !(is_func && cls != K_TYPEDEF))
+        s->flags |= F_DEFINING;
+    if (cls == K_STATIC && sym_level > 0 && !is_func)
+        s->flags |= F_NUMBERED;
+    if (opt.const_static && cls == K_AUTO && !is_func && !type_is_ptr(t) && (type_quals(t) & 1)) {
+        s->cls = K_STATIC;
+        s->flags |= F_NUMBERED;
+    }
+    if (is_func) {
+        decl_function_suffix_words(s, s->type);
+        if (lex_next() == O_AT) {
+            decl_placement(s);
+        } else {
+            lex_unget();
+        }
+        int c = lex_next();
+        lex_unget();
+        if (c != O_ARG && c != T_SEMI && cls != K_TYPEDEF && context == DC_FILE &&
+            decl_is_definition_start(c)) {
+            decl_function_def(s, params, old_style);
+            return false;
+        }
+        if (old_style && !params.empty())
+            msg_report(313);
+        if (cls != K_EXTERN)
+            ic_var(s, nullptr);
+        return true;
+    }
+    if (lex_next() == O_AT) {
+        decl_placement(s);
+    } else {
+        lex_unget();
+    }
+    if (lex_next() != O_ASSIGN) {
+        lex_unget();
+        if (t->kind == TY_ARRAY && !t->dim && !t->count && (s->flags & F_DEFINING) &&
+            context != DC_PARAM && cls != K_TYPEDEF)
+            msg_report(283);
+        if (s->flags & F_DEFINING)
+            sym_define(s);
+        if ((s->flags & F_DEFINING) || cls != K_EXTERN)
+            ic_var(s, nullptr);
+        return true;
+    }
+    if (cls == K_EXTERN && !(s->flags & F_DEFINING))
+        msg_report(339);
+    if (cls == K_TYPEDEF)
+        msg_report(238);
+    if (s->flags & F_INITIALISED)
+        msg_report(1098, s->name.c_str(), s->decl_file.c_str(), s->decl_line);
+    sym_define(s);
+    s->flags |= F_INITIALISED;
+    if (qual_role.persistent && (type_quals(t) & qual_role.persistent)) {
+        msg_report(1081, s->name.c_str());
+        lex_skip_statement();
+        return true;
+    }
+    if (cls == K_AUTO || cls == K_REGISTER)
+        init_auto(s);
+    else
+        init_static(s);
+    return true;
+}
+
+static void decl_declaration(int context)
+{
+    decl_spec_t ds = type_specifiers(context);
+    if (lex_next() == T_SEMI) {
+        type_t *u = type_unfold(ds.type);
+        if (u && u->tag && sym_level > 0)
+            ic_tag(u->tag, nullptr);
+        return;
+    }
+    lex_unget();
+    for (;;) {
+        if (!decl_one(ds, context))
+            return;
+        int c = lex_next();
+        if (c == O_ARG)
+            continue;
+        if (c == T_SEMI)
+            return;
+        if (c == O_IDENT || c == O_MUL) {
+            msg_report(372);
+            lex_unget();
+            continue;
+        }
+        msg_report(314);
+        lex_unget();
+        lex_skip_statement();
+        if (lex_next() != T_SEMI)
+            lex_unget();
+        return;
+    }
+}
+
+bool decl_local()
+{
+    decl_declaration(DC_BLOCK);
+    return true;
+}
+
+// asm("text"); as a statement or at file level.
+void decl_asm_statement()
+{
+    if (lex_next() != O_LPAREN) {
+        msg_report(317);
+        lex_unget();
+        lex_skip_statement();
+        return;
+    }
+    if (lex_next() != O_STRING) {
+        msg_report(318);
+        lex_unget();
+        lex_skip_statement();
+        return;
+    }
+    std::string text = tok.text;
+    if (lex_next() != O_RPAREN) {
+        msg_report(194);
+        lex_unget();
+    }
+    ic_asm(text.c_str());
+    if (lex_next() != T_SEMI) {
+        msg_report(314);
+        lex_unget();
+    }
+}
+
+void decl_unit()
+{
+    for (;;) {
+        int c = lex_next();
+        if (c == T_EOF)
+            break;
+        if (c == T_SEMI)
+            continue;
+        if (c == K_ASM) {
+            decl_asm_statement();
+            continue;
+        }
+        if (c == T_RBRACE) {
+            msg_report(195);
+            continue;
+        }
+        lex_unget();
+        decl_declaration(DC_FILE);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// function definitions
+// ---------------------------------------------------------------------------
+// Old-style parameter declarations between the declarator and the body.
+static void decl_old_params(std::vector<sym_t *> &params)
+{
+    for (;;) {
+        int c = lex_next();
+        lex_unget();
+        if (c == T_LBRACE || c == T_EOF || !type_is_decl_start())
+            return;
+        decl_spec_t ds = type_specifiers(DC_PARAM);
+        if (ds.cls != C_PARAM)
+            msg_report(257);
+        for (;;) {
+            sym_t *name = nullptr;
+            type_t *t = type_declarator(ds.type, &name, DC_PARAM, nullptr, nullptr);
+            sym_t *p = nullptr;
+            for (sym_t *k : params)
+                if (name && k->name == name->name)
+                    p = k;
+            if (!p) {
+                msg_report(291, name ? name->name.c_str() : "");
+            } else {
+                if (type_base_code(t) == B_FLOAT && t->kind == TY_BASE) {
+                    msg_report(352);
+                    t = type_base(B_DOUBLE);
+                }
+                p->type = t;
+                if (ds.reg)
+                    p->flags |= F_REGISTER;
+            }
+            if (lex_next() != O_ARG)
+                break;
+        }
+        if (tok.code != T_SEMI) {
+            msg_report(314);
+            lex_unget();
+            lex_skip_statement();
+            lex_next();
+        }
+    }
+}
+
+static void decl_params(sym_t *fn, std::vector<sym_t *> &params, bool old_style)
+{
+    type_t *ft = type_unfold(fn->type);
+    bool proto = ft->proto && !old_style;
+    bool varargs = proto && ft->proto->varargs();
+    std::vector<sym_t *> declared;
+    for (size_t i = 0; i < params.size(); i++) {
+        sym_t *p = params[i];
+        if (p->name.empty()) {
+            msg_report(285);
+            continue;
+        }
+        type_t *t = p->type;
+        if (t->kind == TY_ARRAY) {
+            if (t->count > 1)
+                msg_report(368, p->name.c_str());
+            t = type_ptr(t->sub);
+        }
+        sym_t *s = sym_declare(sym_find_or_enter(p->name), C_PARAM, t, nullptr);
+        s->flags |= p->flags & F_REGISTER;
+        if (proto && fn->name != "main") {
+            s->flags |= F_PROTOPARAM;
+            s->position = varargs && i + 1 == params.size() ? 0 : (int)i + 1;
+        } else if (proto) {
+            s->flags |= F_PROTOPARAM;
+            s->position = (int)i + 1;
+        }
+        sym_define(s);
+        declared.push_back(s);
+    }
+    sym_write_proto_line(fn, declared, old_style);
+    for (sym_t *s : declared)
+        ic_var(s, out_body);
+}
+
+static void decl_function_def(sym_t *s, std::vector<sym_t *> &params, bool old_style)
+{
+    type_t *ft = type_unfold(s->type);
+    int rb = type_base_code(ft->sub);
+    if ((rb == B_STRUCT || rb == B_UNION) && !type_is_ptr(ft->sub)) {
+        sym_t *tag = type_unfold(ft->sub)->tag;
+        if (!tag || !tag->defined_tag)
+            msg_report(198, tag ? tag->name.c_str() : "");
+    }
+    if (sym_define(s))
+        msg_report(1098, s->name.c_str(), s->decl_file.c_str(), s->decl_line);
+    ic_var(s, out_body);
+    decl_function = s;
+    if (opt.main_exit && s->name == "main" && s->cls == K_EXTERN)
+        ic_pragma(out_body, "mainexit");
+    sym_enter_block(true);
+    ic_marker(out_body);
+    fprintf(out_body, "[e :U %s ]\n", ic_name(s).c_str());
+    if (old_style)
+        decl_old_params(params);
+    decl_params(s, params, old_style);
+    if (lex_next() != T_LBRACE) {
+        msg_report(315);
+        lex_unget();
+        lex_skip_statement();
+        sym_leave_block(true);
+        decl_function = nullptr;
+        return;
+    }
+    stmt_function_body(s);
+    decl_function = nullptr;
+}

@@ -1,0 +1,1139 @@
+// expr: expressions. A recursive-descent reader whose levels follow the
+// precedences of the operator table (|| 13, && 14, | 15, ^ 16, & 17,
+// equality 18, relations 20, shifts 22, additive 24, multiplicative 26,
+// unary 28, postfix 30) builds typed trees through one node builder that
+// applies each operator's checks and conversions: operands are decayed
+// (arrays and functions to their address), brought to a common type,
+// pointer arithmetic is scaled by a sizeof node (the code generator knows
+// the sizes), and integer constants are folded into their conversions.
+//
+// Two constant tests: expr_is_constant says whether a tree may stand where
+// a constant is required (the code generator folds it); expr_value
+// computes the 32-bit value where the parser itself needs the number,
+// with wrap-around and no host traps.
+#include "plover.h"
+
+#include <cstring>
+
+static int expr_depth;              // nesting of the reader (295 beyond 100)
+static int expr_context;            // the context of the outermost expression
+static int expr_quest_open;         // '?' waiting for its ':' (case values)
+static bool expr_addr_below;        // a unary '&' waits for the operand being read
+std::vector<sym_t *> expr_printf_users; // functions whose calls used printf features
+
+static tree_t *expr_comma();
+static tree_t *expr_assignment();
+static tree_t *expr_conditional();
+static tree_t *expr_unary();
+tree_t *expr_make(int op, tree_t *l, tree_t *r);
+
+// ---------------------------------------------------------------------------
+// nodes
+// ---------------------------------------------------------------------------
+tree_t *tree_new(int op)
+{
+    tree_t *e = new tree_t{};
+    e->op = op;
+    e->type = type_base(B_VOID);
+    return e;
+}
+
+tree_t *tree_icon(int64_t v, type_t *t)
+{
+    tree_t *e = tree_new(O_ICON);
+    e->value = v;
+    e->type = t;
+    return e;
+}
+
+tree_t *tree_sym(sym_t *s)
+{
+    tree_t *e = tree_new(O_IDENT);
+    e->sym = s;
+    e->type = s->type ? s->type : type_base(B_INT);
+    return e;
+}
+
+tree_t *tree_copy(tree_t *e)
+{
+    if (!e)
+        return nullptr;
+    tree_t *c = new tree_t(*e);
+    c->left = tree_copy(e->left);
+    c->right = tree_copy(e->right);
+    return c;
+}
+
+static tree_t *tree_type_leaf(type_t *t)
+{
+    tree_t *e = tree_new(O_TYPE);
+    e->type = t;
+    return e;
+}
+
+static tree_t *tree_unary(int op, tree_t *l, type_t *t)
+{
+    tree_t *e = tree_new(op);
+    e->left = l;
+    e->type = t;
+    return e;
+}
+
+static tree_t *tree_binary(int op, tree_t *l, tree_t *r, type_t *t)
+{
+    tree_t *e = tree_new(op);
+    e->left = l;
+    e->right = r;
+    e->type = t;
+    return e;
+}
+
+// ---------------------------------------------------------------------------
+// conversions
+// ---------------------------------------------------------------------------
+// Value of v in an integer type of the given base code (wrap to its size).
+static int64_t expr_truncate(int64_t v, type_t *t)
+{
+    uint32_t size = type_size(t);
+    if (size == 0 || size >= 8)
+        return v;
+    int bits = 8 * (int)size;
+    uint64_t mask = bits >= 64 ? ~0ull : (1ull << bits) - 1;
+    uint64_t u = (uint64_t)v & mask;
+    int b = type_base_code(t);
+    bool is_signed = type_is_integer(t) && !(b & 1) && b != B_ENUM;
+    if (is_signed && bits < 64 && (u >> (bits - 1)) & 1)
+        return (int64_t)(u | ~mask);
+    return (int64_t)u;
+}
+
+static bool expr_same_type(type_t *a, type_t *b)
+{
+    type_t *x = type_unfold(a), *y = type_unfold(b);
+    if (x == y)
+        return true;
+    if (!x || !y || x->kind != y->kind || x->qual != y->qual)
+        return false;
+    if (x->kind == TY_BASE)
+        return x->base == y->base && x->tag == y->tag;
+    if (x->kind == TY_PTR)
+        return expr_same_type(x->sub, y->sub);
+    return false;
+}
+
+tree_t *expr_convert(tree_t *e, type_t *t)
+{
+    if (!e)
+        return e;
+    if (expr_same_type(e->type, t))
+        return e;
+    if (e->op == O_ICON && e->type && !type_is_void(e->type) &&
+        (type_is_integer(t) || type_is_ptr(t))) {
+        tree_t *c = tree_icon(type_is_integer(t) ? expr_truncate(e->value, t) : e->value, t);
+        return c;
+    }
+    return tree_binary(O_CONV, e, tree_type_leaf(t), t);
+}
+
+tree_t *expr_cast(tree_t *e, type_t *t)
+{
+    return expr_convert(e, t);
+}
+
+// Arrays and functions used as values become their address.
+static tree_t *expr_decay(tree_t *e)
+{
+    if (!e)
+        return e;
+    type_t *t = type_unfold(e->type);
+    if (t && t->kind == TY_ARRAY) {
+        type_t *p = type_ptr(t->sub);
+        return tree_unary(O_ADDR, e, p);
+    }
+    if (t && t->kind == TY_FUNC)
+        return tree_unary(O_ADDR, e, type_ptr(e->type));
+    return e;
+}
+
+static int expr_promote_code(int b)
+{
+    if (b == B_BIT || b == B_ENUM || b == B_CHAR || b == B_SHORT)
+        return B_INT;
+    if (b == B_CHAR + 1 || b == B_SHORT + 1)
+        return type_size(type_base(b)) == type_size(type_base(B_INT)) ? B_INT + 1 : B_INT;
+    return b;
+}
+
+static bool expr_signed_int(type_t *t)
+{
+    int b = type_base_code(t);
+    return type_is_integer(t) && (b == B_ENUM || !(b & 1)) && b != B_BIT;
+}
+
+// Brings an integer operand to an arithmetic target type, with the
+// implicit signed-to-unsigned messages.
+static tree_t *expr_arith_to(tree_t *e, int code, bool sign_row, tree_t *other)
+{
+    int b = type_base_code(e->type);
+    if (b == code)
+        return e;
+    if (expr_signed_int(e->type) && (code & 1) && code < B_FLOAT) {
+        if (!expr_is_constant(e)) {
+            if (sign_row && other && expr_is_constant(other))
+                msg_report(355);
+            else
+                msg_report(373);
+        }
+        if (type_size(e->type) < type_size(type_base(code)))
+            e = expr_convert(e, type_base(code & ~1));
+    }
+    return expr_convert(e, type_base(code));
+}
+
+static int expr_common_code(int a, int b)
+{
+    if (a == B_DOUBLE || b == B_DOUBLE)
+        return B_DOUBLE;
+    if (a == B_FLOAT || b == B_FLOAT)
+        return B_FLOAT;
+    a = expr_promote_code(a);
+    b = expr_promote_code(b);
+    return a > b ? a : b;
+}
+
+// ---------------------------------------------------------------------------
+// constant tests
+// ---------------------------------------------------------------------------
+static bool expr_const_flag(int op)
+{
+    if (op >= 69 && op <= 74)
+        return true;
+    if (op == O_SIZEOF || op == O_CONV || op == O_SIZEOFT)
+        return true;
+    if (op >= 81 && op <= 100)
+        return true;
+    return op == O_ICON || op == O_LEAF || op == O_STRING || op == O_TYPE || op == O_FCON ||
+           op == 137 || op == 138;
+}
+
+static bool expr_address_constant(tree_t *e)
+{
+    if (e->op == O_IDENT)
+        return e->sym->cls == K_EXTERN || e->sym->cls == K_STATIC;
+    if (e->op == O_DOT)
+        return expr_address_constant(e->left);
+    if (e->op == O_DEREF)
+        return expr_is_constant(e->left);
+    return false;
+}
+
+bool expr_is_constant(tree_t *e)
+{
+    if (!e)
+        return false;
+    switch (e->op) {
+    case O_SIZEOF:
+    case O_SIZEOFT:
+        return true;
+    case O_IDENT: {
+        type_t *t = type_unfold(e->sym->type);
+        if (!t || t->kind != TY_BASE)
+            return false;
+        if (t->base == B_ENUM && e->sym->cls == C_ENUMCONST)
+            return true;
+        return false;
+    }
+    case O_ADDR:
+        return expr_address_constant(e->left) || expr_is_constant(e->left);
+    case O_DEREF:
+        return e->left->op == O_ADDR && expr_is_constant(e->left->left);
+    case O_CONV:
+        return expr_is_constant(e->left);
+    default:
+        if (!expr_const_flag(e->op))
+            return false;
+        if (e->op == O_ICON || e->op == O_FCON || e->op == O_STRING || e->op == O_TYPE)
+            return true;
+        return expr_is_constant(e->left) && (!e->right || expr_is_constant(e->right));
+    }
+}
+
+// The 32-bit value of a tree, computed with wrap-around.
+bool expr_value(tree_t *e, int64_t *v)
+{
+    int64_t a, b;
+    if (!e)
+        return false;
+    switch (e->op) {
+    case O_ICON:
+        *v = (int32_t)e->value;
+        return true;
+    case O_IDENT:
+        if (e->sym->cls != C_ENUMCONST)
+            return false;
+        *v = (int32_t)e->sym->address;
+        return true;
+    case O_SIZEOF: {
+        int code = type_base_code(e->left->type);
+        type_t *t = type_unfold(e->left->type);
+        if (!t || t->kind != TY_BASE || t->qual || code < B_CHAR || code > B_INDEX + 1)
+            return false;
+        *v = type_size(t);
+        return true;
+    }
+    case O_ADDR:
+        if (e->left->op == O_IDENT && (e->left->sym->flags & F_ABSOLUTE)) {
+            *v = (int32_t)e->left->sym->address;
+            return true;
+        }
+        return false;
+    case O_CONV:
+        return expr_value(e->left, v);
+    case O_NEG:
+    case O_UPLUS:
+    case O_COMPL:
+        if (!expr_value(e->left, &a))
+            return false;
+        *v = e->op == O_NEG ? (int32_t)(0u - (uint32_t)a) : e->op == O_COMPL ? ~a : a;
+        return true;
+    default:
+        break;
+    }
+    if (e->op < O_MUL || e->op > O_OR || !e->right)
+        return false;
+    if (!expr_value(e->left, &a) || !expr_value(e->right, &b))
+        return false;
+    uint32_t ua = (uint32_t)a, ub = (uint32_t)b;
+    switch (e->op) {
+    case O_MUL: *v = (int32_t)(ua * ub); return true;
+    case O_ADD: *v = (int32_t)(ua + ub); return true;
+    case O_SUB: *v = (int32_t)(ua - ub); return true;
+    case O_AND: *v = (int32_t)(ua & ub); return true;
+    case O_OR: *v = (int32_t)(ua | ub); return true;
+    case O_XOR: *v = (int32_t)(ua ^ ub); return true;
+    case O_SHL: *v = (int32_t)(ua << (ub & 31)); return true;
+    case O_SHR: *v = (int32_t)a >> (ub & 31); return true;
+    case O_DIV:
+        if (b == 0 || (a == INT32_MIN && b == -1))
+            return false;
+        *v = (int32_t)a / (int32_t)b;
+        return true;
+    default:
+        return false;
+    }
+}
+
+tree_t *expr_constant(int context, int64_t *v, bool *known)
+{
+    tree_t *e = expr_parse(context);
+    *known = false;
+    if (!e)
+        return nullptr;
+    if (!expr_is_constant(e)) {
+        msg_report(188);
+        return nullptr;
+    }
+    *known = expr_value(e, v);
+    return e;
+}
+
+// ---------------------------------------------------------------------------
+// pointer arithmetic
+// ---------------------------------------------------------------------------
+// The index type of arithmetic on a pointer: x, or the integer of the size
+// a qualifier of the pointed-to level names.
+static int expr_index_code(type_t *ptr, bool is_unsigned)
+{
+    type_t *p = type_unfold(ptr);
+    uint32_t q = p && p->sub ? type_quals(p->sub) : 0;
+    for (const qual_row_t &r : qual_table) {
+        if (!r.letter || !(q & r.bit) || !r.number)
+            continue;
+        int code = r.number == 1 ? B_CHAR : r.number == 2 ? B_INT : r.number == 4 ? B_LONG
+                 : r.number == 3 ? B_SHORTLONG : 0;
+        if (!code)
+            msg_report(293);
+        return code | (is_unsigned ? 1 : 0);
+    }
+    return B_INDEX | (is_unsigned ? 1 : 0);
+}
+
+// sizeof(*p) as a tree of the given code.
+static tree_t *expr_pointee_size(tree_t *p, int code)
+{
+    type_t *pt = type_unfold(p->type);
+    type_t *target = pt->sub;
+    tree_t *deref = tree_unary(O_DEREF, tree_copy(p), target);
+    type_t *tu = type_unfold(target);
+    if (tu && tu->kind == TY_ARRAY) {
+        tree_t *elem = tree_unary(O_SIZEOFT, tree_type_leaf(tu->sub), type_base(code));
+        tree_t *dim = tu->dim ? tu->dim : tree_icon(tu->count, type_base(B_INDEX + 1));
+        return tree_binary(O_MUL, elem, expr_convert(tree_copy(dim), type_base(code)),
+                           type_base(code));
+    }
+    return tree_unary(O_SIZEOF, deref, type_base(code));
+}
+
+static tree_t *expr_scale(tree_t *p, tree_t *i)
+{
+    bool u = type_base_code(i->type) & 1;
+    int code = expr_index_code(p->type, u);
+    tree_t *n = expr_convert(i, type_base(code));
+    tree_t *prod = tree_binary(O_MUL, n, expr_pointee_size(p, code), type_base(code));
+    return tree_binary(O_CONV, prod, tree_type_leaf(type_base(code)), type_base(code));
+}
+
+// ---------------------------------------------------------------------------
+// the node builder
+// ---------------------------------------------------------------------------
+static bool expr_lvalue(tree_t *e)
+{
+    if (!e)
+        return false;
+    if (e->op == O_IDENT)
+        return e->sym->cls != C_ENUMCONST && !type_is_func(e->type) && !type_is_array(e->type);
+    return e->op == O_DEREF || (e->op == O_DOT && expr_lvalue(e->left)) ||
+           (e->op == O_DOT && e->left->op == O_DEREF);
+}
+
+static void expr_check_modify(tree_t *l)
+{
+    if (!expr_lvalue(l)) {
+        msg_report(202);
+        return;
+    }
+    if (type_is_ptr(l->type))
+        return;
+    uint32_t q = type_quals(l->type);
+    for (const qual_row_t &r : qual_table)
+        if (r.letter && (r.flags & 4) && (q & r.bit))
+            msg_report(364, r.name.c_str());
+}
+
+static tree_t *expr_condition(tree_t *e)
+{
+    e = expr_decay(e);
+    if (e && !type_is_scalar(e->type))
+        msg_report(199);
+    return e;
+}
+
+tree_t *expr_to_type(tree_t *r, type_t *target)
+{
+    r = expr_decay(r);
+    if (type_is_ptr(target) && type_is_ptr(r->type)) {
+        if (!type_ptr_assignable(target, r->type))
+            msg_report(359);
+    } else if (type_is_ptr(target) && type_is_integer(r->type)) {
+        int64_t v;
+        if (!(expr_value(r, &v) && v == 0))
+            msg_report(359);
+    } else if (type_is_arith(target) && !type_is_arith(r->type)) {
+        if (type_is_void(r->type))
+            msg_report(206);
+        else
+            msg_report(209);
+        return r;
+    } else if (type_is_aggregate(target) && !type_compatible(target, r->type, true)) {
+        msg_report(209);
+        return r;
+    }
+    return expr_convert(r, target);
+}
+
+static tree_t *expr_arith(int op, tree_t *l, tree_t *r, bool sign_row)
+{
+    int code = expr_common_code(type_base_code(l->type), type_base_code(r->type));
+    tree_t *lc = expr_arith_to(l, code, sign_row, r);
+    tree_t *rc = expr_arith_to(r, code, sign_row, l);
+    return tree_binary(op, lc, rc, type_base(code));
+}
+
+static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
+{
+    l = expr_decay(l);
+    r = expr_decay(r);
+    bool lp = type_is_ptr(l->type), rp = type_is_ptr(r->type);
+    if (type_is_void(l->type) || type_is_void(r->type)) {
+        msg_report(206);
+        return nullptr;
+    }
+    switch (op) {
+    case O_ADD:
+        if (rp && !lp)
+            std::swap(l, r), std::swap(lp, rp);
+        if (lp && type_is_integer(r->type))
+            return tree_binary(O_ADD, l, expr_scale(l, r), l->type);
+        break;
+    case O_SUB:
+        if (lp && type_is_integer(r->type))
+            return tree_binary(O_SUB, l, expr_scale(l, r), l->type);
+        if (lp && rp) {
+            if (!type_compatible(l->type, r->type, true))
+                msg_report(208, "-");
+            type_t *x = type_base(B_INDEX);
+            tree_t *d = tree_binary(O_SUB, expr_convert(l, x), expr_convert(r, x), x);
+            return tree_binary(O_DIV, d, expr_pointee_size(l, B_INDEX), x);
+        }
+        break;
+    case O_LT: case O_GT: case O_LE: case O_GE: case O_EQ: case O_NE: {
+        type_t *it = type_base(B_INT);
+        if (lp || rp) {
+            int64_t v;
+            if (lp && rp) {
+                if (!type_ptr_assignable(l->type, r->type) && !type_ptr_assignable(r->type, l->type))
+                    msg_report(366, op_spelling[op - O_START]);
+            } else if (!(expr_value(lp ? r : l, &v) && v == 0)) {
+                msg_report(209);
+            } else if (lp) {
+                r = expr_convert(r, l->type);
+            } else {
+                l = expr_convert(l, r->type);
+            }
+            return tree_binary(op, l, r, it);
+        }
+        tree_t *n = expr_arith(op, l, r, op <= O_GE);
+        n->type = it;
+        return n;
+    }
+    case O_LAND: case O_LOR:
+        return tree_binary(op, expr_condition(l), expr_condition(r), type_base(B_INT));
+    case O_SHL: case O_SHR: {
+        if (!type_is_integer(l->type) || !type_is_integer(r->type)) {
+            msg_report(205);
+            return nullptr;
+        }
+        int code = expr_promote_code(type_base_code(l->type));
+        tree_t *lc = expr_arith_to(l, code, false, nullptr);
+        return tree_binary(op, lc, expr_convert(r, type_base(B_INT)), type_base(code));
+    }
+    default:
+        break;
+    }
+    if (lp || rp) {
+        msg_report(207, op_spelling[op - O_START]);
+        return nullptr;
+    }
+    bool integral = op == O_MOD || op == O_AND || op == O_OR || op == O_XOR;
+    if (integral && (!type_is_integer(l->type) || !type_is_integer(r->type))) {
+        msg_report(205);
+        return nullptr;
+    }
+    if (!type_is_arith(l->type) || !type_is_arith(r->type)) {
+        msg_report(207, op_spelling[op - O_START]);
+        return nullptr;
+    }
+    return expr_arith(op, l, r, op == O_DIV || op == O_MOD);
+}
+
+static tree_t *expr_assign_op(int op, tree_t *l, tree_t *r)
+{
+    expr_check_modify(l);
+    if (op == O_ASSIGN)
+        return tree_binary(O_ASSIGN, l, expr_to_type(r, l->type), l->type);
+    r = expr_decay(r);
+    if (type_is_ptr(l->type) && (op == O_ASADD || op == O_ASSUB || op == O_INC || op == O_DEC)) {
+        if (!type_is_integer(r->type)) {
+            msg_report(209);
+            return nullptr;
+        }
+        return tree_binary(op, l, expr_scale(l, r), l->type);
+    }
+    bool integral = op == O_ASMOD || op == O_ASAND || op == O_ASOR || op == O_ASXOR ||
+                    op == O_ASSHL || op == O_ASSHR;
+    if (!type_is_arith(l->type) || !type_is_arith(r->type) ||
+        (integral && (!type_is_integer(l->type) || !type_is_integer(r->type)))) {
+        if (integral)
+            msg_report(205);
+        else
+            msg_report(207, op_spelling[op - O_START]);
+        return nullptr;
+    }
+    if (op == O_ASSHL || op == O_ASSHR)
+        return tree_binary(op, l, expr_convert(r, type_base(B_INT)), l->type);
+    return tree_binary(op, l, expr_convert(r, l->type), l->type);
+}
+
+tree_t *expr_make(int op, tree_t *l, tree_t *r)
+{
+    if (!l || (!r && op != O_NOT && op != O_NEG && op != O_UPLUS && op != O_COMPL &&
+                op != O_DEREF && op != O_ADDR && op != O_SIZEOF))
+        return nullptr;
+    switch (op) {
+    case O_ASSIGN: case O_ASADD: case O_ASSUB: case O_ASMUL: case O_ASDIV: case O_ASMOD:
+    case O_ASSHR: case O_ASSHL: case O_ASAND: case O_ASXOR: case O_ASOR: case O_INC: case O_DEC:
+        return expr_assign_op(op, l, r);
+    case O_NOT:
+        return tree_unary(O_NOT, expr_condition(l), type_base(B_INT));
+    case O_NEG: case O_UPLUS: case O_COMPL: {
+        l = expr_decay(l);
+        if (!type_is_arith(l->type) || (op == O_COMPL && !type_is_integer(l->type))) {
+            if (op == O_COMPL)
+                msg_report(205);
+            else
+                msg_report(207, op_spelling[op - O_START]);
+            return nullptr;
+        }
+        int code = expr_promote_code(type_base_code(l->type));
+        l = expr_arith_to(l, code, false, nullptr);
+        if (l->op == O_ICON && op != O_UPLUS) {
+            int64_t v = op == O_NEG ? (int64_t)(0 - (uint64_t)l->value) : ~l->value;
+            return tree_icon(expr_truncate(v, l->type), l->type);
+        }
+        return tree_unary(op, l, l->type);
+    }
+    case O_DEREF: {
+        l = expr_decay(l);
+        type_t *t = type_unfold(l->type);
+        if (!t || t->kind != TY_PTR) {
+            msg_report(981);
+            return nullptr;
+        }
+        if (l->op == O_ADDR && !type_is_func(t->sub))
+            return l->left;
+        return tree_unary(O_DEREF, l, t->sub);
+    }
+    case O_ADDR: {
+        if (l->op == O_IDENT && (l->sym->flags & F_REGISTER))
+            msg_report(200);
+        if (type_is_array(l->type)) {
+            msg_report(362);
+            return expr_decay(l);
+        }
+        if (type_is_func(l->type)) {
+            msg_report(363);
+            return expr_decay(l);
+        }
+        if (l->op == O_DEREF)
+            return l->left;
+        if (!expr_lvalue(l) || (l->op == O_DOT && l->sym && (l->sym->flags & F_BITFIELD))) {
+            msg_report(201);
+            return nullptr;
+        }
+        return tree_unary(O_ADDR, l, type_ptr(l->type));
+    }
+    default:
+        return expr_binary_op(op, l, r);
+    }
+}
+
+tree_t *expr_assign(tree_t *target, tree_t *value)
+{
+    return expr_make(O_ASSIGN, target, value);
+}
+
+tree_t *expr_bool(tree_t *e)
+{
+    return expr_condition(e);
+}
+
+// ---------------------------------------------------------------------------
+// the reader
+// ---------------------------------------------------------------------------
+static void expr_enter()
+{
+    if (++expr_depth > 100)
+        msg_report(295);
+}
+
+static tree_t *expr_identifier()
+{
+    sym_t *s = tok.sym;
+    if (!s || s->cls == C_NONE) {
+        if (lex_peek() == O_LPAREN) {
+            msg_report(361);
+            type_t *f = type_new(TY_FUNC);
+            f->sub = type_base(B_INT);
+            int saved = sym_level;
+            sym_level = 0;
+            s = sym_declare(sym_new(tok.text, 0), K_EXTERN, f, nullptr);
+            sym_level = saved;
+        } else {
+            msg_report(192, tok.text.c_str());
+            s = sym_declare(sym_new(tok.text, sym_level), K_EXTERN, type_base(B_INT), nullptr);
+            s->flags |= F_DEFINED;
+        }
+    } else if (s->cls == K_TYPEDEF || s->cls == C_STRUCT || s->cls == C_UNION ||
+               s->cls == C_ENUM || s->cls == C_MEMBER || s->cls == C_LABEL) {
+        msg_report(193, s->name.c_str());
+    }
+    s->flags |= F_USED;
+    return tree_sym(s);
+}
+
+static tree_t *expr_string()
+{
+    std::string bytes = tok.text;
+    tree_t *e = tree_new(O_STRING);
+    e->value = ic_string_store(bytes, lex_string_qual);
+    e->length = (int)bytes.size() + 1;
+    e->squal = lex_string_qual;
+    e->text = bytes;
+    type_t *c = type_base(opt.unsigned_char ? B_CHAR + 1 : B_CHAR);
+    c->qual = lex_string_qual;
+    e->type = type_ptr(c);
+    return e;
+}
+
+static tree_t *expr_sizeof()
+{
+    type_t *st = type_base(type_size_code());
+    if (lex_next() == O_LPAREN) {
+        token_t paren = tok;
+        lex_next();
+        bool is_type = type_is_decl_start();
+        lex_unget();
+        if (is_type) {
+            type_t *t = type_name();
+            if (lex_next() != O_RPAREN) {
+                msg_report(194);
+                lex_unget();
+            }
+            if (type_base_code(t) == B_BIT)
+                msg_report(211);
+            return tree_unary(O_SIZEOFT, tree_type_leaf(t), st);
+        }
+        tok = paren;
+        lex_unget();
+    } else {
+        lex_unget();
+    }
+    tree_t *e = expr_unary();
+    if (!e)
+        return nullptr;
+    if (type_base_code(e->type) == B_BIT)
+        msg_report(211);
+    if (e->op == O_IDENT && type_is_array(e->type) && !(e->sym->flags & F_WRITTEN)) {
+        type_t *t = e->type;
+        tree_t *dim = t->dim;
+        int64_t v;
+        if (!dim && !t->count) {
+            msg_report(353, e->sym->name.c_str());
+            return tree_icon(0, st);
+        }
+        if (dim && expr_value(dim, &v) && v == 0) {
+            msg_report(353, e->sym->name.c_str());
+            return tree_icon(0, st);
+        }
+        tree_t *elem = tree_unary(O_SIZEOFT, tree_type_leaf(t->sub), st);
+        tree_t *d = dim ? tree_copy(dim) : tree_icon(t->count, type_base(B_INDEX + 1));
+        return tree_binary(O_MUL, elem, expr_convert(d, st), st);
+    }
+    return tree_unary(O_SIZEOF, e, st);
+}
+
+static tree_t *expr_primary()
+{
+    int c = lex_next();
+    switch (c) {
+    case O_IDENT:
+        return expr_identifier();
+    case O_ICON:
+        return tree_icon(tok.value, type_base(tok.ctype));
+    case O_FCON: {
+        tree_t *e = tree_new(O_FCON);
+        e->text = tok.text;
+        e->type = type_base(tok.ctype);
+        return e;
+    }
+    case O_STRING:
+        return expr_string();
+    case O_LPAREN: {
+        tree_t *e = expr_comma();
+        if (lex_next() != O_RPAREN) {
+            msg_report(194);
+            lex_unget();
+        }
+        return e;
+    }
+    default:
+        msg_report(195);
+        lex_unget();
+        return nullptr;
+    }
+}
+
+// Wraps the fixed arguments of a varargs call in "(.", chains the
+// arguments to the left with "," and puts the marker row in front.
+static tree_t *expr_call_args(std::vector<tree_t *> &args, proto_t *p)
+{
+    if (args.empty())
+        return tree_new(O_EOL);
+    size_t fixed = p && p->varargs() ? p->entries.size() - 1 : args.size();
+    tree_t *chain = nullptr;
+    for (size_t i = 0; i < args.size(); i++) {
+        if (!chain) {
+            chain = args[i];
+        } else {
+            chain = tree_binary(O_ARG, chain, args[i], type_base(B_VOID));
+        }
+        if (i + 1 == fixed && fixed < args.size() && p && p->varargs())
+            chain = tree_unary(O_VARG, chain, type_base(B_VOID));
+    }
+    return chain;
+}
+
+static tree_t *expr_call(tree_t *fn)
+{
+    type_t *ft = type_unfold(fn->type);
+    if (ft && ft->kind == TY_PTR && type_is_func(ft->sub)) {
+        fn = tree_unary(O_DEREF, fn, ft->sub);
+        ft = type_unfold(ft->sub);
+    }
+    if (!ft || ft->kind != TY_FUNC) {
+        msg_report(183);
+        ft = nullptr;
+    } else if (qual_role.interrupt && (ft->qual & qual_role.interrupt)) {
+        msg_report(184);
+    }
+    if (fn->op == O_IDENT && decl_function)
+        fi_line("%s %d\n", fn->sym->name.c_str(), (int)lex_line);
+    proto_t *p = ft ? ft->proto : nullptr;
+    std::vector<tree_t *> args;
+    if (lex_next() != O_RPAREN) {
+        lex_unget();
+        for (;;) {
+            tree_t *a = expr_parse(EC_INIT);
+            if (a) {
+                a = expr_decay(a);
+                size_t k = args.size();
+                if (p && p->is_void()) {
+                    if (k == 0)
+                        msg_report(185);
+                } else if (p && k < p->entries.size() && p->entries[k]->base != B_VARARGS) {
+                    a = expr_to_type(a, p->entries[k]);
+                } else {
+                    if (p && !p->varargs() && k == p->entries.size())
+                        msg_report(186);
+                    int b = type_base_code(a->type);
+                    if (type_is_integer(a->type) && (b == B_ENUM || type_size(a->type) < type_size(type_base(B_INT))))
+                        a = expr_convert(a, type_base(expr_promote_code(b)));
+                    else if (b == B_FLOAT)
+                        a = expr_convert(a, type_base(B_DOUBLE));
+                }
+                args.push_back(a);
+            }
+            if (lex_next() != O_ARG)
+                break;
+        }
+        if (tok.code != O_RPAREN) {
+            msg_report(194);
+            lex_unget();
+        }
+    }
+    if (p && !p->is_void()) {
+        size_t fixed = p->varargs() ? p->entries.size() - 1 : p->entries.size();
+        if (args.size() < fixed)
+            msg_report(187);
+    }
+    tree_t *list = expr_call_args(args, p);
+    int markers = 0;
+    if (p && !p->is_void())
+        markers = (int)p->entries.size() - (p->varargs() ? 2 : 0);
+    if (markers > 0)
+        list = tree_unary(O_MARK1 + (markers > 4 ? 3 : markers - 1), list, type_base(B_VOID));
+    if (fn->op == O_IDENT && (fn->sym->flags & F_PRINTF) && p && p->varargs()) {
+        size_t fixed = p->entries.size() - 1;
+        tree_t *format = fixed >= 1 && args.size() >= fixed ? args[fixed - 1] : nullptr;
+        std::vector<tree_t *> rest;
+        for (size_t k = fixed; k < args.size(); k++)
+            rest.push_back(args[k]);
+        fn->sym->printf_mask |= expr_printf_check(format, rest);
+        bool listed = false;
+        for (sym_t *u : expr_printf_users)
+            listed |= u == fn->sym;
+        if (!listed)
+            expr_printf_users.push_back(fn->sym);
+    }
+    return tree_binary(O_CALL, fn, list, ft ? ft->sub : type_base(B_INT));
+}
+
+static tree_t *expr_member(tree_t *e, bool arrow)
+{
+    if (lex_next() != O_IDENT) {
+        msg_report(197);
+        lex_unget();
+        return nullptr;
+    }
+    std::string name = tok.text;
+    if (!e)
+        return nullptr;
+    if (arrow) {
+        e = expr_make(O_DEREF, e, nullptr);
+        if (!e)
+            return nullptr;
+    }
+    int b = type_base_code(e->type);
+    if (b != B_STRUCT && b != B_UNION) {
+        msg_report(196);
+        return nullptr;
+    }
+    sym_t *tag = type_unfold(e->type)->tag;
+    sym_t *m = sym_member(tag, name);
+    if (!m) {
+        msg_report(255, name.c_str());
+        return nullptr;
+    }
+    int index = 0;
+    for (sym_t *k = tag->members; k && k != m; k = k->next_member)
+        index++;
+    tree_t *n = tree_new(O_MEMBER);
+    n->value = index;
+    n->sym = m;
+    tree_t *d = tree_binary(O_DOT, e, n, m->type);
+    d->sym = m;
+    type_t *mt = type_copy(type_unfold(m->type));
+    mt->qual |= type_quals(e->type) & 3;
+    d->type = mt;
+    return d;
+}
+
+static tree_t *expr_subscript(tree_t *a)
+{
+    tree_t *i = expr_comma();
+    if (lex_next() != O_RBRACK) {
+        msg_report(310);
+        lex_unget();
+    }
+    if (!a || !i)
+        return nullptr;
+    if (!type_is_ptr(a->type) && !type_is_array(a->type))
+        std::swap(a, i);
+    if (!type_is_integer(i->type)) {
+        msg_report(190);
+        return nullptr;
+    }
+    type_t *at = type_unfold(a->type);
+    int64_t v;
+    if (at && at->kind == TY_ARRAY && at->count && expr_value(i, &v) &&
+        (v < 0 || v > (int64_t)at->count || (v == (int64_t)at->count && !expr_addr_below)))
+        msg_report(360);
+    if (at && at->kind == TY_ARRAY && expr_signed_int(i->type)) {
+        int b = type_base_code(i->type);
+        if (b == B_BIT)
+            i = expr_convert(i, type_base(B_INDEX));
+        else if (b < 9 && b != B_ENUM)
+            i = expr_convert(i, type_base(b | 1));
+        i = expr_convert(i, type_base(B_INDEX + 1));
+    }
+    tree_t *p = expr_decay(a);
+    tree_t *sum = tree_binary(O_ADD, p, expr_scale(p, i), p->type);
+    return tree_unary(O_DEREF, sum, type_unfold(p->type)->sub);
+}
+
+static tree_t *expr_postfix()
+{
+    tree_t *e = expr_primary();
+    for (;;) {
+        int c = lex_next();
+        if (c == O_LBRACK) {
+            e = expr_subscript(e);
+        } else if (c == O_LPAREN) {
+            if (e)
+                e = expr_call(e);
+            else
+                lex_skip_statement();
+        } else if (c == O_DOT || c == O_ARROWSRC) {
+            e = expr_member(e, c == O_ARROWSRC);
+        } else if (c == O_PREINC || c == O_PREDEC) {
+            if (e)
+                e = expr_make(c == O_PREINC ? O_INC : O_DEC, e, tree_icon(1, type_base(B_INT)));
+        } else {
+            lex_unget();
+            return e;
+        }
+    }
+}
+
+static tree_t *expr_cast_or_paren()
+{
+    token_t paren = tok;
+    lex_next();
+    bool is_type = type_is_decl_start();
+    lex_unget();
+    if (!is_type) {
+        tok = paren;
+        lex_unget();
+        return expr_postfix();
+    }
+    type_t *t = type_name();
+    if (lex_next() != O_RPAREN) {
+        msg_report(194);
+        lex_unget();
+    }
+    tree_t *e = expr_unary();
+    if (!e)
+        return nullptr;
+    if (!type_is_scalar(t) && !type_is_void(t)) {
+        msg_report(191);
+        return nullptr;
+    }
+    e = expr_decay(e);
+    return expr_cast(e, t);
+}
+
+static tree_t *expr_unary()
+{
+    expr_enter();
+    tree_t *e = nullptr;
+    int c = lex_next();
+    switch (c) {
+    case O_MUL: e = expr_make(O_DEREF, expr_unary(), nullptr); break;
+    case O_AND: {
+        bool saved = expr_addr_below;
+        expr_addr_below = true;
+        tree_t *l = expr_unary();
+        expr_addr_below = saved;
+        e = expr_make(O_ADDR, l, nullptr);
+        break;
+    }
+    case O_SUB: e = expr_make(O_NEG, expr_unary(), nullptr); break;
+    case O_ADD: e = expr_make(O_UPLUS, expr_unary(), nullptr); break;
+    case O_NOT: e = expr_make(O_NOT, expr_unary(), nullptr); break;
+    case O_COMPL: e = expr_make(O_COMPL, expr_unary(), nullptr); break;
+    case O_PREINC:
+    case O_PREDEC: {
+        tree_t *l = expr_unary();
+        e = expr_make(c == O_PREINC ? O_ASADD : O_ASSUB, l, tree_icon(1, type_base(B_INT)));
+        break;
+    }
+    case O_SIZEOF: e = expr_sizeof(); break;
+    case O_LPAREN: e = expr_cast_or_paren(); break;
+    default:
+        lex_unget();
+        e = expr_postfix();
+        break;
+    }
+    expr_depth--;
+    return e;
+}
+
+struct binop_t {
+    int code;
+    int prec;
+};
+
+static int expr_binary_prec(int c)
+{
+    switch (c) {
+    case O_MUL: case O_DIV: case O_MOD: return 26;
+    case O_ADD: case O_SUB: return 24;
+    case O_SHL: case O_SHR: return 22;
+    case O_LT: case O_GT: case O_LE: case O_GE: return 20;
+    case O_EQ: case O_NE: return 18;
+    case O_AND: return 17;
+    case O_XOR: return expr_context == EC_BITNUM ? 0 : 16;
+    case O_OR: return 15;
+    case O_LAND: return 14;
+    case O_LOR: return 13;
+    default: return 0;
+    }
+}
+
+static tree_t *expr_binary(int min_prec)
+{
+    tree_t *l = expr_unary();
+    for (;;) {
+        int c = lex_next();
+        int p = expr_binary_prec(c);
+        if (!p || p < min_prec) {
+            lex_unget();
+            return l;
+        }
+        expr_enter();
+        tree_t *r = expr_binary(p + 1);
+        expr_depth--;
+        l = l && r ? expr_make(c, l, r) : nullptr;
+    }
+}
+
+static tree_t *expr_conditional()
+{
+    tree_t *c = expr_binary(13);
+    if (lex_next() != O_QUEST) {
+        lex_unget();
+        return c;
+    }
+    expr_quest_open++;
+    tree_t *a = expr_comma();
+    expr_quest_open--;
+    if (lex_next() != O_COLON) {
+        msg_report(195);
+        lex_unget();
+        return nullptr;
+    }
+    tree_t *b = expr_conditional();
+    if (!c || !a || !b)
+        return nullptr;
+    c = expr_condition(c);
+    a = expr_decay(a);
+    b = expr_decay(b);
+    type_t *t;
+    if (type_is_arith(a->type) && type_is_arith(b->type)) {
+        int code = expr_common_code(type_base_code(a->type), type_base_code(b->type));
+        a = expr_arith_to(a, code, false, nullptr);
+        b = expr_arith_to(b, code, false, nullptr);
+        t = type_base(code);
+    } else if (type_is_ptr(a->type)) {
+        b = expr_convert(b, a->type);
+        t = a->type;
+    } else if (type_is_ptr(b->type)) {
+        a = expr_convert(a, b->type);
+        t = b->type;
+    } else {
+        t = a->type;
+    }
+    return tree_binary(O_QUEST, c, tree_binary(O_COLON, a, b, t), t);
+}
+
+static bool expr_is_assign_op(int c)
+{
+    return c == O_ASSIGN || (c >= O_ASADD && c <= O_ASOR && c != O_INC && c != O_DEC);
+}
+
+static tree_t *expr_assignment()
+{
+    expr_enter();
+    tree_t *l = expr_conditional();
+    int c = lex_next();
+    if (expr_is_assign_op(c) && !(c == O_ASSIGN && expr_context == EC_PLACE)) {
+        tree_t *r = expr_assignment();
+        l = l && r ? expr_make(c, l, r) : nullptr;
+    } else {
+        lex_unget();
+    }
+    expr_depth--;
+    return l;
+}
+
+static tree_t *expr_comma()
+{
+    tree_t *l = expr_assignment();
+    while (lex_next() == O_ARG) {
+        if (expr_context > 2 && expr_depth == 0 && expr_quest_open == 0) {
+            break;
+        }
+        tree_t *r = expr_assignment();
+        l = l && r ? tree_binary(O_SEQ, l, r, r->type) : nullptr;
+    }
+    lex_unget();
+    return l;
+}
+
+tree_t *expr_parse(int context)
+{
+    int saved_context = expr_context, saved_depth = expr_depth, saved_quest = expr_quest_open;
+    expr_context = context;
+    expr_depth = 0;
+    expr_quest_open = 0;
+    unsigned errors = msg_error_count();
+    tree_t *e = context > 2 ? expr_assignment() : expr_comma();
+    expr_context = saved_context;
+    expr_depth = saved_depth;
+    expr_quest_open = saved_quest;
+    if (msg_error_count() != errors)
+        return nullptr;
+    return e;
+}
+
+

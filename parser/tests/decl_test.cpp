@@ -1,0 +1,213 @@
+// Declarations through the whole program: records, their placement in the
+// front part or the body, line markers, cross-reference and prototype
+// lines, pragma records and the messages of declarations. Expected texts
+// are worked out by hand from the format's rules.
+#include "icode_check.h"
+#include "plover_run.h"
+
+#include <gtest/gtest.h>
+
+TEST(ParserFiles, EmptyInputGivesTheVersionLineOnly)
+{
+    plover_result r = plover_run(driver_switches, "");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output, "Version 3.2 Vormak Software Intermediate Code\n");
+}
+
+// Front part first (file-scope definitions, each with its own position
+// line, and the records they need), then the body in source order.
+TEST(ParserDecl, FileScopeDeclarationsGoldenRecords)
+{
+    const char *source =
+        "# 1 \"d.c\"\n"
+        "typedef unsigned char byte;\n"
+        "struct flags { unsigned a : 3; unsigned b : 5; int n; };\n"
+        "union u { int i; char c[2]; };\n"
+        "enum mode { OFF, ON = 4, AUTO };\n"
+        "volatile unsigned char PORTA @ 5;\n"
+        "bank1 int counter;\n"
+        "static bit ready;\n"
+        "extern int shared;\n"
+        "const char *name;\n"
+        "byte buffer[8];\n"
+        "struct flags fl;\n"
+        "enum mode m;\n"
+        "int square(int);\n"
+        "int old(a, b) int a; char b; { return a; }\n"
+        "void f(void) { }\n"
+        "void interrupt isr(void) { }\n";
+    const char *expected =
+        "Version 3.2 Vormak Software Intermediate Code\n"
+        "\"5 d.c\n[v _PORTA `Vuc 1 e@5 ]\n"
+        "\"6 d.c\n[v _counter `Xi 1 e ]\n"
+        "\"7 d.c\n[v _ready `b 1 s ]\n"
+        "\"9 d.c\n[v _name `*Cc 1 e ]\n"
+        "\"1 d.c\n[v _byte `uc 1 t ]\n"
+        "\"10 d.c\n[v _buffer `uc -> 8 `ux e ]\n"
+        "[s S1 :3 `uc 1 :5 `uc 1 `i 1 ]\n[n S1 flags a b n ]\n"
+        "\"11 d.c\n[v _fl `S1 1 e ]\n"
+        "[c E3 0 4 5 .. ]\n[n E3 mode OFF ON AUTO  ]\n"
+        "\"12 d.c\n[v _m `E3 1 e ]\n"
+        "\"14 d.c\n[v _old `(i 1 e ]\n{\n[e :U _old ]\n[v _a `i 1 p ]\n[v _b `c 1 p ]\n[f ]\n"
+        "[e ) _a ]\n[e $UE 4 ]\n[e :UE 4 ]\n}\n"
+        "\"15\n[v _f `(v 1 ef ]\n{\n[e :U _f ]\n[f ]\n[e :UE 5 ]\n}\n"
+        "\"16\n[v _isr `I(v 1 ef ]\n{\n[e :U _isr ]\n[f ]\n[e :UE 6 ]\n}\n";
+    plover_result r = plover_run(std::string(driver_switches) + " -pt.pro", source);
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(r.output, expected);
+    EXPECT_TRUE(plover_reported(r, 349)) << "old-style definition under regarg";
+    EXPECT_EQ(r.protos, "extern signed int old(signed int, signed char);\n"
+                        "extern void f(void);\n"
+                        "extern void isr(void);\n");
+    std::string error;
+    EXPECT_TRUE(ic_check(r.output, &error)) << error;
+}
+
+// A prototype only declares: count 0, written where a call needs it; the
+// later definition writes the record again with count 1.
+TEST(ParserDecl, DeclarationThenDefinition)
+{
+    const char *source =
+        "int twice(int v);\n"
+        "int use(void) { return twice(2); }\n"
+        "int twice(int v) { return v + v; }\n";
+    plover_result r = plover_run(driver_switches, source);
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(plover_records(r.output),
+              "[v _twice `(i 0 ef1`i ]\n"
+              "[v _use `(i 1 ef ]\n{\n[e :U _use ]\n[f ]\n"
+              "[e ) ( _twice (1 -> 2 `i ]\n[e $UE 1 ]\n[e :UE 1 ]\n}\n"
+              "[v _twice `(i 1 ef1`i ]\n{\n[e :U _twice ]\n[v _v `i 1 r1 ]\n[f ]\n"
+              "[e ) + _v _v ]\n[e $UE 2 ]\n[e :UE 2 ]\n}\n");
+}
+
+TEST(ParserDecl, StaticInBlockHasANumberedName)
+{
+    plover_result r = plover_run(driver_switches, "void g(void) { static char hits; hits = 1; }\n");
+    EXPECT_EQ(r.status, 0) << r.errors;
+    std::string rec = plover_records(r.output);
+    size_t at = rec.find("[v F");
+    ASSERT_NE(at, std::string::npos) << rec;
+    std::string number = rec.substr(at + 4, rec.find(' ', at + 4) - at - 4);
+    EXPECT_NE(rec.find("[v F" + number + " `c 1 s hits ]"), std::string::npos) << rec;
+    EXPECT_NE(rec.find("[e = F" + number + " -> 1 `c ]"), std::string::npos) << rec;
+    // shrouded: the record keeps no source name
+    plover_result s = plover_run(std::string(driver_switches) + " --shroud",
+                                 "void g(void) { static char hits; hits = 1; }\n");
+    EXPECT_EQ(s.output.find("hits"), std::string::npos) << s.output;
+}
+
+TEST(ParserDecl, CrossReferenceLines)
+{
+    plover_result r = plover_run(std::string(driver_switches) + " -Ct.crf",
+                                 "int x;\nvoid g(void) { x = 1;\nx = 2; }\n");
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(r.xref.rfind("~t.pre\n", 0), 0u) << r.xref;
+    EXPECT_NE(r.xref.find("x 1\n#x 1\n"), std::string::npos) << r.xref;
+    EXPECT_NE(r.xref.find("x 2\nx 3\n"), std::string::npos) << r.xref;
+}
+
+struct message_case {
+    const char *switches;
+    const char *source;
+    int message;
+};
+
+// One declaration fault per row; each must report its number and fail.
+TEST(ParserDecl, MessagesOfDeclarations)
+{
+    const message_case cases[] = {
+        {"", "int a = 08;\n", 223},
+        {"", "short long int x;\n", 269},
+        {"-J", "short long int x;\n", 0},
+        {"", "unsigned float f;\n", 274},
+        {"-B", "unsigned bit b;\n", 274},
+        {"", "extern int x; static int x;\n", 367},
+        {"", "int x; long x;\n", 984},
+        {"", "int x; long x;\n", 1098},
+        {"", "long v = 0x100000000;\n", 1360},
+        {"", "char c = '\\x123456789';\n", 1360},
+        {"", "const int n = 3; int a[n];\n", 188},
+        {"", "int a[0];\n", 284},
+        {"", "struct s { char a : 3; };\n", 264},
+        {"-Y", "struct s { unsigned char a : 9; };\n", 1361},
+        {"-Y", "struct s { unsigned char a : 0; };\n", 1361},
+        {"", "struct s { int f(void); };\n", 263},
+        {"", "int f(int a, int a);\n", 278},
+        {"", "int f(int, ...);\nint f(int, ...) { return 0; }\nint g(void) { return f(); }\n", 187},
+        {"", "enum e { A = 5 % 3 };\n", 991},
+        {"", "struct s { int a; }; struct s { int b; };\n", 262},
+        {"", "struct s *p; union s *q;\n", 979},
+        {"", "int i; float i;\n", 984},
+        {"", "void v;\n", 288},
+        {"", "int (*a[2])(void); int x[] ;\n", 283},
+        {"", "#pragma pack\n", 212},
+        {"", "#pragma nonsense\n", 335},
+        {"", "# pagma\n", 224},
+        {"", "int $x;\n", 228},
+    };
+    for (const message_case &c : cases) {
+        plover_result r = plover_run(c.switches, c.source);
+        if (c.message == 0) {
+            EXPECT_EQ(r.status, 0) << c.source << r.errors;
+            continue;
+        }
+        EXPECT_TRUE(plover_reported(r, c.message)) << c.source << " gave: " << r.errors;
+    }
+}
+
+struct pragma_case {
+    const char *source;
+    const char *records;
+};
+
+TEST(ParserPragma, PragmaRecords)
+{
+    const pragma_case cases[] = {
+        {"#pragma warning push\n#pragma warning pop\n", "[p k ]\n[p o ]\n"},
+        {"#pragma warning disable 123 456\n", "[p n 123,456 ]\n"},
+        {"#pragma warning disable\n#pragma warning enable\n", "[p n ]\n[p y ]\n"},
+        {"#pragma warning error 350\n", "[p e 350 ]\n"},
+        {"#pragma pack 2\n#pragma return_offset 3\n", "[p p 2 ]\n[p r 3 ]\n"},
+        {"#pragma interrupt_level 1 2\n", "[p l 1 ]\n[p l 2 ]\n"},
+        {"#pragma switch simple\n", "[p w simple ]\n"},
+        {"#pragma psect text=mycode\n", "[p s text=mycode ]\n"},
+        {"#pragma text mycode\n", "[p s text=mycode ]\n"},
+        {"#pragma stack_size 64\n", "[p b STACK_SIZE,40 ]\n"},
+        {"#pragma stack_size USR_MODE 0x20\n", "[p b USR_MODE,20 ]\n"},
+        {"#pragma varregs\n", "[p v , ]\n"},
+        {"void f(void);\n#pragma regsused f wreg fsr\n", "[v _f `(v 0 ef ]\n[p u _f wreg,fsr ]\n"},
+        {"#pragma inline f\nstatic void f(void) { }\nvoid g(void) { f(); }\n",
+         "[v _f `(v 1 sf ]\n[p i _f ]\n{\n[e :U _f ]\n[f ]\n[e :UE 1 ]\n}\n"
+         "[v _g `(v 1 ef ]\n{\n[e :U _g ]\n[f ]\n[e ( _f .. ]\n[e :UE 2 ]\n}\n"},
+    };
+    for (const pragma_case &c : cases) {
+        plover_result r = plover_run(driver_switches, c.source);
+        EXPECT_EQ(plover_records(r.output), c.records) << c.source << r.errors;
+        std::string error;
+        EXPECT_TRUE(ic_check(r.output, &error)) << c.source << error;
+    }
+}
+
+// A write that fails (a full device) is reported and fails the run.
+TEST(ParserFiles, FailedWriteIsAnError)
+{
+    if (access("/dev/full", W_OK) != 0)
+        GTEST_SKIP() << "no /dev/full";
+    std::string cmd = std::string("echo 'int x;' > /tmp/plover_full.pre && ") + ZEPH_BUILD_DIR +
+                      "/bin/plover /tmp/plover_full.pre /dev/full 2>/dev/null";
+    int st = std::system(cmd.c_str());
+    EXPECT_NE(st, 0);
+}
+
+TEST(ParserCheck, CheckerRejectsBrokenCode)
+{
+    std::string error;
+    EXPECT_FALSE(ic_check("Version 3.1 x\n", &error));
+    EXPECT_FALSE(ic_check("Version 3.2 x\n[e () _f .. ]\n", &error));
+    EXPECT_FALSE(ic_check("Version 3.2 x\n[e + _a ]\n", &error));
+    EXPECT_FALSE(ic_check("Version 3.2 x\n[p b 40 ]\n", &error));
+    EXPECT_FALSE(ic_check("Version 3.2 x\n{\n", &error));
+    EXPECT_TRUE(ic_check("Version 3.2 x\n\"3 a.c\n[v _x `i 1 e ]\n[e = _x -> 1 `i ]\n", &error))
+        << error;
+}
