@@ -13,9 +13,12 @@
 //
 // A library holds many modules behind a directory of their symbols; copying
 // records up to the first END would cut it short, so libraries are refused.
+// So are devices, pipes and folders. A link is followed: the file it names
+// is rewritten (keeping its permissions) and the link stays.
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <strings.h>
 
 #include "../../common/common.h"
@@ -158,18 +161,44 @@ static void hide_copy_records(FILE *in, FILE *out)
     }
 }
 
+// The file to rewrite: the object itself, or the file a link to it names.
+// Anything but a plain file is refused before it is opened (a pipe would
+// block the open).
+static std::filesystem::path hide_target(const char *name)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::file_status status = fs::status(name, error);
+    if (!fs::exists(status))
+        return name;
+    if (!fs::is_regular_file(status))
+        msg_report(1473, name);
+    fs::path target = fs::canonical(name, error);
+    return error ? fs::path(name) : target;
+}
+
+// The rewritten file keeps the permissions of the object it replaces.
+static void hide_copy_permissions(const std::filesystem::path &from, const char *to)
+{
+    std::error_code error;
+    std::filesystem::perms perms = std::filesystem::status(from, error).permissions();
+    if (!error)
+        std::filesystem::permissions(to, perms, error);
+}
+
 void hide_object_file(const char *name)
 {
     hide_file = name;
     hide_record = 0;
     msg_set_prereport_hook(hide_locate_report);
+    std::filesystem::path target = hide_target(name);
     FILE *in = util_open_input(name);
     if (!in)
         msg_report(141, "input", name);
     if (hide_is_library(name, in))
         msg_report(1471, name);
 
-    temp_name = hide_make_temp_name(name);
+    temp_name = hide_make_temp_name(target.c_str());
     temp_file = fopen(temp_name, "wb");
     if (!temp_file)
         msg_report(378, "temporary", temp_name);
@@ -179,9 +208,11 @@ void hide_object_file(const char *name)
     temp_file = nullptr;
     if (closed != 0)
         msg_report(413, temp_name);
+    hide_copy_permissions(target, temp_name);
 
+    // Only now is the object replaced, in one step.
     hide_record = 0;
-    if (os_rename_file(temp_name, name) != 0)
+    if (os_rename_file(temp_name, target.c_str()) != 0)
         msg_report(460, errno, strerror(errno));
     free(temp_name);
     temp_name = nullptr;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "run_tool.h"
@@ -215,4 +217,36 @@ TEST(Shrike, DefaultObjectAndArgumentsFromInput)
     r = run_tool(dir, "shrike", {}, "-main\nin.obj\n");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(read_file(dir + "/in.obj"), object(0x00));
+}
+
+// A link is followed: the file it names is rewritten with its permissions
+// kept, and the link stays a link.
+TEST(Shrike, RewritesTheFileALinkNames)
+{
+    namespace fs = std::filesystem;
+    std::string dir = scratch_dir();
+    auto object = [](unsigned flags) { return ident_little + rec(4, sym(0, flags, "t", "_f")) + end_record; };
+    write_file(dir + "/real.obj", object(0x10));
+    fs::permissions(dir + "/real.obj", fs::perms::owner_read | fs::perms::group_read);
+    fs::create_symlink("real.obj", dir + "/link.obj");
+    tool_run r = run_tool(dir, "shrike", {"-f", "link.obj"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir + "/link.obj"));
+    EXPECT_EQ(read_file(dir + "/real.obj"), object(0x00));
+    EXPECT_EQ(fs::status(dir + "/real.obj").permissions(), fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_EQ(folder_files(dir), (std::vector<std::string>{"link.obj", "real.obj"}));
+}
+
+// A pipe or a folder is refused before it is opened (a pipe would block).
+TEST(Shrike, RefusesWhatIsNotAPlainFile)
+{
+    std::string dir = scratch_dir();
+    ASSERT_EQ(mkfifo((dir + "/pipe.obj").c_str(), 0644), 0);
+    std::filesystem::create_directory(dir + "/dir.obj");
+    for (const char *name : {"pipe.obj", "dir.obj"}) {
+        tool_run r = run_tool(dir, "shrike", {"-f", name});
+        EXPECT_EQ(r.status, 1) << name;
+        EXPECT_TRUE(has_message(r, 1473)) << name << ": " << r.err;
+    }
+    EXPECT_EQ(folder_files(dir), (std::vector<std::string>{"dir.obj", "pipe.obj"}));
 }
