@@ -37,6 +37,7 @@ static std::vector<std::vector<std::string>> align_groups;
 // Byte offset in the chunk of the unit emitted last.
 static unsigned last_unit_offset;
 static unsigned last_unit_size;
+std::vector<unsigned> emit_line_units;
 
 void emit_begin_module()
 {
@@ -92,6 +93,7 @@ void emit_unit(unsigned value)
             chunk.psect = as.current;
             chunk.start = at;
         }
+        emit_line_units.push_back(value);
         last_unit_offset = static_cast<unsigned>(chunk.data.size());
         last_unit_size = n;
         chunk.data.push_back(static_cast<uint8_t>(value));

@@ -227,8 +227,7 @@ int main(int argc, char **argv)
     } else if (rom_override > 0) {
         as.rom_words = static_cast<unsigned long>(rom_override);
     }
-    source_assemble_file(source);
-    (void)listing;
+    source_assemble_file(source, listing.empty() ? nullptr : listing.c_str());
     if (msg_exit_status() != 0)
         return 1;
     output_started = true;

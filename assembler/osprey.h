@@ -134,11 +134,14 @@ void emit_fnconf(const std::string &psect, const std::string &auto_prefix, const
 void emit_signat(const std::string &name, unsigned value);
 void emit_align_group(const std::vector<std::string> &names);
 bool emit_write_object(const char *path);
+// Units emitted by the current line in pass 2, for the listing.
+extern std::vector<unsigned> emit_line_units;
 
 // ---------------------------------------------------------------------------
 // source lines and directives (source.cpp)
 // ---------------------------------------------------------------------------
-bool source_assemble_file(const char *path);
+// Assembles the file; with a listing name, pass 2 also writes the listing.
+bool source_assemble_file(const char *path, const char *listing);
 // Current line number and file for messages.
 extern unsigned src_line;
 extern std::string src_file;

@@ -490,7 +490,22 @@ static void process_line(const std::string &raw)
     }
 }
 
-bool source_assemble_file(const char *path)
+// One listing line per source line: line number, location and the first
+// unit, then a line for each further unit.
+static void list_line(FILE *list, const std::string &text, int psect, long loc)
+{
+    std::string where = psect >= 0 ? str_printf("%04lX", loc) : "    ";
+    if (emit_line_units.empty())
+        fprintf(list, "%6u %s       %s\n", src_line, where.c_str(), text.c_str());
+    for (size_t i = 0; i < emit_line_units.size(); i++) {
+        if (i == 0)
+            fprintf(list, "%6u %s  %04X %s\n", src_line, where.c_str(), emit_line_units[i], text.c_str());
+        else
+            fprintf(list, "       %04lX  %04X\n", loc + static_cast<long>(i), emit_line_units[i]);
+    }
+}
+
+bool source_assemble_file(const char *path, const char *listing)
 {
     FILE *f = fopen(path, "rb");
     if (!f) {
@@ -512,8 +527,20 @@ bool source_assemble_file(const char *path)
         if (as.pass == 2)
             emit_begin_module();
         recording = nullptr;
-        for (src_line = 1; src_line <= lines.size(); src_line++)
+        FILE *list = nullptr;
+        if (as.pass == 2 && listing && !(list = fopen(listing, "w")))
+            msg_report(1433, listing);
+        for (src_line = 1; src_line <= lines.size(); src_line++) {
+            int psect = as.current;
+            long loc = asm_here();
+            emit_line_units.clear();
             process_line(lines[src_line - 1]);
+            if (list)
+                list_line(list, lines[src_line - 1], psect == as.current ? psect : as.current,
+                          psect == as.current ? loc : asm_here() - static_cast<long>(emit_line_units.size()));
+        }
+        if (list && fclose(list) != 0)
+            msg_report(1433, listing);
         if (recording) {
             msg_report(1413, "macro", "endm");
             recording = nullptr;

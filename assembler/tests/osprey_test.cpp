@@ -313,3 +313,16 @@ TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
     out = osprey("NOSUCH", "e.as", &st);
     EXPECT_NE(out.find("(1414)"), std::string::npos) << out;
 }
+
+TEST_F(Osprey, ListingShowsLocationsAndWords)
+{
+    write("l.as", "\tpsect\tt,class=CODE,delta=2\nstart:\n\tmovlw\t5\n\tgoto\tstart\n");
+    int st;
+    std::string out = osprey("16F877A", "-ll.lst l.as", &st);
+    ASSERT_EQ(st, 0) << out;
+    std::ifstream in(dir + "/l.lst");
+    std::stringstream ss;
+    ss << in.rdbuf();
+    EXPECT_NE(ss.str().find("     3 0000  3005 \tmovlw\t5\n"), std::string::npos) << ss.str();
+    EXPECT_NE(ss.str().find("     4 0001  2800 \tgoto\tstart\n"), std::string::npos) << ss.str();
+}
