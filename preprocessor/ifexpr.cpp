@@ -179,26 +179,31 @@ static int ifx_hex_value(int c)
     return -1;
 }
 
-// A number: decimal, octal or hex, in 32 bits; unsigned when it came out
-// negative or has a u/U suffix.
-static ifx_value ifx_number(int c)
+// A number: decimal, octal or hex, in 32 bits (wrapping); unsigned when it
+// came out negative or has a u/U suffix. text receives it as written.
+static ifx_value ifx_number(int c, wstr &text)
 {
     uint32_t v = 0;
     int base = 10;
     if (c == '0') {
         base = 8;
+        text += (wch)c;
         c = in_getc();
         if (c == 'x' || c == 'X') {
             base = 16;
+            text += (wch)c;
             c = in_getc();
         }
     }
-    for (int d; (d = ifx_hex_value(c)) >= 0 && d < base; c = in_getc())
+    for (int d; (d = ifx_hex_value(c)) >= 0 && d < base; c = in_getc()) {
         v = v * (uint32_t)base + (uint32_t)d;
+        text += (wch)c;
+    }
     bool is_unsigned = v > 0x7FFFFFFFu;
     while (c == 'u' || c == 'U' || c == 'l' || c == 'L') {
         if (c == 'u' || c == 'U')
             is_unsigned = true;
+        text += (wch)c;
         c = in_getc();
     }
     in_ungetc(c);
@@ -419,7 +424,10 @@ static int ifx_token(ifx_value &out)
             return OP_END;
         }
         if (k == CC_DIGIT) {
-            out = ifx_number(c);
+            wstr text;
+            out = ifx_number(c, text);
+            if (mac_try_paste(text))
+                continue;
             return OP_VAL;
         }
         if (c == '\'') {
@@ -434,6 +442,9 @@ static int ifx_token(ifx_value &out)
                 return ifx_sizeof(out) ? OP_VAL : -1;
             macro_rec *m = mac_lookup_enabled(in_name_buf);
             if (m && mac_expand(m))
+                continue;
+            wstr name = in_name_buf;
+            if (mac_try_paste(name))
                 continue;
             out = {0, false};
             return OP_VAL;

@@ -22,6 +22,7 @@ bool in_directive;           // a directive line is being read
 bool in_line_echoed;         // the current source line was echoed under a message
 uint32_t in_ident_serial;    // stream the last identifier began in
 int in_ident_kind;           // and its kind
+macro_rec *in_ident_arg_of;  // the macro whose argument it was read from
 
 static int in_depth;         // streams on the stack, to see a comment leave its file
 static uint32_t in_serial;   // serial of the last stream made
@@ -364,6 +365,7 @@ void in_read_ident(int first)
 {
     in_ident_serial = in_top ? in_top->serial : 0;
     in_ident_kind = in_top ? in_top->kind : IN_FILE;
+    in_ident_arg_of = in_top && in_top->kind == IN_ARGUMENT ? in_top->arg_of : nullptr;
     in_name_buf.clear();
     in_name_buf += (wch)first;
     int c;

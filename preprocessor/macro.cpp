@@ -264,11 +264,13 @@ void mac_do_define()
 // ---------------------------------------------------------------------------
 
 // Looks for the '(' of a call, passing white space and line ends. When there
-// is none, what was passed is given back and false returned. A name read
-// inside an argument must find its '(' inside that argument.
-static bool mac_find_open_paren()
+// is none, what was passed is given back and false returned. A macro's own
+// name read inside its argument must find its '(' inside that argument: after
+// the argument it stands in the macro's own replacement, where it never
+// expands again.
+static bool mac_find_open_paren(macro_rec *m)
 {
-    bool from_argument = in_ident_kind == IN_ARGUMENT;
+    bool from_argument = in_ident_kind == IN_ARGUMENT && in_ident_arg_of == m;
     uint32_t origin = in_ident_serial;
     bool passed_newline = false;
     bool passed_white = false;
@@ -340,13 +342,12 @@ static bool mac_read_args(macro_rec *m, std::vector<wstr> &args)
         if (blank)
             cur += u' ';
         blank = false;
-        if (c == '(')
-            depth++;
-        else if (c == ')')
-            depth--;
         if (k == CC_QUOTE) {
             in_copy_literal(c, cur);
-        } else if (k == CC_IDENT) {
+            continue;
+        }
+        wstr tok;
+        if (k == CC_IDENT) {
             int from_kind = in_top ? in_top->kind : IN_FILE;
             in_read_ident(c);
             if (from_kind == IN_ARGUMENT || from_kind == IN_TEXT) {
@@ -354,23 +355,49 @@ static bool mac_read_args(macro_rec *m, std::vector<wstr> &args)
                 if (inner && mac_expand(inner))
                     continue;
             }
-            cur += in_name_buf;
+            tok = in_name_buf;
+        } else if (k == CC_DIGIT) {
+            in_copy_number(c, tok);
         } else {
-            cur += (wch)c;
+            depth += c == '(' ? 1 : c == ')' ? -1 : 0;
+            tok = (wch)c;
         }
+        // A ## inside an expansion that is read as an argument joins here.
+        if (!mac_try_paste(tok))
+            cur += tok;
     }
 }
 
-// An argument in a string literal: quotes and backslashes escaped, markers dropped.
+// An argument in a string literal, markers dropped. Quotes and backslashes
+// of the string literals and character constants in it are escaped; a
+// backslash outside them stands for itself, as C has it.
 static void mac_stringize(wstr &out, const wstr &arg)
 {
     out += u'"';
-    for (wch c : arg) {
+    wch quote = 0; // the literal being copied
+    for (size_t i = 0; i < arg.size(); i++) {
+        wch c = arg[i];
         if (ch_is_marker(c))
             continue;
+        if (!quote) {
+            if (c == '"')
+                out += u'\\';
+            if (c == '"' || c == '\'')
+                quote = c;
+            out += c;
+            continue;
+        }
         if (c == '"' || c == '\\')
             out += u'\\';
         out += c;
+        if (c == '\\' && i + 1 < arg.size()) {
+            wch d = arg[++i];
+            if (d == '"' || d == '\\')
+                out += u'\\';
+            out += d;
+        } else if (c == quote) {
+            quote = 0;
+        }
     }
     out += u'"';
 }
@@ -401,7 +428,7 @@ static wstr mac_build_text(macro_rec *m, const std::vector<wstr> &args, bool &us
             if (i + 1 < b.size() && b[i + 1] == CH_PASTE) {
                 out += arg;
             } else if (i > 0 && b[i - 1] == CH_PASTE) {
-                if (arg.empty() || arg[0] != CH_NOEXPAND)
+                if (!arg.empty() && arg[0] != CH_NOEXPAND && in_class(arg[0]) == CC_IDENT)
                     out += CH_NOEXPAND;
                 out += arg;
             } else {
@@ -465,7 +492,7 @@ bool mac_expand(macro_rec *m)
         return mac_expand_builtin(m);
     std::vector<wstr> args;
     if (m->nparams >= 0) {
-        if (!mac_find_open_paren())
+        if (!mac_find_open_paren(m))
             return false;
         if (!mac_read_args(m, args))
             return true;

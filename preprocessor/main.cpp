@@ -26,6 +26,7 @@ static int pp_error_limit = 10;       // --emax=, applied after the options
 static char pp_err_buffer[512];       // line buffer of a -E<file> stream
 static bool pp_exiting;               // tool_exit is running
 static int pp_last_out = -1;          // last character written on the line
+static bool pp_last_number;           // the last token written was a number
 
 static const size_t pp_max_include_dirs = 255;
 
@@ -215,14 +216,23 @@ void tool_exit(int status)
 // the line loop
 // ---------------------------------------------------------------------------
 
-// Two characters that would read as one token when written side by side.
+// Whether a token starting with b, written right after the last token
+// (ending in a), would read as one token with it.
 static bool pp_would_join(int a, int b)
 {
-    if (a < 0)
+    if (a < 0 || a > 0x7F || b > 0x7F)
         return false;
-    if (in_is_ident_char(a) && (in_is_ident_char(b) || b == '.'))
+    if (in_is_ident_char(a) && in_is_ident_char(b))
         return true;
-    return strchr("+-<>=&|#*/%^!:.", a) && strchr("+-<>=&|#*/%^!:.", b) && b;
+    if (pp_last_number && (b == '.' || in_is_ident_char(b)))
+        return true;
+    if (a == '.' && in_class(b) == CC_DIGIT)
+        return true;
+    if (b == '=' && strchr("+-*/%<>=!&|^", a))
+        return true;
+    if (a == b && strchr("+-<>&|#", a))
+        return true;
+    return (a == '-' && b == '>') || (a == '/' && (b == '*' || b == '/'));
 }
 
 static bool pp_peek_digit()
@@ -247,6 +257,7 @@ static void pp_write_token(const wstr &tok, bool boundary)
     for (size_t i = start; i < tok.size(); i++)
         out_char(tok[i]);
     pp_last_out = tok.back();
+    pp_last_number = in_class(tok[start]) == CC_DIGIT || (tok[start] == '.' && tok.size() > start + 1);
 }
 
 // The tokens of the rest of the line, with macros expanded, and its newline.

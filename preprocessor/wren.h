@@ -109,6 +109,7 @@ extern bool in_directive;      // reading a directive line
 extern bool in_line_echoed;    // current source line already echoed
 extern uint32_t in_ident_serial; // stream the last identifier began in
 extern int in_ident_kind;      // and its kind
+extern macro_rec *in_ident_arg_of; // the macro whose argument it was read from
 
 enum char_class { CC_OTHER, CC_IDENT, CC_DIGIT, CC_OPERATOR, CC_QUOTE, CC_DOT, CC_WHITE, CC_BACKSLASH, CC_END };
 int in_class(int c);
