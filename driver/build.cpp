@@ -181,7 +181,7 @@ void stage_timer(const char *name)
 static void print_stage_times()
 {
     stage_timer(nullptr);
-    int width = 5;
+    int width = 0;
     for (uint32_t i = 0; i < vec_count(bs.stages); i++)
         width = std::max(width, static_cast<int>(strlen(static_cast<stage_record *>(vec_get(bs.stages, i))->name)));
     msg_print("Compilation stage times:");

@@ -1,9 +1,9 @@
 // Entry points of the parts of the build this driver does not yet carry out:
-// the link with its generated start-up file and placement options, the scan
-// of object and library inputs, the memory summaries of a link map and the
-// USB descriptor compiler. Each one stops the run with a numbered message
-// naming what is missing, so that no build ever claims a result it did not
-// produce.
+// the body of the generated start-up file, the link placement options, the
+// symbol table of the linked program, the scan of object and library inputs,
+// the memory summaries of a link map and the USB descriptor compiler. Each
+// one stops the run with a numbered message naming what is missing, so that
+// no build ever claims a result it did not produce.
 #include "zeph.h"
 
 void memmap_summary(const char *) { msg_report(1500, "the memory summary of a link map"); }
@@ -24,10 +24,18 @@ void obj_scan()
 
 vector_t *obj_symbol_args() { return vec_new_default(); }
 
-bool phase_link()
-{
-    msg_report(1500, "the link");
-    return false;
-}
-
 void print_map_summary(const char *, bool) { msg_report(1500, "the memory summary of a link map"); }
+
+void write_startup_body(FILE *, bool) { msg_report(1500, "the run-time start-up code"); }
+void placement_args(arglist *) { msg_report(1500, "the link placement"); }
+void placement_args_final(arglist *) { msg_report(1500, "the link placement"); }
+void absolute_function_args(arglist *) { msg_report(1500, "the link placement"); }
+void class_range_args(range_space *, arglist *) { msg_report(1500, "the link placement"); }
+void symt_init() { msg_report(1500, "the symbol table of the linked program"); }
+void symt_free() { msg_report(1500, "the symbol table of the linked program"); }
+
+int symt_read(const char *)
+{
+    msg_report(1500, "the symbol table of the linked program");
+    return 0;
+}

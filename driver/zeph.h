@@ -390,10 +390,25 @@ bool rewrite_prototypes(const char *base);
 std::string proto_old_style(const std::string &line);
 
 // ---------------------------------------------------------------------------
-// pending: the link, its start-up file and placement, the object scan, the
-// memory summaries and the USB compiler are not part of this driver yet; each
-// entry point reports that clearly (pending.cpp)
+// link: the two link stages and their start-up files (link.cpp)
 // ---------------------------------------------------------------------------
+// Links the program (prelink and final link); true on success.
+bool phase_link();
+void write_startup_header(FILE *f, bool prelink);
+
+// ---------------------------------------------------------------------------
+// pending: the start-up body, link placement, the symbol table of the linked
+// program, the object scan, the memory summaries and the USB compiler are not
+// part of this driver yet; each entry point reports that clearly (pending.cpp)
+// ---------------------------------------------------------------------------
+void write_startup_body(FILE *f, bool prelink);
+void placement_args(arglist *args);
+void placement_args_final(arglist *args);
+void absolute_function_args(arglist *args);
+void class_range_args(range_space *space, arglist *args);
+void symt_init();
+void symt_free();
+int symt_read(const char *path);
 // Memory summary of a link map (--memmap).
 void memmap_summary(const char *map_file);
 // Compiles a USB descriptor description into C; false when it cannot.
@@ -402,8 +417,6 @@ bool compile_usb(const char *source, const char *c_file);
 void obj_scan();
 // Symbols, function sizes and call pairs the object scan found.
 vector_t *obj_symbol_args();
-// Links the program (prelink and final link); true on success.
-bool phase_link();
 // Reads the link map and prints the memory summaries.
 void print_map_summary(const char *map_file, bool to_file);
 

@@ -111,6 +111,28 @@ TEST(DriverQualifiers, ListByArchitecture)
     vec_free(base);
 }
 
+TEST(DriverStartup, HeaderBreaksLongOptionLines)
+{
+    std::string a(29, 'a'), b(29, 'b'), c(10, 'c');
+    bs.command_line = vec_new_default();
+    for (const std::string *s : {&a, &a, &b, &c})
+        vec_push(bs.command_line, xstrdup(s->c_str()));
+    snprintf(bs.version, sizeof bs.version, "9.60PL5");
+    FILE *f = tmpfile();
+    write_startup_header(f, false);
+    rewind(f);
+    std::string text;
+    for (int ch; (ch = fgetc(f)) != EOF;)
+        text += static_cast<char>(ch);
+    fclose(f);
+    // 30 + 30 characters fit in 70, the third argument's 11 more do not.
+    EXPECT_EQ("\n\t; Vormak C Compiler for PIC10/12/16 MCUs V9.60PL5\n"
+              "\t; Zeph toolchain for 8-bit PIC microcontrollers\n"
+              "\n\t; Auto-generated runtime startup code for final link stage.\n\n\t;\n\t; Compiler options:\n\t;\n"
+              "\t; " + a + " " + b + " \\\n\t; " + c + "\n\t;\n\n\n",
+              text);
+}
+
 // The runner under --noexec -V: what it would run shows in the echo line.
 class PhaseRunner : public ::testing::Test {
 protected:
