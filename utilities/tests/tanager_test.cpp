@@ -48,6 +48,20 @@ TEST(Tanager, ListsFixtureAsGolden)
     EXPECT_EQ(r.out, expected);
 }
 
+// A cross-reference file written by the parser for fixtures/main.c (which
+// includes util.h), listed with the arguments the driver gives; the expected
+// listing, fixtures/main.lst, is worked out by hand from main.crf.
+TEST(Tanager, ListsParserFileAsTheDriverRunsIt)
+{
+    std::string dir = scratch_dir();
+    std::string fixtures = std::string(ZEPH_SOURCE_DIR) + "/utilities/tests/fixtures/";
+    write_file(dir + "/tanager.tmp", read_file(fixtures + "main.crf"));
+    tool_run r = run_tool(dir, "tanager", {"-omain.lst", "-hmain.crf", "tanager.tmp"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read_file(dir + "/main.lst"), read_file(fixtures + "main.lst"));
+}
+
 // The same listing through -o, the option letter in lower case as the
 // driver gives it, with CR LF line ends in the input.
 TEST(Tanager, WritesListingFileFromCrLfInput)
