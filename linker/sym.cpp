@@ -174,7 +174,8 @@ static void define_symbol(bool in_pass1, const char *name, symbol *P, uint32_t v
             S->marks |= MARK_PASS1;
         return;
     }
-    if (k != SK_COMMON && (S->flags & OBJ_GLOBAL) && (S->value != value || S->psect != P))
+    // Pass 0 knows no module offsets yet; every real conflict shows in pass 1.
+    if (in_pass1 && k != SK_COMMON && (S->flags & OBJ_GLOBAL) && (S->value != value || S->psect != P))
         msg_report(482, name, module_display_name(S));
 }
 

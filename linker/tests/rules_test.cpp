@@ -1,0 +1,354 @@
+// Rules of heron as tables of cases: record limits, versions, byte order,
+// definitions, libraries, start records, binary images, options and the way
+// arguments arrive, and malformed inputs that must end in a clear message.
+#include "objbuild.h"
+
+using namespace fx;
+
+namespace {
+
+// A module with 2 bytes of text, optional extra records before END.
+module small(const std::string &sym_name = "_main", unsigned major = 3, unsigned minor = 4)
+{
+    module m;
+    m.ident(major, minor).psect("text").text(0, "text", {0x11, 0x22});
+    m.sym({{sym_name, 0, 0x10, "text"}});
+    return m;
+}
+
+run_result link_one(const workdir &w, module m, const std::string &options = "-Ptext=0")
+{
+    write_file(w.at("a.obj"), m.out);
+    return run_heron(w, options + " -oout.obj a.obj");
+}
+
+TEST(HeronRecords, LimitsAndTypes)
+{
+    struct row {
+        const char *what;
+        unsigned type;
+        unsigned length;
+        unsigned message;   // 0: none expected
+        bool fails;
+    };
+    const row rows[] = {
+        {"509 body bytes", 17, 509, 0, false},
+        {"510 body bytes", 17, 510, 506, true},
+        {"type 0", 0, 1, 380, true},
+        {"type 24", 24, 1, 380, true},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        workdir w;
+        module m = small();
+        m.raw(r.type, bytes(r.length, 0x5A)).start(0, "text").end();
+        run_result res = link_one(w, m);
+        EXPECT_EQ(res.status != 0, r.fails) << res.err;
+        if (r.message) {
+            EXPECT_TRUE(reported(res, r.message)) << res.err;
+        } else {
+            EXPECT_EQ(res.err, "");
+        }
+    }
+}
+
+TEST(HeronRecords, VersionsAndByteOrder)
+{
+    struct row {
+        unsigned major, minor;
+        bool accepted;
+    };
+    const row rows[] = {{3, 9, true}, {3, 10, true}, {3, 11, false}, {4, 0, false}};
+    for (const row &r : rows) {
+        SCOPED_TRACE(std::to_string(r.major) + "." + std::to_string(r.minor));
+        workdir w;
+        run_result res = link_one(w, small("_main", r.major, r.minor).start(0, "text").end());
+        EXPECT_EQ(res.status == 0, r.accepted) << res.err;
+        EXPECT_EQ(reported(res, 504), !r.accepted);
+    }
+    // A big-endian second module: its four map32 and two map16 bytes differ.
+    workdir w;
+    module b;
+    b.big = true;
+    b.ident().psect("text").text(0, "text", {0x33}).end();
+    write_file(w.at("a.obj"), small().start(0, "text").end().out);
+    write_file(w.at("b.obj"), b.out);
+    run_result res = run_heron(w, "-Ptext=0 -oout.obj a.obj b.obj");
+    EXPECT_NE(res.status, 0);
+    EXPECT_EQ(count_reported(res, 503), 6u) << res.err;
+}
+
+TEST(HeronSymbols, DefinitionRules)
+{
+    // _x at offset 0 of a.obj's text and at offset 1 of c.obj's: only pass 1
+    // sees the different values; the message names the first module.
+    workdir w;
+    write_file(w.at("a.obj"), small("_x").start(0, "text").end().out);
+    write_file(w.at("c.obj"), small("_y").sym({{"_x", 1, 0x10, "text"}}).end().out);
+    run_result res = run_heron(w, "-Ptext=0 -oout.obj a.obj c.obj");
+    EXPECT_NE(res.status, 0);
+    EXPECT_EQ(count_reported(res, 482), 1u) << res.err;
+    EXPECT_NE(res.err.find("\"_x\" is defined more than once in \"a.obj\""), std::string::npos) << res.err;
+
+    // Line-number and file-name symbols cannot be global.
+    for (unsigned kind : {4u, 5u, 1u, 3u}) {
+        SCOPED_TRACE(kind);
+        workdir v;
+        run_result r = link_one(v, small().sym({{"12", 0, 0x10 | kind, "text"}}).start(0, "text").end());
+        EXPECT_TRUE(reported(r, 483)) << r.err;
+        EXPECT_NE(r.status, 0);
+    }
+}
+
+// Object version kept per module: a 3.4 module's own symbol stays its own
+// in every pass even when an older module is read after it.
+TEST(HeronSymbols, VersionKeptPerModule)
+{
+    workdir w;
+    module n = small("_main", 3, 4);
+    n.sym({{"loc", 1, 0x07, "text"}}).start(0, "text").end();
+    module old;
+    old.ident(2, 0).psect("text").text(0, "text", {0x44}).end();
+    write_file(w.at("new.obj"), n.out);
+    write_file(w.at("old.obj"), old.out);
+    run_result res = run_heron(w, "-H -Ptext=20h -oout.obj new.obj old.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    std::string sym = read_text(w.at("l.sym"));
+    EXPECT_NE(sym.find("%locals\nnew.obj\nloc 21 0\n"), std::string::npos) << sym;
+    EXPECT_EQ(sym.find("loc "), sym.find("%locals\nnew.obj\n") + 16) << sym;
+}
+
+// A chain of modules in reverse directory order: a.obj needs s0, module k
+// defines s<k> and needs s<k+1>. Each round takes one module.
+bytes chain_library(unsigned n)
+{
+    std::vector<lib_entry> mods;
+    for (unsigned k = n; k-- > 0;) {
+        module m;
+        std::string def = "s" + std::to_string(k), need = "s" + std::to_string(k + 1);
+        m.ident().psect("text").text(0, "text", {(uint8_t)k});
+        if (k + 1 < n)
+            m.sym({{def, 0, 0x10, "text"}, {need, 0, 0x16, ""}});
+        else
+            m.sym({{def, 0, 0x10, "text"}});
+        m.end();
+        lib_entry e{"m" + std::to_string(k) + ".obj", m.out, {{0, def}}};
+        if (k + 1 < n)
+            e.symbols.push_back({1, need});
+        mods.push_back(e);
+    }
+    return make_library(mods);
+}
+
+TEST(HeronLibraries, RoundsAndSelection)
+{
+    struct row {
+        unsigned modules;
+        bool badly_ordered;   // more than 10 rounds: one per module plus the last
+    };
+    const row rows[] = {{9, false}, {10, true}, {12, true}};
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.modules);
+        workdir w;
+        write_file(w.at("a.obj"), small().sym({{"s0", 0, 0x16, ""}}).start(0, "text").end().out);
+        write_file(w.at("c.lib"), chain_library(r.modules));
+        run_result res = run_heron(w, "-Ptext=0 -oout.obj a.obj c.lib");
+        EXPECT_EQ(reported(res, 522), r.badly_ordered) << res.err;
+        EXPECT_FALSE(reported(res, 499) || reported(res, 500)) << res.err;
+        // Every module's byte is in the output, in directory order after a.obj's
+        // 2 bytes: m0, the last module, is at 2 + modules - 1 and holds 0.
+        char last[32];
+        snprintf(last, sizeof last, "TEXT %X text 00\n", 2 + r.modules - 1);
+        std::string dump = dump_object(read_file(w.at("out.obj")));
+        EXPECT_NE(dump.find(last), std::string::npos) << dump;
+    }
+}
+
+TEST(HeronLibraries, UndefinedOptionPullsAModule)
+{
+    module extra;
+    extra.ident().psect("text").text(0, "text", {0x77}).sym({{"_extra", 0, 0x10, "text"}}).end();
+    bytes lib = make_library({{"extra.obj", extra.out, {{0, "_extra"}}}});
+    for (bool pull : {false, true}) {
+        workdir w;
+        write_file(w.at("a.obj"), small().start(0, "text").end().out);
+        write_file(w.at("x.lib"), lib);
+        run_result res = run_heron(w, std::string(pull ? "-U_extra " : "") + "-Ptext=0 -oout.obj a.obj x.lib");
+        EXPECT_EQ(res.status, 0) << res.err;
+        std::string dump = dump_object(read_file(w.at("out.obj")));
+        EXPECT_EQ(dump.find("TEXT 2 text 77") != std::string::npos, pull) << dump;
+    }
+}
+
+TEST(HeronOutput, StartRecords)
+{
+    workdir w;
+    write_file(w.at("a.obj"), small().start(0, "text").end().out);
+    write_file(w.at("b.obj"), small("_b").start(1, "text").end().out);
+    run_result two = run_heron(w, "-Ptext=0 -oout.obj a.obj b.obj");
+    EXPECT_EQ(count_reported(two, 501), 1u) << two.err;
+    EXPECT_NE(two.status, 0);
+
+    workdir v;
+    run_result none = link_one(v, small().end());
+    EXPECT_EQ(none.status, 0);
+    EXPECT_TRUE(reported(none, 528)) << none.err;
+    std::string dump = dump_object(read_file(v.at("out.obj")));
+    EXPECT_NE(dump.find("START 0 \nEND 0000\n"), std::string::npos) << dump;
+}
+
+TEST(HeronOutput, BinaryImage)
+{
+    // text at 102h; the image based at 100h holds two zero-filled bytes first.
+    workdir w;
+    write_file(w.at("a.obj"), small().start(0, "text").end().out);
+    run_result res = run_heron(w, "-C100h -Ptext=102h a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(read_file(w.at("l.bin")), (bytes{0, 0, 0x11, 0x22}));
+    run_result below = run_heron(w, "-C103h -Ptext=102h -oother.bin a.obj");
+    EXPECT_EQ(below.status, 1);
+    EXPECT_TRUE(reported(below, 989)) << below.err;
+    run_result with_r = run_heron(w, "-C100h -R a.obj");
+    EXPECT_TRUE(reported(with_r, 616));
+}
+
+TEST(HeronCommandLine, OptionLetters)
+{
+    struct row {
+        const char *options;
+        int status;           // expected exit status
+        unsigned message;     // expected message, 0 none
+        unsigned absent;      // message that must not appear, 0 none
+    };
+    // The module refers to an undefined _none and has no START record.
+    const row rows[] = {
+        {"-FIK", 0, 594, 499},     // -I: undefined symbols are warnings
+        {"-fik", 0, 594, 499},     // letters in either case
+        {"-I -W9!", 0, 0, 594},    // threshold 9 drops the warnings
+        {"-I -W0!", 1, 594, 0},    // "!": warnings fail the run
+        {"-W!", 1, 393, 0},
+        {"-Wx", 1, 393, 0},
+        {"-W-12 -I", 0, 523, 0},
+        {"-Y", 1, 168, 0},
+        {"--frob -I", 1, 168, 0},
+        {"-O", 1, 389, 0},
+        {"-P", 1, 390, 0},
+        {"-Q", 1, 391, 0},
+        {"-U", 1, 392, 0},
+        {"-J", 1, 395, 0},
+        {"-G", 1, 387, 0},
+        {"-Hx.sym -Hy.sym", 1, 394, 0},
+        {"-Mmap1 -Mmap2", 1, 388, 0},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.options);
+        workdir w;
+        write_file(w.at("a.obj"), small().sym({{"_none", 0, 0x16, ""}}).end().out);
+        run_result res = run_heron(w, std::string(r.options) + " -Ptext=0 -oout.obj a.obj");
+        EXPECT_EQ(res.status, r.status) << res.err;
+        if (r.message) {
+            EXPECT_TRUE(reported(res, r.message)) << res.err;
+        }
+        if (r.absent) {
+            EXPECT_FALSE(reported(res, r.absent)) << res.err;
+        }
+    }
+    // -F: symbols only, no text in the output.
+    workdir w;
+    write_file(w.at("a.obj"), small().start(0, "text").end().out);
+    run_result res = run_heron(w, "-F -Ptext=0 -oout.obj a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    std::string dump = dump_object(read_file(w.at("out.obj")));
+    EXPECT_EQ(dump.find("TEXT"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("SYM _main 0 0010"), std::string::npos) << dump;
+}
+
+TEST(HeronCommandLine, ArgumentSources)
+{
+    workdir w;
+    write_file(w.at("a.obj"), small().start(0, "text").end().out);
+    write_text(w.at("args.txt"), "-Ptext=4 \\\r\n -ofrom_file.obj a.obj\r\n");
+    run_result f = run_heron(w, "@args.txt");
+    EXPECT_EQ(f.status, 0) << f.err;
+    EXPECT_NE(dump_object(read_file(w.at("from_file.obj"))).find("TEXT 4 text 11 22"), std::string::npos);
+    run_result s = run_heron(w, "", "-Ptext=6 -ofrom_stdin.obj a.obj\n");
+    EXPECT_EQ(s.status, 0) << s.err;
+    EXPECT_NE(dump_object(read_file(w.at("from_stdin.obj"))).find("TEXT 6 text 11 22"), std::string::npos);
+    run_result missing = run_heron(w, "@nothere.txt");
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_TRUE(reported(missing, 141));
+    run_result usage = run_heron(w, "-Ptext=0");
+    EXPECT_TRUE(reported(usage, 397));
+}
+
+TEST(HeronCommandLine, OutputNeverOverwritesAnInput)
+{
+    const char *cases[] = {"-oa.obj a.obj", "-o./a.obj a.obj", "-Ha.obj a.obj", "-Ma.obj a.obj",
+                           "-olink.obj a.obj"};
+    for (const char *args : cases) {
+        SCOPED_TRACE(args);
+        workdir w;
+        bytes input = small().start(0, "text").end().out;
+        write_file(w.at("a.obj"), input);
+        if (link(w.at("a.obj").c_str(), w.at("link.obj").c_str()) != 0)
+            perror("link");
+        run_result res = run_heron(w, std::string("-Ptext=0 ") + args);
+        EXPECT_EQ(res.status, 1);
+        EXPECT_TRUE(reported(res, 398)) << res.err;
+        EXPECT_EQ(read_file(w.at("a.obj")), input);
+    }
+}
+
+TEST(HeronRecords, MalformedInputs)
+{
+    struct row {
+        const char *what;
+        bytes file;
+        unsigned message;
+    };
+    module no_end = small();
+    module short_header = small().start(0, "text");
+    short_header.out.push_back(9);
+    module short_body = small();
+    short_body.raw(4, bytes{0, 0, 0, 0, 0x10, 0, 't', 'e', 'x', 't', 0, '_', 'q'});
+    module unterminated = small();
+    unterminated.raw(4, bytes{0, 0, 0, 0, 0x10, 0, 't', 'e', 'x', 't', 0, '_', 'q'}).end();
+    short_body.out.resize(short_body.out.size() - 4);
+    module bad_text = small();
+    bad_text.raw(1, bytes{0, 0, 0, 0, 't', 'e'}).end();
+    module bad_map = small();
+    bad_map.raw(7, bytes{0, 0, 2, 3, 0, 1, 'P', 0}).end();
+    const row rows[] = {
+        {"no END record", no_end.out, 505},
+        {"header cut short", short_header.out, 505},
+        {"body cut short", short_body.out, 1044},
+        {"name without its zero", unterminated.out, 1393},
+        {"TEXT without a whole psect name", bad_text.out, 516},
+        {"byte-order map that is no permutation", bad_map.out, 1392},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        workdir w;
+        write_file(w.at("a.obj"), r.file);
+        run_result res = run_heron(w, "-Ptext=0 -oout.obj a.obj");
+        EXPECT_NE(res.status, 0);
+        EXPECT_LT(res.status, 128);
+        EXPECT_TRUE(reported(res, r.message)) << res.err;
+    }
+    // Library directories that disagree with the file.
+    bytes lib = make_library({{"a.obj", small().end().out, {{0, "_main"}}}});
+    bytes cut = lib;
+    cut.resize(cut.size() - 3);
+    bytes long_module = lib;
+    long_module[8] = 0xFF;   // module length past the end of the file
+    for (const bytes &b : {cut, long_module}) {
+        workdir w;
+        write_file(w.at("a.obj"), small("_x").sym({{"_main", 0, 0x16, ""}}).start(0, "text").end().out);
+        write_file(w.at("bad.lib"), b);
+        run_result res = run_heron(w, "-Ptext=0 -oout.obj a.obj bad.lib");
+        EXPECT_TRUE(reported(res, 507)) << res.err;
+        EXPECT_NE(res.status, 0);
+    }
+}
+
+} // namespace
