@@ -21,6 +21,12 @@ tree_node *read_text_record();
 static const int TOKEN_SIZE = 511;
 // The last leaf made (the default label of a switch is the last node read).
 static tree_node *last_leaf;
+// Operators open around the expression being read; far deeper than any
+// program needs, it keeps a malformed input from exhausting the stack.
+static int nesting;
+static const int NESTING_MAX = 10000;
+
+void expr_reset() { nesting = 0; }
 
 // An integer constant token: digits with an optional sign, then qualifier
 // letters that qualify the constant's type.
@@ -113,7 +119,7 @@ static tree_node *read_operand(int op, bool right)
 
 tree_node *ic_read_expr()
 {
-    char tok[TOKEN_SIZE + 1];
+    static char tok[TOKEN_SIZE + 1];   // not needed once its node is made
     for (;;) {
         if (!ic_read_token(tok)) {
             msg_report(714);
@@ -127,10 +133,16 @@ tree_node *ic_read_expr()
         }
         if (op < 0)
             continue;
+        if (++nesting > NESTING_MAX) {
+            nesting = 0;
+            msg_report(1121);
+            return nullptr;
+        }
         tree_node *left = read_operand(op, false);
         tree_node *right = nullptr;
         if (op_arity(op) == OA_BINARY && op != OP_AT)
             right = read_operand(op, true);
+        nesting--;
         if (op == OP_SWITCH)
             renumber_label(last_leaf);
         tree_node *n = node_make(op, left, right);

@@ -24,6 +24,7 @@ void regs_reset();
 void records_reset();
 void decl_reset();
 void ptrsets_reset();
+void expr_reset();
 
 void kestrel_reset()
 {
@@ -38,6 +39,7 @@ void kestrel_reset()
     run.chipinfo = os_getenv("CHIPINFO");
     codegen_warnings = false;
     reader_reset();
+    expr_reset();
     records_reset();
     decl_reset();
     ptrsets_reset();

@@ -180,18 +180,23 @@ void read_i_record()
     ic_expect_close();
 }
 
+// Highest message number a message file can describe.
+static const unsigned MESSAGE_MAX = 10000;
+
 // Reads the numbers of a message list (separated by , ( ) :) and gives each
-// the state; the list ends at the first number that reads as 0.
+// the state; the list ends at the first number that reads as 0. Numbers no
+// message can have are passed over, so they cannot grow the state tables.
 static void message_list(const char *list, int state)
 {
     const char *p = list;
     for (;;) {
         while (*p && strchr(",():", *p))
             p++;
-        unsigned n = (unsigned)strtoul(p, nullptr, 10);
+        unsigned long n = strtoul(p, nullptr, 10);
         if (!n)
             return;
-        msg_state_op(n, state);
+        if (n <= MESSAGE_MAX)
+            msg_state_op((unsigned)n, state);
         while (*p && !strchr(",():", *p))
             p++;
     }

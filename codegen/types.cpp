@@ -173,8 +173,10 @@ type_desc *type_qualify(type_desc *t, uint32_t bits)
 type_desc *typeSub(type_desc *t)
 {
     t = type_unqualify(t);
-    if (!t || t->kind > TY_ARRAY)
+    if (!t || t->kind > TY_ARRAY) {
         msg_report(1095);
+        return nullptr;
+    }
     return t->sub;
 }
 
@@ -411,8 +413,10 @@ static type_desc *type_of_name(const char *text, const char *whole)
         s->type->tag = s;
         s->members = vec_new(4);
     }
-    if (!s || !s->type || s->cls == 'F')
+    if (!s || !s->type || s->cls == 'F') {
         msg_report(1097, whole);
+        return nullptr;
+    }
     return s->type;
 }
 

@@ -304,3 +304,14 @@ TEST_F(model, sdb_variable_records)
     run.sdb = nullptr;
     fclose(f);
 }
+
+TEST_F(model, ieee_modes_widen_float_and_double)
+{
+    EXPECT_EQ(type_size(basic_type_named("d")), 3u);
+    run.mode_word |= MODE_IEEE_DBL;
+    mark_helper_routines();
+    EXPECT_EQ(type_size(basic_type_named("d")), 4u);
+    EXPECT_EQ(type_size(basic_type_named("f")), 3u);
+    EXPECT_TRUE(lib_is_wanted("___ftadd"));
+    EXPECT_TRUE(lib_is_wanted("_memcpyee"));
+}

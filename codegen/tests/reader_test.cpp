@@ -260,3 +260,17 @@ TEST_F(reader, library_cut_short_is_fatal)
     EXPECT_EQ(count(300), 1);
     vec_free(libs);
 }
+
+TEST_F(reader, absurdly_deep_expression_is_an_error_not_a_crash)
+{
+    std::string deep = "[v _f `(v 1 e ]\n{\n[e :U _f ]\n[e ";
+    for (int i = 0; i < 10001; i++)
+        deep += "! ";
+    deep += "_x ]\n}\n";
+    EXPECT_EQ(read_fatal(deep), 1);
+    EXPECT_EQ(count(1121), 1);
+    SetUp();
+    read("[p n 4000000000,751 ]\n");   // no message has the first number
+    tree_free(node_make(OP_CONV, node_new_const(300), node_new_type(basic_type_named("uc"))));
+    EXPECT_EQ(count(751), 0);
+}
