@@ -11,13 +11,16 @@
 #include "zeph.h"
 
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
-const char *const tool_names[TOOL_COUNT] = {
+// Program of each tool index.
+const char *const tool_names[] = {
     "linnet", "wren", "plover", "kestrel", "osprey", "heron",
     "finch", "siskin", "egret", "rook", "tanager",
 };
+static_assert(std::size(tool_names) == TOOL_COUNT, "one program per tool index");
 
 // Debug-converter keys by output bit.
 static const struct {

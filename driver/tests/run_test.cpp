@@ -370,6 +370,11 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "--chip=16F877A", "-C", "--bogus=1", "--runtime=nonsense", "main.c"}, 923},
         {{"--chip=16F877A", "-C", "--objdir=/no/such/dir", "main.c"}, 1180},
         {{"--chip=16F877A", "--checksum=zz", "-C", "--noexec", "main.c"}, 1241},
+        {{"--chip=16F877A", "-C", "--noexec", "-E/no/such/dir/e.txt", "main.c"}, 141},
+        {{"--chip=16F877A", "-C", "--noexec", "--msgdisable", "main.c"}, 906},
+        {{"--chip=16F877A", "-C", "--noexec", "--rom=nosuch", "main.c"}, 907},
+        {{"--chip=16F877A", "-C", "--noexec", "--ram=default;x", "main.c"}, 906},
+        {{"--chip=16F877A", "--memmap=x.map"}, 1500},
         {{"--chip=16F877A", "--checksum=0-7FF@800,size=3", "-C", "--noexec", "main.c"}, 1236},
     };
     for (const Case &c : cases) {
