@@ -309,6 +309,24 @@ TEST_F(DriverRun, ToolsRunWithTheirArguments)
     EXPECT_TRUE(fs::exists(work / "main.plover"));
 }
 
+TEST_F(DriverRun, TemporariesRemovedUnlessKept)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "-V", "main.c"})) << out;
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+    EXPECT_NE(std::string::npos, normalise(out).find("\ndel <tmp>\n")) << out;
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--nodel", "main.c"})) << out;
+    EXPECT_FALSE(fs::is_empty(root / "tmp"));
+}
+
+TEST_F(DriverRun, OptionsFromEnvironmentAndOptionFile)
+{
+    std::ofstream(work / ".ZEPH_OPTIONS") << "-DFROM_FILE\r\n-V\n";
+    EXPECT_EQ(0, run({"main.c"}, "ZEPH_OPTIONS='--chip=16F877A -C --noexec'")) << out;
+    std::vector<std::string> e = echoes();
+    ASSERT_EQ(6u, e.size()) << out;
+    EXPECT_NE(std::string::npos, e[1].find(" -SP1,1,1,1,1,1,1,1 -DFROM_FILE -I<root>/include ")) << e[1];
+}
+
 TEST_F(DriverRun, FailingToolsFailTheBuild)
 {
     EXPECT_NE(0, run({"--chip=16F877A", "-C", "main.c"}, "STANDIN_FAIL_TOOL=wren STANDIN_FAIL_CODE=3"));
