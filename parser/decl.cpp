@@ -304,7 +304,7 @@ static void decl_placement(sym_t *s)
 {
     int64_t v = 0;
     bool known = false;
-    tree_t *e = expr_parse(EC_PLACE);
+    tree_t *e = expr_parse(type_base_code(s->type) == B_BIT ? EC_BITNUM : EC_PLACE);
     if (!e)
         return;
     if (!expr_is_constant(e)) {
@@ -354,6 +354,11 @@ static bool decl_one(const decl_spec_t &ds, int context)
         return true;
     }
     decl_move_function_quals(t);
+    type_t *base = t;
+    while (base && base->kind != TY_BASE)
+        base = base->sub;
+    if (base && base->tag)
+        base->tag->flags |= F_USED;
     int cls = ds.cls;
     bool is_func = type_is_func(t);
     if (is_func && context == DC_BLOCK && cls == K_AUTO)

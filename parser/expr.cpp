@@ -94,6 +94,8 @@ static tree_t *tree_binary(int op, tree_t *l, tree_t *r, type_t *t)
 // Value of v in an integer type of the given base code (wrap to its size).
 static int64_t expr_truncate(int64_t v, type_t *t)
 {
+    if (type_base_code(t) == B_BIT)
+        return v & 1;
     uint32_t size = type_size(t);
     if (size == 0 || size >= 8)
         return v;
@@ -125,6 +127,18 @@ tree_t *expr_convert(tree_t *e, type_t *t)
 {
     if (!e)
         return e;
+    // A value has no qualifiers of its own: convert to the unqualified type.
+    if (t->qual) {
+        t = type_copy(t);
+        t->qual = 0;
+    }
+    type_t *et = type_unfold(e->type);
+    if (et && et->qual) {
+        type_t *plain = type_copy(et);
+        plain->qual = 0;
+        if (expr_same_type(plain, t))
+            return e;
+    }
     if (expr_same_type(e->type, t))
         return e;
     if (e->op == O_ICON && e->type && !type_is_void(e->type) &&
@@ -148,6 +162,12 @@ static tree_t *expr_decay(tree_t *e)
     type_t *t = type_unfold(e->type);
     if (t && t->kind == TY_ARRAY) {
         type_t *p = type_ptr(t->sub);
+        if (e->op == O_DEREF) {
+            // &U *U x is x itself, now pointing at the first element
+            tree_t *x = new tree_t(*e->left);
+            x->type = p;
+            return x;
+        }
         return tree_unary(O_ADDR, e, p);
     }
     if (t && t->kind == TY_FUNC)

@@ -89,6 +89,8 @@ static sym_t *ic_array_typedef(type_t *t)
         s->flags |= F_DEFINING | F_USED | F_NOXREF | F_NUMBERED | F_TYPED;
         s->cls = K_TYPEDEF;
         s->level = sym_level;
+        s->decl_line = (int)lex_line;
+        s->decl_file = lex_file;
         type_t *c = type_copy(t);
         c->qual = 0;
         s->type = c;

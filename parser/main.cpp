@@ -314,15 +314,10 @@ static void main_write_strings()
             kept.push_back(&e);
     if (!kept.empty())
         os_qsort(kept.data(), kept.size(), sizeof kept[0], main_string_order);
-    for (size_t i = 0; i < kept.size(); i++) {
-        size_t len = kept[i]->bytes.size();
-        if (!opt.no_tail_share && i + 1 < kept.size()) {
-            const std::string &next = kept[i + 1]->bytes;
-            if (next.size() < len && kept[i]->bytes.compare(len - next.size(), next.size(), next) == 0)
-                len -= next.size();
-        }
-        main_write_string(*kept[i], len);
-    }
+    // Each string is written whole: the code generator's reader merges
+    // strings that are tails of others, across all modules at once.
+    for (string_entry_t *e : kept)
+        main_write_string(*e, e->bytes.size());
 }
 
 static bool main_any_string_used()

@@ -211,3 +211,19 @@ TEST(ParserCheck, CheckerRejectsBrokenCode)
     EXPECT_TRUE(ic_check("Version 3.2 x\n\"3 a.c\n[v _x `i 1 e ]\n[e = _x -> 1 `i ]\n", &error))
         << error;
 }
+
+// Strings used by the code come at the end, in tail order (a string before
+// its own tails) and whole: the reader merges tails. A char array
+// initialised from a string stores no string.
+TEST(ParserFiles, StringRecordsAtTheEnd)
+{
+    plover_result r = plover_run(driver_switches,
+                                 "char *p, *q;\nvoid f(void) { p = \"b\"; q = \"ab\"; if (0) ; }\n"
+                                 "char z[] = \"zz\";\n");
+    std::string out = r.output;
+    size_t at = out.find("[a ");
+    ASSERT_NE(at, std::string::npos) << out;
+    EXPECT_EQ(out.substr(at), "[a 2C 97 98 0 ]\n[a 1C 98 0 ]\n") << r.errors;
+    plover_result one = plover_run(driver_switches, "char *p;\nvoid f(void) { p = \"a\"; }\n");
+    EXPECT_EQ(one.output.substr(one.output.find("[a ")), "[a 1C 97 0 ]\n\n");
+}
