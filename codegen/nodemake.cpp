@@ -207,6 +207,74 @@ static tree_node *make_conditional(tree_node *n)
     return keep;
 }
 
+// "&U": the address of an object; a member access becomes address arithmetic
+// on its aggregate, and &U(*U x) is x.
+static tree_node *make_address(tree_node *n)
+{
+    tree_node *x = n->left;
+    if (x && x->op == OP_DEREF) {
+        tree_node *inner = x->left;
+        node_free(x);
+        node_free(n);
+        return inner;
+    }
+    if (x && x->op == OP_MEMBER && x->sym && x->left) {
+        type_desc *member_type = x->type;
+        tree_node *base = node_make(OP_ADDR, x->left, nullptr);
+        tree_node *sum = node_make(OP_ADD, base, node_new_const((long)x->sym->offset));
+        sum->type = type_derive(member_type, TY_POINTER);
+        tree_free(x->right);
+        node_free(x);
+        node_free(n);
+        return sum;
+    }
+    type_desc *t = x ? x->type : nullptr;
+    n->type = type_is(t, TY_ARRAY) ? type_derive(typeSub(t), TY_POINTER) : type_derive(t, TY_POINTER);
+    if (x && x->op == OP_ID) {
+        n->ptrs = targets_of(x->sym);
+        x->sym->flags |= SF_ADDR_TAKEN;
+    }
+    return n;
+}
+
+// "+" and "-" on a pointer: the targets follow the pointer, a wider integer
+// is narrowed to the pointer's size, and a pointer difference takes the
+// signed index type (at least int).
+static tree_node *pointer_arithmetic(tree_node *n)
+{
+    if (!n->left || !n->right || !type_is(n->left->type, TY_POINTER))
+        return n;
+    n->ptrs = n->left->ptrs;
+    uint32_t psize = node_size(n->left);
+    if (type_is(n->right->type, TY_POINTER)) {
+        if (n->op != OP_SUB)
+            return n;
+        type_desc *t = pointer_index_type(n->left, AR_SIGNED);
+        if (t && type_size(t) < type_size(basic("i")))
+            t = basic("i");
+        n->type = t;
+        return n;
+    }
+    if (type_is_integer(n->right->type) && node_size(n->right) > psize && psize) {
+        type_desc *narrow = basic_type_by(psize, AR_UNSIGNED);
+        if (narrow)
+            n->right = node_make(OP_CONV, n->right, node_new_type(narrow));
+    }
+    return n;
+}
+
+// The targets of either arm of a conditional.
+static ptrset *joint_targets(ptrset *a, ptrset *b)
+{
+    if (!a || !b)
+        return a ? a : b;
+    ptrset *j = targets_of(nullptr);
+    for (ptrset *p : {a, b})
+        for (uint32_t i = 0; p->targets && i < vec_count(p->targets); i++)
+            ptrset_add_target(j, (cg_symbol *)vec_get(p->targets, i));
+    return j;
+}
+
 // Step 4: the node's type from its operator and operands.
 static void give_type(tree_node *n)
 {
@@ -233,22 +301,8 @@ static tree_node *make_by_operator(tree_node *n)
         node_free(n);
         return c;
     }
-    case OP_ADDR: {
-        tree_node *x = n->left;
-        if (x && x->op == OP_DEREF) {
-            tree_node *inner = x->left;
-            node_free(x);
-            node_free(n);
-            return inner;
-        }
-        type_desc *t = x ? x->type : nullptr;
-        n->type = type_is(t, TY_ARRAY) ? type_derive(typeSub(t), TY_POINTER) : type_derive(t, TY_POINTER);
-        if (x && x->op == OP_ID) {
-            n->ptrs = targets_of(x->sym);
-            x->sym->flags |= SF_ADDR_TAKEN;
-        }
-        return n;
-    }
+    case OP_ADDR:
+        return make_address(n);
     case OP_DEREF: {
         tree_node *x = n->left;
         if (x && x->op == OP_ADDR) {
@@ -275,7 +329,9 @@ static tree_node *make_by_operator(tree_node *n)
             n->right = y;
             n->op = OP_ADD;
         }
-        return n;
+        return pointer_arithmetic(n);
+    case OP_ADD:
+        return pointer_arithmetic(n);
     case OP_CONV:
         n->type = n->right ? n->right->type : n->type;
         if (n->left)
@@ -289,6 +345,7 @@ static tree_node *make_by_operator(tree_node *n)
         if (n->left && n->right) {
             n->left->partner = n->right;
             n->right->partner = n->left;
+            n->ptrs = joint_targets(n->left->ptrs, n->right->ptrs);
         }
         return n;
     case OP_QUEST:

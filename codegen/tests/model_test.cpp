@@ -315,3 +315,21 @@ TEST_F(model, ieee_modes_widen_float_and_double)
     EXPECT_TRUE(lib_is_wanted("___ftadd"));
     EXPECT_TRUE(lib_is_wanted("_memcpyee"));
 }
+
+TEST_F(model, addresses_and_pointer_arithmetic)
+{
+    read("[s S1 `i 1 `c 1 `l 1 ]\n[v _s `S1 1 e ]\n[v _p `*i 1 e ]\n[v _q `*i 1 e ]\n[v _n `l 1 e ]\n");
+    tree_node *m = node_make(OP_MEMBER, node_new_id(sym("_s")), node_new_const(2));
+    EXPECT_EQ(type_size(m->type), 4u);
+    tree_node *a = node_make(OP_ADDR, m, nullptr);
+    ASSERT_EQ(a->op, (uint32_t)OP_ADD);
+    EXPECT_EQ(a->right->value, 3);
+    EXPECT_EQ(a->left->op, (uint32_t)OP_ADDR);
+    EXPECT_TRUE(type_is(a->type, TY_POINTER));
+    EXPECT_EQ(type_size(typeSub(a->type)), 4u);
+    tree_node *d = node_make(OP_SUB, node_new_id(sym("_p")), node_new_id(sym("_q")));
+    EXPECT_EQ(d->type, basic_type_named("i"));
+    tree_node *w = node_make(OP_ADD, node_new_id(sym("_p")), node_new_id(sym("_n")));
+    EXPECT_EQ(w->right->op, (uint32_t)OP_CONV);
+    EXPECT_EQ(node_size(w->right), 2u);
+}
