@@ -56,6 +56,7 @@ static bool lex_read_line()
     lex_buf = line + "\n";
     lex_at = 0;
     lex_line++;
+    lex_line_echoed = false;
     lex_sync_location();
     if (opt.echo_lines)
         lex_echo_line();

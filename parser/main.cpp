@@ -120,10 +120,13 @@ static void main_option(const char *arg)
     case 'C': opt.cross_ref = true; xref_given = v; break;
     case 'D': break;
     case 'E':
-        if (!*v)
+        if (!*v) {
             msg_set_format_mode(1);
-        else if (isdigit((unsigned char)*v) && !v[1])
+            opt.format = 1;
+        } else if (isdigit((unsigned char)*v) && !v[1]) {
             msg_set_format_mode(*v - '0');
+            opt.format = *v - '0';
+        }
         else if (freopen(v, "a", stderr))
             setvbuf(stderr, nullptr, _IOLBF, 512);
         break;
@@ -359,6 +362,7 @@ static void main_write_printf_records()
 int main(int argc, char **argv)
 {
     msg_set_tool_name("parser");
+    alert_init();
     msg_set_formats("%f: %l: (%n) %s (error)", "%f: %l: (%n) %s (warning)", "%f: %l: %s");
     char **args = argv;
     int count = argc;

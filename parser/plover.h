@@ -187,6 +187,7 @@ bool lex_expect(int code, const char *text);
 void lex_skip_statement();
 void lex_pragma(const char *text);
 void lex_echo_line();
+extern bool lex_line_echoed;      // the current line was echoed
 struct pragma_name_t {
     std::string name;
     bool fastcall16, ioport, handler;

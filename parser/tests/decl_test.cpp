@@ -227,3 +227,27 @@ TEST(ParserFiles, StringRecordsAtTheEnd)
     plover_result one = plover_run(driver_switches, "char *p;\nvoid f(void) { p = \"a\"; }\n");
     EXPECT_EQ(one.output.substr(one.output.find("[a ")), "[a 1C 97 0 ]\n\n");
 }
+
+// Errors and warnings stand under their source line with a caret at the
+// column (tabs every 8); messages of kind M keep the plain layout; with a
+// message format (-E1) there is no echo.
+TEST(ParserFiles, MessagesUnderTheSourceLine)
+{
+    plover_result r = plover_run("", "int x;\n\t\tint y = 08;\n");
+    EXPECT_NE(r.errors.find("     2:\t\t\tint y = 08;\n"), std::string::npos) << r.errors;
+    size_t at = r.errors.find("(223) digit out of range");
+    ASSERT_NE(at, std::string::npos) << r.errors;
+    size_t start = r.errors.rfind('\n', at) + 1;
+    std::string caret_line = r.errors.substr(start, r.errors.find('\n', at) - start);
+    ASSERT_EQ(caret_line[0], '\t') << caret_line;
+    EXPECT_GE(caret_line.find('^'), 17u) << caret_line;
+
+    plover_result m = plover_run("", "char *p = \"a\"\n\"b\";\n");
+    EXPECT_NE(m.errors.find("t.pre: 2: string concatenation across lines"), std::string::npos)
+        << m.errors;
+    EXPECT_EQ(m.errors.find('^'), std::string::npos) << m.errors;
+
+    plover_result f = plover_run("-E1", "int y = 08;\n");
+    EXPECT_EQ(f.errors.find('^'), std::string::npos) << f.errors;
+    EXPECT_NE(f.errors.find("(223)"), std::string::npos) << f.errors;
+}
