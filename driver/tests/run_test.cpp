@@ -54,6 +54,7 @@ case "$tool" in
   kestrel) for a in "$@"; do case "$a" in -A?*) : > "${a#-A}" ;; esac; done ;;
   osprey) for a in "$@"; do case "$a" in -o?*) : > "${a#-o}" ;; esac; done ;;
 esac
+if [ "$tool" = "$STANDIN_INTERRUPT_TOOL" ]; then kill -INT "$PPID"; fi
 if [ "$tool" = "$STANDIN_FAIL_TOOL" ]; then exit "$STANDIN_FAIL_CODE"; fi
 exit 0
 )";
@@ -316,6 +317,25 @@ TEST_F(DriverRun, TemporariesRemovedUnlessKept)
     EXPECT_NE(std::string::npos, normalise(out).find("\ndel <tmp>\n")) << out;
     EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--nodel", "main.c"})) << out;
     EXPECT_FALSE(fs::is_empty(root / "tmp"));
+}
+
+TEST_F(DriverRun, InterruptEndsTheBuildCleanly)
+{
+    EXPECT_EQ(1, run({"--chip=16F877A", "-C", "main.c"}, "STANDIN_INTERRUPT_TOOL=wren"));
+    EXPECT_EQ(2u, runs().size()) << out;
+    EXPECT_TRUE(fs::is_empty(root / "tmp"));
+}
+
+TEST_F(DriverRun, NoArgumentsAtATerminal)
+{
+    if (std::system("command -v script >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no script command to give zeph a terminal";
+    std::string inner = "VRK_REGISTRY=" + (root / "registry").string() + " " + (root / "bin" / "zeph").string();
+    std::string cmd = "script -qec " + quote(inner) + " /dev/null >" + quote((root / "out").string()) + " 2>&1";
+    int status = std::system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0);
+    out = slurp(root / "out");
+    EXPECT_NE(std::string::npos, out.find("(880) invalid number of parameters. Use \"ZEPH --HELP\" for help")) << out;
 }
 
 TEST_F(DriverRun, OptionsFromEnvironmentAndOptionFile)
