@@ -274,3 +274,33 @@ TEST_F(reader, absurdly_deep_expression_is_an_error_not_a_crash)
     tree_free(node_make(OP_CONV, node_new_const(300), node_new_type(basic_type_named("uc"))));
     EXPECT_EQ(count(751), 0);
 }
+
+TEST_F(reader, pragma_letters_set_function_facts)
+{
+    read("[v _f `(v 0 e ]\n[v _g `(v 0 e ]\n"
+         "[p a _f -> 4 `i -> 2 `i ]\n[p a _f -> 3 `i -> 6 `i ]\n"
+         "[p c _f _fcall ]\n[p i _g ]\n[p mainexit ]\n[p p 2 ]\n[p v wreg ]\n"
+         "[p m simple ]\n[p u _f wreg,fsr ]\n");
+    cg_symbol *f = sym("_f"), *g = sym("_g");
+    EXPECT_EQ(f->call_autos, 4u);
+    EXPECT_EQ(f->call_params, 6u);
+    EXPECT_STREQ(f->call_name, "_fcall");
+    EXPECT_TRUE(g->flags & SF_INLINE);
+    EXPECT_TRUE(objset_is_empty(g->used_regs));
+    EXPECT_TRUE(main_exit_flag);
+    EXPECT_EQ(struct_packing, 0);
+    EXPECT_TRUE(objset_is_empty(var_regs));
+    EXPECT_EQ(switch_kind, 1);   // "m" other than mainexit is read as "w"
+    EXPECT_EQ(objset_count(f->used_regs), 2u);
+}
+
+TEST_F(reader, pragma_e_and_g_change_message_kinds)
+{
+    read("[p e 751 ]\n");
+    tree_free(node_make(OP_CONV, node_new_const(300), node_new_type(basic_type_named("uc"))));
+    EXPECT_EQ(msg_error_count(), 1u);   // the warning counts as an error now
+    SetUp();
+    read("[p g 714 ]\n[q ]\n");
+    EXPECT_EQ(msg_error_count(), 0u);   // the errors count as warnings
+    EXPECT_EQ(count(714), 2);           // "[q" and its "]"
+}

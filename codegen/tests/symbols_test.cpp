@@ -184,3 +184,20 @@ TEST_F(symbols, pointer_targets_propagate_through_assignments)
     EXPECT_EQ(vec_count(ptrset_of(sym("_p"))->targets), 1u);
     EXPECT_FALSE(ptrset_propagate());
 }
+
+TEST_F(symbols, common_value_type_of_two_integers)
+{
+    struct row { const char *a, *b, *want; } rows[] = {
+        {"uc", "c", "i"},    // equal sizes, one signed: doubled and signed
+        {"uc", "ui", "ui"},  // the larger one's class
+        {"c", "ui", "l"},    // smaller signed, larger not: doubled and signed
+        {"l", "ul", "l"},    // doubled past 4 bytes: kept at 4
+        {"b", "b", "uc"},    // bits count as unsigned; size 0 becomes 1
+        {"i", "c", "i"},
+    };
+    for (const row &r : rows) {
+        type_desc *t = common_value_type(basic_type_named(r.a), basic_type_named(r.b));
+        ASSERT_NE(t, nullptr) << r.a << " " << r.b;
+        EXPECT_STREQ(t->name, r.want) << r.a << " " << r.b;
+    }
+}
