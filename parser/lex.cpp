@@ -638,6 +638,8 @@ static void lex_punct()
         return;
     }
     for (const punct_t &p : puncts) {
+        if (p.text[0] != lex_buf[lex_at])
+            continue;
         size_t n = strlen(p.text);
         if (lex_buf.compare(lex_at, n, p.text) != 0)
             continue;

@@ -64,15 +64,6 @@ static void sym_link(sym_t *s)
     *p = s;
 }
 
-static void sym_unlink(sym_t *s)
-{
-    for (sym_t **p = &sym_chains[sym_hash(s->name)]; *p; p = &(*p)->next_hash)
-        if (*p == s) {
-            *p = s->next_hash;
-            return;
-        }
-}
-
 sym_t *sym_new(const std::string &name, int level)
 {
     sym_t *s = new sym_t{};
@@ -314,16 +305,14 @@ static void sym_check_unused(sym_t *s)
         msg_report(967, s->name.c_str(), (unsigned)s->decl_line);
 }
 
+// Chains hold deeper levels first: the symbols of the level left are the
+// heads of their chains.
 static void sym_drop_level(int level)
 {
     for (sym_t *&head : sym_chains) {
-        for (sym_t *s = head; s;) {
-            sym_t *next = s->next_hash;
-            if (s->level >= level) {
-                sym_check_unused(s);
-                sym_unlink(s);
-            }
-            s = next;
+        while (head && head->level >= level) {
+            sym_check_unused(head);
+            head = head->next_hash;
         }
     }
 }
