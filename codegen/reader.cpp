@@ -202,24 +202,22 @@ bool lib_is_wanted(const char *name)
     return wanted_names && hash_lookup(wanted_names, name);
 }
 
-// Label operands: an integer constant is moved past the earlier inputs' labels.
-void renumber_label(tree_node *n)
+// Moves a number operand past the numbers of earlier inputs and keeps the largest.
+static void renumber(tree_node *n, uint32_t base, uint32_t *largest)
 {
     if (!n || n->op != OP_CONST)
         return;
-    n->value += (int32_t)label_base;
-    if ((uint32_t)n->value > largest_label)
-        largest_label = (uint32_t)n->value;
+    n->value += (int32_t)base;
+    if ((uint32_t)n->value > *largest)
+        *largest = (uint32_t)n->value;
 }
 
-void renumber_string(tree_node *n)
-{
-    if (!n || n->op != OP_CONST)
-        return;
-    n->value += (int32_t)string_base;
-    if ((uint32_t)n->value > largest_string)
-        largest_string = (uint32_t)n->value;
-}
+void renumber_label(tree_node *n) { renumber(n, label_base, &largest_label); }
+void renumber_string(tree_node *n) { renumber(n, string_base, &largest_string); }
+
+// The number of a "[a" record: moved, without raising the largest (only
+// the ":s" operands that use a string do).
+long string_record_number(long n) { return n + (long)string_base; }
 
 // Version line: read plain from the stream, before the byte reader starts.
 static void read_version_line()

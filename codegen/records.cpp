@@ -14,7 +14,7 @@
 #include <cstring>
 #include <string>
 
-void renumber_string(tree_node *n);
+long string_record_number(long n);
 void statement_to_function(tree_node *t);
 void generate_outside(tree_node *t);
 
@@ -50,12 +50,7 @@ void read_a_record()
         msg_report(714);
         return;
     }
-    long number = atol(tok);
-    tree_node num = {};
-    num.op = OP_CONST;
-    num.value = (int32_t)number;
-    renumber_string(&num);   // adds the base; the largest is raised by ":s" only
-    number = num.value;
+    long number = string_record_number(atol(tok));
     if (!string_bytes) {
         string_bytes_size = 256;
         string_bytes = (uint8_t *)xmalloc(string_bytes_size);
