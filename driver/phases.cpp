@@ -319,18 +319,47 @@ static void prepend_common(arglist *list)
     arglist_prependf(list, "%s.exe", tool_names[list->tool]);
 }
 
-static void echo_command(const char *path, const vector_t *argv_quoted)
+static void echo_command(const char *path, const arglist *list)
 {
     std::string line = settings.verbose >= 2 ? path : os_path_basename(path);
     line += " ";
-    for (uint32_t i = 1; i < vec_count(argv_quoted); i++) {
-        if (i > 1)
+    for (llist_node *n = list->entries->head ? list->entries->head->next : nullptr; n; n = n->next) {
+        char *quoted = os_quote_arg(static_cast<arg_entry *>(n->data)->text);
+        line += quoted;
+        if (n->next)
             line += " ";
-        line += static_cast<const char *>(vec_get(argv_quoted, i));
+        free(quoted);
     }
     msg_print("%s", line.c_str());
 }
 
+// Runs the program with its arguments and waits. The child gets each
+// argument as it is, blanks and all. A program that cannot be started ends
+// the run; one that fails is counted (and reported unless an IDE format is
+// in force, where the tool's own messages are the report).
+static int spawn_tool(const char *path, const arglist *list)
+{
+    std::vector<char *> argv;
+    for (llist_node *n = list->entries->head; n; n = n->next)
+        argv.push_back(static_cast<arg_entry *>(n->data)->text);
+    argv.push_back(nullptr);
+    int status = os_spawn(path, argv.data());
+    if (status == -1) {
+        msg_report(900, path);
+    } else if (status != 0) {
+        bs.errors++;
+        if (!settings.ide_format)
+            msg_report(908, status);
+    }
+    return status;
+}
+
+// 1. --getoption: write the configurable arguments, run nothing.
+// 2. --setoption: replace them from the tool's file, or switch it off.
+// 3. Put the common arguments in front.
+// 4. Find the program in the installation's bin directory.
+// 5-6. Echo the command line under -V, arguments with blanks quoted.
+// 7-8. Unless --noexec or switched off, run it and wait.
 bool run_phase(arglist *list)
 {
     if (settings.getoption) {
@@ -346,32 +375,9 @@ bool run_phase(arglist *list)
     char *path = install_path(INST_BIN, tool_names[list->tool]);
     if (!path)
         path = xstrdup(tool_names[list->tool]);
-    // The child gets each argument as it is (blanks and all); the echo shows
-    // an argument with white space in double quotes.
-    vector_t *quoted = vec_new_default();
-    std::vector<char *> argv;
-    for (llist_node *n = list->entries->head; n; n = n->next) {
-        char *text = static_cast<arg_entry *>(n->data)->text;
-        vec_push(quoted, os_quote_arg(text));
-        argv.push_back(text);
-    }
-    argv.push_back(nullptr);
     if (settings.verbose && !off)
-        echo_command(path, quoted);
-    int status = 0;
-    if (!opts.noexec && !off) {
-        status = os_spawn(path, argv.data());
-        if (status == -1)
-            msg_report(900, path);
-        else if (status != 0) {
-            bs.errors++;
-            if (!settings.ide_format)
-                msg_report(908, status);
-        }
-    }
-    for (uint32_t i = 0; i < vec_count(quoted); i++)
-        free(vec_get(quoted, i));
-    vec_free(quoted);
+        echo_command(path, list);
+    int status = opts.noexec || off ? 0 : spawn_tool(path, list);
     free(path);
     arglist_free(list);
     return status == 0;
