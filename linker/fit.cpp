@@ -34,16 +34,31 @@ void space_record_end(unsigned space, uint32_t end)
     space_table.push_back({(uint8_t)space, end});
 }
 
+// True when some psect is in the class: a class no psect uses never learns
+// its space, so its ranges cannot make others fill from the top.
+static bool class_in_use(const symbol *C)
+{
+    for (const symbol *P : psect_list)
+        if (is_psect(P) && P->ps->class_sym == C)
+            return true;
+    return false;
+}
+
 void build_master_list()
 {
-    for (symbol *C : range_classes)
+    std::vector<const symbol *> used;
+    for (symbol *C : range_classes) {
+        if (class_in_use(C))
+            used.push_back(C);
         for (class_range *r : *C->ps->ranges)
             range_add(master_list, r->cls, r->link, r->length, r->overrun, r->load, false, nullptr);
+    }
+    auto in_use = [&](const symbol *C) { return std::find(used.begin(), used.end(), C) != used.end(); };
     // A range into which another range of the space reaches with its end is
     // filled from its top, so the two grow towards each other.
     for (class_range *a : master_list)
         for (class_range *b : master_list) {
-            if (a == b || a->cls->ps->space != b->cls->ps->space)
+            if (a == b || a->cls->ps->space != b->cls->ps->space || !in_use(a->cls) || !in_use(b->cls))
                 continue;
             uint64_t b_end = (uint64_t)b->load + b->length;
             if (a->load < b_end && b_end < (uint64_t)a->load + a->length)
@@ -266,8 +281,12 @@ void record_segments(psect_rec *p)
 
 bool place_in_class(symbol *cls, psect_rec *p, uint32_t low, uint32_t *link, uint32_t *load, bool forced_top)
 {
-    p->class_sym = p->class_sym ? p->class_sym : cls;
-    if (fit_psect(master_list, p, low, UINT32_MAX, forced_top)) {
+    // The psect is fitted into the named class's ranges, whatever its own class.
+    symbol *own = p->class_sym;
+    p->class_sym = cls;
+    bool placed = fit_psect(master_list, p, low, UINT32_MAX, forced_top);
+    p->class_sym = own ? own : cls;
+    if (placed) {
         record_segments(p);
         *link = p->link;
         *load = p->load;

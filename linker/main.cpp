@@ -71,7 +71,10 @@ static void msg_locate()
         msg_file_text = current_library;
     else
         msg_file_text = current_file;
-    msg_set_location(msg_file_text.empty() ? nullptr : msg_file_text.c_str(), &msg_line, nullptr, nullptr);
+    if (msg_file_text.empty())
+        msg_set_location(nullptr, nullptr, nullptr, nullptr);
+    else
+        msg_set_location(msg_file_text.c_str(), &msg_line, nullptr, nullptr);
 }
 
 // ---------------------------------------------------------------------------
@@ -253,6 +256,7 @@ int main(int argc, char **argv)
     msg_set_tool_name("heron");
     msg_set_error_limit(30);
     msg_set_prereport_hook(msg_locate);
+    sym_init();   // class options enter their classes
     if (argc == 1 || (argc == 2 && argv[1][0] == '@')) {
         if (argc == 2 && !freopen(argv[1] + 1, "r", stdin))
             msg_report(141, "command", argv[1] + 1);
@@ -271,7 +275,6 @@ int main(int argc, char **argv)
         opt.sym_name = "l.sym";
     inputs_collect(argc, argv, first_input);
     outputs_open(argc, argv);
-    sym_init();
     abs_psect = sym_enter("", OBJ_PSECT | OBJ_ABSOLUTE | OBJ_OVERLAID | OBJ_GLOBAL);
     sym_collect_p_names();
     for (const std::string &name : undefined_options)

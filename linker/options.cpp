@@ -171,9 +171,10 @@ static const char *opt_Q(const char *rest)
     return text_end(rest);
 }
 
+// -S alone: no local symbols; -S<class>=<limits>: class limits.
 static const char *opt_S(const char *rest)
 {
-    if (strchr(rest, '=')) {
+    if (rest[0]) {
         option_S(rest);
         return text_end(rest);
     }

@@ -102,9 +102,10 @@ static void read_target(const char **p, int *kind, uint32_t *value, symbol **ref
     *kind = PK_CATENATE;
 }
 
+// "+minimum"; joined names have been read before, so any "+" here is one.
 static bool read_minimum(const char **p, uint32_t *out)
 {
-    if (**p != '+' || !isdigit((unsigned char)(*p)[1]))
+    if (**p != '+')
         return false;
     (*p)++;
     if (parse_number(p, out))

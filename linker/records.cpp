@@ -49,7 +49,7 @@ bool read_record_header(FILE *in)
     for (;;) {
         obj_status st = limit_take(OBJ_HEADER_SIZE) ? obj_read_header(in, &rec) : OBJ_END_OF_FILE;
         if (st != OBJ_OK) {
-            msg_report(505);
+            msg_report_once(505);
             return false;
         }
         rec_count++;
@@ -57,9 +57,9 @@ bool read_record_header(FILE *in)
             msg_report(380, (int)rec.type);
         if (rec.length <= OBJ_MAX_BODY)
             return read_record_body(in);
-        msg_report(506, 3, (int)rec.length);
+        msg_report_once(506, 3, (int)rec.length);
         if (!limit_take(rec.length) || obj_skip_body(in, rec.length) != OBJ_OK) {
-            msg_report(1044);
+            msg_report_once(1044);
             return false;
         }
     }
@@ -68,7 +68,7 @@ bool read_record_header(FILE *in)
 bool read_record_body(FILE *in)
 {
     if (!limit_take(rec.length) || obj_read_body(in, &rec) != OBJ_OK) {
-        msg_report(1044);
+        msg_report_once(1044);
         return false;
     }
     return true;
@@ -79,7 +79,7 @@ void skip_record() {}
 
 void report_bad_record()
 {
-    msg_report(1393, obj_type_name(rec.type));
+    msg_report_once(1393, obj_type_name(rec.type));
 }
 
 void write_record(unsigned type, unsigned length, const uint8_t *body)

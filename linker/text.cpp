@@ -47,7 +47,7 @@ static symbol *text_read()
     const char *name = cur_name(c);
     if (c.bad) {
         size_t n = text_rec.length > 4 ? strnlen((const char *)text_rec.body + 4, text_rec.length - 4) : 0;
-        msg_report(516, (int)text_rec.length, 4, (int)n);
+        msg_report_once(516, (int)text_rec.length, 4, (int)n);
         return nullptr;
     }
     text_psect = name;

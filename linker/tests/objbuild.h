@@ -314,6 +314,8 @@ struct workdir {
     }
     ~workdir()
     {
+        if (getenv("HERON_TEST_KEEP"))   // keep the files for a look after a failure
+            return;
         std::string cmd = "rm -rf '" + path + "'";
         if (system(cmd.c_str()) != 0)
             perror("rm");

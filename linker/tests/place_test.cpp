@@ -1,0 +1,211 @@
+// Placement tests of heron: the driver's kind of argument set for a
+// mid-range chip with objects shaped like the start-up code and the code
+// generator's output, and tables of -A, -S, -C, -P, first-fit and selector
+// cases. Addresses are worked out by hand; symbol-file values are in address
+// units (bytes divided by the class delta).
+#include "objbuild.h"
+
+using namespace fx;
+
+namespace {
+
+// A global psect of a class with `n` bytes of data (RAM psects: a TEXT record
+// without data declares the size).
+void add_psect(module &m, const std::string &name, const std::string &cls, unsigned delta, unsigned space,
+               unsigned n, bool data = true, unsigned flags = 0x10, unsigned boundary = 0)
+{
+    m.psect(name, flags).xpsect(name, cls, delta, space, 0, boundary);
+    if (data) {
+        for (unsigned at = 0; at < n; at += 256)
+            m.text(at, name, bytes(std::min(256u, n - at), (uint8_t)(0xA0 + n)));
+    } else
+        m.text(n, name, {});
+}
+
+const char midrange_args[] =
+    "-ACODE=0-7FFhx4 -ABANK0=20h-6Fh -ABANK1=0A0h-0EFh -ACOMMON=70h-7Fh -ACONFIG=2007h-2007h "
+    "-DCODE=2 -DCONFIG=2 -preset_vec=0h,init,end_init,maintext -pstrings=CODE -ptemp=-COMMON "
+    "-prbss_0=BANK0 -pnvram=BANK0 -pconfig=CONFIG -H+ -Q16F877A -oout.obj startup.obj main.obj";
+
+// reset_vec 0-1, init 2, end_init 3, maintext 4-6 (words); strings first fit
+// at 7-8; text0 (main.obj's own psect) first fit at 9-0Dh; temp at the top of
+// COMMON (7Eh); rbss_0 at 20h, nvram (empty) after it; config at 2007h.
+const char midrange_symbols[] =
+    "__S0 2008 0 ABS\n__S1 80 0 ABS\n_main 9 0 CODE\n"
+    "__Hmaintext 7 0 CODE\n__Lmaintext 4 0 CODE\n__Hrbss_0 23 0 BANK0\n__Lrbss_0 20 0 BANK0\n"
+    "__Htemp 80 0 COMMON\n__Ltemp 7E 0 COMMON\n__Hinit 3 0 CODE\n__Linit 2 0 CODE\n"
+    "__Hreset_vec 2 0 CODE\n__Lreset_vec 0 0 CODE\n__Hconfig 2008 0 CONFIG\n__Lconfig 2007 0 CONFIG\n"
+    "__Hend_init 4 0 CODE\n__Lend_init 3 0 CODE\n__Hstrings 9 0 CODE\n__Lstrings 7 0 CODE\n"
+    "__Hnvram 23 0 BANK0\n__Lnvram 23 0 BANK0\n"
+    "%segments\nreset_vec 0 D CODE 0\ntemp 7E 7F COMMON 7E\nrbss_0 20 22 BANK0 20\nconfig 2007 2007 CONFIG 2007\n"
+    "%locals\n";
+
+TEST(HeronPlacement, MidRangeChip)
+{
+    workdir w;
+    module s;
+    s.ident();
+    add_psect(s, "reset_vec", "CODE", 2, 0, 4);
+    add_psect(s, "init", "CODE", 2, 0, 2);
+    add_psect(s, "end_init", "CODE", 2, 0, 2);
+    add_psect(s, "maintext", "CODE", 2, 0, 0, false);
+    add_psect(s, "strings", "CODE", 2, 0, 0, false);
+    add_psect(s, "temp", "COMMON", 1, 1, 2, false);
+    add_psect(s, "rbss_0", "BANK0", 1, 1, 0, false);
+    add_psect(s, "nvram", "BANK0", 1, 1, 0, false);
+    add_psect(s, "config", "CONFIG", 2, 0, 0, false);
+    s.start(0, "reset_vec").end();
+    module m;
+    m.ident();
+    add_psect(m, "maintext", "CODE", 2, 0, 6);
+    add_psect(m, "text0", "CODE", 2, 0, 10, true, 0x00);
+    add_psect(m, "strings", "CODE", 2, 0, 4);
+    add_psect(m, "rbss_0", "BANK0", 1, 1, 3, false);
+    add_psect(m, "config", "CONFIG", 2, 0, 2);
+    m.sym({{"_main", 0, 0x10, "text0"}}).end();
+    write_file(w.at("startup.obj"), s.out);
+    write_file(w.at("main.obj"), m.out);
+    run_result res = run_heron(w, midrange_args);
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(res.err, "");
+    EXPECT_EQ(read_text(w.at("l.sym")), midrange_symbols);
+    std::string dump = dump_object(read_file(w.at("out.obj")));
+    for (const char *line : {"TEXT 0 reset_vec A4 A4 A4 A4\n", "TEXT 4 init A2 A2\n", "TEXT 6 end_init A2 A2\n",
+                             "START 0 reset_vec\n", "TEXT 8 maintext A6 A6 A6 A6 A6 A6\n",
+                             "TEXT 12 text0 AA AA AA AA AA AA AA AA AA AA\n", "TEXT E strings A4 A4 A4 A4\n",
+                             "TEXT 400E config A2 A2\n"})
+        EXPECT_NE(dump.find(line), std::string::npos) << line << dump;
+}
+
+// One module with psects a (4 bytes), b (2 bytes) and big (0x700 bytes), all
+// global in class CODE, delta 1, and a symbol at the start of each.
+module three_psects(unsigned big_size = 0x700, unsigned b_boundary = 0)
+{
+    module m;
+    m.ident();
+    add_psect(m, "a", "CODE", 1, 0, 4);
+    add_psect(m, "b", "CODE", 1, 0, 2, true, 0x10, b_boundary);
+    add_psect(m, "big", "CODE", 1, 0, big_size);
+    m.sym({{"sa", 0, 0x10, "a"}, {"sb", 0, 0x10, "b"}, {"sbig", 0, 0x10, "big"}});
+    m.start(0, "a").end();
+    return m;
+}
+
+// Each "|"-separated line must stand whole in the symbol file.
+void expect_lines(const std::string &file, const std::string &lines)
+{
+    std::istringstream want(lines);
+    std::string line;
+    while (std::getline(want, line, '|'))
+        EXPECT_NE(("\n" + file).find("\n" + line + "\n"), std::string::npos) << line << "\n" << file;
+}
+
+TEST(HeronPlacement, PlacementCases)
+{
+    struct row {
+        const char *options;
+        const char *lines;    // lines of the symbol file ("name value load-offset")
+        unsigned message;     // message expected, 0 none
+        int status;
+    };
+    const row rows[] = {
+        // -P kinds
+        {"-Pa=10h,b,big", "sa 10 0|sb 14 0|sbig 16 0|__La 10 0|__Hbig 716 0", 0, 0},
+        {"-Pa=10h -Pb=a -Pbig=300h", "sa 10 0|sb 14 0|sbig 300 0", 0, 0},
+        {"-Pa=10h+200h,b -Pbig=1000h", "sa 200 0|sb 204 0", 0, 0},
+        {"-Pa=11h%100h,b,big", "sa 100 0|sb 104 0|sbig 106 0", 0, 0},
+        {"-Pa=10h/2000h,b,big", "sa 10 1FF0|__Ba 1FF0 1FF0|sb 14 1FF0|__Bb 1FF0 1FF0", 0, 0},
+        {"-ACODE=0-0FFFh -Pa=CODE,b=CODE,big=CODE", "sa 0 0|sb 4 0|sbig 6 0", 0, 0},
+        {"-ACODE=0-0FFFh -Pa=-CODE", "sa FFC 0|sbig 0 0|sb 700 0", 0, 0},
+        {"-Pnothere=10h", "", 450, 1},
+        {"-Pa=10h,a=20h,b,big", "", 493, 1},
+        {"-Pa=10h,b,big,", "", 492, 1},
+        {"'-Pa=10h;b'", "", 494, 1},
+        {"-Pa=@", "", 451, 1},
+        {"-Pa=10h+x", "", 452, 1},
+        {"-Pa=10h%", "", 453, 1},
+        {"-Pa=./.", "", 454, 1},
+        // first fit: the largest psect first, then a and b in psect order
+        {"-ACODE=0-7FFhx4", "sbig 0 0|sa 700 0|sb 704 0", 0, 0},
+        {"-ACODE=0-7FFh/2000hx2", "sbig 0 2000|sa 700 2000|sb 704 2000", 0, 0},
+        {"-ACODE=0-0FFh,200h-2FFh", "sa 0 0|sb 4 0", 1347, 1},
+        {"-ACODE=0-0FFFh -Pbig=CODE -ACODE2=0-0Fh -Pa=CODE2", "", 1346, 1},
+        // class options
+        {"-SCODE=100h -ACODE=0-7FFhx4", "", 497, 1},
+        {"-SCODE=0", "", 438, 1},
+        {"-SCODE", "", 437, 1},
+        {"-DCODE=0", "", 440, 1},
+        {"-ACODE", "", 441, 1},
+        {"-ACODE=", "", 442, 1},
+        {"-ACODE=x-1", "", 443, 1},
+        {"-ACODE=0:1", "", 444, 1},
+        {"-ACODE=10h-0Fh", "", 445, 1},
+        {"-ACODE=0-7FFh-10h", "", 446, 1},
+        {"-ACODE=0-7FFh/0FFFFFFFFh", "", 447, 1},
+        {"-ACODE=0-0FFFFFFFhx100h", "", 448, 1},
+        {"'-ACODE=0-7FFh;'", "", 449, 1},
+        {"-Ca=CODE -Ca=ROM -Pa=0,b,big", "", 484, 1},
+        // default catenation from 0 for psects no -P names
+        {"-Pbig=100h", "sa 0 0|sb 4 0|sbig 100 0", 526, 0},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.options);
+        workdir w;
+        write_file(w.at("a.obj"), three_psects().out);
+        run_result res = run_heron(w, std::string(r.options) + " -Hout.sym -oout.obj a.obj");
+        EXPECT_EQ(res.status, r.status) << res.err;
+        if (r.message) {
+            EXPECT_TRUE(reported(res, r.message)) << res.err;
+        } else {
+            EXPECT_EQ(res.err, "");
+        }
+        expect_lines(read_text(w.at("out.sym")), r.lines);
+    }
+}
+
+TEST(HeronPlacement, BoundariesAndOverlaps)
+{
+    // b must start on a multiple of 100h: after a (4 bytes at 20h) first fit
+    // moves it to 100h; -P at 24h stops the run.
+    workdir w;
+    write_file(w.at("a.obj"), three_psects(0x10, 0x100).out);
+    run_result fit = run_heron(w, "-ACODE=20h-7FFh -Pa=20h -Hout.sym -oout.obj a.obj");
+    EXPECT_EQ(fit.status, 0) << fit.err;
+    expect_lines(read_text(w.at("out.sym")), "sa 20 0|sbig 24 0|sb 100 0");
+    run_result fixed = run_heron(w, "-Pa=20h,b,big -oout.obj a.obj");
+    EXPECT_EQ(fixed.status, 1);
+    EXPECT_TRUE(reported(fixed, 455)) << fixed.err;
+    // Two explicit placements that share memory: one warning per pair.
+    write_file(w.at("a.obj"), three_psects().out);
+    run_result overlap = run_heron(w, "-Pa=10h -Pb=12h -Pbig=100h -oout.obj a.obj");
+    EXPECT_EQ(overlap.status, 0) << overlap.err;
+    EXPECT_EQ(count_reported(overlap, 596), 1u) << overlap.err;
+    // An absolute psect cannot be positioned.
+    module m = three_psects();
+    m.out.resize(m.out.size() - 5);   // drop END
+    m.psect("abs1", 0x90).text(0, "abs1", {1}).end();
+    write_file(w.at("b.obj"), m.out);
+    run_result abs = run_heron(w, "-Pa=10h,b,big -Pabs1=0 -oout.obj b.obj");
+    EXPECT_TRUE(reported(abs, 492)) << abs.err;
+}
+
+TEST(HeronPlacement, SelectorsAndSegments)
+{
+    // -GA/100h: every segment's selector is its load address over 100h; the
+    // output has XSYM entries and SEGMENT records.
+    workdir w;
+    write_file(w.at("a.obj"), three_psects().out);
+    run_result res = run_heron(w, "-GA/100h -Pa=210h,b -Pbig=400h -H+out.sym -oout.obj a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    std::string dump = dump_object(read_file(w.at("out.obj")));
+    EXPECT_NE(dump.find("SEGMENT 6 210 2 210 a\n"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("SEGMENT 700 400 4 400 big\n"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("XSYM __La 210 0010 2 a\n"), std::string::npos) << dump;
+    EXPECT_EQ(dump.find("\nSYM "), std::string::npos) << dump;
+    std::string sym = read_text(w.at("out.sym"));
+    EXPECT_NE(sym.find("%segments\na 210 215 CODE 210\nbig 400 AFF CODE 400\n%locals\n"), std::string::npos) << sym;
+    run_result bad = run_heron(w, "-GA?2 -Pa=210h,b -Pbig=400h -oout.obj a.obj");
+    EXPECT_TRUE(reported(bad, 435)) << bad.err;
+}
+
+} // namespace
