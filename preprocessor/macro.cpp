@@ -18,6 +18,7 @@
 static macro_rec *mac_table[64];    // chains by hash & 63
 static int mac_nest_count;          // nested expansions since the last file identifier
 static macro_rec *mac_chain_first;  // the macro that began the current chain
+static unsigned mac_drops;          // times pending expansions were dropped
 static const int mac_nest_limit = 999;
 static const size_t mac_text_limit = 8191; // longest expansion or pasted text
 
@@ -309,11 +310,15 @@ static bool mac_find_open_paren(macro_rec *m)
 static bool mac_read_args(macro_rec *m, std::vector<wstr> &args)
 {
     int call_line = in_line;
+    unsigned drops = mac_drops;
     int depth = 0;
     bool blank = false;
     bool any = false;
     wstr cur;
     for (;;) {
+        // A runaway nesting dropped the text this call was reading.
+        if (drops != mac_drops)
+            return false;
         int c = in_getc();
         if (c == CH_EOF) {
             msg_report(116, call_line);
@@ -485,6 +490,7 @@ bool mac_expand(macro_rec *m)
     if (++mac_nest_count >= mac_nest_limit) {
         msg_report(115, alert_narrow(m->name).c_str(), alert_narrow(mac_chain_first->name).c_str());
         in_drop_to_file();
+        mac_drops++;
         mac_nest_count = 0;
         return false;
     }

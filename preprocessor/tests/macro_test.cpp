@@ -88,6 +88,13 @@ TEST(WrenMacro, NestedExpansionLimit)
     wren_result r = wren_text(macro_chain(999) + "after\n");
     EXPECT_NE(r.status, 0);
     EXPECT_EQ(wren_tokens(r.out), "m998\nafter\n");
+    // Calls nested in arguments: one report, the rest of the call dropped.
+    std::string deep = "#define h(x) x\n";
+    for (int i = 0; i < 1200; i++)
+        deep += "h(";
+    deep += "1" + std::string(1200, ')') + "\nafter\n";
+    EXPECT_EQ(wren_text_numbers(deep), std::vector<int>{115});
+    EXPECT_EQ(wren_tokens(wren_text(deep).out), "after\n");
 }
 
 TEST(WrenMacro, DateAndTimeAreStringLiterals)
