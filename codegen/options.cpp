@@ -152,16 +152,23 @@ static void option_e(const char *text)
     msg_set_format_mode(run.format_mode);
 }
 
+// The SDB file named by -D; created once the inputs are known.
+static const char *sdb_name;
+
 static void option_d(const char *text)
 {
     run.debug_lines = true;
-    if (!*text || run.printf_pass)
-        return;
-    if (run.sdb)
-        fclose(run.sdb);
-    run.sdb = fopen(text, "w");
-    if (!run.sdb)
-        msg_report(461, "symbol (SDB)", text);
+    if (*text && !run.printf_pass)
+        sdb_name = text;
+}
+
+// Creates a file for writing unless it is one of the inputs; null on failure.
+static FILE *create_output(const char *name, int argc, char **argv, int first)
+{
+    for (int i = first; i < argc; i++)
+        if (os_same_file(name, argv[i]))
+            return nullptr;
+    return fopen(name, "w");
 }
 
 static void option_w(const char *text)
@@ -182,6 +189,13 @@ static void open_output(const char *name, int argc, char **argv, int first)
         }
     if (!freopen(name, "w", stdout))
         msg_report(378, "output", name);
+}
+
+static void open_sdb(int argc, char **argv, int first)
+{
+    run.sdb = create_output(sdb_name, argc, argv, first);
+    if (!run.sdb)
+        msg_report(461, "symbol (SDB)", sdb_name);
 }
 
 // Handles one option; may consume the next argument (-A <file>).
@@ -224,10 +238,13 @@ int options_parse(int argc, char **argv)
 {
     int i = 1;
     const char *output = nullptr;
+    sdb_name = nullptr;
     for (; i < argc && argv[i][0] == '-'; i++)
         option_one(argc, argv, &i, &output);
     if (run.printf_pass)
         run.trace_comments = false;
+    if (sdb_name)
+        open_sdb(argc, argv, i);
     if (output)
         open_output(output, argc, argv, i);
     return i;

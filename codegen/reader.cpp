@@ -277,6 +277,8 @@ void generate_outside(tree_node *t)
 // Appends a statement to the current function, or generates it at once.
 void statement_to_function(tree_node *t)
 {
+    if (!t)
+        return;
     if (in_function && current_function && current_function->func)
         vec_push(current_function->func->trees, t);
     else

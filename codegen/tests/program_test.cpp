@@ -148,3 +148,33 @@ TEST(kestrel_program, reads_what_the_parser_writes)
         << read_file(dir() + "k.err");
     EXPECT_EQ(read_file(dir() + "k.err"), "");
 }
+
+TEST(kestrel_program, sdb_file_never_overwrites_an_input)
+{
+    write_file(dir() + "keep.plover", program);
+    EXPECT_NE(run_kestrel("-D" + dir() + "keep.plover -F -A" + dir() + "keep.out " + dir() + "keep.plover"), 0);
+    EXPECT_NE(read_file(dir() + "k.err").find("(461)"), std::string::npos);
+    EXPECT_EQ(read_file(dir() + "keep.plover"), program);
+}
+
+TEST(kestrel_program, arguments_from_standard_input_and_an_option_file)
+{
+    write_file(dir() + "args.plover", program);
+    std::string args = "-F -A" + dir() + "args1.out " + dir() + "args.plover\n";
+    write_file(dir() + "args.txt", args);
+    std::string cmd = std::string(ZEPH_BUILD_DIR) + "/bin/kestrel < " + dir() + "args.txt >/dev/null 2>&1";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(read_file(dir() + "args1.out"), "_printf\t3\n");
+    write_file(dir() + "args.opt", "-F -A" + dir() + "args2.out " + dir() + "args.plover\n");
+    EXPECT_EQ(run_kestrel("@" + dir() + "args.opt"), 0);
+    EXPECT_EQ(read_file(dir() + "args2.out"), "_printf\t3\n");
+    EXPECT_NE(run_kestrel("@" + dir() + "nosuch.opt"), 0);
+    EXPECT_NE(read_file(dir() + "k.err").find("(141)"), std::string::npos);
+}
+
+TEST(kestrel_program, messages_carry_the_source_position)
+{
+    write_file(dir() + "pos.plover", "Version 3.2 Vormak Software Intermediate Code\n\"7 pos.c\n[q ]\n");
+    EXPECT_NE(run_kestrel("-F -A" + dir() + "pos.out " + dir() + "pos.plover"), 0);
+    EXPECT_NE(read_file(dir() + "k.err").find("pos.c: 7: (714)"), std::string::npos) << read_file(dir() + "k.err");
+}

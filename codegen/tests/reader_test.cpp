@@ -304,3 +304,20 @@ TEST_F(reader, pragma_e_and_g_change_message_kinds)
     EXPECT_EQ(msg_error_count(), 0u);   // the errors count as warnings
     EXPECT_EQ(count(714), 2);           // "[q" and its "]"
 }
+
+TEST_F(reader, source_comments_and_inline_assembly)
+{
+    read("[v _f `(v 1 e ]\n{\n[e :U _f ]\n[f ]\n[; ;main.c: 3: x = 5;\n[e = _x -> 5 `i ]\n"
+         "[; movf _helper,w ;#\n}\n[; global _outside ;#\n");
+    EXPECT_TRUE(run.trace_comments);
+    tree_node *assign = first_statement(sym("_f"), 1);
+    ASSERT_NE(assign, nullptr);
+    ASSERT_NE(assign->text, nullptr);
+    EXPECT_STREQ(assign->text, ";main.c: 3: x = 5;\n");
+    tree_node *asm_line = first_statement(sym("_f"), 2);
+    ASSERT_NE(asm_line, nullptr);
+    EXPECT_EQ(asm_line->op, (uint32_t)OP_ASM);
+    EXPECT_STREQ(asm_line->asm_text, "movf _helper,w ;#");
+    EXPECT_TRUE(lib_is_wanted("_helper"));
+    EXPECT_TRUE(lib_is_wanted("_outside"));
+}
