@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 symbol **sym_table;                 // the global table
 std::vector<symbol *> psect_list;   // psects and classes in creation order
@@ -22,11 +23,6 @@ std::vector<space_limit_rec> space_limits;    // SPACELIM values
 
 static std::vector<std::string> p_names;   // names used in -P texts, sorted
 
-void sym_init()
-{
-    sym_table = (symbol **)xmalloc(SYM_TABLE_SIZE * sizeof(symbol *));
-}
-
 // Sum of each byte shifted left by its index modulo 16.
 unsigned sym_hash(const char *name)
 {
@@ -36,20 +32,57 @@ unsigned sym_hash(const char *name)
     return h % SYM_TABLE_SIZE;
 }
 
+// The table's order is that of linear probing from the hash slot. Names
+// cluster under this hash, so two helpers keep it fast without changing any
+// slot: an index from name and name space to slot, and for each slot the
+// next empty one at or after it (kept with path halving).
+static std::unordered_map<std::string, unsigned> slot_index;   // name + space -> slot
+static std::vector<unsigned> next_empty;                      // slot -> a later candidate
+static unsigned table_used;                                   // slots in use
+
+static std::string slot_key(const char *name, uint32_t space)
+{
+    std::string key = name;
+    key.push_back((char)(1 + (space >> 14)));
+    return key;
+}
+
+static unsigned empty_slot_from(unsigned i)
+{
+    while (sym_table[i]) {
+        unsigned next = next_empty[i];
+        next_empty[i] = next_empty[next];
+        i = next;
+    }
+    return i;
+}
+
 // Slot of the entry of that name and name space, or the empty slot where it
 // belongs. A full table ends the run.
 static unsigned table_slot(const char *name, uint32_t space)
 {
-    unsigned start = sym_hash(name);
-    unsigned i = start;
-    for (;;) {
-        symbol *s = sym_table[i];
-        if (!s || ((s->flags & OBJ_SPACE_MASK) == space && strcmp(s->name, name) == 0))
-            return i;
-        i = (i + 1) % SYM_TABLE_SIZE;
-        if (i == start)
-            msg_report(434, SYM_TABLE_SIZE);
-    }
+    auto found = slot_index.find(slot_key(name, space));
+    if (found != slot_index.end())
+        return found->second;
+    if (table_used >= SYM_TABLE_SIZE)
+        msg_report(434, SYM_TABLE_SIZE);
+    return empty_slot_from(sym_hash(name));
+}
+
+static void table_fill(unsigned slot, symbol *s)
+{
+    sym_table[slot] = s;
+    slot_index[slot_key(s->name, s->flags & OBJ_SPACE_MASK)] = slot;
+    next_empty[slot] = (slot + 1) % SYM_TABLE_SIZE;
+    table_used++;
+}
+
+void sym_init()
+{
+    sym_table = (symbol **)xmalloc(SYM_TABLE_SIZE * sizeof(symbol *));
+    next_empty.resize(SYM_TABLE_SIZE);
+    for (unsigned i = 0; i < SYM_TABLE_SIZE; i++)
+        next_empty[i] = (i + 1) % SYM_TABLE_SIZE;
 }
 
 static symbol *sym_new(const char *name, uint32_t flags)
@@ -133,7 +166,7 @@ symbol *sym_enter(const char *name, uint32_t flags)
             s->flags |= SK_UNDEFINED;
             undefined_count++;
         }
-        sym_table[slot] = s;
+        table_fill(slot, s);
     }
     s->flags |= flags & ~OBJ_KIND_MASK & 0xFFFF;
     return psect_of(s);
