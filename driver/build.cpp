@@ -519,6 +519,9 @@ int build_main(int argc, char **argv)
     if (settings.cross_reference)
         if (FILE *f = fopen("tanager.tmp", "w+"))
             fclose(f);
+    // The banner (unless -Q), and from here on standard error goes to the
+    // -E file or standard output.
+    print_banner();
     sys_join_stderr(settings.error_file ? settings.error_file : stdout);
     if (settings.ide_format)
         sys_line_buffering();

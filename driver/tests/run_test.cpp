@@ -454,6 +454,15 @@ TEST_F(DriverRun, HelpVersionAndChipList)
     EXPECT_NE(std::string::npos, out.find("Enter ZEPH --HELP for help")) << out;
 }
 
+TEST_F(DriverRun, BannerUnlessQuiet)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "main.c", "other.c"}));
+    EXPECT_EQ(0u, out.find("Vormak C Compiler")) << out;
+    EXPECT_NE(std::string::npos, out.find("\nmain.c\n")) << out;
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "-Q", "main.c", "other.c"}));
+    EXPECT_EQ("", out);
+}
+
 TEST_F(DriverRun, StageTimesAndEcho)
 {
     EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "--time", "--echo", "main.c"})) << out;
