@@ -467,8 +467,12 @@ void ic_asm(const char *text)
     for (const char *p = text;; p++) {
         if (*p == 0 || *p == '\r' || *p == '\n') {
             if (!piece.empty()) {
+                // The reader takes a text starting with ';' for a source
+                // comment: an assembly comment line gets a tab in front.
+                size_t first = piece.find_first_not_of(' ');
+                const char *indent = first != std::string::npos && piece[first] == ';' ? "\t" : "";
                 ic_marker(out_body);
-                fprintf(out_body, "[; %s ;#\n", piece.c_str());
+                fprintf(out_body, "[; %s%s ;#\n", indent, piece.c_str());
             }
             piece.clear();
             if (*p == 0)

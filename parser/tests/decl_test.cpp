@@ -251,3 +251,34 @@ TEST(ParserFiles, MessagesUnderTheSourceLine)
     EXPECT_EQ(f.errors.find('^'), std::string::npos) << f.errors;
     EXPECT_NE(f.errors.find("(223)"), std::string::npos) << f.errors;
 }
+
+// The optional outputs: printf feature records (-fp), the function
+// information file (--fipath) and source lines as comments (-S).
+TEST(ParserFiles, OptionalOutputs)
+{
+    const char *source =
+        "int printf(const char *, ...);\n"
+        "#pragma printf_check printf\n"
+        "void f(void)\n"
+        "{\n"
+        "    printf(\"%d\", 1);\n"
+        "}\n";
+    plover_result r = plover_run(std::string(driver_switches) + " -fp --fipath=. -S", source);
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_NE(r.output.find("[p f _printf 128 ]\n"), std::string::npos) << r.output;
+    EXPECT_EQ(r.info, "f 4 4\nprintf 5\n6\n");
+    EXPECT_NE(r.output.find("[; ;t.pre: 5:     printf(\"%d\", 1);\n[e ( _printf"), std::string::npos)
+        << r.output;
+    std::string error;
+    EXPECT_TRUE(ic_check(r.output, &error)) << error;
+}
+
+// An assembly line that is an assembler comment stays assembly text.
+TEST(ParserFiles, AssemblyBlocks)
+{
+    plover_result r = plover_run("", "void f(void) {\n#asm\n  nop\n; note\n#pragma x\n  #endasm junk\n}\n");
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_NE(plover_records(r.output).find("[;   nop ;#\n[; \t; note ;#\n[; #pragma x ;#\n[e :UE"),
+              std::string::npos)
+        << r.output;
+}

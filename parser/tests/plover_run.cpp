@@ -25,7 +25,7 @@ plover_result plover_run(const std::string &switches, const std::string &source)
     std::string dir = std::string(ZEPH_BUILD_DIR) + "/tests/plover_scratch_" + std::to_string(getpid());
     std::string mk = "mkdir -p " + dir;
     if (std::system(mk.c_str()) != 0)
-        return {-1, "", "cannot make " + dir, "", ""};
+        return {-1, "", "cannot make " + dir, "", "", ""};
     std::ofstream(dir + "/t.pre", std::ios::binary) << source;
     std::string cmd = "cd " + dir + " && " + ZEPH_BUILD_DIR + "/bin/plover " + switches +
                       " t.pre t.plover s.tmp 2>t.err";
@@ -36,6 +36,7 @@ plover_result plover_run(const std::string &switches, const std::string &source)
     r.errors = read_file(dir + "/t.err");
     r.xref = read_file(dir + "/t.crf");
     r.protos = read_file(dir + "/t.pro");
+    r.info = read_file(dir + "/t.fi");
     std::string rm = "rm -rf " + dir;
     (void)std::system(rm.c_str());
     return r;

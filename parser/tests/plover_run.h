@@ -9,6 +9,7 @@ struct plover_result {
     std::string errors;  // standard error
     std::string xref;    // t.crf, when the switches asked for it
     std::string protos;  // t.pro, when the switches asked for it
+    std::string info;    // t.fi, with --fipath=.
 };
 
 // The switches the driver passes to the parser for a mid-range chip.
