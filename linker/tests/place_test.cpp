@@ -163,6 +163,60 @@ TEST(HeronPlacement, PlacementCases)
     }
 }
 
+// A baseline chip (12F508-like: 512 words, the last one the reset vector,
+// ENTRY the first 256 words, RAM 07h-1Fh). CODE and ENTRY share memory and
+// ENTRY ends inside CODE, so CODE is filled from its top.
+TEST(HeronPlacement, BaselineChip)
+{
+    workdir w;
+    module s;
+    s.ident();
+    add_psect(s, "reset_wrap", "CODE", 2, 0, 2);
+    add_psect(s, "init", "CODE", 2, 0, 4);
+    add_psect(s, "init23", "CODE", 2, 0, 0, false);
+    add_psect(s, "end_init", "CODE", 2, 0, 2);
+    add_psect(s, "jmp_tab", "CODE", 2, 0, 0, false);
+    add_psect(s, "powerup", "CODE", 2, 0, 0, false);
+    add_psect(s, "reset_vec", "CODE", 2, 0, 2);
+    add_psect(s, "temp", "BANK0", 1, 1, 1, false);
+    add_psect(s, "rbss_0", "BANK0", 1, 1, 0, false);
+    add_psect(s, "idata12", "ENTRY", 2, 0, 0, false);
+    add_psect(s, "config", "CONFIG", 2, 0, 2);
+    s.start(0, "reset_vec").end();
+    module m;
+    m.ident();
+    add_psect(m, "text0", "CODE", 2, 0, 6, true, 0x00);
+    add_psect(m, "rbss_0", "BANK0", 1, 1, 2, false);
+    add_psect(m, "idata12", "ENTRY", 2, 0, 4);
+    m.sym({{"_main", 0, 0x10, "text0"}}).end();
+    write_file(w.at("startup.obj"), s.out);
+    write_file(w.at("main.obj"), m.out);
+    run_result res = run_heron(w,
+        "-ACODE=0-1FEh -AENTRY=0-0FFh -ABANK0=07h-1Fh -ACONFIG=0FFFh-0FFFh -preset_wrap=0h "
+        "-pinit=reset_wrap,init23,end_init,jmp_tab -ppowerup=CODE -ptemp=BANK0 -prbss_0=BANK0 "
+        "-pidata12=ENTRY -preset_vec=01FFh -pconfig=CONFIG -DCONFIG=2 -DENTRY=2 -DCODE=2 "
+        "-H+ -oout.obj startup.obj main.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(res.err, "");
+    std::string sym = read_text(w.at("l.sym"));
+    // reset_wrap word 0; init after it at 1-2; end_init 3; jmp_tab and powerup
+    // (empty) at 4; idata12 the first free ENTRY words 4-5; text0 at the top
+    // of CODE (1FCh-1FEh); reset_vec 1FFh; temp 07h, rbss_0 08h-09h.
+    expect_lines(sym, "_main 1FC 0 CODE|__Lreset_wrap 0 0 CODE|__Linit 1 0 CODE|__Hinit 3 0 CODE|"
+                      "__Lend_init 3 0 CODE|__Ljmp_tab 4 0 CODE|__Lpowerup 4 0 CODE|__Lidata12 4 0 ENTRY|"
+                      "__Hidata12 6 0 ENTRY|__Lreset_vec 1FF 0 CODE|__Hreset_vec 200 0 CODE|"
+                      "__Ltemp 7 0 BANK0|__Lrbss_0 8 0 BANK0|__Hrbss_0 A 0 BANK0|__Lconfig FFF 0 CONFIG|"
+                      "__S0 1000 0 ABS|__S1 A 0 ABS");
+    EXPECT_NE(sym.find("%segments\nreset_wrap 0 0 CODE 0\ninit 1 3 CODE 1\ntemp 7 9 BANK0 7\n"
+                       "idata12 4 5 ENTRY 4\nreset_vec 1FF 1FF CODE 1FF\nconfig FFF FFF CONFIG FFF\n"
+                       "text0 1FC 1FE CODE 1FC\n%locals\n"),
+              std::string::npos) << sym;
+    std::string dump = dump_object(read_file(w.at("out.obj")));
+    for (const char *line : {"TEXT 0 reset_wrap A2 A2\n", "TEXT 2 init A4 A4 A4 A4\n", "TEXT 3FE reset_vec A2 A2\n",
+                             "START 1FF reset_vec\n", "TEXT 3F8 text0 A6 A6 A6 A6 A6 A6\n", "TEXT 8 idata12 A4 A4 A4 A4\n"})
+        EXPECT_NE(dump.find(line), std::string::npos) << line << dump;
+}
+
 TEST(HeronPlacement, BoundariesAndOverlaps)
 {
     // b must start on a multiple of 100h: after a (4 bytes at 20h) first fit
