@@ -367,7 +367,10 @@ int main(int argc, char **argv)
     char **args = argv;
     int count = argc;
     if (argc == 1 || (argc == 2 && argv[1][0] == '@')) {
-        args = getargs(argc == 2 ? argv[1] : nullptr, "plover");
+        // arguments from an option file named with '@', else standard input
+        if (argc == 2 && !freopen(argv[1] + 1, "r", stdin))
+            msg_report(141, "command", argv[1] + 1);
+        args = getargs(nullptr, "plover");
         count = getargs_count;
     }
     int i = 1;

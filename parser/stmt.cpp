@@ -198,11 +198,13 @@ static void stmt_for(const jumps_t &outer)
         msg_report(317);
         lex_unget();
     }
-    sym_enter_block(false);
     tree_t *init = nullptr;
     lex_next();
     bool decl = type_is_decl_start();
     lex_unget();
+    // a declaration in the first part has a block of its own around the loop
+    if (decl)
+        sym_enter_block(true);
     if (decl) {
         decl_local();
     } else {
@@ -242,7 +244,8 @@ static void stmt_for(const jumps_t &outer)
         ic_jump(t);
     stmt_define(b);
     fn_unreachable = !c && !brk_used;
-    sym_leave_block(false);
+    if (decl)
+        sym_leave_block(true);
 }
 
 static void stmt_switch(const jumps_t &outer)

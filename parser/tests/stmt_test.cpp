@@ -233,3 +233,37 @@ TEST(ParserStmt, ConstantTypesAgreeWithA16BitCompiler)
     std::string cmd = "clang -target msp430 -std=c89 -ffreestanding -fsyntax-only -Wno-c99-compat " + file;
     EXPECT_EQ(std::system(cmd.c_str()), 0) << oracle;
 }
+
+// Deep nesting stops with the fatal 295, never a crash; file-scope checks at
+// the end of the unit; an option file named with '@'.
+TEST(ParserStmt, LimitsAndEndOfUnit)
+{
+    std::string deep = "int x; void f(void) { x = " + std::string(5000, '(') + "1" +
+                       std::string(5000, ')') + "; }\n";
+    plover_result r = plover_run("", deep);
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(plover_reported(r, 295)) << r.errors.substr(0, 200);
+
+    plover_result s = plover_run("", "static void h(void) { }\nstatic int unused;\n");
+    EXPECT_TRUE(plover_reported(s, 967)) << s.errors;
+    EXPECT_EQ(s.errors.find("unused\""), std::string::npos) << s.errors;
+
+    plover_result o = plover_run("", "void f(void) { for (int i = 0; i < 2; i++) ; }\n");
+    EXPECT_EQ(o.status, 0) << o.errors;
+    EXPECT_EQ(body_of(plover_records(o.output)),
+              "{\n[v _i `i 1 a ]\n[e = _i -> 0 `i ]\n[e $ < _i -> 2 `i 2 ]\n[e $U 3 ]\n[e :U 2 ]\n"
+              "[e ++ _i -> 1 `i ]\n[e $ < _i -> 2 `i 2 ]\n[e :U 3 ]\n}\n");
+}
+
+TEST(ParserFiles, ArgumentsFromAnOptionFile)
+{
+    std::string dir = std::string(ZEPH_BUILD_DIR) + "/tests";
+    std::ofstream(dir + "/opt_in.pre") << "int x;\n";
+    std::ofstream(dir + "/opt.args") << "-B " << dir << "/opt_in.pre " << dir << "/opt_out.plover\n";
+    std::string cmd = std::string(ZEPH_BUILD_DIR) + "/bin/plover @" + dir + "/opt.args";
+    EXPECT_EQ(std::system(cmd.c_str()), 0);
+    std::ifstream in(dir + "/opt_out.plover");
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_NE(text.str().find("[v _x `i 1 e ]"), std::string::npos) << text.str();
+}
