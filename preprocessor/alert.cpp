@@ -69,16 +69,16 @@ static void alert_prereport()
 }
 
 // The source line once, preceded by the file name when that changed.
-static void alert_echo_source_line()
+static void echo_source_line(const std::string &line, const std::string &name)
 {
     if (in_line_echoed)
         return;
-    if (alert_file != alert_last_echoed) {
-        fprintf(stderr, "%s:\n", alert_file.c_str());
-        alert_last_echoed = alert_file;
+    if (name != alert_last_echoed) {
+        fprintf(stderr, "%s:\n", name.c_str());
+        alert_last_echoed = name;
     }
-    fprintf(stderr, "%6u:\t%s", alert_line_no, alert_line_text.c_str());
-    if (alert_line_text.empty() || alert_line_text.back() != '\n')
+    fprintf(stderr, "%6u:\t%s", alert_line_no, line.c_str());
+    if (line.empty() || line.back() != '\n')
         fputc('\n', stderr);
     in_line_echoed = true;
 }
@@ -91,7 +91,7 @@ static void alert_output(const char *line)
         return;
     }
     alert_caret = false;
-    alert_echo_source_line();
+    echo_source_line(alert_line_text, alert_file);
     std::string text = line;
     if (!text.empty() && text.back() == '\n')
         text.pop_back();

@@ -67,7 +67,7 @@ bool in_is_ident_char(int c)
 }
 
 // New empty stream on top; the one below keeps the current line number.
-static input_stream *in_push(int kind, const wstr &name)
+static input_stream *input_push(int kind, const wstr &name)
 {
     input_stream *s = new input_stream();
     s->kind = kind;
@@ -83,7 +83,7 @@ static input_stream *in_push(int kind, const wstr &name)
 
 void in_push_file(FILE *f, const wstr &name)
 {
-    input_stream *s = in_push(IN_FILE, name);
+    input_stream *s = input_push(IN_FILE, name);
     s->file = f;
     in_line = 1;
     out_marker_needed = true;
@@ -91,7 +91,7 @@ void in_push_file(FILE *f, const wstr &name)
 
 void in_push_text(const wstr &text, int kind, const wstr &name)
 {
-    input_stream *s = in_push(kind, name);
+    input_stream *s = input_push(kind, name);
     s->buf = text;
 }
 
@@ -184,7 +184,7 @@ static int in_raw_next()
                 unsigned k = c - CH_PARAM;
                 wstr text = k < s->args.size() ? s->args[k] : wstr();
                 macro_rec *m = s->macro;
-                input_stream *a = in_push(IN_ARGUMENT, s->name);
+                input_stream *a = input_push(IN_ARGUMENT, s->name);
                 a->buf = text;
                 a->arg_of = m;
                 if (m)

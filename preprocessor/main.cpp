@@ -365,29 +365,33 @@ static void pp_process()
     }
 }
 
-int main(int argc, char **argv)
+// Arguments from the command line, else from standard input or an @file.
+static void pp_get_arguments(int &argc, char **&argv)
 {
-    msg_set_tool_name("preprocessor");
-    msg_set_formats(nullptr, nullptr, nullptr);
-    alert_init();
     if (argc == 2 && argv[1][0] == '@') {
         if (!freopen(argv[1] + 1, "r", stdin))
             msg_report(141, "command", argv[1] + 1);
-        argv = getargs(nullptr, "wren");
-        argc = getargs_count;
-    } else if (argc <= 1) {
-        argv = getargs(nullptr, "wren");
-        argc = getargs_count;
+    } else if (argc > 1) {
+        return;
     }
-    // The predefined macros exist before -D and -U act on the table.
-    mac_make_predefined();
+    argv = getargs(nullptr, "wren");
+    argc = getargs_count;
+}
+
+int main(int argc, char **argv)
+{
+    msg_set_tool_name("preprocessor");
+    msg_set_formats(nullptr, nullptr, nullptr); // defaults, or the IDE's from the environment
+    alert_init();                               // every report follows the input streams
+    pp_get_arguments(argc, argv);
+    mac_make_predefined();                      // before -D and -U act on the table
     pp_read_arguments(argc, argv);
-    msg_set_error_limit((unsigned)pp_error_limit);
-    out_make_included_table();
-    pp_open_files();
-    out_marker();
-    pp_process();
-    out_finish();
-    dir_check_open_groups();
-    tool_exit(msg_exit_status() ? 1 : 0);
+    msg_set_error_limit((unsigned)pp_error_limit); // ours, replacing the library's 20
+    out_make_included_table();                  // before the first #include
+    pp_open_files();                            // input becomes the first stream
+    out_marker();                               // the output starts by naming the file
+    pp_process();                               // every line of the input
+    out_finish();                               // the newline still owed
+    dir_check_open_groups();                    // an #if left open at the end
+    tool_exit(msg_exit_status() ? 1 : 0);       // writes the dependency list
 }
