@@ -65,7 +65,7 @@ struct asm_symbol {
     long offset = 0;        // AS_LABEL, in address units
     expr_ptr value;         // AS_VALUE
     bool redefinable = false;
-    int defined_pass = 0;
+    unsigned def_line = 0;  // source line of the definition seen in pass 1
 };
 
 struct asm_psect {

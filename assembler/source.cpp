@@ -16,6 +16,9 @@
 unsigned src_line;
 std::string src_file;
 
+// The assembler's own message numbers.
+static const unsigned FIRST_MESSAGE = 1400;
+static const unsigned LAST_MESSAGE = 1469;
 // Macro expansion deeper than this is taken as a runaway.
 static const int MACRO_DEPTH_LIMIT = 32;
 
@@ -124,6 +127,22 @@ static void skip_blanks(const std::string &s, size_t &i)
         i++;
 }
 
+// Pass 1 notes where a symbol is defined; pass 2 reports a second
+// definition on any other line (pass 1 reports nothing).
+static bool first_definition(asm_symbol &s)
+{
+    if (as.pass == 1) {
+        if (s.kind == AS_UNDEFINED)
+            s.def_line = src_line;
+        return s.kind == AS_UNDEFINED;
+    }
+    if (s.def_line != src_line) {
+        msg_report(1406, s.name.c_str());
+        return false;
+    }
+    return true;
+}
+
 static void define_label(const std::string &name)
 {
     if (as.current < 0) {
@@ -131,10 +150,8 @@ static void define_label(const std::string &name)
         return;
     }
     asm_symbol &s = asm_sym(name);
-    if (as.pass == 1 && s.kind != AS_UNDEFINED) {
-        msg_report(1406, name.c_str());
+    if (!first_definition(s))
         return;
-    }
     s.kind = AS_LABEL;
     s.psect = as.current;
     s.offset = asm_here();
@@ -146,10 +163,8 @@ static void define_value(const std::string &name, const std::string &text, bool 
     if (!e)
         return;
     asm_symbol &s = asm_sym(name);
-    if (as.pass == 1 && s.kind != AS_UNDEFINED && !(redefinable && s.redefinable)) {
-        msg_report(1406, name.c_str());
+    if (!(redefinable && s.redefinable) && !first_definition(s))
         return;
-    }
     // A set symbol keeps the value it has now; an equ may refer forward.
     long v;
     if (redefinable && expr_constant(e, &v)) {
@@ -520,6 +535,12 @@ bool source_assemble_file(const char *path, const char *listing)
     src_file = path;
     msg_set_location(src_file.c_str(), &src_line, nullptr, nullptr);
     for (as.pass = 1; as.pass <= 2; as.pass++) {
+        // Pass 1 only measures: its findings are reported by pass 2, so
+        // each problem is reported once.
+        msg_state_op(0, as.pass == 1 ? 5 : 6);
+        if (as.pass == 1)
+            for (unsigned n = FIRST_MESSAGE; n <= LAST_MESSAGE; n++)
+                msg_state_op(n, 4);
         as.current = -1;
         as.ended = false;
         for (asm_psect &p : as.psects)

@@ -304,6 +304,7 @@ TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
         }
         EXPECT_NE(st, 0) << r.line;
         EXPECT_NE(out.find(std::string(r.at) + r.number), std::string::npos) << r.line << "\n" << out;
+        EXPECT_EQ(out.find(r.number), out.rfind(r.number)) << "reported twice: " << out;
         EXPECT_FALSE(std::ifstream(dir + "/e.obj").good()) << r.line;
     }
     write("e.as", "\tpsect\tt,class=CODE,delta=2\n\tretfie\n");
