@@ -44,6 +44,8 @@ const line_case line_cases[] = {
     {"white space runs become one blank", "\t a \t b  \n", "a b\n", ""},
     {"-C keeps comments", "a /* c */ b // d\n", "a /* c */ b // d\n", "-C"},
     {"-C: a comment alone on its line", "/* head */\nx\n", "/* head */\nx\n", "-C"},
+    {"-C: comments in directive lines are not kept", "#define X 1 /* c */\nX\n", "\n1\n", "-C"},
+    {"a trigraph backslash splices", "a ?\?/\nb\nc\n", "a b\n\n# 3\nc\n", ""},
     {"strings and characters are copied", "\"a  /* b */\" 'c'\n", "\"a  /* b */\" 'c'\n", ""},
 };
 

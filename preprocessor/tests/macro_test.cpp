@@ -46,6 +46,7 @@ const macro_case macro_cases[] = {
      "#define A 1\n#define A 1\n#define A 2\nA\n", "2\n", {111}, ""},
     {"# before a non-parameter", "#define h(x) #y\nh(1)\n", "#y\n", {172}, ""},
     {"## before '(' in a body, then at read time", "#define p(a) a ## (\np(x)\n", "x(\n", {137, 169}, ""},
+    {"unterminated string in a body", "#define S \"abc\nS\n", "\"abc\n", {113}, ""},
     {"end of file inside arguments", "#define f(x) x\nf(1\n", "", {116}, ""},
     {"#define without a name", "#define 3 x\n", "", {112, 163}, ""},
     {"bad parameter list: defined with an empty body", "#define f(a,+) a\nf(1)\n", "", {112, 163}, ""},
