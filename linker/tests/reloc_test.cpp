@@ -1,0 +1,142 @@
+// Relocation and condition records as heron applies them in pass 2: simple
+// kinds, sign-extended fields, bit fields, the expression machine and its
+// range check, fixup overflow, and CONDITION records that skip a module.
+// Expected field contents are worked out by hand from the kind byte rules.
+#include "objbuild.h"
+
+using namespace fx;
+
+namespace {
+
+// One module: psect text at 100h holding `data`, the absolute symbols
+// _v = 20h, _w = F0h and _t = 5, then one RELOC record `reloc`.
+module fixup_module(const bytes &data, const bytes &reloc)
+{
+    module m;
+    m.ident().psect("text").text(0, "text", data).raw(3, reloc);
+    m.sym({{"_v", 0x20, 0x10, ""}, {"_w", 0xF0, 0x10, ""}, {"_t", 5, 0x10, ""}}).start(0, "text").end();
+    return m;
+}
+
+bytes entry(unsigned offset, unsigned kind, const std::string &name)
+{
+    bytes b = {(uint8_t)offset, (uint8_t)(offset >> 8), (uint8_t)kind};
+    b.insert(b.end(), name.begin(), name.end());
+    b.push_back(0);
+    return b;
+}
+
+// Expression entry at offset 0 with the given kind and opcode bytes.
+bytes expr(unsigned kind, const bytes &ops)
+{
+    bytes b = {0, 0, (uint8_t)kind};
+    b.insert(b.end(), ops.begin(), ops.end());
+    return b;
+}
+
+const bytes push10 = {3, 0x10, 0, 0, 0};
+const bytes push20 = {3, 0x20, 0, 0, 0};
+
+bytes cat(std::initializer_list<bytes> parts)
+{
+    bytes out;
+    for (const bytes &p : parts)
+        out.insert(out.end(), p.begin(), p.end());
+    return out;
+}
+
+TEST(HeronReloc, FieldsAndKinds)
+{
+    struct row {
+        const char *what;
+        bytes data;
+        bytes reloc;
+        const char *text;     // expected output TEXT line
+        unsigned message;     // 0: none
+    };
+    const row rows[] = {
+        {"psect, 2 bytes: 1234h + 100h", {0x34, 0x12}, entry(0, 0x12, "text"), "TEXT 100 text 34 13\n", 0},
+        {"symbol, F0h counts as -16", {0xF0}, entry(0, 0x21, "_v"), "TEXT 100 text 10\n", 0},
+        {"symbol, 10h + F0h overflows", {0x10}, entry(0, 0x21, "_w"), "TEXT 100 text 00\n", 1267},
+        {"absolute kind only checks", {0x7F}, entry(0, 0x01, ""), "TEXT 100 text 7F\n", 0},
+        {"4-bit field keeps the high nibble", {0xA1}, entry(0, 0xE4, "_t"), "TEXT 100 text A6\n", 0},
+        {"4-bit field overflows", {0xA1}, entry(0, 0xE4, "_v"), "TEXT 100 text A1\n", 1267},
+        {"kind C4h", {0xA1}, entry(0, 0xC4, ""), "TEXT 100 text A1\n", 514},
+        {"pc-relative symbol", {0x00, 0x00}, entry(0, 0x62, "_v"), "TEXT 100 text 20 FF\n", 0},
+        {"later push is the left operand", {0, 0}, expr(0x32, cat({push10, push20, {5, 0}})),
+         "TEXT 100 text 10 00\n", 0},
+        {"two values left", {0, 0}, expr(0x32, cat({push10, push20, {0}})), "TEXT 100 text 00 00\n", 513},
+        {"division by zero", {0, 0}, expr(0x32, cat({{3, 0, 0, 0, 0}, push20, {7, 0}})), "TEXT 100 text 00 00\n",
+         513},
+        {"unknown operator", {0, 0}, expr(0x32, cat({push10, {99, 0}})), "TEXT 100 text 10 00\n", 512},
+        {"range check equal passes, no patch", {1, 0}, expr(0x32, cat({push10, push10, {18}})),
+         "TEXT 100 text 01 00\n", 0},
+        {"range check over the limit", {1, 0}, expr(0x32, cat({push20, push10, {18}})),
+         "TEXT 100 text 01 00\n", 478},
+        {"offset past the data", {0}, entry(1, 0x11, "text"), "TEXT 100 text 00\n", 508},
+        {"kind B0h", {0}, entry(0, 0xB1, "text"), "TEXT 100 text 00\n", 514},
+        {"expression without its end", {0}, expr(0x31, push10), "TEXT 100 text 00\n", 1393},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.what);
+        workdir w;
+        write_file(w.at("a.obj"), fixup_module(r.data, r.reloc).out);
+        run_result res = run_heron(w, "-Ptext=100h -oout.obj a.obj");
+        std::string dump = dump_object(read_file(w.at("out.obj")));
+        EXPECT_NE(dump.find(r.text), std::string::npos) << dump;
+        if (r.message) {
+            EXPECT_TRUE(reported(res, r.message)) << res.err;
+            EXPECT_NE(res.status, 0);
+        } else {
+            EXPECT_EQ(res.err, "");
+            EXPECT_EQ(res.status, 0);
+        }
+    }
+}
+
+TEST(HeronReloc, ConditionSkipsTheModule)
+{
+    // CONDITION 0: the rest of a.obj (its TEXT and SYM) is skipped, its END
+    // still counts; b.obj's text then starts at 0.
+    for (unsigned value : {0u, 1u}) {
+        SCOPED_TRACE(value);
+        workdir w;
+        module a;
+        a.ident().psect("text").raw(19, {3, (uint8_t)value, 0, 0, 0, 0}).text(0, "text", {0xAA});
+        a.sym({{"_a", 0, 0x10, "text"}}).end();
+        module b;
+        b.ident().psect("text").text(0, "text", {0xBB}).sym({{"_b", 0, 0x10, "text"}}).start(0, "text").end();
+        write_file(w.at("a.obj"), a.out);
+        write_file(w.at("b.obj"), b.out);
+        run_result res = run_heron(w, "-Ptext=0 -Hout.sym -oout.obj a.obj b.obj");
+        std::string dump = dump_object(read_file(w.at("out.obj")));
+        std::string sym = read_text(w.at("out.sym"));
+        if (value == 0) {
+            EXPECT_EQ(dump.find("AA"), std::string::npos) << dump;
+            EXPECT_NE(dump.find("TEXT 0 text BB"), std::string::npos) << dump;
+            EXPECT_EQ(sym.find("_a "), std::string::npos) << sym;
+        } else {
+            EXPECT_NE(dump.find("TEXT 1 text BB"), std::string::npos) << dump;
+            EXPECT_NE(sym.find("_a 0 0\n"), std::string::npos) << sym;
+        }
+    }
+}
+
+TEST(HeronReloc, KeptInTheOutput)
+{
+    // -L keeps psect entries below 80h as {offset, kind & 8Fh, psect}.
+    workdir w;
+    write_file(w.at("a.obj"), fixup_module({0x34, 0x12, 0}, entry(0, 0x12, "text")).out);
+    run_result res = run_heron(w, "-L -Ptext=100h -oout.obj a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    std::string dump = dump_object(read_file(w.at("out.obj")));
+    EXPECT_NE(dump.find("TEXT 100 text 34 13 00\nRELOC 0 02 text\n"), std::string::npos) << dump;
+    // -R: no placement, offsets within the psect, the size as a record of its own.
+    run_result rel = run_heron(w, "-R -oout.obj a.obj");
+    EXPECT_EQ(rel.status, 0) << rel.err;
+    std::string rdump = dump_object(read_file(w.at("out.obj")));
+    EXPECT_NE(rdump.find("TEXT 3 text\n"), std::string::npos) << rdump;
+    EXPECT_NE(rdump.find("TEXT 0 text 34 12 00\nRELOC 0 12 text\n"), std::string::npos) << rdump;
+}
+
+} // namespace
