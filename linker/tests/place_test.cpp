@@ -243,6 +243,93 @@ TEST(HeronPlacement, BoundariesAndOverlaps)
     EXPECT_TRUE(reported(abs, 492)) << abs.err;
 }
 
+TEST(HeronPlacement, ChainsTopRangesAndSpaces)
+{
+    // H (8 bytes, maximum size 20h) carries M (12 bytes) with it: in the first
+    // range (0-0Fh) M finds no room inside H's block 0-1Fh, so the chain is
+    // unrolled and both go to the second range's block 20h-3Fh.
+    workdir w;
+    module m;
+    m.ident(3, 5);
+    m.psect("H").xpsect("H", "RAM", 1, 1, 0x20).text(0, "H", bytes(8, 1));
+    m.psect("M").xpsect("M", "RAM", 1, 1, 0, 0, "H").text(0, "M", bytes(12, 2));
+    m.sym({{"sh", 0, 0x10, "H"}, {"sm", 0, 0x10, "M"}}).start(0, "H").end();
+    write_file(w.at("a.obj"), m.out);
+    run_result res = run_heron(w, "-ARAM=0-0Fh,20h-3Fh -Hout.sym -oout.obj a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    expect_lines(read_text(w.at("out.sym")), "sh 20 0|sm 28 0");
+
+    // RAM1 (0-1Fh) ends inside RAM2 (10h-2Fh): RAM2 is filled from its top.
+    workdir v;
+    module t;
+    t.ident();
+    add_psect(t, "p1", "RAM1", 1, 1, 4);
+    add_psect(t, "p2", "RAM2", 1, 1, 4);
+    t.sym({{"s1", 0, 0x10, "p1"}, {"s2", 0, 0x10, "p2"}}).start(0, "p1").end();
+    write_file(v.at("a.obj"), t.out);
+    run_result top = run_heron(v, "-ARAM1=0-1Fh -ARAM2=10h-2Fh -Hout.sym -oout.obj a.obj");
+    EXPECT_EQ(top.status, 0) << top.err;
+    expect_lines(read_text(v.at("out.sym")), "s1 0 0|s2 2C 0|__S1 30 0");
+
+    // Seventeen address spaces: the one met last is dropped from the space
+    // table and gets no __S symbol.
+    workdir u;
+    module sp;
+    sp.ident();
+    std::string args;
+    for (unsigned n = 1; n <= 17; n++) {
+        add_psect(sp, "p" + std::to_string(n), "C" + std::to_string(n), 1, n, 1);
+        args += "-AC" + std::to_string(n) + "=0-0FFh ";
+    }
+    sp.start(0, "p1").end();
+    write_file(u.at("a.obj"), sp.out);
+    run_result many = run_heron(u, args + "-Hout.sym -oout.obj a.obj");
+    EXPECT_EQ(many.status, 0) << many.err;
+    EXPECT_EQ(count_reported(many, 525), 1u) << many.err;
+    std::string sym = read_text(u.at("out.sym"));
+    unsigned spaces = 0;
+    for (size_t at = sym.find("__S"); at != std::string::npos; at = sym.find("__S", at + 1))
+        spaces++;
+    EXPECT_EQ(spaces, 16u) << sym;
+}
+
+TEST(HeronPlacement, CommonsLocalPsectsAndTableOrder)
+{
+    // Common _c of sizes 4 and 10 and _d of size 2 in bss at 100h: _c first
+    // (slot 293, _d 295), 10 bytes, then _d. Local psects lp of 3 and 5 bytes
+    // continue one another from 0, so b.obj's _l2 (offset 1) is at 4.
+    workdir w;
+    module a, b;
+    a.ident().psect("lp", 0).text(0, "lp", {1, 2, 3});
+    a.sym({{"_c", 4, 0x12, "bss"}, {"_d", 2, 0x12, "bss"}, {"_l1", 0, 0x10, "lp"}}).start(0, "lp").end();
+    b.ident().psect("lp", 0).text(0, "lp", {4, 5, 6, 7, 8});
+    b.sym({{"_c", 10, 0x12, "bss"}, {"_l2", 1, 0x10, "lp"}}).end();
+    write_file(w.at("a.obj"), a.out);
+    write_file(w.at("b.obj"), b.out);
+    run_result res = run_heron(w, "-Pbss=100h -Hout.sym -oout.obj a.obj b.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_TRUE(reported(res, 526)) << res.err;   // lp is not named by -P
+    expect_lines(read_text(w.at("out.sym")), "_c 100 0|_d 10A 0|__Hbss 10C 0|_l1 0 0|_l2 4 0");
+
+    // "ab" and "ca" share hash slot 293: the one defined first takes it, the
+    // other the next slot, and the symbol file follows the slots.
+    for (bool ab_first : {true, false}) {
+        workdir v;
+        module m;
+        m.ident().psect("text").text(0, "text", {0});
+        if (ab_first)
+            m.sym({{"ab", 0, 0x10, "text"}, {"ca", 1, 0x10, "text"}});
+        else
+            m.sym({{"ca", 1, 0x10, "text"}, {"ab", 0, 0x10, "text"}});
+        m.start(0, "text").end();
+        write_file(v.at("a.obj"), m.out);
+        run_result r = run_heron(v, "-Ptext=0 -Dout.sym -oout.obj a.obj");
+        EXPECT_EQ(r.status, 0) << r.err;
+        std::string sym = read_text(v.at("out.sym"));
+        EXPECT_EQ(sym.find(ab_first ? "0000 ab\n0001 ca\n" : "0001 ca\n0000 ab\n"), 0u) << sym;
+    }
+}
+
 TEST(HeronPlacement, SelectorsAndSegments)
 {
     // -GA/100h: every segment's selector is its load address over 100h; the
