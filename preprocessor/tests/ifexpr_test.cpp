@@ -82,12 +82,9 @@ const if_case if_cases[] = {
 TEST(WrenIf, ExpressionTable)
 {
     for (const if_case &c : if_cases) {
-        scratch_dir d;
-        d.write("t.c", std::string("#if ") + c.expr + "\nT\n#else\nF\n#endif\n");
-        wren_result r = wren_run(d, std::string("-E1 -W-9 ") + c.args + " t.c",
-                                 "VRK_ERR_FORMAT=%n VRK_WARN_FORMAT=%n");
-        EXPECT_EQ(wren_tokens(r.out), c.taken ? "T\n" : "F\n") << c.expr;
-        EXPECT_EQ(wren_numbers(r.err), c.numbers) << c.expr;
+        wren_outcome o = wren_outcome_of(std::string("#if ") + c.expr + "\nT\n#else\nF\n#endif\n", c.args);
+        EXPECT_EQ(o.tokens, c.taken ? "T\n" : "F\n") << c.expr;
+        EXPECT_EQ(o.numbers, c.numbers) << c.expr;
     }
 }
 
@@ -131,11 +128,9 @@ const group_case group_cases[] = {
 TEST(WrenIf, ConditionalGroupsAndDirectives)
 {
     for (const group_case &c : group_cases) {
-        scratch_dir d;
-        d.write("t.c", c.source);
-        wren_result r = wren_run(d, "-E1 -W-9 t.c", "VRK_ERR_FORMAT=%n VRK_WARN_FORMAT=%n");
-        EXPECT_EQ(wren_tokens(r.out), c.tokens) << c.what;
-        EXPECT_EQ(wren_numbers(r.err), c.numbers) << c.what;
+        wren_outcome o = wren_outcome_of(c.source);
+        EXPECT_EQ(o.tokens, c.tokens) << c.what;
+        EXPECT_EQ(o.numbers, c.numbers) << c.what;
     }
 }
 

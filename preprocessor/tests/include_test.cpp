@@ -5,20 +5,48 @@
 
 namespace {
 
-TEST(WrenInclude, SearchOrder)
+struct include_case {
+    const char *what;
+    std::vector<std::pair<std::string, std::string>> files; // name, text
+    std::string args;
+    const char *tokens;
+};
+
+std::string long_dir()
 {
-    scratch_dir d;
-    d.write("src/a.c", "#include \"h.h\"\n#include <h.h>\n#include \"only2.h\"\n#include \"sub.h\"\n");
-    d.write("src/h.h", "local\n");
-    d.write("i1/h.h", "first\n");
-    d.write("i2/h.h", "second\n");
-    d.write("i2/only2.h", "from_i2\n");
-    d.write("i1/sub.h", "#include \"deep.h\"\n");
-    d.write("i1/deep.h", "deep_beside_sub\n");
-    d.write("src/deep.h", "wrong\n");
-    wren_result r = wren_run(d, "-Ii1 -Ii2 src/a.c");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(wren_tokens(r.out), "local\nfirst\nfrom_i2\ndeep_beside_sub\n");
+    std::string dir;
+    while (dir.size() < 9000)
+        dir += "./";
+    return dir + "nothere";
+}
+
+const include_case include_cases[] = {
+    {"quoted: the includer's directory first; then -I in order; angle: -I only",
+     {{"src/a.c", "#include \"h.h\"\n#include <h.h>\n#include \"only2.h\"\n#include \"sub.h\"\n"},
+      {"src/h.h", "local\n"}, {"i1/h.h", "first\n"}, {"i2/h.h", "second\n"}, {"i2/only2.h", "from_i2\n"},
+      {"i1/sub.h", "#include \"deep.h\"\n"}, {"i1/deep.h", "deep_beside_sub\n"}, {"src/deep.h", "wrong\n"}},
+     "-Ii1 -Ii2 src/a.c", "local\nfirst\nfrom_i2\ndeep_beside_sub\n"},
+    {"__LINE__ and __FILE__ follow the header",
+     {{"t.c", "#include \"h.h\"\n__LINE__ __FILE__\n"}, {"h.h", "\n\n__LINE__ __FILE__\n"}},
+     "t.c", "3 \"h.h\"\n2 \"t.c\"\n"},
+    {"a directory is never opened as a header",
+     {{"t.c", "#include \"x.h\"\n"}, {"x.h/placeholder", ""}, {"inc/x.h", "from_inc\n"}},
+     "-Iinc t.c", "from_inc\n"},
+    {"include directories of any length",
+     {{"t.c", "#include <x.h>\n"}, {"inc/x.h", "found\n"}},
+     "-I" + long_dir() + " -Iinc t.c", "found\n"},
+};
+
+TEST(WrenInclude, SearchCases)
+{
+    for (const include_case &c : include_cases) {
+        scratch_dir d;
+        for (const auto &f : c.files)
+            d.write(f.first, f.second);
+        wren_result r = wren_run(d, c.args);
+        EXPECT_EQ(r.status, 0) << c.what << ": " << r.err;
+        EXPECT_EQ(wren_tokens(r.out), c.tokens) << c.what;
+    }
 }
 
 TEST(WrenInclude, MarkersNameTheHeaderAndComeBack)
@@ -28,15 +56,6 @@ TEST(WrenInclude, MarkersNameTheHeaderAndComeBack)
     d.write("h.h", "int h;\n");
     wren_result r = wren_run(d, "t.c");
     EXPECT_EQ(r.out, "\n# 1 \"t.c\"\n\n# 1 \"h.h\"\nint h;\n\n# 2 \"t.c\"\nint a;\n");
-}
-
-TEST(WrenInclude, LineAndFileInAHeader)
-{
-    scratch_dir d;
-    d.write("t.c", "#include \"h.h\"\n__LINE__ __FILE__\n");
-    d.write("h.h", "\n\n__LINE__ __FILE__\n");
-    wren_result r = wren_run(d, "t.c");
-    EXPECT_EQ(wren_tokens(r.out), "3 \"h.h\"\n2 \"t.c\"\n");
 }
 
 TEST(WrenInclude, LetterCase)
@@ -50,30 +69,6 @@ TEST(WrenInclude, LetterCase)
     // The header keeps the name as written.
     EXPECT_NE(r.out.find("# 1 \"FOO.H\""), std::string::npos) << r.out;
     EXPECT_EQ(wren_tokens(r.out), "foo\n");
-}
-
-TEST(WrenInclude, OnlyRegularFiles)
-{
-    scratch_dir d;
-    d.write("t.c", "#include \"x.h\"\n");
-    d.write("x.h/placeholder", "");
-    d.write("inc/x.h", "from_inc\n");
-    wren_result r = wren_run(d, "-Iinc t.c");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(wren_tokens(r.out), "from_inc\n");
-}
-
-TEST(WrenInclude, PathsOfAnyLength)
-{
-    scratch_dir d;
-    d.write("t.c", "#include <x.h>\n");
-    d.write("inc/x.h", "found\n");
-    std::string longdir;
-    while (longdir.size() < 9000)
-        longdir += "./";
-    wren_result r = wren_run(d, "-I" + longdir + "nothere -Iinc t.c");
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(wren_tokens(r.out), "found\n");
 }
 
 TEST(WrenInclude, Failures)

@@ -34,8 +34,17 @@ wren_result wren_text(const std::string &source, const std::string &args = "");
 // Message numbers of a run made with numbered formats (wren_text_numbers).
 std::vector<int> wren_numbers(const std::string &err);
 
-// Runs with -E1 and formats that print only the number, -W-9 so every
-// warning shows; returns the message numbers in order.
+// What a run on one source text (t.c) gives: its tokens (wren_tokens) and the
+// numbers of its messages in order. It runs with -E1, formats that print only
+// the number, and -W-9 so that every warning shows.
+struct wren_outcome {
+    int status;
+    std::string tokens;
+    std::vector<int> numbers;
+};
+wren_outcome wren_outcome_of(const std::string &source, const std::string &args = "");
+
+// The message numbers of wren_outcome_of.
 std::vector<int> wren_text_numbers(const std::string &source, const std::string &args = "");
 
 // The text without line markers and empty lines, white space runs squeezed

@@ -75,13 +75,18 @@ std::vector<int> wren_numbers(const std::string &err)
     return out;
 }
 
-std::vector<int> wren_text_numbers(const std::string &source, const std::string &args)
+wren_outcome wren_outcome_of(const std::string &source, const std::string &args)
 {
     scratch_dir d;
     d.write("t.c", source);
     wren_result r = wren_run(d, "-E1 -W-9 " + args + " t.c",
                              "VRK_ERR_FORMAT=%n VRK_WARN_FORMAT=%n VRK_MSG_FORMAT=%n");
-    return wren_numbers(r.err);
+    return {r.status, wren_tokens(r.out), wren_numbers(r.err)};
+}
+
+std::vector<int> wren_text_numbers(const std::string &source, const std::string &args)
+{
+    return wren_outcome_of(source, args).numbers;
 }
 
 std::string wren_tokens(const std::string &text)
