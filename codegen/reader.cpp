@@ -41,8 +41,10 @@ static uint32_t label_base;
 static uint32_t string_base;
 uint32_t largest_label;
 static uint32_t largest_string;
-// Per-function state.
+// Per-function state: set by the first "[e" of a body; the function whose
+// body is being read (a "[v" met inside a body cannot take its place).
 static bool in_function;
+static cg_symbol *body_function;
 // Intermediate-code libraries named on the command line.
 static vector_t *libraries;
 // Names wanted from the libraries (string keys).
@@ -279,8 +281,8 @@ void statement_to_function(tree_node *t)
 {
     if (!t)
         return;
-    if (in_function && current_function && current_function->func)
-        vec_push(current_function->func->trees, t);
+    if (in_function && body_function)
+        vec_push(body_function->func->trees, t);
     else
         generate_outside(t);
 }
@@ -296,11 +298,12 @@ static void read_e_record()
             return;
         }
         new_func(current_function);
+        body_function = current_function;
         in_function = true;
     }
     tree_node *t = ic_read_expr();
     if (t)
-        vec_push(current_function->func->trees, t);
+        vec_push(body_function->func->trees, t);
     ic_expect_close();
 }
 
@@ -310,12 +313,13 @@ static void close_block()
     scope_leave();
     if (scope_level != 1 || !in_function)
         return;
-    if (current_function && current_function->func) {
-        vec_push(functions, current_function);
-        current_function->func->end_line = cur_line;
+    if (body_function) {
+        vec_push(functions, body_function);
+        body_function->func->end_line = cur_line;
     }
     switch_kind = 0;
     in_function = false;
+    body_function = nullptr;
     intlevel_mask = 1;
     current_function = nullptr;
 }
@@ -363,6 +367,7 @@ void ic_read_one(ic_context *ctx)
         close_block();
     scope_leave();
     in_function = false;
+    body_function = nullptr;
     current_function = nullptr;
     label_base = largest_label;
     string_base = largest_string;
@@ -409,6 +414,7 @@ void reader_reset()
     pending_comment = nullptr;
     label_base = string_base = largest_label = largest_string = 0;
     in_function = false;
+    body_function = nullptr;
     if (wanted_names)
         hash_free(wanted_names);
     wanted_names = nullptr;

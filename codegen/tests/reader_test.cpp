@@ -321,3 +321,12 @@ TEST_F(reader, source_comments_and_inline_assembly)
     EXPECT_TRUE(lib_is_wanted("_helper"));
     EXPECT_TRUE(lib_is_wanted("_outside"));
 }
+
+TEST_F(reader, declaration_of_a_function_inside_a_body_keeps_the_body)
+{
+    read("[v _f `(v 1 e ]\n{\n[e :U _f ]\n[f ]\n[v _g `(v 1 e ]\n[e = _x -> 1 `i ]\n}\n");
+    cg_symbol *f = sym("_f");
+    ASSERT_NE(f->func, nullptr);
+    EXPECT_EQ(vec_count(f->func->trees), 2u);
+    EXPECT_EQ(vec_count(functions), 1u);
+}
