@@ -88,17 +88,14 @@ void mac_make_predefined()
     mac_define_text("__TIME__", clock.c_str());
 }
 
+// The macro of an identifier just read, when it may expand now. A name read
+// straight from a file starts a new chain of nested expansions.
 macro_rec *mac_lookup_enabled(const wstr &name)
 {
     if (in_top_is_file())
-        mac_note_file_ident();
+        mac_nest_count = 0;
     macro_rec *m = mac_find(name);
     return m && m->in_use == 0 ? m : nullptr;
-}
-
-void mac_note_file_ident()
-{
-    mac_nest_count = 0;
 }
 
 // ---------------------------------------------------------------------------

@@ -200,7 +200,7 @@ void tool_exit(int status)
     if (pp_deps_file && pp_deps_file != stdout && pp_deps_file != out_file) {
         FILE *f = pp_deps_file;
         pp_deps_file = nullptr;
-        pp_close_output(f, pp_deps_name);
+        pp_close_output(f, pp_deps_name ? pp_deps_name : pp_output_name);
     }
     FILE *out = pp_deps_only ? pp_deps_file : out_file;
     if (!out)

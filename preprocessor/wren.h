@@ -67,7 +67,6 @@ void mac_make_predefined();
 void mac_do_define();
 macro_rec *mac_lookup_enabled(const wstr &name);
 bool mac_expand(macro_rec *m);
-void mac_note_file_ident();
 bool mac_try_paste(wstr &token);
 
 // ---------------------------------------------------------------------------
