@@ -179,7 +179,12 @@ static bool fit_take(std::vector<class_range *> &list, psect_rec *p, uint32_t C,
 {
     std::vector<class_range *> copy = range_list_copy(list);
     uint32_t cut = deltas_given ? u : 1;
-    range_subtract(copy, C * cut, (C + o) * cut, p->first_space);
+    uint64_t low = (uint64_t)C * cut, high = ((uint64_t)C + o) * cut;
+    if (high > UINT32_MAX) {
+        range_list_free(copy);
+        return false;
+    }
+    range_subtract(copy, (uint32_t)low, (uint32_t)high, p->first_space);
     space_record_end(p->first_space, C + o);
     p->state = PS_FITTED;
     uint32_t blo, bhi;
@@ -195,8 +200,8 @@ static bool fit_take(std::vector<class_range *> &list, psect_rec *p, uint32_t C,
         range_list_free(copy);
         return false;
     }
-    p->load = u * C;
-    p->link = u * w * p->scale;
+    p->load = addr_mul(u, C, p->sym->name);
+    p->link = addr_mul(addr_mul(u, w, p->sym->name), p->scale, p->sym->name);
     range_list_free(list);
     list = copy;
     return true;
@@ -301,7 +306,7 @@ bool place_in_class(symbol *cls, psect_rec *p, uint32_t low, uint32_t *link, uin
 
 void claim_psect_memory(psect_rec *p)
 {
-    uint32_t low = p->load, high = p->load + psect_bytes(p);
+    uint32_t low = p->load, high = addr_add(p->load, psect_bytes(p), p->sym->name);
     if (!deltas_given) {
         low /= psect_delta(p);
         high /= psect_delta(p);

@@ -119,6 +119,8 @@ struct line_entry {
     const char *file;       // source file
 };
 extern std::vector<line_entry> line_table;
+void line_table_place();                       // offsets become addresses, sorted
+const line_entry *line_at(uint32_t address);   // the source line of an address, or null
 
 struct reserve_area {
     uint8_t space;
@@ -217,6 +219,7 @@ extern bool output_suppressed;       // a psect exceeded its maximum size
 extern FILE *out_file;
 
 const char *module_display_name(const symbol *s);
+void msg_source_position(const char *file, unsigned line);   // null file: none
 void map_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void read_module_from(FILE *in);
 void tool_exit(int status);

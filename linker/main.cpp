@@ -28,6 +28,8 @@ static std::vector<std::string> undefined_options;   // -U names
 static std::string msg_file_text;                    // file shown in messages
 static unsigned msg_line;                            // line shown in messages
 static bool outputs_created;                         // remove them after a fatal error
+static const char *source_file;                      // source position of a fixup, when known
+static unsigned source_line;
 
 void tool_exit(int status)
 {
@@ -61,9 +63,22 @@ const char *module_display_name(const symbol *s)
     return text.c_str();
 }
 
-// Every message names the current module and its record number.
+void msg_source_position(const char *file, unsigned line)
+{
+    source_file = file;
+    source_line = line;
+}
+
+// Every message names the current module and its record number, or the
+// source line of the fixup being reported.
 static void msg_locate()
 {
+    if (source_file) {
+        msg_line = source_line;
+        msg_file_text = source_file;
+        msg_set_location(msg_file_text.c_str(), &msg_line, nullptr, nullptr);
+        return;
+    }
     msg_line = rec_count;
     if (!current_library.empty() && !current_file.empty())
         msg_file_text = current_library + "(" + current_file + ")";

@@ -10,6 +10,7 @@
 // and symbol-file sections are written.
 #include "heron.h"
 
+#include <algorithm>
 #include <cstring>
 
 static uint32_t defcat_pos;   // running position of default catenation, bytes
@@ -240,6 +241,27 @@ static void symbols_to_addresses()
             resolve_indirect(sym_table[i]);
 }
 
+// Line-number symbols: their offsets become addresses, in address order.
+void line_table_place()
+{
+    for (line_entry &e : line_table)
+        if (!(e.psect->flags & OBJ_ABSOLUTE))
+            e.address = addr_add(e.address, psect_base(e.psect), e.file);
+    std::sort(line_table.begin(), line_table.end(), [](const line_entry &a, const line_entry &b) {
+        return a.address != b.address ? a.address < b.address : a.line < b.line;
+    });
+}
+
+// The last line at or below the address, when the next one lies above it.
+const line_entry *line_at(uint32_t address)
+{
+    auto after = std::upper_bound(line_table.begin(), line_table.end(), address,
+                                  [](uint32_t a, const line_entry &e) { return a < e.address; });
+    if (after == line_table.begin())
+        return nullptr;
+    return &*(after - 1);
+}
+
 static void define_psect_link_symbols(symbol *P)
 {
     psect_rec *p = P->ps;
@@ -371,6 +393,7 @@ void allocate_psects()
     place_leftovers();              // the rest one after another from 0
     check_limits();
     symbols_to_addresses();         // every psect has its address from here on
+    line_table_place();
     psect_outputs();
     if (!opt.relocatable)
         report_undefined();

@@ -243,12 +243,15 @@ static void report_overflow(uint32_t r, unsigned bytes, uint32_t location, unsig
     const char *lib = current_library.c_str();
     const char *colon = current_library.empty() ? "" : ":";
     const char *plural = bytes == 1 ? "" : "s";
+    if (const line_entry *e = line_at(location))
+        msg_source_position(e->file, e->line);
     if (named)
         msg_report(1267, ref_symbol ? "symbol" : "psect", ref_name, (unsigned long)r, (int)bytes, plural,
                    (unsigned long)location, lib, colon, current_file.c_str(), (int)rec_count, offset);
     else
         msg_report(1268, (unsigned long)r, (int)bytes, plural, (unsigned long)location, lib, colon,
                    current_file.c_str(), (int)rec_count, offset);
+    msg_source_position(nullptr, 0);
 }
 
 // Adds v into the field at `offset` of the current TEXT data.

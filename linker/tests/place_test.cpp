@@ -109,6 +109,17 @@ TEST(HeronPlacement, PlacementCases)
         int status;
     };
     const row rows[] = {
+        // numbers: decimal unless "0x", "h", "o"/"q"; a last "d" is a suffix
+        {"-Pa=0x1F,b,big", "sa 1F 0", 0, 0},
+        {"-Pa=1Fh,b,big", "sa 1F 0", 0, 0},
+        {"-Pa=ffh,b,big", "sa FF 0", 0, 0},
+        {"-Pa=17o,b,big", "sa F 0", 0, 0},
+        {"-Pa=17q,b,big", "sa F 0", 0, 0},
+        {"-Pa=100,b,big", "sa 64 0", 0, 0},
+        {"-Pa=100d,b,big", "sa 64 0", 0, 0},
+        {"-Pa=ff", "", 451, 1},
+        {"-Pa=18o", "", 451, 1},
+        {"-Pa=4294967296", "", 451, 1},
         // -P kinds
         {"-Pa=10h,b,big", "sa 10 0|sb 14 0|sbig 16 0|__La 10 0|__Hbig 716 0", 0, 0},
         {"-Pa=10h -Pb=a -Pbig=300h", "sa 10 0|sb 14 0|sbig 300 0", 0, 0},

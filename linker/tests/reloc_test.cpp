@@ -94,6 +94,21 @@ TEST(HeronReloc, FieldsAndKinds)
     }
 }
 
+TEST(HeronReloc, OverflowNamesTheSourceLine)
+{
+    // Line 12 of main.c starts at offset 0, line 14 at offset 2: the field at
+    // offset 1 belongs to line 12.
+    workdir w;
+    module m;
+    m.ident().psect("text").text(0, "text", {0, 0x10, 0}).raw(3, entry(1, 0x21, "_w"));
+    m.sym({{"main.c", 0, 5, ""}, {"12", 0, 4, "text"}, {"14", 2, 4, "text"}, {"_w", 0xF0, 0x10, ""}});
+    m.start(0, "text").end();
+    write_file(w.at("a.obj"), m.out);
+    run_result res = run_heron(w, "-Ptext=100h -oout.obj a.obj");
+    EXPECT_NE(res.err.find("main.c: 12: (1267) fixup overflow referencing symbol _w (0x100) into 1 byte at 0x101"),
+              std::string::npos) << res.err;
+}
+
 TEST(HeronReloc, ConditionSkipsTheModule)
 {
     // CONDITION 0: the rest of a.obj (its TEXT and SYM) is skipped, its END
