@@ -1,0 +1,145 @@
+// finch: the object-to-HEX converter. Reads the linker's absolute object file
+// into a paged memory image and writes it as Intel HEX (type 02 or type 04
+// address records), Motorola S-records, Tektronix or extended Tektronix hex,
+// a binary image, or a binary image behind the 32-byte "HL" header.
+//
+// The image is kept in 1024-byte pages, each with a written flag per byte;
+// at most a fixed number of page buffers stay in memory and the least
+// recently used one goes to a swap file when another is needed, so an image
+// spread over the whole 32-bit space fits in a small, fixed amount of memory.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "objfile.h"
+
+// ---------------------------------------------------------------------------
+// Options
+// ---------------------------------------------------------------------------
+enum finch_format {
+    FMT_INTEL = 0,
+    FMT_MOTOROLA,
+    FMT_TEKTRONIX,
+    FMT_EXT_TEKTRONIX,
+    FMT_BINARY,
+    FMT_HL_HEADER,
+};
+
+struct finch_options {
+    int format;
+    bool linear;              // -I: type 04 records instead of type 02
+    bool motorola_symbols;    // -MA
+    bool segments;            // -g: collect SEGMENT records
+    bool big_endian_header;   // -V
+    bool have_base;           // -B<addr>
+    uint32_t base;
+    uint32_t fill;            // -F value
+    bool have_fill_end;
+    uint32_t fill_end;        // -F<fill>,<end>
+    unsigned record_length;   // -<n>; 0 = the format's own maximum
+    unsigned rounding;        // -<n>,<m>; 1 = none
+    std::string input;
+    std::string output;
+    std::string symbol_file;
+    std::string checksum_file;
+    bool checksum_wanted;     // -C (without a name: standard input)
+};
+
+extern finch_options opt;
+
+// Parses the options and file names; exits on a fatal problem.
+void options_parse(int argc, char **argv);
+
+// ---------------------------------------------------------------------------
+// Checksum list
+// ---------------------------------------------------------------------------
+struct checksum_entry {
+    uint32_t start;
+    uint32_t end;         // inclusive
+    uint32_t dest_start;
+    uint32_t dest_end;    // inclusive
+    uint32_t initial;
+};
+
+extern std::vector<checksum_entry> checksum_list;
+
+// Reads entries from the text; false on a syntax error.
+bool checksum_list_parse(const std::string &text, std::vector<checksum_entry> *out);
+void checksum_list_read();
+void checksum_list_apply();
+
+// ---------------------------------------------------------------------------
+// Paged memory image
+// ---------------------------------------------------------------------------
+const unsigned PAGE_SIZE = 1024;
+const unsigned PAGE_LIMIT = 4000;         // descriptors; the last is refused
+const unsigned PAGE_BUFFERS = 150;        // buffers in memory at most
+
+enum page_state { PG_IN_MEMORY = 1, PG_SWAPPED = 2, PG_ALLOCATED = 4 };
+
+struct page {
+    uint32_t number;      // address >> 10
+    uint64_t hi;          // highest address written + 1 (page start when none)
+    uint64_t lo;          // lowest address written (page end when none)
+    page *next;           // recency order, most recent first
+    uint8_t *buf;         // 1024 data bytes, then 1024 written flags
+    unsigned state;
+    long slot;            // place in the swap file, -1 before the first swap
+};
+
+// The limit on buffers in memory (tests lower it to make paging happen).
+void image_set_buffer_limit(unsigned n);
+void image_init();
+void image_close();
+// Stores bytes as written from the object file, splitting at page borders.
+void image_store(uint32_t addr, const uint8_t *data, unsigned n);
+// The page with this number, in memory and most recent; null when absent.
+page *image_page(uint32_t number);
+// The fill pattern's byte for an address.
+uint8_t image_fill_byte(uint32_t addr);
+// Byte at addr: its value (fill where never written) and written flag.
+uint8_t image_byte(uint32_t addr, bool *written);
+// Pages in address order.
+std::vector<uint32_t> image_page_numbers();
+// Highest address written + 1 over all pages (0 when none).
+uint64_t image_high();
+unsigned image_buffers_allocated();
+bool image_swap_used();
+
+// ---------------------------------------------------------------------------
+// Object file
+// ---------------------------------------------------------------------------
+struct finch_symbols {
+    uint32_t start;             // START record; all ones when unset
+    bool start_set;
+    uint32_t segment_start;     // SEGSTART record
+    std::string machine;        // IDENT machine name
+    uint32_t atxsegadr;         // well-known "atxsegadr_"
+};
+
+struct finch_segment {
+    uint32_t length;
+    uint32_t address;
+    uint16_t selector;
+    uint32_t link;
+    bool code;
+};
+
+extern finch_symbols syms;
+extern std::vector<finch_segment> segment_table;
+
+// Reads records up to END into the image; symbol lines go to `symbols` (the
+// symbol file) and, with -MA, to `motorola`.
+void object_read(FILE *in, FILE *symbols, std::string *motorola);
+
+// ---------------------------------------------------------------------------
+// Output
+// ---------------------------------------------------------------------------
+// Writes the whole output; false when the stream reported an error.
+bool output_write(FILE *out, const std::string &motorola_symbols);
+// Puts a 32-bit or 16-bit header field through the byte-order maps (-V
+// reverses them).
+void header_put32(uint8_t *p, uint32_t v);

@@ -1,0 +1,368 @@
+// finch's command line: options first, each its own argument starting with
+// '-', letters without regard to case (except -g); then the object file and
+// the output file. Arguments come from the command line, from a command file
+// named as "@file", or from standard input when there are none.
+//
+// Numbers: an optional "0x" prefix (hexadecimal), digits, and a suffix H
+// (hexadecimal), O or Q (octal) or D (decimal, also the default). The
+// checksum list of -C is read here too.
+//
+// The executable and relocatable forms (-A, -D, -E/-8 executables, -L, -N,
+// -P, -R, -U, -UB, -x) serve other targets than this toolchain's and are not
+// part of this build: they are refused as unknown options.
+#include "finch.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "common.h"
+
+finch_options opt;
+std::vector<checksum_entry> checksum_list;
+
+static FILE *error_file;   // -E<file>: messages are appended here
+
+[[noreturn]] static void fatal_exit()
+{
+    tool_exit(1);
+    exit(1);
+}
+
+[[noreturn]] static void usage()
+{
+    msg_report(529);
+    fatal_exit();
+}
+
+static int digit_value(char c)
+{
+    if (isdigit((unsigned char)c))
+        return c - '0';
+    if (isalpha((unsigned char)c))
+        return toupper((unsigned char)c) - 'A' + 10;
+    return 99;
+}
+
+// A number in the option syntax at p; p moves past it and its suffix.
+// False for no digit, a digit too large for the radix or a value past 32 bits.
+static bool read_number(const char *&p, uint32_t *value)
+{
+    unsigned radix = 10;
+    const char *s = p;
+    bool prefixed = s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    if (prefixed) {
+        s += 2;
+        radix = 16;
+    }
+    const char *end = s;
+    while (prefixed ? isxdigit((unsigned char)*end) : isalnum((unsigned char)*end))
+        end++;
+    const char *digits_end = end;
+    if (!prefixed && end > s) {
+        char suffix = (char)toupper((unsigned char)end[-1]);
+        if (suffix == 'H')
+            radix = 16, digits_end--;
+        else if (suffix == 'O' || suffix == 'Q')
+            radix = 8, digits_end--;
+        else if (suffix == 'D')
+            digits_end--;
+    }
+    if (digits_end == s)
+        return false;
+    uint64_t v = 0;
+    for (const char *q = s; q < digits_end; q++) {
+        int d = digit_value(*q);
+        if (d >= (int)radix)
+            return false;
+        v = v * radix + (unsigned)d;
+        if (v > 0xFFFFFFFFull)
+            return false;
+    }
+    *value = (uint32_t)v;
+    p = end;
+    return true;
+}
+
+// -<n>[,<m>]: record length (0 means 16) and record rounding (a power of two
+// up to 16).
+static void option_record_length(const char *text)
+{
+    const char *p = text;
+    uint32_t n;
+    if (!read_number(p, &n) || (*p && *p != ',')) {
+        msg_report(404);
+        fatal_exit();
+    }
+    opt.record_length = n == 0 ? 16 : n;
+    if (*p == ',') {
+        p++;
+        uint32_t m;
+        if (!read_number(p, &m) || *p || m == 0 || m > 16 || (m & (m - 1))) {
+            msg_report(405);
+            fatal_exit();
+        }
+        opt.rounding = m;
+    }
+}
+
+// -F[<fill>[,<end>]]
+static void option_fill(const char *text)
+{
+    const char *p = text;
+    if (*p == 0) {
+        opt.fill = 0xFF;
+        return;
+    }
+    if (!read_number(p, &opt.fill)) {
+        msg_report(402);
+        fatal_exit();
+    }
+    if (*p == ',') {
+        p++;
+        if (!read_number(p, &opt.fill_end)) {
+            msg_report(402);
+            fatal_exit();
+        }
+        opt.have_fill_end = true;
+    }
+    if (*p) {
+        msg_report(402);
+        fatal_exit();
+    }
+}
+
+// -B[<addr>]; a long hexadecimal-looking text after -B is not this option.
+static void option_binary(const char *arg)
+{
+    size_t len = strlen(arg);
+    if (len > 6 && isxdigit((unsigned char)arg[2]) && isxdigit((unsigned char)arg[len - 1]))
+        return;
+    opt.format = FMT_BINARY;
+    const char *p = arg + 2;
+    if (*p) {
+        if (!read_number(p, &opt.base) || *p) {
+            msg_report(408);
+            fatal_exit();
+        }
+        opt.have_base = true;
+    }
+}
+
+static void error_file_line(const char *line)
+{
+    fputs(line, error_file);
+}
+
+// -E<file>: messages go to the end of that file. -E alone or with a number
+// asks for the executable form, which this build does not make.
+static void option_error_file(const char *arg)
+{
+    const char *p = arg + 2;
+    uint32_t v;
+    if (*p == 0 || (read_number(p, &v) && *p == 0)) {
+        msg_report(168, arg);
+        usage();
+    }
+    error_file = fopen(arg + 2, "a");
+    if (!error_file) {
+        msg_report(403, arg);
+        fatal_exit();
+    }
+    setvbuf(error_file, nullptr, _IOLBF, 512);
+    msg_set_output_hook(error_file_line);
+}
+
+// -W<level>[!]
+static void option_warning(const char *arg)
+{
+    const char *p = arg + 2;
+    if (!isdigit((unsigned char)*p) && *p != '-') {
+        msg_report(393);
+        fatal_exit();
+    }
+    int level = (int)strtol(p, nullptr, 10);
+    if (level < -9)
+        msg_report(523, level);
+    else
+        msg_set_warning_level(level);
+    if (strchr(p, '!'))
+        msg_set_warnings_fail(1);
+}
+
+static bool is_record_length(const char *arg)
+{
+    char c = arg[1];
+    return (isdigit((unsigned char)c) && c != '8') || (c == '8' && arg[2] != 0);
+}
+
+// One option; false when it is not one finch knows.
+static bool option_one(const char *arg)
+{
+    if (msg_std_option(arg))
+        return true;
+    if (is_record_length(arg)) {
+        option_record_length(arg + 1);
+        return true;
+    }
+    if (strcmp(arg, "-g") == 0) {
+        opt.segments = true;
+        return true;
+    }
+    std::string upper = arg;
+    os_str_upper(upper.data());
+    const char *u = upper.c_str();
+    switch (u[1]) {
+    case 'B': option_binary(arg); return true;
+    case 'C':
+        opt.checksum_wanted = true;
+        opt.checksum_file = arg + 2;
+        return true;
+    case 'E': option_error_file(arg); return true;
+    case 'F': option_fill(arg + 2); return true;
+    case 'S':
+        if (arg[2] == 0) {
+            msg_report(673, "-S");
+            return true;
+        }
+        opt.symbol_file = arg + 2;
+        return true;
+    case 'W': option_warning(arg); return true;
+    }
+    // Options that are the letter alone.
+    static const struct {
+        const char *name;
+        int format;   // -1: no format change
+    } plain[] = {
+        {"-H", FMT_HL_HEADER}, {"-I", -1}, {"-J", -1}, {"-M", FMT_MOTOROLA}, {"-MA", FMT_MOTOROLA},
+        {"-T", FMT_TEKTRONIX}, {"-TE", FMT_EXT_TEKTRONIX}, {"-V", -1},
+    };
+    for (const auto &o : plain)
+        if (strcmp(u, o.name) == 0) {
+            if (o.format >= 0)
+                opt.format = o.format;
+            opt.linear |= strcmp(u, "-I") == 0;
+            opt.motorola_symbols |= strcmp(u, "-MA") == 0;
+            opt.big_endian_header |= strcmp(u, "-V") == 0;
+            if (strcmp(u, "-J") == 0)
+                msg_set_format_mode(1);
+            return true;
+        }
+    return false;
+}
+
+// A symbol file cannot go with the symbol lines of -MA.
+static void options_check_combination()
+{
+    if (!opt.symbol_file.empty() && opt.motorola_symbols) {
+        msg_report(410);
+        fatal_exit();
+    }
+}
+
+void options_parse(int argc, char **argv)
+{
+    if (argc == 2 && argv[1][0] == '@') {
+        if (!freopen(argv[1] + 1, "r", stdin))
+            msg_report(141, "command", argv[1] + 1);
+        argv = getargs(nullptr, "finch");
+        argc = getargs_count;
+    } else if (argc <= 1) {
+        argv = getargs(nullptr, "finch");
+        argc = getargs_count;
+    }
+    opt.rounding = 1;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; i++)
+        if (!option_one(argv[i])) {
+            msg_report(168, argv[i]);
+            usage();
+        }
+    if (argc - i > 2)
+        usage();
+    opt.input = i < argc ? argv[i++] : "l.obj";
+    opt.output = i < argc ? argv[i] : opt.format == FMT_BINARY ? "l.com" : "l.hex";
+    options_check_combination();
+}
+
+// ---------------------------------------------------------------------------
+// Checksum list: entries "start-end dest[-destend][+initial]", hexadecimal,
+// with white space and /* comments */ between entries.
+// ---------------------------------------------------------------------------
+
+static void skip_blanks(const std::string &t, size_t &i)
+{
+    while (i < t.size() && isspace((unsigned char)t[i]))
+        i++;
+}
+
+// A hexadecimal field after optional blanks.
+static bool list_hex(const std::string &t, size_t &i, uint32_t *v)
+{
+    skip_blanks(t, i);
+    size_t start = i;
+    uint64_t x = 0;
+    while (i < t.size() && isxdigit((unsigned char)t[i]) && x <= 0xFFFFFFFFull)
+        x = x * 16 + (unsigned)digit_value(t[i++]);
+    *v = (uint32_t)x;
+    return i > start && x <= 0xFFFFFFFFull;
+}
+
+// A separator character after optional blanks.
+static bool list_char(const std::string &t, size_t &i, char c)
+{
+    size_t j = i;
+    skip_blanks(t, j);
+    if (j < t.size() && t[j] == c) {
+        i = j + 1;
+        return true;
+    }
+    return false;
+}
+
+bool checksum_list_parse(const std::string &t, std::vector<checksum_entry> *out)
+{
+    size_t i = 0;
+    for (;;) {
+        skip_blanks(t, i);
+        if (i >= t.size())
+            return true;
+        if (t.compare(i, 2, "/*") == 0) {
+            size_t close = t.find("*/", i + 2);
+            if (close == std::string::npos)
+                return true;
+            i = close + 2;
+            continue;
+        }
+        checksum_entry e = {};
+        if (!list_hex(t, i, &e.start) || !list_char(t, i, '-') || !list_hex(t, i, &e.end) ||
+            !list_hex(t, i, &e.dest_start))
+            return false;
+        e.dest_end = e.dest_start;
+        if (list_char(t, i, '-') && !list_hex(t, i, &e.dest_end))
+            return false;
+        if (list_char(t, i, '+') && !list_hex(t, i, &e.initial))
+            return false;
+        out->push_back(e);
+    }
+}
+
+void checksum_list_read()
+{
+    if (!opt.checksum_wanted)
+        return;
+    FILE *f = stdin;
+    if (!opt.checksum_file.empty() && !(f = fopen(opt.checksum_file.c_str(), "r"))) {
+        msg_report(141, "checksum", opt.checksum_file.c_str());
+        fatal_exit();
+    }
+    std::string text, line;
+    while (os_read_line(f, line))
+        text += line + "\n";
+    if (f != stdin)
+        fclose(f);
+    if (!checksum_list_parse(text, &checksum_list)) {
+        msg_report(427);
+        fatal_exit();
+    }
+}

@@ -1,0 +1,363 @@
+// finch, run as a program on object files built byte by byte here, its
+// output judged by srecord (srec_info, srec_cmp, srec_cat) and by record
+// texts computed by hand; and its paged image driven directly with a small
+// buffer limit so that pages really go to the swap file and come back.
+#include "hex_fixture.h"
+
+#include "../finch/finch.h"
+
+// ---------------------------------------------------------------------------
+// Object files, written record by record (little-endian maps)
+// ---------------------------------------------------------------------------
+
+static std::string u16le(unsigned v)
+{
+    return std::string{(char)(v & 0xFF), (char)((v >> 8) & 0xFF)};
+}
+
+static std::string u32le(uint32_t v)
+{
+    return u16le(v & 0xFFFF) + u16le(v >> 16);
+}
+
+static std::string record(unsigned type, const std::string &body)
+{
+    return u16le((unsigned)body.size()) + std::string(1, (char)type) + body;
+}
+
+static std::string ident_record()
+{
+    return record(7, std::string("\0\1\2\3\0\1", 6) + std::string("PIC16", 6));
+}
+
+static std::string text_record(uint32_t addr, const std::vector<uint8_t> &data)
+{
+    return record(1, u32le(addr) + std::string("text", 5) + std::string(data.begin(), data.end()));
+}
+
+static std::string start_record(uint32_t addr)
+{
+    return record(5, u32le(addr));
+}
+
+static std::string sym_record(uint32_t value, const char *name)
+{
+    return record(4, u32le(value) + u16le(0) + std::string("text", 5) + name + std::string(1, '\0'));
+}
+
+static const std::string end_record = record(6, "");
+
+class Finch : public HexTest {
+protected:
+    run_result finch(const std::string &args) const { return run("finch", args); }
+
+    void object(const std::string &name, const std::string &records) const
+    {
+        write(name, ident_record() + records + end_record);
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Intel HEX
+// ---------------------------------------------------------------------------
+
+struct text_case {
+    const char *name;
+    std::string records;
+    const char *args;
+    const char *output;   // the whole file
+};
+
+TEST_F(Finch, IntelRecords)
+{
+    const text_case cases[] = {
+        {"below 64 KB", text_record(0, {0xDE, 0xAD, 0xBE, 0xEF}), "", ":04000000DEADBEEFC4\n:00000001FF\n"},
+        {"linear address records", text_record(0, {1, 2, 3}) + text_record(0x10000, {4, 5}), "-I",
+         ":03000000010203F7\n:020000040001F9\n:020000000405F5\n:020000040000FA\n:00000001FF\n"},
+        {"segment address records", text_record(0x10000, {4, 5}), "",
+         ":020000021000EC\n:020000000405F5\n:020000020000FC\n:00000001FF\n"},
+        {"start address in the end record", text_record(0, {1}) + start_record(0x1234), "",
+         ":0100000001FE\n:00123401B9\n"},
+        {"start defaults to the lowest address", text_record(0x20, {1}), "", ":0100200001DE\n:00002001DF\n"},
+        {"rounding takes a fill byte", text_record(0, {1, 2, 3}), "-16,2", ":0400000001020300F6\n:00000001FF\n"},
+        {"rounding with -F", text_record(0, {1, 2, 3}), "-16,2 -F", ":04000000010203FFF7\n:00000001FF\n"},
+        {"record length 0 means 16", text_record(0, std::vector<uint8_t>(17, 0x11)), "-0",
+         ":1000000011111111111111111111111111111111E0\n:0100100011DE\n:00000001FF\n"},
+        {"record length 2", text_record(0, {1, 2, 3}), "-2", ":020000000102FB\n:0100020003FA\n:00000001FF\n"},
+        {"data across a page border", text_record(0x3FE, {1, 2, 3, 4}), "",
+         ":0203FE000102FA\n:020400000304F3\n:0003FE01FE\n"},
+    };
+    for (const text_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        object("l.obj", c.records);
+        run_result r = finch(std::string(c.args) + " l.obj l.hex");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read("l.hex"), c.output);
+        EXPECT_TRUE(valid_hex("l.hex"));
+    }
+}
+
+// Data that type 02 records cannot reach stops the run.
+TEST_F(Finch, SegmentRecordsEndAtOneMegabyte)
+{
+    object("l.obj", text_record(0x100000, {1}));
+    run_result r = finch("l.obj l.hex");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(msg_tag(411)), std::string::npos) << r.err;
+    EXPECT_FALSE(exists("l.hex"));
+    r = finch("-I l.obj l.hex");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(same_image("l.hex", "100000: 01"));
+}
+
+// ---------------------------------------------------------------------------
+// Other text forms: exact texts where the format is specified to the byte,
+// and srecord's reading of them compared with the Intel output.
+// ---------------------------------------------------------------------------
+
+TEST_F(Finch, OtherTextForms)
+{
+    const text_case cases[] = {
+        {"Motorola", text_record(0, {1, 2, 3}) + text_record(0x10000, {4, 5}) + start_record(0x12345), "-M",
+         "S00800006C2E6F626A22\nS1060000010203F3\nS2060100000405EF\nS80401234592\n"},
+        {"Motorola with symbols", sym_record(0x12, "_main") + text_record(0, {1}), "-MA",
+         "SA _main 12 0 -17 1 1\nS00800006C2E6F626A22\nS104000001FA\nS9030000FC\n"},
+        {"Tektronix", text_record(0, {0xDE, 0xAD, 0xBE, 0xEF}), "-T", "/00000404DEADBEEF68\n/00000000\n"},
+        {"extended Tektronix", text_record(0x10000, {4, 5}) + start_record(0x12345), "-TE",
+         "%1261B8000100000405\n%0E82D800012345\n\n"},
+    };
+    for (const text_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        object("l.obj", c.records);
+        run_result r = finch(std::string(c.args) + " l.obj l.out");
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(read("l.out"), c.output);
+    }
+
+    // srecord reads the same data from every form.
+    object("l.obj", text_record(0, {1, 2, 3}) + text_record(0x4F0, std::vector<uint8_t>(40, 0x5A)));
+    ASSERT_EQ(finch("l.obj l.hex").status, 0);
+    const struct {
+        const char *option;
+        const char *srec_format;
+    } forms[] = {{"-M", "-motorola"}, {"-T", "-tektronix"}, {"-TE", "-tektronix-extended"}};
+    for (const auto &f : forms) {
+        SCOPED_TRACE(f.option);
+        ASSERT_EQ(finch(std::string(f.option) + " l.obj l.out").status, 0);
+        EXPECT_EQ(shell(std::string("srec_cmp l.out ") + f.srec_format + " l.hex -intel >/dev/null 2>&1"), 0);
+    }
+}
+
+TEST_F(Finch, TektronixEndsAt64K)
+{
+    object("l.obj", text_record(0x10000, {1}));
+    run_result r = finch("-T l.obj l.out");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(msg_tag(411)), std::string::npos) << r.err;
+    EXPECT_FALSE(exists("l.out"));
+}
+
+// ---------------------------------------------------------------------------
+// Binary forms
+// ---------------------------------------------------------------------------
+
+struct binary_case {
+    const char *name;
+    const char *args;
+    const char *srec;   // srec_cat commands giving the same bytes in exp.bin
+};
+
+TEST_F(Finch, BinaryImagesMatchSrecord)
+{
+    object("l.obj", text_record(0x100, {1, 2, 3}) + text_record(0x106, {4}) + text_record(0x900, {5}));
+    ASSERT_EQ(finch("l.obj l.hex").status, 0);
+    const binary_case cases[] = {
+        {"from the lowest address", "-B", "srec_cat l.hex -intel -fill 0 0x100 0x901 -offset -0x100 -o exp.bin -binary"},
+        {"fill byte", "-B -F", "srec_cat l.hex -intel -fill 0xFF 0x100 0x901 -offset -0x100 -o exp.bin -binary"},
+        {"16-bit fill", "-B -F03FFFh",
+         "srec_cat -generate 0x100 0x901 -repeat-data 0xFF 0x3F -o pat.hex -intel && "
+         "srec_cat pat.hex -intel -exclude -within l.hex -intel l.hex -intel -o exp.hex -intel && "
+         "srec_cat exp.hex -intel -offset -0x100 -o exp.bin -binary"},
+        {"fill to an end", "-B -F0AAh,0A00h", "srec_cat l.hex -intel -fill 0xAA 0x100 0xA00 -offset -0x100 -o exp.bin -binary"},
+        {"from a base", "-B80h", "srec_cat l.hex -intel -fill 0 0x80 0x901 -offset -0x80 -o exp.bin -binary"},
+    };
+    for (const binary_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        run_result r = finch(std::string(c.args) + " l.obj l.bin");
+        EXPECT_EQ(r.status, 0) << r.err;
+        ASSERT_EQ(shell(c.srec), 0);
+        EXPECT_EQ(read("l.bin"), read("exp.bin"));
+    }
+    run_result r = finch("-B200h l.obj l.bin");
+    EXPECT_NE(r.err.find(msg_tag(411)), std::string::npos) << "data below the base";
+}
+
+// The 32-byte header, then the image from address 0.
+TEST_F(Finch, HeaderForm)
+{
+    object("l.obj", text_record(2, {0xAB}));
+    run_result r = finch("-H -F l.obj l.bin");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string expected = std::string("HLH9.00\0", 8) + std::string("\x20\0\0\0", 4) + std::string("\3\0\0\0", 4) +
+                           std::string("PIC16") + std::string(11, '\0') + "\xFF\xFF\xAB";
+    EXPECT_EQ(read("l.bin"), expected);
+
+    r = finch("-H -V l.obj l.bin");
+    EXPECT_EQ(read("l.bin").substr(8, 8), std::string("\0\0\0\x20\0\0\0\3", 8));
+}
+
+// ---------------------------------------------------------------------------
+// Checksum list, symbol file
+// ---------------------------------------------------------------------------
+
+TEST_F(Finch, ChecksumList)
+{
+    object("l.obj", text_record(0, {1, 2, 3}) + text_record(0x7FE, {0xFF, 0xFF}));
+    write("sums.txt", "/* program sum */ 0-7FF 7FE-7FF\n\n  0-2 800 +10\n");
+    run_result r = finch("-F -Csums.txt l.obj l.hex");
+    EXPECT_EQ(r.status, 0) << r.err;
+    // 1 + 2 + 3, 0x7FB fill bytes FF, the destination's own FF FF: 0x7F509.
+    EXPECT_NE(r.err.find("16-bit checksum F509 placed at 07FE"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("8-bit checksum 16 placed at 0800"), std::string::npos) << r.err;
+    EXPECT_EQ(bytes_at("l.hex", 0x7FE, 0x801), "09 F5 16");
+    ASSERT_EQ(finch("-F l.obj plain.hex").status, 0);
+    ASSERT_EQ(shell("srec_cat plain.hex -intel -fill 0xFF 0 0x800 -checksum-positive-little-endian "
+                    "0x900 2 1 -o s.hex -intel"), 0);
+    EXPECT_EQ(bytes_at("s.hex", 0x900, 0x902), "09 F5");
+
+    for (const char *bad : {"0-7FF", "0 7FF 800", "0-F 10-12"}) {
+        SCOPED_TRACE(bad);
+        write("sums.txt", bad);
+        r = finch("-Csums.txt l.obj l.hex");
+        EXPECT_NE(r.status, 0);
+        EXPECT_TRUE(r.err.find(msg_tag(427)) != std::string::npos || r.err.find(msg_tag(430)) != std::string::npos)
+            << r.err;
+    }
+}
+
+TEST_F(Finch, SymbolFile)
+{
+    object("l.obj", sym_record(0x12, "_main") + sym_record(0x12345, "_far") + text_record(0, {1}));
+    run_result r = finch("-Sl.sym l.obj l.hex");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read("l.sym"), "0012 _main\n12345 _far\n");
+    r = finch("-Sl.sym -MA l.obj l.hex");
+    EXPECT_NE(r.err.find(msg_tag(410)), std::string::npos) << r.err;
+}
+
+// ---------------------------------------------------------------------------
+// Refusals
+// ---------------------------------------------------------------------------
+
+struct finch_refusal {
+    const char *name;
+    std::string file;     // the object file's bytes
+    const char *args;     // before the file names
+    unsigned message;
+};
+
+TEST_F(Finch, RefusesBadInput)
+{
+    std::string good = ident_record() + text_record(0, {1}) + end_record;
+    const finch_refusal cases[] = {
+        {"no end record", ident_record() + text_record(0, {1}), "", 422},
+        {"empty file", "", "", 422},
+        {"record type 24", ident_record() + record(24, "x") + end_record, "", 423},
+        {"513-byte body", ident_record() + u16le(513) + std::string(1, '\1') + std::string(513, '\0'), "", 424},
+        {"short body", ident_record() + u16le(20) + std::string(1, '\1') + "abc", "", 425},
+        {"text without its psect name", ident_record() + record(1, u32le(0) + "text"), "", 425},
+        {"relocation left", ident_record() + text_record(0, {1}) + record(3, u16le(0) + std::string("\5x\0", 3)) +
+                                end_record,
+         "", 419},
+        {"rounding 3", good, "-16,3", 405},
+        {"rounding 32", good, "-16,32", 405},
+        {"bad record length", good, "-1x", 404},
+        {"bad fill", good, "-F12g", 402},
+        {"bad base", good, "-B1z", 408},
+        {"unknown option", good, "-Q", 529},
+        {"executable form not built here", good, "-A", 168},
+        {"bad warning level", good, "-Wx", 393},
+    };
+    for (const finch_refusal &c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove(path("l.hex"));
+        write("l.obj", c.file);
+        run_result r = finch(std::string(c.args) + " l.obj l.hex");
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(msg_tag(c.message)), std::string::npos) << r.err;
+        EXPECT_FALSE(exists("l.hex"));
+    }
+    write("l.obj", good);
+    std::string before = read("l.obj");
+    run_result r = finch("l.obj l.obj");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(msg_tag(378)), std::string::npos) << r.err;
+    EXPECT_EQ(read("l.obj"), before) << "the object file is never the output";
+    r = finch("l.obj a.hex b.hex");
+    EXPECT_NE(r.err.find(msg_tag(529)), std::string::npos) << r.err;
+}
+
+TEST_F(Finch, DefaultNamesAndCommandFile)
+{
+    object("l.obj", text_record(0, {1}));
+    write("cmd", "-I\nl.obj out.hex\n");
+    run_result r = finch("@cmd");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read("out.hex"), ":0100000001FE\n:00000001FF\n");
+    r = finch("");
+    EXPECT_EQ(r.status, 0) << r.err;   // no arguments on standard input: l.obj to l.hex
+    EXPECT_TRUE(exists("l.hex"));
+    r = finch("-B");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read("l.com"), "\1");
+}
+
+// ---------------------------------------------------------------------------
+// The paged image, with room for two buffers only
+// ---------------------------------------------------------------------------
+
+static unsigned exits;
+void tool_exit(int status)
+{
+    exits++;
+    (void)status;
+}
+
+TEST(FinchImage, PagesGoToTheSwapFileAndComeBack)
+{
+    opt = finch_options{};
+    opt.fill = 0x3FFF;
+    obj_order = order_little;
+    image_set_buffer_limit(2);
+    image_init();
+    const uint32_t addresses[] = {0x0, 0x7FE, 0x10000, 0xFFFFFC00, 0x400};
+    for (uint32_t a : addresses) {
+        uint8_t data[4] = {(uint8_t)(a >> 24), (uint8_t)(a >> 16), (uint8_t)(a >> 8), (uint8_t)a};
+        image_store(a, data, 4);
+    }
+    EXPECT_EQ(image_buffers_allocated(), 2u);
+    EXPECT_TRUE(image_swap_used());
+    for (uint32_t a : addresses) {
+        SCOPED_TRACE(a);
+        bool written;
+        EXPECT_EQ(image_byte(a + 3, &written), (uint8_t)a);
+        EXPECT_TRUE(written);
+        EXPECT_EQ(image_byte(a, &written), (uint8_t)(a >> 24));
+    }
+    // Across a page border: both pages hold their part and their flags.
+    bool written;
+    EXPECT_EQ(image_byte(0x800, &written), 0x07);
+    EXPECT_TRUE(written);
+    EXPECT_EQ(image_byte(0x802, &written), 0xFF) << "fill, low byte at an even address";
+    EXPECT_FALSE(written);
+    EXPECT_EQ(image_byte(0x803, &written), 0x3F) << "fill, high byte at an odd address";
+    EXPECT_EQ(image_high(), 0xFFFFFC04ull);
+    std::vector<uint32_t> numbers = image_page_numbers();
+    EXPECT_EQ(numbers, (std::vector<uint32_t>{0, 1, 2, 0x40, 0x3FFFFF}));
+    page *p = image_page(1);
+    EXPECT_EQ(p->lo, 0x400u);
+    EXPECT_EQ(p->hi, 0x800u);
+    image_close();
+    EXPECT_EQ(exits, 0u);
+    image_set_buffer_limit(PAGE_BUFFERS);
+}
