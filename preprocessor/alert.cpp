@@ -55,7 +55,11 @@ static void alert_prereport()
     }
     alert_file = alert_narrow(s->name);
     alert_line_no = (unsigned)in_line;
+    // Marker characters of an expansion text have no 8-bit form.
     alert_line_text = alert_narrow(s->buf);
+    for (size_t i = 0; i < s->buf.size(); i++)
+        if (s->buf[i] > 0xFF)
+            alert_line_text[i] = '?';
     size_t pos = s->pos < s->buf.size() ? s->pos : s->buf.size();
     alert_start = alert_line_text.c_str();
     alert_pos = alert_start + pos;

@@ -224,10 +224,16 @@ void in_ungetc(int c)
         in_line--;
 }
 
-// Writes comment text with -C (never inside directive lines).
+// With -C comments are written, except in directive lines and skipped text.
+static bool in_comments_written()
+{
+    return in_keep_comments && !in_directive && dir_active;
+}
+
+// Writes one character of a kept comment.
 static void in_comment_out(int c)
 {
-    if (!in_keep_comments || in_directive || c < 0)
+    if (!in_comments_written() || c < 0)
         return;
     out_char((wch)c);
 }
@@ -235,7 +241,8 @@ static void in_comment_out(int c)
 // A kept comment starts: the line's owed newlines and pending blank first.
 static void in_comment_begin(const char *opening)
 {
-    out_begin_line();
+    if (!out_line_open)
+        out_begin_line();
     if (out_blank_pending)
         out_ascii(" ");
     out_blank_pending = false;
@@ -248,7 +255,7 @@ static bool in_block_comment()
 {
     int start_depth = in_depth;
     bool left_file = false;
-    if (in_keep_comments && !in_directive)
+    if (in_comments_written())
         in_comment_begin("/*");
     int prev = 0;
     for (;;) {
@@ -262,7 +269,7 @@ static bool in_block_comment()
             msg_report(180);
         }
         in_comment_out(c);
-        if (c == '\n' && !in_keep_comments)
+        if (c == '\n' && !in_comments_written())
             out_marker_needed = true;
         if (prev == '/' && c == '*')
             msg_report(179);
@@ -277,7 +284,7 @@ static bool in_block_comment()
 // After "//": drops the rest of the line (a splice continues it).
 static void in_line_comment()
 {
-    if (in_keep_comments && !in_directive)
+    if (in_comments_written())
         in_comment_begin("//");
     for (;;) {
         int c = in_raw_next();

@@ -17,6 +17,7 @@ bool out_marker_needed;     // a line marker must come before the next line
 bool out_in_asm;            // inside #asm
 hash_t *out_included;       // every file opened by #include
 bool out_blank_pending;     // white space seen since the last token of the line
+bool out_line_open;         // a line has been begun and not ended
 
 static wstr out_last_name;  // file name of the last marker
 static bool out_any_marker; // a marker with a name was written
@@ -25,6 +26,8 @@ void out_char(wch c)
 {
     if (!out_file || ch_is_marker(c))
         return;
+    if (c == '\n')
+        out_line_open = false;
     fputc(c & 0xFF, out_file);
 }
 
@@ -72,6 +75,7 @@ void out_marker()
 // Pays what is owed before a line is written: a marker, or empty lines.
 void out_begin_line()
 {
+    out_line_open = true;
     if ((out_marker_needed && in_top_is_file()) || out_owed > 4) {
         out_owed = 0;
         out_marker();

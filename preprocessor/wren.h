@@ -137,6 +137,7 @@ extern bool out_marker_needed;   // a line marker must come before the next line
 extern bool out_in_asm;          // inside #asm
 extern hash_t *out_included;     // every file opened by #include
 extern bool out_blank_pending;   // white space seen since the last token
+extern bool out_line_open;       // a line has been begun and not ended
 
 void out_char(wch c);
 void out_text(const wstr &s);

@@ -45,6 +45,7 @@ const line_case line_cases[] = {
     {"-C keeps comments", "a /* c */ b // d\n", "a /* c */ b // d\n", "-C"},
     {"-C: a comment alone on its line", "/* head */\nx\n", "/* head */\nx\n", "-C"},
     {"-C: comments in directive lines are not kept", "#define X 1 /* c */\nX\n", "\n1\n", "-C"},
+    {"-C: comments in skipped text are not kept", "#if 0\n/* gone */\n#endif\nx\n", "\n# 4\nx\n", "-C"},
     {"a trigraph backslash splices", "a ?\?/\nb\nc\n", "a b\n\n# 3\nc\n", ""},
     {"strings and characters are copied", "\"a  /* b */\" 'c'\n", "\"a  /* b */\" 'c'\n", ""},
 };
