@@ -7,8 +7,20 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
-static std::string dir() { return testing::TempDir(); }
+// A directory of this test process's own, so tests run side by side never
+// share a file.
+static std::string dir()
+{
+    static std::string d;
+    if (d.empty()) {
+        d = testing::TempDir() + "kestrel_" + std::to_string(getpid()) + "/";
+        mkdir(d.c_str(), 0700);
+    }
+    return d;
+}
 
 static void write_file(const std::string &path, const std::string &text)
 {

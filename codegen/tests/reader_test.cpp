@@ -4,6 +4,7 @@
 #include "kestrel_test.h"
 
 #include <cstring>
+#include <unistd.h>
 
 using reader = kestrel_fixture;
 
@@ -210,7 +211,7 @@ static std::string write_library(const std::vector<lib_module> &mods)
     std::string file;
     put16(file, (uint32_t)dir.size());
     put16(file, (uint32_t)mods.size());
-    std::string path = testing::TempDir() + "kestrel_test.lpp";
+    std::string path = testing::TempDir() + "kestrel_test_" + std::to_string(getpid()) + ".lpp";
     FILE *f = fopen(path.c_str(), "wb");
     std::string all = file + dir + bodies;
     fwrite(all.data(), 1, all.size(), f);
@@ -250,7 +251,7 @@ TEST_F(reader, library_modules_load_in_rounds)
 
 TEST_F(reader, library_cut_short_is_fatal)
 {
-    std::string path = testing::TempDir() + "kestrel_short.lpp";
+    std::string path = testing::TempDir() + "kestrel_short_" + std::to_string(getpid()) + ".lpp";
     FILE *f = fopen(path.c_str(), "wb");
     fwrite("\x20\x00\x01\x00\x00", 1, 5, f);
     fclose(f);
