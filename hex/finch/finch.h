@@ -26,6 +26,7 @@ enum finch_format {
     FMT_EXT_TEKTRONIX,
     FMT_BINARY,
     FMT_HL_HEADER,
+    FMT_M68K,             // -N: 68000 executable with a 32-byte header
 };
 
 struct finch_options {
@@ -36,6 +37,7 @@ struct finch_options {
     bool big_endian_header;   // -V
     bool have_base;           // -B<addr>
     uint32_t base;
+    uint32_t address;         // -N<addr>; 0x10000 when not given
     uint32_t fill;            // -F value
     bool have_fill_end;
     uint32_t fill_end;        // -F<fill>,<end>
@@ -112,12 +114,20 @@ bool image_swap_used();
 // ---------------------------------------------------------------------------
 // Object file
 // ---------------------------------------------------------------------------
+// The symbols whose values the header forms use, by the order of their names
+// in well_known_names.
+enum well_known {
+    WK_HTEXT, WK_HDATA, WK_HBSS, WK_LDATA, WK_HSTACK, WK_BSTACK, WK_BDATA, WK_H_TEXT, WK_BBSS,
+    WK_LTEXT, WK_LBSS, WK_BTEXT, WK_LARGE_CODE, WK_LARGE_DATA, WK_IS386, WK_ATXSEGADR, WK_L_TEXT,
+    WK_B_TEXT, WK_COUNT
+};
+
 struct finch_symbols {
     uint32_t start;             // START record; all ones when unset
     bool start_set;
     uint32_t segment_start;     // SEGSTART record
     std::string machine;        // IDENT machine name
-    uint32_t atxsegadr;         // well-known "atxsegadr_"
+    uint32_t known[WK_COUNT];   // values of the well-known symbols (0 when absent)
 };
 
 struct finch_segment {

@@ -13,6 +13,12 @@
 finch_symbols syms;
 std::vector<finch_segment> segment_table;
 
+// Names of the well-known symbols, in the order of enum well_known.
+static const char *const well_known_names[WK_COUNT] = {
+    "__Htext", "__Hdata", "__Hbss", "__Ldata", "__Hstack", "__Bstack", "__Bdata", "__H_TEXT", "__Bbss",
+    "__Ltext", "__Lbss", "__Btext", "large_code", "large_data", "is386", "atxsegadr_", "__L_TEXT", "__B_TEXT",
+};
+
 const unsigned FINCH_MAX_BODY = 512;      // longest body finch accepts
 const unsigned MAX_SEGMENTS = 128;
 
@@ -67,8 +73,9 @@ static void read_symbols(const obj_record &r, bool extended, FILE *symbols, std:
         obj_sym_entry e;
         if (!decode_sym_entry(c, extended, &e))
             bad_body();
-        if (strcmp(e.name, "atxsegadr_") == 0)
-            syms.atxsegadr = e.value;
+        for (unsigned k = 0; k < WK_COUNT; k++)
+            if (strcmp(e.name, well_known_names[k]) == 0)
+                syms.known[k] = e.value;
         if (extended)
             continue;
         if (symbols)

@@ -7,7 +7,7 @@
 // (hexadecimal), O or Q (octal) or D (decimal, also the default). The
 // checksum list of -C is read here too.
 //
-// The executable and relocatable forms (-A, -D, -E/-8 executables, -L, -N,
+// The other executable and relocatable forms (-A, -D, -E/-8 executables, -L,
 // -P, -R, -U, -UB, -x) serve other targets than this toolchain's and are not
 // part of this build: they are refused as unknown options.
 #include "finch.h"
@@ -173,6 +173,17 @@ static void option_error_file(const char *arg)
     msg_set_output_hook(error_file_line);
 }
 
+// -N[<addr>]: the 68000 executable form.
+static void option_m68k(const char *arg)
+{
+    const char *p = arg + 2;
+    opt.format = FMT_M68K;
+    if (*p && (!read_number(p, &opt.address) || *p)) {
+        msg_report(409);
+        fatal_exit();
+    }
+}
+
 // -W<level>[!]
 static void option_warning(const char *arg)
 {
@@ -228,6 +239,7 @@ static bool option_one(const char *arg)
         opt.symbol_file = arg + 2;
         return true;
     case 'W': option_warning(arg); return true;
+    case 'N': option_m68k(arg); return true;
     }
     // Options that are the letter alone.
     static const struct {
@@ -251,10 +263,11 @@ static bool option_one(const char *arg)
     return false;
 }
 
-// A symbol file cannot go with the symbol lines of -MA.
+// A symbol file cannot go with the symbol lines of -MA; the 68000 form has
+// no room for extended address records.
 static void options_check_combination()
 {
-    if (!opt.symbol_file.empty() && opt.motorola_symbols) {
+    if ((!opt.symbol_file.empty() && opt.motorola_symbols) || (opt.format == FMT_M68K && opt.linear)) {
         msg_report(410);
         fatal_exit();
     }
@@ -272,6 +285,7 @@ void options_parse(int argc, char **argv)
         argc = getargs_count;
     }
     opt.rounding = 1;
+    opt.address = 0x10000;
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++)
         if (!option_one(argv[i])) {

@@ -11,7 +11,7 @@
 // longest record, and its start, record and end writers.
 //
 // Binary forms: every address from the bias on, fill where nothing was
-// written; -H puts the 32-byte "HL" header in front and starts at address 0.
+// written; -H and -N put their 32-byte header in front and start at address 0.
 //
 // Data a form cannot address (Intel type 02 records reach 1 MB, plain
 // Tektronix 64 KB) stops the run with message 411 instead of landing at a
@@ -89,9 +89,9 @@ static void header_put16(uint8_t *p, uint16_t v)
 // With -g and "atxsegadr_": {address, length, selector, is code} per segment.
 static void segment_table_store()
 {
-    if (!syms.atxsegadr || segment_table.empty())
+    if (!syms.known[WK_ATXSEGADR] || segment_table.empty())
         return;
-    uint32_t at = syms.atxsegadr;
+    uint32_t at = syms.known[WK_ATXSEGADR];
     for (const finch_segment &s : segment_table) {
         uint8_t entry[12];
         header_put32(entry, s.address);
@@ -388,11 +388,29 @@ static void hl_header(FILE *out)
     fwrite(h, 1, sizeof h, out);
 }
 
+// The 68000 header: eight 32-bit fields, the image from address 0 behind it.
+static void m68k_header(FILE *out, const std::vector<uint32_t> &numbers)
+{
+    if (!numbers.empty() && lowest_written(numbers) != 0) {
+        msg_report(412);
+        fatal_exit();
+    }
+    const uint32_t *k = syms.known;
+    uint32_t fields[8] = {0x04100301, 32, k[WK_HTEXT], k[WK_HDATA] - k[WK_LDATA], k[WK_HBSS] - k[WK_HDATA],
+                          opt.address + k[WK_HBSS], 0, 0};
+    uint8_t h[32];
+    for (unsigned i = 0; i < 8; i++)
+        header_put32(h + 4 * i, fields[i]);
+    fwrite(h, 1, sizeof h, out);
+}
+
 static bool binary_write(FILE *out, const std::vector<uint32_t> &numbers)
 {
     uint64_t bias = 0;
     if (opt.format == FMT_HL_HEADER)
         hl_header(out);
+    else if (opt.format == FMT_M68K)
+        m68k_header(out, numbers);
     else
         bias = opt.have_base ? opt.base : lowest_written(numbers);
     uint64_t low = lowest_written(numbers);
@@ -413,8 +431,16 @@ bool output_write(FILE *out, const std::string &motorola_symbols)
     if (!syms.start_set)
         syms.start = (uint32_t)lowest_written(numbers);
     segment_table_store();
+    // Programs with a separate far text segment describe it by the "_TEXT"
+    // symbols; the headers take those when they reach higher.
+    uint32_t *k = syms.known;
+    if (k[WK_H_TEXT] > k[WK_HTEXT]) {
+        k[WK_HTEXT] = k[WK_H_TEXT];
+        k[WK_LTEXT] = k[WK_L_TEXT];
+        k[WK_BTEXT] = k[WK_B_TEXT];
+    }
     numbers = image_page_numbers();
-    if (opt.format == FMT_BINARY || opt.format == FMT_HL_HEADER)
+    if (opt.format >= FMT_BINARY)
         return binary_write(out, numbers);
     return text_write(out, numbers, motorola_symbols);
 }

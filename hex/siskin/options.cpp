@@ -784,6 +784,9 @@ static void options_parse_one(const char *arg)
     }
     if (msg_std_option(a))
         return;
+    // "--HELP=<option>", as the help text itself spells it, is -HELP.
+    if (a[1] == '-')
+        a++;
     for (const opt_row &r : rows)
         if (r.name[0] == '-' && starts_nocase(a, r.name)) {
             r.parse(a + strlen(r.name), forced);

@@ -206,6 +206,38 @@ TEST_F(Finch, HeaderForm)
     EXPECT_EQ(read("l.bin").substr(8, 8), std::string("\0\0\0\x20\0\0\0\3", 8));
 }
 
+// The 68000 form: its header fields from the well-known symbols.
+TEST_F(Finch, M68kHeaderForm)
+{
+    std::string syms = sym_record(0x10, "__Htext") + sym_record(0x20, "__Hdata") + sym_record(0x10, "__Ldata") +
+                       sym_record(0x30, "__Hbss");
+    object("l.obj", syms + text_record(0, {1, 2}));
+    run_result r = finch("-N l.obj l.bin");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string le = u32le(0x04100301) + u32le(32) + u32le(0x10) + u32le(0x10) + u32le(0x10) + u32le(0x10030) +
+                     u32le(0) + u32le(0) + "\1\2";
+    EXPECT_EQ(read("l.bin"), le);
+
+    r = finch("-N1000h -V l.obj l.bin");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read("l.bin").substr(0, 4), "\4\x10\3\1");
+    EXPECT_EQ(read("l.bin").substr(20, 4), std::string(2, '\0') + "\x10\x30");
+
+    object("l.obj", syms + text_record(4, {1}));
+    r = finch("-N l.obj l.bin");
+    EXPECT_NE(r.err.find(msg_tag(412)), std::string::npos) << "text must start at 0";
+    const struct {
+        const char *args;
+        unsigned message;
+    } refusals[] = {{"-N -I", 410}, {"-Nq", 409}};
+    for (const auto &c : refusals) {
+        SCOPED_TRACE(c.args);
+        r = finch(std::string(c.args) + " l.obj l.bin");
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(msg_tag(c.message)), std::string::npos) << r.err;
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Checksum list, symbol file
 // ---------------------------------------------------------------------------

@@ -525,6 +525,10 @@ TEST_F(Siskin, HelpAndBanner)
               std::string::npos)
         << r.out;
 
+    r = siskin("--HELP=CK");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("  USAGE: -CK="), std::string::npos) << r.out;
+
     r = siskin("-help=FILE.HEX");
     EXPECT_EQ(r.status, 0);
     EXPECT_NE(r.out.find("  USAGE: [r[start]-[end]][sOffset],file.hex\n  Example: r0-1FFs1F00,file.hex\n"),
