@@ -389,6 +389,7 @@ ptrset *ptrset_of(cg_symbol *s);
 void ptrset_link(ptrset *dst, int dst_depth, ptrset *src, int src_depth);
 bool ptrset_propagate();
 bool ptrset_add_target(ptrset *p, cg_symbol *target);
+bool ptr_conversion_check(type_desc *to, type_desc *from);
 
 // ===========================================================================
 // expression trees (trees.cpp, nodemake.cpp)

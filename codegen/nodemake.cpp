@@ -336,6 +336,8 @@ static tree_node *make_by_operator(tree_node *n)
         n->type = n->right ? n->right->type : n->type;
         if (n->left)
             n->ptrs = n->left->ptrs;
+        if (n->left && type_is(n->type, TY_POINTER) && type_is(n->left->type, TY_POINTER))
+            ptr_conversion_check(n->type, n->left->type);
         return n;
     case OP_CALL:
         return make_call(n);

@@ -134,3 +134,64 @@ void ptrsets_reset()
     assignments = nullptr;
     pairs = nullptr;
 }
+
+// Strips one pointer level (through qualifiers); null when t is no pointer.
+static type_desc *pointee(type_desc *t)
+{
+    t = type_unqualify(t);
+    return t && t->kind == TY_POINTER ? t->sub : nullptr;
+}
+
+static bool targets_compatible(type_desc *a, type_desc *b);
+
+// Structures whose members match in order; matching pointer members are
+// linked, so the pointer analysis follows the conversion.
+static bool members_compatible(type_desc *a, type_desc *b)
+{
+    vector_t *ma = a->tag ? a->tag->members : nullptr, *mb = b->tag ? b->tag->members : nullptr;
+    uint32_t na = ma ? vec_count(ma) : 0, nb = mb ? vec_count(mb) : 0;
+    if (a == b)
+        return true;
+    if (na != nb || a->mark || b->mark)
+        return na == nb;
+    a->mark = b->mark = 1;
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < na; i++) {
+        cg_symbol *x = (cg_symbol *)vec_get(ma, i), *y = (cg_symbol *)vec_get(mb, i);
+        ok = targets_compatible(x->type, y->type);
+        if (ok && type_is(x->type, TY_POINTER))
+            ptrset_link(ptrset_of(x), 1, ptrset_of(y), 1);
+    }
+    a->mark = b->mark = 0;
+    return ok;
+}
+
+static bool targets_compatible(type_desc *a, type_desc *b)
+{
+    while (pointee(a) && pointee(b)) {
+        a = pointee(a);
+        b = pointee(b);
+    }
+    a = type_unqualify(a);
+    b = type_unqualify(b);
+    if (!a || !b)
+        return a == b;
+    if (a == b || type_equal(a, b))
+        return true;
+    if (a->kind == TY_FUNCTION && b->kind == TY_FUNCTION)
+        return true;
+    if (a->kind == TY_STRUCT && b->kind == TY_STRUCT)
+        return members_compatible(a, b);
+    if (a->kind == TY_STRUCT || b->kind == TY_STRUCT || a->kind == TY_POINTER || b->kind == TY_POINTER)
+        return false;
+    bool sized = a->kind != TY_ARRAY && b->kind != TY_ARRAY;
+    return sized && type_size(a) == type_size(b) && type_arith_class(a) == type_arith_class(b);
+}
+
+bool ptr_conversion_check(type_desc *to, type_desc *from)
+{
+    bool ok = targets_compatible(to, from);
+    if (!ok && codegen_warnings)
+        msg_report(1264);
+    return ok;
+}

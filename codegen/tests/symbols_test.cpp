@@ -201,3 +201,21 @@ TEST_F(symbols, common_value_type_of_two_integers)
         EXPECT_STREQ(t->name, r.want) << r.a << " " << r.b;
     }
 }
+
+TEST_F(symbols, pointer_conversions)
+{
+    read("[s S1 `i 1 `*c 1 ]\n[s S2 `ui 1 `*c 1 ]\n[s S3 `i 1 `c 1 ]\n[s S4 `i 1 `*c 1 ]\n"
+         "[v _d `*S4 1 e ]\n[v _a `*S1 1 e ]\n[v _b `*S2 1 e ]\n[v _c `*S3 1 e ]\n[v _pi `*i 1 e ]\n[v _pu `*ui 1 e ]\n"
+         "[v _pl `*l 1 e ]\n[v _ppi `**i 1 e ]\n[v _pf `*(i 1 e ]\n[v _pg `*(c 1 e ]\n");
+    auto t = [](const char *n) { return sym_find(n)->type; };
+    struct row { const char *to, *from; bool ok; } rows[] = {
+        {"_pi", "_pi", true}, {"_pi", "_pu", false}, {"_pi", "_pl", false}, {"_ppi", "_pi", false},
+        {"_pf", "_pg", true}, {"_a", "_b", false}, {"_a", "_c", false}, {"_a", "_d", true},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(ptr_conversion_check(t(r.to), t(r.from)), r.ok) << r.to << " " << r.from;
+    EXPECT_EQ(count(1264), 0);   // reported only while code is generated
+    codegen_warnings = true;
+    EXPECT_FALSE(ptr_conversion_check(t("_pi"), t("_pl")));
+    EXPECT_EQ(count(1264), 1);
+}

@@ -1,0 +1,392 @@
+// Pattern lookup, matching and template expansion: hand-built trees matched
+// against the generated tables and written out, a hand-made table for the
+// lookup's probing, and a table of template texts over an annotated node.
+// The expected instructions are worked out by hand from the instruction set:
+// subwf f,w leaves the carry clear exactly when f < W, xorwf sets the zero bit
+// exactly when its operands are equal.
+#include "kestrel_test.h"
+#include "select.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+struct select_fixture : kestrel_fixture {
+    void SetUp() override
+    {
+        kestrel_fixture::SetUp();
+        match_reset();
+        expand_reset();
+    }
+    void TearDown() override
+    {
+        patterns = &generated_patterns;
+        expand_reset();
+        kestrel_fixture::TearDown();
+    }
+};
+using selection = select_fixture;
+
+static type_desc *ty(const char *name)
+{
+    return basic_type_named(name);
+}
+
+static tree_node *var(const char *name, const char *type = "uc")
+{
+    cg_symbol *s = sym_find(name);
+    if (!s) {
+        s = sym_new(name);
+        s->storage = ST_EXTERN;
+        s->type = ty(type);
+        s->cls = 'F';
+        sym_insert(s);
+    }
+    return node_new_id(s);
+}
+
+static tree_node *cnst(long v, const char *type = "uc")
+{
+    tree_node *c = node_new_const(v);
+    c->type = ty(type);
+    return c;
+}
+
+static tree_node *op2(int op, tree_node *l, tree_node *r)
+{
+    tree_node *n = binary(op, l, r);
+    n->type = (op_attr[op] & OA_TRUTH) ? ty("b") : l->type;
+    return n;
+}
+
+static tree_node *op1(int op, tree_node *l)
+{
+    tree_node *n = node_new();
+    n->op = (uint32_t)op;
+    n->left = l;
+    n->type = l->type;
+    return n;
+}
+
+// A call of function f without arguments.
+static tree_node *call(const char *f)
+{
+    cg_symbol *s = sym_find(f);
+    if (!s) {
+        s = sym_new(f);
+        s->storage = ST_EXTERN;
+        s->type = type_derive(ty("uc"), TY_FUNCTION);
+        sym_insert(s);
+    }
+    tree_node *args = node_new();
+    args->op = OP_CALLARGS;
+    tree_node *n = binary(OP_CALL, node_new_id(s), args);
+    n->type = ty("uc");
+    return n;
+}
+
+// Matches a statement and returns the lines written.
+static std::string generate(tree_node *t, const regset *avail = nullptr)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *f = open_memstream(&buf, &len);
+    out_stream = f;
+    int r = cg_match_tree(t, GOAL_STATEMENT, avail ? avail : regset_of(REG_ALLREG));
+    if (r == 0)
+        cg_emit_tree(t, 0);
+    fclose(f);
+    out_stream = stdout;
+    std::string s = r ? "no match " + std::to_string(r) : std::string(buf, len);
+    free(buf);
+    return s;
+}
+
+TEST_F(selection, statements_match_and_expand_to_instructions)
+{
+    struct row { const char *what; tree_node *tree; const char *want; } rows[] = {
+        {"x = 0", op2(OP_ASSIGN, var("_x"), cnst(0)), "\tclrf\t_x\n"},
+        {"x = y", op2(OP_ASSIGN, var("_x"), var("_y")), "\tmovf\t_y,w\n\tmovwf\t_x\n"},
+        {"x = 5", op2(OP_ASSIGN, var("_x"), cnst(5)), "\tmovlw\t05h\n\tmovwf\t_x\n"},
+        {"x = y + 3", op2(OP_ASSIGN, var("_x"), op2(OP_ADD, var("_y"), cnst(3))),
+         "\tmovf\t_y,w\n\taddlw\t03h\n\tmovwf\t_x\n"},
+        {"x = y & z", op2(OP_ASSIGN, var("_x"), op2(OP_AND, var("_y"), var("_z"))),
+         "\tmovf\t_y,w\n\tandwf\t_z,w\n\tmovwf\t_x\n"},
+        {"x = y ^ 0x80", op2(OP_ASSIGN, var("_x"), op2(OP_XOR, var("_y"), cnst(0x80))),
+         "\tmovf\t_y,w\n\txorlw\t080h\n\tmovwf\t_x\n"},
+        {"x = y - z", op2(OP_ASSIGN, var("_x"), op2(OP_SUB, var("_y"), var("_z"))),
+         "\tmovf\t_z,w\n\tsubwf\t_y,w\n\tmovwf\t_x\n"},
+        {"x |= y", op2(OP_ASG_OR, var("_x"), var("_y")), "\tmovf\t_y,w\n\tiorwf\t_x,f\n"},
+        {"x == y jumps", op2(OP_CJUMP, op2(OP_EQ, var("_x"), var("_y")), cnst(12, "i")),
+         "\tmovf\t_x,w\n\txorwf\t_y,w\n\tbtfsc\tstatus,2\n\tgoto\tl12\n"},
+        {"x != y jumps", op2(OP_CJUMP, op2(OP_NE, var("_x"), var("_y")), cnst(12, "i")),
+         "\tmovf\t_x,w\n\txorwf\t_y,w\n\tbtfss\tstatus,2\n\tgoto\tl12\n"},
+        {"x < y jumps", op2(OP_CJUMP, op2(OP_LT, var("_x"), var("_y")), cnst(7, "i")),
+         "\tmovf\t_y,w\n\tsubwf\t_x,w\n\tbtfss\tstatus,0\n\tgoto\tl7\n"},
+        {"x >= y jumps", op2(OP_CJUMP, op2(OP_GE, var("_x"), var("_y")), cnst(7, "i")),
+         "\tmovf\t_y,w\n\tsubwf\t_x,w\n\tbtfsc\tstatus,0\n\tgoto\tl7\n"},
+        {"goto", op1(OP_JUMP, cnst(3, "i")), "\tgoto\tl3\n"},
+        {"label in column 1", op1(OP_LABEL, cnst(3, "i")), "l3:\n"},
+        {"x = f()", op2(OP_ASSIGN, var("_x"), call("_f")), "\tcall\t_f\n\tmovwf\t_x\n"},
+        {"f() as a statement", call("_f"), "\tcall\t_f\n"},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(generate(r.tree), r.want) << r.what;
+}
+
+TEST_F(selection, signed_compare_and_wide_store_find_no_pattern)
+{
+    // the first pattern set has byte patterns only, unsigned comparisons only
+    EXPECT_EQ(generate(op2(OP_CJUMP, op2(OP_LT, var("_s", "c"), var("_t", "c")), cnst(1, "i"))), "no match 1");
+    EXPECT_EQ(generate(op2(OP_ASSIGN, var("_w", "i"), var("_v", "i"))), "no match 1");
+    cg_statement(op2(OP_ASSIGN, var("_w", "i"), var("_v", "i")), 1);
+    EXPECT_EQ(count(712), 1);
+}
+
+TEST_F(selection, registers_short_and_dry_runs)
+{
+    // without W the store of a variable cannot be made: short, and W is named
+    regset *no_w = objset_copy(regset_of(REG_ALLREG));
+    objset_remove(no_w, REG_WREG);
+    EXPECT_EQ(generate(op2(OP_ASSIGN, var("_x"), var("_y")), no_w), "no match 2");
+    EXPECT_TRUE(objset_contains(match_shortage, REG_WREG));
+    // clrf needs no W but destroys the zero bit, which is still there
+    EXPECT_EQ(generate(op2(OP_ASSIGN, var("_x"), cnst(0)), no_w), "\tclrf\t_x\n");
+    objset_free(no_w);
+
+    // a dry run writes nothing but counts the registers written
+    dry_run = true;
+    tree_node *t = op2(OP_ASSIGN, var("_x"), var("_y"));
+    EXPECT_EQ(generate(t), "");
+    EXPECT_TRUE(objset_contains(func_used, REG_WREG));
+    EXPECT_EQ(t->right->level_count, 2);   // mem <- ID, then wreg <- mem
+    dry_run = false;
+    EXPECT_EQ(generate(t), "\tmovf\t_y,w\n\tmovwf\t_x\n");   // the same tree again, same choice
+}
+
+// ---------------------------------------------------------------------------
+// lookup over a hand-made table
+// ---------------------------------------------------------------------------
+TEST_F(selection, lookup_probes_past_its_home_row_and_wraps)
+{
+    static pattern_record recs[5] = {};
+    recs[1].op = OP_CONST;
+    recs[2].op = OP_ID;
+    recs[3].op = 100;             // a chain rule from goal 100
+    recs[4].op = OP_CONST;
+    recs[4].mode_mask = MODE_PIC17;
+    std::vector<pattern_hash_row> hash(PATTERN_HASH_ROWS, pattern_hash_row{0, 0, 0});
+    // (94, CONST) has home row 94 x 80 mod 7456 = 64, taken by another pair
+    hash[64] = {96, 1, -2};
+    hash[65] = {94, OP_CONST, 1};
+    // (105, 71) has home row 7455, the last; it wrapped to row 0
+    hash[7455] = {97, 2, -2};
+    hash[0] = {105, 71, -3};
+    hash[(101 * OP_CONST) % PATTERN_HASH_ROWS] = {101, OP_CONST, -4};
+    static const int16_t lists[] = {0, 1, -4};
+    pattern_tables t = {recs, 5, hash.data(), lists, 3, nullptr, nullptr};
+    patterns = &t;
+    EXPECT_EQ(pattern_lookup(94, OP_CONST), 1);
+    EXPECT_EQ(pattern_lookup(105, 71), -3);
+    EXPECT_EQ(pattern_lookup(94, OP_ID), 0);
+    EXPECT_EQ(pattern_lookup(GOAL_PATTERN + 1, OP_CONST), -1);
+    EXPECT_EQ(pattern_lookup(GOAL_PATTERN + 1, OP_ID), 0);
+    EXPECT_EQ(pattern_lookup(GOAL_PATTERN + 3, OP_ID), -3);   // a chain rule fits any operator
+
+    // pattern 4 needs PIC17: never a candidate without it, even alone in its run
+    tree_node *c = cnst(1);
+    run.mode_word = MODE_PIC14;
+    EXPECT_NE(pattern_match(c, 101, regset_of(REG_ALLREG), nullptr, nullptr, "ROOT "), 0);
+    EXPECT_NE(pattern_match(c, 94, regset_of(REG_ALLREG), nullptr, nullptr, "ROOT "), 0);
+    run.mode_word = MODE_PIC17;
+    EXPECT_EQ(pattern_match(c, 101, regset_of(REG_ALLREG), nullptr, nullptr, "ROOT "), 0);
+    EXPECT_EQ(c->pattern[0], 4);
+    EXPECT_EQ(pattern_match(c, 94, regset_of(REG_ALLREG), nullptr, nullptr, "ROOT "), 0);
+    EXPECT_EQ(c->pattern[0], 1);   // the run 1, 4 in order: the first that fits
+    run.mode_word = 0;
+}
+
+TEST_F(selection, generated_runs_end_with_a_negated_entry)
+{
+    const pattern_tables *t = &generated_patterns;
+    uint32_t used = 0;
+    for (uint32_t row = 0; row < PATTERN_HASH_ROWS; row++) {
+        const pattern_hash_row &h = t->hash[row];
+        if (!h.list)
+            continue;
+        used++;
+        EXPECT_EQ(pattern_lookup((uint32_t)h.goal, (uint32_t)h.op), h.list);
+        int16_t i = h.list;
+        while (i > 0 && t->lists[i] > 0)
+            i++;
+        EXPECT_LT(i > 0 ? t->lists[i] : i, 0) << "row " << row;
+    }
+    EXPECT_GT(used, 0u);
+    for (uint32_t r = 1; r < t->record_count; r++)
+        EXPECT_GT(t->lines[r], 0) << "record " << r;
+}
+
+TEST_F(selection, predicates_by_family)
+{
+    tree_node *b = var("_x"), *sb = var("_sc", "c"), *w = var("_iw", "i");
+    struct row { uint32_t pred; tree_node *n; bool want; } rows[] = {
+        {PRED_ISBYTE, b, true},        {PRED_ISBYTE, w, false},     {PRED_WORD, w, true},
+        {PRED_ISUNSBYTE, b, true},     {PRED_ISSIGNBYTE, sb, true}, {PRED_ISSIGNBYTE, b, false},
+        {PRED_ISZERO, cnst(0), true},  {PRED_ISZERO, cnst(1), false}, {PRED_HEX80, cnst(128), true},
+        {PRED_MINUS_ONE, cnst(0xFF), true}, {PRED_MINUS_ONE, cnst(-1, "i"), true},
+        {PRED_ONEBIT, cnst(0x40), true}, {PRED_ONEBIT, cnst(0x41), false},
+        {PRED_ONEBITCOMP, cnst(0xBF), true}, {PRED_SECONDBYTE, cnst(0x1200, "i"), true},
+        {PRED_SMALLNEG, cnst(-256, "i"), true}, {PRED_SMALLNEG, cnst(-257, "i"), false},
+        {PRED_NIBBLE, cnst(15), true}, {PRED_NIBBLE, cnst(16), false},
+        {PRED_LISBYTE, op2(OP_EQ, var("_x"), var("_y")), true},
+        {PRED_LUNSBYTE, op2(OP_EQ, var("_sc", "c"), var("_y")), false},
+        {PRED_ALWAYS, b, true},        {PRED_NOSTACK, b, false},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(predicate_eval(r.pred, r.n), r.want) << "predicate " << r.pred;
+    pattern_record rec = {};
+    rec.pred[0] = PRED_ISBYTE;
+    rec.pred[1] = PRED_ISSIGNBYTE | PRED_NEGATED;
+    EXPECT_TRUE(predicates_hold(&rec, b));
+    EXPECT_FALSE(predicates_hold(&rec, sb));
+    EXPECT_FALSE(predicates_hold(&rec, w));
+}
+
+// ---------------------------------------------------------------------------
+// template letters over an annotated node
+// ---------------------------------------------------------------------------
+// Result texts of the hand-made records below.
+static const char *const res_name[] = {"SN", nullptr};
+static const char *const res_bytes[] = {"lo.SN", "hi.SN", "top.SN", nullptr};
+static const char *const res_value[] = {"VN", nullptr};
+static const char *const res_reg[] = {"GN", nullptr};
+
+static int escape_handler(int n, tree_node *, int offset, int)
+{
+    out_printf("<E%d>", n);
+    return offset + 1;
+}
+
+TEST_F(selection, template_letters_modifiers_and_which_letters)
+{
+    static pattern_record recs[6] = {};
+    recs[1] = {0, {0, 0, 0}, 0, 0, 0, 0, 0, OP_ID, 0, 0, nullptr, nullptr, 1, res_name, 0};
+    recs[2] = {0, {0, 0, 0}, 0, 0, 0, 0, 0, OP_ID, 0, 0, nullptr, nullptr, 2, res_bytes, 0};
+    recs[3] = {0, {0, 0, 0}, 0, 0, 0, 0, 0, OP_CONST, 0, 0, nullptr, nullptr, 1, res_value, 0};
+    recs[4] = {0, {0, 0, 0}, 0, 0, 0, 0, 0, OP_ADD, 0, 0, nullptr, nullptr, 1, res_reg, 0};
+    recs[5] = {0, {0, 0, 0}, 0, 0, 0, 0, 0, 100, 0, 0, nullptr, nullptr, 1, res_name, 0};
+    std::vector<pattern_hash_row> hash(PATTERN_HASH_ROWS, pattern_hash_row{0, 0, 0});
+    pattern_tables t = {recs, 6, hash.data(), nullptr, 0, nullptr, nullptr};
+    patterns = &t;
+
+    // n = x + 0x1234 (int), x annotated by record 1 (or 2), the constant by 3,
+    // the sum by record 4 with W as result, fsr as scratch and wtemp0 second.
+    tree_node *x = var("_ix", "i"), *c = cnst(0x1234, "i");
+    x->level_count = 1;
+    x->pattern[0] = 1;
+    c->level_count = 1;
+    c->pattern[0] = 3;
+    tree_node *n = op2(OP_ADD, x, c);
+    n->level_count = 1;
+    n->pattern[0] = 4;
+    n->result_reg[0] = REG_WREG;
+    n->scratch_reg[0] = REG_FSR;
+    n->third_reg[0] = REG_WTEMP0;
+    tree_node *m1 = cnst(-1, "c"), *rep = cnst(3);
+    struct row { const char *templ; tree_node *node; const char *want; } rows[] = {
+        {"movf L,w", n, "\tmovf\t_ix,w\n"},
+        {"movf ~L,w", n, "\tmovf\t_ix,w\n"},
+        {"movlw ~0R", n, "\tmovlw\t034h\n"},
+        {"movlw ~1R", n, "\tmovlw\t012h\n"},
+        {"movlw ~1/2R", n, "\tmovlw\t012h\n"},
+        {"movlw ~9R", n, "\tmovlw\t01234h\n"},
+        {"movf ~1L,w", n, "\tmovf\t_ix+1,w\n"},
+        {"movf S+1L,w", n, "\tmovf\t_ix+1,w\n"},
+        {"movf SJ0N,w", n, "\tmovf\t_ix,w\n"},
+        {"movlw SJ1N", n, "\tmovlw\t4660\n"},
+        {"movlw VR", n, "\tmovlw\t01234h\n"},
+        {"movlw V-1R", n, "\tmovlw\t0\n"},
+        {"movlw VN", m1, "\tmovlw\t-1\n"},
+        {"ONwf x", n, "\taddwf\tx\n"},
+        {"; O9N", n, "\t\n"},
+        {"x O9N y", n, "\tx\t+ y\n"},
+        {"W AN ZN", n, "\t\tw a 2\n"},
+        {"movwf GN", n, "\tmovwf\twreg\n"},
+        {"movwf ~XN", n, "\tmovwf\tindf\n"},
+        {"movwf XN", n, "\tmovwf\tfsr\n"},
+        {"movwf Y1N", n, "\tmovwf\tbtemp+1\n"},
+        {"movlw HN", n, "\tmovlw\t(\n"},
+        {"DN D+1N D3D DN", n, "\t0\t1 3\n"},
+        {"a\nZ=1b\nD1DZ=1c", n, "\ta\n\t\n\tc\n"},
+        {"x`y;;z", n, "\tx;y;\n"},
+        {"x ~~ y", n, "\tx\t~ y\n"},
+        {"\bl:", n, "l:\n"},
+        {"a\n\bb\rc", n, "\ta\nb\n\tc\n"},
+        {"bit TN", cnst(0x80), "\tbit\t7\n"},
+        {"rlf x,fV+N", rep, "\trlf\tx,f\n\trlf\tx,f\n\trlf\tx,f\n"},
+        {"UN KN MN", n, "\t0\t \n"},
+        {"a E5N b E2N", n, "\ta\t<E5> b <E2>\n"},
+        {"IN I+N IN I4N IN", n, "\t0\t  2  6\n"},
+        {"movlw 1Z+clrf x\nZ-", n, "\tmovlw\t1\n\tclrf\tx\n"},
+    };
+    emit_escape = escape_handler;
+    for (const row &r : rows) {
+        char *buf = nullptr;
+        size_t len = 0;
+        out_stream = open_memstream(&buf, &len);
+        cg_expand_template(r.node, r.templ, 0);
+        fclose(out_stream);
+        EXPECT_EQ(std::string(buf, len), r.want) << r.templ;
+        free(buf);
+    }
+    out_stream = stdout;
+    // result texts per byte slice: the last one serves the larger indexes
+    x->pattern[0] = 2;
+    for (auto [templ, want] : {std::pair{"~0L", "\tlo._ix\n"}, {"~1L", "\thi._ix+1\n"}, {"~3L", "\ttop._ix+3\n"}}) {
+        char *buf = nullptr;
+        size_t len = 0;
+        out_stream = open_memstream(&buf, &len);
+        cg_expand_template(n, templ, 0);
+        fclose(out_stream);
+        EXPECT_EQ(std::string(buf, len), want) << templ;
+        free(buf);
+    }
+    out_stream = stdout;
+    // mistakes: I with another which letter, G without a register
+    cg_expand_template(n, "IL", 0);
+    EXPECT_EQ(count(705), 1);
+    cg_expand_template(c, "GN", 0);
+    EXPECT_EQ(count(703), 1);
+}
+
+TEST_F(selection, label_numbers_error_templates_and_float_images)
+{
+    static pattern_record recs[2] = {};
+    recs[1].op = OP_CONST;
+    recs[1].templ = "#error unsupported constant";
+    std::vector<pattern_hash_row> hash(PATTERN_HASH_ROWS, pattern_hash_row{0, 0, 0});
+    pattern_tables t = {recs, 2, hash.data(), nullptr, 0, nullptr, nullptr};
+    patterns = &t;
+    tree_node *c = cnst(1);
+    c->level_count = 1;
+    c->pattern[0] = 1;
+    dry_run = true;
+    cg_emit_tree(c, 0);   // a dry run reports nothing
+    dry_run = false;
+    EXPECT_THROW(cg_emit_tree(c, 0), fatal_exit);
+    EXPECT_EQ(count(1137), 1);
+
+    out_stream = fopen("/dev/null", "w");
+    cg_expand_template(c, "NN", 0);
+    uint32_t first = c->label;
+    cg_expand_template(c, "NN", 0);
+    fclose(out_stream);
+    out_stream = stdout;
+    EXPECT_NE(first, 0u);
+    EXPECT_EQ(c->label, first);   // numbered once, on first use
+
+    EXPECT_EQ(float_bits(1.0, 3), 0x3F8000u);
+    EXPECT_EQ(float_bits(1.0, 4), 0x3F800000u);
+    EXPECT_EQ(float_bits(0.0, 3), 0u);
+    EXPECT_EQ(float_bits(-2.0, 3), 0xC00000u);
+}
