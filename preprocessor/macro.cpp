@@ -280,6 +280,7 @@ static bool mac_find_open_paren(macro_rec *m)
             return true;
         if (c == '\n') {
             passed_newline = true;
+            out_marker_needed = true;
             continue;
         }
         if (in_class(c) == CC_WHITE || c == CH_ENDEXP) {
@@ -294,11 +295,8 @@ static bool mac_find_open_paren(macro_rec *m)
         back += u'\n';
     else if (passed_white)
         back += u' ';
-    if (!back.empty()) {
-        if (passed_newline)
-            out_marker_needed = true;
+    if (!back.empty())
         in_push_text(back, IN_TEXT, u"");
-    }
     return false;
 }
 

@@ -23,6 +23,7 @@ const line_case line_cases[] = {
     {"skipped text keeps the lines aligned", "#if 0\na\n#else\nb\n#endif\nc\n", "\n\n\nb\n\nc\n", ""},
     {"an #endif that ends skipped text", "#if 0\na\n#endif\nc\n", "\n# 4\nc\n", ""},
     {"a call over two lines", "#define f(x) x\nf(\n1)\nz\n", "\n1\n\n# 4\nz\n", ""},
+    {"a call whose '(' is on the next line", "#define f(x) x\nf\n(1)\nz\n", "\n1\n\n# 4\nz\n", ""},
     {"#line sets number and name", "#line 7 \"x.c\"\na\n", "\n# 7 \"x.c\"\na\n", ""},
     {"# n name is #line", "# 20 \"y.c\"\na\nb\n", "\n# 20 \"y.c\"\na\nb\n", ""},
     {"#pragma is written with macros expanded", "#define F 2\n#pragma x F\n", "\n#pragma x 2\n", ""},
