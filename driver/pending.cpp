@@ -6,8 +6,6 @@
 // no build ever claims a result it did not produce.
 #include "zeph.h"
 
-void memmap_summary(const char *) { msg_report(1500, "the memory summary of a link map"); }
-
 bool compile_usb(const char *, const char *)
 {
     msg_report(1500, "the USB descriptor compiler");
@@ -24,18 +22,3 @@ void obj_scan()
 
 vector_t *obj_symbol_args() { return vec_new_default(); }
 
-void print_map_summary(const char *, bool) { msg_report(1500, "the memory summary of a link map"); }
-
-void write_startup_body(FILE *, bool) { msg_report(1500, "the run-time start-up code"); }
-void placement_args(arglist *) { msg_report(1500, "the link placement"); }
-void placement_args_final(arglist *) { msg_report(1500, "the link placement"); }
-void absolute_function_args(arglist *) { msg_report(1500, "the link placement"); }
-void class_range_args(range_space *, arglist *) { msg_report(1500, "the link placement"); }
-void symt_init() { msg_report(1500, "the symbol table of the linked program"); }
-void symt_free() { msg_report(1500, "the symbol table of the linked program"); }
-
-int symt_read(const char *)
-{
-    msg_report(1500, "the symbol table of the linked program");
-    return 0;
-}

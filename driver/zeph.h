@@ -397,28 +397,78 @@ bool phase_link();
 void write_startup_header(FILE *f, bool prelink);
 
 // ---------------------------------------------------------------------------
-// pending: the start-up body, link placement, the symbol table of the linked
-// program, the object scan, the memory summaries and the USB compiler are not
-// part of this driver yet; each entry point reports that clearly (pending.cpp)
+// symtab: the symbol table of the linked program, read from the linker's
+// symbol file between the link stages (symtab.cpp)
 // ---------------------------------------------------------------------------
-void write_startup_body(FILE *f, bool prelink);
-void placement_args(arglist *args);
-void placement_args_final(arglist *args);
-void absolute_function_args(arglist *args);
-void class_range_args(range_space *space, arglist *args);
+typedef int (*symt_filter_fn)(const char *name);
+
 void symt_init();
 void symt_free();
+// 1 when the file was read, 0 when it cannot be opened (nothing reported).
 int symt_read(const char *path);
-// Memory summary of a link map (--memmap).
+// Queries: a null or unknown name gives 0 (null for texts).
+int symt_exists(const char *name);
+uint32_t symt_value(const char *name);
+uint32_t symt_delta(const char *name);
+const char *symt_class(const char *name);
+int symt_psect_exists(const char *name);
+uint32_t symt_psect_low(const char *name);
+uint32_t symt_psect_base(const char *name);
+uint32_t symt_psect_size(const char *name);
+const char *symt_psect_class(const char *name);
+const char *symt_symbol_psect_name(const char *name);
+int symt_symbol_in_psect(const char *name, const char *psect);
+int symt_addr_in_psect(uint32_t address, const char *psect);
+int symt_has_vector(uint32_t address);
+int symt_has_any_vector_in(uint32_t lo, uint32_t hi);
+// Iterators: command 0 resets (gives null), 1 gives the next name or null.
+const char *symt_next_symbol(int command);
+const char *symt_next_psect(int command);
+int symt_symbol_iterator_state();
+int symt_psect_iterator_state();
+void symt_set_filter(symt_filter_fn filter);
+// Only symbols of the named psect (null: every symbol).
+void symt_only_psect(const char *name);
+
+// ---------------------------------------------------------------------------
+// startup: the body of the generated start-up file (startup.cpp)
+// ---------------------------------------------------------------------------
+void write_startup_body(FILE *f, bool prelink);
+
+// ---------------------------------------------------------------------------
+// placement: the linker's psect placement arguments (placement.cpp)
+// ---------------------------------------------------------------------------
+void placement_args(arglist *args);
+void placement_args_final(arglist *args);
+// The first call of a run only arms it; later calls place the functions
+// the symbol table shows at absolute addresses.
+void absolute_function_args(arglist *args);
+// Forgets the link stage and the armed state (tests).
+void placement_reset();
+
+// ---------------------------------------------------------------------------
+// mapinfo: the link map read back, the memory summaries and the linker's
+// class range arguments (mapinfo.cpp)
+// ---------------------------------------------------------------------------
+// Adds every psect of the map's class table to its class in the chain.
+void read_mapfile(FILE *map, range_space **spaces);
+// The summaries --summary selects; to_file also writes their files.
+void print_summaries(range_space *spaces, bool to_file);
+// Opens, reads and summarises the map after a link.
+void print_map_summary(const char *map_file, bool to_file);
+// The same for --memmap, without the files.
 void memmap_summary(const char *map_file);
+void class_range_args(range_space *space, arglist *args);
+
+// ---------------------------------------------------------------------------
+// pending: the object scan and the USB compiler (pending.cpp)
+// ---------------------------------------------------------------------------
 // Compiles a USB descriptor description into C; false when it cannot.
 bool compile_usb(const char *source, const char *c_file);
 // Reads the object and library inputs for the code generator.
 void obj_scan();
 // Symbols, function sizes and call pairs the object scan found.
 vector_t *obj_symbol_args();
-// Reads the link map and prints the memory summaries.
-void print_map_summary(const char *map_file, bool to_file);
 
 // ---------------------------------------------------------------------------
 // chipargs: chip-specific arguments of the tools, the qualifier definitions

@@ -53,6 +53,7 @@ case "$tool" in
   plover) for a in "$@"; do case "$a" in *.plover) : > "$a" ;; esac; done ;;
   kestrel) for a in "$@"; do case "$a" in -A?*) : > "${a#-A}" ;; esac; done ;;
   osprey) for a in "$@"; do case "$a" in -o?*) : > "${a#-o}" ;; esac; done ;;
+  heron) for a in "$@"; do case "$a" in -M?*) [ -z "${STANDIN_MAP:-}" ] || cp "$STANDIN_MAP" "${a#-M}" ;; esac; done ;;
 esac
 if [ "$tool" = "$STANDIN_INTERRUPT_TOOL" ]; then kill -INT "$PPID"; fi
 if [ "$tool" = "$STANDIN_FAIL_TOOL" ]; then exit "$STANDIN_FAIL_CODE"; fi
@@ -412,7 +413,7 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "-C", "--noexec", "--msgdisable", "main.c"}, 906},
         {{"--chip=16F877A", "-C", "--noexec", "--rom=nosuch", "main.c"}, 907},
         {{"--chip=16F877A", "-C", "--noexec", "--ram=default;x", "main.c"}, 906},
-        {{"--chip=16F877A", "--memmap=x.map"}, 1500},
+        {{"--chip=16F877A", "--memmap=x.map"}, 141},
         {{"--chip=16F877A", "--checksum=0-7FF@800,size=3", "-C", "--noexec", "main.c"}, 1236},
     };
     for (const Case &c : cases) {
@@ -478,10 +479,39 @@ TEST_F(DriverRun, StageTimesAndEcho)
     EXPECT_NE(std::string::npos, out.find(" secs", total));
 }
 
-TEST_F(DriverRun, LinkIsReportedAsNotAvailable)
+// A map in the linker's layout: two classes of code, one of data.
+const char *const link_map = "Linker command line:\n\n"
+                             "TOTAL           Name          Link     Load   Length  Space\n"
+                             "        CLASS   CODE           \n"
+                             "                end_init              12       12        2     0\n"
+                             "                maintext             7E6      7E6       1A     0\n"
+                             "\n"
+                             "        CLASS   BANK0          \n"
+                             "                rbss_0                20       20        4     1\n"
+                             "\n"
+                             "\n"
+                             "SEGMENTS        Name           Load    Length   Top     Selector    Space Class\n";
+
+TEST_F(DriverRun, LinkEndsWithTheMemorySummary)
 {
+    std::ofstream(root / "fixture.map") << link_map;
+    EXPECT_EQ(0, run({"--chip=16F877A", "main.c"}, "STANDIN_MAP=" + quote((root / "fixture.map").string()))) << out;
+    // Code: 2 + 0x1A words of 0x2000; data: 4 bytes of the four banks'
+    // 0x60 + 0x50 + 0x60 + 0x60 = 0x170.
+    EXPECT_NE(std::string::npos,
+              out.find("Memory Summary:\n"
+                       "    Program space        used    1Ch (    28) of  2000h words   (  0.3%)\n"
+                       "    Data space           used     4h (     4) of   170h bytes   (  1.1%)\n"
+                       "    EEPROM space         used     0h (     0) of   100h bytes   (  0.0%)\n"
+                       "    Configuration bits   used     0h (     0) of     1h word    (  0.0%)\n"
+                       "    ID Location space    used     0h (     0) of     4h bytes   (  0.0%)\n"))
+        << out;
+    // Without a map from the linker the summary cannot be made.
     EXPECT_NE(0, run({"--chip=16F877A", "main.c"}));
-    EXPECT_TRUE(has_message(1500)) << out;
+    EXPECT_TRUE(has_message(141)) << out;
+    // Under --noexec no map was written: that is no error.
+    EXPECT_EQ(0, run({"--chip=16F877A", "--noexec", "main.c"})) << out;
+    EXPECT_FALSE(has_message(141)) << out;
 }
 
 } // namespace

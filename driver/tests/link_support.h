@@ -1,0 +1,27 @@
+// Shared fixture of the link tests: a chip of the shipped database with its
+// finished memory model, fresh options and an empty symbol table, and small
+// helpers for files and argument lists.
+#pragma once
+
+#include "support.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+// Loads `chip` from the shipped chip database and finishes its memory model
+// with the default options; the symbol table is empty.
+void link_fixture_chip(const char *chip);
+// Ends what link_fixture_chip started.
+void link_fixture_end();
+// Reads a whole file.
+std::string slurp_file(const std::string &path);
+// Writes a whole file.
+void write_file(const std::string &path, const std::string &text);
+// The texts of an argument list, joined by one blank each; the list is freed.
+std::string joined_args(arglist *a);
+// A symbol file holding `text` read into a fresh table.
+void load_symbols(const std::string &text);
