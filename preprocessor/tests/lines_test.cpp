@@ -125,6 +125,17 @@ TEST(WrenLines, EchoTextLeftOfAFarCaretAndTabColumns)
     EXPECT_EQ(tab.err.substr(tab.err.find("\n\t") + 1), "\t" + std::string(14, ' ') + "^ " + text + " (warning)\n");
 }
 
+TEST(WrenLines, EchoNamesTheFileWhenItChanges)
+{
+    scratch_dir d;
+    d.write("t.c", "#endif\n#include \"h.h\"\n#endif\n");
+    d.write("h.h", "#endif\n");
+    wren_result r = wren_run(d, "t.c");
+    std::string caret = "\t      ^ (102) #endif must be in an #if\n";
+    EXPECT_EQ(r.err, "t.c:\n     1:\t#endif\n" + caret + "h.h:\n     1:\t#endif\n" + caret +
+                         "t.c:\n     3:\t#endif\n" + caret);
+}
+
 TEST(WrenLines, FormatModeHasNoEcho)
 {
     scratch_dir d;
