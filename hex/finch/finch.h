@@ -27,6 +27,7 @@ enum finch_format {
     FMT_BINARY,
     FMT_HL_HEADER,
     FMT_M68K,             // -N: 68000 executable with a 32-byte header
+    FMT_CPM68K,           // -P: 68000 executable with the 28-byte program header
 };
 
 struct finch_options {
@@ -38,6 +39,11 @@ struct finch_options {
     bool have_base;           // -B<addr>
     uint32_t base;
     uint32_t address;         // -N<addr>; 0x10000 when not given
+    bool have_address;        // -N<addr> or -P<addr> given
+    bool relocatable;         // -L or -R: relocation items are emitted
+    bool long_reloc;          // -L: items of two 16-bit words
+    std::string reloc_symbol; // symbol giving the place of the relocation table
+    bool symbol_table;        // -P then -S: a symbol table inside the output
     uint32_t fill;            // -F value
     bool have_fill_end;
     uint32_t fill_end;        // -F<fill>,<end>
@@ -136,10 +142,21 @@ struct finch_segment {
     uint16_t selector;
     uint32_t link;
     bool code;
+    std::vector<uint32_t> relocs;   // offsets of relocation items inside it
+};
+
+// A symbol entry of the -P symbol table.
+struct table_symbol {
+    uint32_t value;
+    uint16_t type;        // 0xA200 text, 0xA100 bss, 0xA400 data, else 0
+    std::string name;
 };
 
 extern finch_symbols syms;
 extern std::vector<finch_segment> segment_table;
+extern std::vector<uint32_t> reloc_items;      // addresses to relocate, in file order
+extern uint32_t reloc_place;                   // value of the relocation symbol
+extern std::vector<table_symbol> table_symbols;
 
 // Reads records up to END into the image; symbol lines go to `symbols` (the
 // symbol file) and, with -MA, to `motorola`.

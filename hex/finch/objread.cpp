@@ -12,6 +12,11 @@
 
 finch_symbols syms;
 std::vector<finch_segment> segment_table;
+std::vector<uint32_t> reloc_items;
+uint32_t reloc_place;
+std::vector<table_symbol> table_symbols;
+
+const unsigned MAX_RELOC_ITEMS = 0xFFFF;
 
 // Names of the well-known symbols, in the order of enum well_known.
 static const char *const well_known_names[WK_COUNT] = {
@@ -44,8 +49,32 @@ static void read_text(const obj_record &r, uint32_t *text_address)
     *text_address = t.offset;
 }
 
-// Items {offset, type, name}: each must be absolute and inside the 16-bit
-// space that relocation could reach.
+static bool is_68000_form()
+{
+    return opt.format == FMT_M68K || opt.format == FMT_CPM68K;
+}
+
+// One item to relocate: into its segment's list when it lies in one, else
+// into the relocation table of -L/-R.
+static void reloc_collect(uint32_t address)
+{
+    for (finch_segment &s : segment_table)
+        if (address >= s.address && address - s.address < s.length) {
+            s.relocs.push_back(address - s.address);
+            return;
+        }
+    if (!opt.relocatable)
+        return;
+    if (reloc_items.size() >= MAX_RELOC_ITEMS) {
+        msg_report(420);
+        fatal_exit();
+    }
+    reloc_items.push_back(address);
+}
+
+// Items {offset, type, name}, relative to the last TEXT record. A linked
+// file keeps only absolute items (type 2, 0x82 for long ones); the 68000
+// forms relocate the items of type 4 and pass over the others.
 static void read_reloc(const obj_record &r, uint32_t text_address)
 {
     obj_cursor c = cur_of(r);
@@ -55,15 +84,31 @@ static void read_reloc(const obj_record &r, uint32_t text_address)
         cur_name(c);
         if (c.bad)
             bad_body();
-        if ((uint64_t)text_address + offset > 0xFFFE) {
+        if (!opt.long_reloc && (uint64_t)text_address + offset > 0xFFFE) {
             msg_report(418);
             fatal_exit();
         }
-        if (type != 2) {
+        if (is_68000_form()) {
+            if (type != 4)
+                continue;
+        } else if (type != (opt.long_reloc ? 0x82 : 2)) {
             msg_report(419);
             fatal_exit();
         }
+        reloc_collect(text_address + offset);
     }
+}
+
+// The -P symbol type by the symbol's psect.
+static uint16_t table_symbol_type(const char *psect)
+{
+    if (strcmp(psect, "text") == 0)
+        return 0xA200;
+    if (strcmp(psect, "bss") == 0)
+        return 0xA100;
+    if (strcmp(psect, "data") == 0)
+        return 0xA400;
+    return 0;
 }
 
 static void read_symbols(const obj_record &r, bool extended, FILE *symbols, std::string *motorola)
@@ -76,12 +121,16 @@ static void read_symbols(const obj_record &r, bool extended, FILE *symbols, std:
         for (unsigned k = 0; k < WK_COUNT; k++)
             if (strcmp(e.name, well_known_names[k]) == 0)
                 syms.known[k] = e.value;
+        if (opt.relocatable && opt.reloc_symbol == e.name)
+            reloc_place = e.value;
         if (extended)
             continue;
         if (symbols)
             fprintf(symbols, "%04lx %s\n", (unsigned long)e.value, e.name);
         if (opt.motorola_symbols)
             *motorola += str_printf("SA %s %lX 0 -17 1 1\n", e.name, (unsigned long)e.value);
+        if (opt.symbol_table)
+            table_symbols.push_back({e.value, table_symbol_type(e.psect), e.name});
     }
 }
 
@@ -109,7 +158,7 @@ static void read_segments(const obj_record &r)
             fatal_exit();
         }
         bool code = strcmp(e.name, "_TEXT") == 0 || (e.name[0] && strcmp(e.name + 1, "text") == 0);
-        segment_table.push_back({e.length, e.load, e.selector, e.link, code});
+        segment_table.push_back({e.length, e.load, e.selector, e.link, code, {}});
     }
 }
 

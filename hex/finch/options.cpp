@@ -7,9 +7,9 @@
 // (hexadecimal), O or Q (octal) or D (decimal, also the default). The
 // checksum list of -C is read here too.
 //
-// The other executable and relocatable forms (-A, -D, -E/-8 executables, -L,
-// -P, -R, -U, -UB, -x) serve other targets than this toolchain's and are not
-// part of this build: they are refused as unknown options.
+// The other executable forms (-A, -D, -E/-8 executables, -U, -UB, -x) serve
+// other targets than this toolchain's and are not part of this build: they
+// are refused as unknown options.
 #include "finch.h"
 
 #include <cctype>
@@ -173,15 +173,28 @@ static void option_error_file(const char *arg)
     msg_set_output_hook(error_file_line);
 }
 
-// -N[<addr>]: the 68000 executable form.
-static void option_m68k(const char *arg)
+// -N[<addr>] and -P[<addr>]: the 68000 executable forms.
+static void option_m68k(const char *arg, int format)
 {
     const char *p = arg + 2;
-    opt.format = FMT_M68K;
-    if (*p && (!read_number(p, &opt.address) || *p)) {
-        msg_report(409);
-        fatal_exit();
+    opt.format = format;
+    if (*p) {
+        if (!read_number(p, &opt.address) || *p) {
+            msg_report(409);
+            fatal_exit();
+        }
+        opt.have_address = true;
     }
+}
+
+// -L[<name>] and -R[<name>]: relocation items, placed where the named
+// symbol (default "__Lbss") points; -L makes them 32-bit.
+static void option_relocation(const char *arg, bool long_items)
+{
+    opt.relocatable = true;
+    opt.long_reloc |= long_items;
+    if (arg[2])
+        opt.reloc_symbol = arg + 2;
 }
 
 // -W<level>[!]
@@ -232,6 +245,11 @@ static bool option_one(const char *arg)
     case 'E': option_error_file(arg); return true;
     case 'F': option_fill(arg + 2); return true;
     case 'S':
+        // After -P, -S asks for the symbol table inside the output.
+        if (opt.format == FMT_CPM68K) {
+            opt.symbol_table = true;
+            return true;
+        }
         if (arg[2] == 0) {
             msg_report(673, "-S");
             return true;
@@ -239,7 +257,10 @@ static bool option_one(const char *arg)
         opt.symbol_file = arg + 2;
         return true;
     case 'W': option_warning(arg); return true;
-    case 'N': option_m68k(arg); return true;
+    case 'N': option_m68k(arg, FMT_M68K); return true;
+    case 'P': option_m68k(arg, FMT_CPM68K); return true;
+    case 'L': option_relocation(arg, true); return true;
+    case 'R': option_relocation(arg, false); return true;
     }
     // Options that are the letter alone.
     static const struct {
@@ -263,14 +284,19 @@ static bool option_one(const char *arg)
     return false;
 }
 
-// A symbol file cannot go with the symbol lines of -MA; the 68000 form has
-// no room for extended address records.
+// 1. A symbol file goes neither with the symbol lines of -MA nor with -P.
+// 2. The 68000 forms have no extended address records.
+// 3. Their relocation items are always 32-bit.
 static void options_check_combination()
 {
-    if ((!opt.symbol_file.empty() && opt.motorola_symbols) || (opt.format == FMT_M68K && opt.linear)) {
+    bool m68k = opt.format == FMT_M68K || opt.format == FMT_CPM68K;
+    bool symbol_file = !opt.symbol_file.empty();
+    if ((symbol_file && (opt.motorola_symbols || opt.format == FMT_CPM68K)) || (m68k && opt.linear)) {
         msg_report(410);
         fatal_exit();
     }
+    if (m68k && opt.relocatable)
+        opt.long_reloc = true;
 }
 
 void options_parse(int argc, char **argv)
@@ -286,6 +312,7 @@ void options_parse(int argc, char **argv)
     }
     opt.rounding = 1;
     opt.address = 0x10000;
+    opt.reloc_symbol = "__Lbss";
     int i = 1;
     for (; i < argc && argv[i][0] == '-'; i++)
         if (!option_one(argv[i])) {

@@ -11,7 +11,10 @@
 // longest record, and its start, record and end writers.
 //
 // Binary forms: every address from the bias on, fill where nothing was
-// written; -H and -N put their 32-byte header in front and start at address 0.
+// written; -H, -N and -P put their header in front and start at address 0;
+// -P follows the image with its symbol table, and the 68000 forms with the
+// relocation list of -L/-R. On the other forms -L/-R store their relocation
+// table into the image before anything is written.
 //
 // Data a form cannot address (Intel type 02 records reach 1 MB, plain
 // Tektronix 64 KB) stops the run with message 411 instead of landing at a
@@ -404,6 +407,84 @@ static void m68k_header(FILE *out, const std::vector<uint32_t> &numbers)
     fwrite(h, 1, sizeof h, out);
 }
 
+// The CP/M-68K program header: magic, text, data, bss and symbol table
+// sizes, then stack size, entry and relocation flag left 0. With an address
+// value, it goes into the image at address 2.
+static void cpm68k_header(FILE *out)
+{
+    const uint32_t *k = syms.known;
+    if (opt.have_address) {
+        uint8_t v[4];
+        header_put32(v, opt.address);
+        image_store(2, v, 4);
+    }
+    uint8_t h[28] = {};
+    header_put16(h, 0x601A);
+    header_put32(h + 2, k[WK_HTEXT]);
+    header_put32(h + 6, k[WK_LBSS] - k[WK_HTEXT]);
+    header_put32(h + 10, k[WK_HBSS] - k[WK_LBSS]);
+    header_put32(h + 14, (uint32_t)(14 * table_symbols.size()));
+    fwrite(h, 1, sizeof h, out);
+}
+
+// The -P symbol table: value, type and an 8-character name per symbol.
+static void cpm68k_symbols(FILE *out)
+{
+    for (const table_symbol &s : table_symbols) {
+        uint8_t e[14] = {};
+        header_put32(e, s.value);
+        header_put16(e + 4, s.type);
+        memcpy(e + 6, s.name.data(), std::min<size_t>(s.name.size(), 8));
+        fwrite(e, 1, sizeof e, out);
+    }
+}
+
+// The 68000 relocation list: the first address as a 32-bit field, then the
+// distance to each next one as a byte (1 standing for 254 where a distance
+// is longer), a 0 byte, and padding to an even length.
+static void m68k_relocations(FILE *out)
+{
+    if (!opt.relocatable || reloc_items.empty())
+        return;
+    std::vector<uint32_t> items = reloc_items;
+    std::sort(items.begin(), items.end());
+    uint8_t first[4];
+    header_put32(first, items[0]);
+    fwrite(first, 1, 4, out);
+    std::string bytes;
+    for (size_t i = 1; i < items.size(); i++) {
+        uint32_t d = items[i] - items[i - 1];
+        for (; d > 254; d -= 254)
+            bytes += '\1';
+        bytes += (char)d;
+    }
+    bytes += '\0';
+    if ((4 + bytes.size()) % 2)
+        bytes += '\0';
+    fwrite(bytes.data(), 1, bytes.size(), out);
+}
+
+// With -L/-R on the other forms: a 16-bit count, then each item as one
+// 16-bit word (two with -L, low word first), every word low byte first, in
+// the image where the relocation symbol points.
+static void relocation_table_store()
+{
+    if (!opt.relocatable || opt.format == FMT_M68K || opt.format == FMT_CPM68K)
+        return;
+    std::vector<uint8_t> t;
+    auto word = [&t](uint32_t w) {
+        t.push_back((uint8_t)w);
+        t.push_back((uint8_t)(w >> 8));
+    };
+    word((uint32_t)reloc_items.size());
+    for (uint32_t a : reloc_items) {
+        word(a & 0xFFFF);
+        if (opt.long_reloc)
+            word(a >> 16);
+    }
+    image_store(reloc_place, t.data(), (unsigned)t.size());
+}
+
 static bool binary_write(FILE *out, const std::vector<uint32_t> &numbers)
 {
     uint64_t bias = 0;
@@ -411,6 +492,8 @@ static bool binary_write(FILE *out, const std::vector<uint32_t> &numbers)
         hl_header(out);
     else if (opt.format == FMT_M68K)
         m68k_header(out, numbers);
+    else if (opt.format == FMT_CPM68K)
+        cpm68k_header(out);
     else
         bias = opt.have_base ? opt.base : lowest_written(numbers);
     uint64_t low = lowest_written(numbers);
@@ -421,11 +504,16 @@ static bool binary_write(FILE *out, const std::vector<uint32_t> &numbers)
         end = opt.fill_end;
     if (end > bias)
         binary_span(out, bias, end);
+    if (opt.format == FMT_CPM68K)
+        cpm68k_symbols(out);
+    if (opt.format == FMT_M68K || opt.format == FMT_CPM68K)
+        m68k_relocations(out);
     return !ferror(out);
 }
 
 bool output_write(FILE *out, const std::string &motorola_symbols)
 {
+    relocation_table_store();
     checksum_list_apply();
     std::vector<uint32_t> numbers = image_page_numbers();
     if (!syms.start_set)

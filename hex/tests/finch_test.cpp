@@ -238,6 +238,54 @@ TEST_F(Finch, M68kHeaderForm)
     }
 }
 
+static std::string reloc_record(uint16_t offset, uint8_t type)
+{
+    return record(3, u16le(offset) + std::string(1, (char)type) + std::string("x", 2));
+}
+
+// -R and -L: a count and the items, stored where "__Lbss" points.
+TEST_F(Finch, RelocationTable)
+{
+    std::string body = sym_record(0x100, "__Lbss") + text_record(0x10, {1, 2, 3, 4});
+    object("l.obj", body + reloc_record(2, 2));
+    run_result r = finch("-R l.obj l.hex");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(same_image("l.hex", "10: 01 02 03 04; 100: 01 00 12 00")) << read("l.hex");
+
+    object("l.obj", body + reloc_record(2, 0x82));
+    r = finch("-L l.obj l.hex");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(same_image("l.hex", "10: 01 02 03 04; 100: 01 00 12 00 00 00")) << read("l.hex");
+
+    r = finch("l.obj l.hex");
+    EXPECT_NE(r.err.find(msg_tag(419)), std::string::npos) << "a long item without -L";
+}
+
+// The CP/M-68K form: 28-byte header, image, symbol table, relocation list.
+TEST_F(Finch, Cpm68kForm)
+{
+    std::string body = sym_record(4, "__Htext") + sym_record(6, "__Lbss") + sym_record(8, "__Hbss") +
+                       text_record(0, {1, 2, 3, 4, 5, 6}) + reloc_record(0, 4) + reloc_record(0x200, 4) +
+                       reloc_record(1, 2);
+    object("l.obj", body);
+    run_result r = finch("-P -S -L l.obj l.bin");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string header = u16le(0x601A) + u32le(4) + u32le(2) + u32le(2) + u32le(3 * 14) + std::string(10, '\0');
+    std::string image = "\1\2\3\4\5\6";
+    std::string table;
+    for (const auto &s : {std::pair<uint32_t, const char *>{4, "__Htext"}, {6, "__Lbss"}, {8, "__Hbss"}})
+        table += u32le(s.first) + u16le(0xA200) + s.second + std::string(8 - strlen(s.second), '\0');
+    std::string relocs = u32le(0) + "\1\1\4" + std::string(1, '\0');
+    EXPECT_EQ(read("l.bin"), header + image + table + relocs);
+
+    r = finch("-P1234h l.obj l.bin");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(read("l.bin").substr(28, 6), std::string("\1\2", 2) + u32le(0x1234)) << "the address at 2";
+
+    r = finch("-Sl.sym -P l.obj l.bin");
+    EXPECT_NE(r.err.find(msg_tag(410)), std::string::npos) << "a symbol file with -P";
+}
+
 // ---------------------------------------------------------------------------
 // Checksum list, symbol file
 // ---------------------------------------------------------------------------
