@@ -471,14 +471,12 @@ static bool try_candidate(attempt &a, uint32_t goal)
     }
     if (!take_registers(a))
         return false;
-    uint32_t kind = rec->flags & PK_MASK;
     bool chain = rec->op > 91;
-    const objset *lpref = chain || (rec->flags & PF_offer_left) || kind == PK_left_first ? a.preferred : nullptr;
+    // the parent's preferred set reaches an operand only when the record says so
+    const objset *lpref = (rec->flags & PF_offer_left) ? a.preferred : nullptr;
     const objset *rpref = (rec->flags & PF_offer_right) ? a.preferred : nullptr;
     owned_set loffer_h{operand_wish(lpref, rec->left_wish, n)};
     owned_set roffer_h{operand_wish(rpref, rec->right_wish, n)};
-    if (chain && !rec->left_wish && a.preferred)
-        objset_assign(loffer_h.s, a.preferred);
     set_holder lav(a.available), rav(a.available);
     for (objset *s : {lav.s, rav.s})
         objset_union_with(s, n->sets[SET_NAMED]);
@@ -554,8 +552,10 @@ static int node_fits(tree_node *node, const objset *available, const objset *pre
         set_holder p(preferred);
         objset_remove(p.s, REG_ALLREG);
         if (!objset_is_empty(p.s) && !objset_intersects(p.s, available) &&
-            !objset_intersects(p.s, node->sets[SET_NEEDED]))
+            !objset_intersects(p.s, node->sets[SET_NEEDED])) {
+            note_shortage(p.s);   // what the parent wants the value in is short
             return MATCH_SHORT;
+        }
     }
     return 0;
 }

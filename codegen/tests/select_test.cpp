@@ -306,8 +306,8 @@ TEST_F(selection, template_letters_modifiers_and_which_letters)
         {"movlw ~9R", n, "\tmovlw\t01234h\n"},
         {"movf ~1L,w", n, "\tmovf\t_ix+1,w\n"},
         {"movf S+1L,w", n, "\tmovf\t_ix+1,w\n"},
-        {"movf SJ0N,w", n, "\tmovf\t_ix,w\n"},
-        {"movlw SJ1N", n, "\tmovlw\t4660\n"},
+        {"movf SJ0,w", n, "\tmovf\t_ix,w\n"},
+        {"movlw SJ1", n, "\tmovlw\t4660\n"},
         {"movlw VR", n, "\tmovlw\t01234h\n"},
         {"movlw V+1R", n, "\tmovlw\t012h\n"},
         {"movlw VN", m1, "\tmovlw\t-1\n"},
@@ -357,9 +357,12 @@ TEST_F(selection, template_letters_modifiers_and_which_letters)
     }
     out_stream = stdout;
     // mistakes: I with another which letter, G without a register
+    out_stream = fopen("/dev/null", "w");
     cg_expand_template(n, "IL", 0);
     EXPECT_EQ(count(705), 1);
     cg_expand_template(c, "GN", 0);
+    fclose(out_stream);
+    out_stream = stdout;
     EXPECT_EQ(count(703), 1);
 }
 
@@ -393,4 +396,59 @@ TEST_F(selection, label_numbers_error_templates_and_float_images)
     EXPECT_EQ(float_bits(1.0, 4), 0x3F800000u);
     EXPECT_EQ(float_bits(0.0, 3), 0u);
     EXPECT_EQ(float_bits(-2.0, 3), 0xC00000u);
+}
+
+// ---------------------------------------------------------------------------
+// the generator on broken descriptions
+// ---------------------------------------------------------------------------
+static std::string run_patgen(const std::string &desc, int *status)
+{
+    std::string dir = ZEPH_BUILD_DIR "/tests/patgen_case";
+    std::string in = dir + ".desc", out = dir + ".cpp", log = dir + ".log";
+    FILE *f = fopen(in.c_str(), "w");
+    fputs(desc.c_str(), f);
+    fclose(f);
+    remove(out.c_str());
+    std::string cmd = ZEPH_BUILD_DIR "/codegen/patgen/patgen " + in + " " + out + " >" + log + " 2>&1";
+    *status = system(cmd.c_str());
+    std::string text;
+    if (FILE *l = fopen(log.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, l))
+            text += buf;
+        fclose(l);
+    }
+    if (FILE *o = fopen(out.c_str(), "r")) {
+        text += "[output written]";
+        fclose(o);
+    }
+    return text;
+}
+
+TEST(pattern_generator, broken_descriptions_fail_naming_their_line)
+{
+    struct row { const char *desc; const char *want; } rows[] = {
+        {"goal a\nstmt <- ASSIGN(a, b)\na <- ID\n", ": 2: (0) unknown goal \"b\""},
+        {"goal a\nstmt <- ASSIGN(a, a)\n    when ISBYTE NOSUCH\na <- ID\n", ": 3: (0) unknown predicate \"NOSUCH\""},
+        {"goal a\nstmt <- ASSIGN(a, a)\n    scratch nowhere\na <- ID\n", ": 3: (0) unknown register or class \"nowhere\""},
+        {"goal a\nstmt <- ASSIGN(a, a)\n    mode PIC99\na <- ID\n", ": 3: (0) unknown mode \"PIC99\""},
+        {"goal a\nstmt <- ASSIGN(a, a)\n    code movf X,w\na <- ID\n", ": 2: (0) template letter X without a scratch"},
+        {"goal a\nstmt <- ASSIGN(a, a)\n    code Fa\na <- ID\n", ": 2: (0) unknown template letter \"F\""},
+        {"goal a\nstmt <- ASSIGN(a, a)\nstmt <- ASSIGN(a)\na <- ID\n", ": 3: (0) operator ASSIGN used with another"},
+        {"goal a\ngoal b\nstmt <- ASSIGN(a, a)\na <- ID\n", ": 2: (0) goal \"b\" is never used"},
+        {"goal a\nstmt <- ASSIGN(a, a)\n", ": 1: (0) goal \"a\" is used but no pattern produces it"},
+        {"goal a\nforeach $x in ID\na <- $x\nstmt <- ASSIGN(a, a)\n", ": 2: (0) \"foreach\" without \"done\""},
+        {"goal a\nstmt <- ASSIGN(a, a)\n    colour red\na <- ID\n", ": 3: (0) unknown attribute \"colour\""},
+    };
+    for (const row &r : rows) {
+        int status;
+        std::string text = run_patgen(r.desc, &status);
+        EXPECT_NE(status, 0) << r.desc;
+        EXPECT_NE(text.find(r.want), std::string::npos) << r.desc << "\ngave: " << text;
+        EXPECT_EQ(text.find("[output written]"), std::string::npos) << r.desc;
+    }
+    int status;
+    std::string text = run_patgen("goal a\nforeach $op:$g in ASSIGN:a\nstmt <- $op($g, $g)\ndone\na <- ID\n", &status);
+    EXPECT_EQ(status, 0) << text;
+    EXPECT_NE(text.find("[output written]"), std::string::npos);
 }
