@@ -102,6 +102,8 @@ void open_library(FILE *f)
         in.taken.assign(in.dir.modules.size(), false);
         lib_choose(in);
     }
+    if (pass == 2 && opt.map)
+        map_printf("\n%s\n", in.name.c_str());
     lib_read_taken(f, in);
     current_library.clear();
 }

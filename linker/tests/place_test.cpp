@@ -138,6 +138,7 @@ TEST(HeronPlacement, PlacementCases)
         {"-Pa=./.", "", 454, 1},
         // first fit: the largest psect first, then a and b in psect order
         {"-ACODE=0-7FFhx4", "sbig 0 0|sa 700 0|sb 704 0", 0, 0},
+        {"-ACODE=0-7FFh-0FFFh", "sbig 0 0|sa 700 0|sb 704 0", 0, 0},
         {"-ACODE=0-7FFh/2000hx2", "sbig 0 2000|sa 700 2000|sb 704 2000", 0, 0},
         {"-ACODE=0-0FFh,200h-2FFh", "sa 0 0|sb 4 0", 1347, 1},
         {"-ACODE=0-0FFFh -Pbig=CODE -ACODE2=0-0Fh -Pa=CODE2", "", 1346, 1},

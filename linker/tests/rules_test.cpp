@@ -180,6 +180,27 @@ TEST(HeronLibraries, UndefinedOptionPullsAModule)
     }
 }
 
+TEST(HeronLibraries, SymbolOnlyInput)
+{
+    // ext.syf gives _ext = 1234h; its TEXT record is not read. "Syf" is an
+    // ordinary object file.
+    module syf;
+    syf.ident().psect("text").text(0, "text", {0xEE}).sym({{"_ext", 0x1234, 0x10, ""}}).end();
+    module a = small();
+    a.text(2, "text", {0, 0}).reloc(0, 0x22, "_ext").sym({{"_ext", 0, 0x16, ""}}).start(0, "text").end();
+    for (const char *name : {"ext.syf", "ext.SYF", "ext.Syf"}) {
+        SCOPED_TRACE(name);
+        workdir w;
+        write_file(w.at(name), syf.out);
+        write_file(w.at("a.obj"), a.out);
+        run_result res = run_heron(w, std::string("-Ptext=0 -oout.obj a.obj ") + name);
+        EXPECT_EQ(res.status, 0) << res.err;
+        std::string dump = dump_object(read_file(w.at("out.obj")));
+        EXPECT_NE(dump.find("TEXT 2 text 34 12\n"), std::string::npos) << dump;
+        EXPECT_EQ(dump.find("EE") == std::string::npos, strcmp(name, "ext.Syf") != 0) << dump;
+    }
+}
+
 TEST(HeronOutput, StartRecords)
 {
     workdir w;
