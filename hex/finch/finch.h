@@ -24,6 +24,7 @@ enum finch_format {
     FMT_MOTOROLA,
     FMT_TEKTRONIX,
     FMT_EXT_TEKTRONIX,
+    FMT_UBROF,            // -UB: records under a running CRC
     FMT_BINARY,
     FMT_HL_HEADER,
     FMT_M68K,             // -N: 68000 executable with a 32-byte header
@@ -145,11 +146,12 @@ struct finch_segment {
     std::vector<uint32_t> relocs;   // offsets of relocation items inside it
 };
 
-// A symbol entry of the -P symbol table.
+// A symbol kept for the -P symbol table or the UBROF symbol records.
 struct table_symbol {
     uint32_t value;
-    uint16_t type;        // 0xA200 text, 0xA100 bss, 0xA400 data, else 0
+    uint16_t type;        // -P: 0xA200 text, 0xA100 bss, 0xA400 data, else 0
     std::string name;
+    std::string psect;
 };
 
 extern finch_symbols syms;
@@ -157,6 +159,7 @@ extern std::vector<finch_segment> segment_table;
 extern std::vector<uint32_t> reloc_items;      // addresses to relocate, in file order
 extern uint32_t reloc_place;                   // value of the relocation symbol
 extern std::vector<table_symbol> table_symbols;
+extern std::vector<table_symbol> ubrof_symbols;
 
 // Reads records up to END into the image; symbol lines go to `symbols` (the
 // symbol file) and, with -MA, to `motorola`.
@@ -167,6 +170,11 @@ void object_read(FILE *in, FILE *symbols, std::string *motorola);
 // ---------------------------------------------------------------------------
 // Writes the whole output; false when the stream reported an error.
 bool output_write(FILE *out, const std::string &motorola_symbols);
-// Puts a 32-bit or 16-bit header field through the byte-order maps (-V
-// reverses them).
+// Puts a 32-bit header field through the byte-order maps (-V reverses them).
 void header_put32(uint8_t *p, uint32_t v);
+
+// UBROF (ubrof.cpp)
+uint16_t ubrof_crc_update(uint16_t reg, uint8_t byte);
+void ubrof_start(FILE *out);
+void ubrof_record(FILE *out, uint64_t addr, const uint8_t *data, unsigned n);
+void ubrof_end(FILE *out);

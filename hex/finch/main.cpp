@@ -95,7 +95,7 @@ int main(int argc, char **argv)
         tool_exit(1);
     }
     msg_set_location(opt.input.c_str(), nullptr, nullptr, nullptr);
-    pending_open(output, opt.output, "output", opt.format >= FMT_BINARY ? "wb" : "w");
+    pending_open(output, opt.output, "output", opt.format >= FMT_UBROF ? "wb" : "w");
 
     // The whole object file is in the image before a byte is written.
     std::string motorola_symbols;

@@ -15,6 +15,7 @@ std::vector<finch_segment> segment_table;
 std::vector<uint32_t> reloc_items;
 uint32_t reloc_place;
 std::vector<table_symbol> table_symbols;
+std::vector<table_symbol> ubrof_symbols;
 
 const unsigned MAX_RELOC_ITEMS = 0xFFFF;
 
@@ -130,7 +131,9 @@ static void read_symbols(const obj_record &r, bool extended, FILE *symbols, std:
         if (opt.motorola_symbols)
             *motorola += str_printf("SA %s %lX 0 -17 1 1\n", e.name, (unsigned long)e.value);
         if (opt.symbol_table)
-            table_symbols.push_back({e.value, table_symbol_type(e.psect), e.name});
+            table_symbols.push_back({e.value, table_symbol_type(e.psect), e.name, e.psect});
+        if (opt.format == FMT_UBROF)
+            ubrof_symbols.push_back({e.value, 0, e.name, e.psect});
     }
 }
 

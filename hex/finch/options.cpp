@@ -7,7 +7,7 @@
 // (hexadecimal), O or Q (octal) or D (decimal, also the default). The
 // checksum list of -C is read here too.
 //
-// The other executable forms (-A, -D, -E/-8 executables, -U, -UB, -x) serve
+// The other executable forms (-A, -D, -E/-8 executables, -U, -x) serve
 // other targets than this toolchain's and are not part of this build: they
 // are refused as unknown options.
 #include "finch.h"
@@ -268,7 +268,7 @@ static bool option_one(const char *arg)
         int format;   // -1: no format change
     } plain[] = {
         {"-H", FMT_HL_HEADER}, {"-I", -1}, {"-J", -1}, {"-M", FMT_MOTOROLA}, {"-MA", FMT_MOTOROLA},
-        {"-T", FMT_TEKTRONIX}, {"-TE", FMT_EXT_TEKTRONIX}, {"-V", -1},
+        {"-T", FMT_TEKTRONIX}, {"-TE", FMT_EXT_TEKTRONIX}, {"-UB", FMT_UBROF}, {"-V", -1},
     };
     for (const auto &o : plain)
         if (strcmp(u, o.name) == 0) {

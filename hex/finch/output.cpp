@@ -2,7 +2,7 @@
 // start address defaults to the lowest address written, and with -g the
 // segment table is stored where "atxsegadr_" points. Then one of two roads:
 //
-// Text forms (Intel, Motorola, Tektronix, extended Tektronix): page by page
+// Record forms (Intel, Motorola, Tektronix, extended Tektronix, UBROF): page by page
 // in address order, each record a run of written bytes up to the form's
 // maximum (or -<n>); with a rounding r the first record of a page starts at
 // a multiple of r and a record's length is rounded up to a multiple of r,
@@ -285,6 +285,21 @@ static void ext_tek_end(text_writer &w)
     fputc('\n', w.out);
 }
 
+static void ubrof_form_start(text_writer &w)
+{
+    ubrof_start(w.out);
+}
+
+static void ubrof_form_record(text_writer &w, uint64_t addr, const uint8_t *data, unsigned n)
+{
+    ubrof_record(w.out, addr, data, n);
+}
+
+static void ubrof_form_end(text_writer &w)
+{
+    ubrof_end(w.out);
+}
+
 struct text_form {
     unsigned max_record;
     void (*start)(text_writer &);
@@ -298,8 +313,9 @@ static const text_form text_forms[] = {
     /* FMT_MOTOROLA      */ {32, motorola_start, motorola_record, motorola_end},
     /* FMT_TEKTRONIX     */ {30, tek_start, tek_record, tek_end},
     /* FMT_EXT_TEKTRONIX */ {32, ext_tek_start, ext_tek_record, ext_tek_end},
+    /* FMT_UBROF         */ {255, ubrof_form_start, ubrof_form_record, ubrof_form_end},
 };
-static_assert(sizeof text_forms / sizeof text_forms[0] == FMT_EXT_TEKTRONIX + 1, "one row per text form");
+static_assert(sizeof text_forms / sizeof text_forms[0] == FMT_UBROF + 1, "one row per record form");
 
 // The byte a rounded-up record takes at addr, past its page's written range:
 // the page's own byte, the next page's when it follows on, else 0xFF.
@@ -321,10 +337,13 @@ static void text_page(const text_form &form, text_writer &w, uint32_t number, ui
     unsigned max = form.max_record;
     if (opt.record_length && opt.record_length < max)
         max = opt.record_length;
+    // A rounded record must still fit the form's count field.
+    if (max > r)
+        max -= max % r;
     page *p = image_page(number);
     uint64_t hi = p->hi;
     uint64_t a = std::max<uint64_t>(p->lo - p->lo % r, *done);
-    uint8_t data[64];
+    uint8_t data[256 + 16];
     while (a < hi) {
         bool written;
         uint8_t first = image_byte((uint32_t)a, &written);

@@ -286,6 +286,46 @@ TEST_F(Finch, Cpm68kForm)
     EXPECT_NE(r.err.find(msg_tag(410)), std::string::npos) << "a symbol file with -P";
 }
 
+// The UBROF CRC of one byte 01, worked bit by bit: 8005, 800F, 801B, 8033,
+// 8063, 80C3, 8183, 8303.
+TEST(FinchUbrof, CrcOfOneByte)
+{
+    EXPECT_EQ(ubrof_crc_update(0, 0x01), 0x8303);
+    EXPECT_EQ(ubrof_crc_update(0, 0x00), 0x0000);
+}
+
+static uint16_t crc_of(const std::string &bytes)
+{
+    uint16_t reg = 0;
+    for (unsigned char b : bytes)
+        for (int i = 0; i < 8; i++) {
+            unsigned bit = (b >> i) & 1, top = (reg >> 15) & 1;
+            reg = (uint16_t)(reg << 1);
+            if (bit != top)
+                reg ^= 0x8005;
+        }
+    return reg;
+}
+
+TEST_F(Finch, UbrofRecords)
+{
+    std::string data_sym = record(4, u32le(5) + u16le(0) + std::string("data", 5) + std::string("1abc", 5));
+    object("l.obj", sym_record(0x12, "_main") + data_sym + text_record(0x10, {0xAA, 0xBB}) + start_record(0x10));
+    run_result r = finch("-UB l.obj out.ubr");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string f = read("out.ubr");
+    ASSERT_GT(f.size(), 10u);
+    std::string stamp = f.substr(0, 4);
+    EXPECT_EQ(stamp[0], 'M');
+    EXPECT_TRUE(stamp[1] >= 1 && stamp[1] <= 31 && stamp[2] >= 1 && stamp[2] <= 12);
+    uint16_t c1 = crc_of(stamp);
+    std::string body = std::string("\1\2\x10", 3) + stamp.substr(1) + "\3out" + "L\1" + u32le(0x12) + "\5_main" +
+                       "L\3" + u32le(5) + "\5#1abc" + "Q\1" + u32le(0x10) + "9\2\xAA\xBB" +
+                       std::string("=\0\0", 3) + u32le(0x10);
+    uint16_t c2 = crc_of(body);
+    EXPECT_EQ(f, stamp + "?" + u16le(c1) + body + u16le(c2) + "\xFF");
+}
+
 // ---------------------------------------------------------------------------
 // Checksum list, symbol file
 // ---------------------------------------------------------------------------
@@ -356,6 +396,7 @@ TEST_F(Finch, RefusesBadInput)
         {"bad base", good, "-B1z", 408},
         {"unknown option", good, "-Q", 529},
         {"executable form not built here", good, "-A", 168},
+        {"COFF form not built here", good, "-U", 168},
         {"bad warning level", good, "-Wx", 393},
     };
     for (const finch_refusal &c : cases) {
