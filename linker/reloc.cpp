@@ -18,6 +18,8 @@ static bool ref_symbol;          // ref_name is a symbol (else a psect)
 static symbol *ref_psect;        // psect of the reference (placement-failed check)
 static std::string range_name;   // name given by opcode 19
 
+const size_t EXPR_STACK_MAX = 64;   // deepest expression stack accepted
+
 // Value of a psect reference: its base plus this module's offset, in units.
 static uint32_t psect_value(symbol *P)
 {
@@ -184,6 +186,10 @@ static eval_result eval_reloc_expr(obj_cursor &c, unsigned offset, uint32_t *res
         }
         if (c.bad)
             return EVAL_BAD;
+        if (st.size() > EXPR_STACK_MAX) {
+            msg_report(513);
+            return EVAL_BAD;
+        }
     }
     if (st.size() != 1) {
         msg_report(513);
@@ -393,7 +399,8 @@ static bool is_complex(unsigned kind)
     return t == 0x3 || t == 0x7 || t == 0xF;
 }
 
-static void reloc_complex(obj_cursor &c, unsigned offset, unsigned kind)
+// False when the expression failed: the rest of the record cannot be read.
+static bool reloc_complex(obj_cursor &c, unsigned offset, unsigned kind)
 {
     if (opt.relocatable || opt.keep_reloc)
         msg_report(510);
@@ -402,10 +409,11 @@ static void reloc_complex(obj_cursor &c, unsigned offset, unsigned kind)
     ref_psect = nullptr;
     eval_result r = eval_reloc_expr(c, offset, &v);
     if (r != EVAL_VALUE)
-        return;
+        return r == EVAL_NO_PATCH;
     if ((kind >> 4) == 0x7)
         v -= link_location + offset;
     patch_field(offset, kind, v, 0, false);
+    return true;
 }
 
 void reloc_record()
@@ -417,8 +425,7 @@ void reloc_record()
         if (c.bad)
             break;
         if (is_complex(kind)) {
-            reloc_complex(c, offset, kind);
-            if (c.bad)
+            if (!reloc_complex(c, offset, kind))
                 break;
             continue;
         }

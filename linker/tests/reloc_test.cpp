@@ -68,6 +68,13 @@ TEST(HeronReloc, FieldsAndKinds)
         {"two values left", {0, 0}, expr(0x32, cat({push10, push20, {0}})), "TEXT 100 text 00 00\n", 513},
         {"division by zero", {0, 0}, expr(0x32, cat({{3, 0, 0, 0, 0}, push20, {7, 0}})), "TEXT 100 text 00 00\n",
          513},
+        {"stack deeper than 64", {0, 0}, expr(0x32, [] {
+             bytes ops;
+             for (int i = 0; i < 65; i++)
+                 ops.insert(ops.end(), push10.begin(), push10.end());
+             return ops;
+         }()),
+         "TEXT 100 text 00 00\n", 513},
         {"unknown operator", {0, 0}, expr(0x32, cat({push10, {99, 0}})), "TEXT 100 text 10 00\n", 512},
         {"range check equal passes, no patch", {1, 0}, expr(0x32, cat({push10, push10, {18}})),
          "TEXT 100 text 01 00\n", 0},
