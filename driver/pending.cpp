@@ -12,13 +12,3 @@ bool compile_usb(const char *, const char *)
     return false;
 }
 
-// Objects and libraries among the inputs must be scanned before code
-// generation; without the scan the code generator would miss what they hold.
-void obj_scan()
-{
-    if (vec_count(bs.objects) && vec_count(bs.intermediates) && !settings.pre && !opts.scandep)
-        msg_report(1500, "the scan of object and library inputs");
-}
-
-vector_t *obj_symbol_args() { return vec_new_default(); }
-

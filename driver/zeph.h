@@ -461,14 +461,25 @@ void memmap_summary(const char *map_file);
 void class_range_args(range_space *space, arglist *args);
 
 // ---------------------------------------------------------------------------
-// pending: the object scan and the USB compiler (pending.cpp)
+// objscan: the scan of object and library inputs for the code generator
+// (objscan.cpp)
 // ---------------------------------------------------------------------------
-// Compiles a USB descriptor description into C; false when it cannot.
-bool compile_usb(const char *source, const char *c_file);
-// Reads the object and library inputs for the code generator.
+// Scans the object list when the code generator will run.
 void obj_scan();
-// Symbols, function sizes and call pairs the object scan found.
+// Reads every file, orders the modules, reorders the libraries' modules and
+// replaces `files` by the ordered objects followed by the libraries.
+void obj_scan_files(vector_t *files);
+// The code generator's -B, -N and -Q arguments (owned strings).
 vector_t *obj_symbol_args();
+// Forgets every finding (tests).
+void obj_scan_reset();
+
+// ---------------------------------------------------------------------------
+// usb: the USB descriptor compiler (usb.cpp)
+// ---------------------------------------------------------------------------
+// Compiles a USB descriptor description into C; false when the input or
+// the output cannot be opened.
+bool compile_usb(const char *source, const char *c_file);
 
 // ---------------------------------------------------------------------------
 // chipargs: chip-specific arguments of the tools, the qualifier definitions
