@@ -418,6 +418,24 @@ TEST_F(Finch, RefusesBadInput)
     EXPECT_NE(r.err.find(msg_tag(529)), std::string::npos) << r.err;
 }
 
+// -E<file> sends the messages to the end of that file; -W below -9 is
+// ignored with a warning.
+TEST_F(Finch, MessageOptions)
+{
+    write("l.obj", ident_record() + text_record(0, {1}));
+    write("errs.txt", "earlier line\n");
+    run_result r = finch("-Eerrs.txt l.obj l.hex");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(read("errs.txt").substr(0, 13), "earlier line\n");
+    EXPECT_NE(read("errs.txt").find(msg_tag(422)), std::string::npos) << read("errs.txt");
+
+    object("l.obj", text_record(0, {1}));
+    r = finch("-W-10 l.obj l.hex");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find(msg_tag(523)), std::string::npos) << r.err;
+}
+
 TEST_F(Finch, DefaultNamesAndCommandFile)
 {
     object("l.obj", text_record(0, {1}));
