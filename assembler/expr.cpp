@@ -254,8 +254,13 @@ static bool expr_location(const expr_ptr &e, int *psect, long *offset, int depth
         return false;
     if (e->kind == EX_HERE) {
         *psect = as.current;
-        *offset = asm_here();
+        *offset = as.statement_loc;
         return as.current >= 0;
+    }
+    if (e->kind == EX_PLACE) {
+        *psect = e->op;
+        *offset = e->value;
+        return true;
     }
     if (e->kind != EX_SYM)
         return false;
@@ -284,8 +289,11 @@ static bool constant_at(const expr_ptr &e, long *v, int depth)
         *v = e->value;
         return true;
     case EX_HERE:
-        *v = asm_here();
+        *v = as.statement_loc;
         return is_abs(as.current);
+    case EX_PLACE:
+        *v = e->value;
+        return is_abs(e->op);
     case EX_SYM: {
         asm_symbol &s = asm_sym(e->name);
         s.referenced = true;
@@ -340,6 +348,25 @@ static bool constant_at(const expr_ptr &e, long *v, int depth)
 
 bool expr_constant(const expr_ptr &e, long *value) { return constant_at(e, value, 0); }
 
+expr_ptr expr_bind_here(const expr_ptr &e)
+{
+    if (!e)
+        return e;
+    if (e->kind == EX_HERE) {
+        auto p = std::make_shared<expr>(*e);
+        p->kind = EX_PLACE;
+        p->op = as.current;
+        p->value = as.statement_loc;
+        return p;
+    }
+    if (e->kind != EX_UNARY && e->kind != EX_BINARY)
+        return e;
+    auto c = std::make_shared<expr>(*e);
+    c->left = expr_bind_here(e->left);
+    c->right = expr_bind_here(e->right);
+    return c;
+}
+
 static void code_const(std::vector<uint8_t> &code, long v)
 {
     uint8_t b[4];
@@ -381,7 +408,10 @@ static bool postfix_at(const expr_ptr &e, std::vector<uint8_t> &code, int depth)
         code_const(code, e->value);
         return true;
     case EX_HERE:
-        code_place(code, as.current, asm_here());
+        code_place(code, as.current, as.statement_loc);
+        return true;
+    case EX_PLACE:
+        code_place(code, e->op, e->value);
         return true;
     case EX_SYM: {
         asm_symbol &s = asm_sym(e->name);
@@ -430,6 +460,7 @@ std::string expr_text(const expr_ptr &e)
     case EX_NUM: return str_printf("0x%lX", e->value);
     case EX_SYM: return e->name;
     case EX_HERE: return "$";
+    case EX_PLACE: return str_printf("%s+%ld", as.psects[e->op].name.c_str(), e->value);
     case EX_UNARY: return std::string(1, static_cast<char>(e->op)) + "(" + expr_text(e->left) + ")";
     case EX_BINARY:
         return "(" + expr_text(e->left) + " " + static_cast<char>(e->op) + " " + expr_text(e->right) + ")";

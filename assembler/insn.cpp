@@ -196,9 +196,11 @@ static void emit_page_select(const expr_ptr &target)
         unsigned bcf = (as.family == FAM_BASELINE ? 0x400 : 0x1000) | (f.page_bit0 + i) << f.bit_shift | f.page_reg;
         // After a call, the page to come back to is that of the return
         // address: the first of these words.
-        auto here = std::make_shared<expr>();
-        here->kind = EX_HERE;
-        expr_ptr t = target ? target : bin('-', here, num(i));
+        auto back = std::make_shared<expr>();
+        back->kind = EX_PLACE;
+        back->op = as.current;
+        back->value = asm_here() - i;
+        expr_ptr t = target ? target : back;
         // bit of the page number, moved onto the bcf/bsf difference
         expr_ptr bit = bin('l', bin('&', bin('r', t, num(page_shift + i)), num(1)), num(set_delta == 0x100 ? 8 : 10));
         long v;

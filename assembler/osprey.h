@@ -21,7 +21,9 @@ enum asm_family { FAM_BASELINE = 1, FAM_MIDRANGE = 2 };
 // ---------------------------------------------------------------------------
 // expressions (expr.cpp)
 // ---------------------------------------------------------------------------
-enum expr_kind { EX_NUM, EX_SYM, EX_HERE, EX_UNARY, EX_BINARY };
+// EX_HERE is "$", the start of the statement; EX_PLACE a fixed place:
+// psect index in op, offset in value.
+enum expr_kind { EX_NUM, EX_SYM, EX_HERE, EX_PLACE, EX_UNARY, EX_BINARY };
 
 struct expr {
     expr_kind kind;
@@ -34,6 +36,8 @@ using expr_ptr = std::shared_ptr<expr>;
 
 // Parses an expression from text; null after a reported error.
 expr_ptr expr_parse(const std::string &text);
+// The expression with every "$" replaced by the place it stands for now.
+expr_ptr expr_bind_here(const expr_ptr &e);
 // Value when the expression is constant in this module.
 bool expr_constant(const expr_ptr &e, long *value);
 // Appends the postfix program that computes the expression at link time
@@ -94,6 +98,7 @@ struct asm_state {
     bool strip_locals = false;
     std::string start_symbol;
     bool ended = false;
+    long statement_loc = 0;           // location at the start of the statement
 };
 
 extern asm_state as;

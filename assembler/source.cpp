@@ -159,7 +159,8 @@ static void define_label(const std::string &name)
 
 static void define_value(const std::string &name, const std::string &text, bool redefinable)
 {
-    expr_ptr e = expr_parse(text);
+    as.statement_loc = asm_here();
+    expr_ptr e = expr_bind_here(expr_parse(text));
     if (!e)
         return;
     asm_symbol &s = asm_sym(name);
@@ -496,6 +497,7 @@ static void process_line(const std::string &raw)
         }
     }
     std::string rest = line.substr(after_first);
+    as.statement_loc = asm_here();
     if (macros.count(first)) {
         expand_macro(first, rest);
     } else if (is_directive(first)) {
