@@ -137,29 +137,39 @@ int range_parse_number(const char **cursor, uint32_t *out)
 }
 
 // One item: low, '-', high, then optionally '*', 'x' or 'X' and a count of
-// consecutive pieces of the item's size.
+// consecutive pieces of the item's size. Returns the text after the item,
+// or null after reporting a bad one (the reports end the run; should one be
+// silenced, nothing is added).
 static const char *spec_read_item(range_class *cls, const char *text, const char *p)
 {
     uint32_t lo, hi, count = 1;
-    if (range_parse_number(&p, &lo) != 0)
+    if (range_parse_number(&p, &lo) != 0) {
         msg_report(443, text);
-    if (*p != '-')
+        return nullptr;
+    }
+    if (*p++ != '-') {
         msg_report(444);
-    p++;
+        return nullptr;
+    }
     // A high end below the low end would break the lists' order.
-    if (range_parse_number(&p, &hi) != 0 || hi < lo)
+    if (range_parse_number(&p, &hi) != 0 || hi < lo) {
         msg_report(445, text);
+        return nullptr;
+    }
     if (*p == '*' || *p == 'x' || *p == 'X') {
         p++;
-        if (range_parse_number(&p, &count) != 0 || count == 0)
+        if (range_parse_number(&p, &count) != 0 || count == 0) {
             msg_report(448, text);
+            return nullptr;
+        }
     }
     uint64_t piece = (uint64_t)hi - lo + 1;
     uint64_t last = lo + piece * count - 1;
-    if (last > 0xFFFFFFFFu)
+    if (last > 0xFFFFFFFFu) {
         msg_report(448, text);
-    range_class_add(cls, RANGE_AVAILABLE, lo, (uint32_t)last,
-                    piece > 0xFFFFFFFFu ? 0 : (uint32_t)piece);
+        return nullptr;
+    }
+    range_class_add(cls, RANGE_AVAILABLE, lo, (uint32_t)last, piece > 0xFFFFFFFFu ? 0 : (uint32_t)piece);
     return p;
 }
 
@@ -177,7 +187,7 @@ void range_parse_spec(range_class *cls, const char *text)
             return;
         }
         p = spec_read_item(cls, text, p);
-        if (*p == '\0')
+        if (!p || *p == '\0')
             return;
         if (*p != ',') {
             msg_report(449, p);

@@ -472,7 +472,10 @@ struct chipinfo_candidate {
 
 chip_record *read_chipinfo(const char *path, const char *name, void *context, chip_callback_t callback)
 {
-    chipinfo_file = path;
+    // A copy: messages given after the read (919) still name the file.
+    static char *file_copy;
+    free(file_copy);
+    chipinfo_file = file_copy = xstrdup(path);
     chipinfo_line = 0;
     chipinfo_reader r{};
     r.file = fopen(path, "rb");
