@@ -118,8 +118,8 @@ static const handler_fn handlers[25][3] = {
     {skip_record,        skip_record,        skip_record},        //  9 SEGMENT
     {skip_record,        skip_record,        skip_record},        // 10 XSYM
     {signat_record,      skip_record,        skip_record},        // 11 SIGNAT
-    {skip_record,        skip_record,        skip_record},        // 12 FNINFO
-    {skip_record,        skip_record,        skip_record},        // 13 FNCONF
+    {fninfo_record,      skip_record,        skip_record},        // 12 FNINFO
+    {fnconf_record,      skip_record,        skip_record},        // 13 FNCONF
     {skip_record,        skip_record,        segstart_record},    // 14 SEGSTART
     {psectlim_record,    skip_record,        skip_record},        // 15 PSECTLIM
     {skip_record,        skip_record,        skip_record},        // 16 LISTRELOC
@@ -128,7 +128,7 @@ static const handler_fn handlers[25][3] = {
     {condition_record,   condition_record,   condition_record},   // 19 CONDITION
     {reserve_record,     skip_record,        skip_record},        // 20 RESERVE
     {spacelim_record,    skip_record,        skip_record},        // 21 SPACELIM
-    {skip_record,        skip_record,        skip_record},        // 22 INDIRLIST
+    {indirlist_record,   skip_record,        skip_record},        // 22 INDIRLIST
     {psectbound_record,  skip_record,        skip_record},        // 23 PSECTBOUND
     {none,               allocate_psects,    end_pass2},          // 24 end of pass
 };

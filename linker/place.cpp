@@ -381,6 +381,7 @@ static void check_overlaps()
 
 void allocate_psects()
 {
+    print_call_graph();             // function blocks leave their psect's size pending
     layout_commons();
     merge_local_psects();
     build_master_list();

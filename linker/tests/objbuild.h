@@ -304,6 +304,15 @@ inline std::string dump_object(const bytes &b)
     return o.str();
 }
 
+// Each "|"-separated line must stand whole in the text.
+inline void expect_lines(const std::string &file, const std::string &lines)
+{
+    std::istringstream want(lines);
+    std::string line;
+    while (std::getline(want, line, '|'))
+        EXPECT_NE(("\n" + file).find("\n" + line + "\n"), std::string::npos) << line << "\n" << file;
+}
+
 // A fresh directory per test; heron runs inside it.
 struct workdir {
     std::string path;

@@ -91,14 +91,6 @@ module three_psects(unsigned big_size = 0x700, unsigned b_boundary = 0)
     return m;
 }
 
-// Each "|"-separated line must stand whole in the symbol file.
-void expect_lines(const std::string &file, const std::string &lines)
-{
-    std::istringstream want(lines);
-    std::string line;
-    while (std::getline(want, line, '|'))
-        EXPECT_NE(("\n" + file).find("\n" + line + "\n"), std::string::npos) << line << "\n" << file;
-}
 
 TEST(HeronPlacement, PlacementCases)
 {
