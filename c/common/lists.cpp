@@ -391,6 +391,9 @@ range_class *range_class_list_copy(const range_class *classes)
         c->name = xstrdup(classes->name);
         c->available = range_list_copy(classes->available);
         c->used = range_list_copy(classes->used);
+        // The reserved list is copied as well: sharing it would free it
+        // twice when both chains are freed.
+        c->reserved = range_list_copy(classes->reserved);
         c->next = nullptr;
         *tail = c;
         tail = &c->next;

@@ -11,7 +11,9 @@
 //
 // Every value is kept as text in the record's key tables (one vector of
 // values per key) and, for the known scalar and range keys, stored in the
-// record and passed to the memory-model hooks as it is read.
+// record and passed to the memory-model hooks as it is read. A chip that
+// has global defaults is built once more from the stored values, globals
+// first, once its section is read, as is every chip of a walk.
 #include "chip.h"
 
 #include <cctype>
@@ -440,8 +442,10 @@ static void reader_rebuild(chipinfo_reader *r)
     chip_finish(r->chip);
 }
 
-// The global keys were applied as they were read, and each header clears
-// the record; a looked-up chip gets them again (the hooks have them already).
+// Each header clears the record, so the global defaults are put back before
+// a section is read, for the checks that finish it. The hooks are left out
+// here: they see every value once the whole chip, core included, is known
+// (reader_rebuild).
 static void reader_apply_globals(chipinfo_reader *r)
 {
     chip_scalar_hook_t saved_scalar = scalar_hook;
@@ -505,10 +509,13 @@ chip_record *read_chipinfo(const char *path, const char *name, void *context, ch
         std::string section = section_name(r.line);
         chip_clear_fields(r.chip);
         if (wanted.empty() || strcasecmp(section.c_str(), wanted.c_str()) == 0) {
-            if (!callback)
-                reader_apply_globals(&r);
+            reader_apply_globals(&r);
             reader_take_section(&r, section);
             if (!callback) {
+                // Global keys read before the core was known reach the
+                // memory model only now.
+                if (hash_count(r.chip->global_keys) > 0)
+                    reader_rebuild(&r);
                 fclose(r.file);
                 return r.chip;
             }
@@ -534,6 +541,8 @@ chip_record *read_chipinfo(const char *path, const char *name, void *context, ch
         chip_clear_fields(r.chip);
         reader_apply_globals(&r);
         reader_take_section(&r, candidate.name);
+        if (hash_count(r.chip->global_keys) > 0)
+            reader_rebuild(&r);
         fclose(r.file);
         return r.chip;
     }

@@ -223,12 +223,15 @@ TEST(RangeSpace, ChainsCopiesAndLookups)
     EXPECT_EQ(range_find_class(chain, "BANK0"), bank);
     EXPECT_EQ(range_find_class(chain, "bank0"), nullptr);
 
+    range_class_add(c, RANGE_RESERVED, 0x10, 0x1F, 0);
     range_space *copy = range_space_list_copy(chain);
     range_class *copied = range_find_class(copy, "CODE");
     ASSERT_NE(copied, nullptr);
     EXPECT_NE(copied->available, c->available);
     EXPECT_EQ(show(pairs_of(copied->available)), show({{0, 0x7FF}}));
     EXPECT_EQ(copied->space, copy);
+    EXPECT_NE(copied->reserved, c->reserved); // both chains can be freed
+    EXPECT_EQ(show(pairs_of(copied->reserved)), show({{0x10, 0x1F}}));
 
     range_space_clear(code);
     EXPECT_EQ(c->available, nullptr);

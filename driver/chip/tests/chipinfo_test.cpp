@@ -150,6 +150,10 @@ TEST(ChipLookup, GlobalKeysServeEveryChip)
     chip_record *b = lookup_in(db, "B");
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->rom_size, 0x400u);
+    // The global size reaches the memory model although the core comes later.
+    b = lookup_in("ROMSIZE=400\nBANKS=1\n[B]\nARCH=PIC14\nRAMBANK=20-7F\n", "B");
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(class_spec("CODE"), "CODE=00h-03FFh");
 
     struct seen {
         std::vector<std::string> lines;
