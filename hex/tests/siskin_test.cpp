@@ -390,6 +390,9 @@ TEST_F(Siskin, ChecksumsComputedByHand)
         {"Fletcher-32 ignores the width", "0: 01 02 03 04 05", "-CK=0-4@10g8w1", "0E 0E 06 09", false},
         {"Fletcher-16 over a missing block", "20: 01; 120: 01", "-CK=20-120@10g7", "02 03", true},
         {"end-around carry keeps FF", "0: FF", "-CK=0-0@10g7", "FF FF", false},
+        {"Fletcher-32 over a missing block", "20: 01 02; 120: 03 04", "-CK=20-121@10g8", "04 06 85 06", true},
+        {"CRC left over a missing block", "20: 01; 90: 02", "-CK=20-90@10+1021g5", "40 49", true},
+        {"CRC words right over a missing block", "20: 01; 90: 02", "-CK=20-90@10+1021g-6", "37 08", true},
         {"trailing code between result bytes", "0: 01 02", "-CK=0-1@10w2t34", "00 34 03 34", false},
     };
     for (const hand_sum_case &c : cases) {
