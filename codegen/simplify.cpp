@@ -1,0 +1,1091 @@
+// The tree simplifier: brings a statement tree into the forms the pattern
+// tables expect.
+//
+// One normalising walk first (subtractions become additions of negations,
+// shift counts become bytes, self-assignments reads), then up to nine passes
+// while anything changes, each a walk of the constant folder and a walk of the
+// per-operator rewriter, both bottom-up (walk order 266). Every rule that
+// changes the tree sets the change flag; node allocation and release set it
+// too. A rule that would change the value of some operand (an unsigned-only
+// identity on a signed value, a constant that overflows its type) is guarded
+// so that it applies only where it is exact.
+#include "select.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+// The message noted during the passes, reported once after them.
+static unsigned pending_note;
+
+// ---------------------------------------------------------------------------
+// helpers
+// ---------------------------------------------------------------------------
+static type_desc *utype(tree_node *n)
+{
+    return n ? type_unqualify(n->type) : nullptr;
+}
+
+static int cls(tree_node *n)
+{
+    type_desc *t = utype(n);
+    if (!t)
+        return AR_VOID;
+    if (t->kind == TY_POINTER)
+        return AR_UNSIGNED;
+    return t->kind == TY_BASIC || t->kind == TY_ENUM ? t->arith : AR_VOID;
+}
+
+static bool is_ptr(tree_node *n)
+{
+    type_desc *t = utype(n);
+    return t && t->kind == TY_POINTER;
+}
+
+static bool is_integer(tree_node *n)
+{
+    return !is_ptr(n) && (cls(n) == AR_SIGNED || cls(n) == AR_UNSIGNED);
+}
+
+static bool is_unsigned(tree_node *n)
+{
+    return cls(n) == AR_UNSIGNED || cls(n) == AR_BIT;
+}
+
+static bool is_const(tree_node *n)
+{
+    return n && n->op == OP_CONST;
+}
+
+static bool is_pow2(long v)
+{
+    return v > 0 && !(v & (v - 1));
+}
+
+static int log2_of(long v)
+{
+    int k = 0;
+    while (v > 1) {
+        v >>= 1;
+        k++;
+    }
+    return k;
+}
+
+static int binary(tree_node *n)
+{
+    return op_arity((int)n->op) == OA_BINARY;
+}
+
+static int unary(tree_node *n)
+{
+    return op_arity((int)n->op) == OA_UNARY;
+}
+
+// Largest and smallest values of an integer type.
+static long type_max(type_desc *t)
+{
+    uint32_t size = type_size(t);
+    if (size >= 4)
+        return t && t->arith == AR_SIGNED ? LONG_MAX & 0x7FFFFFFFL : 0xFFFFFFFFL;
+    long bits = 8L * size;
+    return t && t->arith == AR_SIGNED ? (1L << (bits - 1)) - 1 : (1L << bits) - 1;
+}
+
+static long type_min(type_desc *t)
+{
+    uint32_t size = type_size(t);
+    if (!t || t->arith != AR_SIGNED)
+        return 0;
+    return size >= 4 ? -0x80000000L : -(1L << (8 * size - 1));
+}
+
+// The value of a constant as its type reads it (unsigned types are masked).
+static long cvalue(tree_node *c)
+{
+    if (is_unsigned(c) && node_size(c) >= 1 && node_size(c) < 4)
+        return (long)((uint32_t)c->value & node_mask(c));
+    if (is_unsigned(c))
+        return (long)(uint32_t)c->value;
+    return c->value;
+}
+
+static tree_node *mk(int op, tree_node *l, tree_node *r, type_desc *t)
+{
+    tree_node *n = node_new();
+    n->op = (uint32_t)op;
+    n->left = l;
+    n->right = r;
+    n->type = t;
+    n->height = (uint16_t)(1 + std::max(l ? l->height : 0, r ? r->height : 0));
+    return n;
+}
+
+// A value fitted to a type's size and signedness, without a warning.
+static int32_t fit(long v, type_desc *t)
+{
+    t = type_unqualify(t);
+    uint32_t size = type_size(t);
+    if (t && t->kind == TY_BASIC && t->arith == AR_BIT)
+        return (int32_t)(v & 1);
+    if (!size || size >= 4)
+        return (int32_t)v;
+    uint32_t m = (1u << (8 * size)) - 1, u = (uint32_t)v & m;
+    if (t->arith == AR_SIGNED && (u >> (8 * size - 1)))
+        u |= ~m;
+    return (int32_t)u;
+}
+
+// A constant of a type, fitted to it without a warning.
+static tree_node *mk_const(long v, type_desc *t)
+{
+    tree_node *c = node_new_const(v);
+    c->type = t;
+    c->value = fit(v, t);
+    return c;
+}
+
+static tree_node *mk_conv(tree_node *n, type_desc *t)
+{
+    if (is_const(n)) {
+        tree_node *c = mk_const(n->value, t);
+        tree_free(n);
+        return c;
+    }
+    if (type_equal(utype(n), type_unqualify(t)))
+        return n;
+    return mk(OP_CONV, n, node_new_type(t), t);
+}
+
+// Puts a node in another's place: the attached text moves, the old node goes.
+static tree_node *replace(tree_node *old, tree_node *with)
+{
+    if (old->text && !with->text) {
+        with->text = old->text;
+        old->text = nullptr;
+    }
+    node_free(old);
+    return with;
+}
+
+// A node's value kept for its side effects beside a constant result.
+static tree_node *keep_effects(tree_node *operand, tree_node *result)
+{
+    if (!tree_has_volatile(operand)) {
+        tree_free(operand);
+        return result;
+    }
+    return mk(OP_SEQ, operand, result, result->type);
+}
+
+static void note(unsigned n)
+{
+    pending_note = n;
+}
+
+// ---------------------------------------------------------------------------
+// normalising step
+// ---------------------------------------------------------------------------
+static bool same_id(tree_node *a, tree_node *b)
+{
+    return a && b && a->op == OP_ID && b->op == OP_ID && a->sym == b->sym;
+}
+
+static tree_node *normalise(void *, tree_node *n, int, int, int, long *)
+{
+    if ((op_attr[n->op] & OA_SHIFT) && n->right && node_size(n->right) != 1) {
+        type_desc *byte = basic_type_by(1, is_unsigned(n->right) ? AR_UNSIGNED : AR_SIGNED);
+        n->right = mk_conv(n->right, byte);
+    }
+    if (n->op == OP_SUB && !is_ptr(n->left) && !is_ptr(n->right) && n->right) {
+        n->right = mk(OP_NEG, n->right, nullptr, n->right->type);
+        n->op = OP_ADD;
+        tree_changed = true;
+    }
+    if (n->op == OP_NEG && n->left && n->left->op == OP_NEG) {
+        tree_node *x = n->left->left;
+        node_free(n->left);
+        return replace(n, x);
+    }
+    if (n->op == OP_NEG && n->left && n->left->op == OP_FCONST) {
+        n->left->fvalue = -n->left->fvalue;
+        return replace(n, n->left);
+    }
+    if ((n->op == OP_ASG_AND || n->op == OP_ASG_OR) && same_id(n->left, n->right)) {
+        tree_free(n->right);
+        return replace(n, n->left);
+    }
+    if (n->op == OP_ASG_XOR && is_const(n->right) && n->right->value == 0) {
+        tree_free(n->right);
+        return replace(n, n->left);
+    }
+    if (n->op == OP_ASG_XOR && same_id(n->left, n->right)) {
+        tree_free(n->right);
+        n->right = mk_const(0, n->left->type);
+        n->op = OP_ASSIGN;
+    }
+    if ((n->op == OP_ASG_AND || n->op == OP_ASG_OR || n->op == OP_ASG_XOR) && n->left &&
+        n->left->op == OP_BITFIELD && is_const(n->right)) {
+        uint32_t m = node_mask(n->left);
+        if ((uint32_t)n->right->value & ~m) {
+            n->right->value = (int32_t)((uint32_t)n->right->value & m);
+            if (run.warning_level < 0)
+                note(767);
+        }
+    }
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// constant folder
+// ---------------------------------------------------------------------------
+static bool both_const(tree_node *n)
+{
+    auto c = [](tree_node *x) { return x && (x->op == OP_CONST || x->op == OP_FCONST); };
+    if (binary(n))
+        return c(n->left) && c(n->right);
+    return unary(n) && c(n->left);
+}
+
+static double fval(tree_node *c)
+{
+    return c->op == OP_FCONST ? c->fvalue : (double)cvalue(c);
+}
+
+// Arithmetic on two constants of a float left operand.
+static bool fold_float(tree_node *n, tree_node *l)
+{
+    double a = fval(l), b = n->right ? fval(n->right) : 0, r;
+    switch (n->op) {
+    case OP_ADD: r = a + b; break;
+    case OP_SUB: r = a - b; break;
+    case OP_MUL: r = a * b; break;
+    case OP_DIV:
+        if (b == 0) {
+            msg_report(743);
+            return true;
+        }
+        r = a / b;
+        break;
+    case OP_NEG: r = -a; break;
+    case OP_LT: case OP_LE: case OP_GT: case OP_GE: case OP_EQ: case OP_NE: {
+        bool t = n->op == OP_LT ? a < b : n->op == OP_LE ? a <= b : n->op == OP_GT ? a > b
+                 : n->op == OP_GE ? a >= b : n->op == OP_EQ ? a == b : a != b;
+        l->op = OP_CONST;
+        l->value = t;
+        l->type = n->type;
+        return true;
+    }
+    default: return false;
+    }
+    l->op = OP_FCONST;
+    l->fvalue = r;
+    return true;
+}
+
+// Integer arithmetic; returns false when the operator does not fold.
+static bool fold_int(tree_node *n, long a, long b, bool uns, long *out)
+{
+    uint32_t ua = (uint32_t)a, ub = (uint32_t)b;
+    switch (n->op) {
+    case OP_NOT: *out = !a; break;
+    case OP_NE: *out = a != b; break;
+    case OP_EQ: *out = a == b; break;
+    case OP_MOD: case OP_DIV:
+        if (b == 0) {
+            msg_report(743);
+            *out = a;
+            break;
+        }
+        if (n->op == OP_MOD)
+            *out = uns ? (long)(ua % ub) : (long)((int32_t)a % (int32_t)b);
+        else
+            *out = uns ? (long)(ua / ub) : (long)((int32_t)a / (int32_t)b);
+        break;
+    case OP_AND: *out = a & b; break;
+    case OP_OR: *out = a | b; break;
+    case OP_XOR: *out = a ^ b; break;
+    case OP_ANDAND: *out = a && b; break;
+    case OP_OROR: *out = a || b; break;
+    case OP_MUL: *out = (int32_t)(ua * ub); break;
+    case OP_ADD: *out = (int32_t)(ua + ub); break;
+    case OP_SUB: *out = (int32_t)(ua - ub); break;
+    case OP_LT: *out = uns ? ua < ub : a < b; break;
+    case OP_LE: *out = uns ? ua <= ub : a <= b; break;
+    case OP_GT: *out = uns ? ua > ub : a > b; break;
+    case OP_GE: *out = uns ? ua >= ub : a >= b; break;
+    case OP_SHL: *out = (int32_t)(ua << (ub & 31)); break;
+    case OP_SHR: *out = uns ? (long)(ua >> (ub & 31)) : (long)((int32_t)a >> (ub & 31)); break;
+    case OP_NEG: *out = (int32_t)(0u - ua); break;
+    case OP_COMPL: *out = (int32_t)~ua; break;
+    default: return false;
+    }
+    return true;
+}
+
+static tree_node *fold_constants(tree_node *n)
+{
+    tree_node *l = n->left;
+    if (n->op == OP_CONV) {
+        type_desc *t = utype(n);
+        if (t && t->kind == TY_BASIC && t->arith == AR_FLOAT) {
+            double v = fval(l);
+            l->op = OP_FCONST;
+            l->fvalue = v;
+        } else if (l->op == OP_FCONST) {
+            l->op = OP_CONST;
+            l->value = (int32_t)(long)l->fvalue;
+        }
+        l->type = n->type;
+        if (l->op == OP_CONST)
+            const_fit_node(l, l);
+        tree_free(n->right);
+        return replace(n, l);
+    }
+    if (cls(l) == AR_FLOAT || l->op == OP_FCONST) {
+        if (!fold_float(n, l))
+            return n;
+    } else {
+        long out;
+        if (!fold_int(n, cvalue(l), n->right ? cvalue(n->right) : 0, is_unsigned(l), &out))
+            return n;
+        l->value = (int32_t)out;
+    }
+    if (binary(n))
+        tree_free(n->right);
+    bool ptr_beside = binary(n) && is_ptr(l);
+    if (!ptr_beside) {
+        l->type = n->type;
+        if (l->op == OP_CONST)
+            l->value = fit(l->value, l->type);
+    }
+    return replace(n, l);
+}
+
+static tree_node *fold(void *, tree_node *n, int, int, int, long *)
+{
+    if (n->op == OP_ADD && n->right && n->right->op == OP_NEG) {
+        tree_node *neg = n->right;
+        n->right = neg->left;
+        node_free(neg);
+        n->op = OP_SUB;
+    } else if (n->op == OP_ADD && n->left && n->left->op == OP_NEG && !is_ptr(n->right)) {
+        tree_node *neg = n->left;
+        n->left = n->right;
+        n->right = neg->left;
+        node_free(neg);
+        n->op = OP_SUB;
+    }
+    if ((n->op == OP_EQ || n->op == OP_NE) && run.warning_level < 0 && is_zero_const(n->right) &&
+        (is_const(n->left) || (n->left->op == OP_ADDR && n->left->left && n->left->left->op == OP_ID)))
+        note(768);
+    if (both_const(n))
+        return fold_constants(n);
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// general rules of the per-operator rewriter
+// ---------------------------------------------------------------------------
+// Operand rank for the canonical order of commutative operators.
+static int rank_of(tree_node *n)
+{
+    while (n->op == OP_CONV && n->left && cls(n->left) == cls(n) && node_size(n->left) >= node_size(n))
+        n = n->left;
+    if (n->op == OP_CONST || n->op == OP_FCONST)
+        return 0;
+    if (n->op == OP_ADDR && n->left && n->left->op == OP_ID)
+        return 12;
+    if (is_link_constant(n))
+        return 1;
+    return op_rank[n->op];
+}
+
+// op(a ; b, c) becomes a ; op(b, c), and likewise on the right.
+static tree_node *hoist_sequence(tree_node *n)
+{
+    if ((binary(n) || unary(n)) && n->op != OP_SEQ && n->op != OP_COMMA && n->left && n->left->op == OP_SEQ) {
+        tree_node *seq = n->left;
+        n->left = seq->right;
+        seq->right = n;
+        seq->type = n->type;
+        return seq;
+    }
+    if (binary(n) && !(op_attr[n->op] & OA_SEQUENCE) && n->op != OP_COLON && n->op != OP_COMMA &&
+        n->right && n->right->op == OP_SEQ) {
+        tree_node *seq = n->right;
+        n->right = seq->right;
+        seq->right = n;
+        seq->type = n->type;
+        return seq;
+    }
+    return n;
+}
+
+static tree_node *commute(tree_node *n)
+{
+    tree_node *l = n->left, *r = n->right;
+    bool swap = node_size(l) == node_size(r) && !is_ptr(l) && is_ptr(r);
+    if (swap || (!is_ptr(l) || !is_ptr(r) ? rank_of(l) < rank_of(r) && !is_ptr(l) : false)) {
+        n->left = r;
+        n->right = l;
+        tree_changed = true;
+    }
+    // (x op c1) op c2 with constants becomes x op (c1 op c2), folded
+    l = n->left;
+    if ((op_attr[n->op] & OA_ASSOC) && l->op == n->op && is_const(l->right) && is_const(n->right) &&
+        cls(n) != AR_FLOAT) {
+        long out;
+        if (fold_int(n, cvalue(l->right), cvalue(n->right), is_unsigned(n), &out)) {
+            n->right->value = fit(out, n->type);
+            n->left = l->left;
+            tree_free(l->right);
+            node_free(l);
+        }
+    }
+    return n;
+}
+
+static tree_node *undefined_shift(tree_node *n)
+{
+    long c = n->right->value;
+    if (c < 0 || (node_size(n) > 1 && c >= 8L * (long)node_size(n))) {
+        msg_report(753, c);
+        tree_free(n->right);
+        return replace(n, n->left);
+    }
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// comparisons
+// ---------------------------------------------------------------------------
+static int inverse_comparison(int op)
+{
+    switch (op) {
+    case OP_LT: return OP_GE;
+    case OP_GE: return OP_LT;
+    case OP_LE: return OP_GT;
+    case OP_GT: return OP_LE;
+    case OP_EQ: return OP_NE;
+    case OP_NE: return OP_EQ;
+    default: return -1;
+    }
+}
+
+static int mirrored_comparison(int op)
+{
+    switch (op) {
+    case OP_LT: return OP_GT;
+    case OP_GT: return OP_LT;
+    case OP_LE: return OP_GE;
+    case OP_GE: return OP_LE;
+    default: return op;
+    }
+}
+
+// A comparison decided by the types: the operand kept for its effects.
+static tree_node *decided(tree_node *n, bool value, unsigned why)
+{
+    tree_node *c = mk_const(value, n->type);
+    c->flags |= NF_COMPILER;
+    if (why)
+        note(why);
+    tree_free(n->right);
+    tree_node *r = keep_effects(n->left, c);
+    node_free(n);
+    return r;
+}
+
+// c + 1 (or c - 1) in x's type, when it does not overflow; false otherwise.
+static bool step_constant(tree_node *x, long c, int step, long *out)
+{
+    type_desc *t = utype(x);
+    long v = c + step;
+    if (v > type_max(t) || v < type_min(t))
+        return false;
+    *out = v;
+    return true;
+}
+
+// <, >=, <=, > with the constant on the right, brought to < and >= where that
+// is exact (integer types, no overflow of the stepped constant).
+static tree_node *order_comparison(tree_node *n)
+{
+    if (is_const(n->left) && !is_const(n->right)) {
+        std::swap(n->left, n->right);
+        n->op = (uint32_t)mirrored_comparison((int)n->op);
+        tree_changed = true;
+    }
+    tree_node *x = n->left, *c = n->right;
+    if (!is_const(c)) {
+        if ((n->op == OP_LE || n->op == OP_GT) && cls(x) == AR_SIGNED && cls(c) == AR_SIGNED) {
+            std::swap(n->left, n->right);
+            n->op = n->op == OP_LE ? OP_GE : OP_LT;
+            tree_changed = true;
+        }
+        return n;
+    }
+    long v = cvalue(c), stepped;
+    type_desc *t = utype(x);
+    if (is_integer(x) || is_ptr(x)) {
+        long max = type_max(t), min = type_min(t);
+        if (is_unsigned(x)) {
+            if (v == 0 && (n->op == OP_LT || n->op == OP_GE))
+                return decided(n, n->op == OP_GE, 765);
+            if (v == 0 && (n->op == OP_LE || n->op == OP_GT)) {
+                n->op = n->op == OP_LE ? OP_EQ : OP_NE;
+                return n;
+            }
+        } else {
+            if (v == min && (n->op == OP_LT || n->op == OP_GE))
+                return decided(n, n->op == OP_GE, 766);
+            if (v == min && (n->op == OP_LE || n->op == OP_GT)) {
+                n->op = n->op == OP_LE ? OP_EQ : OP_NE;
+                return n;
+            }
+        }
+        if (v == max && (n->op == OP_LE || n->op == OP_GT))
+            return decided(n, n->op == OP_LE, is_unsigned(x) ? 765 : 766);
+        if (v == max && (n->op == OP_LT || n->op == OP_GE)) {
+            n->op = n->op == OP_LT ? OP_NE : OP_EQ;
+            return n;
+        }
+        if ((n->op == OP_LE || n->op == OP_GT) && step_constant(x, v, 1, &stepped)) {
+            c->value = fit(stepped, c->type);
+            n->op = n->op == OP_LE ? OP_LT : OP_GE;
+            tree_changed = true;
+        }
+    }
+    return n;
+}
+
+// x & c compared with a constant: narrowed to half the width when the mask
+// and the compared constant both fit the narrower type.
+static tree_node *narrow_masked_compare(tree_node *n)
+{
+    tree_node *a = n->left, *k = n->right;
+    if (a->op != OP_AND || !is_const(a->right) || !is_const(k) || !is_integer(a))
+        return n;
+    uint32_t size = node_size(a);
+    if (size < 2)
+        return n;
+    type_desc *half = basic_type_by(size / 2, cls(a));
+    long m = cvalue(a->right), v = cvalue(k);
+    if (m < 1 || m > type_max(half) || v < type_min(half) || v > type_max(half))
+        return n;
+    a->left = mk_conv(a->left, half);
+    a->right = mk_conv(a->right, half);
+    a->type = half;
+    n->right = mk_conv(k, half);
+    tree_changed = true;
+    return n;
+}
+
+static tree_node *rewrite_comparison(tree_node *n)
+{
+    if ((n->op == OP_EQ || n->op == OP_NE) && is_const(n->right)) {
+        tree_node *a = n->left;
+        long c = cvalue(n->right);
+        if (a->op == OP_COMPL) {
+            n->left = a->left;
+            node_free(a);
+            n->right->value = fit(~c, n->left->type);
+            return n;
+        }
+        if (a->op == OP_AND && is_const(a->right) && a->right->value == n->right->value && c &&
+            is_pow2((long)((uint32_t)c & node_mask(a)))) {
+            n->op = n->op == OP_EQ ? OP_NE : OP_EQ;
+            n->right->value = 0;
+            return n;
+        }
+    }
+    if (n->op == OP_GT && is_unsigned(n->left) && is_zero_const(n->right)) {
+        n->op = OP_NE;
+        return n;
+    }
+    n = narrow_masked_compare(n);
+    if (n->op == OP_LT || n->op == OP_LE || n->op == OP_GT || n->op == OP_GE)
+        return order_comparison(n);
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// arithmetic
+// ---------------------------------------------------------------------------
+// *, =* by a power of two become shifts; a wide product of two byte operands
+// is done in two bytes, unsigned only when both operands are unsigned.
+static tree_node *rewrite_multiply(tree_node *n)
+{
+    tree_node *r = n->right;
+    if (is_const(r) && is_integer(n)) {
+        long c = cvalue(r);
+        bool neg = n->op == OP_MUL && cls(n) == AR_SIGNED && c < 0 && is_pow2(-c);
+        if (is_pow2(c) || neg) {
+            r->value = log2_of(neg ? -c : c);
+            r->type = basic_type_by(1, AR_UNSIGNED);
+            n->op = n->op == OP_MUL ? OP_SHL : OP_ASG_SHL;
+            tree_changed = true;
+            return neg ? mk(OP_NEG, n, nullptr, n->type) : n;
+        }
+    }
+    tree_node *a = n->left;
+    if (n->op == OP_MUL && node_size(n) > 2 && is_integer(n) && a->op == OP_CONV && r->op == OP_CONV &&
+        node_size(a->left) == 1 && node_size(r->left) == 1 && is_integer(a->left) && is_integer(r->left)) {
+        bool uns = is_unsigned(a->left) && is_unsigned(r->left);
+        type_desc *two = basic_type_by(2, uns ? AR_UNSIGNED : AR_SIGNED);
+        if (type_equal(utype(a), two))
+            return n;
+        tree_node *x = a->left, *y = r->left;
+        tree_free(a->right);
+        node_free(a);
+        tree_free(r->right);
+        node_free(r);
+        tree_node *narrow = mk(OP_MUL, mk_conv(x, two), mk_conv(y, two), two);
+        type_desc *t = n->type;
+        return replace(n, mk_conv(narrow, t));
+    }
+    return n;
+}
+
+// The largest magnitude a value of the type can have.
+static long magnitude_max(type_desc *t)
+{
+    long lo = type_min(t), hi = type_max(t);
+    return -lo > hi ? -lo : hi;
+}
+
+static tree_node *rewrite_divide(tree_node *n)
+{
+    tree_node *r = n->right;
+    if (!is_const(r) || !is_integer(n->left))
+        return n;
+    long c = cvalue(r);
+    long mag = c < 0 ? -c : c;
+    // out of range: the quotient is 0 only when |c| exceeds every |dividend|
+    if (c != 0 && mag > magnitude_max(utype(n->left))) {
+        tree_free(r);
+        if (n->op == OP_ASG_DIV) {
+            n->right = mk_const(0, n->left->type);
+            n->op = OP_ASSIGN;
+            return n;
+        }
+        tree_node *zero = mk_const(0, n->type);
+        return replace(n, keep_effects(n->left, zero));
+    }
+    if (c == 1 && n->op == OP_DIV) {
+        tree_free(r);
+        type_desc *t = n->type;
+        tree_node *l = n->left;
+        node_free(n);
+        return mk_conv(l, t);
+    }
+    if (is_pow2(c) && is_unsigned(n->left)) {
+        r->value = log2_of(c);
+        n->op = n->op == OP_DIV ? OP_SHR : OP_ASG_SHR;
+        tree_changed = true;
+    }
+    return n;
+}
+
+// %, =% by a power of two become &, =& with c - 1: only for unsigned
+// operands, since a negative dividend keeps its sign in the remainder.
+static tree_node *rewrite_modulo(tree_node *n)
+{
+    tree_node *r = n->right;
+    if (is_const(r) && is_pow2(cvalue(r)) && is_unsigned(n->left) && is_integer(n->left)) {
+        r->value = fit(cvalue(r) - 1, r->type);
+        n->op = n->op == OP_MOD ? OP_AND : OP_ASG_AND;
+        tree_changed = true;
+    }
+    return n;
+}
+
+// Constants on the right of arithmetic: zero, all ones, masks.
+static tree_node *arithmetic_tail(tree_node *n)
+{
+    tree_node *r = n->right;
+    if (!is_const(r) || cls(n) == AR_FLOAT)
+        return n;
+    long c = cvalue(r);
+    uint32_t op = n->op;
+    if (c == 0 && (op == OP_MOD || op == OP_DIV || op == OP_ASG_MOD || op == OP_ASG_DIV)) {
+        msg_report(755);
+        return n;
+    }
+    if (c == 0 && (op == OP_AND || op == OP_MUL)) {
+        tree_node *z = mk_const(0, n->type);
+        tree_free(r);
+        tree_node *res = keep_effects(n->left, z);
+        node_free(n);
+        return res;
+    }
+    if (c == 0 && (op == OP_ASG_AND || op == OP_ASG_MUL)) {
+        n->op = OP_ASSIGN;
+        return n;
+    }
+    if (op == OP_AND || op == OP_ASG_AND) {
+        uint32_t m = node_mask(n->left);
+        if (((uint32_t)c & m) == m) {
+            tree_free(r);
+            return replace(n, n->left);
+        }
+    }
+    if (c == 0 && (op == OP_ADD || op == OP_SUB || op == OP_OR || op == OP_XOR)) {
+        tree_free(r);
+        type_desc *t = n->type;
+        tree_node *l = n->left;
+        node_free(n);
+        return mk_conv(l, t);
+    }
+    if (c == 0 && (op == OP_ASG_ADD || op == OP_ASG_SUB || op == OP_ASG_OR || op == OP_ASG_XOR)) {
+        tree_free(r);
+        return replace(n, n->left);
+    }
+    if ((op == OP_XOR) && ((uint32_t)c & node_mask(n)) == node_mask(n) && is_integer(n)) {
+        tree_free(r);
+        n->op = OP_COMPL;
+        n->right = nullptr;
+        return n;
+    }
+    if (op == OP_SUB && cls(n) == AR_SIGNED) {
+        r->value = fit(-c, r->type);
+        n->op = OP_ADD;
+    }
+    if (op == OP_ASG_SUB && cls(n) == AR_SIGNED) {
+        r->value = fit(-c, r->type);
+        n->op = OP_ASG_ADD;
+    }
+    return n;
+}
+
+// <<, >> by a count of at least the width: 0 (for >> only when unsigned).
+static tree_node *rewrite_shift(tree_node *n)
+{
+    if (!is_const(n->right))
+        return n;
+    n = undefined_shift(n);
+    if (n->op != OP_SHL && n->op != OP_SHR && n->op != OP_ASG_SHL && n->op != OP_ASG_SHR)
+        return n;
+    bool left = n->op == OP_SHL || n->op == OP_ASG_SHL;
+    if (n->right->value >= 8L * (long)node_size(n) && (left || is_unsigned(n))) {
+        if (n->op == OP_ASG_SHL || n->op == OP_ASG_SHR) {
+            n->op = OP_ASSIGN;
+            n->right->value = 0;
+            n->right->type = n->left->type;
+            return n;
+        }
+        tree_free(n->right);
+        tree_node *res = keep_effects(n->left, mk_const(0, n->type));
+        node_free(n);
+        return res;
+    }
+    return n;
+}
+
+// ---------------------------------------------------------------------------
+// conversions, members, assignments, logic
+// ---------------------------------------------------------------------------
+// A narrowing conversion moves inside <<, + - & | ^ (the low bytes of their
+// result depend only on the low bytes of the operands); never inside >>,
+// whose low bytes come from the high bytes of its operand.
+static tree_node *rewrite_conversion(tree_node *n)
+{
+    tree_node *x = n->left;
+    type_desc *t = n->type;
+    if (type_equal(utype(x), type_unqualify(t))) {
+        tree_free(n->right);
+        return replace(n, x);
+    }
+    if (is_const(x) && is_integer(n)) {
+        if (node_size(n) < node_size(x))
+            msg_report(752);
+        x->value = fit(x->value, t);
+        x->type = t;
+        tree_free(n->right);
+        return replace(n, x);
+    }
+    bool narrows = is_integer(n) && is_integer(x) && node_size(n) < node_size(x);
+    if (!narrows || tree_has_volatile(x))
+        return n;
+    if (x->op == OP_SHL) {
+        x->left = mk_conv(x->left, t);
+        x->type = t;
+        tree_free(n->right);
+        return replace(n, x);
+    }
+    if ((op_attr[x->op] & OA_LOWPART) && binary(x) && x->op != OP_MUL && !(op_attr[x->op] & OA_SIDE_EFFECT)) {
+        x->left = mk_conv(x->left, t);
+        x->right = mk_conv(x->right, t);
+        x->type = t;
+        tree_free(n->right);
+        return replace(n, x);
+    }
+    return n;
+}
+
+// s.m becomes *(&s + offset of m).
+static tree_node *rewrite_member(tree_node *n)
+{
+    if (!n->sym || !n->left)
+        return n;
+    tree_node *s = n->left;
+    type_desc *mt = n->type;
+    tree_node *addr = mk(OP_ADDR, s, nullptr, type_derive(s->type, TY_POINTER));
+    type_desc *mptr = type_derive(mt, TY_POINTER);
+    tree_node *sum = mk(OP_ADD, mk_conv(addr, mptr), mk_const(n->value, basic_type_named("i")), mptr);
+    tree_free(n->right);
+    return replace(n, mk(OP_DEREF, sum, nullptr, mt));
+}
+
+// Whether a tree reads memory another name may reach, or calls a function.
+static bool may_alias(void *, tree_node *n)
+{
+    return n->op == OP_DEREF || n->op == OP_CALL || n->op == OP_CALLARGS;
+}
+
+// The operations done better in place: four-byte integer + and -, one-byte
+// shifts by 1.
+static bool better_in_place(tree_node *op)
+{
+    if (!is_integer(op))
+        return false;
+    if ((op->op == OP_ADD || op->op == OP_SUB) && node_size(op) == 4)
+        return true;
+    return (op->op == OP_SHL || op->op == OP_SHR) && node_size(op) == 1 && is_const(op->right) &&
+           op->right->value == 1;
+}
+
+static tree_node *rewrite_assign(tree_node *n)
+{
+    tree_node *x = n->left, *v = n->right;
+    if (same_id(x, v) && !tree_has_volatile(x)) {
+        tree_free(v);
+        return replace(n, x);
+    }
+    if (v->op == OP_COMPL && same_id(x, v->left)) {
+        tree_free(v->left);
+        node_free(v);
+        n->right = mk_const(-1, x->type);
+        n->op = OP_ASG_XOR;
+        return n;
+    }
+    if (x->op != OP_ID || !binary(v) || !(op_attr[v->op] & OA_FOLDS))
+        return n;
+    if (same_id(x, v->left) || ((op_attr[v->op] & OA_COMMUTATIVE) && same_id(x, v->right))) {
+        tree_node *other = same_id(x, v->left) ? v->right : v->left;
+        tree_free(same_id(x, v->left) ? v->left : v->right);
+        n->op = (uint32_t)operator_assign_form((int)v->op);
+        n->right = other;
+        node_free(v);
+        return n;
+    }
+    // x = y op z becomes x = y; x op= z: z is read after x changed, so it may
+    // not reach x through a pointer or a call any more than by name
+    tree_node *y = v->left, *z = v->right;
+    if (!is_link_constant(y) && !tree_references(z, x->sym) && !tree_find(z, nullptr, may_alias) &&
+        better_in_place(v)) {
+        tree_node *first = mk(OP_ASSIGN, tree_copy(x), y, x->type);
+        tree_node *second = mk((int)operator_assign_form((int)v->op), x, z, x->type);
+        node_free(v);
+        tree_node *seq = mk(OP_SEQ, first, second, x->type);
+        return replace(n, seq);
+    }
+    return n;
+}
+
+static tree_node *make_not(tree_node *x);
+
+static tree_node *rewrite_not(tree_node *n)
+{
+    tree_node *x = n->left;
+    int inv = inverse_comparison((int)x->op);
+    if (inv >= 0 && cls(x->left) != AR_FLOAT) {
+        x->op = (uint32_t)inv;
+        return replace(n, x);
+    }
+    if (x->op == OP_NOT) {
+        tree_node *y = x->left;
+        node_free(x);
+        return replace(n, y);
+    }
+    if (x->op == OP_ANDAND || x->op == OP_OROR) {
+        x->op = x->op == OP_ANDAND ? OP_OROR : OP_ANDAND;
+        x->left = make_not(x->left);
+        x->right = make_not(x->right);
+        return replace(n, x);
+    }
+    return n;
+}
+
+static tree_node *make_not(tree_node *x)
+{
+    return rewrite_not(mk(OP_NOT, x, nullptr, basic_type_named("b")));
+}
+
+static tree_node *rewrite_logic(tree_node *n)
+{
+    tree_node *c = is_const(n->left) ? n->left : is_const(n->right) ? n->right : nullptr;
+    if (!c)
+        return n;
+    if (!(n->flags & NF_COMPILER) && !(c->flags & NF_COMPILER))
+        msg_report(750);
+    tree_node *other = c == n->left ? n->right : n->left;
+    bool truth = c->value != 0;
+    bool decides = (n->op == OP_ANDAND) != truth;   // 0 && x, 1 || x
+    if (!decides) {
+        tree_free(c);
+        return replace(n, other);
+    }
+    c->value = truth;
+    c->type = n->type;
+    if (c == n->left) {   // the other operand never runs
+        tree_free(other);
+        return replace(n, c);
+    }
+    return replace(n, keep_effects(other, c));
+}
+
+static tree_node *rewrite_question(tree_node *n)
+{
+    tree_node *c = n->left, *arms = n->right;
+    if (!is_const(c) || !arms || arms->op != OP_COLON)
+        return n;
+    if (run.warning_level < 0 && !(n->flags & NF_COMPILER))
+        note(763);
+    tree_node *keep = c->value ? arms->left : arms->right;
+    tree_free(c->value ? arms->right : arms->left);
+    node_free(arms);
+    tree_free(c);
+    return replace(n, keep);
+}
+
+// ---------------------------------------------------------------------------
+// the per-operator rewriter
+// ---------------------------------------------------------------------------
+static tree_node *rewrite_by_operator(tree_node *n)
+{
+    switch (n->op) {
+    case OP_EQ: case OP_NE: case OP_LT: case OP_LE: case OP_GT: case OP_GE:
+        return rewrite_comparison(n);
+    case OP_SIZEOF: {
+        uint32_t size = node_size(n->left);
+        if (!size)
+            msg_report(761);
+        tree_node *c = mk_const((long)size, basic_type_named("ui"));
+        c->flags |= NF_COMPILER;
+        tree_free(n->left);
+        return replace(n, c);
+    }
+    case OP_MOD: case OP_ASG_MOD: return arithmetic_tail(rewrite_modulo(n));
+    case OP_MUL: case OP_ASG_MUL: return rewrite_multiply(arithmetic_tail(n));
+    case OP_DIV: case OP_ASG_DIV: return arithmetic_tail(n) == n ? rewrite_divide(n) : n;
+    case OP_ANDAND: case OP_OROR: return rewrite_logic(n);
+    case OP_ADD:
+        if (cls(n) == AR_BIT) {
+            n->op = OP_XOR;
+            return n;
+        }
+        if (same_id(n->left, n->right) && is_integer(n)) {
+            tree_free(n->right);
+            n->op = OP_MUL;
+            n->right = mk_const(2, n->type);
+        }
+        return arithmetic_tail(n);
+    case OP_SUB:
+        if (n->right && n->right->op == OP_NEG) {
+            tree_node *neg = n->right;
+            n->right = neg->left;
+            node_free(neg);
+            n->op = OP_ADD;
+            return n;
+        }
+        return arithmetic_tail(n);
+    case OP_AND: case OP_OR: case OP_XOR: case OP_ASG_AND: case OP_ASG_OR: case OP_ASG_XOR:
+    case OP_ASG_ADD: case OP_ASG_SUB:
+        return arithmetic_tail(n);
+    case OP_SHL: case OP_SHR: case OP_ASG_SHL: case OP_ASG_SHR: return rewrite_shift(n);
+    case OP_CONV: return rewrite_conversion(n);
+    case OP_MEMBER: return rewrite_member(n);
+    case OP_ASSIGN: return rewrite_assign(n);
+    case OP_NOT: return rewrite_not(n);
+    case OP_QUEST: return rewrite_question(n);
+    case OP_COMPL:
+        if (cls(n) == AR_BIT)
+            n->op = OP_NOT;
+        return n;
+    case OP_UPLUS: return replace(n, n->left);
+    default: return n;
+    }
+}
+
+static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
+{
+    if ((n->op == OP_ADD || n->op == OP_SUB) && is_zero_const(n->right)) {
+        tree_free(n->right);
+        return replace(n, n->left);
+    }
+    tree_node *h = hoist_sequence(n);
+    if (h != n)
+        return h;
+    if ((op_attr[n->op] & OA_COMMUTATIVE) && binary(n) && n->left && n->right)
+        n = commute(n);
+    return rewrite_by_operator(n);
+}
+
+// ---------------------------------------------------------------------------
+// passes
+// ---------------------------------------------------------------------------
+static tree_node *walk_all(tree_node *t, walk_fn_t fn)
+{
+    long result = 0;
+    return tree_walk(266, nullptr, t, fn, 0, 0, 0, &result);
+}
+
+// Rules at the root of a statement.
+static tree_node *root_rules(tree_node *t)
+{
+    if (t->op == OP_CJUMP && is_const(t->left)) {
+        if (!(t->flags & NF_COMPILER) && !(t->left->flags & NF_COMPILER))
+            msg_report(757);
+        if (t->left->value == 0) {
+            tree_node *c = t->left;
+            tree_free(t->right);
+            c->op = OP_EMPTY;
+            c->type = basic_type_named("v");
+            return replace(t, c);
+        }
+        tree_free(t->left);
+        t->left = t->right;
+        t->right = nullptr;
+        t->op = OP_JUMP;
+        return t;
+    }
+    if (t->op == OP_ASSIGN && t->left && t->left->op == OP_BITFIELD && is_const(t->right)) {
+        uint32_t all = node_mask(t->left), v = (uint32_t)t->right->value & all;
+        if (v == 0)
+            t->op = OP_ASG_AND;   // clear the field
+        else if (v == all)
+            t->op = OP_ASG_OR;    // set every bit of it
+    }
+    return t;
+}
+
+tree_node *tree_simplify(tree_node *tree)
+{
+    if (!tree)
+        return tree;
+    pending_note = 0;
+    tree = walk_all(tree, normalise);
+    for (int pass = 0; pass < 9; pass++) {
+        node_set_position(tree);
+        tree_changed = false;
+        tree = walk_all(tree, fold);
+        tree = walk_all(tree, rewrite);
+        if (!tree_changed)
+            break;
+    }
+    if (pending_note)
+        msg_report_once(pending_note);
+    return root_rules(tree);
+}

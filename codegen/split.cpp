@@ -1,0 +1,383 @@
+// Rewrite rules and statement splitting.
+//
+// Rewrite rules are pattern records of the rewrite goal: the matcher finds the
+// first node a rule fits (searching the node, its right operand, its
+// arguments, then down the left operands), the rule's result text is expanded
+// and read back as a tree in the node's place. The rounds are bounded: a rule
+// set that keeps applying is a fault in the rules, reported as a rewrite loop.
+//
+// Statement splitting turns a statement into a list of simpler ones: a jump
+// on && or || becomes a chain of jumps, a value of &&, || or ?: is stored
+// through jumps and labels, sequences become separate statements and values
+// nobody uses are dropped (their side effects kept). Generated labels carry
+// a base that tells where they came from.
+#include "select.h"
+
+#include <cstring>
+
+// Reads a rewrite rule's replacement text in the context of the matched node.
+rewrite_reader_fn rewrite_reader;
+
+// Label bases: where a generated label comes from.
+enum {
+    LB_VALUE_EXIT = 100000000,    // && / || value stored through jumps: exit
+    LB_VALUE_JOIN = 200000000,    // ... and join
+    LB_VALUE_SHORT = 300000000,   // && / || value, short form: join
+    LB_COND_LONG = 400000000,     // ?: value through jumps: both labels
+    LB_COND_SHORT = 500000000,    // ?: value, short form: join
+    LB_AND_JUMP = 600000000,      // false exit of a jump over &&
+    LB_AND_VALUE = 700000000,     // && as a statement
+    LB_OR_VALUE = 800000000,      // || as a statement
+    LB_QUESTION = 900000000,      // ?: as a statement
+};
+// nodeRewrite rounds after which the line "Looping around nodeRewrite" is
+// printed, and after which the rounds stop as a rewrite loop.
+enum { SPLIT_ROUNDS_NOTE = 10, SPLIT_ROUNDS_MAX = 20, REWRITE_ROUNDS_MAX = 20 };
+
+// ---------------------------------------------------------------------------
+// rewrite rules
+// ---------------------------------------------------------------------------
+// Applies the first rule that fits below n; *applied tells whether one did.
+static tree_node *apply_first(tree_node *n, bool *applied)
+{
+    if (!n || *applied)
+        return n;
+    if (n->op != OP_ASM && cg_match_tree(n, GOAL_REWRITE, regset_of(REG_ALLREG)) == 0 && n->level_count) {
+        const pattern_record *rec = pattern_at((uint32_t)n->pattern[n->level_count - 1]);
+        KASSERT(rewrite_reader != nullptr);
+        if (rec->templ && *rec->templ)
+            rewrite_reader(nullptr, rewrite_text(n, rec->templ));
+        tree_node *t = rewrite_reader(n, rewrite_text(n, pattern_result_text((uint32_t)n->pattern[n->level_count - 1], 0)));
+        if (rec->after && *rec->after)
+            rewrite_reader(nullptr, rewrite_text(n, rec->after));
+        if (t) {
+            if (n->text && !t->text) {
+                t->text = n->text;
+                n->text = nullptr;
+            }
+            *applied = true;
+            node_free(n);
+            return t;
+        }
+    }
+    int arity = op_arity((int)n->op);
+    if (arity == OA_BINARY)
+        n->right = apply_first(n->right, applied);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args) && !*applied; i++)
+        vec_set(n->args, apply_first((tree_node *)vec_get(n->args, i), applied), i);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        n->left = apply_first(n->left, applied);
+    return n;
+}
+
+tree_node *rewrite_one(tree_node *tree)
+{
+    bool applied = false;
+    tree_node *t = apply_first(tree, &applied);
+    return applied ? t : nullptr;
+}
+
+tree_node *tree_rewrite_all(tree_node *tree)
+{
+    if (!tree || tree->op == OP_ASM)
+        return tree;
+    tree = tree_simplify(tree);
+    for (int round = 0; round <= REWRITE_ROUNDS_MAX; round++) {
+        tree_node *r = rewrite_one(tree);
+        if (!r)
+            return tree;
+        if (round == REWRITE_ROUNDS_MAX)
+            msg_report(1059);
+        tree = tree_simplify(r);
+    }
+    return tree;
+}
+
+// ---------------------------------------------------------------------------
+// statement splitting
+// ---------------------------------------------------------------------------
+static tree_node *label_node(uint32_t number)
+{
+    tree_node *c = node_new_const((long)number);
+    c->flags |= NF_COMPILER;
+    return c;
+}
+
+static tree_node *stmt(int op, tree_node *l, tree_node *r)
+{
+    tree_node *n = node_new();
+    n->op = (uint32_t)op;
+    n->left = l;
+    n->right = r;
+    n->type = basic_type_named("v");
+    n->flags |= NF_COMPILER;
+    return n;
+}
+
+static tree_node *negated(tree_node *c)
+{
+    tree_node *n = node_new();
+    n->op = OP_NOT;
+    n->left = c;
+    n->type = basic_type_named("b");
+    n->flags |= NF_COMPILER;
+    return tree_simplify(n);
+}
+
+static void split(tree_node *t, vector_t *out, int *dropped);
+
+// A jump to label when c holds, as a chain of simple jumps.
+static void split_jump(tree_node *c, tree_node *label, vector_t *out, int *dropped)
+{
+    while (c->op == OP_SEQ) {
+        split(c->left, out, dropped);
+        tree_node *rest = c->right;
+        node_free(c);
+        c = rest;
+    }
+    if (c->op == OP_ANDAND) {
+        uint32_t m = LB_AND_JUMP + new_label_number();
+        split_jump(negated(c->left), label_node(m), out, dropped);
+        split_jump(c->right, label, out, dropped);
+        node_free(c);
+        vec_push(out, stmt(OP_LABEL, label_node(m), nullptr));
+        return;
+    }
+    if (c->op == OP_OROR) {
+        split_jump(c->left, tree_copy(label), out, dropped);
+        split_jump(c->right, label, out, dropped);
+        node_free(c);
+        return;
+    }
+    tree_node *j = stmt(OP_CJUMP, c, label);
+    j = tree_simplify(j);
+    if (j->op != OP_EMPTY)
+        vec_push(out, j);
+    else
+        tree_free(j);
+}
+
+// if ((x = k) != 0) and the like: the store is a statement, the jump is
+// decided by k.
+static bool split_assigned_test(tree_node *t, vector_t *out, int *dropped)
+{
+    tree_node *c = t->left;
+    if ((c->op != OP_EQ && c->op != OP_NE) || !c->left || c->left->op != OP_ASSIGN ||
+        c->left->right->op != OP_CONST || !is_zero_const(c->right))
+        return false;
+    msg_report(758);
+    bool k_zero = c->left->right->value == 0;
+    bool taken = k_zero == (c->op == OP_EQ);
+    split(c->left, out, dropped);
+    tree_free(c->right);
+    node_free(c);
+    if (taken) {
+        vec_push(out, stmt(OP_JUMP, t->right, nullptr));
+    } else {
+        tree_free(t->right);
+    }
+    node_free(t);
+    return true;
+}
+
+// c ? x : y as a statement: jumps around the two arms.
+static void split_question(tree_node *t, vector_t *out, int *dropped)
+{
+    tree_node *arms = t->right;
+    uint32_t p = LB_QUESTION + new_label_number(), q = LB_QUESTION + new_label_number();
+    split_jump(negated(t->left), label_node(p), out, dropped);
+    split(arms->left, out, dropped);
+    vec_push(out, stmt(OP_JUMP, label_node(q), nullptr));
+    vec_push(out, stmt(OP_LABEL, label_node(p), nullptr));
+    split(arms->right, out, dropped);
+    vec_push(out, stmt(OP_LABEL, label_node(q), nullptr));
+    node_free(arms);
+    node_free(t);
+}
+
+// A store of v into target with the assignment's operator.
+static tree_node *store(tree_node *assign, tree_node *target, tree_node *v)
+{
+    tree_node *s = stmt((int)assign->op, tree_copy(target), v);
+    s->type = target->type;
+    return s;
+}
+
+static tree_node *truth_const(tree_node *target, long v)
+{
+    tree_node *c = node_new_const(v);
+    c->type = target->type;
+    return c;
+}
+
+// x = a && b, x = a || b: the value stored through jumps.
+static void split_truth_value(tree_node *t, vector_t *out, int *dropped)
+{
+    tree_node *x = t->left, *cond = t->right;
+    bool is_and = cond->op == OP_ANDAND;
+    long decided = is_and ? 0 : 1;
+    bool long_form = t->op != OP_ASSIGN || tree_references(cond->left, x->sym) || tree_has_volatile(x);
+    if (long_form) {
+        uint32_t f = LB_VALUE_EXIT + new_label_number(), c = LB_VALUE_JOIN + new_label_number();
+        split_jump(is_and ? negated(cond) : cond, label_node(f), out, dropped);
+        vec_push(out, store(t, x, truth_const(x, !decided)));
+        vec_push(out, stmt(OP_JUMP, label_node(c), nullptr));
+        vec_push(out, stmt(OP_LABEL, label_node(f), nullptr));
+        vec_push(out, store(t, x, truth_const(x, decided)));
+        vec_push(out, stmt(OP_LABEL, label_node(c), nullptr));
+    } else {
+        uint32_t c = LB_VALUE_SHORT + new_label_number();
+        vec_push(out, store(t, x, truth_const(x, decided)));
+        split_jump(is_and ? negated(cond) : cond, label_node(c), out, dropped);
+        vec_push(out, store(t, x, truth_const(x, !decided)));
+        vec_push(out, stmt(OP_LABEL, label_node(c), nullptr));
+    }
+    tree_free(x);
+    node_free(t);
+}
+
+// x = c ? a : b: the value stored through jumps.
+static void split_conditional_value(tree_node *t, vector_t *out, int *dropped)
+{
+    tree_node *x = t->left, *q = t->right, *c = q->left, *arms = q->right;
+    tree_node *a = arms->left, *b = arms->right;
+    bool long_form = t->op != OP_ASSIGN || tree_references(c, x->sym) || tree_has_volatile(x) ||
+                     tree_has_volatile(b);
+    if (long_form) {
+        uint32_t e = LB_COND_LONG + new_label_number(), j = LB_COND_LONG + new_label_number();
+        split_jump(c, label_node(e), out, dropped);
+        vec_push(out, store(t, x, b));
+        vec_push(out, stmt(OP_JUMP, label_node(j), nullptr));
+        vec_push(out, stmt(OP_LABEL, label_node(e), nullptr));
+        vec_push(out, store(t, x, a));
+        vec_push(out, stmt(OP_LABEL, label_node(j), nullptr));
+    } else {
+        uint32_t j = LB_COND_SHORT + new_label_number();
+        vec_push(out, store(t, x, b));
+        split_jump(negated(c), label_node(j), out, dropped);
+        vec_push(out, store(t, x, a));
+        vec_push(out, stmt(OP_LABEL, label_node(j), nullptr));
+    }
+    tree_free(x);
+    node_free(arms);
+    node_free(q);
+    node_free(t);
+}
+
+static bool is_value_assignment(tree_node *t)
+{
+    static const int ops[] = {OP_ASSIGN, OP_ASG_AND, OP_ASG_ADD, OP_ASG_SUB, OP_ASG_XOR, OP_ASG_OR};
+    bool assign = false;
+    for (int op : ops)
+        assign |= t->op == (uint32_t)op;
+    return assign && t->left && t->left->op == OP_ID && !tree_has_volatile(t->left) && t->right;
+}
+
+// The rounds over a statement that stays: simplify, rewrite rules, and a
+// sequence at its root split off, while a round changes something.
+static void finish(tree_node *t, vector_t *out, int *dropped)
+{
+    for (int round = 1;; round++) {
+        if (round == SPLIT_ROUNDS_NOTE)
+            msg_print("Looping around nodeRewrite");
+        if (round > SPLIT_ROUNDS_MAX) {
+            msg_report(1059);
+            break;
+        }
+        t = tree_rewrite_all(t);
+        if (t->op != OP_SEQ)
+            break;
+        split(t->left, out, dropped);
+        tree_node *rest = t->right;
+        node_free(t);
+        t = rest;
+    }
+    if (t->op == OP_EMPTY)
+        tree_free(t);
+    else
+        vec_push(out, t);
+}
+
+static void split(tree_node *t, vector_t *out, int *dropped)
+{
+    if (!t)
+        return;
+    uint32_t attr = op_attr[t->op];
+    switch (t->op) {
+    case OP_CJUMP:
+        if (!split_assigned_test(t, out, dropped)) {
+            tree_node *c = t->left, *l = t->right;
+            node_free(t);
+            split_jump(c, l, out, dropped);
+        }
+        return;
+    case OP_ANDAND:
+    case OP_OROR: {
+        uint32_t l = (t->op == OP_ANDAND ? LB_AND_VALUE : LB_OR_VALUE) + new_label_number();
+        split_jump(t->op == OP_ANDAND ? negated(t->left) : t->left, label_node(l), out, dropped);
+        split(t->right, out, dropped);
+        vec_push(out, stmt(OP_LABEL, label_node(l), nullptr));
+        node_free(t);
+        return;
+    }
+    case OP_QUEST:
+        if (t->right && t->right->op == OP_COLON) {
+            split_question(t, out, dropped);
+            return;
+        }
+        break;
+    case OP_POSTINC: t->op = OP_ASG_ADD; break;
+    case OP_POSTDEC: t->op = OP_ASG_SUB; break;
+    case OP_COMMA:
+    case OP_SEQ:
+        split(t->left, out, dropped);
+        split(t->right, out, dropped);
+        node_free(t);
+        return;
+    case OP_EMPTY:
+        tree_free(t);
+        return;
+    default:
+        break;
+    }
+    if (is_value_assignment(t) && (t->right->op == OP_ANDAND || t->right->op == OP_OROR)) {
+        split_truth_value(t, out, dropped);
+        return;
+    }
+    if (is_value_assignment(t) && t->right->op == OP_QUEST && t->right->right &&
+        t->right->right->op == OP_COLON) {
+        split_conditional_value(t, out, dropped);
+        return;
+    }
+    bool volatile_access = (t->op == OP_ID || t->op == OP_DEREF) && tree_has_volatile(t);
+    if (!(attr & (OA_NOVALUE | OA_SIDE_EFFECT)) && !volatile_access) {
+        int arity = op_arity((int)t->op);
+        if (arity == OA_UNARY || arity == OA_BINARY)
+            split(t->left, out, dropped);
+        if (arity == OA_BINARY)
+            split(t->right, out, dropped);
+        node_free(t);
+        *dropped = 1;
+        return;
+    }
+    finish(t, out, dropped);
+}
+
+int nodeRewrite(tree_node *tree, vector_t *out)
+{
+    char *text = tree->text;
+    tree->text = nullptr;
+    uint32_t before = vec_count(out);
+    int dropped = 0;
+    split(tree, out, &dropped);
+    if (text && vec_count(out) > before) {
+        tree_node *first = (tree_node *)vec_get(out, before);
+        if (!first->text)
+            first->text = text;
+        else
+            free(text);
+    } else {
+        free(text);
+    }
+    return dropped;
+}

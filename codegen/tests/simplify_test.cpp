@@ -1,0 +1,260 @@
+// The tree simplifier and statement splitting: tables of hand-built trees and
+// the forms they must take, written as prefix text. The guarded rules each
+// have a tree on which the unguarded rule would have changed the value:
+// -7 % 8 is -7, not 1; (w >> 2) narrowed is not (narrowed w) >> 2; and so on.
+#include "kestrel_test.h"
+#include "select.h"
+
+#include <string>
+#include <vector>
+
+using simplifier = kestrel_fixture;
+
+static type_desc *ty(const char *name)
+{
+    return basic_type_named(name);
+}
+
+static tree_node *v(const char *name, type_desc *t)
+{
+    cg_symbol *s = sym_find(name);
+    if (!s) {
+        s = sym_new(name);
+        s->storage = ST_EXTERN;
+        s->type = t;
+        s->cls = 'F';
+        sym_insert(s);
+    }
+    return node_new_id(s);
+}
+
+static tree_node *v(const char *name, const char *type = "uc")
+{
+    return v(name, ty(type));
+}
+
+static tree_node *k(long value, const char *type = "i")
+{
+    tree_node *c = node_new_const(value);
+    c->type = ty(type);
+    return c;
+}
+
+static tree_node *op(int o, tree_node *l, tree_node *r = nullptr, type_desc *t = nullptr)
+{
+    tree_node *n = node_new();
+    n->op = (uint32_t)o;
+    n->left = l;
+    n->right = r;
+    n->type = t ? t : (op_attr[o] & OA_TRUTH) ? ty("b") : l->type;
+    return n;
+}
+
+static tree_node *conv(tree_node *x, const char *type)
+{
+    return op(OP_CONV, x, node_new_type(ty(type)), ty(type));
+}
+
+// Prefix text of a tree: (op operands), names, constant values; labels made
+// by statement splitting as L<base digit>.
+static std::string show(tree_node *n)
+{
+    if (!n)
+        return "-";
+    switch (n->op) {
+    case OP_ID: return n->sym->name;
+    case OP_CONST:
+        return n->value >= 100000000 ? "L" + std::to_string(n->value / 100000000) : std::to_string(n->value);
+    case OP_TYPE: return n->type && n->type->name ? n->type->name : "*";
+    default: break;
+    }
+    std::string s = "(" + std::string(op_spelling[n->op]);
+    int arity = op_arity((int)n->op);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        s += " " + show(n->left);
+    if (arity == OA_BINARY && n->right)
+        s += " " + show(n->right);
+    return s + ")";
+}
+
+TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
+{
+    type_desc *lptr = type_derive(ty("l"), TY_POINTER);
+    struct row { const char *what; tree_node *tree; const char *want; } rows[] = {
+        // folding and canonical order
+        {"3 + 4", op(OP_ADD, k(3), k(4)), "7"},
+        {"x + 0", op(OP_ADD, v("_x"), k(0, "uc")), "_x"},
+        {"2 + x", op(OP_ADD, k(2, "uc"), v("_x")), "(+ _x 2)"},
+        {"(x + 1) + 2", op(OP_ADD, op(OP_ADD, v("_x"), k(1, "uc")), k(2, "uc")), "(+ _x 3)"},
+        {"x - y", op(OP_SUB, v("_x"), v("_y")), "(- _x _y)"},
+        {"x ^ 0xFF", op(OP_XOR, v("_x"), k(0xFF, "uc")), "(~ _x)"},
+        {"x & 0", op(OP_AND, v("_x"), k(0, "uc")), "0"},
+        {"!(x < y)", op(OP_NOT, op(OP_LT, v("_x"), v("_y"))), "(>= _x _y)"},
+        // comparisons with the constant on the right, in < and >=
+        {"5 < x", op(OP_LT, k(5, "uc"), v("_x")), "(>= _x 6)"},
+        {"x <= 9", op(OP_LE, v("_x"), k(9, "uc")), "(< _x 10)"},
+        {"5 >= x", op(OP_GE, k(5, "uc"), v("_x")), "(< _x 6)"},
+        {"x > 0 unsigned", op(OP_GT, v("_x"), k(0, "uc")), "(!= _x 0)"},
+        {"x < 255 unsigned", op(OP_LT, v("_x"), k(255, "uc")), "(!= _x 255)"},
+        {"x <= f float", op(OP_LE, v("_f", "f"), k(2)), "(<= _f 2)"},
+        {"sc <= 200", op(OP_LE, v("_sc", "c"), k(200)), "(<= _sc 200)"},
+        // multiplies, divides and remainders by powers of two
+        {"w * 8", op(OP_MUL, v("_w", "ui"), k(8, "ui")), "(<< _w 3)"},
+        {"w / 4 unsigned", op(OP_DIV, v("_w", "ui"), k(4, "ui")), "(>> _w 2)"},
+        {"s / 4 signed", op(OP_DIV, v("_s", "i"), k(4)), "(/ _s 4)"},
+        {"w % 8 unsigned", op(OP_MOD, v("_w", "ui"), k(8, "ui")), "(& _w 7)"},
+        {"s % 8 signed", op(OP_MOD, v("_s", "i"), k(8)), "(% _s 8)"},
+        {"s / 1", op(OP_DIV, v("_s", "i"), k(1)), "_s"},
+        // division by a constant out of range
+        {"sc / 300", op(OP_DIV, v("_sc", "c"), k(300, "i"), ty("c")), "0"},
+        {"sc / 128", op(OP_DIV, v("_sc", "c"), k(128, "i"), ty("c")), "(/ _sc 128)"},
+        {"w / 300", op(OP_DIV, v("_w", "ui"), k(300, "ui")), "(/ _w 300)"},
+        // narrowing conversions
+        {"(uc)(w << 2)", conv(op(OP_SHL, v("_w", "ui"), k(2, "uc")), "uc"), "(<< (-> _w uc) 2)"},
+        {"(uc)(w >> 2)", conv(op(OP_SHR, v("_w", "ui"), k(2, "uc")), "uc"), "(-> (>> _w 2) uc)"},
+        {"(uc)(w + v)", conv(op(OP_ADD, v("_w", "ui"), v("_v", "ui")), "uc"), "(+ (-> _w uc) (-> _v uc))"},
+        // a masked comparison narrowed only when the compared constant fits
+        {"(w & 15) == 5", op(OP_EQ, op(OP_AND, v("_w", "ui"), k(15, "ui")), k(5, "ui")),
+         "(== (& (-> _w uc) 15) 5)"},
+        {"(w & 15) == 0x105", op(OP_EQ, op(OP_AND, v("_w", "ui"), k(15, "ui")), k(0x105, "ui")),
+         "(== (& _w 15) 261)"},
+        {"(x & 4) == 4", op(OP_EQ, op(OP_AND, v("_x"), k(4, "uc")), k(4, "uc")), "(!= (& _x 4) 0)"},
+        // a product of two bytes in a long: two bytes, unsigned only for two unsigned operands
+        {"(long)a * (long)b", op(OP_MUL, conv(v("_a"), "l"), conv(v("_b"), "l")),
+         "(-> (* (-> _a ui) (-> _b ui)) l)"},
+        {"(long)sc * (long)b", op(OP_MUL, conv(v("_sc", "c"), "l"), conv(v("_b"), "l")),
+         "(-> (* (-> _sc i) (-> _b i)) l)"},
+        // compound assignments
+        {"x = x | y", op(OP_ASSIGN, v("_x"), op(OP_OR, v("_x"), v("_y"))), "(=| _x _y)"},
+        {"x = y & x", op(OP_ASSIGN, v("_x"), op(OP_AND, v("_y"), v("_x"))), "(=& _x _y)"},
+        {"L = M + N", op(OP_ASSIGN, v("_L", "l"), op(OP_ADD, v("_M", "l"), v("_N", "l"))),
+         "(; (= _L _M) (=+ _L _N))"},
+        {"L = M + *P", op(OP_ASSIGN, v("_L", "l"), op(OP_ADD, v("_M", "l"), op(OP_DEREF, v("_P", lptr), nullptr, ty("l")))),
+         "(= _L (+ _M (*U _P)))"},
+        {"L = M + L", op(OP_ASSIGN, v("_L", "l"), op(OP_ADD, v("_M", "l"), v("_L", "l"))), "(=+ _L _M)"},
+        {"x = ~x", op(OP_ASSIGN, v("_x"), op(OP_COMPL, v("_x"))), "(=^ _x 255)"},
+        // shifts past the width
+        {"x << 9", op(OP_SHL, v("_x"), k(9, "uc")), "0"},
+    };
+    for (const row &r : rows) {
+        lines.clear();
+        EXPECT_EQ(show(tree_simplify(r.tree)), r.want) << r.what;
+    }
+}
+
+TEST_F(simplifier, decided_comparisons_and_warnings)
+{
+    EXPECT_EQ(show(tree_simplify(op(OP_LE, v("_x"), k(255, "uc")))), "1");
+    EXPECT_EQ(count(765), 1);
+    EXPECT_EQ(show(tree_simplify(op(OP_LT, v("_sc", "c"), k(-128, "c")))), "0");
+    EXPECT_EQ(count(766), 1);
+    EXPECT_EQ(show(tree_simplify(op(OP_SHL, v("_i", "i"), k(16, "uc")))), "_i");
+    EXPECT_EQ(count(753), 1);
+    EXPECT_EQ(show(tree_simplify(op(OP_DIV, v("_i", "i"), k(0)))), "(/ _i 0)");
+    EXPECT_EQ(count(755), 1);
+    EXPECT_EQ(show(tree_simplify(op(OP_DIV, k(7), k(0)))), "7");
+    EXPECT_EQ(count(743), 1);
+    tree_node *j = tree_simplify(op(OP_CJUMP, k(0), k(12), ty("v")));
+    EXPECT_EQ(show(j), "(..)");
+    EXPECT_EQ(count(757), 1);
+    EXPECT_EQ(show(tree_simplify(op(OP_CJUMP, k(3), k(12), ty("v")))), "($U 12)");
+}
+
+TEST_F(simplifier, member_access_becomes_address_arithmetic)
+{
+    type_desc *st = type_new(TY_STRUCT);
+    st->size = 4;
+    cg_symbol *m = sym_new("m");
+    m->type = ty("i");
+    m->offset = 2;
+    tree_node *dot = op(OP_MEMBER, v("_s", st), k(1), ty("i"));
+    dot->sym = m;
+    dot->value = 2;
+    EXPECT_EQ(show(tree_simplify(dot)), "(*U (+ (-> (&U _s) *) 2))");
+}
+
+// Statements after splitting, one prefix text each.
+static std::vector<std::string> split_all(tree_node *t, int *dropped = nullptr)
+{
+    vector_t *out = vec_new(8);
+    int d = nodeRewrite(t, out);
+    if (dropped)
+        *dropped = d;
+    std::vector<std::string> s;
+    for (uint32_t i = 0; i < vec_count(out); i++)
+        s.push_back(show((tree_node *)vec_get(out, i)));
+    vec_free(out);
+    return s;
+}
+
+using strings = std::vector<std::string>;
+
+TEST_F(simplifier, statements_split_into_jumps_and_labels)
+{
+    tree_node *lab = k(12);
+    EXPECT_EQ(split_all(op(OP_CJUMP, op(OP_ANDAND, op(OP_EQ, v("_x"), v("_y")), op(OP_LT, v("_x"), v("_z"))), lab, ty("v"))),
+              (strings{"($ (!= _x _y) L6)", "($ (< _x _z) 12)", "(:U L6)"}));
+    EXPECT_EQ(split_all(op(OP_CJUMP, op(OP_OROR, v("_p"), v("_q")), k(12), ty("v"))),
+              (strings{"($ _p 12)", "($ _q 12)"}));
+    EXPECT_EQ(split_all(op(OP_CJUMP, op(OP_NE, op(OP_ASSIGN, v("_x"), k(0, "uc")), k(0)), k(12), ty("v"))),
+              (strings{"(= _x 0)"}));
+    EXPECT_EQ(count(758), 1);
+    EXPECT_EQ(split_all(op(OP_CJUMP, op(OP_NE, op(OP_ASSIGN, v("_x"), k(1, "uc")), k(0)), k(12), ty("v"))),
+              (strings{"(= _x 1)", "($U 12)"}));
+    // a truth value stored through jumps, the decided value first
+    EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_ANDAND, op(OP_EQ, v("_p"), v("_q")), op(OP_EQ, v("_r"), v("_s"))))),
+              (strings{"(= _x 0)", "($ (!= _p _q) L3)", "($ (!= _r _s) L3)", "(= _x 1)", "(:U L3)"}));
+    // ... and through both labels when the target is read by the condition
+    EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_OROR, v("_x"), v("_p")))),
+              (strings{"($ _x L1)", "($ _p L1)", "(= _x 0)", "($U L2)", "(:U L1)", "(= _x 1)", "(:U L2)"}));
+    EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_QUEST, v("_c"), op(OP_COLON, k(1, "uc"), k(2, "uc"))))),
+              (strings{"(= _x 2)", "($ (! _c) L5)", "(= _x 1)", "(:U L5)"}));
+    EXPECT_EQ(split_all(op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_ASSIGN, v("_x"), k(1, "uc")), op(OP_ASSIGN, v("_x"), k(2, "uc"))))),
+              (strings{"($ (! _c) L9)", "(= _x 1)", "($U L9)", "(:U L9)", "(= _x 2)", "(:U L9)"}));
+    int dropped;
+    EXPECT_EQ(split_all(op(OP_ADD, v("_x"), op(OP_POSTINC, v("_y"), k(1, "uc"))), &dropped), (strings{"(=+ _y 1)"}));
+    EXPECT_EQ(dropped, 1);
+    EXPECT_EQ(split_all(op(OP_SEQ, op(OP_ASSIGN, v("_x"), k(1, "uc")), op(OP_POSTDEC, v("_y"), k(1, "uc")))),
+              (strings{"(= _x 1)", "(=- _y 1)"}));
+}
+
+// ---------------------------------------------------------------------------
+// rewrite rules over a hand-made table
+// ---------------------------------------------------------------------------
+static int reader_calls;
+
+static tree_node *read_same(tree_node *n, const std::string &)
+{
+    reader_calls++;
+    return tree_copy(n);   // a rule whose result is its own input: it never ends
+}
+
+static tree_node *read_left(tree_node *n, const std::string &text)
+{
+    reader_calls++;
+    EXPECT_EQ(text, "L") << "the rule's result text";
+    return tree_copy(n->left);
+}
+
+TEST_F(simplifier, rewrite_rules_apply_and_their_rounds_are_bounded)
+{
+    static const char *const res[] = {"L", nullptr};
+    static pattern_record recs[2] = {};
+    recs[1] = {0, {0, 0, 0}, 0, 0, 0, 0, 0, OP_COMPL, 0, 0, nullptr, nullptr, 1, res, PK_nocode};
+    std::vector<pattern_hash_row> hash(PATTERN_HASH_ROWS, pattern_hash_row{0, 0, 0});
+    hash[(GOAL_REWRITE * (int)OP_COMPL) % PATTERN_HASH_ROWS] = {GOAL_REWRITE, OP_COMPL, -1};
+    pattern_tables t = {recs, 2, hash.data(), nullptr, 0, nullptr, nullptr};
+    match_reset();
+    patterns = &t;
+    rewrite_reader = read_left;
+    reader_calls = 0;
+    EXPECT_EQ(show(tree_rewrite_all(op(OP_ADD, op(OP_COMPL, v("_x")), v("_y")))), "(+ _x _y)");
+    EXPECT_EQ(reader_calls, 1);
+    rewrite_reader = read_same;
+    reader_calls = 0;
+    EXPECT_THROW(tree_rewrite_all(op(OP_COMPL, v("_x"))), fatal_exit);
+    EXPECT_EQ(count(1059), 1);
+    EXPECT_EQ(reader_calls, 21);
+    rewrite_reader = nullptr;
+    patterns = &generated_patterns;
+}
