@@ -71,6 +71,7 @@ enum {
 constexpr int CHIP_MAX_RAM = 8;  // RAMBANK ranges
 constexpr int CHIP_MAX_ICD = 4;  // ranges of each ICD list
 constexpr int CHIP_MAX_MIRROR = 8;
+constexpr uint32_t CHIP_MAX_ADDRESS = 0xFFFF; // highest address of any space of these cores
 
 // An inclusive range; {0, 0} means "none" for the single ranges.
 struct chip_range {

@@ -427,8 +427,19 @@ int memory_apply_option(memory_option_kind which, const char *value)
     if (strcasecmp(rest, "none") == 0)
         return 0;
     const void *context = which == MEMORY_ROM ? &memory_rom_option : &memory_ram_option;
-    if (strchr(rest, '-'))
-        return parse_range_list(rest, const_cast<void *>(context), rom_ram_add, rom_ram_remove) ? 0 : 906;
+    if (strchr(rest, '-')) {
+        // Addresses beyond what the cores reach are refused before anything
+        // is applied: cut into pieces they would flood the classes.
+        uint32_t highest = 0;
+        auto note = [](void *top, uint32_t, uint32_t hi) {
+            uint32_t *t = static_cast<uint32_t *>(top);
+            *t = hi > *t ? hi : *t;
+        };
+        if (!parse_range_list(rest, &highest, note, note) || highest > CHIP_MAX_ADDRESS)
+            return 906;
+        parse_range_list(rest, const_cast<void *>(context), rom_ram_add, rom_ram_remove);
+        return 0;
+    }
     if (*rest == '+') {
         plus = true;
         rest++;

@@ -84,9 +84,12 @@ void chip_set_scalar(chip_record *chip, int ordinal, uint32_t value)
     case CHIP_STACKDEPTH: chip->stack_depth = value ? value - 1 : 0; break;
     default: break;
     }
-    // More banks than the mirror table holds cannot be described.
+    // More banks than the mirror table holds cannot be described; memory
+    // beyond what these cores address would only flood the memory model.
     if (ordinal == CHIP_BANKS && value > CHIP_MAX_MIRROR)
         chip_fault(chip, "Too many banks defined");
+    if ((ordinal == CHIP_ROMSIZE || ordinal == CHIP_EEPROMSIZE) && value > CHIP_MAX_ADDRESS + 1)
+        chip_fault(chip, "Memory size above 10000");
 }
 
 // Appends to a list of at most `limit` ranges; false when it is full.
@@ -120,6 +123,10 @@ static void chip_add_mirror(chip_record *chip, uint32_t bank, uint32_t mirroring
 void chip_add_range(chip_record *chip, int ordinal, uint32_t lo, uint32_t hi)
 {
     unsigned ram = chip->ram_count;
+    if (ordinal != CHIP_MIRROR && hi > CHIP_MAX_ADDRESS) {
+        chip_fault(chip, "Address above FFFF");
+        return;
+    }
     switch (ordinal) {
     case CHIP_RAMBANK:
         if (!range_append(chip->ram, &ram, CHIP_MAX_RAM, lo, hi))

@@ -339,6 +339,8 @@ TEST(RangeSpecDeath, BadSpecsAreFatal)
         {"CODE=", "Missing address in memory range option"},
         {"CODE=0-7FFh,", "Missing address in memory range option"},
         {"CODE=G-7FFh", "\\(443\\)"},
+        {"CODE=100000000h-100000001h", "\\(443\\)"},
+        {"CODE=0-4294967296", "\\(445\\)"},
         {"CODE=0:7FFh", "\\(444\\)"},
         {"CODE=0-7FFx4", "\\(445\\)"},
         {"CODE=100h-0FFh", "\\(445\\)"},

@@ -217,6 +217,8 @@ TEST(ChipLookupDeath, BadDatabasesAreReportedWithTheirNumber)
         {"mirror the wrong way", mid_chip("X", "MIRROR=1-1\n"), "919.*higher banks mirroring lower banks"},
         {"mirror bank beyond the table", mid_chip("X", "MIRROR=2-9\n"), "919.*Mirror bank number above 7"},
         {"mirror bank 8", mid_chip("X", "MIRROR=8-9\n"), "919.*Mirror bank number above 7"},
+        {"program memory beyond the cores", mid_chip("X", "ROMSIZE=FFFFFFFF\n"), "919.*Memory size above 10000"},
+        {"RAM beyond the cores", mid_chip("X", "RAMBANK=10000-FFFFFFFF\n"), "919.*Address above FFFF"},
         {"flash type spelt in lower case", mid_chip("X", "FLASHTYPE=read\n"), "919.*Unknown FLASHTYPE"},
         {"no strategy", "[X]\nARCH=PIC14\nROMSIZE=1000\nBANKS=4\nRAMBANK=20-7F,A0-BF\n",
          "919.*Unable to determine interrupt strategy"},

@@ -169,6 +169,7 @@ TEST(MemoryModel, RomAndRamOptions)
         {MEMORY_RAM, "20-6F", 0, "BANK1", ""},
         {MEMORY_ROM, "defaults", 906, "CODE", "CODE=00h-07FFhx2"},
         {MEMORY_ROM, "+0-", 906, "CODE", "CODE=00h-07FFhx2"},
+        {MEMORY_ROM, "+800-FFF,10000-FFFFFFFF", 906, "CODE", "CODE=00h-07FFhx2"}, // nothing applied
         {MEMORY_RAM, "+data", 906, "BANK0", "BANK0=020h-07Fh"},
         {MEMORY_RAM, "+nosuch", 907, "BANK0", "BANK0=020h-07Fh"},
     };
