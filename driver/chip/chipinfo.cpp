@@ -488,7 +488,7 @@ chip_record *read_chipinfo(const char *path, const char *name, void *context, ch
         return nullptr;
     }
     r.chip = chip_record_new();
-    std::string wanted = callback ? "" : name;
+    std::string wanted = callback || !name ? "" : name;
     chipinfo_candidate candidate{};
     bool in_section = false;
     reader_next_line(&r);
@@ -554,7 +554,7 @@ chip_record *chipinfo_lookup(const char *path, const char *name)
 {
     chip_record *chip = read_chipinfo(path, name, nullptr, nullptr);
     if (!chip)
-        msg_report(922, name, path);
+        msg_report(922, name ? name : "", path);
     chip_selected = chip;
     return chip;
 }
