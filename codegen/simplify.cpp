@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <vector>
 
 // The message noted during the passes, reported once after them.
 static unsigned pending_note;
@@ -961,6 +962,123 @@ static tree_node *rewrite_question(tree_node *n)
 }
 
 // ---------------------------------------------------------------------------
+// sum reassociation
+// ---------------------------------------------------------------------------
+// One term of a flattened sum.
+struct sum_term {
+    tree_node *tree;
+    long coef;
+    int position;
+};
+
+// Whether a node continues the sum rooted at a node of the given type.
+static bool in_sum(tree_node *n, tree_node *root)
+{
+    return (n->op == OP_ADD || n->op == OP_SUB || n->op == OP_NEG) && is_integer(n) &&
+           node_size(n) == node_size(root) && cls(n) == cls(root);
+}
+
+// Flattens a sum into terms with integer coefficients; the nodes it looks
+// through go to spent.
+static void flatten_sum(tree_node *n, tree_node *root, long coef, std::vector<sum_term> &terms,
+                        std::vector<tree_node *> &spent)
+{
+    if (in_sum(n, root)) {
+        spent.push_back(n);
+        flatten_sum(n->left, root, coef, terms, spent);
+        if (n->op != OP_NEG)
+            flatten_sum(n->right, root, n->op == OP_SUB ? -coef : coef, terms, spent);
+        return;
+    }
+    bool scaled = (n->op == OP_MUL || n->op == OP_SHL) && is_const(n->right) && is_integer(n) &&
+                  node_size(n) == node_size(root) && n->right->value >= 0 && n->right->value < 31;
+    if (scaled) {
+        long f = n->op == OP_MUL ? n->right->value : 1L << n->right->value;
+        spent.push_back(n);
+        spent.push_back(n->right);
+        flatten_sum(n->left, root, coef * f, terms, spent);
+        return;
+    }
+    terms.push_back({n, coef, (int)terms.size()});
+}
+
+static int term_group(tree_node *t)
+{
+    return is_ptr(t) ? 0 : is_link_constant(t) && !is_const(t) ? 1 : 2;
+}
+
+// Merges equal terms and the constants; rebuilds the sum when that made it
+// shorter, else leaves it as it is.
+static tree_node *reassociate(tree_node *n)
+{
+    if (!in_sum(n, n) || n->op == OP_NEG)
+        return n;
+    std::vector<sum_term> terms;
+    std::vector<tree_node *> spent;
+    flatten_sum(n, n, 1, terms, spent);
+    // decide before anything is taken apart: two constants, or two equal terms
+    int constants = 0;
+    bool merges = false;
+    for (size_t i = 0; i < terms.size(); i++) {
+        constants += is_const(terms[i].tree);
+        for (size_t j = 0; j < i && !is_const(terms[i].tree); j++)
+            merges |= tree_equal(terms[j].tree, terms[i].tree) && !tree_has_volatile(terms[i].tree);
+    }
+    if (constants < 2 && !merges)
+        return n;
+    long constant = 0;
+    std::vector<sum_term> kept;
+    for (sum_term &t : terms) {
+        if (is_const(t.tree)) {
+            constant += t.coef * cvalue(t.tree);
+            tree_free(t.tree);
+            continue;
+        }
+        auto same = std::find_if(kept.begin(), kept.end(), [&](const sum_term &k) { return tree_equal(k.tree, t.tree); });
+        if (same != kept.end() && !tree_has_volatile(t.tree)) {
+            same->coef += t.coef;
+            tree_free(t.tree);
+        } else {
+            kept.push_back(t);
+        }
+    }
+    std::erase_if(kept, [](const sum_term &k) {
+        if (k.coef == 0)
+            tree_free(k.tree);
+        return k.coef == 0;
+    });
+    std::stable_sort(kept.begin(), kept.end(), [](const sum_term &a, const sum_term &b) {
+        if (term_group(a.tree) != term_group(b.tree))
+            return term_group(a.tree) < term_group(b.tree);
+        return a.coef > b.coef;
+    });
+    type_desc *t = n->type;
+    char *text = n->text;
+    n->text = nullptr;
+    for (tree_node *s : spent)
+        node_free(s);
+    tree_node *sum = nullptr;
+    for (const sum_term &k : kept) {
+        long c = k.coef < 0 ? -k.coef : k.coef;
+        tree_node *term = c == 1 ? k.tree : mk(OP_MUL, k.tree, mk_const(c, t), t);
+        if (!sum)
+            sum = k.coef < 0 ? mk(OP_NEG, term, nullptr, t) : term;
+        else
+            sum = mk(k.coef < 0 ? OP_SUB : OP_ADD, sum, term, t);
+    }
+    if (constant || !sum)
+        sum = sum ? mk(constant < 0 && cls(n) == AR_SIGNED ? OP_SUB : OP_ADD, sum,
+                       mk_const(constant < 0 && cls(n) == AR_SIGNED ? -constant : constant, t), t)
+                  : mk_const(constant, t);
+    if (!sum->text)
+        sum->text = text;
+    else
+        free(text);
+    tree_changed = true;
+    return sum;
+}
+
+// ---------------------------------------------------------------------------
 // the per-operator rewriter
 // ---------------------------------------------------------------------------
 static tree_node *rewrite_by_operator(tree_node *n)
@@ -982,6 +1100,8 @@ static tree_node *rewrite_by_operator(tree_node *n)
     case OP_DIV: case OP_ASG_DIV: return arithmetic_tail(n) == n ? rewrite_divide(n) : n;
     case OP_ANDAND: case OP_OROR: return rewrite_logic(n);
     case OP_ADD:
+        if (in_sum(n, n) && (n = reassociate(n))->op != OP_ADD)
+            return n;
         if (cls(n) == AR_BIT) {
             n->op = OP_XOR;
             return n;
@@ -993,6 +1113,8 @@ static tree_node *rewrite_by_operator(tree_node *n)
         }
         return arithmetic_tail(n);
     case OP_SUB:
+        if (in_sum(n, n) && (n = reassociate(n))->op != OP_SUB)
+            return n;
         if (n->right && n->right->op == OP_NEG) {
             tree_node *neg = n->right;
             n->right = neg->left;

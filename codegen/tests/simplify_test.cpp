@@ -90,6 +90,12 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"x ^ 0xFF", op(OP_XOR, v("_x"), k(0xFF, "uc")), "(~ _x)"},
         {"x & 0", op(OP_AND, v("_x"), k(0, "uc")), "0"},
         {"!(x < y)", op(OP_NOT, op(OP_LT, v("_x"), v("_y"))), "(>= _x _y)"},
+        // sums: equal terms merged, constants summed
+        {"i + j - i", op(OP_SUB, op(OP_ADD, v("_i", "i"), v("_j", "i")), v("_i", "i")), "_j"},
+        {"i + 3 + j + 4", op(OP_ADD, op(OP_ADD, op(OP_ADD, v("_i", "i"), k(3)), v("_j", "i")), k(4)),
+         "(+ (+ _j _i) 7)"},   // the sum ranks below a name: swapped first
+        {"i * 2 + i", op(OP_ADD, op(OP_MUL, v("_i", "i"), k(2)), v("_i", "i")), "(* _i 3)"},
+        {"i - i", op(OP_SUB, v("_i", "i"), v("_i", "i")), "0"},
         // comparisons with the constant on the right, in < and >=
         {"5 < x", op(OP_LT, k(5, "uc"), v("_x")), "(>= _x 6)"},
         {"x <= 9", op(OP_LE, v("_x"), k(9, "uc")), "(< _x 10)"},
