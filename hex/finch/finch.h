@@ -29,6 +29,8 @@ enum finch_format {
     FMT_HL_HEADER,
     FMT_M68K,             // -N: 68000 executable with a 32-byte header
     FMT_CPM68K,           // -P: 68000 executable with the 28-byte program header
+    FMT_MSDOS,            // -E: MS-DOS executable
+    FMT_COFF,             // -U, -UT: COFF executable
 };
 
 struct finch_options {
@@ -44,7 +46,8 @@ struct finch_options {
     bool relocatable;         // -L or -R: relocation items are emitted
     bool long_reloc;          // -L: items of two 16-bit words
     std::string reloc_symbol; // symbol giving the place of the relocation table
-    bool symbol_table;        // -P then -S: a symbol table inside the output
+    bool symbol_table;        // -P then -S, or -U: a symbol table inside the output
+    bool coff_t;              // -UT
     uint32_t fill;            // -F value
     bool have_fill_end;
     uint32_t fill_end;        // -F<fill>,<end>
@@ -158,6 +161,7 @@ extern finch_symbols syms;
 extern std::vector<finch_segment> segment_table;
 extern std::vector<uint32_t> reloc_items;      // addresses to relocate, in file order
 extern uint32_t reloc_place;                   // value of the relocation symbol
+extern bool reloc_place_found;                 // the relocation symbol was defined
 extern std::vector<table_symbol> table_symbols;
 extern std::vector<table_symbol> ubrof_symbols;
 
@@ -170,8 +174,17 @@ void object_read(FILE *in, FILE *symbols, std::string *motorola);
 // ---------------------------------------------------------------------------
 // Writes the whole output; false when the stream reported an error.
 bool output_write(FILE *out, const std::string &motorola_symbols);
-// Puts a 32-bit header field through the byte-order maps (-V reverses them).
+// Puts a 32-bit or 16-bit header field through the byte-order maps (-V
+// reverses them).
 void header_put32(uint8_t *p, uint32_t v);
+void header_put16(uint8_t *p, uint16_t v);
+// Lowest address written, over the pages in address order (0 when none).
+uint64_t lowest_written(const std::vector<uint32_t> &numbers);
+
+// Executable forms (exeforms.cpp)
+bool dos_relocations_in_header();
+bool msdos_write(FILE *out, const std::vector<uint32_t> &numbers);
+bool coff_write(FILE *out);
 
 // UBROF (ubrof.cpp)
 uint16_t ubrof_crc_update(uint16_t reg, uint8_t byte);

@@ -14,6 +14,7 @@ finch_symbols syms;
 std::vector<finch_segment> segment_table;
 std::vector<uint32_t> reloc_items;
 uint32_t reloc_place;
+bool reloc_place_found;
 std::vector<table_symbol> table_symbols;
 std::vector<table_symbol> ubrof_symbols;
 
@@ -122,8 +123,10 @@ static void read_symbols(const obj_record &r, bool extended, FILE *symbols, std:
         for (unsigned k = 0; k < WK_COUNT; k++)
             if (strcmp(e.name, well_known_names[k]) == 0)
                 syms.known[k] = e.value;
-        if (opt.relocatable && opt.reloc_symbol == e.name)
+        if (opt.relocatable && opt.reloc_symbol == e.name) {
             reloc_place = e.value;
+            reloc_place_found = true;
+        }
         if (extended)
             continue;
         if (symbols)

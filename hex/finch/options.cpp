@@ -7,9 +7,8 @@
 // (hexadecimal), O or Q (octal) or D (decimal, also the default). The
 // checksum list of -C is read here too.
 //
-// The other executable forms (-A, -D, -E/-8 executables, -U, -x) serve
-// other targets than this toolchain's and are not part of this build: they
-// are refused as unknown options.
+// The forms -A, -D, -8 and -x serve other targets than this toolchain's and
+// are not part of this build: they are refused as unknown options.
 #include "finch.h"
 
 #include <cctype>
@@ -155,14 +154,18 @@ static void error_file_line(const char *line)
 }
 
 // -E<file>: messages go to the end of that file. -E alone or with a number
-// asks for the executable form, which this build does not make.
+// asks for the MS-DOS executable form.
 static void option_error_file(const char *arg)
 {
     const char *p = arg + 2;
     uint32_t v;
     if (*p == 0 || (read_number(p, &v) && *p == 0)) {
-        msg_report(168, arg);
-        usage();
+        opt.format = FMT_MSDOS;
+        if (*(arg + 2)) {
+            opt.address = v;
+            opt.have_address = true;
+        }
+        return;
     }
     error_file = fopen(arg + 2, "a");
     if (!error_file) {
@@ -195,6 +198,25 @@ static void option_relocation(const char *arg, bool long_items)
     opt.long_reloc |= long_items;
     if (arg[2])
         opt.reloc_symbol = arg + 2;
+}
+
+// -U[T|<n>] (COFF; -UT the other machine) and -UB (UBROF).
+static bool option_coff(const char *arg)
+{
+    const char *p = arg + 2;
+    if (strcasecmp(arg, "-UB") == 0) {
+        opt.format = FMT_UBROF;
+        return true;
+    }
+    opt.format = FMT_COFF;
+    opt.symbol_table = true;
+    if (strcasecmp(arg, "-UT") == 0) {
+        opt.coff_t = true;
+    } else if (*p && (!read_number(p, &opt.address) || *p)) {
+        msg_report(407);
+        fatal_exit();
+    }
+    return true;
 }
 
 // -W<level>[!]
@@ -261,6 +283,7 @@ static bool option_one(const char *arg)
     case 'P': option_m68k(arg, FMT_CPM68K); return true;
     case 'L': option_relocation(arg, true); return true;
     case 'R': option_relocation(arg, false); return true;
+    case 'U': return option_coff(arg);
     }
     // Options that are the letter alone.
     static const struct {
@@ -268,7 +291,7 @@ static bool option_one(const char *arg)
         int format;   // -1: no format change
     } plain[] = {
         {"-H", FMT_HL_HEADER}, {"-I", -1}, {"-J", -1}, {"-M", FMT_MOTOROLA}, {"-MA", FMT_MOTOROLA},
-        {"-T", FMT_TEKTRONIX}, {"-TE", FMT_EXT_TEKTRONIX}, {"-UB", FMT_UBROF}, {"-V", -1},
+        {"-T", FMT_TEKTRONIX}, {"-TE", FMT_EXT_TEKTRONIX}, {"-V", -1},
     };
     for (const auto &o : plain)
         if (strcmp(u, o.name) == 0) {
@@ -284,14 +307,17 @@ static bool option_one(const char *arg)
     return false;
 }
 
-// 1. A symbol file goes neither with the symbol lines of -MA nor with -P.
-// 2. The 68000 forms have no extended address records.
-// 3. Their relocation items are always 32-bit.
+// 1. A symbol file goes neither with the symbol lines of -MA nor with -P or
+//    -U, which carry their symbols inside.
+// 2. The executable forms have no extended address records.
+// 3. The 68000 forms' relocation items are always 32-bit.
 static void options_check_combination()
 {
     bool m68k = opt.format == FMT_M68K || opt.format == FMT_CPM68K;
     bool symbol_file = !opt.symbol_file.empty();
-    if ((symbol_file && (opt.motorola_symbols || opt.format == FMT_CPM68K)) || (m68k && opt.linear)) {
+    bool inside = opt.format == FMT_CPM68K || opt.format == FMT_COFF;
+    if ((symbol_file && (opt.motorola_symbols || inside)) ||
+        ((m68k || opt.format == FMT_COFF || opt.format == FMT_MSDOS) && opt.linear)) {
         msg_report(410);
         fatal_exit();
     }

@@ -81,7 +81,7 @@ void header_put32(uint8_t *p, uint32_t v)
     }
 }
 
-static void header_put16(uint8_t *p, uint16_t v)
+void header_put16(uint8_t *p, uint16_t v)
 {
     for (unsigned i = 0; i < 2; i++) {
         unsigned pos = obj_order.map16[i];
@@ -106,7 +106,7 @@ static void segment_table_store()
     }
 }
 
-static uint64_t lowest_written(const std::vector<uint32_t> &numbers)
+uint64_t lowest_written(const std::vector<uint32_t> &numbers)
 {
     if (numbers.empty())
         return 0;
@@ -488,7 +488,7 @@ static void m68k_relocations(FILE *out)
 // the image where the relocation symbol points.
 static void relocation_table_store()
 {
-    if (!opt.relocatable || opt.format == FMT_M68K || opt.format == FMT_CPM68K)
+    if (!opt.relocatable || opt.format == FMT_M68K || opt.format == FMT_CPM68K || dos_relocations_in_header())
         return;
     std::vector<uint8_t> t;
     auto word = [&t](uint32_t w) {
@@ -506,6 +506,10 @@ static void relocation_table_store()
 
 static bool binary_write(FILE *out, const std::vector<uint32_t> &numbers)
 {
+    if (opt.format == FMT_MSDOS)
+        return msdos_write(out, numbers);
+    if (opt.format == FMT_COFF)
+        return coff_write(out);
     uint64_t bias = 0;
     if (opt.format == FMT_HL_HEADER)
         hl_header(out);

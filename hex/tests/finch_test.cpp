@@ -286,6 +286,86 @@ TEST_F(Finch, Cpm68kForm)
     EXPECT_NE(r.err.find(msg_tag(410)), std::string::npos) << "a symbol file with -P";
 }
 
+static uint16_t le16_at(const std::string &f, size_t at)
+{
+    return (uint16_t)((unsigned char)f[at] | (unsigned char)f[at + 1] << 8);
+}
+
+static uint32_t le32_at(const std::string &f, size_t at)
+{
+    return le16_at(f, at) | (uint32_t)le16_at(f, at + 2) << 16;
+}
+
+// MS-DOS executable: the header fields worked out by hand from the symbols.
+TEST_F(Finch, MsdosForm)
+{
+    std::string body = sym_record(0x300, "__Hbss") + sym_record(0x200, "__Bdata") + text_record(0, {0xAA, 0xBB}) +
+                       start_record(0);
+    object("l.obj", body);
+    run_result r = finch("-E l.obj l.exe");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string f = read("l.exe");
+    ASSERT_EQ(f.size(), 258u);
+    EXPECT_EQ(f.substr(0, 2), "MZ");
+    const struct {
+        size_t at;
+        uint16_t value;
+    } fields[] = {{2, 0x102}, {4, 1}, {6, 0}, {8, 16}, {0xA, 0x30}, {0xC, 0x1030}, {0xE, 0x20}, {0x10, 0x900},
+                  {0x14, 0}, {0x18, 64}};
+    for (const auto &fl : fields)
+        EXPECT_EQ(le16_at(f, fl.at), fl.value) << "field at " << fl.at;
+    EXPECT_EQ(f.substr(256), "\xAA\xBB");
+
+    object("l.obj", body + record(3, u16le(0x12) + std::string("\x82x\0", 3)));
+    r = finch("-E -LDos_hdr l.obj l.exe");
+    EXPECT_EQ(r.status, 0) << r.err;
+    f = read("l.exe");
+    EXPECT_EQ(le16_at(f, 6), 1);
+    EXPECT_EQ(le16_at(f, 64), 2);
+    EXPECT_EQ(le16_at(f, 66), 1);
+
+    object("l.obj", text_record(4, {1}));
+    r = finch("-E l.obj l.exe");
+    EXPECT_NE(r.err.find(msg_tag(412)), std::string::npos) << r.err;
+}
+
+// COFF executable: headers, text and data, symbols with the string table.
+TEST_F(Finch, CoffForm)
+{
+    std::string syms = sym_record(0, "__Ltext") + sym_record(2, "__Htext") + sym_record(0x10, "__Ldata") +
+                       sym_record(0x11, "__Hdata") + sym_record(0x20, "__Lbss") + sym_record(0x24, "__Hbss");
+    object("l.obj", syms + sym_record(0, "a_very_long_name") + text_record(0, {0xAA, 0xBB}) +
+                        text_record(0x10, {0xCC}));
+    run_result r = finch("-UT l.obj l.cof");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string f = read("l.cof");
+    ASSERT_GT(f.size(), 171u);
+    EXPECT_EQ(le16_at(f, 0), 0x198);
+    EXPECT_EQ(le16_at(f, 2), 3);
+    EXPECT_EQ(le32_at(f, 8), 171u) << "symbols after text and data";
+    EXPECT_EQ(le32_at(f, 12), 7u);
+    EXPECT_EQ(le16_at(f, 16), 28);
+    EXPECT_EQ(le16_at(f, 18), 0x207);
+    EXPECT_EQ(le16_at(f, 20), 0x107);
+    EXPECT_EQ(le32_at(f, 24), 2u);
+    EXPECT_EQ(le32_at(f, 28), 1u);
+    EXPECT_EQ(le32_at(f, 32), 4u);
+    EXPECT_EQ(f.substr(48, 5), ".text");
+    EXPECT_EQ(le32_at(f, 48 + 20), 168u);
+    EXPECT_EQ(le32_at(f, 88 + 20), 170u);
+    EXPECT_EQ(f.substr(168, 3), "\xAA\xBB\xCC");
+    size_t long_entry = 171 + 6 * 18;
+    EXPECT_EQ(le32_at(f, long_entry), 0u);
+    EXPECT_EQ(le32_at(f, long_entry + 4), 4u);
+    size_t strings = 171 + 7 * 18;
+    EXPECT_EQ(le32_at(f, strings), 4u + 17u);
+    EXPECT_EQ(f.substr(strings + 4), std::string("a_very_long_name", 17));
+    EXPECT_EQ(f.substr(171, 7), "__Ltext");
+
+    r = finch("-U -Sl.sym l.obj l.cof");
+    EXPECT_NE(r.err.find(msg_tag(410)), std::string::npos) << "a symbol file with -U";
+}
+
 // The UBROF CRC of one byte 01, worked bit by bit: 8005, 800F, 801B, 8033,
 // 8063, 80C3, 8183, 8303.
 TEST(FinchUbrof, CrcOfOneByte)
@@ -395,8 +475,8 @@ TEST_F(Finch, RefusesBadInput)
         {"bad fill", good, "-F12g", 402},
         {"bad base", good, "-B1z", 408},
         {"unknown option", good, "-Q", 529},
-        {"executable form not built here", good, "-A", 168},
-        {"COFF form not built here", good, "-U", 168},
+        {"segment image not built here", good, "-A", 168},
+        {"bad COFF address", good, "-U1z", 407},
         {"bad warning level", good, "-Wx", 393},
     };
     for (const finch_refusal &c : cases) {

@@ -1,0 +1,187 @@
+// The executable forms of other targets: -E (MS-DOS "MZ") and -U/-UT
+// (COFF). Both put a header in front of the image and take their sizes from
+// the well-known symbols.
+//
+// -E: the 64-byte header in a 256-byte header area (64 + 4 per relocation
+// item, in whole paragraphs, when there are more than 44 items); the image
+// from address 0 follows, the file ends where the image does. Fields, 16-bit
+// words: "MZ", bytes in the last 512-byte page, pages, relocation items,
+// header paragraphs, minimum extra paragraphs (bss past the image: "__Hbss"),
+// maximum extra paragraphs (up to the address value, default 0x10000, plus
+// "__Hbss", at most 0xFFF0), SS and SP ("__Bstack"/"__Hstack", else
+// "__Bdata" and "__Hbss" + 2048), checksum 0, IP (start address), CS 0,
+// relocation table offset 64, overlay 0. With -LDos_hdr and no symbol
+// "Dos_hdr" the relocation items stand at offset 64 as {a & 0xF, a >> 4}.
+//
+// -U: a 20-byte file header (machine 0x150, 0x198 with -UT; 3 sections; the
+// time of the run; symbol table offset and count; optional header size 28;
+// flags 0x207), a 28-byte optional header (magic 0x10B, 0x107 with -UT;
+// text, data and bss sizes; entry; text and data starts) and the section
+// headers ".text", ".data", ".bss" (name, physical and virtual address,
+// size, file offset, then zeros and the flags 0x20, 0x40, 0x80). Text is
+// [__Ltext, __Htext) at file offset "__Btext" (168 when 0), data
+// [__Ldata, __Hdata) right after it; the symbol table follows: 18-byte
+// entries {name (inline up to 8 characters, else 0 and a string table
+// offset), value, section (1 text, 2 data, 3 bss by psect, else -1),
+// type 0, class 2, no auxiliary entry}, then the string table with its
+// 32-bit size first. The -U<n> address value is accepted and not used.
+#include "finch.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "common.h"
+
+[[noreturn]] static void fatal_exit()
+{
+    tool_exit(1);
+    exit(1);
+}
+
+static void put16(std::vector<uint8_t> &b, size_t at, uint32_t v)
+{
+    header_put16(&b[at], (uint16_t)v);
+}
+
+static void put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
+{
+    header_put32(&b[at], v);
+}
+
+// Image bytes [from, to) onto the end of the buffer, fill where unwritten.
+static void append_image(std::vector<uint8_t> &b, uint64_t from, uint64_t to)
+{
+    bool written;
+    for (uint64_t a = from; a < to; a++)
+        b.push_back(image_byte((uint32_t)a, &written));
+}
+
+bool dos_relocations_in_header()
+{
+    return opt.format == FMT_MSDOS && opt.relocatable && opt.long_reloc && opt.reloc_symbol == "Dos_hdr" &&
+           !reloc_place_found;
+}
+
+bool msdos_write(FILE *out, const std::vector<uint32_t> &numbers)
+{
+    if (!numbers.empty() && lowest_written(numbers) != 0) {
+        msg_report(412);
+        fatal_exit();
+    }
+    const uint32_t *k = syms.known;
+    size_t items = dos_relocations_in_header() ? reloc_items.size() : 0;
+    size_t header = items > 44 ? (64 + 4 * items + 15) / 16 * 16 : 256;
+    uint64_t image_end = image_high();
+    uint64_t size = header + image_end;
+    std::vector<uint8_t> b(header, 0);
+    b[0] = 0x4D;
+    b[1] = 0x5A;
+    put16(b, 2, (uint32_t)(size % 512));
+    put16(b, 4, (uint32_t)((size + 511) / 512));
+    put16(b, 6, (uint32_t)items);
+    put16(b, 8, (uint32_t)(header / 16));
+    uint64_t bss_end = k[WK_HBSS];
+    uint64_t min_extra = bss_end > image_end ? (bss_end - image_end + 15) / 16 : 0;
+    uint64_t top = std::min<uint64_t>((uint64_t)opt.address + k[WK_HBSS], 0xFFFF0);
+    uint64_t max_extra = top > image_end ? std::min<uint64_t>((top - image_end + 15) / 16, 0xFFF0) : 0;
+    put16(b, 0x0A, (uint32_t)min_extra);
+    put16(b, 0x0C, (uint32_t)std::max(min_extra, max_extra));
+    bool stack = k[WK_BSTACK] || k[WK_HSTACK];
+    uint32_t ss_base = stack ? k[WK_BSTACK] : k[WK_BDATA];
+    uint32_t sp_top = stack ? k[WK_HSTACK] : k[WK_HBSS] + 2048;
+    put16(b, 0x0E, ss_base >> 4);
+    put16(b, 0x10, sp_top - (ss_base & ~0xFu));
+    put16(b, 0x14, syms.start);
+    put16(b, 0x18, 64);
+    for (size_t i = 0; i < items; i++) {
+        put16(b, 64 + 4 * i, reloc_items[i] & 0xF);
+        put16(b, 66 + 4 * i, (reloc_items[i] >> 4) & 0xFFFF);
+    }
+    append_image(b, 0, image_end);
+    fwrite(b.data(), 1, b.size(), out);
+    return !ferror(out);
+}
+
+static int16_t coff_section(const std::string &psect)
+{
+    if (psect == "text")
+        return 1;
+    if (psect == "data")
+        return 2;
+    if (psect == "bss")
+        return 3;
+    return -1;
+}
+
+static const unsigned COFF_HEADERS = 168;
+
+// One section header: name, addresses, size, file offset, flags.
+static void coff_section_header(std::vector<uint8_t> &b, size_t at, const char *name, uint32_t addr,
+                                uint32_t size, uint32_t offset, uint32_t flags)
+{
+    memcpy(&b[at], name, strlen(name));
+    put32(b, at + 8, addr);
+    put32(b, at + 12, addr);
+    put32(b, at + 16, size);
+    put32(b, at + 20, offset);
+    put32(b, at + 36, flags);
+}
+
+bool coff_write(FILE *out)
+{
+    const uint32_t *k = syms.known;
+    uint32_t text_offset = k[WK_BTEXT] ? k[WK_BTEXT] : COFF_HEADERS;
+    if (text_offset < COFF_HEADERS) {
+        msg_report(415);
+        fatal_exit();
+    }
+    uint32_t tsize = k[WK_HTEXT] - k[WK_LTEXT];
+    uint32_t dsize = k[WK_HDATA] - k[WK_LDATA];
+    uint32_t bsize = k[WK_HBSS] - k[WK_LBSS];
+    std::vector<uint8_t> b(text_offset, 0);
+    append_image(b, k[WK_LTEXT], k[WK_HTEXT]);
+    append_image(b, k[WK_LDATA], k[WK_HDATA]);
+    uint32_t symptr = (uint32_t)b.size();
+
+    // Symbol table and string table.
+    std::string strings;
+    for (const table_symbol &s : table_symbols) {
+        size_t at = b.size();
+        b.resize(at + 18, 0);
+        if (s.name.size() <= 8) {
+            memcpy(&b[at], s.name.data(), s.name.size());
+        } else {
+            put32(b, at + 4, (uint32_t)(4 + strings.size()));
+            strings += s.name + '\0';
+        }
+        put32(b, at + 8, s.value);
+        put16(b, at + 12, (uint16_t)coff_section(s.psect));
+        b[at + 16] = 2;
+    }
+    size_t at = b.size();
+    b.resize(at + 4, 0);
+    put32(b, at, (uint32_t)(4 + strings.size()));
+    b.insert(b.end(), strings.begin(), strings.end());
+
+    // File header, optional header, section headers.
+    put16(b, 0, opt.coff_t ? 0x198 : 0x150);
+    put16(b, 2, 3);
+    put32(b, 4, (uint32_t)time(nullptr));
+    put32(b, 8, symptr);
+    put32(b, 12, (uint32_t)table_symbols.size());
+    put16(b, 16, 28);
+    put16(b, 18, 0x207);
+    put16(b, 20, opt.coff_t ? 0x107 : 0x10B);
+    put32(b, 24, tsize);
+    put32(b, 28, dsize);
+    put32(b, 32, bsize);
+    put32(b, 36, syms.start);
+    put32(b, 40, k[WK_LTEXT]);
+    put32(b, 44, k[WK_LDATA]);
+    coff_section_header(b, 48, ".text", k[WK_LTEXT], tsize, text_offset, 0x20);
+    coff_section_header(b, 88, ".data", k[WK_LDATA], dsize, text_offset + tsize, 0x40);
+    coff_section_header(b, 128, ".bss", k[WK_LBSS], bsize, 0, 0x80);
+    fwrite(b.data(), 1, b.size(), out);
+    return !ferror(out);
+}
