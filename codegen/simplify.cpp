@@ -583,8 +583,43 @@ static tree_node *narrow_masked_compare(tree_node *n)
     return n;
 }
 
+// (wide) x compared with a constant, x narrower: decided when the narrower
+// type cannot hold the constant, else done in the narrower type.
+static tree_node *narrow_converted_compare(tree_node *n)
+{
+    tree_node *cv = n->left, *c = n->right;
+    if (cv->op != OP_CONV || !is_const(c) || !is_integer(cv) || !cv->left ||
+        !(is_integer(cv->left) || cls(cv->left) == AR_BIT) || node_size(cv->left) >= node_size(cv))
+        return n;
+    tree_node *x = cv->left;
+    if (!(cls(cv) == AR_SIGNED || is_unsigned(x)))
+        return n;
+    type_desc *nt = utype(x);
+    long v = cvalue(c), lo = type_min(nt), hi = cls(x) == AR_BIT ? 1 : type_max(nt);
+    if (v < lo || v > hi) {
+        note(764);
+        bool above = v > hi;
+        bool value = n->op == OP_NE || ((n->op == OP_LT || n->op == OP_LE) && above) ||
+                     ((n->op == OP_GT || n->op == OP_GE) && !above);
+        tree_node *r = mk_const(value, n->type);
+        tree_free(c);
+        tree_free(cv->right);
+        node_free(cv);
+        node_free(n);
+        return mk(OP_SEQ, x, r, r->type);
+    }
+    n->left = x;
+    tree_free(cv->right);
+    node_free(cv);
+    c->type = x->type;
+    c->value = fit(v, x->type);
+    return n;
+}
+
 static tree_node *rewrite_comparison(tree_node *n)
 {
+    if ((n = narrow_converted_compare(n))->op == OP_SEQ)
+        return n;
     if ((n->op == OP_EQ || n->op == OP_NE) && is_const(n->right)) {
         tree_node *a = n->left;
         long c = cvalue(n->right);
@@ -1123,8 +1158,32 @@ static tree_node *rewrite_by_operator(tree_node *n)
             return n;
         }
         return arithmetic_tail(n);
-    case OP_AND: case OP_OR: case OP_XOR: case OP_ASG_AND: case OP_ASG_OR: case OP_ASG_XOR:
+    case OP_AND: case OP_OR: case OP_XOR:
+        if (cls(n) == AR_BIT || (n->type && node_size(n) == 0 && n->type->kind == TY_BASIC)) {
+            // on truth values: & is &&, | is ||, ^ is !=
+            n->op = n->op == OP_AND ? OP_ANDAND : n->op == OP_OR ? OP_OROR : OP_NE;
+            n->flags |= NF_COMPILER;
+            return n;
+        }
+        if (n->op == OP_OR && is_const(n->right) && ((uint32_t)n->right->value & node_mask(n)) == node_mask(n)) {
+            tree_node *c = n->right;
+            c->type = n->type;
+            return replace(n, keep_effects(n->left, c));
+        }
+        return arithmetic_tail(n);
     case OP_ASG_ADD: case OP_ASG_SUB:
+        if (n->left->op == OP_BITFIELD && n->left->bitfield && n->left->bitfield->bit_width == 1) {
+            n->op = OP_ASG_XOR;   // a one-bit field: adding or subtracting 1 flips it
+            return n;
+        }
+        return arithmetic_tail(n);
+    case OP_ASG_OR:
+        if (is_const(n->right) && ((uint32_t)n->right->value & node_mask(n->left)) == node_mask(n->left)) {
+            n->op = OP_ASSIGN;
+            return n;
+        }
+        return arithmetic_tail(n);
+    case OP_ASG_AND: case OP_ASG_XOR:
         return arithmetic_tail(n);
     case OP_SHL: case OP_SHR: case OP_ASG_SHL: case OP_ASG_SHR: return rewrite_shift(n);
     case OP_CONV: return rewrite_conversion(n);
@@ -1137,6 +1196,26 @@ static tree_node *rewrite_by_operator(tree_node *n)
             n->op = OP_NOT;
         return n;
     case OP_UPLUS: return replace(n, n->left);
+    case OP_DEREF:
+        if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n)) {
+            tree_node *x = n->left->left;
+            node_free(n->left);
+            return replace(n, x);
+        }
+        return n;
+    case OP_ADDR:
+        if (n->left->op == OP_DEREF) {
+            tree_node *p = n->left->left;
+            node_free(n->left);
+            return replace(n, p);
+        }
+        if (n->left->op == OP_ID && sym_is_function(n->left->sym))
+            n->left->sym->flags |= SF_ADDR_TAKEN;
+        return n;
+    case OP_SEQ:
+        if (n->left->op == OP_POSTINC || n->left->op == OP_POSTDEC)
+            n->left->op = n->left->op == OP_POSTINC ? OP_ASG_ADD : OP_ASG_SUB;
+        return n;
     default: return n;
     }
 }

@@ -139,6 +139,16 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
          "(= _L (+ _M (*U _P)))"},
         {"L = M + L", op(OP_ASSIGN, v("_L", "l"), op(OP_ADD, v("_M", "l"), v("_L", "l"))), "(=+ _L _M)"},
         {"x = ~x", op(OP_ASSIGN, v("_x"), op(OP_COMPL, v("_x"))), "(=^ _x 255)"},
+        // a byte widened for a comparison is compared as a byte
+        {"(int)x == 5", op(OP_EQ, conv(v("_x"), "i"), k(5)), "(== _x 5)"},
+        {"(int)x < 300", op(OP_LT, conv(v("_x"), "i"), k(300)), "(; _x 1)"},
+        {"(int)sc >= -200", op(OP_GE, conv(v("_sc", "c"), "i"), k(-200)), "(; _sc 1)"},
+        // truth values, addresses, all-ones masks
+        {"(x < y) & (p < q)", op(OP_AND, op(OP_LT, v("_x"), v("_y")), op(OP_LT, v("_p"), v("_q")), ty("b")),
+         "(&& (< _x _y) (< _p _q))"},
+        {"*&x", op(OP_DEREF, op(OP_ADDR, v("_x"), nullptr, type_derive(ty("uc"), TY_POINTER)), nullptr, ty("uc")), "_x"},
+        {"x | 0xFF", op(OP_OR, v("_x"), k(0xFF, "uc")), "255"},
+        {"x =| 0xFF", op(OP_ASG_OR, v("_x"), k(0xFF, "uc")), "(= _x 255)"},
         // shifts past the width
         {"x << 9", op(OP_SHL, v("_x"), k(9, "uc")), "0"},
     };
