@@ -96,6 +96,12 @@ static range_class *map_class(range_space **spaces, const char *name)
     return cls;
 }
 
+// Bits and bytes in byte or word classes are counted in the class's unit.
+static bool counted_in_class_units(uint8_t kind, uint8_t unit)
+{
+    return (kind == 1 && (unit == 2 || unit == 3)) || (kind == 2 && unit == 3);
+}
+
 // A length in the class's units: bits and bytes in byte or word classes.
 static uint32_t length_in_class_units(uint8_t kind, uint8_t unit, uint32_t length)
 {
@@ -278,10 +284,12 @@ static void print_psect_map(range_space *spaces)
                 first_of_class = false;
                 printed = true;
                 unsigned long last = e->first + e->size - 1;
+                // A size read in the class's unit is named by that unit.
+                uint8_t unit = counted_in_class_units(e->kind, c->unit) ? c->unit : e->kind;
                 summary_line(" %-*.*s | %-*.*s | %*.*lXh - %*.*lXh | %*lu %-7.7s", w.name, w.name, e->name,
                              w.contents, w.contents, e->alias ? e->alias : "", w.address, w.address,
                              static_cast<unsigned long>(e->first), w.address, w.address, last, w.size,
-                             static_cast<unsigned long>(e->size), unit_name(e->kind, e->size).c_str());
+                             static_cast<unsigned long>(e->size), unit_name(unit, e->size).c_str());
             }
         }
         if (printed)
