@@ -41,7 +41,7 @@ void os_assert_fail(const char *expr, const char *unit, int line)
     if (assert_hook)
         assert_hook(expr, unit, line);
     else
-        msg_print("Assertion failed: %s, file %s, line %d", expr, unit, line);
+        msg_report(4, expr, unit, line);
     tool_exit(1);
     exit(1);
 }

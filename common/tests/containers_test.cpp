@@ -283,3 +283,13 @@ TEST(Alloc, FormattingIsBoundedAt4095)
         EXPECT_EQ(z[i], 0);
     free(z);
 }
+
+TEST(Vector, MisuseIsAnInternalErrorThatStopsTheRun)
+{
+    EXPECT_EXIT(
+        {
+            vector_t *v = vec_new_default();
+            vec_pop(v);
+        },
+        testing::ExitedWithCode(1), "\\(4\\)");
+}
