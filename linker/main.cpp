@@ -102,6 +102,7 @@ static void none() {}
 static void end_pass2()
 {
     close_output();
+    write_map();
 }
 
 static const handler_fn handlers[25][3] = {

@@ -402,4 +402,5 @@ void allocate_psects()
     flush_output_record();
     write_segments();
     check_overlaps();
+    map_psect_heading();
 }

@@ -374,6 +374,7 @@ void end_record_pass1()
 
 void end_record_pass2()
 {
+    map_module_block(current_file);
     end_record_pass1();
 }
 

@@ -75,6 +75,33 @@ TEST(HeronPlacement, MidRangeChip)
                              "TEXT 12 text0 AA AA AA AA AA AA AA AA AA AA\n", "TEXT E strings A4 A4 A4 A4\n",
                              "TEXT 400E config A2 A2\n"})
         EXPECT_NE(dump.find(line), std::string::npos) << line << dump;
+
+    // The map's class table, read back by the driver, in words for CODE.
+    run_result mapped = run_heron(w, std::string("-Mmap.txt ") + midrange_args);
+    EXPECT_EQ(mapped.status, 0) << mapped.err;
+    std::string map = read_text(w.at("map.txt"));
+    const char *total =
+        "TOTAL           Name          Link     Load   Length  Space\n"
+        "        CLASS   CODE           \n"
+        "                reset_vec        0        0        2     0\n"
+        "                init             2        2        1     0\n"
+        "                end_init         3        3        1     0\n"
+        "                maintext         4        4        3     0\n"
+        "                strings          7        7        2     0\n"
+        "                text0            9        9        5     0\n\n"
+        "        CLASS   BANK0          \n"
+        "                rbss_0          20       20        3     1\n\n"
+        "        CLASS   BANK1          \n\n"
+        "        CLASS   COMMON         \n"
+        "                temp            7E       7E        2     1\n\n"
+        "        CLASS   CONFIG         \n"
+        "                config        2007     2007        1     0\n\n\n\n"
+        "SEGMENTS        Name           Load    Length   Top     Selector    Space Class Delta\n\n"
+        "                reset_vec       000000  00000E  00000E         0       0  CODE        2\n";
+    EXPECT_NE(map.find(total), std::string::npos) << map;
+    expect_lines(map, "Machine type is 16F877A|"
+                      "main.obj        maintext         4        4        3       0     0|"
+                      "        CODE             000E-1FFF");
 }
 
 // One module with psects a (4 bytes), b (2 bytes) and big (0x700 bytes), all

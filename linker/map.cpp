@@ -1,0 +1,264 @@
+// The link map: one block per module during pass 2, then the totals per
+// class, the segments, the unused address ranges and the symbol table.
+//
+// The map goes to standard output (reopened on the -M file). Addresses and
+// lengths are shown in address units: bytes divided by the delta of the
+// psect, segment or class. The TOTAL block's columns are read back by the
+// driver's memory summary, so its layout is kept exactly.
+#include "heron.h"
+
+#include <algorithm>
+#include <cstring>
+
+static uint32_t units(const psect_rec *p, uint32_t bytes) { return bytes / psect_delta(p); }
+
+// The heading of the psect listing, written at the end of pass 1.
+void map_psect_heading()
+{
+    if (opt.map)
+        map_printf("%16sName          Link     Load   Length Selector Space Scale\n", "");
+}
+
+// One module's block at its END record: each psect it puts bytes into.
+void map_module_block(const std::string &name)
+{
+    if (!opt.map)
+        return;
+    if (name.size() > 15)
+        map_printf("%s\n%16s", name.c_str(), "");
+    else
+        map_printf("%-16.15s", name.c_str());
+    bool first = true;
+    for (symbol *P : psect_list) {
+        psect_rec *p = P->ps;
+        if (!is_psect(P) || p->pending == 0 || (P->flags & OBJ_ABSOLUTE && P == abs_psect))
+            continue;
+        symbol *R = psect_of(P);
+        uint32_t offset = (P->flags & OBJ_OVERLAID) ? 0 : p->size;
+        uint32_t link = offset, load = (offset + p->scale - 1) / p->scale;
+        if (!opt.relocatable) {
+            link += psect_base(P) / p->scale;
+            load += R->ps->load + (P != R ? p->link : 0);
+        }
+        map_printf("%s%-9.9s %8lX %8lX %8lX", first ? "" : "                ", R->name,
+                   (unsigned long)units(p, link), (unsigned long)units(p, load), (unsigned long)units(p, p->pending));
+        map_printf("%8lX  %4X", (unsigned long)p->selector, p->space);
+        if (p->scale != 1)
+            map_printf(" %4X", p->scale);
+        map_printf("\n");
+        first = false;
+    }
+    if (first)
+        map_printf("\n");
+}
+
+static void map_psect_line(const symbol *P)
+{
+    const psect_rec *p = P->ps;
+    map_printf("%16s%-9.9s ", "", P->name);
+    if (opt.relocatable)
+        map_printf("%8s", "");
+    else
+        map_printf("%8lX", (unsigned long)units(p, p->link / p->scale));
+    map_printf(" %8lX %8lX %5d\n", (unsigned long)units(p, p->load), (unsigned long)units(p, p->size), p->space);
+}
+
+static bool listed_psect(const symbol *P)
+{
+    return is_psect(P) && !P->psect && P->ps->size != 0 && P != abs_psect;
+}
+
+static void map_commons()
+{
+    bool any = false;
+    for (symbol *P : psect_list)
+        any = any || (is_psect(P) && P->ps->has_common);
+    if (!any)
+        return;
+    map_printf("\n%-16.15s", "COMMON");
+    bool first = true;
+    for (symbol *P : psect_list) {
+        psect_rec *p = P->ps;
+        if (!is_psect(P) || !p->has_common)
+            continue;
+        uint32_t size = p->common;
+        if (p->boundary && !(P->flags & OBJ_BOUNDARY_HIGH) && size % p->boundary)
+            size += p->boundary - size % p->boundary;
+        map_printf("%s%-9.9s %8lX %8lX %8lX%8lX  %4X\n", first ? "" : "                ", P->name,
+                   (unsigned long)units(p, p->link / p->scale), (unsigned long)units(p, p->load),
+                   (unsigned long)units(p, size), (unsigned long)p->selector, p->space);
+        first = false;
+    }
+}
+
+static void map_totals()
+{
+    map_printf("\nTOTAL           Name          Link     Load   Length  Space\n");
+    for (symbol *C : psect_list) {
+        if (!is_class(C))
+            continue;
+        map_printf("        CLASS   %-15.15s\n", C->name);
+        for (symbol *P : psect_list)
+            if (listed_psect(P) && P->ps->class_sym == C)
+                map_psect_line(P);
+        map_printf("\n");
+    }
+    bool heading = false;
+    for (symbol *P : psect_list) {
+        if (!listed_psect(P) || P->ps->class_sym)
+            continue;
+        if (!heading)
+            map_printf("        NON-CLASSED\n");
+        heading = true;
+        map_psect_line(P);
+    }
+}
+
+static void map_segments()
+{
+    map_printf("\n\nSEGMENTS        Name           Load    Length   Top     Selector    Space Class%s\n\n",
+               deltas_given ? " Delta" : "");
+    std::vector<const segment_rec *> list;
+    for (const segment_rec &s : segments)
+        if (s.length)
+            list.push_back(&s);
+    std::stable_sort(list.begin(), list.end(), [](const segment_rec *a, const segment_rec *b) { return a->load < b->load; });
+    for (const segment_rec *s : list) {
+        uint32_t d = s->delta ? s->delta : 1;
+        map_printf("%16s%-15.15s %6.6lX  %6.6lX  %6.6lX  %8lX     %3d  %-8.8s", "", s->name.c_str(),
+                   (unsigned long)(s->load / d), (unsigned long)(s->length / d),
+                   (unsigned long)((s->load + s->length) / d), (unsigned long)s->selector, s->space,
+                   s->class_name.c_str());
+        if (deltas_given)
+            map_printf("%5u", d);
+        map_printf("\n");
+    }
+}
+
+static unsigned hex_digits(uint32_t v)
+{
+    unsigned n = 1;
+    while (v >>= 4)
+        n++;
+    return n;
+}
+
+// The value of a symbol in address units of its psect.
+static uint32_t symbol_units(const symbol *s)
+{
+    return s->psect && s->psect->ps ? s->value / psect_delta(s->psect->ps) : s->value;
+}
+
+static bool map_listed_symbol(const symbol *s)
+{
+    return is_plain_symbol(s) && strncmp(s->name, "fast_interrupt", 14) != 0;
+}
+
+static unsigned map_digit_width()
+{
+    uint32_t largest = 0;
+    for (unsigned i = 0; i < SYM_TABLE_SIZE; i++)
+        if (sym_table[i] && map_listed_symbol(sym_table[i]))
+            largest = std::max(largest, symbol_units(sym_table[i]));
+    return hex_digits(largest) + (opt.wide_map ? 5 : 0);
+}
+
+static void map_unused_ranges(unsigned width)
+{
+    std::vector<const class_range *> list;
+    for (const class_range *r : master_list)
+        if (r->length)
+            list.push_back(r);
+    if (list.empty())
+        return;
+    std::stable_sort(list.begin(), list.end(), [](const class_range *a, const class_range *b) {
+        int c = strcmp(a->cls->name, b->cls->name);
+        return c != 0 ? c < 0 : a->load < b->load;
+    });
+    map_printf("\nUNUSED ADDRESS RANGES\n\n");
+    const symbol *last_class = nullptr;
+    for (size_t i = 0; i < list.size(); i++) {
+        const class_range *r = list[i];
+        uint32_t first = r->load, end = r->load + r->length;
+        while (i + 1 < list.size() && list[i + 1]->cls == r->cls && !list[i]->overrun && list[i + 1]->load == end) {
+            i++;
+            end = list[i]->load + list[i]->length;
+        }
+        if (r->cls != last_class)
+            map_printf("        %-16.16s ", r->cls->name);
+        else
+            map_printf("%24s ", "");
+        last_class = r->cls;
+        map_printf("%*.*lX-%*.*lX", (int)width, (int)width, (unsigned long)first, (int)width, (int)width,
+                   (unsigned long)(end - 1));
+        if (list[i]->overrun)
+            map_printf("+%*.*lX", (int)width, (int)width, (unsigned long)list[i]->overrun);
+        map_printf("\n");
+    }
+}
+
+static int symbol_order(const void *a, const void *b)
+{
+    const symbol *x = *(const symbol *const *)a;
+    const symbol *y = *(const symbol *const *)b;
+    if (opt.map_sort) {
+        uint32_t vx = symbol_units(x), vy = symbol_units(y);
+        if (vx != vy)
+            return vx < vy ? -1 : 1;
+    }
+    return strcmp(x->name, y->name);
+}
+
+static void map_symbols(unsigned width)
+{
+    std::vector<symbol *> list;
+    unsigned psect_width = 0;
+    for (unsigned i = 0; i < SYM_TABLE_SIZE; i++) {
+        symbol *s = sym_table[i];
+        if (!s)
+            continue;
+        if (!is_plain_symbol(s))
+            psect_width = std::max(psect_width, (unsigned)strlen(s->name));
+        else if (map_listed_symbol(s))
+            list.push_back(s);
+    }
+    if (!list.empty())
+        os_qsort(list.data(), list.size(), sizeof list[0], symbol_order);
+    map_printf("\n");
+    if (opt.map_width > 12)
+        map_printf("%*s", (int)((opt.map_width - 12) / 2), "");
+    map_printf("Symbol Table\n\n");
+    unsigned entry = longest_name + psect_width + width + 3;
+    unsigned per_line = std::max(1u, (opt.map_width - 1) / std::max(1u, entry));
+    unsigned column = 0;
+    for (symbol *s : list) {
+        map_printf("%-*s", (int)longest_name, s->name);
+        if (sym_kind(s) == SK_UNDEFINED && (!s->psect || s->psect == abs_psect))
+            map_printf("%*s", (int)(width + psect_width + 2), "");
+        else
+            map_printf(" %-*s %*.*lX", (int)psect_width, s->psect ? s->psect->name : "", (int)width, (int)width,
+                       (unsigned long)symbol_units(s));
+        if (++column == per_line) {
+            map_printf("\n");
+            column = 0;
+        } else {
+            map_printf("  ");
+        }
+    }
+    if (column)
+        map_printf("\n");
+}
+
+// The end of the map, after the last module of pass 2.
+void write_map()
+{
+    if (!opt.map)
+        return;
+    map_commons();
+    map_totals();
+    map_segments();
+    unsigned width = map_digit_width();
+    map_printf("\n");
+    map_unused_ranges(width);
+    map_symbols(width);
+}
