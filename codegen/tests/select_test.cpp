@@ -117,6 +117,9 @@ TEST_F(selection, statements_match_and_expand_to_instructions)
         {"x = y - z", op2(OP_ASSIGN, var("_x"), op2(OP_SUB, var("_y"), var("_z"))),
          "\tmovf\t_z,w\n\tsubwf\t_y,w\n\tmovwf\t_x\n"},
         {"x |= y", op2(OP_ASG_OR, var("_x"), var("_y")), "\tmovf\t_y,w\n\tiorwf\t_x,f\n"},
+        {"x -= y", op2(OP_ASG_SUB, var("_x"), var("_y")), "\tmovf\t_y,w\n\tsubwf\t_x,f\n"},
+        {"x = y - 3", op2(OP_ASSIGN, var("_x"), op2(OP_SUB, var("_y"), cnst(3))),
+         "\tmovf\t_y,w\n\taddlw\t-03h\n\tmovwf\t_x\n"},
         {"x == y jumps", op2(OP_CJUMP, op2(OP_EQ, var("_x"), var("_y")), cnst(12, "i")),
          "\tmovf\t_x,w\n\txorwf\t_y,w\n\tbtfsc\tstatus,2\n\tgoto\tl12\n"},
         {"x != y jumps", op2(OP_CJUMP, op2(OP_NE, var("_x"), var("_y")), cnst(12, "i")),
@@ -297,6 +300,18 @@ TEST_F(selection, template_letters_modifiers_and_which_letters)
     n->scratch_reg[0] = REG_FSR;
     n->third_reg[0] = REG_WTEMP0;
     tree_node *m1 = cnst(-1, "c"), *rep = cnst(3);
+    tree_node *pw = var("_pw", "i");                      // a pointer to int
+    pw->type = type_derive(ty("i"), TY_POINTER);
+    tree_node *bf = node_new();                           // a bit-field at bit 3
+    bf->op = OP_BITFIELD;
+    bf->bitfield = sym_new("flag");
+    bf->bitfield->bit_offset = 3;
+    bf->bitfield->bit_width = 1;
+    bf->type = ty("uc");
+    tree_node *tmp = cnst(0);                             // scratch in temporary 2
+    tmp->level_count = 1;
+    tmp->pattern[0] = 3;
+    tmp->scratch_reg[0] = REG_TEMP_BASE + 2;
     struct row { const char *templ; tree_node *node; const char *want; } rows[] = {
         {"movf L,w", n, "\tmovf\t_ix,w\n"},
         {"movf ~L,w", n, "\tmovf\t_ix,w\n"},
@@ -332,6 +347,14 @@ TEST_F(selection, template_letters_modifiers_and_which_letters)
         {"a E5N b E2N", n, "\ta\t<E5> b <E2>\n"},
         {"IN I+N IN I4N IN", n, "\t0\t 2  6\n"},
         {"movlw 1Z+clrf x\nZ-", n, "\tmovlw\t1\n\tclrf\tx\n"},
+        {"movlw BN PN ZS", pw, "\tmovlw\t2 w 2\n"},
+        {"bsf x,CN", bf, "\tbsf\tx,3\n"},
+        {"QN OR", n, "\tadd\t\n"},
+        {"movlw H/2NSJ0)", n, "\tmovlw\tlow(_ix)\n"},
+        {"movlw H+1/2NSJ0)", n, "\tmovlw\thigh(_ix)\n"},
+        {"movf S>L,w S>>L S<L", n, "\tmovf\t_ix+1,w _ix+2 _ix-1\n"},
+        {"movwf XN", tmp, "\tmovwf\t??temp+2\n"},
+        {"movwf X1N", tmp, "\tmovwf\t??temp+2+1\n"},
     };
     emit_escape = escape_handler;
     for (const row &r : rows) {
@@ -451,4 +474,37 @@ TEST(pattern_generator, broken_descriptions_fail_naming_their_line)
     std::string text = run_patgen("goal a\nforeach $op:$g in ASSIGN:a\nstmt <- $op($g, $g)\ndone\na <- ID\n", &status);
     EXPECT_EQ(status, 0) << text;
     EXPECT_NE(text.find("[output written]"), std::string::npos);
+}
+
+TEST_F(selection, chain_rules_in_a_cycle_end_and_the_trace_shows_the_tries)
+{
+    // a <- b and b <- a chain into each other; only a <- CONST (zero) ends them
+    static pattern_record recs[4] = {};
+    recs[1].op = 95;
+    recs[2].op = 94;
+    recs[3].op = OP_CONST;
+    recs[3].pred[0] = PRED_ISZERO;
+    std::vector<pattern_hash_row> hash(PATTERN_HASH_ROWS, pattern_hash_row{0, 0, 0});
+    hash[(94 * OP_CONST) % PATTERN_HASH_ROWS] = {94, OP_CONST, 1};
+    hash[(95 * OP_CONST) % PATTERN_HASH_ROWS] = {95, OP_CONST, -2};
+    static const int16_t lists[] = {0, 1, -3};
+    static const int lines_of[] = {0, 10, 11, 12};
+    static const char *const goal_names[] = {"", "a", "b"};
+    pattern_tables t = {recs, 4, hash.data(), lists, 3, lines_of, goal_names};
+    patterns = &t;
+    tree_node *one = cnst(1), *zero = cnst(0);
+    EXPECT_NE(pattern_match(one, 94, regset_of(REG_ALLREG), nullptr, nullptr, "ROOT "), 0);
+    match_trace = true;
+    lines.clear();
+    EXPECT_EQ(pattern_match(zero, 94, regset_of(REG_ALLREG), nullptr, nullptr, "ROOT "), 0);
+    match_trace = false;
+    EXPECT_EQ(zero->level_count, 1);
+    EXPECT_EQ(zero->pattern[0], 3);
+    bool tried = false, matched = false;
+    for (const std::string &l : lines) {
+        tried |= l.find("pattern 1 (line 10)") != std::string::npos;
+        matched |= l.find("pattern 3 (line 12) matched") != std::string::npos;
+    }
+    EXPECT_TRUE(tried);
+    EXPECT_TRUE(matched);
 }
