@@ -387,6 +387,8 @@ static bool decl_one(const decl_spec_t &ds, int context)
         lex_unget();
         if (c != O_ARG && c != T_SEMI && cls != K_TYPEDEF && context == DC_FILE &&
             decl_is_definition_start(c)) {
+            if (!type_is_func(s->type))
+                s->type = t; // an earlier declaration conflicted (reported): read the body as declared here
             decl_function_def(s, params, old_style);
             return false;
         }

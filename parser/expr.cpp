@@ -919,6 +919,10 @@ static tree_t *expr_subscript(tree_t *a)
         return nullptr;
     if (!type_is_ptr(a->type) && !type_is_array(a->type))
         std::swap(a, i);
+    if (!type_is_ptr(a->type) && !type_is_array(a->type)) {
+        msg_report(981);
+        return nullptr;
+    }
     if (!type_is_integer(i->type)) {
         msg_report(190);
         return nullptr;
