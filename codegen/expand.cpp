@@ -780,4 +780,7 @@ void expand_reset()
     arg_depth = arg_high = 0;
     cond_nesting = 0;
     emit_escape = nullptr;
+    if (!stmt_used)
+        stmt_used = objset_new();
+    objset_clear(stmt_used);
 }

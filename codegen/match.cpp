@@ -604,6 +604,8 @@ static int match_candidates(tree_node *node, uint32_t goal, const objset *availa
 int pattern_match(tree_node *node, uint32_t goal, const objset *available, const objset *busy,
                   const objset *preferred, const char *label)
 {
+    if (!match_shortage)
+        match_shortage = objset_new();
     if (match_depth++ > 1000)
         msg_report(701);
     for (auto &[n, g] : active_goals)
@@ -650,6 +652,8 @@ int cg_match_tree(tree_node *tree, uint32_t goal, const regset *available)
     set_holder named, busy;
     collect_named(tree, named.s);
     objset_union_with(busy.s, named.s);
+    if (!match_shortage)
+        match_shortage = objset_new();
     objset_clear(match_shortage);
     match_unreachable = false;
     match_depth = 0;
@@ -660,6 +664,8 @@ void cg_statement(tree_node *tree, int line)
 {
     if (tree->op == OP_EMPTY)
         return;
+    if (!func_available)
+        match_reset();
     if (cg_match_tree(tree, GOAL_STATEMENT, func_available)) {
         msg_report_once(712);
         return;
