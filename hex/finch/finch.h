@@ -1,7 +1,9 @@
 // finch: the object-to-HEX converter. Reads the linker's absolute object file
 // into a paged memory image and writes it as Intel HEX (type 02 or type 04
 // address records), Motorola S-records, Tektronix or extended Tektronix hex,
-// a binary image, or a binary image behind the 32-byte "HL" header.
+// UBROF, a binary image, or a binary image behind a header: "HL", 68000
+// (-N, -P), MS-DOS (-E), COFF (-U), segment image (-A), COFF-style segment
+// image (-x), block image (-D).
 //
 // The image is kept in 1024-byte pages, each with a written flag per byte;
 // at most a fixed number of page buffers stay in memory and the least
@@ -31,6 +33,9 @@ enum finch_format {
     FMT_CPM68K,           // -P: 68000 executable with the 28-byte program header
     FMT_MSDOS,            // -E: MS-DOS executable
     FMT_COFF,             // -U, -UT: COFF executable
+    FMT_SEGMENTS,         // -A: segment image
+    FMT_XCOFF,            // -x<target>: COFF-style image with a section per segment
+    FMT_BLOCKS,           // -D: block image
 };
 
 struct finch_options {
@@ -48,6 +53,7 @@ struct finch_options {
     std::string reloc_symbol; // symbol giving the place of the relocation table
     bool symbol_table;        // -P then -S, or -U: a symbol table inside the output
     bool coff_t;              // -UT
+    std::string target;       // -x<target>
     uint32_t fill;            // -F value
     bool have_fill_end;
     uint32_t fill_end;        // -F<fill>,<end>
@@ -147,6 +153,16 @@ struct finch_segment {
     uint32_t link;
     bool code;
     std::vector<uint32_t> relocs;   // offsets of relocation items inside it
+    std::string name;
+    uint16_t flags;                 // 8 code, 16 stack, 0x40 32-bit, 0x8000 always
+};
+
+// An XSYM symbol kept for the -x symbol table.
+struct xsym_entry {
+    uint32_t value;
+    uint16_t flags;
+    uint16_t selector;
+    std::string name;
 };
 
 // A symbol kept for the -P symbol table or the UBROF symbol records.
@@ -164,6 +180,7 @@ extern uint32_t reloc_place;                   // value of the relocation symbol
 extern bool reloc_place_found;                 // the relocation symbol was defined
 extern std::vector<table_symbol> table_symbols;
 extern std::vector<table_symbol> ubrof_symbols;
+extern std::vector<xsym_entry> xsym_symbols;
 
 // Reads records up to END into the image; symbol lines go to `symbols` (the
 // symbol file) and, with -MA, to `motorola`.
@@ -185,6 +202,11 @@ uint64_t lowest_written(const std::vector<uint32_t> &numbers);
 bool dos_relocations_in_header();
 bool msdos_write(FILE *out, const std::vector<uint32_t> &numbers);
 bool coff_write(FILE *out);
+
+// Segment and block forms (segforms.cpp)
+bool segments_write(FILE *out);
+bool xcoff_write(FILE *out);
+bool blocks_write(FILE *out, const std::vector<uint32_t> &numbers);
 
 // UBROF (ubrof.cpp)
 uint16_t ubrof_crc_update(uint16_t reg, uint8_t byte);

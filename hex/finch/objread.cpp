@@ -17,6 +17,7 @@ uint32_t reloc_place;
 bool reloc_place_found;
 std::vector<table_symbol> table_symbols;
 std::vector<table_symbol> ubrof_symbols;
+std::vector<xsym_entry> xsym_symbols;
 
 const unsigned MAX_RELOC_ITEMS = 0xFFFF;
 
@@ -127,8 +128,11 @@ static void read_symbols(const obj_record &r, bool extended, FILE *symbols, std:
             reloc_place = e.value;
             reloc_place_found = true;
         }
-        if (extended)
+        if (extended) {
+            if (opt.format == FMT_XCOFF)
+                xsym_symbols.push_back({e.value, e.flags, e.selector, e.name});
             continue;
+        }
         if (symbols)
             fprintf(symbols, "%04lx %s\n", (unsigned long)e.value, e.name);
         if (opt.motorola_symbols)
@@ -163,8 +167,16 @@ static void read_segments(const obj_record &r)
             msg_report(421);
             fatal_exit();
         }
-        bool code = strcmp(e.name, "_TEXT") == 0 || (e.name[0] && strcmp(e.name + 1, "text") == 0);
-        segment_table.push_back({e.length, e.load, e.selector, e.link, code, {}});
+        bool code = strcmp(e.name, "_TEXT") == 0 || strcmp(e.name, "text") == 0 ||
+                    (e.name[0] && strcmp(e.name + 1, "text") == 0);
+        uint16_t flags = 0x8000;
+        if (code)
+            flags |= 8;
+        if (strcmp(e.name, "stack") == 0)
+            flags |= 16;
+        if (opt.format == FMT_XCOFF && opt.target[0] == '3')
+            flags |= 0x40;
+        segment_table.push_back({e.length, e.load, e.selector, e.link, code, {}, e.name, flags});
     }
 }
 

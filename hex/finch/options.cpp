@@ -7,8 +7,8 @@
 // (hexadecimal), O or Q (octal) or D (decimal, also the default). The
 // checksum list of -C is read here too.
 //
-// The forms -A, -D, -8 and -x serve other targets than this toolchain's and
-// are not part of this build: they are refused as unknown options.
+// The 8086 form with the three-part 128-byte header (-8) is not part of this
+// build: it is refused as an unknown option.
 #include "finch.h"
 
 #include <cctype>
@@ -200,6 +200,21 @@ static void option_relocation(const char *arg, bool long_items)
         opt.reloc_symbol = arg + 2;
 }
 
+// -A[<addr>]: the segment image.
+static void option_segments(const char *arg)
+{
+    const char *p = arg + 2;
+    opt.format = FMT_SEGMENTS;
+    opt.segments = true;
+    if (*p) {
+        if (!read_number(p, &opt.address) || *p) {
+            msg_report(406);
+            fatal_exit();
+        }
+        opt.have_address = true;
+    }
+}
+
 // -U[T|<n>] (COFF; -UT the other machine) and -UB (UBROF).
 static bool option_coff(const char *arg)
 {
@@ -255,6 +270,12 @@ static bool option_one(const char *arg)
         opt.segments = true;
         return true;
     }
+    if (strncmp(arg, "-x", 2) == 0) {
+        opt.format = FMT_XCOFF;
+        opt.segments = true;
+        opt.target = arg + 2;
+        return true;
+    }
     std::string upper = arg;
     os_str_upper(upper.data());
     const char *u = upper.c_str();
@@ -284,6 +305,12 @@ static bool option_one(const char *arg)
     case 'L': option_relocation(arg, true); return true;
     case 'R': option_relocation(arg, false); return true;
     case 'U': return option_coff(arg);
+    case 'A': option_segments(arg); return true;
+    case 'D':
+        if (arg[2])
+            return false;
+        opt.format = FMT_BLOCKS;
+        return true;
     }
     // Options that are the letter alone.
     static const struct {
@@ -307,17 +334,17 @@ static bool option_one(const char *arg)
     return false;
 }
 
-// 1. A symbol file goes neither with the symbol lines of -MA nor with -P or
-//    -U, which carry their symbols inside.
+// 1. A symbol file goes neither with the symbol lines of -MA nor with -P,
+//    -U or -A.
 // 2. The executable forms have no extended address records.
 // 3. The 68000 forms' relocation items are always 32-bit.
 static void options_check_combination()
 {
     bool m68k = opt.format == FMT_M68K || opt.format == FMT_CPM68K;
     bool symbol_file = !opt.symbol_file.empty();
-    bool inside = opt.format == FMT_CPM68K || opt.format == FMT_COFF;
-    if ((symbol_file && (opt.motorola_symbols || inside)) ||
-        ((m68k || opt.format == FMT_COFF || opt.format == FMT_MSDOS) && opt.linear)) {
+    bool inside = opt.format == FMT_CPM68K || opt.format == FMT_COFF || opt.format == FMT_SEGMENTS;
+    bool executable = m68k || opt.format == FMT_COFF || opt.format == FMT_MSDOS || opt.format == FMT_SEGMENTS;
+    if ((symbol_file && (opt.motorola_symbols || inside)) || (executable && opt.linear)) {
         msg_report(410);
         fatal_exit();
     }

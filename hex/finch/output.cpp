@@ -11,7 +11,8 @@
 // longest record, and its start, record and end writers.
 //
 // Binary forms: every address from the bias on, fill where nothing was
-// written; -H, -N and -P put their header in front and start at address 0;
+// written; -H, -N and -P put their header in front and start at address 0
+// (the other executable forms live in exeforms.cpp and segforms.cpp);
 // -P follows the image with its symbol table, and the 68000 forms with the
 // relocation list of -L/-R. On the other forms -L/-R store their relocation
 // table into the image before anything is written.
@@ -488,7 +489,8 @@ static void m68k_relocations(FILE *out)
 // the image where the relocation symbol points.
 static void relocation_table_store()
 {
-    if (!opt.relocatable || opt.format == FMT_M68K || opt.format == FMT_CPM68K || dos_relocations_in_header())
+    if (!opt.relocatable || opt.format == FMT_M68K || opt.format == FMT_CPM68K || opt.format == FMT_SEGMENTS ||
+        dos_relocations_in_header())
         return;
     std::vector<uint8_t> t;
     auto word = [&t](uint32_t w) {
@@ -510,6 +512,12 @@ static bool binary_write(FILE *out, const std::vector<uint32_t> &numbers)
         return msdos_write(out, numbers);
     if (opt.format == FMT_COFF)
         return coff_write(out);
+    if (opt.format == FMT_SEGMENTS)
+        return segments_write(out);
+    if (opt.format == FMT_XCOFF)
+        return xcoff_write(out);
+    if (opt.format == FMT_BLOCKS)
+        return blocks_write(out, numbers);
     uint64_t bias = 0;
     if (opt.format == FMT_HL_HEADER)
         hl_header(out);

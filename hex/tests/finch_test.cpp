@@ -6,6 +6,8 @@
 
 #include "../finch/finch.h"
 
+using namespace std::string_literals;
+
 // ---------------------------------------------------------------------------
 // Object files, written record by record (little-endian maps)
 // ---------------------------------------------------------------------------
@@ -366,6 +368,90 @@ TEST_F(Finch, CoffForm)
     EXPECT_NE(r.err.find(msg_tag(410)), std::string::npos) << "a symbol file with -U";
 }
 
+static std::string segment_record(const char *name, uint32_t length, uint32_t load, uint16_t selector)
+{
+    return record(9, u32le(length) + u32le(load) + u16le(selector) + u16le(0) + u32le(load) + name +
+                         std::string(1, '\0'));
+}
+
+static std::string segment_object()
+{
+    return segment_record("text", 4, 0, 1) + segment_record("data", 8, 0x10, 2) +
+           text_record(0, {1, 2, 3, 4}) + record(3, u16le(2) + std::string("\2x\0", 3)) +
+           text_record(0x10, {5, 6});
+}
+
+// The segment image: header, one entry per segment, data and relocations.
+TEST_F(Finch, SegmentImage)
+{
+    object("l.obj", segment_object());
+    run_result r = finch("-A l.obj l.img");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string f = read("l.img");
+    ASSERT_EQ(f.size(), 104u);
+    EXPECT_EQ(le16_at(f, 0), 0x5448);
+    EXPECT_EQ(le16_at(f, 2), 2);
+    const struct {
+        size_t at;
+        uint32_t value;
+        bool wide;
+    } fields[] = {
+        {32, 1, false}, {34, 1, false}, {36, 96, true}, {40, 4, true}, {44, 4, true}, {48, 1, true}, {52, 2, true},
+        {64, 2, false}, {66, 3, false}, {68, 102, true}, {72, 2, true}, {76, 8, true}, {80, 0, true},
+    };
+    for (const auto &fl : fields)
+        EXPECT_EQ(fl.wide ? le32_at(f, fl.at) : le16_at(f, fl.at), fl.value) << "field at " << fl.at;
+    EXPECT_EQ(f.substr(96), std::string("\1\2\3\4\2\0\5\6", 8));
+    r = finch("-A -I l.obj l.img");
+    EXPECT_NE(r.err.find(msg_tag(410)), std::string::npos) << r.err;
+}
+
+// The COFF-style image of -x: a section per segment, XSYM symbols.
+TEST_F(Finch, SegmentCoffImage)
+{
+    std::string xsym = record(10, u32le(0x10) + u16le(0x10) + u16le(2) + std::string("data", 5) + "_buf" +
+                                      std::string(1, '\0'));
+    object("l.obj", segment_object() + xsym);
+    run_result r = finch("-x386 l.obj l.img");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string f = read("l.img");
+    ASSERT_EQ(f.size(), 32u + 64u + 12u + 13u);
+    EXPECT_EQ(le16_at(f, 0), 518);
+    EXPECT_EQ(le16_at(f, 2), 2);
+    EXPECT_EQ(le32_at(f, 8), 108u);
+    EXPECT_EQ(le32_at(f, 12), 1u);
+    EXPECT_EQ(f.substr(16, 4), "386\0"s);
+    EXPECT_EQ(f.substr(32, 5), "text\0"s);
+    EXPECT_EQ(le32_at(f, 32 + 20), 0x8048u) << "code, 32-bit, always";
+    EXPECT_EQ(le32_at(f, 64 + 20), 0x8040u);
+    EXPECT_EQ(f.substr(96, 12), "\1\2\3\4"s + "\5\6" + std::string(6, '\0')) << "whole segments, fill 0";
+    EXPECT_EQ(f.substr(108), u32le(0x10) + u16le(0x10) + u16le(2) + "\4_buf");
+}
+
+// The block image: header, the blocks with data, the block map.
+TEST_F(Finch, BlockImage)
+{
+    object("l.obj", text_record(0, {1}) + text_record(0x600, {2}));
+    run_result r = finch("-D l.obj l.img");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string f = read("l.img");
+    ASSERT_EQ(f.size(), 513u + 2 * 512 + 1024);
+    EXPECT_EQ(f.substr(0, 6), "\5l.obj");
+    EXPECT_EQ(f.substr(80, 6), "\5PIC16");
+    EXPECT_EQ(f.substr(89, 11), "\12Vormak PIC");
+    EXPECT_EQ(le16_at(f, 164), 2);
+    EXPECT_EQ(f[513], '\1');
+    EXPECT_EQ(f[513 + 512], '\2');
+    size_t map = 513 + 1024;
+    EXPECT_EQ(le16_at(f, map), 1);
+    EXPECT_EQ(le16_at(f, map + 2), 0);
+    EXPECT_EQ(le16_at(f, map + 6), 2);
+
+    object("l.obj", text_record(0x40000, {1}));
+    r = finch("-D l.obj l.img");
+    EXPECT_NE(r.err.find(msg_tag(411)), std::string::npos) << r.err;
+}
+
 // The UBROF CRC of one byte 01, worked bit by bit: 8005, 800F, 801B, 8033,
 // 8063, 80C3, 8183, 8303.
 TEST(FinchUbrof, CrcOfOneByte)
@@ -475,7 +561,8 @@ TEST_F(Finch, RefusesBadInput)
         {"bad fill", good, "-F12g", 402},
         {"bad base", good, "-B1z", 408},
         {"unknown option", good, "-Q", 529},
-        {"segment image not built here", good, "-A", 168},
+        {"8086 form not built here", good, "-8", 168},
+        {"bad segment image address", good, "-Az", 406},
         {"bad COFF address", good, "-U1z", 407},
         {"bad warning level", good, "-Wx", 393},
     };
