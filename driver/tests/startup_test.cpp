@@ -5,6 +5,7 @@
 #include "link_support.h"
 
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -22,7 +23,7 @@ std::string body(bool prelink)
 
 // Assembles `text` with the built assembler for the fixture's chip; the
 // assembler's output when it fails, "" when it succeeds.
-std::string assemble(const std::string &text, const std::string &name)
+std::string assemble(const std::string &text, const std::string &name, bool keep_object = false)
 {
     write_file(name + ".as", text);
     std::string cmd = std::string(ZEPH_BUILD_DIR) + "/bin/osprey --chip=" + chip_selected->name +
@@ -31,11 +32,32 @@ std::string assemble(const std::string &text, const std::string &name)
     int status = std::system(cmd.c_str());
     std::string out = slurp_file(name + ".out");
     for (const char *ext : {".as", ".obj", ".out"})
-        remove((name + ext).c_str());
+        if (!keep_object || strcmp(ext, ".obj") != 0)
+            remove((name + ext).c_str());
     return status == 0 ? "" : out.empty() ? "failed without a message" : out;
 }
 
 std::string golden(const char *name) { return slurp_file(std::string(ZEPH_SOURCE_DIR) + "/driver/tests/golden/" + name); }
+
+// One link stage with the built linker: the class ranges and placement
+// the driver makes, the start-up object and a one-instruction main. The
+// linker's output when it fails, "" when it succeeds.
+std::string link_stage(bool prelink)
+{
+    arglist *a = arglist_new(TOOL_HERON);
+    class_range_args(memory_code_space, a);
+    class_range_args(memory_data_space, a);
+    (prelink ? placement_args : placement_args_final)(a);
+    std::string cmd = std::string(ZEPH_BUILD_DIR) + "/bin/heron -cs -h+e2e.sym -z -Q" + chip_selected->name +
+                      " -oe2e.obj -Me2e.map";
+    for (const std::string &arg : {joined_args(a)})
+        cmd += " " + arg;
+    cmd += " e2e_startup.obj e2e_main.obj > e2e.out 2>&1";
+    int status = std::system(cmd.c_str());
+    std::string out = slurp_file("e2e.out");
+    remove("e2e.out");
+    return status == 0 ? "" : out.empty() ? "failed without a message" : out;
+}
 
 class Startup : public ::testing::Test {
 protected:
@@ -81,6 +103,36 @@ TEST_F(Startup, BaselineFinalBodyMatchesGoldenAndAssembles)
     std::string text = body(false);
     EXPECT_EQ(golden("12F508_final.as"), text);
     EXPECT_EQ("", assemble(text, "final508"));
+}
+
+// Both link stages with the real assembler and linker: the prelink's
+// symbol file sizes the final start-up file, and the final link succeeds.
+TEST_F(Startup, TwoLinkStagesWithTheLinker)
+{
+    // Only the mid-range chip: the baseline start-up file declares
+    // strings12 with reloc=512, and the linker refuses it at the end of the
+    // init chain unless it falls on that boundary (message 455).
+    for (const char *chip : {"16F877A"}) {
+        link_fixture_chip(chip);
+        // As the code generator writes it: the frame psect, then main.
+        ASSERT_EQ("", assemble(std::string("\tprocessor\t") + chip +
+                                   "\n\tPSECT\tfnauto0,class=BANK0,space=1\n\tFNCONF\tfnauto0,??,?\n"
+                                   "\tglobal\t_main\n\tpsect\tmaintext,class=CODE,delta=2\n_main:\n\tgoto\t_main\n",
+                               "e2e_main", true))
+            << chip;
+        ASSERT_EQ("", assemble(body(true), "e2e_startup", true)) << chip;
+        EXPECT_EQ("", link_stage(true)) << chip;
+        symt_free();
+        symt_init();
+        ASSERT_EQ(1, symt_read("e2e.sym")) << chip;
+        EXPECT_EQ(1u, symt_psect_size("maintext")) << chip;
+        EXPECT_EQ(symt_psect_low("maintext"), symt_value("_main")) << chip;
+        ASSERT_EQ("", assemble(body(false), "e2e_startup", true)) << chip;
+        EXPECT_EQ("", link_stage(false)) << chip;
+        EXPECT_TRUE(symt_exists("start")) << chip;
+        for (const char *f : {"e2e_main.obj", "e2e_startup.obj", "e2e.obj", "e2e.sym", "e2e.map"})
+            remove(f);
+    }
 }
 
 // Smaller choices, each shown by the lines it must (or must not) write.
