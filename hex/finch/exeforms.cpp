@@ -39,18 +39,17 @@
     exit(1);
 }
 
-static void put16(std::vector<uint8_t> &b, size_t at, uint32_t v)
+void buf_put16(std::vector<uint8_t> &b, size_t at, uint32_t v)
 {
     header_put16(&b[at], (uint16_t)v);
 }
 
-static void put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
+void buf_put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
 {
     header_put32(&b[at], v);
 }
 
-// Image bytes [from, to) onto the end of the buffer, fill where unwritten.
-static void append_image(std::vector<uint8_t> &b, uint64_t from, uint64_t to)
+void buf_append_image(std::vector<uint8_t> &b, uint64_t from, uint64_t to)
 {
     bool written;
     for (uint64_t a = from; a < to; a++)
@@ -77,28 +76,28 @@ bool msdos_write(FILE *out, const std::vector<uint32_t> &numbers)
     std::vector<uint8_t> b(header, 0);
     b[0] = 0x4D;
     b[1] = 0x5A;
-    put16(b, 2, (uint32_t)(size % 512));
-    put16(b, 4, (uint32_t)((size + 511) / 512));
-    put16(b, 6, (uint32_t)items);
-    put16(b, 8, (uint32_t)(header / 16));
+    buf_put16(b, 2, (uint32_t)(size % 512));
+    buf_put16(b, 4, (uint32_t)((size + 511) / 512));
+    buf_put16(b, 6, (uint32_t)items);
+    buf_put16(b, 8, (uint32_t)(header / 16));
     uint64_t bss_end = k[WK_HBSS];
     uint64_t min_extra = bss_end > image_end ? (bss_end - image_end + 15) / 16 : 0;
     uint64_t top = std::min<uint64_t>((uint64_t)opt.address + k[WK_HBSS], 0xFFFF0);
     uint64_t max_extra = top > image_end ? std::min<uint64_t>((top - image_end + 15) / 16, 0xFFF0) : 0;
-    put16(b, 0x0A, (uint32_t)min_extra);
-    put16(b, 0x0C, (uint32_t)std::max(min_extra, max_extra));
+    buf_put16(b, 0x0A, (uint32_t)min_extra);
+    buf_put16(b, 0x0C, (uint32_t)std::max(min_extra, max_extra));
     bool stack = k[WK_BSTACK] || k[WK_HSTACK];
     uint32_t ss_base = stack ? k[WK_BSTACK] : k[WK_BDATA];
     uint32_t sp_top = stack ? k[WK_HSTACK] : k[WK_HBSS] + 2048;
-    put16(b, 0x0E, ss_base >> 4);
-    put16(b, 0x10, sp_top - (ss_base & ~0xFu));
-    put16(b, 0x14, syms.start);
-    put16(b, 0x18, 64);
+    buf_put16(b, 0x0E, ss_base >> 4);
+    buf_put16(b, 0x10, sp_top - (ss_base & ~0xFu));
+    buf_put16(b, 0x14, syms.start);
+    buf_put16(b, 0x18, 64);
     for (size_t i = 0; i < items; i++) {
-        put16(b, 64 + 4 * i, reloc_items[i] & 0xF);
-        put16(b, 66 + 4 * i, (reloc_items[i] >> 4) & 0xFFFF);
+        buf_put16(b, 64 + 4 * i, reloc_items[i] & 0xF);
+        buf_put16(b, 66 + 4 * i, (reloc_items[i] >> 4) & 0xFFFF);
     }
-    append_image(b, 0, image_end);
+    buf_append_image(b, 0, image_end);
     fwrite(b.data(), 1, b.size(), out);
     return !ferror(out);
 }
@@ -121,11 +120,11 @@ static void coff_section_header(std::vector<uint8_t> &b, size_t at, const char *
                                 uint32_t size, uint32_t offset, uint32_t flags)
 {
     memcpy(&b[at], name, strlen(name));
-    put32(b, at + 8, addr);
-    put32(b, at + 12, addr);
-    put32(b, at + 16, size);
-    put32(b, at + 20, offset);
-    put32(b, at + 36, flags);
+    buf_put32(b, at + 8, addr);
+    buf_put32(b, at + 12, addr);
+    buf_put32(b, at + 16, size);
+    buf_put32(b, at + 20, offset);
+    buf_put32(b, at + 36, flags);
 }
 
 bool coff_write(FILE *out)
@@ -140,8 +139,8 @@ bool coff_write(FILE *out)
     uint32_t dsize = k[WK_HDATA] - k[WK_LDATA];
     uint32_t bsize = k[WK_HBSS] - k[WK_LBSS];
     std::vector<uint8_t> b(text_offset, 0);
-    append_image(b, k[WK_LTEXT], k[WK_HTEXT]);
-    append_image(b, k[WK_LDATA], k[WK_HDATA]);
+    buf_append_image(b, k[WK_LTEXT], k[WK_HTEXT]);
+    buf_append_image(b, k[WK_LDATA], k[WK_HDATA]);
     uint32_t symptr = (uint32_t)b.size();
 
     // Symbol table and string table.
@@ -152,33 +151,33 @@ bool coff_write(FILE *out)
         if (s.name.size() <= 8) {
             memcpy(&b[at], s.name.data(), s.name.size());
         } else {
-            put32(b, at + 4, (uint32_t)(4 + strings.size()));
+            buf_put32(b, at + 4, (uint32_t)(4 + strings.size()));
             strings += s.name + '\0';
         }
-        put32(b, at + 8, s.value);
-        put16(b, at + 12, (uint16_t)coff_section(s.psect));
+        buf_put32(b, at + 8, s.value);
+        buf_put16(b, at + 12, (uint16_t)coff_section(s.psect));
         b[at + 16] = 2;
     }
     size_t at = b.size();
     b.resize(at + 4, 0);
-    put32(b, at, (uint32_t)(4 + strings.size()));
+    buf_put32(b, at, (uint32_t)(4 + strings.size()));
     b.insert(b.end(), strings.begin(), strings.end());
 
     // File header, optional header, section headers.
-    put16(b, 0, opt.coff_t ? 0x198 : 0x150);
-    put16(b, 2, 3);
-    put32(b, 4, (uint32_t)time(nullptr));
-    put32(b, 8, symptr);
-    put32(b, 12, (uint32_t)table_symbols.size());
-    put16(b, 16, 28);
-    put16(b, 18, 0x207);
-    put16(b, 20, opt.coff_t ? 0x107 : 0x10B);
-    put32(b, 24, tsize);
-    put32(b, 28, dsize);
-    put32(b, 32, bsize);
-    put32(b, 36, syms.start);
-    put32(b, 40, k[WK_LTEXT]);
-    put32(b, 44, k[WK_LDATA]);
+    buf_put16(b, 0, opt.coff_t ? 0x198 : 0x150);
+    buf_put16(b, 2, 3);
+    buf_put32(b, 4, (uint32_t)time(nullptr));
+    buf_put32(b, 8, symptr);
+    buf_put32(b, 12, (uint32_t)table_symbols.size());
+    buf_put16(b, 16, 28);
+    buf_put16(b, 18, 0x207);
+    buf_put16(b, 20, opt.coff_t ? 0x107 : 0x10B);
+    buf_put32(b, 24, tsize);
+    buf_put32(b, 28, dsize);
+    buf_put32(b, 32, bsize);
+    buf_put32(b, 36, syms.start);
+    buf_put32(b, 40, k[WK_LTEXT]);
+    buf_put32(b, 44, k[WK_LDATA]);
     coff_section_header(b, 48, ".text", k[WK_LTEXT], tsize, text_offset, 0x20);
     coff_section_header(b, 88, ".data", k[WK_LDATA], dsize, text_offset + tsize, 0x40);
     coff_section_header(b, 128, ".bss", k[WK_LBSS], bsize, 0, 0x80);

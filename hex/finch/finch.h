@@ -198,6 +198,12 @@ void header_put16(uint8_t *p, uint16_t v);
 // Lowest address written, over the pages in address order (0 when none).
 uint64_t lowest_written(const std::vector<uint32_t> &numbers);
 
+// Header buffers (exeforms.cpp): fields through the byte-order maps, and
+// image bytes [from, to) appended, fill where nothing was written.
+void buf_put16(std::vector<uint8_t> &b, size_t at, uint32_t v);
+void buf_put32(std::vector<uint8_t> &b, size_t at, uint32_t v);
+void buf_append_image(std::vector<uint8_t> &b, uint64_t from, uint64_t to);
+
 // Executable forms (exeforms.cpp)
 bool dos_relocations_in_header();
 bool msdos_write(FILE *out, const std::vector<uint32_t> &numbers);

@@ -37,15 +37,6 @@
     exit(1);
 }
 
-static void put16(std::vector<uint8_t> &b, size_t at, uint32_t v)
-{
-    header_put16(&b[at], (uint16_t)v);
-}
-
-static void put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
-{
-    header_put32(&b[at], v);
-}
 
 static void put_text(std::vector<uint8_t> &b, size_t at, const std::string &text, size_t room)
 {
@@ -60,12 +51,6 @@ static void put_counted(std::vector<uint8_t> &b, size_t at, const std::string &t
     put_text(b, at + 1, text, n);
 }
 
-static void append_image(std::vector<uint8_t> &b, uint64_t from, uint64_t to)
-{
-    bool written;
-    for (uint64_t a = from; a < to; a++)
-        b.push_back(image_byte((uint32_t)a, &written));
-}
 
 // Bytes of a segment up to its last written one.
 static uint32_t stored_length(const finch_segment &s)
@@ -84,30 +69,30 @@ bool segments_write(FILE *out)
     size_t count = segment_table.size();
     unsigned item = opt.long_reloc ? 4 : 2;
     std::vector<uint8_t> b(32 + 32 * count, 0);
-    put16(b, 0, 0x5448);
-    put16(b, 2, (uint32_t)count);
-    put32(b, 4, syms.start);
-    put32(b, 8, syms.segment_start);
-    put32(b, 12, opt.address);
+    buf_put16(b, 0, 0x5448);
+    buf_put16(b, 2, (uint32_t)count);
+    buf_put32(b, 4, syms.start);
+    buf_put32(b, 8, syms.segment_start);
+    buf_put32(b, 12, opt.address);
     for (size_t i = 0; i < count; i++) {
         const finch_segment &s = segment_table[i];
         uint32_t stored = stored_length(s);
         size_t e = 32 + 32 * i;
-        put16(b, e, s.selector);
-        put16(b, e + 2, s.code ? 1 : stored < s.length ? 3 : 2);
-        put32(b, e + 4, (uint32_t)b.size());
-        put32(b, e + 8, stored);
-        put32(b, e + 12, s.length);
-        put32(b, e + 16, (uint32_t)s.relocs.size());
-        put32(b, e + 20, (uint32_t)(item * s.relocs.size()));
-        append_image(b, s.address, (uint64_t)s.address + stored);
+        buf_put16(b, e, s.selector);
+        buf_put16(b, e + 2, s.code ? 1 : stored < s.length ? 3 : 2);
+        buf_put32(b, e + 4, (uint32_t)b.size());
+        buf_put32(b, e + 8, stored);
+        buf_put32(b, e + 12, s.length);
+        buf_put32(b, e + 16, (uint32_t)s.relocs.size());
+        buf_put32(b, e + 20, (uint32_t)(item * s.relocs.size()));
+        buf_append_image(b, s.address, (uint64_t)s.address + stored);
         for (uint32_t r : s.relocs) {
             size_t at = b.size();
             b.resize(at + item, 0);
             if (item == 4)
-                put32(b, at, r);
+                buf_put32(b, at, r);
             else
-                put16(b, at, r);
+                buf_put16(b, at, r);
         }
     }
     fwrite(b.data(), 1, b.size(), out);
@@ -118,31 +103,31 @@ bool xcoff_write(FILE *out)
 {
     size_t count = segment_table.size();
     std::vector<uint8_t> b(32 + 32 * count, 0);
-    put16(b, 0, 518);
-    put16(b, 2, (uint32_t)count);
-    put32(b, 4, syms.start);
+    buf_put16(b, 0, 518);
+    buf_put16(b, 2, (uint32_t)count);
+    buf_put32(b, 4, syms.start);
     put_text(b, 16, opt.target, 16);
     for (size_t i = 0; i < count; i++) {
         const finch_segment &s = segment_table[i];
         size_t e = 32 + 32 * i;
         put_text(b, e, s.name, 8);
-        put32(b, e + 8, s.address);
-        put32(b, e + 12, s.length);
-        put32(b, e + 16, (uint32_t)b.size());
-        put32(b, e + 20, s.flags);
-        put16(b, e + 24, s.selector);
-        put32(b, e + 28, s.link);
-        append_image(b, s.address, (uint64_t)s.address + s.length);
+        buf_put32(b, e + 8, s.address);
+        buf_put32(b, e + 12, s.length);
+        buf_put32(b, e + 16, (uint32_t)b.size());
+        buf_put32(b, e + 20, s.flags);
+        buf_put16(b, e + 24, s.selector);
+        buf_put32(b, e + 28, s.link);
+        buf_append_image(b, s.address, (uint64_t)s.address + s.length);
     }
-    put32(b, 8, (uint32_t)b.size());
-    put32(b, 12, (uint32_t)xsym_symbols.size());
+    buf_put32(b, 8, (uint32_t)b.size());
+    buf_put32(b, 12, (uint32_t)xsym_symbols.size());
     for (const xsym_entry &x : xsym_symbols) {
         size_t at = b.size();
         std::string name = x.name.substr(0, 255);
         b.resize(at + 9 + name.size(), 0);
-        put32(b, at, x.value);
-        put16(b, at + 4, x.flags);
-        put16(b, at + 6, x.selector);
+        buf_put32(b, at, x.value);
+        buf_put16(b, at + 4, x.flags);
+        buf_put16(b, at + 6, x.selector);
         put_counted(b, at + 8, name, 255);
     }
     fwrite(b.data(), 1, b.size(), out);
@@ -182,11 +167,11 @@ bool blocks_write(FILE *out, const std::vector<uint32_t> &numbers)
     put_counted(b, 80, syms.machine, 8);
     put_counted(b, 89, "Vormak PIC", 10);
     put_counted(b, 100, "Block image written by finch", 63);
-    put16(b, 164, (uint32_t)blocks.size());
-    put16(b, 166, BLOCK_MAP_ENTRIES);
+    buf_put16(b, 164, (uint32_t)blocks.size());
+    buf_put16(b, 166, BLOCK_MAP_ENTRIES);
     std::vector<uint8_t> map(2 * BLOCK_MAP_ENTRIES, 0);
     for (size_t i = 0; i < blocks.size(); i++) {
-        append_image(b, (uint64_t)blocks[i] * BLOCK, (uint64_t)(blocks[i] + 1) * BLOCK);
+        buf_append_image(b, (uint64_t)blocks[i] * BLOCK, (uint64_t)(blocks[i] + 1) * BLOCK);
         header_put16(&map[2 * blocks[i]], (uint16_t)(i + 1));
     }
     b.insert(b.end(), map.begin(), map.end());
