@@ -254,6 +254,13 @@ void report_bad_record();
 void condition_record();
 
 // ---------------------------------------------------------------------------
+// Address-map file (avmap.cpp)
+// ---------------------------------------------------------------------------
+extern bool avmap_loaded;
+void read_avmap(const std::string &machine, const std::string &file);
+const char *avmap_lookup(const char *name);
+
+// ---------------------------------------------------------------------------
 // Link map (map.cpp)
 // ---------------------------------------------------------------------------
 void map_psect_heading();

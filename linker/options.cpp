@@ -189,11 +189,12 @@ static const char *opt_U(const char *rest)
     return text_end(rest);
 }
 
-// -VER=<name>#<edition>#<version>: words of the map heading.
+// -VER=<name>#<edition>#<version>: words of the map heading; -V<file>: the
+// address-map file.
 static const char *opt_V(const char *rest)
 {
     if (strncasecmp(rest, "ER=", 3) != 0) {
-        msg_report(168, rest - 1);
+        opt.avmap_name = rest;
         return text_end(rest);
     }
     std::string words = rest + 3;

@@ -352,6 +352,15 @@ static void write_segments()
     }
     if (!sym_file || !opt.sym_full)
         return;
+    if (avmap_loaded) {
+        for (const segment_rec &s : segments) {
+            uint32_t d = s.delta ? s.delta : 1;
+            if (s.length)
+                fprintf(sym_file, "SG %s %s:%lX %lX\n", s.name.c_str(), avmap_lookup(s.name.c_str()),
+                        (unsigned long)(s.link / d), (unsigned long)((s.link + s.length) / d - 1));
+        }
+        return;
+    }
     if (opt.sym_classes) {
         fprintf(sym_file, "%%segments\n");
         for (const segment_rec &s : segments) {
@@ -382,6 +391,8 @@ static void check_overlaps()
 void allocate_psects()
 {
     print_call_graph();             // function blocks leave their psect's size pending
+    if (!opt.avmap_name.empty())
+        read_avmap(machine_name, opt.avmap_name);
     layout_commons();
     merge_local_psects();
     build_master_list();

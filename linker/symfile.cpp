@@ -20,6 +20,14 @@ static void symfile_write(const char *name, uint32_t value, unsigned kind, symbo
             fprintf(sym_file, "%4.4lX %s\n", (unsigned long)value, name);
         return;
     }
+    if (avmap_loaded) {
+        if (P)
+            fprintf(sym_file, "SY %s %s:%lX\n", name, avmap_lookup(P->name),
+                    (unsigned long)(long)(int32_t)(value / psect_delta(P->ps)));
+        else
+            fprintf(sym_file, "AS %s %s:%lX\n", name, avmap_lookup(""), (unsigned long)value);
+        return;
+    }
     if (!current_file.empty() && current_file != last_file) {
         fprintf(sym_file, "%s\n", current_file.c_str());
         last_file = current_file;

@@ -201,6 +201,40 @@ TEST(HeronLibraries, SymbolOnlyInput)
     }
 }
 
+TEST(HeronOutput, AddressMapFile)
+{
+    // Only the PIC14 section counts; "-" names the default memory.
+    struct row {
+        const char *file;
+        const char *lines;
+        unsigned message;
+    };
+    const row rows[] = {
+        {"# memories\nPIC16 text OTHER\nPIC14 text ROM\n\tdata RAM\n\t- NONE\nPIC18 text X\n",
+         "SY _main ROM:0|SY _d RAM:2|SY _k NONE:5|SY __Ldata RAM:2|SG text ROM:0 2", 0},
+        {"PIC16 text ROM\n", "SY _main :0|SY _d :2", 464},
+        {"PIC14 text\n", "", 463},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.file);
+        workdir w;
+        module m;
+        m.ident().psect("text").psect("data").text(0, "text", {1, 2}).text(0, "data", {3});
+        m.sym({{"_main", 0, 0x10, "text"}, {"_d", 0, 0x10, "data"}, {"_k", 5, 0x10, ""}}).start(0, "text").end();
+        write_file(w.at("a.obj"), m.out);
+        write_text(w.at("avmap.txt"), r.file);
+        run_result res = run_heron(w, "-Vavmap.txt -H -Ptext=0,data -oout.obj a.obj");
+        std::string sym = read_text(w.at("l.sym"));
+        expect_lines(sym, r.lines);
+        EXPECT_EQ(sym.find("%locals"), std::string::npos) << sym;
+        if (r.message) {
+            EXPECT_TRUE(reported(res, r.message)) << res.err;
+        } else {
+            EXPECT_EQ(res.err, "");
+        }
+    }
+}
+
 TEST(HeronOutput, StartRecords)
 {
     workdir w;
