@@ -368,8 +368,9 @@ static bool decl_one(const decl_spec_t &ds, int context)
     sym_t *s = sym_declare(name, cls, t, nullptr);
     if (ds.reg)
         s->flags |= F_REGISTER;
-    if (ds.defining && !(is_func && cls != K_TYPEDEF))
-        s->flags |= F_DEFINING;
+    // Defining is set by sym_define, which also has a declared-only record
+    // written again as a definition.
+    bool defining = ds.defining && !(is_func && cls != K_TYPEDEF);
     if (cls == K_STATIC && sym_level > 0 && !is_func)
         s->flags |= F_NUMBERED;
     if (opt.const_static && cls == K_AUTO && !is_func && !type_is_ptr(t) && (type_quals(t) & 1)) {
@@ -405,16 +406,16 @@ static bool decl_one(const decl_spec_t &ds, int context)
     }
     if (lex_next() != O_ASSIGN) {
         lex_unget();
-        if (t->kind == TY_ARRAY && !t->dim && !t->count && (s->flags & F_DEFINING) &&
+        if (t->kind == TY_ARRAY && !t->dim && !t->count && defining &&
             context != DC_PARAM && cls != K_TYPEDEF)
             msg_report(283);
-        if (s->flags & F_DEFINING)
+        if (defining)
             sym_define(s);
         if ((s->flags & F_DEFINING) || cls != K_EXTERN)
             ic_var(s, nullptr);
         return true;
     }
-    if (cls == K_EXTERN && !(s->flags & F_DEFINING))
+    if (cls == K_EXTERN && !defining)
         msg_report(339);
     if (cls == K_TYPEDEF)
         msg_report(238);

@@ -282,3 +282,18 @@ TEST(ParserFiles, AssemblyBlocks)
               std::string::npos)
         << r.output;
 }
+
+// A variable used while only declared gets a declaring record; its later
+// definition writes the record again with the defining count.
+TEST(ParserDecl, UseBeforeDefinition)
+{
+    plover_result r = plover_run(driver_switches,
+                                 "extern int x;\nvoid f(void) { x = 1; }\nint x = 5;\n");
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(r.output,
+              "Version 3.2 Vormak Software Intermediate Code\n"
+              "\"1 t.pre\n[v _x `i 0 e ]\n"
+              "\"3 t.pre\n[v _x `i 1 e ]\n"
+              "\"2 t.pre\n[v _f `(v 1 ef ]\n{\n[e :U _f ]\n[f ]\n[e = _x -> 1 `i ]\n[e :UE 1 ]\n}\n"
+              "\"3\n[i _x\n-> 5 `i\n]\n");
+}
