@@ -795,12 +795,36 @@ static tree_node *arithmetic_tail(tree_node *n)
     return n;
 }
 
+// (x + c) << n, (x ^ c) << n, (x | c) << n: (x << n) op (c << n), the
+// constant part folded.
+static tree_node *distribute_shift(tree_node *n)
+{
+    tree_node *a = n->left;
+    if (n->op != OP_SHL || !is_integer(n) || (a->op != OP_ADD && a->op != OP_XOR && a->op != OP_OR) ||
+        !is_const(a->right) || tree_has_volatile(a->left))
+        return n;
+    long count = n->right->value;
+    if (count < 0 || count > 31)
+        return n;
+    tree_node *c = a->right;
+    c->value = fit((long)((uint32_t)c->value << count), n->type);
+    c->type = n->type;
+    a->right = c;
+    n->left = a->left;
+    a->left = n;
+    a->type = n->type;
+    tree_changed = true;
+    return a;
+}
+
 // <<, >> by a count of at least the width: 0 (for >> only when unsigned).
 static tree_node *rewrite_shift(tree_node *n)
 {
     if (!is_const(n->right))
         return n;
     n = undefined_shift(n);
+    if (n->op == OP_SHL && is_const(n->right) && n->right->value < 8L * (long)node_size(n))
+        return distribute_shift(n);
     if (n->op != OP_SHL && n->op != OP_SHR && n->op != OP_ASG_SHL && n->op != OP_ASG_SHR)
         return n;
     bool left = n->op == OP_SHL || n->op == OP_ASG_SHL;
@@ -830,6 +854,13 @@ static tree_node *rewrite_conversion(tree_node *n)
     tree_node *x = n->left;
     type_desc *t = n->type;
     if (type_equal(utype(x), type_unqualify(t))) {
+        tree_free(n->right);
+        return replace(n, x);
+    }
+    if (is_const(x) && cls(n) == AR_FLOAT) {
+        x->op = OP_FCONST;
+        x->fvalue = (double)cvalue(x);
+        x->type = t;
         tree_free(n->right);
         return replace(n, x);
     }
@@ -982,11 +1013,30 @@ static tree_node *rewrite_logic(tree_node *n)
     return replace(n, keep_effects(other, c));
 }
 
+// c ? 1 : 0 is c, c ? 0 : 1 is !c, in the node's type.
+static tree_node *truth_arms(tree_node *n)
+{
+    tree_node *c = n->left, *arms = n->right;
+    if (!is_const(arms->left) || !is_const(arms->right) || !is_integer(n))
+        return n;
+    long a = arms->left->value, b = arms->right->value;
+    if (!((a == 1 && b == 0) || (a == 0 && b == 1)))
+        return n;
+    tree_free(arms);
+    tree_node *v = a == 1 ? c : make_not(c);
+    v->type = basic_type_named("b");
+    type_desc *t = n->type;
+    node_free(n);
+    return mk(OP_CONV, v, node_new_type(t), t);
+}
+
 static tree_node *rewrite_question(tree_node *n)
 {
     tree_node *c = n->left, *arms = n->right;
-    if (!is_const(c) || !arms || arms->op != OP_COLON)
+    if (!arms || arms->op != OP_COLON)
         return n;
+    if (!is_const(c))
+        return truth_arms(n);
     if (run.warning_level < 0 && !(n->flags & NF_COMPILER))
         note(763);
     tree_node *keep = c->value ? arms->left : arms->right;
@@ -1148,6 +1198,10 @@ static tree_node *rewrite_by_operator(tree_node *n)
         }
         return arithmetic_tail(n);
     case OP_SUB:
+        if (cls(n) == AR_BIT) {
+            n->op = OP_XOR;
+            return n;
+        }
         if (in_sum(n, n) && (n = reassociate(n))->op != OP_SUB)
             return n;
         if (n->right && n->right->op == OP_NEG) {

@@ -508,3 +508,25 @@ TEST_F(selection, chain_rules_in_a_cycle_end_and_the_trace_shows_the_tries)
     EXPECT_TRUE(tried);
     EXPECT_TRUE(matched);
 }
+
+TEST_F(selection, rewrite_texts_and_function_signatures)
+{
+    tree_node *n = op2(OP_ADD, var("_ix", "i"), cnst(3, "uc"));
+    EXPECT_EQ(rewrite_text(n, "ON"), "add");
+    EXPECT_EQ(rewrite_text(n, "O9N"), "+");
+    EXPECT_EQ(rewrite_text(n, "WN W9L ZN ZR AN"), "w i 2 1 a");
+    EXPECT_EQ(rewrite_text(n, "&u *u $u -u :u ,, x"), "&U *U $U -U :U ; x");
+    std::string label = rewrite_text(n, "NN");
+    EXPECT_NE(n->label, 0u);
+    EXPECT_EQ(label, std::to_string(n->label));
+
+    cg_symbol *f = sym_new("_g");
+    f->type = type_derive(ty("uc"), TY_FUNCTION);
+    f->params = vec_new(2);
+    vec_push(f->params, sym_new("a"));
+    vec_push(f->params, sym_new("b"));
+    EXPECT_EQ(signat_value(f), 0x2009u);   // size 1, unsigned, two arguments
+    run.mode_word |= MODE_AUTOSTATIC;
+    EXPECT_EQ(signat_value(f), 0x2049u);
+    run.mode_word = 0;
+}

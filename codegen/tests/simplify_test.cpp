@@ -149,6 +149,11 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"*&x", op(OP_DEREF, op(OP_ADDR, v("_x"), nullptr, type_derive(ty("uc"), TY_POINTER)), nullptr, ty("uc")), "_x"},
         {"x | 0xFF", op(OP_OR, v("_x"), k(0xFF, "uc")), "255"},
         {"x =| 0xFF", op(OP_ASG_OR, v("_x"), k(0xFF, "uc")), "(= _x 255)"},
+        // conditional values of constants, shifts of sums, float constants
+        {"c ? 1 : 0", op(OP_QUEST, op(OP_LT, v("_x"), v("_y")), op(OP_COLON, k(1), k(0)), ty("i")), "(-> (< _x _y) i)"},
+        {"c ? 0 : 1", op(OP_QUEST, op(OP_LT, v("_x"), v("_y")), op(OP_COLON, k(0), k(1)), ty("i")), "(-> (>= _x _y) i)"},
+        {"(x + 3) << 2", op(OP_SHL, op(OP_ADD, v("_x"), k(3, "uc")), k(2, "uc")), "(+ (<< _x 2) 12)"},
+        {"(float)2", conv(k(2), "f"), "(FCONST)"},
         // shifts past the width
         {"x << 9", op(OP_SHL, v("_x"), k(9, "uc")), "0"},
     };
