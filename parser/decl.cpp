@@ -399,6 +399,12 @@ static bool decl_one(const decl_spec_t &ds, int context)
             ic_var(s, nullptr);
         return true;
     }
+    if (lex_abs_address >= 0 && !(s->flags & F_ABSOLUTE)) {
+        // #pragma abs_address: objects follow one another from the address
+        s->address = lex_abs_address;
+        s->flags |= F_ABSOLUTE;
+        lex_abs_address += type_size(t);
+    }
     if (lex_next() == O_AT) {
         decl_placement(s);
     } else {

@@ -742,10 +742,50 @@ static tree_t *expr_sizeof()
     return tree_unary(O_SIZEOF, e, st);
 }
 
+// __builtin_unique_id("name", n) and __builtin_enum_label("name", n): the
+// global label name<n> defined where the call stands; the value is n.
+bool expr_global_label(int64_t *n)
+{
+    if (lex_next() != O_LPAREN) {
+        msg_report(317);
+        lex_unget();
+        return false;
+    }
+    if (lex_next() != O_STRING) {
+        msg_report(318);
+        lex_unget();
+        return false;
+    }
+    std::string name = tok.text;
+    if (lex_next() != O_ARG) {
+        msg_report(372);
+        lex_unget();
+        return false;
+    }
+    if (lex_next() != O_ICON) {
+        msg_report(265);
+        lex_unget();
+        return false;
+    }
+    *n = tok.value;
+    if (lex_next() != O_RPAREN) {
+        msg_report(194);
+        lex_unget();
+    }
+    ic_marker(out_body);
+    fprintf(out_body, "[; GLOBAL %s%ld ;#\n[; %s%ld: ;#\n", name.c_str(), (long)*n, name.c_str(),
+            (long)*n);
+    return true;
+}
+
 static tree_t *expr_primary()
 {
     int c = lex_next();
     switch (c) {
+    case O_UNIQUE: {
+        int64_t n;
+        return expr_global_label(&n) ? tree_icon(n, type_base(B_INT)) : nullptr;
+    }
     case O_IDENT:
         return expr_identifier();
     case O_ICON:

@@ -446,6 +446,12 @@ static void stmt_statement(const jumps_t &j, bool single)
     case K_ASM:
         decl_asm_statement();
         return;
+    case O_ENUMLABEL: {
+        int64_t n;
+        expr_global_label(&n);
+        stmt_expect_semi();
+        return;
+    }
     default:
         break;
     }

@@ -297,3 +297,19 @@ TEST(ParserDecl, UseBeforeDefinition)
               "\"2 t.pre\n[v _f `(v 1 ef ]\n{\n[e :U _f ]\n[f ]\n[e = _x -> 1 `i ]\n[e :UE 1 ]\n}\n"
               "\"3\n[i _x\n-> 5 `i\n]\n");
 }
+
+// With -RI the global-label builtins define name<n>; with the fastcall16
+// qualifier defined, #pragma abs_address places the objects that follow.
+TEST(ParserPragma, GlobalLabelsAndAbsolutePlacement)
+{
+    plover_result r = plover_run("-RI", "int x;\nvoid f(void) { x = __builtin_unique_id(\"lab\", 3); "
+                                        "__builtin_enum_label(\"e\", 2); }\n");
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_NE(plover_records(r.output).find("[f ]\n[; GLOBAL lab3 ;#\n[; lab3: ;#\n[e = _x -> 3 `i ]\n"
+                                            "[; GLOBAL e2 ;#\n[; e2: ;#\n"),
+              std::string::npos)
+        << r.output;
+    plover_result a = plover_run("-QQ,__fastcall16", "#pragma abs_address 0x20\nint a; char b;\n"
+                                                     "#pragma end_abs_address\nint c;\n");
+    EXPECT_EQ(plover_records(a.output), "[v _a `i 1 e@32 ]\n[v _b `c 1 e@34 ]\n[v _c `i 1 e ]\n");
+}
