@@ -25,6 +25,8 @@ const uint16_t CG_REACHED = 0x20;   // reached from a root
 const uint16_t CG_DONE = 0x40;      // block symbol defined
 const uint16_t CG_IGNORED = 0x100;  // a size-0 recursion
 const uint16_t CG_CRITICAL = 0x200; // on a critical path
+const uint16_t CG_BUSY = 0x400;     // on the current listing path
+const uint16_t CG_LISTED = 0x800;   // already listed
 
 struct cg_node {
     symbol *fn;                       // function, null for list and root nodes
@@ -358,6 +360,74 @@ static void define_block(cg_node *n, symbol *P)
         define_symbol_pass0(name.c_str(), P, n->offset, s->flags & OBJ_GLOBAL);
 }
 
+// ---------------------------------------------------------------------------
+// The call graph in the map
+// ---------------------------------------------------------------------------
+static int list_deepest;          // deepest call depth of the root being listed
+static bool list_indeterminate;   // an indirect call through a list without members
+
+static void print_node(cg_node *n, uint32_t mark, bool parent_marked, int level, int depth, int extra)
+{
+    if (n->flags & CG_BUSY)
+        return;
+    bool marked = parent_marked && (n->flags & CG_CRITICAL) && (n->offset + n->size >= mark || n->extent == mark);
+    if (opt.callgraph_mode == 3 && !marked)
+        return;
+    map_printf("%s%*s", marked ? "*" : " ", level * 4, "");
+    cg_node *shown = n;
+    if (n->flags & CG_LIST) {
+        map_printf("INDIRECT %u", n->list);
+        if (n->children.empty() || ((n->flags & CG_ARG) && n->children[0]->children.empty()))
+            list_indeterminate = true;
+    } else if ((n->flags & CG_ARG) && n->children.size() == 1 && n->children[0]->fn == n->fn) {
+        shown = n->children[0];
+        map_printf("%s size %ld,%ld offset %ld", n->fn->name, (long)n->size, (long)shown->size, (long)n->offset);
+        depth++;
+    } else {
+        map_printf("%s %ssize %ld offset %ld", n->fn->name, (n->flags & CG_ARG) ? "ARG " : "", (long)n->size,
+                   (long)n->offset);
+        if (!(n->flags & CG_ARG))
+            depth++;
+    }
+    if (conf_depth && depth > (int)conf_depth) {
+        map_printf(" *** OVERDEEP ***");
+        msg_report(521, n->fn ? n->fn->name : "");
+    }
+    map_printf("\n");
+    list_deepest = std::max(list_deepest, depth + extra);
+    bool again = shown->flags & CG_LISTED;
+    shown->flags |= CG_LISTED;
+    if (again && (opt.callgraph_mode == 0 || opt.callgraph_mode == 1))
+        return;
+    n->flags |= CG_BUSY;
+    for (cg_node *c : shown->children)
+        if (c != shown)
+            print_node(c, mark, marked, level + 1, depth, extra);
+    n->flags &= ~CG_BUSY;
+}
+
+static void map_call_graph()
+{
+    static const char *const headings[] = {"Call graph: (short form)\n", "Call graph suppressed\n",
+                                           "Call graph: (fully expanded)\n", "Call graph (critical paths only):\n"};
+    if (!opt.map || root_list.children.empty())
+        return;
+    map_printf("%s", headings[opt.callgraph_mode & 3]);
+    if (opt.callgraph_mode != 1) {
+        for (cg_node *r : root_list.children) {
+            const char *name = r->fn->name;
+            int extra = strcmp(name, "_main") == 0 || strncmp(name, "intlevel", 8) == 0 ? 0 : 1;
+            list_deepest = 0;
+            list_indeterminate = false;
+            print_node(r, r->extent, true, 0, 0, extra);
+            map_printf("\nEstimated maximum call depth: %d\n%s\n", list_deepest - 1,
+                       list_indeterminate ? "\tindeterminate indirect call(s) detected -- this may increase call depth"
+                                          : "");
+        }
+    }
+    map_printf("\n");
+}
+
 // -R: the collected graph goes back out as FNCONF and FNINFO records.
 static void write_graph_records()
 {
@@ -424,6 +494,7 @@ void print_call_graph()
     }
     assign_offsets(&root_list, 0, 0, false);
     align_groups();
+    map_call_graph();
     symbol *P = sym_enter(conf_psect.c_str(), OBJ_PSECT | OBJ_GLOBAL);
     psect_rec *p = P->ps;
     if (p->boundary && !(P->flags & OBJ_BOUNDARY_HIGH) && p->size % p->boundary)

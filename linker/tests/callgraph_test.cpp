@@ -73,6 +73,39 @@ TEST(HeronCallGraph, BlocksOverlaid)
                  "??_main 20 0|??_a 22 0|??_b 22 0|??_isr 26 0|??_c 29 0|__Hfnautoc 29 0");
 }
 
+TEST(HeronCallGraph, MapListing)
+{
+    // As above with b's block 2 bytes: b is not on a critical path.
+    const std::string main_root = "_main size 0,2 offset 0\n*    _a size 0,4 offset 2\n";
+    const std::string isr_root =
+        "\nEstimated maximum call depth: 1\n\n*_isr size 0,3 offset 6\n*    _c size 0,0 offset 9\n"
+        "\nEstimated maximum call depth: 2\n\n\n";
+    struct row {
+        const char *option;
+        std::string section;
+    };
+    const row rows[] = {
+        {"", "Call graph: (short form)\n*" + main_root + "     _b size 0,2 offset 2\n" + isr_root},
+        {"-Cf", "Call graph: (fully expanded)\n*" + main_root + "     _b size 0,2 offset 2\n" + isr_root},
+        {"-Cc", "Call graph (critical paths only):\n*" + main_root + isr_root},
+        {"-Cn", "Call graph suppressed\n\n"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.option);
+        workdir w;
+        write_file(w.at("a.obj"), graph_module(fninfo({{5, "_main", "", 2, 0}, {5, "_a", "", 4, 0},
+                                                        {5, "_b", "", 2, 0}, {5, "_isr", "", 3, 0},
+                                                        {5, "_c", "", 0, 0}, {1, "_main", "_a"},
+                                                        {1, "_main", "_b"}, {6, "_main"}, {6, "_isr"},
+                                                        {1, "_isr", "_c"}})).out);
+        run_result res = run_heron(w, std::string("-Mmap.txt ") + r.option + " -Ptext=0 -Pfnautoc=20h -oout.obj a.obj");
+        EXPECT_EQ(res.status, 0) << res.err;
+        std::string map = read_text(w.at("map.txt"));
+        EXPECT_NE(map.find("Machine type is PIC14\n\n" + r.section + "                Name"), std::string::npos)
+            << map;
+    }
+}
+
 TEST(HeronCallGraph, Messages)
 {
     // Blocks the rows do not define stay undefined (499): only the
