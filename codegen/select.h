@@ -71,3 +71,33 @@ tree_node *rewrite_one(tree_node *tree);
 // install their own.
 typedef tree_node *(*rewrite_reader_fn)(tree_node *node, const std::string &text);
 extern rewrite_reader_fn rewrite_reader;
+
+// Tree helpers shared by the simplifier's units (simplify.cpp).
+type_desc *simp_type(tree_node *n);              // the unqualified type
+int simp_class(tree_node *n);                    // arithmetic class; pointers unsigned
+bool simp_is_pointer(tree_node *n);
+bool simp_is_integer(tree_node *n);              // signed or unsigned, not a pointer
+bool simp_is_unsigned(tree_node *n);             // unsigned or bit
+bool simp_is_const(tree_node *n);                // a CONST node
+bool simp_is_pow2(long v);
+int simp_log2(long v);
+int simp_binary(tree_node *n);
+int simp_unary(tree_node *n);
+long simp_type_max(type_desc *t);
+long simp_type_min(type_desc *t);
+long simp_value(tree_node *c);                   // a constant as its type reads it
+int32_t simp_fit(long v, type_desc *t);          // fitted to the type, silently
+tree_node *simp_node(int op, tree_node *l, tree_node *r, type_desc *t);
+tree_node *simp_const(long v, type_desc *t);
+tree_node *simp_conv(tree_node *n, type_desc *t);
+tree_node *simp_replace(tree_node *old, tree_node *with);
+tree_node *simp_keep_effects(tree_node *operand, tree_node *result);
+void simp_note(unsigned n);                      // a message reported after the passes
+bool simp_same_id(tree_node *a, tree_node *b);
+bool simp_fold_int(tree_node *n, long a, long b, bool uns, long *out);
+tree_node *simp_not(tree_node *x);               // !x, simplified
+// Comparisons and sums (reorder.cpp).
+int simp_inverse_comparison(int op);
+tree_node *simp_comparison(tree_node *n);
+bool simp_in_sum(tree_node *n, tree_node *root);
+tree_node *simp_reassociate(tree_node *n);

@@ -22,14 +22,14 @@ static unsigned pending_note;
 // ---------------------------------------------------------------------------
 // helpers
 // ---------------------------------------------------------------------------
-static type_desc *utype(tree_node *n)
+type_desc *simp_type(tree_node *n)
 {
     return n ? type_unqualify(n->type) : nullptr;
 }
 
-static int cls(tree_node *n)
+int simp_class(tree_node *n)
 {
-    type_desc *t = utype(n);
+    type_desc *t = simp_type(n);
     if (!t)
         return AR_VOID;
     if (t->kind == TY_POINTER)
@@ -37,33 +37,33 @@ static int cls(tree_node *n)
     return t->kind == TY_BASIC || t->kind == TY_ENUM ? t->arith : AR_VOID;
 }
 
-static bool is_ptr(tree_node *n)
+bool simp_is_pointer(tree_node *n)
 {
-    type_desc *t = utype(n);
+    type_desc *t = simp_type(n);
     return t && t->kind == TY_POINTER;
 }
 
-static bool is_integer(tree_node *n)
+bool simp_is_integer(tree_node *n)
 {
-    return !is_ptr(n) && (cls(n) == AR_SIGNED || cls(n) == AR_UNSIGNED);
+    return !simp_is_pointer(n) && (simp_class(n) == AR_SIGNED || simp_class(n) == AR_UNSIGNED);
 }
 
-static bool is_unsigned(tree_node *n)
+bool simp_is_unsigned(tree_node *n)
 {
-    return cls(n) == AR_UNSIGNED || cls(n) == AR_BIT;
+    return simp_class(n) == AR_UNSIGNED || simp_class(n) == AR_BIT;
 }
 
-static bool is_const(tree_node *n)
+bool simp_is_const(tree_node *n)
 {
     return n && n->op == OP_CONST;
 }
 
-static bool is_pow2(long v)
+bool simp_is_pow2(long v)
 {
     return v > 0 && !(v & (v - 1));
 }
 
-static int log2_of(long v)
+int simp_log2(long v)
 {
     int k = 0;
     while (v > 1) {
@@ -73,18 +73,18 @@ static int log2_of(long v)
     return k;
 }
 
-static int binary(tree_node *n)
+int simp_binary(tree_node *n)
 {
     return op_arity((int)n->op) == OA_BINARY;
 }
 
-static int unary(tree_node *n)
+int simp_unary(tree_node *n)
 {
     return op_arity((int)n->op) == OA_UNARY;
 }
 
 // Largest and smallest values of an integer type.
-static long type_max(type_desc *t)
+long simp_type_max(type_desc *t)
 {
     uint32_t size = type_size(t);
     if (size >= 4)
@@ -93,7 +93,7 @@ static long type_max(type_desc *t)
     return t && t->arith == AR_SIGNED ? (1L << (bits - 1)) - 1 : (1L << bits) - 1;
 }
 
-static long type_min(type_desc *t)
+long simp_type_min(type_desc *t)
 {
     uint32_t size = type_size(t);
     if (!t || t->arith != AR_SIGNED)
@@ -102,16 +102,16 @@ static long type_min(type_desc *t)
 }
 
 // The value of a constant as its type reads it (unsigned types are masked).
-static long cvalue(tree_node *c)
+long simp_value(tree_node *c)
 {
-    if (is_unsigned(c) && node_size(c) >= 1 && node_size(c) < 4)
+    if (simp_is_unsigned(c) && node_size(c) >= 1 && node_size(c) < 4)
         return (long)((uint32_t)c->value & node_mask(c));
-    if (is_unsigned(c))
+    if (simp_is_unsigned(c))
         return (long)(uint32_t)c->value;
     return c->value;
 }
 
-static tree_node *mk(int op, tree_node *l, tree_node *r, type_desc *t)
+tree_node *simp_node(int op, tree_node *l, tree_node *r, type_desc *t)
 {
     tree_node *n = node_new();
     n->op = (uint32_t)op;
@@ -123,7 +123,7 @@ static tree_node *mk(int op, tree_node *l, tree_node *r, type_desc *t)
 }
 
 // A value fitted to a type's size and signedness, without a warning.
-static int32_t fit(long v, type_desc *t)
+int32_t simp_fit(long v, type_desc *t)
 {
     t = type_unqualify(t);
     uint32_t size = type_size(t);
@@ -138,28 +138,28 @@ static int32_t fit(long v, type_desc *t)
 }
 
 // A constant of a type, fitted to it without a warning.
-static tree_node *mk_const(long v, type_desc *t)
+tree_node *simp_const(long v, type_desc *t)
 {
     tree_node *c = node_new_const(v);
     c->type = t;
-    c->value = fit(v, t);
+    c->value = simp_fit(v, t);
     return c;
 }
 
-static tree_node *mk_conv(tree_node *n, type_desc *t)
+tree_node *simp_conv(tree_node *n, type_desc *t)
 {
-    if (is_const(n)) {
-        tree_node *c = mk_const(n->value, t);
+    if (simp_is_const(n)) {
+        tree_node *c = simp_const(n->value, t);
         tree_free(n);
         return c;
     }
-    if (type_equal(utype(n), type_unqualify(t)))
+    if (type_equal(simp_type(n), type_unqualify(t)))
         return n;
-    return mk(OP_CONV, n, node_new_type(t), t);
+    return simp_node(OP_CONV, n, node_new_type(t), t);
 }
 
 // Puts a node in another's place: the attached text moves, the old node goes.
-static tree_node *replace(tree_node *old, tree_node *with)
+tree_node *simp_replace(tree_node *old, tree_node *with)
 {
     if (old->text && !with->text) {
         with->text = old->text;
@@ -170,16 +170,16 @@ static tree_node *replace(tree_node *old, tree_node *with)
 }
 
 // A node's value kept for its side effects beside a constant result.
-static tree_node *keep_effects(tree_node *operand, tree_node *result)
+tree_node *simp_keep_effects(tree_node *operand, tree_node *result)
 {
     if (!tree_has_volatile(operand)) {
         tree_free(operand);
         return result;
     }
-    return mk(OP_SEQ, operand, result, result->type);
+    return simp_node(OP_SEQ, operand, result, result->type);
 }
 
-static void note(unsigned n)
+void simp_note(unsigned n)
 {
     pending_note = n;
 }
@@ -187,7 +187,7 @@ static void note(unsigned n)
 // ---------------------------------------------------------------------------
 // normalising step
 // ---------------------------------------------------------------------------
-static bool same_id(tree_node *a, tree_node *b)
+bool simp_same_id(tree_node *a, tree_node *b)
 {
     return a && b && a->op == OP_ID && b->op == OP_ID && a->sym == b->sym;
 }
@@ -195,43 +195,43 @@ static bool same_id(tree_node *a, tree_node *b)
 static tree_node *normalise(void *, tree_node *n, int, int, int, long *)
 {
     if ((op_attr[n->op] & OA_SHIFT) && n->right && node_size(n->right) != 1) {
-        type_desc *byte = basic_type_by(1, is_unsigned(n->right) ? AR_UNSIGNED : AR_SIGNED);
-        n->right = mk_conv(n->right, byte);
+        type_desc *byte = basic_type_by(1, simp_is_unsigned(n->right) ? AR_UNSIGNED : AR_SIGNED);
+        n->right = simp_conv(n->right, byte);
     }
-    if (n->op == OP_SUB && !is_ptr(n->left) && !is_ptr(n->right) && n->right) {
-        n->right = mk(OP_NEG, n->right, nullptr, n->right->type);
+    if (n->op == OP_SUB && !simp_is_pointer(n->left) && !simp_is_pointer(n->right) && n->right) {
+        n->right = simp_node(OP_NEG, n->right, nullptr, n->right->type);
         n->op = OP_ADD;
         tree_changed = true;
     }
     if (n->op == OP_NEG && n->left && n->left->op == OP_NEG) {
         tree_node *x = n->left->left;
         node_free(n->left);
-        return replace(n, x);
+        return simp_replace(n, x);
     }
     if (n->op == OP_NEG && n->left && n->left->op == OP_FCONST) {
         n->left->fvalue = -n->left->fvalue;
-        return replace(n, n->left);
+        return simp_replace(n, n->left);
     }
-    if ((n->op == OP_ASG_AND || n->op == OP_ASG_OR) && same_id(n->left, n->right)) {
+    if ((n->op == OP_ASG_AND || n->op == OP_ASG_OR) && simp_same_id(n->left, n->right)) {
         tree_free(n->right);
-        return replace(n, n->left);
+        return simp_replace(n, n->left);
     }
-    if (n->op == OP_ASG_XOR && is_const(n->right) && n->right->value == 0) {
+    if (n->op == OP_ASG_XOR && simp_is_const(n->right) && n->right->value == 0) {
         tree_free(n->right);
-        return replace(n, n->left);
+        return simp_replace(n, n->left);
     }
-    if (n->op == OP_ASG_XOR && same_id(n->left, n->right)) {
+    if (n->op == OP_ASG_XOR && simp_same_id(n->left, n->right)) {
         tree_free(n->right);
-        n->right = mk_const(0, n->left->type);
+        n->right = simp_const(0, n->left->type);
         n->op = OP_ASSIGN;
     }
     if ((n->op == OP_ASG_AND || n->op == OP_ASG_OR || n->op == OP_ASG_XOR) && n->left &&
-        n->left->op == OP_BITFIELD && is_const(n->right)) {
+        n->left->op == OP_BITFIELD && simp_is_const(n->right)) {
         uint32_t m = node_mask(n->left);
         if ((uint32_t)n->right->value & ~m) {
             n->right->value = (int32_t)((uint32_t)n->right->value & m);
             if (run.warning_level < 0)
-                note(767);
+                simp_note(767);
         }
     }
     return n;
@@ -243,14 +243,14 @@ static tree_node *normalise(void *, tree_node *n, int, int, int, long *)
 static bool both_const(tree_node *n)
 {
     auto c = [](tree_node *x) { return x && (x->op == OP_CONST || x->op == OP_FCONST); };
-    if (binary(n))
+    if (simp_binary(n))
         return c(n->left) && c(n->right);
-    return unary(n) && c(n->left);
+    return simp_unary(n) && c(n->left);
 }
 
 static double fval(tree_node *c)
 {
-    return c->op == OP_FCONST ? c->fvalue : (double)cvalue(c);
+    return c->op == OP_FCONST ? c->fvalue : (double)simp_value(c);
 }
 
 // Arithmetic on two constants of a float left operand.
@@ -285,7 +285,7 @@ static bool fold_float(tree_node *n, tree_node *l)
 }
 
 // Integer arithmetic; returns false when the operator does not fold.
-static bool fold_int(tree_node *n, long a, long b, bool uns, long *out)
+bool simp_fold_int(tree_node *n, long a, long b, bool uns, long *out)
 {
     uint32_t ua = (uint32_t)a, ub = (uint32_t)b;
     switch (n->op) {
@@ -328,7 +328,7 @@ static tree_node *fold_constants(tree_node *n)
 {
     tree_node *l = n->left;
     if (n->op == OP_CONV) {
-        type_desc *t = utype(n);
+        type_desc *t = simp_type(n);
         if (t && t->kind == TY_BASIC && t->arith == AR_FLOAT) {
             double v = fval(l);
             l->op = OP_FCONST;
@@ -341,26 +341,26 @@ static tree_node *fold_constants(tree_node *n)
         if (l->op == OP_CONST)
             const_fit_node(l, l);
         tree_free(n->right);
-        return replace(n, l);
+        return simp_replace(n, l);
     }
-    if (cls(l) == AR_FLOAT || l->op == OP_FCONST) {
+    if (simp_class(l) == AR_FLOAT || l->op == OP_FCONST) {
         if (!fold_float(n, l))
             return n;
     } else {
         long out;
-        if (!fold_int(n, cvalue(l), n->right ? cvalue(n->right) : 0, is_unsigned(l), &out))
+        if (!simp_fold_int(n, simp_value(l), n->right ? simp_value(n->right) : 0, simp_is_unsigned(l), &out))
             return n;
         l->value = (int32_t)out;
     }
-    if (binary(n))
+    if (simp_binary(n))
         tree_free(n->right);
-    bool ptr_beside = binary(n) && is_ptr(l);
+    bool ptr_beside = simp_binary(n) && simp_is_pointer(l);
     if (!ptr_beside) {
         l->type = n->type;
         if (l->op == OP_CONST)
-            l->value = fit(l->value, l->type);
+            l->value = simp_fit(l->value, l->type);
     }
-    return replace(n, l);
+    return simp_replace(n, l);
 }
 
 static tree_node *fold(void *, tree_node *n, int, int, int, long *)
@@ -370,7 +370,7 @@ static tree_node *fold(void *, tree_node *n, int, int, int, long *)
         n->right = neg->left;
         node_free(neg);
         n->op = OP_SUB;
-    } else if (n->op == OP_ADD && n->left && n->left->op == OP_NEG && !is_ptr(n->right)) {
+    } else if (n->op == OP_ADD && n->left && n->left->op == OP_NEG && !simp_is_pointer(n->right)) {
         tree_node *neg = n->left;
         n->left = n->right;
         n->right = neg->left;
@@ -378,8 +378,8 @@ static tree_node *fold(void *, tree_node *n, int, int, int, long *)
         n->op = OP_SUB;
     }
     if ((n->op == OP_EQ || n->op == OP_NE) && run.warning_level < 0 && is_zero_const(n->right) &&
-        (is_const(n->left) || (n->left->op == OP_ADDR && n->left->left && n->left->left->op == OP_ID)))
-        note(768);
+        (simp_is_const(n->left) || (n->left->op == OP_ADDR && n->left->left && n->left->left->op == OP_ID)))
+        simp_note(768);
     if (both_const(n))
         return fold_constants(n);
     return n;
@@ -391,7 +391,7 @@ static tree_node *fold(void *, tree_node *n, int, int, int, long *)
 // Operand rank for the canonical order of commutative operators.
 static int rank_of(tree_node *n)
 {
-    while (n->op == OP_CONV && n->left && cls(n->left) == cls(n) && node_size(n->left) >= node_size(n))
+    while (n->op == OP_CONV && n->left && simp_class(n->left) == simp_class(n) && node_size(n->left) >= node_size(n))
         n = n->left;
     if (n->op == OP_CONST || n->op == OP_FCONST)
         return 0;
@@ -405,14 +405,14 @@ static int rank_of(tree_node *n)
 // op(a ; b, c) becomes a ; op(b, c), and likewise on the right.
 static tree_node *hoist_sequence(tree_node *n)
 {
-    if ((binary(n) || unary(n)) && n->op != OP_SEQ && n->op != OP_COMMA && n->left && n->left->op == OP_SEQ) {
+    if ((simp_binary(n) || simp_unary(n)) && n->op != OP_SEQ && n->op != OP_COMMA && n->left && n->left->op == OP_SEQ) {
         tree_node *seq = n->left;
         n->left = seq->right;
         seq->right = n;
         seq->type = n->type;
         return seq;
     }
-    if (binary(n) && !(op_attr[n->op] & OA_SEQUENCE) && n->op != OP_COLON && n->op != OP_COMMA &&
+    if (simp_binary(n) && !(op_attr[n->op] & OA_SEQUENCE) && n->op != OP_COLON && n->op != OP_COMMA &&
         n->right && n->right->op == OP_SEQ) {
         tree_node *seq = n->right;
         n->right = seq->right;
@@ -426,19 +426,19 @@ static tree_node *hoist_sequence(tree_node *n)
 static tree_node *commute(tree_node *n)
 {
     tree_node *l = n->left, *r = n->right;
-    bool swap = node_size(l) == node_size(r) && !is_ptr(l) && is_ptr(r);
-    if (swap || (!is_ptr(l) || !is_ptr(r) ? rank_of(l) < rank_of(r) && !is_ptr(l) : false)) {
+    bool swap = node_size(l) == node_size(r) && !simp_is_pointer(l) && simp_is_pointer(r);
+    if (swap || (!simp_is_pointer(l) || !simp_is_pointer(r) ? rank_of(l) < rank_of(r) && !simp_is_pointer(l) : false)) {
         n->left = r;
         n->right = l;
         tree_changed = true;
     }
     // (x op c1) op c2 with constants becomes x op (c1 op c2), folded
     l = n->left;
-    if ((op_attr[n->op] & OA_ASSOC) && l->op == n->op && is_const(l->right) && is_const(n->right) &&
-        cls(n) != AR_FLOAT) {
+    if ((op_attr[n->op] & OA_ASSOC) && l->op == n->op && simp_is_const(l->right) && simp_is_const(n->right) &&
+        simp_class(n) != AR_FLOAT) {
         long out;
-        if (fold_int(n, cvalue(l->right), cvalue(n->right), is_unsigned(n), &out)) {
-            n->right->value = fit(out, n->type);
+        if (simp_fold_int(n, simp_value(l->right), simp_value(n->right), simp_is_unsigned(n), &out)) {
+            n->right->value = simp_fit(out, n->type);
             n->left = l->left;
             tree_free(l->right);
             node_free(l);
@@ -453,196 +453,8 @@ static tree_node *undefined_shift(tree_node *n)
     if (c < 0 || (node_size(n) > 1 && c >= 8L * (long)node_size(n))) {
         msg_report(753, c);
         tree_free(n->right);
-        return replace(n, n->left);
+        return simp_replace(n, n->left);
     }
-    return n;
-}
-
-// ---------------------------------------------------------------------------
-// comparisons
-// ---------------------------------------------------------------------------
-static int inverse_comparison(int op)
-{
-    switch (op) {
-    case OP_LT: return OP_GE;
-    case OP_GE: return OP_LT;
-    case OP_LE: return OP_GT;
-    case OP_GT: return OP_LE;
-    case OP_EQ: return OP_NE;
-    case OP_NE: return OP_EQ;
-    default: return -1;
-    }
-}
-
-static int mirrored_comparison(int op)
-{
-    switch (op) {
-    case OP_LT: return OP_GT;
-    case OP_GT: return OP_LT;
-    case OP_LE: return OP_GE;
-    case OP_GE: return OP_LE;
-    default: return op;
-    }
-}
-
-// A comparison decided by the types: the operand kept for its effects.
-static tree_node *decided(tree_node *n, bool value, unsigned why)
-{
-    tree_node *c = mk_const(value, n->type);
-    c->flags |= NF_COMPILER;
-    if (why)
-        note(why);
-    tree_free(n->right);
-    tree_node *r = keep_effects(n->left, c);
-    node_free(n);
-    return r;
-}
-
-// c + 1 (or c - 1) in x's type, when it does not overflow; false otherwise.
-static bool step_constant(tree_node *x, long c, int step, long *out)
-{
-    type_desc *t = utype(x);
-    long v = c + step;
-    if (v > type_max(t) || v < type_min(t))
-        return false;
-    *out = v;
-    return true;
-}
-
-// <, >=, <=, > with the constant on the right, brought to < and >= where that
-// is exact (integer types, no overflow of the stepped constant).
-static tree_node *order_comparison(tree_node *n)
-{
-    if (is_const(n->left) && !is_const(n->right)) {
-        std::swap(n->left, n->right);
-        n->op = (uint32_t)mirrored_comparison((int)n->op);
-        tree_changed = true;
-    }
-    tree_node *x = n->left, *c = n->right;
-    if (!is_const(c)) {
-        if ((n->op == OP_LE || n->op == OP_GT) && cls(x) == AR_SIGNED && cls(c) == AR_SIGNED) {
-            std::swap(n->left, n->right);
-            n->op = n->op == OP_LE ? OP_GE : OP_LT;
-            tree_changed = true;
-        }
-        return n;
-    }
-    long v = cvalue(c), stepped;
-    type_desc *t = utype(x);
-    if (is_integer(x) || is_ptr(x)) {
-        long max = type_max(t), min = type_min(t);
-        if (is_unsigned(x)) {
-            if (v == 0 && (n->op == OP_LT || n->op == OP_GE))
-                return decided(n, n->op == OP_GE, 765);
-            if (v == 0 && (n->op == OP_LE || n->op == OP_GT)) {
-                n->op = n->op == OP_LE ? OP_EQ : OP_NE;
-                return n;
-            }
-        } else {
-            if (v == min && (n->op == OP_LT || n->op == OP_GE))
-                return decided(n, n->op == OP_GE, 766);
-            if (v == min && (n->op == OP_LE || n->op == OP_GT)) {
-                n->op = n->op == OP_LE ? OP_EQ : OP_NE;
-                return n;
-            }
-        }
-        if (v == max && (n->op == OP_LE || n->op == OP_GT))
-            return decided(n, n->op == OP_LE, is_unsigned(x) ? 765 : 766);
-        if (v == max && (n->op == OP_LT || n->op == OP_GE)) {
-            n->op = n->op == OP_LT ? OP_NE : OP_EQ;
-            return n;
-        }
-        if ((n->op == OP_LE || n->op == OP_GT) && step_constant(x, v, 1, &stepped)) {
-            c->value = fit(stepped, c->type);
-            n->op = n->op == OP_LE ? OP_LT : OP_GE;
-            tree_changed = true;
-        }
-    }
-    return n;
-}
-
-// x & c compared with a constant: narrowed to half the width when the mask
-// and the compared constant both fit the narrower type.
-static tree_node *narrow_masked_compare(tree_node *n)
-{
-    tree_node *a = n->left, *k = n->right;
-    if (a->op != OP_AND || !is_const(a->right) || !is_const(k) || !is_integer(a))
-        return n;
-    uint32_t size = node_size(a);
-    if (size < 2)
-        return n;
-    type_desc *half = basic_type_by(size / 2, cls(a));
-    long m = cvalue(a->right), v = cvalue(k);
-    if (m < 1 || m > type_max(half) || v < type_min(half) || v > type_max(half))
-        return n;
-    a->left = mk_conv(a->left, half);
-    a->right = mk_conv(a->right, half);
-    a->type = half;
-    n->right = mk_conv(k, half);
-    tree_changed = true;
-    return n;
-}
-
-// (wide) x compared with a constant, x narrower: decided when the narrower
-// type cannot hold the constant, else done in the narrower type.
-static tree_node *narrow_converted_compare(tree_node *n)
-{
-    tree_node *cv = n->left, *c = n->right;
-    if (cv->op != OP_CONV || !is_const(c) || !is_integer(cv) || !cv->left ||
-        !(is_integer(cv->left) || cls(cv->left) == AR_BIT) || node_size(cv->left) >= node_size(cv))
-        return n;
-    tree_node *x = cv->left;
-    if (!(cls(cv) == AR_SIGNED || is_unsigned(x)))
-        return n;
-    type_desc *nt = utype(x);
-    long v = cvalue(c), lo = type_min(nt), hi = cls(x) == AR_BIT ? 1 : type_max(nt);
-    if (v < lo || v > hi) {
-        note(764);
-        bool above = v > hi;
-        bool value = n->op == OP_NE || ((n->op == OP_LT || n->op == OP_LE) && above) ||
-                     ((n->op == OP_GT || n->op == OP_GE) && !above);
-        tree_node *r = mk_const(value, n->type);
-        tree_free(c);
-        tree_free(cv->right);
-        node_free(cv);
-        node_free(n);
-        return mk(OP_SEQ, x, r, r->type);
-    }
-    n->left = x;
-    tree_free(cv->right);
-    node_free(cv);
-    c->type = x->type;
-    c->value = fit(v, x->type);
-    return n;
-}
-
-static tree_node *rewrite_comparison(tree_node *n)
-{
-    if ((n = narrow_converted_compare(n))->op == OP_SEQ)
-        return n;
-    if ((n->op == OP_EQ || n->op == OP_NE) && is_const(n->right)) {
-        tree_node *a = n->left;
-        long c = cvalue(n->right);
-        if (a->op == OP_COMPL) {
-            n->left = a->left;
-            node_free(a);
-            n->right->value = fit(~c, n->left->type);
-            return n;
-        }
-        if (a->op == OP_AND && is_const(a->right) && a->right->value == n->right->value && c &&
-            is_pow2((long)((uint32_t)c & node_mask(a)))) {
-            n->op = n->op == OP_EQ ? OP_NE : OP_EQ;
-            n->right->value = 0;
-            return n;
-        }
-    }
-    if (n->op == OP_GT && is_unsigned(n->left) && is_zero_const(n->right)) {
-        n->op = OP_NE;
-        return n;
-    }
-    n = narrow_masked_compare(n);
-    if (n->op == OP_LT || n->op == OP_LE || n->op == OP_GT || n->op == OP_GE)
-        return order_comparison(n);
     return n;
 }
 
@@ -654,32 +466,32 @@ static tree_node *rewrite_comparison(tree_node *n)
 static tree_node *rewrite_multiply(tree_node *n)
 {
     tree_node *r = n->right;
-    if (is_const(r) && is_integer(n)) {
-        long c = cvalue(r);
-        bool neg = n->op == OP_MUL && cls(n) == AR_SIGNED && c < 0 && is_pow2(-c);
-        if (is_pow2(c) || neg) {
-            r->value = log2_of(neg ? -c : c);
+    if (simp_is_const(r) && simp_is_integer(n)) {
+        long c = simp_value(r);
+        bool neg = n->op == OP_MUL && simp_class(n) == AR_SIGNED && c < 0 && simp_is_pow2(-c);
+        if (simp_is_pow2(c) || neg) {
+            r->value = simp_log2(neg ? -c : c);
             r->type = basic_type_by(1, AR_UNSIGNED);
             n->op = n->op == OP_MUL ? OP_SHL : OP_ASG_SHL;
             tree_changed = true;
-            return neg ? mk(OP_NEG, n, nullptr, n->type) : n;
+            return neg ? simp_node(OP_NEG, n, nullptr, n->type) : n;
         }
     }
     tree_node *a = n->left;
-    if (n->op == OP_MUL && node_size(n) > 2 && is_integer(n) && a->op == OP_CONV && r->op == OP_CONV &&
-        node_size(a->left) == 1 && node_size(r->left) == 1 && is_integer(a->left) && is_integer(r->left)) {
-        bool uns = is_unsigned(a->left) && is_unsigned(r->left);
+    if (n->op == OP_MUL && node_size(n) > 2 && simp_is_integer(n) && a->op == OP_CONV && r->op == OP_CONV &&
+        node_size(a->left) == 1 && node_size(r->left) == 1 && simp_is_integer(a->left) && simp_is_integer(r->left)) {
+        bool uns = simp_is_unsigned(a->left) && simp_is_unsigned(r->left);
         type_desc *two = basic_type_by(2, uns ? AR_UNSIGNED : AR_SIGNED);
-        if (type_equal(utype(a), two))
+        if (type_equal(simp_type(a), two))
             return n;
         tree_node *x = a->left, *y = r->left;
         tree_free(a->right);
         node_free(a);
         tree_free(r->right);
         node_free(r);
-        tree_node *narrow = mk(OP_MUL, mk_conv(x, two), mk_conv(y, two), two);
+        tree_node *narrow = simp_node(OP_MUL, simp_conv(x, two), simp_conv(y, two), two);
         type_desc *t = n->type;
-        return replace(n, mk_conv(narrow, t));
+        return simp_replace(n, simp_conv(narrow, t));
     }
     return n;
 }
@@ -687,37 +499,37 @@ static tree_node *rewrite_multiply(tree_node *n)
 // The largest magnitude a value of the type can have.
 static long magnitude_max(type_desc *t)
 {
-    long lo = type_min(t), hi = type_max(t);
+    long lo = simp_type_min(t), hi = simp_type_max(t);
     return -lo > hi ? -lo : hi;
 }
 
 static tree_node *rewrite_divide(tree_node *n)
 {
     tree_node *r = n->right;
-    if (!is_const(r) || !is_integer(n->left))
+    if (!simp_is_const(r) || !simp_is_integer(n->left))
         return n;
-    long c = cvalue(r);
+    long c = simp_value(r);
     long mag = c < 0 ? -c : c;
     // out of range: the quotient is 0 only when |c| exceeds every |dividend|
-    if (c != 0 && mag > magnitude_max(utype(n->left))) {
+    if (c != 0 && mag > magnitude_max(simp_type(n->left))) {
         tree_free(r);
         if (n->op == OP_ASG_DIV) {
-            n->right = mk_const(0, n->left->type);
+            n->right = simp_const(0, n->left->type);
             n->op = OP_ASSIGN;
             return n;
         }
-        tree_node *zero = mk_const(0, n->type);
-        return replace(n, keep_effects(n->left, zero));
+        tree_node *zero = simp_const(0, n->type);
+        return simp_replace(n, simp_keep_effects(n->left, zero));
     }
     if (c == 1 && n->op == OP_DIV) {
         tree_free(r);
         type_desc *t = n->type;
         tree_node *l = n->left;
         node_free(n);
-        return mk_conv(l, t);
+        return simp_conv(l, t);
     }
-    if (is_pow2(c) && is_unsigned(n->left)) {
-        r->value = log2_of(c);
+    if (simp_is_pow2(c) && simp_is_unsigned(n->left)) {
+        r->value = simp_log2(c);
         n->op = n->op == OP_DIV ? OP_SHR : OP_ASG_SHR;
         tree_changed = true;
     }
@@ -729,8 +541,8 @@ static tree_node *rewrite_divide(tree_node *n)
 static tree_node *rewrite_modulo(tree_node *n)
 {
     tree_node *r = n->right;
-    if (is_const(r) && is_pow2(cvalue(r)) && is_unsigned(n->left) && is_integer(n->left)) {
-        r->value = fit(cvalue(r) - 1, r->type);
+    if (simp_is_const(r) && simp_is_pow2(simp_value(r)) && simp_is_unsigned(n->left) && simp_is_integer(n->left)) {
+        r->value = simp_fit(simp_value(r) - 1, r->type);
         n->op = n->op == OP_MOD ? OP_AND : OP_ASG_AND;
         tree_changed = true;
     }
@@ -741,18 +553,18 @@ static tree_node *rewrite_modulo(tree_node *n)
 static tree_node *arithmetic_tail(tree_node *n)
 {
     tree_node *r = n->right;
-    if (!is_const(r) || cls(n) == AR_FLOAT)
+    if (!simp_is_const(r) || simp_class(n) == AR_FLOAT)
         return n;
-    long c = cvalue(r);
+    long c = simp_value(r);
     uint32_t op = n->op;
     if (c == 0 && (op == OP_MOD || op == OP_DIV || op == OP_ASG_MOD || op == OP_ASG_DIV)) {
         msg_report(755);
         return n;
     }
     if (c == 0 && (op == OP_AND || op == OP_MUL)) {
-        tree_node *z = mk_const(0, n->type);
+        tree_node *z = simp_const(0, n->type);
         tree_free(r);
-        tree_node *res = keep_effects(n->left, z);
+        tree_node *res = simp_keep_effects(n->left, z);
         node_free(n);
         return res;
     }
@@ -764,7 +576,7 @@ static tree_node *arithmetic_tail(tree_node *n)
         uint32_t m = node_mask(n->left);
         if (((uint32_t)c & m) == m) {
             tree_free(r);
-            return replace(n, n->left);
+            return simp_replace(n, n->left);
         }
     }
     if (c == 0 && (op == OP_ADD || op == OP_SUB || op == OP_OR || op == OP_XOR)) {
@@ -772,24 +584,24 @@ static tree_node *arithmetic_tail(tree_node *n)
         type_desc *t = n->type;
         tree_node *l = n->left;
         node_free(n);
-        return mk_conv(l, t);
+        return simp_conv(l, t);
     }
     if (c == 0 && (op == OP_ASG_ADD || op == OP_ASG_SUB || op == OP_ASG_OR || op == OP_ASG_XOR)) {
         tree_free(r);
-        return replace(n, n->left);
+        return simp_replace(n, n->left);
     }
-    if ((op == OP_XOR) && ((uint32_t)c & node_mask(n)) == node_mask(n) && is_integer(n)) {
+    if ((op == OP_XOR) && ((uint32_t)c & node_mask(n)) == node_mask(n) && simp_is_integer(n)) {
         tree_free(r);
         n->op = OP_COMPL;
         n->right = nullptr;
         return n;
     }
-    if (op == OP_SUB && cls(n) == AR_SIGNED) {
-        r->value = fit(-c, r->type);
+    if (op == OP_SUB && simp_class(n) == AR_SIGNED) {
+        r->value = simp_fit(-c, r->type);
         n->op = OP_ADD;
     }
-    if (op == OP_ASG_SUB && cls(n) == AR_SIGNED) {
-        r->value = fit(-c, r->type);
+    if (op == OP_ASG_SUB && simp_class(n) == AR_SIGNED) {
+        r->value = simp_fit(-c, r->type);
         n->op = OP_ASG_ADD;
     }
     return n;
@@ -800,14 +612,14 @@ static tree_node *arithmetic_tail(tree_node *n)
 static tree_node *distribute_shift(tree_node *n)
 {
     tree_node *a = n->left;
-    if (n->op != OP_SHL || !is_integer(n) || (a->op != OP_ADD && a->op != OP_XOR && a->op != OP_OR) ||
-        !is_const(a->right) || tree_has_volatile(a->left))
+    if (n->op != OP_SHL || !simp_is_integer(n) || (a->op != OP_ADD && a->op != OP_XOR && a->op != OP_OR) ||
+        !simp_is_const(a->right) || tree_has_volatile(a->left))
         return n;
     long count = n->right->value;
     if (count < 0 || count > 31)
         return n;
     tree_node *c = a->right;
-    c->value = fit((long)((uint32_t)c->value << count), n->type);
+    c->value = simp_fit((long)((uint32_t)c->value << count), n->type);
     c->type = n->type;
     a->right = c;
     n->left = a->left;
@@ -820,15 +632,15 @@ static tree_node *distribute_shift(tree_node *n)
 // <<, >> by a count of at least the width: 0 (for >> only when unsigned).
 static tree_node *rewrite_shift(tree_node *n)
 {
-    if (!is_const(n->right))
+    if (!simp_is_const(n->right))
         return n;
     n = undefined_shift(n);
-    if (n->op == OP_SHL && is_const(n->right) && n->right->value < 8L * (long)node_size(n))
+    if (n->op == OP_SHL && simp_is_const(n->right) && n->right->value < 8L * (long)node_size(n))
         return distribute_shift(n);
     if (n->op != OP_SHL && n->op != OP_SHR && n->op != OP_ASG_SHL && n->op != OP_ASG_SHR)
         return n;
     bool left = n->op == OP_SHL || n->op == OP_ASG_SHL;
-    if (n->right->value >= 8L * (long)node_size(n) && (left || is_unsigned(n))) {
+    if (n->right->value >= 8L * (long)node_size(n) && (left || simp_is_unsigned(n))) {
         if (n->op == OP_ASG_SHL || n->op == OP_ASG_SHR) {
             n->op = OP_ASSIGN;
             n->right->value = 0;
@@ -836,7 +648,7 @@ static tree_node *rewrite_shift(tree_node *n)
             return n;
         }
         tree_free(n->right);
-        tree_node *res = keep_effects(n->left, mk_const(0, n->type));
+        tree_node *res = simp_keep_effects(n->left, simp_const(0, n->type));
         node_free(n);
         return res;
     }
@@ -853,40 +665,40 @@ static tree_node *rewrite_conversion(tree_node *n)
 {
     tree_node *x = n->left;
     type_desc *t = n->type;
-    if (type_equal(utype(x), type_unqualify(t))) {
+    if (type_equal(simp_type(x), type_unqualify(t))) {
         tree_free(n->right);
-        return replace(n, x);
+        return simp_replace(n, x);
     }
-    if (is_const(x) && cls(n) == AR_FLOAT) {
+    if (simp_is_const(x) && simp_class(n) == AR_FLOAT) {
         x->op = OP_FCONST;
-        x->fvalue = (double)cvalue(x);
+        x->fvalue = (double)simp_value(x);
         x->type = t;
         tree_free(n->right);
-        return replace(n, x);
+        return simp_replace(n, x);
     }
-    if (is_const(x) && is_integer(n)) {
+    if (simp_is_const(x) && simp_is_integer(n)) {
         if (node_size(n) < node_size(x))
             msg_report(752);
-        x->value = fit(x->value, t);
+        x->value = simp_fit(x->value, t);
         x->type = t;
         tree_free(n->right);
-        return replace(n, x);
+        return simp_replace(n, x);
     }
-    bool narrows = is_integer(n) && is_integer(x) && node_size(n) < node_size(x);
+    bool narrows = simp_is_integer(n) && simp_is_integer(x) && node_size(n) < node_size(x);
     if (!narrows || tree_has_volatile(x))
         return n;
     if (x->op == OP_SHL) {
-        x->left = mk_conv(x->left, t);
+        x->left = simp_conv(x->left, t);
         x->type = t;
         tree_free(n->right);
-        return replace(n, x);
+        return simp_replace(n, x);
     }
-    if ((op_attr[x->op] & OA_LOWPART) && binary(x) && x->op != OP_MUL && !(op_attr[x->op] & OA_SIDE_EFFECT)) {
-        x->left = mk_conv(x->left, t);
-        x->right = mk_conv(x->right, t);
+    if ((op_attr[x->op] & OA_LOWPART) && simp_binary(x) && x->op != OP_MUL && !(op_attr[x->op] & OA_SIDE_EFFECT)) {
+        x->left = simp_conv(x->left, t);
+        x->right = simp_conv(x->right, t);
         x->type = t;
         tree_free(n->right);
-        return replace(n, x);
+        return simp_replace(n, x);
     }
     return n;
 }
@@ -898,11 +710,11 @@ static tree_node *rewrite_member(tree_node *n)
         return n;
     tree_node *s = n->left;
     type_desc *mt = n->type;
-    tree_node *addr = mk(OP_ADDR, s, nullptr, type_derive(s->type, TY_POINTER));
+    tree_node *addr = simp_node(OP_ADDR, s, nullptr, type_derive(s->type, TY_POINTER));
     type_desc *mptr = type_derive(mt, TY_POINTER);
-    tree_node *sum = mk(OP_ADD, mk_conv(addr, mptr), mk_const(n->value, basic_type_named("i")), mptr);
+    tree_node *sum = simp_node(OP_ADD, simp_conv(addr, mptr), simp_const(n->value, basic_type_named("i")), mptr);
     tree_free(n->right);
-    return replace(n, mk(OP_DEREF, sum, nullptr, mt));
+    return simp_replace(n, simp_node(OP_DEREF, sum, nullptr, mt));
 }
 
 // Whether a tree reads memory another name may reach, or calls a function.
@@ -915,33 +727,33 @@ static bool may_alias(void *, tree_node *n)
 // shifts by 1.
 static bool better_in_place(tree_node *op)
 {
-    if (!is_integer(op))
+    if (!simp_is_integer(op))
         return false;
     if ((op->op == OP_ADD || op->op == OP_SUB) && node_size(op) == 4)
         return true;
-    return (op->op == OP_SHL || op->op == OP_SHR) && node_size(op) == 1 && is_const(op->right) &&
+    return (op->op == OP_SHL || op->op == OP_SHR) && node_size(op) == 1 && simp_is_const(op->right) &&
            op->right->value == 1;
 }
 
 static tree_node *rewrite_assign(tree_node *n)
 {
     tree_node *x = n->left, *v = n->right;
-    if (same_id(x, v) && !tree_has_volatile(x)) {
+    if (simp_same_id(x, v) && !tree_has_volatile(x)) {
         tree_free(v);
-        return replace(n, x);
+        return simp_replace(n, x);
     }
-    if (v->op == OP_COMPL && same_id(x, v->left)) {
+    if (v->op == OP_COMPL && simp_same_id(x, v->left)) {
         tree_free(v->left);
         node_free(v);
-        n->right = mk_const(-1, x->type);
+        n->right = simp_const(-1, x->type);
         n->op = OP_ASG_XOR;
         return n;
     }
-    if (x->op != OP_ID || !binary(v) || !(op_attr[v->op] & OA_FOLDS))
+    if (x->op != OP_ID || !simp_binary(v) || !(op_attr[v->op] & OA_FOLDS))
         return n;
-    if (same_id(x, v->left) || ((op_attr[v->op] & OA_COMMUTATIVE) && same_id(x, v->right))) {
-        tree_node *other = same_id(x, v->left) ? v->right : v->left;
-        tree_free(same_id(x, v->left) ? v->left : v->right);
+    if (simp_same_id(x, v->left) || ((op_attr[v->op] & OA_COMMUTATIVE) && simp_same_id(x, v->right))) {
+        tree_node *other = simp_same_id(x, v->left) ? v->right : v->left;
+        tree_free(simp_same_id(x, v->left) ? v->left : v->right);
         n->op = (uint32_t)operator_assign_form((int)v->op);
         n->right = other;
         node_free(v);
@@ -952,47 +764,47 @@ static tree_node *rewrite_assign(tree_node *n)
     tree_node *y = v->left, *z = v->right;
     if (!is_link_constant(y) && !tree_references(z, x->sym) && !tree_find(z, nullptr, may_alias) &&
         better_in_place(v)) {
-        tree_node *first = mk(OP_ASSIGN, tree_copy(x), y, x->type);
-        tree_node *second = mk((int)operator_assign_form((int)v->op), x, z, x->type);
+        tree_node *first = simp_node(OP_ASSIGN, tree_copy(x), y, x->type);
+        tree_node *second = simp_node((int)operator_assign_form((int)v->op), x, z, x->type);
         node_free(v);
-        tree_node *seq = mk(OP_SEQ, first, second, x->type);
-        return replace(n, seq);
+        tree_node *seq = simp_node(OP_SEQ, first, second, x->type);
+        return simp_replace(n, seq);
     }
     return n;
 }
 
-static tree_node *make_not(tree_node *x);
+tree_node *simp_not(tree_node *x);
 
 static tree_node *rewrite_not(tree_node *n)
 {
     tree_node *x = n->left;
-    int inv = inverse_comparison((int)x->op);
-    if (inv >= 0 && cls(x->left) != AR_FLOAT) {
+    int inv = simp_inverse_comparison((int)x->op);
+    if (inv >= 0 && simp_class(x->left) != AR_FLOAT) {
         x->op = (uint32_t)inv;
-        return replace(n, x);
+        return simp_replace(n, x);
     }
     if (x->op == OP_NOT) {
         tree_node *y = x->left;
         node_free(x);
-        return replace(n, y);
+        return simp_replace(n, y);
     }
     if (x->op == OP_ANDAND || x->op == OP_OROR) {
         x->op = x->op == OP_ANDAND ? OP_OROR : OP_ANDAND;
-        x->left = make_not(x->left);
-        x->right = make_not(x->right);
-        return replace(n, x);
+        x->left = simp_not(x->left);
+        x->right = simp_not(x->right);
+        return simp_replace(n, x);
     }
     return n;
 }
 
-static tree_node *make_not(tree_node *x)
+tree_node *simp_not(tree_node *x)
 {
-    return rewrite_not(mk(OP_NOT, x, nullptr, basic_type_named("b")));
+    return rewrite_not(simp_node(OP_NOT, x, nullptr, basic_type_named("b")));
 }
 
 static tree_node *rewrite_logic(tree_node *n)
 {
-    tree_node *c = is_const(n->left) ? n->left : is_const(n->right) ? n->right : nullptr;
+    tree_node *c = simp_is_const(n->left) ? n->left : simp_is_const(n->right) ? n->right : nullptr;
     if (!c)
         return n;
     if (!(n->flags & NF_COMPILER) && !(c->flags & NF_COMPILER))
@@ -1002,32 +814,32 @@ static tree_node *rewrite_logic(tree_node *n)
     bool decides = (n->op == OP_ANDAND) != truth;   // 0 && x, 1 || x
     if (!decides) {
         tree_free(c);
-        return replace(n, other);
+        return simp_replace(n, other);
     }
     c->value = truth;
     c->type = n->type;
     if (c == n->left) {   // the other operand never runs
         tree_free(other);
-        return replace(n, c);
+        return simp_replace(n, c);
     }
-    return replace(n, keep_effects(other, c));
+    return simp_replace(n, simp_keep_effects(other, c));
 }
 
 // c ? 1 : 0 is c, c ? 0 : 1 is !c, in the node's type.
 static tree_node *truth_arms(tree_node *n)
 {
     tree_node *c = n->left, *arms = n->right;
-    if (!is_const(arms->left) || !is_const(arms->right) || !is_integer(n))
+    if (!simp_is_const(arms->left) || !simp_is_const(arms->right) || !simp_is_integer(n))
         return n;
     long a = arms->left->value, b = arms->right->value;
     if (!((a == 1 && b == 0) || (a == 0 && b == 1)))
         return n;
     tree_free(arms);
-    tree_node *v = a == 1 ? c : make_not(c);
+    tree_node *v = a == 1 ? c : simp_not(c);
     v->type = basic_type_named("b");
     type_desc *t = n->type;
     node_free(n);
-    return mk(OP_CONV, v, node_new_type(t), t);
+    return simp_node(OP_CONV, v, node_new_type(t), t);
 }
 
 static tree_node *rewrite_question(tree_node *n)
@@ -1035,132 +847,15 @@ static tree_node *rewrite_question(tree_node *n)
     tree_node *c = n->left, *arms = n->right;
     if (!arms || arms->op != OP_COLON)
         return n;
-    if (!is_const(c))
+    if (!simp_is_const(c))
         return truth_arms(n);
     if (run.warning_level < 0 && !(n->flags & NF_COMPILER))
-        note(763);
+        simp_note(763);
     tree_node *keep = c->value ? arms->left : arms->right;
     tree_free(c->value ? arms->right : arms->left);
     node_free(arms);
     tree_free(c);
-    return replace(n, keep);
-}
-
-// ---------------------------------------------------------------------------
-// sum reassociation
-// ---------------------------------------------------------------------------
-// One term of a flattened sum.
-struct sum_term {
-    tree_node *tree;
-    long coef;
-    int position;
-};
-
-// Whether a node continues the sum rooted at a node of the given type.
-static bool in_sum(tree_node *n, tree_node *root)
-{
-    return (n->op == OP_ADD || n->op == OP_SUB || n->op == OP_NEG) && is_integer(n) &&
-           node_size(n) == node_size(root) && cls(n) == cls(root);
-}
-
-// Flattens a sum into terms with integer coefficients; the nodes it looks
-// through go to spent.
-static void flatten_sum(tree_node *n, tree_node *root, long coef, std::vector<sum_term> &terms,
-                        std::vector<tree_node *> &spent)
-{
-    if (in_sum(n, root)) {
-        spent.push_back(n);
-        flatten_sum(n->left, root, coef, terms, spent);
-        if (n->op != OP_NEG)
-            flatten_sum(n->right, root, n->op == OP_SUB ? -coef : coef, terms, spent);
-        return;
-    }
-    bool scaled = (n->op == OP_MUL || n->op == OP_SHL) && is_const(n->right) && is_integer(n) &&
-                  node_size(n) == node_size(root) && n->right->value >= 0 && n->right->value < 31;
-    if (scaled) {
-        long f = n->op == OP_MUL ? n->right->value : 1L << n->right->value;
-        spent.push_back(n);
-        spent.push_back(n->right);
-        flatten_sum(n->left, root, coef * f, terms, spent);
-        return;
-    }
-    terms.push_back({n, coef, (int)terms.size()});
-}
-
-static int term_group(tree_node *t)
-{
-    return is_ptr(t) ? 0 : is_link_constant(t) && !is_const(t) ? 1 : 2;
-}
-
-// Merges equal terms and the constants; rebuilds the sum when that made it
-// shorter, else leaves it as it is.
-static tree_node *reassociate(tree_node *n)
-{
-    if (!in_sum(n, n) || n->op == OP_NEG)
-        return n;
-    std::vector<sum_term> terms;
-    std::vector<tree_node *> spent;
-    flatten_sum(n, n, 1, terms, spent);
-    // decide before anything is taken apart: two constants, or two equal terms
-    int constants = 0;
-    bool merges = false;
-    for (size_t i = 0; i < terms.size(); i++) {
-        constants += is_const(terms[i].tree);
-        for (size_t j = 0; j < i && !is_const(terms[i].tree); j++)
-            merges |= tree_equal(terms[j].tree, terms[i].tree) && !tree_has_volatile(terms[i].tree);
-    }
-    if (constants < 2 && !merges)
-        return n;
-    long constant = 0;
-    std::vector<sum_term> kept;
-    for (sum_term &t : terms) {
-        if (is_const(t.tree)) {
-            constant += t.coef * cvalue(t.tree);
-            tree_free(t.tree);
-            continue;
-        }
-        auto same = std::find_if(kept.begin(), kept.end(), [&](const sum_term &k) { return tree_equal(k.tree, t.tree); });
-        if (same != kept.end() && !tree_has_volatile(t.tree)) {
-            same->coef += t.coef;
-            tree_free(t.tree);
-        } else {
-            kept.push_back(t);
-        }
-    }
-    std::erase_if(kept, [](const sum_term &k) {
-        if (k.coef == 0)
-            tree_free(k.tree);
-        return k.coef == 0;
-    });
-    std::stable_sort(kept.begin(), kept.end(), [](const sum_term &a, const sum_term &b) {
-        if (term_group(a.tree) != term_group(b.tree))
-            return term_group(a.tree) < term_group(b.tree);
-        return a.coef > b.coef;
-    });
-    type_desc *t = n->type;
-    char *text = n->text;
-    n->text = nullptr;
-    for (tree_node *s : spent)
-        node_free(s);
-    tree_node *sum = nullptr;
-    for (const sum_term &k : kept) {
-        long c = k.coef < 0 ? -k.coef : k.coef;
-        tree_node *term = c == 1 ? k.tree : mk(OP_MUL, k.tree, mk_const(c, t), t);
-        if (!sum)
-            sum = k.coef < 0 ? mk(OP_NEG, term, nullptr, t) : term;
-        else
-            sum = mk(k.coef < 0 ? OP_SUB : OP_ADD, sum, term, t);
-    }
-    if (constant || !sum)
-        sum = sum ? mk(constant < 0 && cls(n) == AR_SIGNED ? OP_SUB : OP_ADD, sum,
-                       mk_const(constant < 0 && cls(n) == AR_SIGNED ? -constant : constant, t), t)
-                  : mk_const(constant, t);
-    if (!sum->text)
-        sum->text = text;
-    else
-        free(text);
-    tree_changed = true;
-    return sum;
+    return simp_replace(n, keep);
 }
 
 // ---------------------------------------------------------------------------
@@ -1170,39 +865,39 @@ static tree_node *rewrite_by_operator(tree_node *n)
 {
     switch (n->op) {
     case OP_EQ: case OP_NE: case OP_LT: case OP_LE: case OP_GT: case OP_GE:
-        return rewrite_comparison(n);
+        return simp_comparison(n);
     case OP_SIZEOF: {
         uint32_t size = node_size(n->left);
         if (!size)
             msg_report(761);
-        tree_node *c = mk_const((long)size, basic_type_named("ui"));
+        tree_node *c = simp_const((long)size, basic_type_named("ui"));
         c->flags |= NF_COMPILER;
         tree_free(n->left);
-        return replace(n, c);
+        return simp_replace(n, c);
     }
     case OP_MOD: case OP_ASG_MOD: return arithmetic_tail(rewrite_modulo(n));
     case OP_MUL: case OP_ASG_MUL: return rewrite_multiply(arithmetic_tail(n));
     case OP_DIV: case OP_ASG_DIV: return arithmetic_tail(n) == n ? rewrite_divide(n) : n;
     case OP_ANDAND: case OP_OROR: return rewrite_logic(n);
     case OP_ADD:
-        if (in_sum(n, n) && (n = reassociate(n))->op != OP_ADD)
+        if (simp_in_sum(n, n) && (n = simp_reassociate(n))->op != OP_ADD)
             return n;
-        if (cls(n) == AR_BIT) {
+        if (simp_class(n) == AR_BIT) {
             n->op = OP_XOR;
             return n;
         }
-        if (same_id(n->left, n->right) && is_integer(n)) {
+        if (simp_same_id(n->left, n->right) && simp_is_integer(n)) {
             tree_free(n->right);
             n->op = OP_MUL;
-            n->right = mk_const(2, n->type);
+            n->right = simp_const(2, n->type);
         }
         return arithmetic_tail(n);
     case OP_SUB:
-        if (cls(n) == AR_BIT) {
+        if (simp_class(n) == AR_BIT) {
             n->op = OP_XOR;
             return n;
         }
-        if (in_sum(n, n) && (n = reassociate(n))->op != OP_SUB)
+        if (simp_in_sum(n, n) && (n = simp_reassociate(n))->op != OP_SUB)
             return n;
         if (n->right && n->right->op == OP_NEG) {
             tree_node *neg = n->right;
@@ -1213,16 +908,16 @@ static tree_node *rewrite_by_operator(tree_node *n)
         }
         return arithmetic_tail(n);
     case OP_AND: case OP_OR: case OP_XOR:
-        if (cls(n) == AR_BIT || (n->type && node_size(n) == 0 && n->type->kind == TY_BASIC)) {
+        if (simp_class(n) == AR_BIT || (n->type && node_size(n) == 0 && n->type->kind == TY_BASIC)) {
             // on truth values: & is &&, | is ||, ^ is !=
             n->op = n->op == OP_AND ? OP_ANDAND : n->op == OP_OR ? OP_OROR : OP_NE;
             n->flags |= NF_COMPILER;
             return n;
         }
-        if (n->op == OP_OR && is_const(n->right) && ((uint32_t)n->right->value & node_mask(n)) == node_mask(n)) {
+        if (n->op == OP_OR && simp_is_const(n->right) && ((uint32_t)n->right->value & node_mask(n)) == node_mask(n)) {
             tree_node *c = n->right;
             c->type = n->type;
-            return replace(n, keep_effects(n->left, c));
+            return simp_replace(n, simp_keep_effects(n->left, c));
         }
         return arithmetic_tail(n);
     case OP_ASG_ADD: case OP_ASG_SUB:
@@ -1232,7 +927,7 @@ static tree_node *rewrite_by_operator(tree_node *n)
         }
         return arithmetic_tail(n);
     case OP_ASG_OR:
-        if (is_const(n->right) && ((uint32_t)n->right->value & node_mask(n->left)) == node_mask(n->left)) {
+        if (simp_is_const(n->right) && ((uint32_t)n->right->value & node_mask(n->left)) == node_mask(n->left)) {
             n->op = OP_ASSIGN;
             return n;
         }
@@ -1246,22 +941,22 @@ static tree_node *rewrite_by_operator(tree_node *n)
     case OP_NOT: return rewrite_not(n);
     case OP_QUEST: return rewrite_question(n);
     case OP_COMPL:
-        if (cls(n) == AR_BIT)
+        if (simp_class(n) == AR_BIT)
             n->op = OP_NOT;
         return n;
-    case OP_UPLUS: return replace(n, n->left);
+    case OP_UPLUS: return simp_replace(n, n->left);
     case OP_DEREF:
         if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n)) {
             tree_node *x = n->left->left;
             node_free(n->left);
-            return replace(n, x);
+            return simp_replace(n, x);
         }
         return n;
     case OP_ADDR:
         if (n->left->op == OP_DEREF) {
             tree_node *p = n->left->left;
             node_free(n->left);
-            return replace(n, p);
+            return simp_replace(n, p);
         }
         if (n->left->op == OP_ID && sym_is_function(n->left->sym))
             n->left->sym->flags |= SF_ADDR_TAKEN;
@@ -1278,12 +973,12 @@ static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
 {
     if ((n->op == OP_ADD || n->op == OP_SUB) && is_zero_const(n->right)) {
         tree_free(n->right);
-        return replace(n, n->left);
+        return simp_replace(n, n->left);
     }
     tree_node *h = hoist_sequence(n);
     if (h != n)
         return h;
-    if ((op_attr[n->op] & OA_COMMUTATIVE) && binary(n) && n->left && n->right)
+    if ((op_attr[n->op] & OA_COMMUTATIVE) && simp_binary(n) && n->left && n->right)
         n = commute(n);
     return rewrite_by_operator(n);
 }
@@ -1300,7 +995,7 @@ static tree_node *walk_all(tree_node *t, walk_fn_t fn)
 // Rules at the root of a statement.
 static tree_node *root_rules(tree_node *t)
 {
-    if (t->op == OP_CJUMP && is_const(t->left)) {
+    if (t->op == OP_CJUMP && simp_is_const(t->left)) {
         if (!(t->flags & NF_COMPILER) && !(t->left->flags & NF_COMPILER))
             msg_report(757);
         if (t->left->value == 0) {
@@ -1308,7 +1003,7 @@ static tree_node *root_rules(tree_node *t)
             tree_free(t->right);
             c->op = OP_EMPTY;
             c->type = basic_type_named("v");
-            return replace(t, c);
+            return simp_replace(t, c);
         }
         tree_free(t->left);
         t->left = t->right;
@@ -1316,7 +1011,7 @@ static tree_node *root_rules(tree_node *t)
         t->op = OP_JUMP;
         return t;
     }
-    if (t->op == OP_ASSIGN && t->left && t->left->op == OP_BITFIELD && is_const(t->right)) {
+    if (t->op == OP_ASSIGN && t->left && t->left->op == OP_BITFIELD && simp_is_const(t->right)) {
         uint32_t all = node_mask(t->left), v = (uint32_t)t->right->value & all;
         if (v == 0)
             t->op = OP_ASG_AND;   // clear the field
