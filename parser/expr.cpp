@@ -120,7 +120,7 @@ static bool expr_same_type(type_t *a, type_t *b)
         return x->base == y->base && x->tag == y->tag;
     if (x->kind == TY_PTR)
         return expr_same_type(x->sub, y->sub);
-    return false;
+    return type_compatible(x, y, false);
 }
 
 tree_t *expr_convert(tree_t *e, type_t *t)
