@@ -514,4 +514,66 @@ TEST_F(DriverRun, LinkEndsWithTheMemorySummary)
     EXPECT_FALSE(has_message(141)) << out;
 }
 
+// The linker's configurable arguments: the class ranges and the placement
+// of the final link, one per line.
+TEST_F(DriverRun, LinkerPlacementThroughGetOption)
+{
+    EXPECT_EQ(0, run({"--chip=16F877A", "--getoption=heron,link.txt", "main.c"})) << out;
+    std::string got = slurp(work / "link.txt");
+    EXPECT_EQ(0u, got.find("-ACODE=")) << got;
+    for (const char *line :
+         {"-preset_vec=00h,intentry,intcode,intret,init,init23,end_init,clrtext,maintext,pstrings\n",
+          "-ptemp=-COMMON\n-pcommon=-COMMON\n-prbss_0=BANK0,rbit_0=BANK0,rdata_0=BANK0,idata_0=CODE\n-pnvram=BANK0\n",
+          "-pidata=CODE\n-pfnautoc=COMMON\n-pfnauto0=BANK0\n", "-ACONFIG=02007h-02007h\n-pconfig=CONFIG\n-DCONFIG=2\n",
+          "-AEEDATA=00h-0FFh\n-peeprom_data=EEDATA\n-DEEDATA=2\n", "-DCODE=2\n"})
+        EXPECT_NE(std::string::npos, got.find(line)) << line << "\n" << got;
+}
+
+// Objects and libraries among the inputs: what they leave undefined, their
+// function sizes and calls reach the code generator; the library's modules
+// are put in order by the librarian.
+TEST_F(DriverRun, ObjectScanFeedsTheCodeGenerator)
+{
+    // RELOC: a complex expression referring to _bar; FNINFO: _f has sizes 2
+    // and 1 and calls _bar; then END.
+    const unsigned char ext[] = {12, 0, 3, 0, 0, 0x30, 19, 0, 32, '_', 'b', 'a', 'r', 0, 0,
+                                 21, 0, 12, 5, '_', 'f', 0, 2, 0, 0, 0, 1, 0, 0, 0, 1, '_', 'f', 0, '_', 'b', 'a', 'r', 0,
+                                 2, 0, 6, 0, 0};
+    std::ofstream(work / "ext.obj", std::ios::binary).write(reinterpret_cast<const char *>(ext), sizeof ext);
+    // A library: m1 refers to _x, m2 defines it (SYM: value, global flags,
+    // psect "", name).
+    const unsigned char m1[] = {10, 0, 3, 0, 0, 0x30, 19, 0, 32, '_', 'x', 0, 0, 2, 0, 6, 0, 0};
+    const unsigned char m2[] = {10, 0, 4, 0, 0, 0, 0, 0x10, 0, 0, '_', 'x', 0, 2, 0, 6, 0, 0};
+    std::string lib;
+    lib += std::string("\x1E\x00\x02\x00", 4);
+    lib += std::string("\0\0\0\0\x12\0\0\0\0\0\0\0m1\0", 15) + std::string("\0\0\0\0\x12\0\0\0\0\0\0\0m2\0", 15);
+    lib += std::string(reinterpret_cast<const char *>(m1), sizeof m1) + std::string(reinterpret_cast<const char *>(m2), sizeof m2);
+    std::ofstream(work / "mods.lib", std::ios::binary) << lib;
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "main.c", "mods.lib", "ext.obj"})) << out;
+    std::vector<std::string> r = runs();
+    bool librarian = false, codegen = false;
+    for (const std::string &line : r) {
+        librarian |= line.rfind("rook ", 0) == 0 && line.find(" o mods.lib m1 m2") != std::string::npos;
+        if (line.rfind("kestrel ", 0) == 0 && line.find(" -Dmain.sdb ") != std::string::npos)
+            codegen = line.find(" -B_bar -N_f:2:1 -Q_f:_bar main.plover ") != std::string::npos;
+    }
+    EXPECT_TRUE(librarian) << slurp(root / "log");
+    EXPECT_TRUE(codegen) << slurp(root / "log");
+}
+
+// A USB description is compiled to C, which the preprocessor then reads;
+// a mistake in it fails the build.
+TEST_F(DriverRun, UsbDescriptionCompiledBeforeThePreprocessor)
+{
+    std::ofstream(work / "dev.usb") << "DEVICE dev\nVID=0x4D8\nENDDEVICE\n";
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "dev.usb"})) << out;
+    std::vector<std::string> r = runs();
+    ASSERT_LE(2u, r.size()) << out;
+    EXPECT_EQ(0u, r[0].rfind("wren ", 0)) << r[0];
+    EXPECT_NE(std::string::npos, r[0].find(" <tmp> <tmp>")) << r[0];
+    std::ofstream(work / "dev.usb") << "DEVICE dev\nVENDOR=0x4D8\nENDDEVICE\n";
+    EXPECT_NE(0, run({"--chip=16F877A", "-C", "dev.usb"}));
+    EXPECT_NE(std::string::npos, out.find("dev.usb: 2: (1235) unknown keyword VENDOR")) << out;
+}
+
 } // namespace
