@@ -190,6 +190,46 @@ TEST(ParserStmt, WholeProgramsAreClean)
     }
 }
 
+// A whole program, worked out by hand: front part, then the functions with
+// their line markers.
+TEST(ParserStmt, WholeProgramGolden)
+{
+    const char *source =
+        "# 1 \"blink.c\"\n"
+        "volatile unsigned char PORTB @ 6;\n"
+        "static bit flag;\n"
+        "unsigned char delay_count;\n"
+        "void delay(unsigned char n) { while (n--) delay_count++; }\n"
+        "void main(void) {\n"
+        "    unsigned char i;\n"
+        "    for (;;) {\n"
+        "        for (i = 0; i < 8; i++) { PORTB = 1 << i; delay(100); }\n"
+        "        flag = !flag;\n"
+        "    }\n"
+        "}\n";
+    const char *expected =
+        "Version 3.2 Vormak Software Intermediate Code\n"
+        "\"1 blink.c\n[v _PORTB `Vuc 1 e@6 ]\n"
+        "\"2 blink.c\n[v _flag `b 1 s ]\n"
+        "\"3 blink.c\n[v _delay_count `uc 1 e ]\n"
+        "\"4 blink.c\n[v _delay `(v 1 ef1`uc ]\n{\n[e :U _delay ]\n[v _n `uc 1 r1 ]\n[f ]\n"
+        "[e $U 2 ]\n[e :U 3 ]\n[e ++ _delay_count -> 1 `uc ]\n[e :U 2 ]\n[e $ -- _n -> 1 `uc 3 ]\n"
+        "[e :U 4 ]\n[e :UE 1 ]\n}\n"
+        "\"5\n[v _main `(v 1 ef ]\n[p mainexit ]\n{\n[e :U _main ]\n[f ]\n"
+        "\"6\n[v _i `uc 1 a ]\n"
+        "\"7\n[e :U 6 ]\n{\n"
+        "\"8\n[e = _i -> 0 `uc ]\n[e $ < -> _i `i -> 8 `i 10 ]\n[e $U 11 ]\n[e :U 10 ]\n{\n"
+        "[e = _PORTB -> << -> 1 `i -> _i `i `uc ]\n[e ( _delay (1 -> 100 `uc ]\n}\n"
+        "[e ++ _i -> 1 `uc ]\n[e $ < -> _i `i -> 8 `i 10 ]\n[e :U 11 ]\n"
+        "\"9\n[e = _flag -> ! _flag `b ]\n"
+        "\"10\n}\n[e $U 6 ]\n[e :U 7 ]\n"
+        "\"11\n[e :UE 5 ]\n}\n";
+    plover_result r = plover_run(driver_switches, source);
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(r.errors, "");
+    EXPECT_EQ(r.output, expected);
+}
+
 // Constant typing with 16-bit int and 32-bit long, checked against an
 // independent C compiler for a 16-bit target when one is installed.
 TEST(ParserStmt, ConstantTypesAgreeWithA16BitCompiler)
