@@ -735,9 +735,46 @@ static bool better_in_place(tree_node *op)
            op->right->value == 1;
 }
 
+// x = (x << k) op (x >> m), op + ^ |, k + m the width: a rotation of x by
+// the smaller count.
+static tree_node *rotation(tree_node *n)
+{
+    tree_node *x = n->left, *v = n->right;
+    if (!simp_binary(v) || (v->op != OP_ADD && v->op != OP_XOR && v->op != OP_OR) || !simp_is_unsigned(x) ||
+        tree_has_volatile(x))
+        return n;
+    tree_node *l = v->left, *r = v->right;
+    if (l->op == OP_SHR)
+        std::swap(l, r);
+    if (l->op != OP_SHL || r->op != OP_SHR || !simp_same_id(x, l->left) || !simp_same_id(x, r->left) ||
+        !simp_is_const(l->right) || !simp_is_const(r->right) ||
+        l->right->value + r->right->value != 8L * (long)node_size(x))
+        return n;
+    bool left = l->right->value <= r->right->value;
+    tree_node *kept = left ? l : r, *other = left ? r : l;
+    tree_node *count = kept->right;
+    tree_free(kept->left);   // its copy of x
+    node_free(kept);
+    tree_free(other);        // the other shift, its copy of x and its count
+    node_free(v);
+    n->op = left ? OP_ROTL : OP_ROTR;
+    n->right = count;
+    return n;
+}
+
 static tree_node *rewrite_assign(tree_node *n)
 {
     tree_node *x = n->left, *v = n->right;
+    if (x->op == OP_BITFIELD && simp_is_const(v) && ((uint32_t)v->value & ~node_mask(x))) {
+        v->value = (int32_t)((uint32_t)v->value & node_mask(x));
+        if (run.warning_level < 1)
+            simp_note(762);
+    }
+    if (x->op == OP_ID && n->op == OP_ASSIGN) {
+        tree_node *r = rotation(n);
+        if (r->op != OP_ASSIGN)
+            return r;
+    }
     if (simp_same_id(x, v) && !tree_has_volatile(x)) {
         tree_free(v);
         return simp_replace(n, x);
@@ -969,8 +1006,59 @@ static tree_node *rewrite_by_operator(tree_node *n)
     }
 }
 
+// Both operands widened from types of one class: the operation is done in
+// the wider source type and converted. Division and remainder only from
+// unsigned sources: a signed byte quotient overflows (-128 / -1).
+static tree_node *narrow_operands(tree_node *n)
+{
+    tree_node *a = n->left, *b = n->right;
+    if (!simp_binary(n) || !a || !b || a->op != OP_CONV || b->op != OP_CONV || !simp_is_integer(n) ||
+        (op_attr[n->op] & OA_SHIFT))
+        return n;
+    tree_node *x = a->left, *y = b->left;
+    if (!simp_is_integer(x) || !simp_is_integer(y) || simp_class(x) != simp_class(y))
+        return n;
+    uint32_t wide = std::max(node_size(x), node_size(y));
+    if (wide >= node_size(n))
+        return n;
+    if ((n->op == OP_DIV || n->op == OP_MOD) && simp_class(x) != AR_UNSIGNED)
+        return n;
+    type_desc *t = basic_type_by(wide, simp_class(x));
+    type_desc *nt = n->type;
+    tree_free(a->right);
+    node_free(a);
+    tree_free(b->right);
+    node_free(b);
+    n->left = simp_conv(x, t);
+    n->right = simp_conv(y, t);
+    n->type = t;
+    return simp_node(OP_CONV, n, node_new_type(nt), nt);
+}
+
+// A conversion between integers of one size is dropped under an operator
+// whose low bytes depend only on the low bytes of its operands.
+static void drop_same_size_conversions(tree_node *n)
+{
+    for (tree_node **p : {&n->left, &n->right}) {
+        tree_node *c = *p;
+        if (!c || c->op != OP_CONV || !c->left || node_size(c) != node_size(c->left) ||
+            !simp_is_integer(c) || !(simp_is_integer(c->left) || simp_is_pointer(c->left)))
+            continue;
+        *p = c->left;
+        tree_free(c->right);
+        node_free(c);
+    }
+}
+
 static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
 {
+    if ((op_attr[n->op] & OA_NARROW) && simp_binary(n)) {
+        tree_node *r = narrow_operands(n);
+        if (r != n)
+            return r;
+    }
+    if ((op_attr[n->op] & OA_LOWPART) && simp_binary(n) && !(op_attr[n->op] & OA_SIDE_EFFECT))
+        drop_same_size_conversions(n);
     if ((n->op == OP_ADD || n->op == OP_SUB) && is_zero_const(n->right)) {
         tree_free(n->right);
         return simp_replace(n, n->left);

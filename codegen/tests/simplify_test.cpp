@@ -154,6 +154,19 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"c ? 0 : 1", op(OP_QUEST, op(OP_LT, v("_x"), v("_y")), op(OP_COLON, k(0), k(1)), ty("i")), "(-> (>= _x _y) i)"},
         {"(x + 3) << 2", op(OP_SHL, op(OP_ADD, v("_x"), k(3, "uc")), k(2, "uc")), "(+ (<< _x 2) 12)"},
         {"(float)2", conv(k(2), "f"), "(FCONST)"},
+        // operations done in the narrower width of their widened operands
+        {"(int)a & (int)b", op(OP_AND, conv(v("_a"), "i"), conv(v("_b"), "i")), "(-> (& _a _b) i)"},
+        {"(int)a / (int)b", op(OP_DIV, conv(v("_a"), "i"), conv(v("_b"), "i")), "(-> (/ _a _b) i)"},
+        {"(int)sc / (int)sd", op(OP_DIV, conv(v("_sc", "c"), "i"), conv(v("_sd", "c"), "i")),
+         "(/ (-> _sc i) (-> _sd i))"},
+        {"(int)w + 1 of one size", op(OP_ADD, conv(v("_w", "ui"), "i"), k(1)), "(+ _w 1)"},
+        // rotations
+        {"x = (x << 3) | (x >> 5)", op(OP_ASSIGN, v("_x"), op(OP_OR, op(OP_SHL, v("_x"), k(3, "uc")), op(OP_SHR, v("_x"), k(5, "uc")))),
+         "(ROTL _x 3)"},
+        {"x = (x << 7) | (x >> 1)", op(OP_ASSIGN, v("_x"), op(OP_OR, op(OP_SHL, v("_x"), k(7, "uc")), op(OP_SHR, v("_x"), k(1, "uc")))),
+         "(ROTR _x 1)"},
+        {"x = (x << 3) | (x >> 4)", op(OP_ASSIGN, v("_x"), op(OP_OR, op(OP_SHL, v("_x"), k(3, "uc")), op(OP_SHR, v("_x"), k(4, "uc")))),
+         "(= _x (| (<< _x 3) (>> _x 4)))"},
         // shifts past the width
         {"x << 9", op(OP_SHL, v("_x"), k(9, "uc")), "0"},
     };
