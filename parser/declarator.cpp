@@ -17,8 +17,8 @@ struct spec_words_t {
     uint32_t qual;
 };
 
-static type_t *type_struct_spec(int kw);
-static type_t *type_enum_spec();
+static type_t *type_struct_specifier(int kw);
+static type_t *type_enum_specifier();
 
 bool type_is_decl_start()
 {
@@ -75,7 +75,7 @@ static void type_spec_keyword(spec_words_t &w, int kw)
     case K_ENUM:
         if (w.type_kw || w.named)
             msg_report(269);
-        w.named = kw == K_ENUM ? type_enum_spec() : type_struct_spec(kw);
+        w.named = kw == K_ENUM ? type_enum_specifier() : type_struct_specifier(kw);
         return;
     default:
         if (w.type_kw || w.named)
@@ -597,7 +597,7 @@ static sym_t *type_tag_head(int cls, int *c)
     return tag;
 }
 
-static type_t *type_struct_spec(int kw)
+static type_t *type_struct_specifier(int kw)
 {
     int cls = kw == K_STRUCT ? C_STRUCT : C_UNION;
     int c;
@@ -615,7 +615,7 @@ static type_t *type_struct_spec(int kw)
     return t;
 }
 
-static type_t *type_enum_spec()
+static type_t *type_enum_specifier()
 {
     int c;
     sym_t *tag = type_tag_head(C_ENUM, &c);

@@ -79,7 +79,7 @@ static void printf_check_arg(int want, tree_t *a)
 
 // One conversion specifier starting after '%'; appends the expected
 // argument kinds; returns the index after it.
-static size_t printf_spec(const std::string &f, size_t i, uint32_t *mask, std::vector<int> &want)
+static size_t printf_conversion(const std::string &f, size_t i, uint32_t *mask, std::vector<int> &want)
 {
     static const struct { char c; uint32_t bit; } flags[] = {
         {' ', 0x1}, {'+', 0x2}, {'0', 0x4}, {'-', 0x8}, {'#', 0x20},
@@ -177,7 +177,7 @@ uint32_t expr_printf_check(tree_t *format, std::vector<tree_t *> &args)
             i++;
             continue;
         }
-        i = printf_spec(text, i, &mask, want);
+        i = printf_conversion(text, i, &mask, want);
     }
     size_t n = want.size() < args.size() ? want.size() : args.size();
     for (size_t k = 0; k < n; k++)
