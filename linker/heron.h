@@ -245,6 +245,8 @@ bool read_record_header(FILE *in);
 bool read_record_body(FILE *in);
 void record_limit_set(uint32_t length);
 void record_limit_clear();
+bool record_limit_pause();
+void record_limit_resume(bool was);
 void skip_record();
 void write_record(unsigned type, unsigned length, const uint8_t *body);
 uint8_t *reserve_output_entry(unsigned type, unsigned size);
@@ -294,6 +296,7 @@ unsigned text_written();
 void start_record();
 void segstart_record();
 void reloc_record();
+void fix_listing();
 void close_output();
 
 // ---------------------------------------------------------------------------

@@ -123,7 +123,7 @@ static const handler_fn handlers[25][3] = {
     {fnconf_record,      skip_record,        skip_record},        // 13 FNCONF
     {skip_record,        skip_record,        segstart_record},    // 14 SEGSTART
     {psectlim_record,    skip_record,        skip_record},        // 15 PSECTLIM
-    {skip_record,        skip_record,        skip_record},        // 16 LISTRELOC
+    {skip_record,        skip_record,        fix_listing},        // 16 LISTRELOC
     {skip_record,        skip_record,        skip_record},        // 17 CONDEXPR
     {skip_record,        skip_record,        skip_record},        // 18 LISTFIX
     {condition_record,   condition_record,   condition_record},   // 19 CONDITION

@@ -30,6 +30,16 @@ void record_limit_set(uint32_t length)
 
 void record_limit_clear() { limit_on = false; }
 
+// Reading another file in the middle of a module pauses the module's bound.
+bool record_limit_pause()
+{
+    bool was = limit_on;
+    limit_on = false;
+    return was;
+}
+
+void record_limit_resume(bool was) { limit_on = was; }
+
 // Claims n bytes of a bounded module; false when it has fewer left.
 static bool limit_take(uint32_t n)
 {

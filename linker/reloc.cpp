@@ -17,6 +17,8 @@ static const char *ref_name;     // psect or symbol the current value refers to
 static bool ref_symbol;          // ref_name is a symbol (else a psect)
 static symbol *ref_psect;        // psect of the reference (placement-failed check)
 static std::string range_name;   // name given by opcode 19
+static uint8_t *field_data;      // listing fixups: the field patched instead of TEXT data
+static unsigned field_length;
 
 const size_t EXPR_STACK_MAX = 64;   // deepest expression stack accepted
 
@@ -271,11 +273,17 @@ static void patch_field(unsigned offset, unsigned kind, uint32_t v, uint32_t pse
     uint8_t *data;
     unsigned length, header;
     text_current_data(&data, &length, &header);
+    if (field_data) {
+        data = field_data;
+        length = field_length;
+        header = 0;
+    }
     if (!data || offset + f.bytes > length) {
         msg_report(508, (int)offset, (int)length, (int)header);
         return;
     }
-    text_mark_ready(offset + f.bytes);
+    if (!field_data)
+        text_mark_ready(offset + f.bytes);
     uint8_t *p = data + offset;
     uint32_t old = field_get(p, f.bytes);
     uint32_t c = old & f.mask;
@@ -454,4 +462,117 @@ void condition_record()
         skip_flag = true;
     else if (r == EVAL_BAD && c.bad)
         report_bad_record();
+}
+
+// ---------------------------------------------------------------------------
+// Listing fix-up: the assembler's intermediate listing (text chunks, fixups
+// and conditions in record form) becomes the final listing with the linked
+// values filled in.
+// ---------------------------------------------------------------------------
+static void listfix_print(FILE *out, const uint8_t *field, unsigned digits)
+{
+    uint16_t w = get_u16(field);
+    uint32_t l = get_u32(field);
+    switch (digits) {
+    case 1: fprintf(out, "%1.1X", field[0] & 0xF); break;
+    case 2: fprintf(out, "%2.2X", field[0]); break;
+    case 3: fprintf(out, "%3.3X", w & 0xFFF); break;
+    case 4: fprintf(out, "%4.4X", w); break;
+    case 5: fprintf(out, "%5.5lX", (unsigned long)(l & 0xFFFFF)); break;
+    case 6: fprintf(out, "%6.6lX", (unsigned long)(l & 0xFFFFFF)); break;
+    case 7: fprintf(out, "%7.7lX", (unsigned long)(l & 0xFFFFFFF)); break;
+    case 8: fprintf(out, "%8.8lX", (unsigned long)l); break;
+    default: break;
+    }
+}
+
+// One LISTFIX record: the 4-byte field patched by its expression, printed.
+static void listfix_record(FILE *out)
+{
+    if (rec.length < 7) {
+        report_bad_record();
+        return;
+    }
+    uint8_t field[4];
+    memcpy(field, rec.body, 4);
+    unsigned offset = rec.body[4], kind = rec.body[5], digits = rec.body[6];
+    obj_cursor c = cur_open(rec.body + 7, rec.length - 7);
+    uint32_t v;
+    field_data = field;
+    field_length = 4;
+    if (eval_reloc_expr(c, offset, &v) == EVAL_VALUE) {
+        if ((kind >> 4) == 0x7)
+            v -= link_location + offset;
+        patch_field(offset, kind, v, 0, false);
+    }
+    field_data = nullptr;
+    listfix_print(out, field, digits);
+}
+
+static void listing_copy(FILE *in, FILE *out)
+{
+    bool suppress = false;
+    while (read_record_header(in)) {
+        if (rec.type == REC_IDENT)
+            continue;
+        if (rec.type == REC_CONDEXPR) {
+            if (!suppress)
+                fwrite(rec.body, 1, rec.length, out);
+        } else if (rec.type == REC_LISTFIX) {
+            if (!suppress)
+                listfix_record(out);
+        } else if (rec.type == REC_CONDITION) {
+            obj_cursor c = cur_of(rec);
+            uint32_t v;
+            if (eval_reloc_expr(c, 0, &v) == EVAL_VALUE)
+                suppress = v != 0;
+        } else {
+            break;
+        }
+    }
+}
+
+void fix_listing()
+{
+    if (opt.norlf || opt.relocatable)
+        return;
+    obj_cursor c = cur_of(rec);
+    std::string from = cur_name(c), to = cur_name(c);
+    if (c.bad) {
+        report_bad_record();
+        return;
+    }
+    FILE *in = fopen(from.c_str(), "rb");
+    if (!in) {
+        char *dir = os_path_dirname(inputs[input_index].name.c_str());
+        if (dir) {
+            from = std::string(dir) + os_dir_sep + from;
+            to = std::string(dir) + os_dir_sep + to;
+            in = fopen(from.c_str(), "rb");
+        }
+        if (!in) {
+            msg_report(524, from.c_str());
+            return;
+        }
+    }
+    FILE *out = fopen(to.c_str(), "w");
+    if (!out) {
+        msg_report(524, to.c_str());
+        fclose(in);
+        return;
+    }
+    flush_all_text();
+    obj_record saved = rec;
+    unsigned saved_count = rec_count;
+    bool limit = record_limit_pause();
+    uint32_t saved_location = link_location;
+    link_location = 0;
+    listing_copy(in, out);
+    link_location = saved_location;
+    record_limit_resume(limit);
+    rec = saved;
+    rec_count = saved_count;
+    fclose(in);
+    if (ferror(out) | fclose(out))
+        msg_report(413, to.c_str());
 }

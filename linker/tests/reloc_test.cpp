@@ -144,6 +144,35 @@ TEST(HeronReloc, ConditionSkipsTheModule)
     }
 }
 
+TEST(HeronReloc, ListingFixup)
+{
+    // The intermediate listing: a text chunk, a fixup printing _main (10h)
+    // in 4 digits, a hidden chunk between two conditions, a shown chunk.
+    workdir w;
+    module lst;
+    bytes fix = {0, 0, 0, 0, 0, 0x32, 4, 32, '_', 'm', 'a', 'i', 'n', 0, 0};
+    lst.ident().raw(17, {' ', ' ', '0', '0', ' '}).raw(18, fix).raw(17, {' ', 'm', 'a', 'i', 'n', '\n'});
+    lst.raw(19, {3, 1, 0, 0, 0, 0}).raw(17, {'h', 'i', 'd', 'e', '\n'}).raw(19, {3, 0, 0, 0, 0, 0});
+    lst.raw(17, {'s', 'h', 'o', 'w', '\n'}).end();
+    module m;
+    m.ident().psect("text").text(0, "text", {0}).sym({{"_main", 0, 0x10, "text"}});
+    m.raw(16, {'a', '.', 'l', 's', '1', 0, 'a', '.', 'l', 's', 't', 0}).start(0, "text").end();
+    write_file(w.at("a.ls1"), lst.out);
+    write_file(w.at("a.obj"), m.out);
+    run_result res = run_heron(w, "-Ptext=10h -oout.obj a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(read_text(w.at("a.lst")), "  00 0010 main\nshow\n");
+    remove(w.at("a.lst").c_str());
+    run_result off = run_heron(w, "--norlf -Ptext=10h -oout.obj a.obj");
+    EXPECT_EQ(off.status, 0) << off.err;
+    EXPECT_TRUE(read_file(w.at("a.lst")).empty());
+    write_file(w.at("b.obj"), m.out);
+    remove(w.at("a.ls1").c_str());
+    run_result gone = run_heron(w, "-Ptext=10h -oout.obj b.obj");
+    EXPECT_TRUE(reported(gone, 524)) << gone.err;
+    EXPECT_EQ(gone.status, 0);
+}
+
 TEST(HeronReloc, KeptInTheOutput)
 {
     // -L keeps psect entries below 80h as {offset, kind & 8Fh, psect}.
