@@ -1,12 +1,12 @@
 // The link tests' fixture: chips from the shipped database.
 #include "link_support.h"
 
-void link_fixture_chip(const char *chip)
+void link_fixture_chip(const char *chip, const char *database)
 {
     messages_for_test();
     memory_model_reset();
     memory_model_start();
-    chipinfo_lookup(ZEPH_BUILD_DIR "/dat/zeph.ini", chip);
+    chipinfo_lookup(database, chip);
     options_set_defaults();
     settings = driver_settings{};
     opts.errors = 0;

@@ -14,7 +14,7 @@
 
 // Loads `chip` from the shipped chip database and finishes its memory model
 // with the default options; the symbol table is empty.
-void link_fixture_chip(const char *chip);
+void link_fixture_chip(const char *chip, const char *database = ZEPH_BUILD_DIR "/dat/zeph.ini");
 // Ends what link_fixture_chip started.
 void link_fixture_end();
 // Reads a whole file.

@@ -194,4 +194,24 @@ TEST_F(Placement, FunctionsAtAbsoluteAddresses)
     EXPECT_TRUE(a10_free);
 }
 
+// A high-end chip of more than one 8K page: the reset vector and init on
+// an 8K boundary, temp above the first two RAM bytes in the prelink only.
+TEST_F(Placement, HighEndChip)
+{
+    write_file("highend.ini", "[17C756]\nARCH=PIC16\nROMSIZE=4000\nBANKS=4\nRAMBANK=20-FF,120-1FF\nCOMMON=1A-1F\n");
+    link_fixture_chip("17C756", "highend.ini");
+    remove("highend.ini");
+    const std::string tail = "-ppowerup=CODE -ptemp=022h -pfnautoc=COMMON -pfnauto0=BANK0 -pfnauto1=BANK1 -DCODE=2 "
+                             "-DROMDATA=2 -pcstrings=ROMDATA -ACONFIG=0FE00h-0FE00h -pconfig=CONFIG -DCONFIG=2 "
+                             "-pfloat_text0=CODE,float_text1=CODE,float_text2=CODE -pfloat_text3=CODE,float_text4=CODE";
+    EXPECT_EQ("-preset_vec=00h,intcode,init%2000h,init23,end_init,clrtext,maintext " + tail, prelink());
+    load_symbols("__Lintentry 10\n__Hintentry 20\n");
+    arglist *a = arglist_new(TOOL_HERON);
+    placement_args_final(a);
+    std::string final_args = joined_args(a);
+    EXPECT_EQ(0u, final_args.find("-preset_vec=00h,intcode=08h,init%2000h,init23,end_init,clrtext,maintext "
+                                  "-ppowerup=CODE -pfnautoc=COMMON "))
+        << final_args;
+}
+
 } // namespace

@@ -213,4 +213,22 @@ TEST_F(Startup, MidrangeCalibrationSelectsItsBank)
     EXPECT_EQ(std::string::npos, text.find("bsf\t3,5")) << text;
 }
 
+// High-end chips select banks with movlr and jump through PCL.
+TEST_F(Startup, HighEndBankSelectionAndJump)
+{
+    write_file("highend.ini", "[17C756]\nARCH=PIC16\nROMSIZE=4000\nBANKS=4\nRAMBANK=20-FF,120-1FF\nCOMMON=1A-1F\n");
+    link_fixture_chip("17C756", "highend.ini");
+    remove("highend.ini");
+    opts.runtime |= RT_DOWNLOAD;
+    load_symbols("__Lidata 100\n__Hidata 101\n__databank 2\n");
+    std::string text = body(false);
+    for (const char *want :
+         {"\tSTATUS\tequ\t4\n\tPCLATH\tequ\t3\nTBLPTRL\tequ\t0Dh\n", "\tglobal\tintlevel0,intlevel1\nintlevel0\nintlevel1\n",
+          "\t; No powerup routine\n\tglobal start\n\n; jump to start\n\tmovlw\tstart >>8\n\tmovwf\tPCLATH\n"
+          "\tmovlw\tstart & 0xFF\n\tmovwf\tPCL\n\t; No interrupt routine\n",
+          "\tmovlr\t2\t\t;select bank 2\n\tfcall __Lidata+0\n\tmovwf (__Lramdata+0) ^ 0x200\n",
+          "\tpsect\tend_init\n\tsetf\tSTATUS\n\tmovlr\t0\n\tljmp _main\n\tend\tstart\n"})
+        EXPECT_NE(std::string::npos, text.find(want)) << want << "\n" << text;
+}
+
 } // namespace
