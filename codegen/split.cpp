@@ -195,9 +195,12 @@ static void split_question(tree_node *t, vector_t *out, int *dropped)
     node_free(t);
 }
 
-// A store of v into target with the assignment's operator.
+// A store of v into target with the assignment's operator, or the return of
+// v when the statement is a return.
 static tree_node *store(tree_node *assign, tree_node *target, tree_node *v)
 {
+    if (assign->op == OP_RETURN)
+        return stmt(OP_RETURN, v, nullptr);
     tree_node *s = stmt((int)assign->op, tree_copy(target), v);
     s->type = target->type;
     return s;
@@ -206,17 +209,37 @@ static tree_node *store(tree_node *assign, tree_node *target, tree_node *v)
 static tree_node *truth_const(tree_node *target, long v)
 {
     tree_node *c = node_new_const(v);
-    c->type = target->type;
+    if (target)
+        c->type = target->type;
     return c;
+}
+
+// Whether the stored value needs the long form: a compound assignment, a
+// volatile target, a target the condition reads, or a return (the short form
+// stores a value before the condition is known, and a return cannot be
+// taken back).
+static bool needs_long_form(tree_node *t, tree_node *x, tree_node *cond)
+{
+    if (t->op == OP_RETURN)
+        return true;
+    return t->op != OP_ASSIGN || tree_references(cond, x->sym) || tree_has_volatile(x);
+}
+
+// The statement and its stored value: x = v, x op= v, or return v.
+static void parts_of(tree_node *t, tree_node **x, tree_node **v)
+{
+    *x = t->op == OP_RETURN ? nullptr : t->left;
+    *v = t->op == OP_RETURN ? t->left : t->right;
 }
 
 // x = a && b, x = a || b: the value stored through jumps.
 static void split_truth_value(tree_node *t, vector_t *out, int *dropped)
 {
-    tree_node *x = t->left, *cond = t->right;
+    tree_node *x, *cond;
+    parts_of(t, &x, &cond);
     bool is_and = cond->op == OP_ANDAND;
     long decided = is_and ? 0 : 1;
-    bool long_form = t->op != OP_ASSIGN || tree_references(cond->left, x->sym) || tree_has_volatile(x);
+    bool long_form = needs_long_form(t, x, cond->left);
     if (long_form) {
         uint32_t f = LB_VALUE_EXIT + new_label_number(), c = LB_VALUE_JOIN + new_label_number();
         split_jump(is_and ? negated(cond) : cond, label_node(f), out, dropped);
@@ -239,10 +262,11 @@ static void split_truth_value(tree_node *t, vector_t *out, int *dropped)
 // x = c ? a : b: the value stored through jumps.
 static void split_conditional_value(tree_node *t, vector_t *out, int *dropped)
 {
-    tree_node *x = t->left, *q = t->right, *c = q->left, *arms = q->right;
+    tree_node *x, *q;
+    parts_of(t, &x, &q);
+    tree_node *c = q->left, *arms = q->right;
     tree_node *a = arms->left, *b = arms->right;
-    bool long_form = t->op != OP_ASSIGN || tree_references(c, x->sym) || tree_has_volatile(x) ||
-                     tree_has_volatile(b);
+    bool long_form = needs_long_form(t, x, c) || tree_has_volatile(b);
     if (long_form) {
         uint32_t e = LB_COND_LONG + new_label_number(), j = LB_COND_LONG + new_label_number();
         split_jump(c, label_node(e), out, dropped);
@@ -262,6 +286,17 @@ static void split_conditional_value(tree_node *t, vector_t *out, int *dropped)
     node_free(arms);
     node_free(q);
     node_free(t);
+}
+
+// The value a statement stores through jumps when it is a truth or
+// conditional value: of a return, or of an assignment to a plain variable.
+static bool is_value_assignment(tree_node *t);
+
+static tree_node *stored_value(tree_node *t)
+{
+    if (t->op == OP_RETURN)
+        return t->left;
+    return is_value_assignment(t) ? t->right : nullptr;
 }
 
 static bool is_value_assignment(tree_node *t)
@@ -340,12 +375,12 @@ static void split(tree_node *t, vector_t *out, int *dropped)
     default:
         break;
     }
-    if (is_value_assignment(t) && (t->right->op == OP_ANDAND || t->right->op == OP_OROR)) {
+    tree_node *value = stored_value(t);
+    if (value && (value->op == OP_ANDAND || value->op == OP_OROR)) {
         split_truth_value(t, out, dropped);
         return;
     }
-    if (is_value_assignment(t) && t->right->op == OP_QUEST && t->right->right &&
-        t->right->right->op == OP_COLON) {
+    if (value && value->op == OP_QUEST && value->right && value->right->op == OP_COLON) {
         split_conditional_value(t, out, dropped);
         return;
     }

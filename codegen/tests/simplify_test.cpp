@@ -245,6 +245,10 @@ TEST_F(simplifier, statements_split_into_jumps_and_labels)
               (strings{"(= _x 2)", "($ (! _c) L5)", "(= _x 1)", "(:U L5)"}));
     EXPECT_EQ(split_all(op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_ASSIGN, v("_x"), k(1, "uc")), op(OP_ASSIGN, v("_x"), k(2, "uc"))))),
               (strings{"($ (! _c) L9)", "(= _x 1)", "($U L9)", "(:U L9)", "(= _x 2)", "(:U L9)"}));
+    EXPECT_EQ(split_all(op(OP_RETURN, op(OP_OROR, v("_p"), v("_q")), nullptr, ty("uc"))),
+              (strings{"($ _p L1)", "($ _q L1)", "() 0)", "($U L2)", "(:U L1)", "() 1)", "(:U L2)"}));
+    EXPECT_EQ(split_all(op(OP_RETURN, op(OP_QUEST, v("_c"), op(OP_COLON, k(1, "uc"), k(2, "uc"))), nullptr, ty("uc"))),
+              (strings{"($ _c L4)", "() 2)", "($U L4)", "(:U L4)", "() 1)", "(:U L4)"}));
     int dropped;
     EXPECT_EQ(split_all(op(OP_ADD, v("_x"), op(OP_POSTINC, v("_y"), k(1, "uc"))), &dropped), (strings{"(=+ _y 1)"}));
     EXPECT_EQ(dropped, 1);
