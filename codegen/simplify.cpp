@@ -192,8 +192,12 @@ bool simp_same_id(tree_node *a, tree_node *b)
     return a && b && a->op == OP_ID && b->op == OP_ID && a->sym == b->sym;
 }
 
+static bool complete(tree_node *n);
+
 static tree_node *normalise(void *, tree_node *n, int, int, int, long *)
 {
+    if (!complete(n))
+        return n;
     if ((op_attr[n->op] & OA_SHIFT) && n->right && node_size(n->right) != 1) {
         type_desc *byte = basic_type_by(1, simp_is_unsigned(n->right) ? AR_UNSIGNED : AR_SIGNED);
         n->right = simp_conv(n->right, byte);
@@ -365,6 +369,8 @@ static tree_node *fold_constants(tree_node *n)
 
 static tree_node *fold(void *, tree_node *n, int, int, int, long *)
 {
+    if (!complete(n))
+        return n;
     if (n->op == OP_ADD && n->right && n->right->op == OP_NEG) {
         tree_node *neg = n->right;
         n->right = neg->left;
@@ -1050,8 +1056,19 @@ static void drop_same_size_conversions(tree_node *n)
     }
 }
 
+// Whether a node has the operands its operator needs; the rules look at them
+// without asking again.
+static bool complete(tree_node *n)
+{
+    if (simp_binary(n))
+        return n->left && n->right;
+    return !simp_unary(n) || n->left;
+}
+
 static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
 {
+    if (!complete(n))
+        return n;
     if ((op_attr[n->op] & OA_NARROW) && simp_binary(n)) {
         tree_node *r = narrow_operands(n);
         if (r != n)
