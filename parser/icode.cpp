@@ -58,12 +58,12 @@ void ic_marker(FILE *f)
 
 std::string ic_name(sym_t *s)
 {
+    if (s->flags & F_NUMBERED)
+        return "F" + std::to_string(s->number);
     if (opt.shroud && !(s->flags & F_INLINE) &&
         (s->cls == C_PARAM || s->cls == C_LABEL || s->cls == C_ENUMCONST || s->cls == K_AUTO ||
          s->cls == K_STATIC))
         return "_" + std::to_string(s->number);
-    if (s->flags & F_NUMBERED)
-        return "F" + std::to_string(s->number);
     return "_" + s->name;
 }
 

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 TEST(ParserFiles, EmptyInputGivesTheVersionLineOnly)
 {
     plover_result r = plover_run(driver_switches, "");
@@ -91,10 +93,19 @@ TEST(ParserDecl, StaticInBlockHasANumberedName)
     std::string number = rec.substr(at + 4, rec.find(' ', at + 4) - at - 4);
     EXPECT_NE(rec.find("[v F" + number + " `c 1 s hits ]"), std::string::npos) << rec;
     EXPECT_NE(rec.find("[e = F" + number + " -> 1 `c ]"), std::string::npos) << rec;
-    // shrouded: the record keeps no source name
+    // shrouded: the same numbered name without the source name, autos and
+    // parameters numbered, no [n records and no position lines
     plover_result s = plover_run(std::string(driver_switches) + " --shroud",
-                                 "void g(void) { static char hits; hits = 1; }\n");
+                                 "enum e { A };\nstatic int n;\n"
+                                 "void g(int p) { static char hits; int k; hits = 1; k = p + A + n; }\n");
     EXPECT_EQ(s.output.find("hits"), std::string::npos) << s.output;
+    EXPECT_TRUE(std::regex_search(s.output, std::regex("\\[v F[0-9]+ `c 1 s \\]\n"))) << s.output;
+    EXPECT_EQ(s.output.find("[n "), std::string::npos) << s.output;
+    EXPECT_EQ(s.output.find(" _p "), std::string::npos) << s.output;
+    EXPECT_EQ(s.output.find(" _k "), std::string::npos) << s.output;
+    EXPECT_EQ(s.output.find(" _n "), std::string::npos) << s.output;
+    EXPECT_NE(s.output.find("[v _g `(v 1 ef1`i ]"), std::string::npos) << s.output;
+    EXPECT_EQ(s.output.find("\"2"), std::string::npos) << s.output;
 }
 
 TEST(ParserDecl, CrossReferenceLines)
