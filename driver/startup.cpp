@@ -206,8 +206,9 @@ static void write_highend_declarations(FILE *f)
     names_psects(f, {"init", "init23", "text", "end_init", "clrtext"}, CODE2);
     numbered_psects(f, "float_text", 0, 4, "class=CODE,delta=2,size=2048");
     psect(f, "cstrings", "class=CODE,delta=1");
-    fprintf(f, "\tFSR\tset\t1\n\tCPUSTA\tset\t6\n\tPCLATH\tset\t3\n\tTBLPTRL\tset\t0Dh\n\tTBLPTRH\tset\t0Eh\n"
-               "\tWREG\tset\t0Ah\n\tBSR\tset\t0Fh\n\tPRODL\tset\t18h\n\tPRODH\tset\t19h\n\n");
+    // PCLATH, TBLPTRL, TBLPTRH and WREG are equates above already, with
+    // the same values; a set would redefine them.
+    fprintf(f, "\tFSR\tset\t1\n\tCPUSTA\tset\t6\n\tBSR\tset\t0Fh\n\tPRODL\tset\t18h\n\tPRODH\tset\t19h\n\n");
 }
 
 // ---------------------------------------------------------------------------
@@ -260,7 +261,9 @@ static void write_reset_entry(FILE *f)
             return;
         }
         fprintf(f, "\tglobal start\n\n; jump to start\n");
-        if (c->rom_size > page_words())
+        // Baseline chips have no PCLATH (address 0Ah is RAM there): their
+        // goto stays in the page of reset_wrap, where init follows it.
+        if (c->rom_size > page_words() && !baseline())
             fprintf(f, "\tmovlw\tstart >>8\n\tmovwf\tPCLATH\n");
         write_jump(f, "start");
         if (!highend())
@@ -323,16 +326,17 @@ static void write_data_init(FILE *f)
         indirect_bit = true;
     }
     // The loop names its registers; a name this file already made an equate
-    // (FSR on baseline chips, PCLATH on mid-range ones) cannot be set again.
-    fprintf(f, "%sINDF\tset\t0\n%sPC\tset\t2\n", baseline() ? "" : "FSR\tset\t4\n",
-            midrange() ? "" : "PCLATH\tset\t0Ah\n");
+    // (FSR on baseline chips, PCLATH on the others) cannot be set again.
+    // Baseline chips have no PCLATH at all: 0Ah is a RAM byte there, which
+    // the loop must not overwrite, and the image is reached by PCL alone.
+    fprintf(f, "%sINDF\tset\t0\nPC\tset\t2\n", baseline() ? "" : "FSR\tset\t4\n");
     fprintf(f,
             "global btemp, __Lramdata, __L%s, __Hramdata\n"
             "movlw\tlow(__Lramdata)\nmovwf\tFSR\nmovlw\thigh(__L%s)\nmovwf\tbtemp\nmovlw\tlow(__L%s)\n"
             "movwf\tbtemp+1\ncopyloop:\nfcall fetch\nmovwf\tINDF\nincf\tFSR,f\nmovf\tFSR,w\nxorlw\tlow(__Hramdata)\n"
             "btfsc\tSTATUS,2\ngoto\tdone_copy\nincf\tbtemp+1,f\nbtfsc\tSTATUS,2\nincf\tbtemp,f\ngoto copyloop\n"
-            "fetch:\nmovf\tbtemp,w\nmovwf\tPCLATH\nmovf\tbtemp+1,w\nmovwf\tPC\ndone_copy:\n",
-            image, image, image);
+            "fetch:\n%smovf\tbtemp+1,w\nmovwf\tPC\ndone_copy:\n",
+            image, image, image, baseline() ? "" : "movf\tbtemp,w\nmovwf\tPCLATH\n");
 }
 
 static uint32_t bytes_of_bits(uint32_t bits) { return (bits + 7) / 8; }

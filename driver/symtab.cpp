@@ -126,14 +126,14 @@ static symt_psect *psect_get(const char *name, const char *cls)
 // A bound symbol "__L", "__H" or "__B" updates its psect.
 static void update_psects(symt_symbol *s)
 {
-    char which = s->name[3 - 1];
+    char which = s->name[2];
     const char *pname = s->name + 3;
     s->delta = 0;
     symt_psect *p = psect_get(pname, s->cls);
     if (!p)
         return;
     if (which == 'L') {
-        if (p->bounds_seen == 1 && p->low != s->value)
+        if (p->bounds_seen == 1)
             msg_print("Error (update_psects): found two low psect symbols for %s", pname);
         p->low = s->value;
         if (p->bounds_seen == 0)

@@ -149,7 +149,7 @@ TEST_F(Startup, ChoicesOfTheBody)
         {"16F877A", RT_DOWNLOAD, 0, "", "\tglobal start\n\n; jump to start\n|\t; No interrupt routine\n", ""},
         // Eleven bytes of data take the copy loop; btemp known: no equate.
         {"16F877A", 0, 0, "__Lidata 100\n__Hidata 10B\nbtemp 7E\n__Lramdata 120\n",
-         "bsf STATUS,7\nFSR\tset\t4\nINDF\tset\t0\nPC\tset\t2\n|movlw\thigh(__Lidata)\n|done_copy:\n", "btemp\tequ"},
+         "bsf STATUS,7\nFSR\tset\t4\nINDF\tset\t0\nPC\tset\t2\n|fetch:\nmovf\tbtemp,w\nmovwf\tPCLATH\n|movlw\thigh(__Lidata)\n|done_copy:\n", "btemp\tequ"},
         // Banks 2 and 3 cleared by clrf: bit 6 once, then only bit 5.
         {"16F877A", 0, 0, "__Lrbss_2 110\n__Hrbss_2 112\n__Lrbss_3 190\n__Hrbss_3 192\n",
          "\tbsf\tSTATUS,6\t\t;select bank 2\n\tglobal\t__Lrbss_2\n|\tclrf\t(__Lrbss_2+1)^0x100\t\t;clear byte at RAM "
@@ -172,6 +172,8 @@ TEST_F(Startup, ChoicesOfTheBody)
          ""},
         // The reset bits are saved at the address the memory model chose.
         {"16F877A", RT_RESETBITS, 0, "", "\tglobal\t___resetbits\n|\tmovf STATUS,w\n\tmovwf ___resetbits\n", ""},
+        // A baseline chip of two pages has no PCLATH to load before the jump.
+        {"12F509", RT_DOWNLOAD, 0, "", "\tgoto\tstart & 0x1FF | (reset_wrap & not 0x1FF)\n\n", "PCLATH"},
         // The baseline clear routine masks the low address bits.
         {"12F509", 0, 0, "__Lrbss_0 10\n__Hrbss_0 1F\n__Lrbss_1 30\n__Hrbss_1 3F\n",
          "\tpsect\tclrtext,class=ENTRY,delta=2\n|\tandlw\t1Fh\t\t;Test low bits only\n", ""},

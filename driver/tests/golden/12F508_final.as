@@ -102,7 +102,6 @@ start
 _exit
 btemp	equ	0x1C		;temporary memory only used by the following
 INDF	set	0
-PCLATH	set	0Ah
 PC	set	2
 global btemp, __Lramdata, __Lidata12, __Hramdata
 movlw	low(__Lramdata)
@@ -124,8 +123,6 @@ btfsc	STATUS,2
 incf	btemp,f
 goto copyloop
 fetch:
-movf	btemp,w
-movwf	PCLATH
 movf	btemp+1,w
 movwf	PC
 done_copy:
