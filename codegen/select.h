@@ -70,6 +70,7 @@ tree_node *rewrite_one(tree_node *tree);
 // Reads a rewrite rule's replacement text; the reader provides it, tests may
 // install their own.
 typedef tree_node *(*rewrite_reader_fn)(tree_node *node, const std::string &text);
+enum { NF_VOLATILE_ACCESS = 0x4000 };   // node flag: a volatile access, kept as written
 extern rewrite_reader_fn rewrite_reader;
 
 // Tree helpers shared by the simplifier's units (simplify.cpp).

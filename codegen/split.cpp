@@ -308,6 +308,14 @@ static bool is_value_assignment(tree_node *t)
     return assign && t->left && t->left->op == OP_ID && !tree_has_volatile(t->left) && t->right;
 }
 
+// Volatile accesses are marked so that later passes keep each of them.
+static tree_node *mark_volatile(void *, tree_node *n, int, int, int, long *)
+{
+    if ((n->op == OP_ID || n->op == OP_DEREF) && n->type && (type_qualifiers(n->type) & Q_VOLATILE))
+        n->flags |= NF_VOLATILE_ACCESS;
+    return n;
+}
+
 // The rounds over a statement that stays: simplify, rewrite rules, and a
 // sequence at its root split off, while a round changes something.
 static void finish(tree_node *t, vector_t *out, int *dropped)
@@ -327,10 +335,12 @@ static void finish(tree_node *t, vector_t *out, int *dropped)
         node_free(t);
         t = rest;
     }
-    if (t->op == OP_EMPTY)
+    if (t->op == OP_EMPTY) {
         tree_free(t);
-    else
-        vec_push(out, t);
+        return;
+    }
+    long result = 0;
+    vec_push(out, tree_walk(266, nullptr, t, mark_volatile, 0, 0, 0, &result));
 }
 
 static void split(tree_node *t, vector_t *out, int *dropped)

@@ -493,14 +493,29 @@ static uint32_t operand_goal(const pat &p, const std::string &name, std::set<int
     return (uint32_t)goal_by_name[name];
 }
 
+// Everything a record says, for finding one written twice.
+static std::string record_key(const pat &p)
+{
+    const pattern_record &r = p.rec;
+    std::string key = p.head + "|" + p.templ + "|" + p.after;
+    for (const std::string &t : p.results)
+        key += "|" + t;
+    return key + str_printf("|%X %X %X %X %u %u %u %u %X %X", r.mode_mask, r.pred[0], r.pred[1], r.pred[2],
+                            r.left_wish, r.right_wish, r.scratch, r.scratch2, r.clobber, r.flags);
+}
+
 static void check_patterns()
 {
     std::set<int> used, produced;
     std::map<int, int> arity;
     std::set<std::string> names;
+    std::map<std::string, unsigned> seen;
     for (pat &p : pats) {
         if (!p.lhs)
             continue;
+        auto [it, fresh] = seen.emplace(record_key(p), p.line);
+        if (!fresh)
+            error_at(p.line, str_printf("the same pattern as on line %u", it->second));
         produced.insert(p.lhs);
         if (!p.name.empty() && !names.insert(p.name).second)
             error_at(p.line, "pattern name \"" + p.name + "\" used twice");

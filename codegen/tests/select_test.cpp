@@ -462,6 +462,7 @@ TEST(pattern_generator, broken_descriptions_fail_naming_their_line)
         {"goal a\nstmt <- ASSIGN(a, a)\n", ": 1: (0) goal \"a\" is used but no pattern produces it"},
         {"goal a\nforeach $x in ID\na <- $x\nstmt <- ASSIGN(a, a)\n", ": 2: (0) \"foreach\" without \"done\""},
         {"goal a\nstmt <- ASSIGN(a, a)\n    colour red\na <- ID\n", ": 3: (0) unknown attribute \"colour\""},
+        {"goal a\nstmt <- ASSIGN(a, a)\na <- ID\na <- ID\n", ": 4: (0) the same pattern as on line 3"},
     };
     for (const row &r : rows) {
         int status;
