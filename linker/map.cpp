@@ -91,6 +91,36 @@ static void map_commons()
     }
 }
 
+// A four-character class "ABS<digit>" shows the RESERVE areas of that space.
+static bool is_abs_class(const symbol *C)
+{
+    return !reserve_list.empty() && strlen(C->name) == 4 && strncmp(C->name, "ABS", 3) == 0;
+}
+
+static void map_reserved(const symbol *C)
+{
+    unsigned space = (unsigned)(C->name[3] - '0');
+    std::vector<reserve_area> areas;
+    for (const reserve_area &a : reserve_list)
+        if (a.space == space)
+            areas.push_back(a);
+    std::stable_sort(areas.begin(), areas.end(),
+                     [](const reserve_area &a, const reserve_area &b) { return a.start < b.start; });
+    for (size_t i = 0; i < areas.size(); i++) {
+        reserve_area r = areas[i];
+        while (i + 1 < areas.size() && (areas[i + 1].start == r.start + r.length || areas[i + 1].start == r.start)) {
+            i++;
+            if (areas[i].start == r.start)
+                r.length = std::max(r.length, areas[i].length);
+            else
+                r.length += areas[i].length;
+        }
+        std::string name = str_printf("abs_s%u", space);
+        map_printf("%16s%-9.9s %8lX %8lX %8lX %5u\n", "", name.c_str(), (unsigned long)r.start,
+                   (unsigned long)r.start, (unsigned long)r.length, space);
+    }
+}
+
 static void map_totals()
 {
     map_printf("\nTOTAL           Name          Link     Load   Length  Space\n");
@@ -98,6 +128,8 @@ static void map_totals()
         if (!is_class(C))
             continue;
         map_printf("        CLASS   %-15.15s\n", C->name);
+        if (is_abs_class(C))
+            map_reserved(C);
         for (symbol *P : psect_list)
             if (listed_psect(P) && P->ps->class_sym == C)
                 map_psect_line(P);
@@ -167,7 +199,7 @@ static void map_unused_ranges(unsigned width)
 {
     std::vector<const class_range *> list;
     for (const class_range *r : master_list)
-        if (r->length)
+        if (r->length && !is_abs_class(r->cls))
             list.push_back(r);
     if (list.empty())
         return;
@@ -193,6 +225,8 @@ static void map_unused_ranges(unsigned width)
                    (unsigned long)(end - 1));
         if (list[i]->overrun)
             map_printf("+%*.*lX", (int)width, (int)width, (unsigned long)list[i]->overrun);
+        if (deltas_given && r->cls->ps->delta)
+            map_printf(" %*s%u", list[i]->overrun ? 0 : (int)width, "", r->cls->ps->delta);
         map_printf("\n");
     }
 }
@@ -209,10 +243,63 @@ static int symbol_order(const void *a, const void *b)
     return strcmp(x->name, y->name);
 }
 
+static unsigned psect_width;   // longest psect or class name
+
+static void map_entry(const symbol *s, unsigned width)
+{
+    map_printf("%-*s", (int)longest_name, s->name);
+    if (sym_kind(s) == SK_UNDEFINED && (!s->psect || s->psect == abs_psect)) {
+        map_printf("%*s", (int)(width + psect_width + 2), "");
+        return;
+    }
+    const char *psect = s->psect ? s->psect->name : "";
+    if (opt.wide_map)
+        map_printf(" %-*s %4.4lX:%*.*lX", (int)psect_width, psect,
+                   (unsigned long)(s->psect && s->psect->ps ? s->psect->ps->selector & 0xFFFF : 0),
+                   (int)(width - 5), (int)(width - 5), (unsigned long)s->value);
+    else
+        map_printf(" %-*s %*.*lX", (int)psect_width, psect, (int)width, (int)width,
+                   (unsigned long)symbol_units(s));
+}
+
+// One group of symbols, one per line, indented by 8 blanks.
+static void map_group(std::vector<symbol *> group, unsigned width)
+{
+    if (!group.empty())
+        os_qsort(group.data(), group.size(), sizeof group[0], symbol_order);
+    for (symbol *s : group) {
+        map_printf("%8s", "");
+        map_entry(s, width);
+        map_printf("\n");
+    }
+}
+
+static std::vector<symbol *> symbols_where(const std::vector<symbol *> &all, bool (*keep)(const symbol *, const void *),
+                                           const void *ctx)
+{
+    std::vector<symbol *> out;
+    for (symbol *s : all)
+        if (keep(s, ctx))
+            out.push_back(s);
+    return out;
+}
+
+static bool in_class(const symbol *s, const void *cls)
+{
+    return s->psect && s->psect->ps && s->psect->ps->class_sym == cls;
+}
+
+static bool in_psect(const symbol *s, const void *psect) { return s->psect == psect; }
+
+static bool in_space(const symbol *s, const void *space)
+{
+    return s->psect && s->psect->ps && s->psect->ps->space == *(const unsigned *)space;
+}
+
 static void map_symbols(unsigned width)
 {
     std::vector<symbol *> list;
-    unsigned psect_width = 0;
+    psect_width = 0;
     for (unsigned i = 0; i < SYM_TABLE_SIZE; i++) {
         symbol *s = sym_table[i];
         if (!s)
@@ -222,22 +309,40 @@ static void map_symbols(unsigned width)
         else if (map_listed_symbol(s))
             list.push_back(s);
     }
-    if (!list.empty())
-        os_qsort(list.data(), list.size(), sizeof list[0], symbol_order);
     map_printf("\n");
     if (opt.map_width > 12)
         map_printf("%*s", (int)((opt.map_width - 12) / 2), "");
     map_printf("Symbol Table\n\n");
+    if (opt.map_sort == 3) {
+        for (symbol *C : psect_list)
+            if (is_class(C)) {
+                map_printf("\nCLASS   %-15.15s\n", C->name);
+                map_group(symbols_where(list, in_class, C), width);
+            }
+        for (symbol *P : psect_list)
+            if (is_psect(P) && !P->ps->class_sym && !P->psect) {
+                map_printf("\nPSECT   %-9.9s\n", P->name);
+                map_group(symbols_where(list, in_psect, P), width);
+            }
+        return;
+    }
+    if (opt.map_sort == 2) {
+        for (unsigned space = 0;; space++) {
+            std::vector<symbol *> group = symbols_where(list, in_space, &space);
+            if (group.empty())
+                break;
+            map_printf("\nSPACE   %u\n", space);
+            map_group(group, width);
+        }
+        return;
+    }
+    if (!list.empty())
+        os_qsort(list.data(), list.size(), sizeof list[0], symbol_order);
     unsigned entry = longest_name + psect_width + width + 3;
     unsigned per_line = std::max(1u, (opt.map_width - 1) / std::max(1u, entry));
     unsigned column = 0;
     for (symbol *s : list) {
-        map_printf("%-*s", (int)longest_name, s->name);
-        if (sym_kind(s) == SK_UNDEFINED && (!s->psect || s->psect == abs_psect))
-            map_printf("%*s", (int)(width + psect_width + 2), "");
-        else
-            map_printf(" %-*s %*.*lX", (int)psect_width, s->psect ? s->psect->name : "", (int)width, (int)width,
-                       (unsigned long)symbol_units(s));
+        map_entry(s, width);
         if (++column == per_line) {
             map_printf("\n");
             column = 0;

@@ -101,7 +101,7 @@ TEST(HeronPlacement, MidRangeChip)
     EXPECT_NE(map.find(total), std::string::npos) << map;
     expect_lines(map, "Machine type is 16F877A|"
                       "main.obj        maintext         4        4        3       0     0|"
-                      "        CODE             000E-1FFF");
+                      "        CODE             000E-1FFF     2|        BANK0            0023-006F");
 }
 
 // One module with psects a (4 bytes), b (2 bytes) and big (0x700 bytes), all
@@ -358,6 +358,40 @@ TEST(HeronPlacement, CommonsLocalPsectsAndTableOrder)
         EXPECT_EQ(r.status, 0) << r.err;
         std::string sym = read_text(v.at("out.sym"));
         EXPECT_EQ(sym.find(ab_first ? "0000 ab\n0001 ca\n" : "0001 ca\n0000 ab\n"), 0u) << sym;
+    }
+}
+
+TEST(HeronPlacement, MapSymbolTables)
+{
+    // text in space 0 (class CODE), data in space 2 (class RAM2): -Ns lists
+    // space 0 only, since space 1 has no symbols; -Nc groups by class.
+    module m;
+    m.ident();
+    add_psect(m, "text", "CODE", 1, 0, 2);
+    add_psect(m, "data", "RAM2", 1, 2, 1);
+    m.sym({{"_t", 1, 0x10, "text"}, {"_d", 0, 0x10, "data"}}).start(0, "text").end();
+    struct row {
+        const char *option;
+        const char *present;   // "|"-separated texts that must appear
+        const char *absent;
+    };
+    const row rows[] = {
+        {"-Ns", "\nSPACE   0\n        __Ltext text 10\n        _t      text 11\n", "SPACE   2"},
+        {"-Nc", "\nCLASS   CODE           \n|\nCLASS   RAM2           \n        __Ldata data 20\n", "SPACE"},
+        {"-N", "Symbol Table\n\n__Ltext text 10  _t      text 11", "\nCLASS   CODE"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.option);
+        workdir w;
+        write_file(w.at("a.obj"), m.out);
+        run_result res = run_heron(w, std::string("-Mmap.txt ") + r.option + " -Ptext=10h -Pdata=20h -oout.obj a.obj");
+        EXPECT_EQ(res.status, 0) << res.err;
+        std::string map = read_text(w.at("map.txt"));
+        std::istringstream want(r.present);
+        std::string piece;
+        while (std::getline(want, piece, '|'))
+            EXPECT_NE(map.find(piece), std::string::npos) << piece << "\n" << map;
+        EXPECT_EQ(map.find(r.absent), std::string::npos) << map;
     }
 }
 
