@@ -324,3 +324,27 @@ TEST(ParserPragma, GlobalLabelsAndAbsolutePlacement)
                                                      "#pragma end_abs_address\nint c;\n");
     EXPECT_EQ(plover_records(a.output), "[v _a `i 1 e@32 ]\n[v _b `c 1 e@34 ]\n[v _c `i 1 e ]\n");
 }
+
+// Pointer assignment under the qualifier definitions of the command line.
+TEST(ParserDecl, QualifierCompatibilityOfPointers)
+{
+    struct qual_case {
+        const char *switches;
+        const char *assignment;
+        bool reported;
+    };
+    const qual_case cases[] = {
+        {"-QCu,const", "q = p;", false},
+        {"-QCu,const", "p = q;", true},
+        {"-QCu,const -QCi,const", "q = p;", true},
+        {"-QCu,const -QCi,const", "p = q;", true},
+        {"-QF,far", "p = fp;", true},
+        {"-QF2,far", "p = fp;", false},
+    };
+    for (const qual_case &c : cases) {
+        std::string far = std::string(c.switches).find("far") != std::string::npos ? "far char *fp;\n" : "";
+        plover_result r = plover_run(c.switches, far + "char *p; const char *q;\nvoid f(void) { " +
+                                                     c.assignment + " }\n");
+        EXPECT_EQ(plover_reported(r, 359), c.reported) << c.switches << " " << c.assignment << r.errors;
+    }
+}
