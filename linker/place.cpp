@@ -71,7 +71,7 @@ static void merge_local_psects()
     std::vector<symbol *> roots;
     for (symbol *P : psect_list) {
         psect_rec *p = P->ps;
-        if (!p->delta)
+        if (!p->delta && is_psect(P))
             p->delta = 1;
         uint32_t limit = space_limit(p->space);
         if (limit && (!p->limit || limit < p->limit))
