@@ -472,9 +472,7 @@ void print_summaries(range_space *spaces, bool to_file)
 // was switched off by --setoption) is no error: there is nothing to show.
 static bool map_never_written(const char *name)
 {
-    const char *linker = settings.option_files[TOOL_HERON];
-    bool switched_off = linker && strcasecmp(linker, "off") == 0;
-    return (opts.noexec || switched_off) && !os_file_exists(name);
+    return (opts.noexec || tool_switched_off(TOOL_HERON)) && !os_file_exists(name);
 }
 
 static void summarise_map(const char *map_file, bool to_file)

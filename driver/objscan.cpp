@@ -497,6 +497,13 @@ static void place_group(dag_node *start, vector_t *order)
     vec_free(reach);
 }
 
+// An object the build names that no program wrote: nothing runs under
+// --noexec, and a switched-off assembler writes nothing.
+static bool never_written(const char *path)
+{
+    return (opts.noexec || tool_switched_off(TOOL_OSPREY)) && !os_file_exists(path);
+}
+
 void obj_scan_files(vector_t *files)
 {
     tables_create();
@@ -504,8 +511,7 @@ void obj_scan_files(vector_t *files)
     vector_t *libraries = vec_new_default();
     for (uint32_t i = 0; i < vec_count(files); i++) {
         auto *path = static_cast<const char *>(vec_get(files, i));
-        // Under --noexec no program wrote the objects the build names.
-        if (opts.noexec && !os_file_exists(path))
+        if (never_written(path))
             continue;
         obj_read_file(path, libraries);
     }
@@ -531,7 +537,7 @@ void obj_scan_files(vector_t *files)
     // Names of files the scan skipped keep their place after the others.
     for (uint32_t i = 0; i < vec_count(files); i++) {
         auto *path = static_cast<char *>(vec_get(files, i));
-        if (opts.noexec && !os_file_exists(path) && !has_extension(path, ".lib"))
+        if (never_written(path) && !has_extension(path, ".lib"))
             vec_push(order, xstrdup(path));
     }
     for (uint32_t i = 0; i < vec_count(files); i++)

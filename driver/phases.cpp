@@ -360,6 +360,12 @@ static int spawn_tool(const char *path, const arglist *list)
 // 4. Find the program in the installation's bin directory.
 // 5-6. Echo the command line under -V, arguments with blanks quoted.
 // 7-8. Unless --noexec or switched off, run it and wait.
+bool tool_switched_off(uint32_t tool)
+{
+    const char *setfile = settings.setoption ? settings.option_files[tool] : nullptr;
+    return setfile && strcasecmp(setfile, "off") == 0;
+}
+
 bool run_phase(arglist *list)
 {
     if (settings.getoption) {
@@ -368,7 +374,7 @@ bool run_phase(arglist *list)
         return true;
     }
     const char *setfile = settings.setoption ? settings.option_files[list->tool] : nullptr;
-    bool off = setfile && strcasecmp(setfile, "off") == 0;
+    bool off = tool_switched_off(list->tool);
     if (setfile && !off)
         apply_setoption(list, setfile);
     prepend_common(list);

@@ -364,6 +364,8 @@ void arglist_free(arglist *list);
 vector_t *arglist_texts(const arglist *list);
 
 bool run_phase(arglist *list);
+// --setoption=<tool>,off: the tool never runs.
+bool tool_switched_off(uint32_t tool);
 void linker_default_option(arglist *list, char *text);
 void linker_default_option_copy(arglist *list, const char *text);
 void linker_default_optionf(arglist *list, const char *format, ...) __attribute__((format(printf, 2, 3)));

@@ -156,6 +156,15 @@ TEST_F(MapSummary, SummaryFilesAndFailedRuns)
     EXPECT_FALSE(os_file_exists("prog.pum"));
     bs.errors = 0;
 
+    // For the Tarnel IDE nothing is shown; the files are written, the
+    // memory summary under its short heading.
+    opts.ide = IDE_TARNEL;
+    captured_lines.clear();
+    print_summaries(memory_spaces, true);
+    EXPECT_TRUE(captured_lines.empty()) << captured_lines[0];
+    EXPECT_NE(std::string::npos, slurp_file("prog.mum").find("\nSummary:\n    Program space ")) << slurp_file("prog.mum");
+    opts.ide = 0;
+
     // Files that cannot be made are errors, one per part.
     free(bs.output_dir);
     bs.output_dir = xstrdup("/no/such/dir");

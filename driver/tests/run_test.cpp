@@ -509,8 +509,11 @@ TEST_F(DriverRun, LinkEndsWithTheMemorySummary)
     // Without a map from the linker the summary cannot be made.
     EXPECT_NE(0, run({"--chip=16F877A", "main.c"}));
     EXPECT_TRUE(has_message(141)) << out;
-    // Under --noexec no map was written: that is no error.
+    // Under --noexec, or with the linker switched off, no map was written:
+    // that is no error.
     EXPECT_EQ(0, run({"--chip=16F877A", "--noexec", "main.c"})) << out;
+    EXPECT_FALSE(has_message(141)) << out;
+    EXPECT_EQ(0, run({"--chip=16F877A", "--setoption=heron,off", "main.c"})) << out;
     EXPECT_FALSE(has_message(141)) << out;
 }
 
