@@ -227,6 +227,8 @@ void fnconf_record()
         else if (*conf[i] != names[i])
             msg_report(475);
     }
+    if (!conf_seen)
+        sym_enter(conf_psect.c_str(), OBJ_PSECT | OBJ_GLOBAL);   // known from the module that names it
     conf_seen = true;
     conf_depth = depth;
 }
