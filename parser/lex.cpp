@@ -58,6 +58,16 @@ static bool lex_read_line()
     lex_line++;
     lex_line_echoed = false;
     lex_sync_location();
+    // A zero byte would read as the end of input: report it, read a blank.
+    for (size_t i = 0; i + 1 < lex_buf.size(); i++)
+        if (lex_buf[i] == 0) {
+            lex_at = i + 1;
+            lex_sync_location();
+            msg_report(228, 0);
+            lex_buf[i] = ' ';
+            lex_at = 0;
+            lex_sync_location();
+        }
     if (opt.echo_lines)
         lex_echo_line();
     if (opt.source_comments) {

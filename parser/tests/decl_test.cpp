@@ -348,3 +348,12 @@ TEST(ParserDecl, QualifierCompatibilityOfPointers)
         EXPECT_EQ(plover_reported(r, 359), c.reported) << c.switches << " " << c.assignment << r.errors;
     }
 }
+
+// A zero byte in the input is reported and read as a blank, so the rest of
+// the unit is still read.
+TEST(ParserFiles, ZeroByteInTheInput)
+{
+    plover_result r = plover_run("", std::string("int a;\0 int b;\nint c;\n", 22));
+    EXPECT_TRUE(plover_reported(r, 228)) << r.errors;
+    EXPECT_EQ(plover_records(r.output), "[v _a `i 1 e ]\n[v _b `i 1 e ]\n[v _c `i 1 e ]\n");
+}
