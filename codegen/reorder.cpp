@@ -169,10 +169,41 @@ static tree_node *narrow_converted_compare(tree_node *n)
     return n;
 }
 
+// A bit or a one-bit field compared with a constant.
+static tree_node *bit_compare(tree_node *n)
+{
+    tree_node *a = n->left;
+    long c = simp_value(n->right);
+    bool eq = n->op == OP_EQ;
+    if (a->op == OP_BITFIELD && a->bitfield && a->bitfield->bit_width == 1) {
+        if (c > 1 || c < 0) {
+            msg_report(754);
+            return decided(n, !eq, 0);
+        }
+        if (c == 1) {   // field == 1 is field != 0
+            n->op = eq ? OP_NE : OP_EQ;
+            n->right->value = 0;
+        }
+        return n;
+    }
+    if (simp_class(a) != AR_BIT)
+        return n;
+    if (c > 1 || c < 0)
+        return decided(n, !eq, 765);
+    tree_free(n->right);
+    node_free(n);
+    return (c == 1) == eq ? a : simp_not(a);   // the bit itself, or its negation
+}
+
 tree_node *simp_comparison(tree_node *n)
 {
     if ((n = narrow_converted_compare(n))->op == OP_SEQ)
         return n;
+    if ((n->op == OP_EQ || n->op == OP_NE) && simp_is_const(n->right)) {
+        tree_node *b = bit_compare(n);
+        if (b != n || (n->op != OP_EQ && n->op != OP_NE))
+            return b;
+    }
     if ((n->op == OP_EQ || n->op == OP_NE) && simp_is_const(n->right)) {
         tree_node *a = n->left;
         long c = simp_value(n->right);

@@ -188,6 +188,24 @@ TEST_F(simplifier, decided_comparisons_and_warnings)
     EXPECT_EQ(count(755), 1);
     EXPECT_EQ(show(tree_simplify(op(OP_DIV, k(7), k(0)))), "7");
     EXPECT_EQ(count(743), 1);
+    // a bit compared with constants
+    EXPECT_EQ(show(tree_simplify(op(OP_EQ, v("_bit", "b"), k(1)))), "_bit");
+    EXPECT_EQ(show(tree_simplify(op(OP_EQ, v("_bit", "b"), k(0)))), "(! _bit)");
+    EXPECT_EQ(show(tree_simplify(op(OP_NE, v("_bit", "b"), k(2)))), "1");
+    tree_node *field = op(OP_BITFIELD, v("_flags"), nullptr, ty("uc"));
+    field->bitfield = sym_new("f1");
+    field->bitfield->bit_width = 1;
+    EXPECT_EQ(show(tree_simplify(op(OP_EQ, tree_copy(field), k(1)))), "(!= (BITFIELD _flags) 0)");
+    EXPECT_EQ(show(tree_simplify(op(OP_EQ, field, k(3)))), "0");
+    EXPECT_EQ(count(754), 1);
+    // constant operands of && and ||, sizes of nothing
+    EXPECT_EQ(show(tree_simplify(op(OP_ANDAND, v("_p"), k(1)))), "_p");
+    EXPECT_EQ(count(750), 1);
+    EXPECT_EQ(show(tree_simplify(op(OP_SIZEOF, v("_nothing", "v"), nullptr, ty("ui")))), "0");
+    EXPECT_EQ(count(761), 1);
+    EXPECT_EQ(show(tree_simplify(conv(v("_w", "ui"), "uc"))), "(-> _w uc)");
+    EXPECT_EQ(show(tree_simplify(conv(k(300), "uc"))), "44");
+    EXPECT_EQ(count(752), 1);
     tree_node *j = tree_simplify(op(OP_CJUMP, k(0), k(12), ty("v")));
     EXPECT_EQ(show(j), "(..)");
     EXPECT_EQ(count(757), 1);
