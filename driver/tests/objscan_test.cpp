@@ -272,4 +272,35 @@ TEST_F(ObjectScan, MissingObjectIsFatal)
     EXPECT_TRUE(reported(141));
 }
 
+// Records of every handled type with bodies of random bytes: the scan
+// reports what it cannot read and never stops other than by a message.
+TEST_F(ObjectScan, RandomBodiesEndInMessagesOnly)
+{
+    uint32_t seed = 12345;
+    auto next = [&seed]() {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    const uint8_t types[] = {REC_RELOC, REC_SYM, REC_IDENT, REC_FNINFO, REC_PSECTBOUND};
+    for (int round = 0; round < 300; round++) {
+        messages_for_test();
+        obj_scan_reset();
+        object_file o;
+        for (int r = 0; r < 4; r++) {
+            unsigned length = next() % 40;
+            std::vector<uint8_t> body(length);
+            for (uint8_t &b : body)
+                b = next() % 4 == 0 ? 0 : next();
+            o.raw(types[next() % 5], body, length);
+        }
+        o.end();
+        save(o, "scan_random.obj");
+        try {
+            scan({"scan_random.obj"});
+        } catch (const fatal_exit &) {
+            ADD_FAILURE() << "round " << round << ": " << captured_lines.back();
+        }
+    }
+}
+
 } // namespace
