@@ -504,6 +504,26 @@ static std::string record_key(const pat &p)
                             r.left_wish, r.right_wish, r.scratch, r.scratch2, r.clobber, r.flags);
 }
 
+// The goals a statement or a rewrite can come to need: the operand goals and
+// chain sources of every pattern that produces a goal already reached.
+static std::set<int> reachable_goals()
+{
+    std::set<int> reached = {GOAL_STATEMENT, GOAL_REWRITE};
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const pat &p : pats) {
+            if (!p.lhs || !reached.count(p.lhs))
+                continue;
+            for (const std::string &g : {p.left, p.right})
+                if (!g.empty() && goal_by_name.count(g))
+                    grew |= reached.insert(goal_by_name[g]).second;
+            if (p.chain_from)
+                grew |= reached.insert(p.chain_from).second;
+        }
+    }
+    return reached;
+}
+
 static void check_patterns()
 {
     std::set<int> used, produced;
@@ -536,9 +556,12 @@ static void check_patterns()
         else
             p.rec.result_count = (uint32_t)p.results.size();
     }
+    std::set<int> reached = reachable_goals();
     for (auto &[name, g] : goal_by_name) {
         if (g == GOAL_STATEMENT || g == GOAL_REWRITE)
             continue;
+        if (used.count(g) && produced.count(g) && !reached.count(g))
+            error_at(goal_decl_line[g], "goal \"" + name + "\" cannot be reached from stmt or rewrite");
         if (used.count(g) && !produced.count(g))
             error_at(goal_decl_line[g], "goal \"" + name + "\" is used but no pattern produces it");
         if (!used.count(g))
