@@ -41,6 +41,21 @@ void check_bodies(const body_case *cases, size_t n)
     }
 }
 
+// A small program of the kind the parser is for: a port, a bit, loops, a call.
+const char *const blink_source =
+        "# 1 \"blink.c\"\n"
+        "volatile unsigned char PORTB @ 6;\n"
+        "static bit flag;\n"
+        "unsigned char delay_count;\n"
+        "void delay(unsigned char n) { while (n--) delay_count++; }\n"
+        "void main(void) {\n"
+        "    unsigned char i;\n"
+        "    for (;;) {\n"
+        "        for (i = 0; i < 8; i++) { PORTB = 1 << i; delay(100); }\n"
+        "        flag = !flag;\n"
+        "    }\n"
+        "}\n";
+
 } // namespace
 
 // The exit label of f is 1; statement labels follow from 2.
@@ -150,18 +165,7 @@ TEST(ParserStmt, MessagesOfStatementsAndExpressions)
 TEST(ParserStmt, WholeProgramsAreClean)
 {
     const char *programs[] = {
-        "# 1 \"blink.c\"\n"
-        "volatile unsigned char PORTB @ 6;\n"
-        "static bit flag;\n"
-        "unsigned char delay_count;\n"
-        "void delay(unsigned char n) { while (n--) delay_count++; }\n"
-        "void main(void) {\n"
-        "    unsigned char i;\n"
-        "    for (;;) {\n"
-        "        for (i = 0; i < 8; i++) { PORTB = 1 << i; delay(100); }\n"
-        "        flag = !flag;\n"
-        "    }\n"
-        "}\n",
+        blink_source,
         "struct point { int x, y; };\n"
         "const struct point corners[2] = { { 0, 0 }, { 10, 20 } };\n"
         "int area(const struct point *a, const struct point *b)\n"
@@ -194,19 +198,7 @@ TEST(ParserStmt, WholeProgramsAreClean)
 // their line markers.
 TEST(ParserStmt, WholeProgramGolden)
 {
-    const char *source =
-        "# 1 \"blink.c\"\n"
-        "volatile unsigned char PORTB @ 6;\n"
-        "static bit flag;\n"
-        "unsigned char delay_count;\n"
-        "void delay(unsigned char n) { while (n--) delay_count++; }\n"
-        "void main(void) {\n"
-        "    unsigned char i;\n"
-        "    for (;;) {\n"
-        "        for (i = 0; i < 8; i++) { PORTB = 1 << i; delay(100); }\n"
-        "        flag = !flag;\n"
-        "    }\n"
-        "}\n";
+    const char *source = blink_source;
     const char *expected =
         "Version 3.2 Vormak Software Intermediate Code\n"
         "\"1 blink.c\n[v _PORTB `Vuc 1 e@6 ]\n"
