@@ -382,9 +382,8 @@ static void link_and_convert()
     delete_temp("l.obj");
     if (settings.getoption || !linked)
         return;
-    // Under --noexec no linker wrote a map: there is nothing to summarise.
-    if (!opts.noexec || os_file_exists(bs.map_file))
-        print_map_summary(bs.map_file, opts.summary & SUMMARY_FILE);
+    // A map no linker wrote (--noexec, linker switched off) is skipped there.
+    print_map_summary(bs.map_file, opts.summary & SUMMARY_FILE);
     if (settings.cross_reference && settings.cr_listing) {
         phase_cross_reference();
         delete_temp("tanager.tmp");
