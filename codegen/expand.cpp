@@ -81,7 +81,7 @@ void out_putc(int c)
 
 void out_printf(const char *fmt, ...)
 {
-    char buf[4096];
+    char buf[4096 + 1];   // one call writes at most 4096 characters
     va_list ap;
     va_start(ap, fmt);
     vsnprintf(buf, sizeof buf, fmt, ap);

@@ -418,6 +418,17 @@ TEST_F(selection, label_numbers_error_templates_and_float_images)
     EXPECT_NE(first, 0u);
     EXPECT_EQ(c->label, first);   // numbered once, on first use
 
+    // one out_printf writes at most 4096 characters
+    char *buf = nullptr;
+    size_t len = 0;
+    out_stream = open_memstream(&buf, &len);
+    out_printf("%s\n", std::string(5000, 'x').c_str());
+    out_putc('\n');
+    fclose(out_stream);
+    out_stream = stdout;
+    EXPECT_EQ(len, 4096u + 1);
+    free(buf);
+
     EXPECT_EQ(float_bits(1.0, 3), 0x3F8000u);
     EXPECT_EQ(float_bits(1.0, 4), 0x3F800000u);
     EXPECT_EQ(float_bits(0.0, 3), 0u);
