@@ -195,10 +195,28 @@ static tree_node *bit_compare(tree_node *n)
     return (c == 1) == eq ? a : simp_not(a);   // the bit itself, or its negation
 }
 
+// x++ == y becomes (x += k) == (y + k) in x's type: equality survives the
+// wrap-around of the increment, order does not, so only == and != change.
+static tree_node *compare_incremented(tree_node *n)
+{
+    tree_node *x = n->left;
+    if ((n->op != OP_EQ && n->op != OP_NE) || (x->op != OP_POSTINC && x->op != OP_POSTDEC) ||
+        !simp_is_integer(x) || !x->right)
+        return n;
+    bool inc = x->op == OP_POSTINC;
+    x->op = inc ? OP_ASG_ADD : OP_ASG_SUB;
+    type_desc *t = x->type;
+    tree_node *step = tree_copy(x->right);
+    n->right = simp_conv(simp_node(inc ? OP_ADD : OP_SUB, n->right, step, n->right->type), t);
+    tree_changed = true;
+    return n;
+}
+
 tree_node *simp_comparison(tree_node *n)
 {
     if ((n = narrow_converted_compare(n))->op == OP_SEQ)
         return n;
+    n = compare_incremented(n);
     if ((n->op == OP_EQ || n->op == OP_NE) && simp_is_const(n->right)) {
         tree_node *b = bit_compare(n);
         if (b != n || (n->op != OP_EQ && n->op != OP_NE))

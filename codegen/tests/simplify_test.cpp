@@ -167,6 +167,9 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
          "(ROTR _x 1)"},
         {"x = (x << 3) | (x >> 4)", op(OP_ASSIGN, v("_x"), op(OP_OR, op(OP_SHL, v("_x"), k(3, "uc")), op(OP_SHR, v("_x"), k(4, "uc")))),
          "(= _x (| (<< _x 3) (>> _x 4)))"},
+        // an incremented operand compared: equality only
+        {"x++ == 5", op(OP_EQ, op(OP_POSTINC, v("_x"), k(1, "uc")), k(5, "uc")), "(== (=+ _x 1) 6)"},
+        {"x++ < 5", op(OP_LT, op(OP_POSTINC, v("_x"), k(1, "uc")), k(5, "uc")), "(< (++ _x 1) 5)"},
         // shifts past the width
         {"x << 9", op(OP_SHL, v("_x"), k(9, "uc")), "0"},
     };
