@@ -675,6 +675,17 @@ static tree_node *rewrite_conversion(tree_node *n)
         tree_free(n->right);
         return simp_replace(n, x);
     }
+    // (t)(u)y with u wider than an unsigned y: both steps extend with zeros
+    if (x->op == OP_CONV && x->left && simp_is_integer(n) && simp_is_integer(x) &&
+        (simp_is_unsigned(x->left) && !simp_is_pointer(x->left)) && node_size(x->left) < node_size(x) &&
+        simp_is_unsigned(x)) {
+        tree_node *y = x->left;
+        tree_free(x->right);
+        node_free(x);
+        n->left = y;
+        tree_changed = true;
+        return n;
+    }
     if (simp_is_const(x) && simp_class(n) == AR_FLOAT) {
         x->op = OP_FCONST;
         x->fvalue = (double)simp_value(x);

@@ -160,6 +160,9 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"(int)sc / (int)sd", op(OP_DIV, conv(v("_sc", "c"), "i"), conv(v("_sd", "c"), "i")),
          "(/ (-> _sc i) (-> _sd i))"},
         {"(int)w + 1 of one size", op(OP_ADD, conv(v("_w", "ui"), "i"), k(1)), "(+ _w 1)"},
+        // conversions in a row
+        {"(long)(ui)x", conv(conv(v("_x"), "ui"), "l"), "(-> _x l)"},
+        {"(long)(ui)sc", conv(conv(v("_sc", "c"), "ui"), "l"), "(-> (-> _sc ui) l)"},
         // rotations
         {"x = (x << 3) | (x >> 5)", op(OP_ASSIGN, v("_x"), op(OP_OR, op(OP_SHL, v("_x"), k(3, "uc")), op(OP_SHR, v("_x"), k(5, "uc")))),
          "(ROTL _x 3)"},
