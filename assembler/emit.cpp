@@ -345,7 +345,7 @@ bool emit_write_object(const char *path)
     record_writer w{f};
     obj_builder b;
     build_start(b, order_little);
-    const char *machine = as.family == FAM_BASELINE ? "PIC12" : "PIC14";
+    const char *machine = as.family == FAM_BASELINE ? "PIC12" : as.family == FAM_MIDRANGE ? "PIC14" : "PIC16";
     build_ident(b, order_little, machine, {3, 5});
     w.put(REC_IDENT, b);
     write_psects(w);

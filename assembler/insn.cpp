@@ -19,12 +19,19 @@ enum insn_shape {
     SH_CALL,     // call target
     SH_GOTO,     // goto target
     SH_TRIS,     // tris port (5 to 7)
+    SH_PF,       // high-end movpf: peripheral register (5 bits), file register
+    SH_FP,       // high-end movfp: file register, peripheral register
+    SH_TABLE,    // high-end tablrd/tablwt: t, i, file register
+    SH_TL,       // high-end tlrd/tlwt: t, file register
+    SH_K4,       // high-end movlb: 4-bit literal
+    SH_K4HIGH,   // high-end movlr: 4-bit literal in bits 4-7
 };
 
 struct insn_row {
     const char *name;
     unsigned baseline;   // opcode bits on baseline chips, NONE when absent
     unsigned midrange;   // opcode bits on mid-range chips, NONE when absent
+    unsigned highend;    // opcode bits on high-end chips, NONE when absent
     insn_shape shape;
 };
 
@@ -32,47 +39,75 @@ static const unsigned NONE = 0xFFFF;
 
 // Rows by mnemonic; opcodes from the datasheets' instruction set tables.
 static const insn_row insn_table[] = {
-    // name       baseline  midrange  shape
-    {"addwf",     0x1C0,    0x0700,   SH_FD},
-    {"andwf",     0x140,    0x0500,   SH_FD},
-    {"clrf",      0x060,    0x0180,   SH_F},
-    {"clrw",      0x040,    0x0103,   SH_NONE},
-    {"comf",      0x240,    0x0900,   SH_FD},
-    {"decf",      0x0C0,    0x0300,   SH_FD},
-    {"decfsz",    0x2C0,    0x0B00,   SH_FD},
-    {"incf",      0x280,    0x0A00,   SH_FD},
-    {"incfsz",    0x3C0,    0x0F00,   SH_FD},
-    {"iorwf",     0x100,    0x0400,   SH_FD},
-    {"movf",      0x200,    0x0800,   SH_FD},
-    {"movwf",     0x020,    0x0080,   SH_F},
-    {"nop",       0x000,    0x0000,   SH_NONE},
-    {"rlf",       0x340,    0x0D00,   SH_FD},
-    {"rrf",       0x300,    0x0C00,   SH_FD},
-    {"subwf",     0x080,    0x0200,   SH_FD},
-    {"swapf",     0x380,    0x0E00,   SH_FD},
-    {"xorwf",     0x180,    0x0600,   SH_FD},
-    {"bcf",       0x400,    0x1000,   SH_FB},
-    {"bsf",       0x500,    0x1400,   SH_FB},
-    {"btfsc",     0x600,    0x1800,   SH_FB},
-    {"btfss",     0x700,    0x1C00,   SH_FB},
-    {"addlw",     NONE,     0x3E00,   SH_K8},
-    {"andlw",     0xE00,    0x3900,   SH_K8},
-    {"call",      0x900,    0x2000,   SH_CALL},
-    {"clrwdt",    0x004,    0x0064,   SH_NONE},
-    {"goto",      0xA00,    0x2800,   SH_GOTO},
-    {"iorlw",     0xD00,    0x3800,   SH_K8},
-    {"movlw",     0xC00,    0x3000,   SH_K8},
-    {"option",    0x002,    0x0062,   SH_NONE},
-    {"retfie",    NONE,     0x0009,   SH_NONE},
-    {"retlw",     0x800,    0x3400,   SH_K8},
-    {"return",    NONE,     0x0008,   SH_NONE},
-    {"sleep",     0x003,    0x0063,   SH_NONE},
-    {"sublw",     NONE,     0x3C00,   SH_K8},
-    {"tris",      0x000,    0x0060,   SH_TRIS},
-    {"xorlw",     0xF00,    0x3A00,   SH_K8},
+    // name       baseline  midrange  highend   shape
+    {"addwf",     0x1C0,    0x0700,   0x0E00,   SH_FD},
+    {"andwf",     0x140,    0x0500,   0x0A00,   SH_FD},
+    {"clrf",      0x060,    0x0180,   0x2800,   SH_F},
+    {"clrw",      0x040,    0x0103,   NONE,     SH_NONE},
+    {"comf",      0x240,    0x0900,   0x1200,   SH_FD},
+    {"decf",      0x0C0,    0x0300,   0x0600,   SH_FD},
+    {"decfsz",    0x2C0,    0x0B00,   0x1600,   SH_FD},
+    {"incf",      0x280,    0x0A00,   0x1400,   SH_FD},
+    {"incfsz",    0x3C0,    0x0F00,   0x1E00,   SH_FD},
+    {"iorwf",     0x100,    0x0400,   0x0800,   SH_FD},
+    {"movf",      0x200,    0x0800,   NONE,     SH_FD},
+    {"movwf",     0x020,    0x0080,   0x0100,   SH_F},
+    {"nop",       0x000,    0x0000,   0x0000,   SH_NONE},
+    {"rlf",       0x340,    0x0D00,   NONE,     SH_FD},
+    {"rrf",       0x300,    0x0C00,   NONE,     SH_FD},
+    {"subwf",     0x080,    0x0200,   0x0400,   SH_FD},
+    {"swapf",     0x380,    0x0E00,   0x1C00,   SH_FD},
+    {"xorwf",     0x180,    0x0600,   0x0C00,   SH_FD},
+    {"bcf",       0x400,    0x1000,   0x8800,   SH_FB},
+    {"bsf",       0x500,    0x1400,   0x8000,   SH_FB},
+    {"btfsc",     0x600,    0x1800,   0x9800,   SH_FB},
+    {"btfss",     0x700,    0x1C00,   0x9000,   SH_FB},
+    {"addlw",     NONE,     0x3E00,   0xB100,   SH_K8},
+    {"andlw",     0xE00,    0x3900,   0xB500,   SH_K8},
+    {"call",      0x900,    0x2000,   0xE000,   SH_CALL},
+    {"clrwdt",    0x004,    0x0064,   0x0004,   SH_NONE},
+    {"goto",      0xA00,    0x2800,   0xC000,   SH_GOTO},
+    {"iorlw",     0xD00,    0x3800,   0xB300,   SH_K8},
+    {"movlw",     0xC00,    0x3000,   0xB000,   SH_K8},
+    {"option",    0x002,    0x0062,   NONE,     SH_NONE},
+    {"retfie",    NONE,     0x0009,   0x0005,   SH_NONE},
+    {"retlw",     0x800,    0x3400,   0xB600,   SH_K8},
+    {"return",    NONE,     0x0008,   0x0002,   SH_NONE},
+    {"sleep",     0x003,    0x0063,   0x0003,   SH_NONE},
+    {"sublw",     NONE,     0x3C00,   0xB200,   SH_K8},
+    {"tris",      0x000,    0x0060,   NONE,     SH_TRIS},
+    {"xorlw",     0xF00,    0x3A00,   0xB400,   SH_K8},
+    // the high-end family's own instructions
+    {"addwfc",    NONE,     NONE,     0x1000,   SH_FD},
+    {"cpfseq",    NONE,     NONE,     0x3100,   SH_F},
+    {"cpfsgt",    NONE,     NONE,     0x3200,   SH_F},
+    {"cpfslt",    NONE,     NONE,     0x3000,   SH_F},
+    {"daw",       NONE,     NONE,     0x2E00,   SH_FD},
+    {"dcfsnz",    NONE,     NONE,     0x2600,   SH_FD},
+    {"infsnz",    NONE,     NONE,     0x2400,   SH_FD},
+    {"movfp",     NONE,     NONE,     0x6000,   SH_FP},
+    {"movpf",     NONE,     NONE,     0x4000,   SH_PF},
+    {"mulwf",     NONE,     NONE,     0x3400,   SH_F},
+    {"negw",      NONE,     NONE,     0x2C00,   SH_FD},
+    {"rlcf",      NONE,     NONE,     0x1A00,   SH_FD},
+    {"rlncf",     NONE,     NONE,     0x2200,   SH_FD},
+    {"rrcf",      NONE,     NONE,     0x1800,   SH_FD},
+    {"rrncf",     NONE,     NONE,     0x2000,   SH_FD},
+    {"setf",      NONE,     NONE,     0x2A00,   SH_FD},
+    {"subwfb",    NONE,     NONE,     0x0200,   SH_FD},
+    {"tablrd",    NONE,     NONE,     0xA800,   SH_TABLE},
+    {"tablwt",    NONE,     NONE,     0xAC00,   SH_TABLE},
+    {"tlrd",      NONE,     NONE,     0xA000,   SH_TL},
+    {"tlwt",      NONE,     NONE,     0xA400,   SH_TL},
+    {"tstfsz",    NONE,     NONE,     0x3300,   SH_F},
+    {"btg",       NONE,     NONE,     0x3800,   SH_FB},
+    {"lcall",     NONE,     NONE,     0xB700,   SH_K8},
+    {"movlb",     NONE,     NONE,     0xB800,   SH_K4},
+    {"movlr",     NONE,     NONE,     0xBA00,   SH_K4HIGH},
+    {"mullw",     NONE,     NONE,     0xBC00,   SH_K8},
 };
 
-// Field layouts of the two families.
+// Field layouts of the families.
 struct family_fields {
     unsigned file_bits;     // width of the file-register field
     unsigned dest_shift;    // position of the destination bit
@@ -88,7 +123,13 @@ static const family_fields fields_of[] = {
     {0, 0, 0, 0, 0, 0, 0, 0},
     {5, 5, 5, 9, 8, 0x200, 0x03, 5},    // baseline: STATUS<6:5>
     {7, 7, 7, 11, 11, 0x800, 0x0A, 3},  // mid-range: PCLATH<4:3>
+    {8, 8, 8, 13, 13, 0x2000, 0x03, 5}, // high-end: PCLATH<7:5>
 };
+
+static unsigned opcode_of(const insn_row &r)
+{
+    return as.family == FAM_BASELINE ? r.baseline : as.family == FAM_MIDRANGE ? r.midrange : r.highend;
+}
 
 static const family_fields &ff() { return fields_of[as.family]; }
 
@@ -167,10 +208,11 @@ static bool count_ok(const std::string &m, const std::vector<std::string> &ops, 
     return true;
 }
 
-static unsigned dest_of(const std::vector<std::string> &ops)
+static unsigned dest_of(const std::vector<std::string> &ops, bool quiet)
 {
     if (ops.size() < 2) {
-        msg_report(1418);
+        if (!quiet)
+            msg_report(1418);
         return 1;
     }
     if (strcasecmp(ops[1].c_str(), "w") == 0)
@@ -190,10 +232,14 @@ static unsigned dest_of(const std::vector<std::string> &ops)
 static void emit_page_select(const expr_ptr &target)
 {
     const family_fields &f = ff();
-    unsigned page_shift = f.page_words == 0x200 ? 9 : 11;
-    unsigned set_delta = as.family == FAM_BASELINE ? 0x100 : 0x400;
+    unsigned page_shift = f.page_words == 0x200 ? 9 : f.page_words == 0x800 ? 11 : 13;
+    const insn_row *bcf_row = insn_find("bcf"), *bsf_row = insn_find("bsf");
     for (int i = 0; i < insn_page_bits(); i++) {
-        unsigned bcf = (as.family == FAM_BASELINE ? 0x400 : 0x1000) | (f.page_bit0 + i) << f.bit_shift | f.page_reg;
+        // The word is the bcf form plus the page bit times the difference
+        // to the bsf form (negative on the high-end family).
+        unsigned bit_field = (f.page_bit0 + i) << f.bit_shift | f.page_reg;
+        unsigned bcf = opcode_of(*bcf_row) | bit_field;
+        long set_delta = static_cast<long>(opcode_of(*bsf_row)) - static_cast<long>(opcode_of(*bcf_row));
         // After a call, the page to come back to is that of the return
         // address: the first of these words.
         auto back = std::make_shared<expr>();
@@ -202,7 +248,7 @@ static void emit_page_select(const expr_ptr &target)
         back->value = asm_here() - i;
         expr_ptr t = target ? target : back;
         // bit of the page number, moved onto the bcf/bsf difference
-        expr_ptr bit = bin('l', bin('&', bin('r', t, num(page_shift + i)), num(1)), num(set_delta == 0x100 ? 8 : 10));
+        expr_ptr bit = bin('*', bin('&', bin('r', t, num(page_shift + i)), num(1)), num(set_delta));
         long v;
         if (expr_constant(bit, &v)) {
             emit_unit(bcf + static_cast<unsigned>(v));
@@ -227,7 +273,7 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
         if (tolower(m[0]) == 'p')
             return true;
         const insn_row *r = insn_find(call ? "call" : "goto");
-        unsigned op = as.family == FAM_BASELINE ? r->baseline : r->midrange;
+        unsigned op = opcode_of(*r);
         emit_field(op, t, call ? ff().call_bits : ff().goto_bits, false);
         if (call)
             emit_page_select(nullptr);
@@ -236,7 +282,7 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
     const insn_row *r = insn_find(m);
     if (!r)
         return false;
-    unsigned op = as.family == FAM_BASELINE ? r->baseline : r->midrange;
+    unsigned op = opcode_of(*r);
     if (op == NONE) {
         msg_report(1421, m.c_str());
         return true;
@@ -244,14 +290,19 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
     const family_fields &f = ff();
     expr_ptr e;
     long bit;
-    switch (r->shape) {
+    insn_shape shape = r->shape;
+    // The high-end clrf takes a second operand like a destination.
+    if (as.family == FAM_HIGHEND && shape == SH_F && strcasecmp(r->name, "clrf") == 0)
+        shape = SH_FD;
+    switch (shape) {
     case SH_NONE:
         if (count_ok(m, ops, 0, 0))
             emit_unit(op);
         break;
     case SH_FD:
         if (count_ok(m, ops, 1, 2) && (e = operand(ops, 0)))
-            emit_field(op | dest_of(ops) << f.dest_shift, e, f.file_bits, false);
+            emit_field(op | dest_of(ops, as.family == FAM_HIGHEND && r->shape == SH_F) << f.dest_shift, e,
+                       f.file_bits, false);
         break;
     case SH_F:
         if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0)))
@@ -277,7 +328,52 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
     case SH_CALL:
     case SH_GOTO:
         if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0)))
-            emit_field(op, e, r->shape == SH_CALL ? f.call_bits : f.goto_bits, false);
+            emit_field(op, e, shape == SH_CALL ? f.call_bits : f.goto_bits, false);
+        break;
+    case SH_PF:
+    case SH_FP: {
+        // movpf p,f and movfp f,p: the peripheral register goes to bits 8-12
+        if (!count_ok(m, ops, 2, 2))
+            break;
+        size_t pi = r->shape == SH_PF ? 0 : 1;
+        expr_ptr pe = operand(ops, pi), fe = operand(ops, 1 - pi);
+        if (!pe || !fe)
+            break;
+        if (!expr_constant(pe, &bit) || bit < 0 || bit > 31) {
+            msg_report(1403, ops[pi].c_str());
+            bit = 0;
+        }
+        emit_field(op | static_cast<unsigned>(bit) << 8, fe, 8, false);
+        break;
+    }
+    case SH_TABLE:
+    case SH_TL: {
+        size_t n = r->shape == SH_TABLE ? 3 : 2;
+        if (!count_ok(m, ops, n, n))
+            break;
+        unsigned bits = 0;
+        for (size_t i = 0; i + 1 < n; i++) {
+            long v;
+            expr_ptr x = operand(ops, i);
+            if (!x || !expr_constant(x, &v) || (v != 0 && v != 1)) {
+                msg_report(1403, ops[i].c_str());
+                v = 0;
+            }
+            bits |= static_cast<unsigned>(v) << (9 - i);
+        }
+        if ((e = operand(ops, n - 1)))
+            emit_field(op | bits, e, 8, false);
+        break;
+    }
+    case SH_K4:
+    case SH_K4HIGH:
+        if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0))) {
+            if (!expr_constant(e, &bit) || bit < 0 || bit > 15) {
+                msg_report(1405, bit, ops[0].c_str());
+                bit = 0;
+            }
+            emit_unit(op | static_cast<unsigned>(bit) << (r->shape == SH_K4HIGH ? 4 : 0));
+        }
         break;
     case SH_TRIS:
         if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0))) {

@@ -104,7 +104,8 @@ static bool chip_lookup(const std::string &name, int *family, unsigned long *rom
         value = value.substr(0, value.find_first_of(" \t"));
         if (strcasecmp(key.c_str(), "ARCH") == 0)
             *family = strcasecmp(value.c_str(), "PIC12") == 0 ? FAM_BASELINE
-                      : strcasecmp(value.c_str(), "PIC14") == 0 ? FAM_MIDRANGE : 3;
+                      : strcasecmp(value.c_str(), "PIC14") == 0 ? FAM_MIDRANGE
+                      : strcasecmp(value.c_str(), "PIC16") == 0 ? FAM_HIGHEND : 0;
         else if (strcasecmp(key.c_str(), "ROMSIZE") == 0)
             *rom = strtoul(value.c_str(), nullptr, 16);
     }
@@ -120,7 +121,7 @@ static void chip_select(const std::string &name)
         msg_report(1414, name.c_str());
         return;
     }
-    if (family != FAM_BASELINE && family != FAM_MIDRANGE) {
+    if (family != FAM_BASELINE && family != FAM_MIDRANGE && family != FAM_HIGHEND) {
         msg_report(1430, name.c_str());
         return;
     }

@@ -16,7 +16,7 @@
 #include <vector>
 
 // Chip families by their instruction word.
-enum asm_family { FAM_BASELINE = 1, FAM_MIDRANGE = 2 };
+enum asm_family { FAM_BASELINE = 1, FAM_MIDRANGE = 2, FAM_HIGHEND = 3 };
 
 // ---------------------------------------------------------------------------
 // expressions (expr.cpp)

@@ -38,7 +38,9 @@ static const char *const CHIPS = "[16F877A]\nARCH=PIC14\nROMSIZE=2000\n"
                                  "[16F84A]\nARCH=PIC14\nROMSIZE=400\n"
                                  "[16F876A]\nARCH=PIC14\nROMSIZE=1000\n"
                                  "[12F508]\nARCH=PIC12\nROMSIZE=200\n"
-                                 "[16F57]\nARCH=PIC12\nROMSIZE=800\n";
+                                 "[16F57]\nARCH=PIC12\nROMSIZE=800\n"
+                                 "[17C44]\nARCH=PIC16\nROMSIZE=2000\n"
+                                 "[17C756]\nARCH=PIC16\nROMSIZE=4000\n";
 
 static std::string osprey(const std::string &chip, const std::string &args, int *status)
 {
@@ -180,6 +182,30 @@ TEST_F(Osprey, BaselineInstructionSetMatchesGpasm)
     compare_with_gpasm("12F508", "p12f508", lines);
 }
 
+TEST_F(Osprey, HighEndInstructionSetMatchesGpasm)
+{
+    std::vector<std::string> lines;
+    for (const char *fd : {"addwf", "addwfc", "andwf", "comf", "daw", "decf", "decfsz", "dcfsnz", "incf", "incfsz",
+                           "infsnz", "iorwf", "negw", "rlcf", "rlncf", "rrcf", "rrncf", "setf", "subwf", "subwfb",
+                           "swapf", "xorwf", "clrf"}) {
+        lines.push_back(std::string(fd) + " 0x20,0");
+        lines.push_back(std::string(fd) + " 0xFF,1");
+    }
+    for (const char *f : {"cpfseq", "cpfsgt", "cpfslt", "movwf", "mulwf", "tstfsz"})
+        lines.push_back(std::string(f) + " 0x41");
+    for (const char *fb : {"bcf", "bsf", "btfsc", "btfss", "btg"}) {
+        lines.push_back(std::string(fb) + " 0x20,0");
+        lines.push_back(std::string(fb) + " 0x0A,7");
+    }
+    for (const char *k : {"addlw", "andlw", "iorlw", "movlw", "mullw", "retlw", "sublw", "xorlw", "lcall"})
+        lines.push_back(std::string(k) + " 0x5A");
+    for (const char *s : {"movfp 0x20,5", "movpf 0x1F,0x30", "tablrd 1,1,0x20", "tablwt 0,1,0x21", "tlrd 1,0x22",
+                          "tlwt 0,0x23", "call 0x123", "goto 0x1FFF", "movlb 5", "movlr 3", "retfie", "return",
+                          "clrwdt", "sleep", "nop"})
+        lines.push_back(s);
+    compare_with_gpasm("17C44", "p17c44", lines);
+}
+
 // Decoded SYM entries of an object: name -> {value, flags, psect}.
 struct sym_info { uint32_t value; unsigned flags; std::string psect; };
 static std::map<std::string, sym_info> symbols_of(const object &o)
@@ -270,7 +296,8 @@ TEST_F(Osprey, FixedLengthFarCallsByProgramSize)
     // jump tables can scale by them: 1 page, 2 pages, 4 pages.
     // fcall: page words, call, page words again; ljmp: page words, goto.
     struct { const char *chip; size_t words; } rows[] = {
-        {"16F84A", 2}, {"16F876A", 5}, {"16F877A", 8}, {"12F508", 2}, {"16F57", 8}};
+        {"16F84A", 2}, {"16F876A", 5}, {"16F877A", 8}, {"12F508", 2}, {"16F57", 8}, {"17C44", 2},
+        {"17C756", 5}};
     for (auto &r : rows) {
         write("f.as", "\tpsect\tt,class=CODE,delta=2\n\tglobal\tfar\n\tfcall\tfar\n\tljmp\tfar\n");
         int st;
