@@ -4,12 +4,13 @@
 // prefix-order expression statements, pragmas), strings at the end.
 //
 // Units: main (options, files, run order, string records), lex (tokens,
-// directive lines, pragmas), sym (symbol table, scopes, cross-reference and
-// prototype lines), types (type records, qualifiers, specifiers,
-// declarators, struct/union/enum), icode (the writer of the text format),
-// expr (expressions and the operator table), decl (declarations,
-// initialisers, function definitions), stmt (statements), alert (source
-// echo before messages).
+// directive lines), pragma (#pragma lines), sym (symbol table, scopes,
+// cross-reference and prototype lines), types (type records, sizes,
+// qualifiers, compatibility), declarator (specifiers, declarators,
+// struct/union/enum bodies), icode (the writer of the text format), expr
+// (expressions), constant (constant tests and values), printf (format
+// checks), decl (declarations, initialisers, function definitions), stmt
+// (statements), alert (source echo under messages).
 #pragma once
 
 #include "common.h"
@@ -179,6 +180,7 @@ extern const char *lex_pos;
 extern bool lex_regarg;           // #pragma regarg in force
 extern uint32_t lex_string_qual;  // qualifiers of string literals
 extern int64_t lex_abs_address;   // #pragma abs_address (-1 none)
+extern bool lex_jis;              // #pragma jis: double-byte characters in strings
 void lex_init(FILE *in);
 int lex_next();                   // reads the next token into tok
 void lex_unget();                 // the current token is read again next time
