@@ -13,6 +13,7 @@
 // shortage set for the caller.
 #include "select.h"
 
+#include <cctype>
 #include <cstring>
 #include <vector>
 
@@ -189,6 +190,23 @@ uint32_t result_register(tree_node *node)
     }
 }
 
+// The registers a result text names by their names, as whole words.
+static void add_named_registers(objset *into, const char *text)
+{
+    for (uint32_t r = 1; r <= REG_ALLREG; r++) {
+        const char *name = register_name(r);
+        size_t len = strlen(name);
+        for (const char *p = strstr(text, name); len && p; p = strstr(p + 1, name)) {
+            bool starts = p == text || !(isalnum((unsigned char)p[-1]) || p[-1] == '_');
+            bool ends = !(isalnum((unsigned char)p[len]) || p[len] == '_' || p[len] == '+');
+            if (starts && ends) {
+                regset_add_reg(into, r);
+                break;
+            }
+        }
+    }
+}
+
 // Rebuilds the node's used and result sets after a level was recorded.
 void result_sets(tree_node *node)
 {
@@ -222,6 +240,8 @@ void result_sets(tree_node *node)
         regset_add_reg(res, node->third_reg[lv]);
     if ((f & PF_own_reg) && own_register(node))
         regset_add_reg(res, own_register(node));
+    if ((f & PF_result_text_regs) && rec->result_count)
+        add_named_registers(res, rec->result[0]);
     if (lv == 1 && node->call_token)
         objset_add(used, node->call_token);
 }

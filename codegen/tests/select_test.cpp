@@ -168,6 +168,12 @@ TEST_F(selection, registers_short_and_dry_runs)
     EXPECT_EQ(t->right->level_count, 2);   // mem <- ID, then wreg <- mem
     dry_run = false;
     EXPECT_EQ(generate(t), "\tmovf\t_y,w\n\tmovwf\t_x\n");   // the same tree again, same choice
+
+    // a value already in W: its result set names W, by flag and by result text
+    tree_node *w = op2(OP_ASSIGN, var("_x"), node_new_reg(nullptr, REG_WREG));
+    EXPECT_EQ(generate(w), "\tmovwf\t_x\n");
+    EXPECT_TRUE(objset_contains(w->right->sets[SET_RESULT], REG_WREG));
+    EXPECT_EQ(w->right->result_reg[0], (uint32_t)REG_WREG);
 }
 
 // ---------------------------------------------------------------------------
