@@ -72,6 +72,7 @@ tree_node *rewrite_one(tree_node *tree);
 typedef tree_node *(*rewrite_reader_fn)(tree_node *node, const std::string &text);
 enum { NF_VOLATILE_ACCESS = 0x4000 };   // node flag: a volatile access, kept as written
 extern rewrite_reader_fn rewrite_reader;
+tree_node *rewrite_parse(tree_node *node, const std::string &text);   // the reader by default
 
 // Tree helpers shared by the simplifier's units (simplify.cpp).
 type_desc *simp_type(tree_node *n);              // the unqualified type

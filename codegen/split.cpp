@@ -13,10 +13,13 @@
 // a base that tells where they came from.
 #include "select.h"
 
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 // Reads a rewrite rule's replacement text in the context of the matched node.
-rewrite_reader_fn rewrite_reader;
+rewrite_reader_fn rewrite_reader = rewrite_parse;
 
 // Label bases: where a generated label comes from.
 enum {
@@ -37,6 +40,84 @@ enum { SPLIT_ROUNDS_NOTE = 10, SPLIT_ROUNDS_MAX = 20, REWRITE_ROUNDS_MAX = 20 };
 // ---------------------------------------------------------------------------
 // rewrite rules
 // ---------------------------------------------------------------------------
+// The node a placeholder names: L, R, N, or J and a path of 0 (left) and 1
+// (right) steps.
+static tree_node *placeholder(tree_node *node, const std::string &tok)
+{
+    if (tok == "L")
+        return node->left;
+    if (tok == "R")
+        return node->right;
+    if (tok == "N")
+        return node;
+    tree_node *n = node;
+    for (size_t i = 1; i < tok.size() && n; i++)
+        n = tok[i] == '0' ? n->left : n->right;
+    return n;
+}
+
+static bool is_placeholder(const std::string &tok)
+{
+    if (tok == "L" || tok == "R" || tok == "N")
+        return true;
+    return tok.size() > 1 && tok[0] == 'J' && tok.find_first_not_of("01", 1) == std::string::npos;
+}
+
+// One prefix-order expression from the tokens, from position *i on.
+static tree_node *parse_prefix(tree_node *node, const std::vector<std::string> &toks, size_t *i)
+{
+    if (*i >= toks.size())
+        return nullptr;
+    const std::string &tok = toks[(*i)++];
+    unsigned char c = (unsigned char)tok[0];
+    if (is_placeholder(tok)) {
+        tree_node *p = placeholder(node, tok);
+        return p ? tree_copy(p) : nullptr;
+    }
+    if (isdigit(c) || (c == '-' && tok.size() > 1 && isdigit((unsigned char)tok[1])))
+        return node_new_const(strtol(tok.c_str(), nullptr, 10));
+    if (c == '`')
+        return node_new_type(type_from_string(tok.c_str()));
+    if (c == '_' || isalpha(c))
+        return node_new_id(sym_lookup(tok.c_str()));
+    int op = op_lookup(tok.c_str());
+    if (op < 0 || op_arity(op) == OA_NOT_EXPR)
+        return nullptr;
+    tree_node *l = op_arity(op) >= OA_UNARY ? parse_prefix(node, toks, i) : nullptr;
+    tree_node *r = op_arity(op) == OA_BINARY ? parse_prefix(node, toks, i) : nullptr;
+    if ((op_arity(op) >= OA_UNARY && !l) || (op_arity(op) == OA_BINARY && !r)) {
+        tree_free(l);
+        tree_free(r);
+        return nullptr;
+    }
+    return node_make(op, l, r);
+}
+
+// The replacement of a rewrite rule: an expression in prefix order, with
+// placeholders for the matched node and its operands.
+tree_node *rewrite_parse(tree_node *node, const std::string &text)
+{
+    if (!node) {   // declarations: the rules of this table declare nothing
+        assert_fail("declarations in a rewrite rule", __FILE__, __LINE__);
+        return nullptr;
+    }
+    std::vector<std::string> toks;
+    size_t start = text.find_first_not_of(" \t\n");
+    while (start != std::string::npos) {
+        size_t end = text.find_first_of(" \t\n", start);
+        toks.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        start = end == std::string::npos ? end : text.find_first_not_of(" \t\n", end);
+    }
+    size_t i = 0;
+    tree_node *t = parse_prefix(node, toks, &i);
+    if (!t || i != toks.size()) {
+        tree_free(t);
+        assert_fail("a rewrite rule's result text is a prefix expression", __FILE__, __LINE__);
+        return nullptr;
+    }
+    return t;
+}
+
 // Applies the first rule that fits below n; *applied tells whether one did.
 static tree_node *apply_first(tree_node *n, bool *applied)
 {

@@ -317,6 +317,15 @@ TEST_F(simplifier, rewrite_rules_apply_and_their_rounds_are_bounded)
     EXPECT_THROW(tree_rewrite_all(op(OP_COMPL, v("_x"))), fatal_exit);
     EXPECT_EQ(count(1059), 1);
     EXPECT_EQ(reader_calls, 21);
-    rewrite_reader = nullptr;
+    // the table's own reader: prefix expressions with placeholders
+    rewrite_reader = rewrite_parse;
+    static const char *const res_xor[] = {"- -1 L", nullptr};
+    recs[1].result = res_xor;
+    tree_node *t2 = tree_rewrite_all(op(OP_ASSIGN, v("_w", "ui"), op(OP_COMPL, v("_v", "ui"))));
+    EXPECT_EQ(show(t2), "(= _w (- -1 _v))");
+    tree_node *x = op(OP_ADD, v("_i", "i"), k(5));
+    EXPECT_EQ(show(rewrite_parse(x, "- R J0")), "(- 5 _i)");
+    EXPECT_EQ(show(rewrite_parse(x, "+ N -> L `uc")), "(+ (+ _i 5) (-> _i uc))");
+    EXPECT_THROW(rewrite_parse(x, "+ L"), fatal_exit);
     patterns = &generated_patterns;
 }
