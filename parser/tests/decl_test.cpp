@@ -188,6 +188,9 @@ TEST(ParserPragma, PragmaRecords)
         {"#pragma stack_size USR_MODE 0x20\n", "[p b USR_MODE,20 ]\n"},
         {"#pragma varregs\n", "[p v , ]\n"},
         {"void f(void);\n#pragma regsused f wreg fsr\n", "[v _f `(v 0 ef ]\n[p u _f wreg,fsr ]\n"},
+        {"void f(void);\n#pragma callname f _g\n#pragma callsizes f 2 3\n",
+         "[v _f `(v 0 ef ]\n[p c _f _g ]\n[p a _f 2 3 ]\n"},
+        {"int printf(const char *, ...);\n", ""},
         {"#pragma inline f\nstatic void f(void) { }\nvoid g(void) { f(); }\n",
          "[v _f `(v 1 sf ]\n[p i _f ]\n{\n[e :U _f ]\n[f ]\n[e :UE 1 ]\n}\n"
          "[v _g `(v 1 ef ]\n{\n[e :U _g ]\n[f ]\n[e ( _f .. ]\n[e :UE 2 ]\n}\n"},
