@@ -265,6 +265,13 @@ TEST(HeronPlacement, BoundariesAndOverlaps)
     run_result overlap = run_heron(w, "-Pa=10h -Pb=12h -Pbig=100h -oout.obj a.obj");
     EXPECT_EQ(overlap.status, 0) << overlap.err;
     EXPECT_EQ(count_reported(overlap, 596), 1u) << overlap.err;
+    // -C puts a psect that names no class into one: first fit in its ranges.
+    module c;
+    c.ident().psect("p").text(0, "p", {1, 2}).sym({{"sp", 1, 0x10, "p"}}).start(0, "p").end();
+    write_file(w.at("c.obj"), c.out);
+    run_result classed = run_heron(w, "-Cp=CODE -ACODE=100h-1FFh -Hout.sym -oout.obj c.obj");
+    EXPECT_EQ(classed.status, 0) << classed.err;
+    expect_lines(read_text(w.at("out.sym")), "sp 101 0|__Lp 100 0");
     // An absolute psect cannot be positioned.
     module m = three_psects();
     m.out.resize(m.out.size() - 5);   // drop END
