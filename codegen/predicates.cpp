@@ -49,7 +49,7 @@ enum { Q_VOLATILE_BYTE, Q_NONVOL, Q_LNONVOL_BYTE, Q_NONVOL_SIZE, Q_FTN, Q_NOT_VA
 enum { I_SAMESAME, I_SAMEID };
 
 // predicate              family          class       a           b
-static const pred_row pred_table[PRED_END] = {
+static const pred_row pred_table[] = {
     {PF_FALSE, 0, 0, 0},                                  // 0 none
     {PF_SIZE, C_INT, 1, 1},                               // 1 ISBYTE
     {PF_SIZE, C_ANY, 2, 2},                               // 2 WORD
@@ -215,6 +215,8 @@ static const pred_row pred_table[PRED_END] = {
     {PF_VALUE, 0, 0, 0},                                  // 162 ISZERO
     {PF_LSIZE, C_FLOAT, 0, 0x7FFFFFFF},                   // 163 LISFLOAT
 };
+
+static_assert(sizeof pred_table / sizeof pred_table[0] == PRED_END, "one row per predicate");
 
 static int class_of(tree_node *n)
 {
