@@ -36,6 +36,8 @@ static bool fn_unreachable_reported;         // 345 given for this stretch
 static bool fn_returned_value;               // some return gave a value
 static bool fn_silent_return;                // return type void, int or a typedef name
 static std::map<std::string, label_t> fn_labels; // the labels of the function
+static int stmt_depth;                       // compound statements open inside the body
+static bool fn_body_cut;                     // a declaration ended the body early (249)
 
 static void stmt_statement(const jumps_t &j, bool single);
 
@@ -77,7 +79,7 @@ static bool stmt_const_value(tree_t *e, int64_t want)
 
 static void stmt_block_items(const jumps_t &j)
 {
-    for (;;) {
+    while (!fn_body_cut) {
         int c = lex_next();
         if (c == T_RBRACE)
             return;
@@ -390,8 +392,14 @@ static void stmt_statement(const jumps_t &j, bool single)
     if (c != T_SEMI && c != T_LBRACE)
         ic_comment_flush();
     if (single && type_is_decl_start() && !label_follows) {
+        // In the outermost block a closing brace was probably left out: the
+        // body ends here and the declaration is read at file scope.
         msg_report(249);
         lex_unget();
+        if (stmt_depth == 0) {
+            fn_body_cut = true;
+            return;
+        }
         lex_skip_statement();
         if (lex_next() != T_SEMI)
             lex_unget();
@@ -402,7 +410,9 @@ static void stmt_statement(const jumps_t &j, bool single)
         return;
     case T_LBRACE:
         sym_enter_block(true);
+        stmt_depth++;
         stmt_block_items(j);
+        stmt_depth--;
         sym_leave_block(true);
         return;
     case K_IF: stmt_if(j); return;
@@ -488,6 +498,8 @@ void stmt_function_body(sym_t *fn)
     fn_returned_value = false;
     fn_silent_return = stmt_silent_type(ft->sub);
     fn_labels.clear();
+    stmt_depth = 0;
+    fn_body_cut = false;
     fi_line("%s%s %ld %u\n", fn->interrupt_fn ? "!" : "", fn->name.c_str(), (long)lex_line,
             (unsigned)ic_last_line);
     jumps_t j{0, 0, nullptr, nullptr, nullptr};

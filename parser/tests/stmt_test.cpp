@@ -137,6 +137,7 @@ TEST(ParserStmt, MessagesOfStatementsAndExpressions)
         {"int g(int, int); void f(void) { g(1); }\n", 187},
         {"int g(void); void f(void) { g(1); }\n", 185},
         {"void f(void) { break; }\n", 243},
+        {"int x;\nvoid f(void) {\n  while (x)\nint g(void) { return 2; }\n", 249},
         {"void f(void) { int x; switch (x) { default: ; default: ; } }\n", 244},
         {"void f(void) { case 1: ; }\n", 246},
         {"void f(void) { a: ; a: ; }\n", 247},
