@@ -9,6 +9,7 @@
 #include "select.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 // ---------------------------------------------------------------------------
@@ -212,8 +213,46 @@ static tree_node *compare_incremented(tree_node *n)
     return n;
 }
 
+// Whether a constant keeps its value in a float of the given size.
+static bool float_survives(double v, uint32_t size)
+{
+    uint32_t bits = float_bits(v, (int)size);
+    if (size == 3)
+        bits <<= 8;   // the 24-bit image is the top of the 32-bit one
+    float f;
+    memcpy(&f, &bits, sizeof f);
+    return (double)f == v;
+}
+
+// (wider float) f compared with a float constant: in f's own width when the
+// constant survives the narrowing; == and != are decided otherwise.
+static tree_node *narrow_float_compare(tree_node *n)
+{
+    tree_node *cv = n->left, *c = n->right;
+    if (cv->op != OP_CONV || !cv->left || c->op != OP_FCONST || simp_class(cv) != AR_FLOAT ||
+        simp_class(cv->left) != AR_FLOAT || node_size(cv->left) >= node_size(cv))
+        return n;
+    tree_node *f = cv->left;
+    if (float_survives(c->fvalue, node_size(f))) {
+        n->left = f;
+        tree_free(cv->right);
+        node_free(cv);
+        c->type = f->type;
+        return n;
+    }
+    if (n->op != OP_EQ && n->op != OP_NE)
+        return n;
+    simp_note(764);
+    tree_node *r = simp_const(n->op == OP_NE, n->type);
+    tree_free(c);
+    node_free(n);
+    return simp_node(OP_SEQ, cv, r, r->type);
+}
+
 tree_node *simp_comparison(tree_node *n)
 {
+    if ((n = narrow_float_compare(n))->op == OP_SEQ)
+        return n;
     if ((n = narrow_converted_compare(n))->op == OP_SEQ)
         return n;
     n = compare_incremented(n);

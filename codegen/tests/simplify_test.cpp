@@ -212,6 +212,23 @@ TEST_F(simplifier, decided_comparisons_and_warnings)
     EXPECT_EQ(show(tree_simplify(conv(v("_w", "ui"), "uc"))), "(-> _w uc)");
     EXPECT_EQ(show(tree_simplify(conv(k(300), "uc"))), "44");
     EXPECT_EQ(count(752), 1);
+    // a short float widened for a comparison with a float constant
+    type_desc *f4 = type_new(TY_BASIC);   // a four-byte float beside the three-byte "f"
+    f4->size = 4;
+    f4->arith = AR_FLOAT;
+    f4->name = "f4";
+    auto fconst = [f4](double x) {
+        tree_node *c = node_new();
+        c->op = OP_FCONST;
+        c->fvalue = x;
+        c->type = f4;
+        return c;
+    };
+    tree_node *half = fconst(0.5), *tenth = fconst(0.1);
+    EXPECT_EQ(show(tree_simplify(op(OP_EQ, op(OP_CONV, v("_f", "f"), node_new_type(f4), f4), half))), "(== _f (FCONST))");
+    EXPECT_EQ(show(tree_simplify(op(OP_EQ, op(OP_CONV, v("_f", "f"), node_new_type(f4), f4), tenth))),
+              "(; (-> _f f4) 0)");
+    EXPECT_EQ(count(764), 1);
     tree_node *j = tree_simplify(op(OP_CJUMP, k(0), k(12), ty("v")));
     EXPECT_EQ(show(j), "(..)");
     EXPECT_EQ(count(757), 1);
