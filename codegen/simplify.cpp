@@ -961,12 +961,38 @@ static tree_node *rewrite_by_operator(tree_node *n)
             return n;
         }
         return arithmetic_tail(n);
-    case OP_AND: case OP_OR: case OP_XOR:
-        if (simp_class(n) == AR_BIT || (n->type && node_size(n) == 0 && n->type->kind == TY_BASIC)) {
-            // on truth values: & is &&, | is ||, ^ is !=
+    case OP_AND: case OP_OR: case OP_XOR: {
+        // on truth values & is &&, | is ||, ^ is !=; && and || may skip their
+        // right operand, so only one without side effects
+        bool may_skip = !tree_has_volatile(n->right);
+        if ((simp_class(n) == AR_BIT || (n->type && node_size(n) == 0 && n->type->kind == TY_BASIC)) &&
+            (n->op == OP_XOR || may_skip)) {
             n->op = n->op == OP_AND ? OP_ANDAND : n->op == OP_OR ? OP_OROR : OP_NE;
             n->flags |= NF_COMPILER;
             return n;
+        }
+        if (n->op != OP_XOR && may_skip && n->left->op == OP_CONV && n->right->op == OP_CONV &&
+            simp_class(n->left->left) == AR_BIT && simp_class(n->right->left) == AR_BIT) {
+            tree_node *a = n->left, *b = n->right;
+            n->left = a->left;
+            n->right = b->left;
+            tree_free(a->right);
+            node_free(a);
+            tree_free(b->right);
+            node_free(b);
+            n->op = n->op == OP_AND ? OP_ANDAND : OP_OROR;
+            n->flags |= NF_COMPILER;
+            type_desc *t = n->type;
+            n->type = basic_type_named("b");
+            return simp_node(OP_CONV, n, node_new_type(t), t);
+        }
+        if (n->op == OP_AND && n->left->op == OP_CONV && simp_class(n->left->left) == AR_BIT &&
+            simp_is_const(n->right) && !(n->right->value & 1)) {
+            tree_node *z = simp_const(0, n->type);   // a bit widened has no bit but bit 0
+            tree_free(n->right);
+            tree_node *res = simp_keep_effects(n->left, z);
+            node_free(n);
+            return res;
         }
         if (n->op == OP_OR && simp_is_const(n->right) && ((uint32_t)n->right->value & node_mask(n)) == node_mask(n)) {
             tree_node *c = n->right;
@@ -974,6 +1000,11 @@ static tree_node *rewrite_by_operator(tree_node *n)
             return simp_replace(n, simp_keep_effects(n->left, c));
         }
         return arithmetic_tail(n);
+    }
+    case OP_MARK1: case OP_MARK2: case OP_MARK3: case OP_MARK4:
+        if (n->left->op == OP_EMPTY)
+            return simp_replace(n, n->left);
+        return n;
     case OP_ASG_ADD: case OP_ASG_SUB:
         if (n->left->op == OP_BITFIELD && n->left->bitfield && n->left->bitfield->bit_width == 1) {
             n->op = OP_ASG_XOR;   // a one-bit field: adding or subtracting 1 flips it

@@ -146,6 +146,10 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         // truth values, addresses, all-ones masks
         {"(x < y) & (p < q)", op(OP_AND, op(OP_LT, v("_x"), v("_y")), op(OP_LT, v("_p"), v("_q")), ty("b")),
          "(&& (< _x _y) (< _p _q))"},
+        {"(int)b1 | (int)b2", op(OP_OR, conv(v("_b1", "b"), "i"), conv(v("_b2", "b"), "i")), "(-> (|| _b1 _b2) i)"},
+        {"(int)b1 & 2", op(OP_AND, conv(v("_b1", "b"), "i"), k(2)), "0"},
+        {"b1 & (b2 = 1) keeps the store", op(OP_AND, v("_b1", "b"), op(OP_ASSIGN, v("_b2", "b"), k(1, "b"))),
+         "(& _b1 (= _b2 1))"},
         {"*&x", op(OP_DEREF, op(OP_ADDR, v("_x"), nullptr, type_derive(ty("uc"), TY_POINTER)), nullptr, ty("uc")), "_x"},
         {"x | 0xFF", op(OP_OR, v("_x"), k(0xFF, "uc")), "255"},
         {"x =| 0xFF", op(OP_ASG_OR, v("_x"), k(0xFF, "uc")), "(= _x 255)"},
