@@ -234,7 +234,11 @@ static uint32_t item_link(const p_item &it, psect_rec *p, uint32_t bytes)
         return round_to(end, addr_mul(p->boundary, d, p->sym->name));
     }
     default:
-        return run_down ? run_link - bytes : run_link;
+        // A psect with a boundary that follows the one before it starts on
+        // its next boundary, as psects placed by class and by default do;
+        // taken where the chain stands, it would always fail the boundary
+        // check below.
+        return run_down ? run_link - bytes : round_to(run_link, addr_mul(p->boundary, d, p->sym->name));
     }
 }
 
@@ -254,7 +258,9 @@ static uint32_t item_load(const p_item &it, psect_rec *p, uint32_t link, uint32_
     default:
         if (it.load_align_given)
             return round_to(run_load, addr_mul(it.load_align, d, p->sym->name));
-        return run_down ? run_load - bytes : (it.link_kind == PK_CATENATE ? run_load : link);
+        if (run_down)
+            return run_load - bytes;
+        return it.link_kind == PK_CATENATE ? round_to(run_load, addr_mul(p->boundary, d, p->sym->name)) : link;
     }
 }
 

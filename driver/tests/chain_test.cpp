@@ -108,3 +108,32 @@ _flag:	ds	1
     EXPECT_EQ(ram[syms["_flag"]], 0x21u);
     EXPECT_GE(syms["_flag"], 0xA0u);
 }
+TEST_F(Chain, BaselineAssemblyProgramRunsFromTheDriversHexFile)
+{
+    write("main.as", R"(	FNCONF	fnauto0,??,?
+	psect	maintext,class=CODE,delta=2
+	global	_main,_count
+_main:
+	movlw	0x41
+	movwf	_count
+	incf	_count,f
+	movlw	1
+	movwf	0x1F
+	goto	$
+	psect	rbss_0,class=BANK0,space=1
+_count:	ds	1
+)");
+    int st;
+    std::string out = run(std::string(ZEPH_BUILD_DIR "/bin/zeph") + " --chip=12F508 --output=-mcof main.as", &st);
+    ASSERT_EQ(st, 0) << out;
+    std::ifstream sym(dir + "/main.sym");
+    std::map<std::string, unsigned> syms;
+    std::string name, value;
+    while (sym >> name >> value && name[0] != '%') {
+        syms[name] = std::stoul(value, nullptr, 16);
+        std::getline(sym, value);
+    }
+    ASSERT_TRUE(syms.count("_count")) << out;
+    auto ram = simulate("12f508", 0x1F);
+    EXPECT_EQ(ram[syms["_count"]], 0x42u);
+}

@@ -251,13 +251,17 @@ TEST(HeronPlacement, BaselineChip)
 TEST(HeronPlacement, BoundariesAndOverlaps)
 {
     // b must start on a multiple of 100h: after a (4 bytes at 20h) first fit
-    // moves it to 100h; -P at 24h stops the run.
+    // moves it to 100h, and so does catenation after a; an explicit 24h
+    // stops the run.
     workdir w;
     write_file(w.at("a.obj"), three_psects(0x10, 0x100).out);
     run_result fit = run_heron(w, "-ACODE=20h-7FFh -Pa=20h -Hout.sym -oout.obj a.obj");
     EXPECT_EQ(fit.status, 0) << fit.err;
     expect_lines(read_text(w.at("out.sym")), "sa 20 0|sbig 24 0|sb 100 0");
-    run_result fixed = run_heron(w, "-Pa=20h,b,big -oout.obj a.obj");
+    run_result chained = run_heron(w, "-Pa=20h,b,big -Hout.sym -oout.obj a.obj");
+    EXPECT_EQ(chained.status, 0) << chained.err;
+    expect_lines(read_text(w.at("out.sym")), "sa 20 0|sb 100 0");
+    run_result fixed = run_heron(w, "-Pa=20h,b=24h,big -oout.obj a.obj");
     EXPECT_EQ(fixed.status, 1);
     EXPECT_TRUE(reported(fixed, 455)) << fixed.err;
     // Two explicit placements that share memory: one warning per pair.
