@@ -435,6 +435,8 @@ static void escape_operand(tree_node *t, int lv, const escape &e, const expand_s
         sub.slice = e.div ? (int)(size / (uint32_t)e.div ? size / (uint32_t)e.div : 1) : 1;
     }
     sub.offset += e.plus;
+    if (e.keep_slice)   // +! / -!: the operand is read in the slices of this template
+        sub.slice = xs.slice;
     const char *text = pattern_result_text(r, (uint32_t)(sub.slice ? sub.offset / sub.slice : 0));
     expand_text(t, text, lv, sub);
 }

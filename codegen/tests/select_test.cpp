@@ -363,6 +363,8 @@ TEST_F(selection, template_letters_modifiers_and_which_letters)
         {"movlw H+1/2NSJ0)", n, "\tmovlw\thigh(_ix)\n"},
         {"movf S>L,w S>>L S<L", n, "\tmovf\t_ix+1,w _ix+2 _ix-1\n"},
         {"movwf XN", tmp, "\tmovwf\t??temp+2\n"},
+        {"movlw ~1+!R", n, "\tmovlw\t012h\n"},   // no slice kept: byte 1 upwards
+        {"H/2N~1+!R", n, "\tlow(012h\n"},
         {"movwf X1N", tmp, "\tmovwf\t??temp+2+1\n"},
     };
     emit_escape = escape_handler;
