@@ -15,7 +15,8 @@ namespace {
 FILE *stream_of(const std::vector<uint8_t> &bytes)
 {
     FILE *f = tmpfile();
-    fwrite(bytes.data(), 1, bytes.size(), f);
+    if (!bytes.empty())
+        fwrite(bytes.data(), 1, bytes.size(), f);
     rewind(f);
     return f;
 }
