@@ -23,7 +23,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
@@ -707,17 +706,15 @@ static void write_tables(FILE *f, const tables_out &t)
 static std::vector<src_line> read_lines(const char *path)
 {
     std::vector<src_line> out;
-    std::ifstream in(path, std::ios::binary);
+    FILE *in = fopen(path, "rb");
     if (!in) {
         msg_report_unnumbered("F", "can't open pattern description \"%s\"", path);
         return out;
     }
     unsigned n = 0;
-    for (std::string s; std::getline(in, s);) {
-        if (!s.empty() && s.back() == '\r')
-            s.pop_back();
+    for (std::string s; os_read_line(in, s);)
         out.push_back({s, ++n});
-    }
+    fclose(in);
     return out;
 }
 

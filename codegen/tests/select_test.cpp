@@ -499,6 +499,8 @@ TEST(pattern_generator, broken_descriptions_fail_naming_their_line)
     std::string text = run_patgen("goal a\nforeach $op:$g in ASSIGN:a\nstmt <- $op($g, $g)\ndone\na <- ID\n", &status);
     EXPECT_EQ(status, 0) << text;
     EXPECT_NE(text.find("[output written]"), std::string::npos);
+    text = run_patgen("goal a\r\nstmt <- ASSIGN(a, a)\r\na <- ID\r\n    code\r\n        movf SN,w\r\n    end\r\n", &status);
+    EXPECT_EQ(status, 0) << "lines ending in CR LF: " << text;
 }
 
 TEST_F(selection, chain_rules_in_a_cycle_end_and_the_trace_shows_the_tries)
