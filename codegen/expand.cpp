@@ -673,6 +673,16 @@ static void emit_levels(tree_node *n)
     }
 }
 
+// The after texts of an operand's patterns, from its top level down.
+static void emit_after_texts(tree_node *n)
+{
+    for (int i = n ? n->level_count - 1 : -1; i >= 0; i--) {
+        const pattern_record *rec = pattern_at((uint32_t)n->pattern[i]);
+        if (rec->after && *rec->after)
+            cg_expand_template(n, rec->after, i);
+    }
+}
+
 // Writes a node's code: operands in the chosen order, then its levels.
 static void emit_node(tree_node *n)
 {
@@ -694,6 +704,13 @@ static void emit_node(tree_node *n)
     if (n->op == OP_ASM && n->asm_text)
         out_printf("%s\n", n->asm_text);
     emit_levels(n);
+    if (arity == OA_BINARY) {
+        bool left_first = n->flags & NF_LEFT_FIRST;
+        emit_after_texts(left_first ? n->right : n->left);
+        emit_after_texts(left_first ? n->left : n->right);
+    } else if (arity == OA_UNARY) {
+        emit_after_texts(n->left);
+    }
     if (n->op == OP_CALL)
         arg_depth = entry_depth;
     cond_nesting -= cond;

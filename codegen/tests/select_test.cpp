@@ -437,6 +437,31 @@ TEST_F(selection, label_numbers_error_templates_and_float_images)
     EXPECT_EQ(len, 4096u + 1);
     free(buf);
 
+    // after texts of the operands follow the node's own code
+    static pattern_record recs2[3] = {};
+    recs2[1].op = OP_CONST;
+    recs2[1].templ = "movlw VN";
+    recs2[1].after = "clrf VN";
+    recs2[2].op = OP_NEG;
+    recs2[2].templ = "negate";
+    pattern_tables t2 = {recs2, 3, hash.data(), nullptr, 0, nullptr, nullptr};
+    patterns = &t2;
+    tree_node *neg = node_new();
+    neg->op = OP_NEG;
+    neg->left = cnst(5);
+    neg->left->level_count = 1;
+    neg->left->pattern[0] = 1;
+    neg->level_count = 1;
+    neg->pattern[0] = 2;
+    char *abuf = nullptr;
+    size_t alen = 0;
+    out_stream = open_memstream(&abuf, &alen);
+    cg_emit_tree(neg, 0);
+    fclose(out_stream);
+    out_stream = stdout;
+    EXPECT_EQ(std::string(abuf, alen), "\tmovlw\t05h\n\tnegate\n\tclrf\t05h\n");
+    free(abuf);
+
     EXPECT_EQ(float_bits(1.0, 3), 0x3F8000u);
     EXPECT_EQ(float_bits(1.0, 4), 0x3F800000u);
     EXPECT_EQ(float_bits(0.0, 3), 0u);
