@@ -87,6 +87,8 @@ int simp_unary(tree_node *n)
 long simp_type_max(type_desc *t)
 {
     uint32_t size = type_size(t);
+    if (size == 0)   // a bit
+        return 1;
     if (size >= 4)
         return t && t->arith == AR_SIGNED ? LONG_MAX & 0x7FFFFFFFL : 0xFFFFFFFFL;
     long bits = 8L * size;
@@ -96,7 +98,7 @@ long simp_type_max(type_desc *t)
 long simp_type_min(type_desc *t)
 {
     uint32_t size = type_size(t);
-    if (!t || t->arith != AR_SIGNED)
+    if (!t || t->arith != AR_SIGNED || size == 0)
         return 0;
     return size >= 4 ? -0x80000000L : -(1L << (8 * size - 1));
 }
