@@ -304,7 +304,9 @@ bool simp_fold_int(tree_node *n, long a, long b, bool uns, long *out)
             *out = a;
             break;
         }
-        if (n->op == OP_MOD)
+        if (!uns && (int32_t)b == -1)   // the one quotient that overflows: wraps as the target's does
+            *out = n->op == OP_MOD ? 0 : (long)(int32_t)(0u - ua);
+        else if (n->op == OP_MOD)
             *out = uns ? (long)(ua % ub) : (long)((int32_t)a % (int32_t)b);
         else
             *out = uns ? (long)(ua / ub) : (long)((int32_t)a / (int32_t)b);

@@ -197,6 +197,8 @@ TEST_F(simplifier, decided_comparisons_and_warnings)
     EXPECT_EQ(show(tree_simplify(op(OP_DIV, v("_i", "i"), k(0)))), "(/ _i 0)");
     EXPECT_EQ(count(755), 1);
     EXPECT_EQ(show(tree_simplify(op(OP_DIV, k(7), k(0)))), "7");
+    EXPECT_EQ(show(tree_simplify(op(OP_DIV, k(INT32_MIN, "l"), k(-1, "l")))), std::to_string(INT32_MIN));
+    EXPECT_EQ(show(tree_simplify(op(OP_MOD, k(INT32_MIN, "l"), k(-1, "l")))), "0");
     EXPECT_EQ(count(743), 1);
     // a bit compared with constants
     EXPECT_EQ(show(tree_simplify(op(OP_EQ, v("_bit", "b"), k(1)))), "_bit");
