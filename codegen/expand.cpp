@@ -398,7 +398,7 @@ static void escape_value(tree_node *t, const escape &e, const expand_state &xs)
     uint32_t size = node_size(t);
     int bytes = xs.slice ? xs.slice : (int)(size ? size : 4);
     uint32_t mask = mask_of_bytes(bytes);
-    uint32_t u = (off >= 4 ? 0u : (uint32_t)t->value >> (8 * off)) & mask;
+    uint32_t u = (off < 0 || off >= 4 ? 0u : (uint32_t)t->value >> (8 * off)) & mask;
     long v = (long)u;
     if (class_letter(t) == 'a' && bytes <= 3 && (u >> (bytes * 8 - 1)) & 1)
         v = (long)u - (1L << (bytes * 8));
@@ -438,7 +438,14 @@ static void escape_operand(tree_node *t, int lv, const escape &e, const expand_s
     if (e.keep_slice)   // +! / -!: the operand is read in the slices of this template
         sub.slice = xs.slice;
     const char *text = pattern_result_text(r, (uint32_t)(sub.slice ? sub.offset / sub.slice : 0));
+    static int depth;   // result texts naming operands that name operands ...
+    if (depth > 64) {
+        assert_fail("result texts nest no deeper than the tree", __FILE__, __LINE__);
+        return;
+    }
+    depth++;
     expand_text(t, text, lv, sub);
+    depth--;
 }
 
 // I: argument depth.

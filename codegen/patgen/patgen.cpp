@@ -446,8 +446,19 @@ static void read_description(const std::vector<src_line> &lines)
 // accepts and ignores.
 static const char template_letters[] = "ABCDEGHIKLMNOPQRSTUVWXYZ";
 
+// A result text stands for the pattern's own value: naming its own node's
+// result text again would never end.
+static void check_result_texts(const pat &p)
+{
+    for (const std::string &t : p.results)
+        for (size_t i = 0; i + 1 < t.size(); i++)
+            if (t[i] == '~' && (t[i + 1] == 'N' || t[i + 1] == 'S' || t[i + 1] == 'D'))
+                error_at(p.line, "a result text names its own result (" + t.substr(i, 2) + ")");
+}
+
 static void check_template(const pat &p)
 {
+    check_result_texts(p);
     const std::string &t = p.templ;
     std::vector<std::string> texts = p.results;
     texts.push_back(t);

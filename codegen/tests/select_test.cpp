@@ -510,6 +510,7 @@ TEST(pattern_generator, broken_descriptions_fail_naming_their_line)
         {"goal a\nforeach $x in ID\na <- $x\nstmt <- ASSIGN(a, a)\n", ": 2: (0) \"foreach\" without \"done\""},
         {"goal a\nstmt <- ASSIGN(a, a)\n    colour red\na <- ID\n", ": 3: (0) unknown attribute \"colour\""},
         {"goal a\nstmt <- ASSIGN(a, a)\na <- ID\na <- ID\n", ": 4: (0) the same pattern as on line 3"},
+        {"goal a\nstmt <- ASSIGN(a, a)\na <- ID\n    result x~N\n", ": 3: (0) a result text names its own result"},
         {"goal a\ngoal b\ngoal c\nstmt <- ASSIGN(a, a)\na <- ID\nb <- NEG(c)\nc <- NOT(b)\nc <- ID\n",
          ": 2: (0) goal \"b\" cannot be reached"},
     };
