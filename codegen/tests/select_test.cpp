@@ -583,3 +583,35 @@ TEST_F(selection, rewrite_texts_and_function_signatures)
     EXPECT_EQ(signat_value(f), 0x2049u);
     run.mode_word = 0;
 }
+
+// ---------------------------------------------------------------------------
+// the whole way: simplified, split, matched, written
+// ---------------------------------------------------------------------------
+static std::string compile(tree_node *t)
+{
+    vector_t *stmts = vec_new(8);
+    nodeRewrite(t, stmts);
+    std::string s;
+    for (uint32_t i = 0; i < vec_count(stmts); i++)
+        s += generate((tree_node *)vec_get(stmts, i));
+    vec_free(stmts);
+    return s;
+}
+
+TEST_F(selection, statements_are_simplified_split_and_written)
+{
+    struct row { const char *what; tree_node *tree; const char *want; } rows[] = {
+        {"x = 5 + y", op2(OP_ASSIGN, var("_x"), op2(OP_ADD, cnst(5), var("_y"))),
+         "\tmovf\t_y,w\n\taddlw\t05h\n\tmovwf\t_x\n"},
+        {"x = x + y", op2(OP_ASSIGN, var("_x"), op2(OP_ADD, var("_x"), var("_y"))), "\tmovf\t_y,w\n\taddwf\t_x,f\n"},
+        {"if (x <= 9) goto l12", op2(OP_CJUMP, op2(OP_LE, var("_x"), cnst(9)), cnst(12, "i")),
+         "\tmovlw\t0Ah\n\tsubwf\t_x,w\n\tbtfss\tstatus,0\n\tgoto\tl12\n"},
+        {"if (x == y && x == z) goto l12",
+         op2(OP_CJUMP, op2(OP_ANDAND, op2(OP_EQ, var("_x"), var("_y")), op2(OP_EQ, var("_x"), var("_z"))), cnst(12, "i")),
+         "\tmovf\t_x,w\n\txorwf\t_y,w\n\tbtfss\tstatus,2\n\tgoto\tl600030001\n"
+         "\tmovf\t_x,w\n\txorwf\t_z,w\n\tbtfsc\tstatus,2\n\tgoto\tl12\n"
+         "l600030001:\n"},
+    };
+    for (const row &r : rows)
+        EXPECT_EQ(compile(r.tree), r.want) << r.what;
+}
