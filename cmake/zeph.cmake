@@ -20,6 +20,8 @@ function(zeph_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  # tool_run.h: running programs, fixtures, gpsim, symbol files
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
   target_compile_definitions(${name} PRIVATE
     ZEPH_BUILD_DIR="${CMAKE_BINARY_DIR}" ZEPH_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)

@@ -1,6 +1,7 @@
 // The assembler: instruction encodings against gpasm, relocations, records
 // and diagnostics.
 #include "objfile.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
@@ -16,23 +17,9 @@ void tool_exit(int) {}
 
 static std::string dir;
 
-static std::string run(const std::string &cmd, int *status)
-{
-    std::string full = "cd " + dir + " && " + cmd + " 2>&1";
-    FILE *p = popen(full.c_str(), "r");
-    std::string out;
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    int rc = pclose(p);
-    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
-}
+static std::string run(const std::string &cmd, int *status) { return tool_run(dir, cmd, status); }
 
-static void write(const std::string &name, const std::string &text)
-{
-    std::ofstream(dir + "/" + name, std::ios::binary) << text;
-}
+static void write(const std::string &name, const std::string &text) { tool_write(dir + "/" + name, text); }
 
 static const char *const CHIPS = "[16F877A]\nARCH=PIC14\nROMSIZE=2000\n"
                                  "[16F84A]\nARCH=PIC14\nROMSIZE=400\n"
@@ -105,8 +92,7 @@ class Osprey : public testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/zeph_aspXXXXXX";
-        dir = mkdtemp(tmpl);
+        dir = tool_tempdir("zeph_asp");
         write("chips.ini", CHIPS);
         unsetenv("VRK_ERR_FORMAT");
     }
@@ -348,9 +334,7 @@ TEST_F(Osprey, ListingShowsLocationsAndWords)
     int st;
     std::string out = osprey("16F877A", "-ll.lst l.as", &st);
     ASSERT_EQ(st, 0) << out;
-    std::ifstream in(dir + "/l.lst");
-    std::stringstream ss;
-    ss << in.rdbuf();
-    EXPECT_NE(ss.str().find("     3 0000  3005 \tmovlw\t5\n"), std::string::npos) << ss.str();
-    EXPECT_NE(ss.str().find("     4 0001  2800 \tgoto\tstart\n"), std::string::npos) << ss.str();
+    std::string listing = tool_read(dir + "/l.lst");
+    EXPECT_NE(listing.find("     3 0000  3005 \tmovlw\t5\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("     4 0001  2800 \tgoto\tstart\n"), std::string::npos) << listing;
 }

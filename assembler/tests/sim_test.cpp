@@ -3,110 +3,46 @@
 // gpsim runs it; the values the program leaves in banked RAM are read back
 // from the simulator. A library built by rook supplies exactly the modules
 // the program needs.
-#include "objfile.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <string>
-#include <sys/wait.h>
 
 void tool_exit(int) {}
 
 static std::string dir;
 
-static std::string run(const std::string &cmd, int *status)
-{
-    std::string full = "cd " + dir + " && " + cmd + " 2>&1";
-    FILE *p = popen(full.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    int rc = pclose(p);
-    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
-}
-
-static void write(const std::string &name, const std::string &text)
-{
-    std::ofstream(dir + "/" + name, std::ios::binary) << text;
-}
-
 static std::string tool(const char *name) { return std::string(ZEPH_BUILD_DIR "/bin/") + name; }
 
-// Runs the program until it writes 1 to the done register, then returns the
-// RAM dump as address -> byte.
-static std::map<unsigned, unsigned> simulate(const std::string &chip, const std::string &hex, unsigned done)
-{
-    std::ostringstream script;
-    script << std::hex << "break w 0x" << done << ", (reg(0x" << done << ") == 1)\nbreak c 100000\nrun\ndump\nquit\n";
-    write("run.stc", script.str());
-    int st;
-    std::string out = run("gpsim -i -S disable -p p" + chip + " -I " + dir + "/run.stc " + hex, &st);
-    std::map<unsigned, unsigned> ram;
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        // "0020:  12 00 ..." rows of the register dump
-        if (line.size() < 8 || line[4] != ':')
-            continue;
-        unsigned base = std::stoul(line.substr(0, 4), nullptr, 16);
-        std::istringstream bytes(line.substr(5));
-        for (unsigned i = 0; i < 16; i++) {
-            std::string b;
-            if (!(bytes >> b) || b.size() != 2)
-                break;
-            if (b != "--")
-                ram[base + i] = std::stoul(b, nullptr, 16);
-        }
-    }
-    EXPECT_EQ(ram[done], 1u) << "the program did not finish:\n" << out;
-    return ram;
-}
+static void write(const std::string &name, const std::string &text) { tool_write(dir + "/" + name, text); }
 
-// Global symbols of the symbol file (the part before the first section).
-static std::map<std::string, unsigned> symbols(const std::string &file)
+static std::map<unsigned, unsigned> simulate(const std::string &chip, unsigned done)
 {
-    std::map<std::string, unsigned> out;
-    std::ifstream in(dir + "/" + file);
-    std::string name, value, line;
-    while (std::getline(in, line)) {
-        if (line[0] == '%')
-            break;
-        std::istringstream w(line);
-        if (w >> name >> value)
-            out[name] = std::stoul(value, nullptr, 16);
-    }
-    return out;
+    std::string log;
+    std::map<unsigned, unsigned> ram = tool_gpsim(dir, chip, "p.hex", done, &log);
+    EXPECT_EQ(ram[done], 1u) << "the program did not finish:\n" << log;
+    return ram;
 }
 
 static void build(const std::string &chip, const std::string &link_args, const std::string &objects)
 {
     int st;
-    std::string out = run(tool("heron") + " -h+p.sym -Q" + chip + " -ol.obj -Mp.map " + link_args + " " + objects, &st);
+    std::string out =
+        tool_run(dir, tool("heron") + " -h+p.sym -Q" + chip + " -ol.obj -Mp.map " + link_args + " " + objects, &st);
     ASSERT_EQ(st, 0) << out;
-    out = run(tool("finch") + " -i -16,2 l.obj p.hex", &st);
+    out = tool_run(dir, tool("finch") + " -i -16,2 l.obj p.hex", &st);
     ASSERT_EQ(st, 0) << out;
 }
 
 static void assemble(const std::string &chip, const std::string &file)
 {
     int st;
-    std::string out = run(tool("osprey") + " --chip=" + chip + " " + file, &st);
+    std::string out = tool_run(dir, tool("osprey") + " --chip=" + chip + " " + file, &st);
     ASSERT_EQ(st, 0) << out;
 }
 
 class Simulated : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/zeph_simXXXXXX";
-        dir = mkdtemp(tmpl);
-    }
+    void SetUp() override { dir = tool_tempdir("zeph_sim"); }
 };
 
 TEST_F(Simulated, MidRangeAcrossPagesAndBanks)
@@ -152,9 +88,9 @@ _d:	ds	1
           "-ACODE=0-7FFh,800h-0FFFh,1000h-17FFh,1800h-1FFFh -ACONFIG=2007h-2007h -ABANK0=20h-6Fh "
           "-ABANK1=0A0h-0EFh -ABANK2=110h-16Fh -DCODE=2 -DCONFIG=2 -Preset_vec=0h -Pfar=0800h",
           "main.obj");
-    auto sym = symbols("p.sym");
+    auto sym = tool_symbols(dir + "/p.sym");
     ASSERT_EQ(sym["_far"], 0x800u);
-    auto ram = simulate("16f877a", "p.hex", 0x7F);
+    auto ram = simulate("16f877a", 0x7F);
     EXPECT_EQ(ram[sym["_a"]], 0x12u);
     EXPECT_EQ(ram[sym["_c"]], 0x22u);
     EXPECT_EQ(ram[sym["_d"]], (sym["_c"] + 2) & 0xFF);
@@ -162,7 +98,7 @@ _d:	ds	1
 
 TEST_F(Simulated, BaselineAcrossPagesWithALibrary)
 {
-    // The library holds three modules; the program needs two of them.
+    // The library holds three modules; the program needs one of them.
     write("far.as", "\tprocessor\t16F505\n\tpsect\tfar,class=CODE,delta=2\n\tglobal\t_far,_a\n"
                     "_far:\n\tincf\t_a,f\n\tretlw\t0x22\n");
     write("twice.as", "\tprocessor\t16F505\n\tpsect\ttext,class=CODE,delta=2\n\tglobal\t_twice\n"
@@ -189,15 +125,15 @@ _a:	ds	2
     for (const char *f : {"main.as", "far.as", "twice.as", "unused.as"})
         assemble("16F505", f);
     int st;
-    std::string out = run(tool("rook") + " r lib.lib far.obj twice.obj unused.obj", &st);
+    std::string out = tool_run(dir, tool("rook") + " r lib.lib far.obj twice.obj unused.obj", &st);
     ASSERT_EQ(st, 0) << out;
     build("16F505", "-ACODE=0-1FFh,200h-3FFh -ABANK0=10h-1Eh -DCODE=2 -Preset_vec=0h -Pfar=0200h",
           "main.obj lib.lib");
-    auto sym = symbols("p.sym");
+    auto sym = tool_symbols(dir + "/p.sym");
     EXPECT_EQ(sym["_far"], 0x200u);
     EXPECT_EQ(sym.count("_unused"), 0u);
     EXPECT_EQ(sym.count("_twice"), 0u);
-    auto ram = simulate("16f505", "p.hex", 0x1F);
+    auto ram = simulate("16f505", 0x1F);
     EXPECT_EQ(ram[sym["_a"]], 0x12u);
     EXPECT_EQ(ram[sym["_a"] + 1], 0x22u);
 }

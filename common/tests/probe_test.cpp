@@ -1,5 +1,6 @@
 // A program placed in <tree>/bin finds <tree>/dat/en_msgs.txt by itself.
 #include "common.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
@@ -10,18 +11,7 @@
 
 void tool_exit(int) {}
 
-static std::string run(const std::string &cmd, int *status)
-{
-    std::string full = cmd + " 2>&1";
-    FILE *p = popen(full.c_str(), "r");
-    std::string out;
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    int rc = pclose(p);
-    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
-}
+static std::string run(const std::string &cmd, int *status) { return tool_run(".", cmd, status); }
 
 class Probe : public testing::Test {
 protected:

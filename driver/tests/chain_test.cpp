@@ -2,59 +2,33 @@
 // program for a mid-range and a baseline chip goes through the assembler,
 // the generated start-up code, both link stages and the HEX converter, and
 // the HEX file runs in gpsim with the values it leaves in RAM read back.
-#include <gtest/gtest.h>
+#include "tool_run.h"
 
-#include <cstdlib>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <string>
-#include <sys/wait.h>
+#include <gtest/gtest.h>
 
 void tool_exit(int) {}
 
 static std::string dir;
 
-static std::string run(const std::string &cmd, int *status)
+static void write(const std::string &name, const std::string &text) { tool_write(dir + "/" + name, text); }
+
+// Builds main.as with zeph for the chip; the global symbols of the link.
+static std::map<std::string, unsigned> build(const std::string &chip)
 {
-    std::string full = "cd " + dir + " && " + cmd + " 2>&1";
-    FILE *p = popen(full.c_str(), "r");
-    std::string out;
-    char buf[4096];
-    while (size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    int rc = pclose(p);
-    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
+    int st;
+    std::string out = tool_run(dir, std::string(ZEPH_BUILD_DIR "/bin/zeph") + " --chip=" + chip +
+                                        " --output=-mcof main.as", &st);
+    EXPECT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("Memory Summary:"), std::string::npos) << out;
+    return tool_symbols(dir + "/main.sym");
 }
 
-static void write(const std::string &name, const std::string &text)
-{
-    std::ofstream(dir + "/" + name, std::ios::binary) << text;
-}
-
-// Runs the HEX file until the program writes 1 to `done`; the RAM dump.
+// Runs main.hex until the program writes 1 to `done`; the RAM dump.
 static std::map<unsigned, unsigned> simulate(const std::string &chip, unsigned done)
 {
-    std::ostringstream script;
-    script << std::hex << "break w 0x" << done << ", (reg(0x" << done << ") == 1)\nbreak c 100000\nrun\ndump\nquit\n";
-    write("run.stc", script.str());
-    int st;
-    std::string out = run("gpsim -i -S disable -p p" + chip + " -I " + dir + "/run.stc main.hex", &st);
-    std::map<unsigned, unsigned> ram;
-    std::istringstream in(out);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.size() < 8 || line[4] != ':')
-            continue;
-        unsigned base = std::stoul(line.substr(0, 4), nullptr, 16);
-        std::istringstream bytes(line.substr(5));
-        std::string b;
-        for (unsigned i = 0; i < 16 && (bytes >> b) && b.size() == 2; i++)
-            if (b != "--")
-                ram[base + i] = std::stoul(b, nullptr, 16);
-    }
-    EXPECT_EQ(ram[done], 1u) << "the program did not finish:\n" << out;
+    std::string log;
+    std::map<unsigned, unsigned> ram = tool_gpsim(dir, chip, "main.hex", done, &log);
+    EXPECT_EQ(ram[done], 1u) << "the program did not finish:\n" << log;
     return ram;
 }
 
@@ -62,8 +36,7 @@ class Chain : public testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/zeph_chainXXXXXX";
-        dir = mkdtemp(tmpl);
+        dir = tool_tempdir("zeph_chain");
         setenv("TEMP", dir.c_str(), 1);
     }
     void TearDown() override { unsetenv("TEMP"); }
@@ -91,18 +64,8 @@ _flag:	ds	1
 	psect	config,class=CONFIG,delta=2
 	dw	0x3F3A
 )");
-    int st;
-    std::string out = run(std::string(ZEPH_BUILD_DIR "/bin/zeph") + " --chip=16F877A --output=-mcof main.as", &st);
-    ASSERT_EQ(st, 0) << out;
-    EXPECT_NE(out.find("Memory Summary:"), std::string::npos) << out;
-    std::ifstream sym(dir + "/main.sym");
-    std::map<std::string, unsigned> syms;
-    std::string name, value;
-    while (sym >> name >> value && name[0] != '%') {
-        syms[name] = std::stoul(value, nullptr, 16);
-        std::getline(sym, value);
-    }
-    ASSERT_TRUE(syms.count("_count") && syms.count("_flag")) << out;
+    auto syms = build("16F877A");
+    ASSERT_TRUE(syms.count("_count") && syms.count("_flag"));
     auto ram = simulate("16f877a", 0x7F);
     EXPECT_EQ(ram[syms["_count"]], 0x22u);
     EXPECT_EQ(ram[syms["_flag"]], 0x21u);
@@ -123,17 +86,8 @@ _main:
 	psect	rbss_0,class=BANK0,space=1
 _count:	ds	1
 )");
-    int st;
-    std::string out = run(std::string(ZEPH_BUILD_DIR "/bin/zeph") + " --chip=12F508 --output=-mcof main.as", &st);
-    ASSERT_EQ(st, 0) << out;
-    std::ifstream sym(dir + "/main.sym");
-    std::map<std::string, unsigned> syms;
-    std::string name, value;
-    while (sym >> name >> value && name[0] != '%') {
-        syms[name] = std::stoul(value, nullptr, 16);
-        std::getline(sym, value);
-    }
-    ASSERT_TRUE(syms.count("_count")) << out;
+    auto syms = build("12F508");
+    ASSERT_TRUE(syms.count("_count"));
     auto ram = simulate("12f508", 0x1F);
     EXPECT_EQ(ram[syms["_count"]], 0x42u);
 }

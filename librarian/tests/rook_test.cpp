@@ -1,6 +1,7 @@
 // The librarian: building, reordering, replacing, extracting; the directory
 // symbol lists; the scrambled intermediate-code modules.
 #include "rook.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
@@ -16,15 +17,7 @@ static std::string dir;
 
 static std::string run(const std::string &args, int *status)
 {
-    std::string cmd = "cd " + dir + " && " ZEPH_BUILD_DIR "/bin/rook " + args + " 2>&1";
-    FILE *p = popen(cmd.c_str(), "r");
-    std::string out;
-    char buf[512];
-    while (size_t n = fread(buf, 1, sizeof buf, p))
-        out.append(buf, n);
-    int rc = pclose(p);
-    *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    return out;
+    return tool_run(dir, ZEPH_BUILD_DIR "/bin/rook " + args, status);
 }
 
 struct sym { const char *name; uint16_t flags; };
@@ -80,8 +73,7 @@ class Rook : public testing::Test {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/zeph_rookXXXXXX";
-        dir = mkdtemp(tmpl);
+        dir = tool_tempdir("zeph_rook");
         unsetenv("VRK_ERR_FORMAT");
     }
 };
