@@ -615,3 +615,68 @@ TEST_F(selection, statements_are_simplified_split_and_written)
     for (const row &r : rows)
         EXPECT_EQ(compile(r.tree), r.want) << r.what;
 }
+
+// ---------------------------------------------------------------------------
+// the code runs: assembled by gpasm, run in gpsim, the variables read back
+// ---------------------------------------------------------------------------
+static std::string read_file(const std::string &path)
+{
+    std::string text;
+    if (FILE *f = fopen(path.c_str(), "r")) {
+        char buf[512];
+        while (fgets(buf, sizeof buf, f))
+            text += buf;
+        fclose(f);
+    }
+    return text;
+}
+
+TEST_F(selection, generated_code_computes_the_values_in_the_simulator)
+{
+    if (system("gpasm -v >/dev/null 2>&1") != 0 || system("gpsim -v >/dev/null 2>&1 </dev/null") != 0)
+        GTEST_SKIP() << "gpasm or gpsim is not installed";
+    // x y z r r2 r3 r4 w at 0x20-0x27
+    std::string code;
+    auto label = [](long n) { return op1(OP_LABEL, cnst(n, "i")); };
+    tree_node *stmts[] = {
+        op2(OP_ASSIGN, var("_y"), cnst(7)),
+        op2(OP_ASSIGN, var("_z"), cnst(2)),
+        op2(OP_ASSIGN, var("_x"), op2(OP_ADD, var("_y"), cnst(3))),          // 10
+        op2(OP_ASG_SUB, var("_x"), var("_z")),                               // 8
+        op2(OP_ASSIGN, var("_w"), op2(OP_XOR, var("_x"), var("_y"))),         // 15
+        op2(OP_CJUMP, op2(OP_LT, var("_x"), var("_y")), cnst(5, "i")),       // 8 < 7: not taken
+        op2(OP_ASSIGN, var("_r"), cnst(0x55)),
+        label(5),
+        op2(OP_CJUMP, op2(OP_GE, var("_x"), var("_y")), cnst(6, "i")),       // taken
+        op2(OP_ASSIGN, var("_r2"), cnst(0xAA)),
+        label(6),
+        op2(OP_CJUMP, op2(OP_OROR, op2(OP_EQ, var("_x"), var("_y")), op2(OP_EQ, var("_x"), var("_z"))),
+            cnst(7, "i")),                                                   // neither holds
+        op2(OP_ASSIGN, var("_r3"), cnst(1)),
+        label(7),
+        op2(OP_ASSIGN, var("_r4"), op2(OP_AND, var("_y"), var("_z"))),        // 2
+        op2(OP_ASG_OR, var("_r4"), var("_x")),                               // 10
+        op2(OP_CJUMP, op2(OP_LE, var("_z"), cnst(1)), cnst(8, "i")),         // 2 <= 1: not taken
+        op2(OP_ASG_ADD, var("_r3"), var("_z")),                              // 3
+        label(8),
+    };
+    for (tree_node *t : stmts)
+        code += compile(t);
+    std::string dir = ZEPH_BUILD_DIR "/tests/select_run";
+    std::string src = "\tprocessor 16f84\nstatus\tequ 3\n"
+                      "_x equ 20h\n_y equ 21h\n_z equ 22h\n_r equ 23h\n_r2 equ 24h\n_r3 equ 25h\n_r4 equ 26h\n_w equ 27h\n"
+                      "\torg 0\n" + code + "done:\tgoto done\n\tend\n";
+    FILE *f = fopen((dir + ".asm").c_str(), "w");
+    fputs(src.c_str(), f);
+    fclose(f);
+    ASSERT_EQ(system(("gpasm -p p16f84 -o " + dir + ".hex " + dir + ".asm >" + dir + ".log 2>&1").c_str()), 0)
+        << read_file(dir + ".log") << src;
+    f = fopen((dir + ".stc").c_str(), "w");
+    fputs("step 200\ndump r\nquit\n", f);
+    fclose(f);
+    system(("gpsim -i -s " + dir + ".cod -c " + dir + ".stc >" + dir + ".out 2>&1 </dev/null").c_str());
+    std::string out = read_file(dir + ".out");
+    size_t row = out.find("0020:");
+    ASSERT_NE(row, std::string::npos) << out;
+    EXPECT_EQ(out.substr(row + 7, 23), "08 07 02 55 00 03 0a 0f") << src;
+}
