@@ -677,6 +677,7 @@ int cg_match_tree(tree_node *tree, uint32_t goal, const regset *available)
     objset_clear(match_shortage);
     match_unreachable = false;
     match_depth = 0;
+    active_goals.clear();   // a match cut short by a fatal message leaves none behind
     return pattern_match(tree, goal, available, busy.s, nullptr, "ROOT ");
 }
 
