@@ -369,12 +369,14 @@ static void reloc_simple(unsigned offset, unsigned kind, const char *name)
 }
 
 // With -R: symbol references become references to their psect and every
-// entry stays in the output.
+// entry stays in the output. A symbol's field first gets its value less the
+// psect's current size, and the psect reference then adds that size back:
+// the field holds the symbol's offset in the combined psect.
 static void reloc_relocatable(unsigned offset, unsigned kind, const char *name)
 {
-    unsigned type = kind >> 4;
     std::string kept = name;
     uint32_t v = 0;
+    unsigned type = kind >> 4;
     if (type == 0x2 || type == 0x6 || type == 0xA || type == 0xE) {
         symbol *S = sym_enter(name, OBJ_GLOBAL);
         symbol *P = S->psect && S->psect->ps ? S->psect : nullptr;
@@ -383,18 +385,20 @@ static void reloc_relocatable(unsigned offset, unsigned kind, const char *name)
                 kind = (kind & ~0x30) | 0x10;
             kept = P->name;
             v = S->value - ((P->flags & OBJ_OVERLAID) ? 0 : P->ps->size);
-            type = kind >> 4;
         }
-    } else if (type == 0x1 || type == 0x4 || type == 0x5) {
-        symbol *P = sym_enter(name, OBJ_PSECT | OBJ_GLOBAL);
-        v = (P->flags & OBJ_OVERLAID) ? 0 : P->ps->size;
-    } else if (type >= 0xB) {
-        msg_report(514, kind);
-        return;
     }
     if (kind < 0x10)
         return;
     uint8_t *e = keep_reserve(kept.c_str());
+    type = kind >> 4;
+    if (type == 0x1 || type == 0x4 || type == 0x5) {
+        symbol *P = sym_enter(kept.c_str(), OBJ_PSECT | OBJ_GLOBAL);
+        v += (P->flags & OBJ_OVERLAID) ? 0 : P->ps->size;
+    } else if (type >= 0xB) {
+        keep_fill(e, offset, kind, kept.c_str());
+        msg_report(514, kind);
+        return;
+    }
     ref_name = kept.c_str();
     ref_psect = nullptr;
     patch_field(offset, kind, v, 0, true);

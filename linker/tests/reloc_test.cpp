@@ -63,6 +63,15 @@ TEST(HeronReloc, FieldsAndKinds)
         {"4-bit field overflows", {0xA1}, entry(0, 0xE4, "_v"), "TEXT 100 text A1\n", 1267},
         {"kind C4h", {0xA1}, entry(0, 0xC4, ""), "TEXT 100 text A1\n", 514},
         {"pc-relative symbol", {0x00, 0x00}, entry(0, 0x62, "_v"), "TEXT 100 text 20 FF\n", 0},
+        {"pc-relative psect: 100h less 101h", {0, 0}, entry(1, 0x41, "text"), "TEXT 100 text 00 FF\n", 0},
+        {"pc-relative expression: 110h less 100h", {0, 0}, expr(0x72, cat({{3, 0x10, 1, 0, 0}, {0}})),
+         "TEXT 100 text 10 00\n", 0},
+        {"shift count masked to 5 bits", {0, 0}, expr(0x32, cat({{3, 33, 0, 0, 0}, {3, 1, 0, 0, 0}, {8, 0}})),
+         "TEXT 100 text 02 00\n", 0},
+        {"rotated immediate, odd rotation", {0, 0}, expr(0x32, cat({{3, 0, 0, 0xFE, 0}, {21, 0}})),
+         "TEXT 100 text FE 08\n", 0},
+        {"operator with one value", {0, 0}, expr(0x32, cat({push10, {4, 0}})), "TEXT 100 text 00 00\n", 513},
+        {"operator on an empty stack", {0, 0}, expr(0x32, {13, 0}), "TEXT 100 text 00 00\n", 513},
         {"later push is the left operand", {0, 0}, expr(0x32, cat({push10, push20, {5, 0}})),
          "TEXT 100 text 10 00\n", 0},
         {"two values left", {0, 0}, expr(0x32, cat({push10, push20, {0}})), "TEXT 100 text 00 00\n", 513},
@@ -104,16 +113,27 @@ TEST(HeronReloc, FieldsAndKinds)
 TEST(HeronReloc, OverflowNamesTheSourceLine)
 {
     // Line 12 of main.c starts at offset 0, line 14 at offset 2: the field at
-    // offset 1 belongs to line 12.
-    workdir w;
-    module m;
-    m.ident().psect("text").text(0, "text", {0, 0x10, 0}).raw(3, entry(1, 0x21, "_w"));
-    m.sym({{"main.c", 0, 5, ""}, {"12", 0, 4, "text"}, {"14", 2, 4, "text"}, {"_w", 0xF0, 0x10, ""}});
-    m.start(0, "text").end();
-    write_file(w.at("a.obj"), m.out);
-    run_result res = run_heron(w, "-Ptext=100h -oout.obj a.obj");
-    EXPECT_NE(res.err.find("main.c: 12: (1267) fixup overflow referencing symbol _w (0x100) into 1 byte at 0x101"),
-              std::string::npos) << res.err;
+    // offset 1 belongs to line 12, whether a symbol or an expression overflows it.
+    struct row {
+        bytes reloc;
+        const char *message;
+    };
+    const row rows[] = {
+        {entry(1, 0x21, "_w"), "main.c: 12: (1267) fixup overflow referencing symbol _w (0x100) into 1 byte at 0x101"},
+        {bytes{1, 0, 0x31, 3, 0, 1, 0, 0, 0}, "main.c: 12: (1268) fixup overflow storing 0x110 in 1 byte at 0x101"},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.message);
+        workdir w;
+        module m;
+        m.ident().psect("text").text(0, "text", {0, 0x10, 0}).raw(3, r.reloc);
+        m.sym({{"main.c", 0, 5, ""}, {"12", 0, 4, "text"}, {"14", 2, 4, "text"}, {"_w", 0xF0, 0x10, ""}});
+        m.start(0, "text").end();
+        write_file(w.at("a.obj"), m.out);
+        run_result res = run_heron(w, "-Ptext=100h -oout.obj a.obj");
+        EXPECT_NE(res.err.find(r.message), std::string::npos) << res.err;
+        EXPECT_NE(res.status, 0);
+    }
 }
 
 TEST(HeronReloc, ConditionSkipsTheModule)
@@ -188,6 +208,34 @@ TEST(HeronReloc, KeptInTheOutput)
     std::string rdump = dump_object(read_file(w.at("out.obj")));
     EXPECT_NE(rdump.find("TEXT 3 text\n"), std::string::npos) << rdump;
     EXPECT_NE(rdump.find("TEXT 0 text 34 12 00\nRELOC 0 12 text\n"), std::string::npos) << rdump;
+    // -LM keeps the entries from 80h on (an 8-bit field of kind D8h), not those below.
+    write_file(w.at("m.obj"), fixup_module({0x34, 0x12, 0}, cat({entry(0, 0x12, "text"), entry(2, 0xD8, "text")})).out);
+    run_result high = run_heron(w, "-LM -Ptext=10h -oout.obj m.obj");
+    EXPECT_EQ(high.status, 0) << high.err;
+    std::string hdump = dump_object(read_file(w.at("out.obj")));
+    EXPECT_NE(hdump.find("TEXT 10 text 44 12 10\nRELOC 2 88 text\n"), std::string::npos) << hdump;
+}
+
+TEST(HeronReloc, RelocatableOutputKeepsPsectReferences)
+{
+    // a.obj puts 3 bytes into text, b.obj 2 more with _x at its first byte:
+    // in the combined psect _x is at 3 and b's part starts at 3. Both fields
+    // of b then hold 3 and refer to the psect text; a reference to the
+    // undefined _u stays a symbol reference; a bit-field kind cannot be kept.
+    workdir w;
+    module a;
+    a.ident().psect("text").text(0, "text", {0, 0, 0}).end();
+    module b;
+    b.ident().psect("text").text(0, "text", {0, 0, 0, 0});
+    b.raw(3, cat({entry(0, 0x21, "_x"), entry(1, 0x11, "text"), entry(2, 0x21, "_u"), entry(3, 0xE4, "_x")}));
+    b.sym({{"_x", 0, 0x10, "text"}}).end();
+    write_file(w.at("a.obj"), a.out);
+    write_file(w.at("b.obj"), b.out);
+    run_result res = run_heron(w, "-R -oout.obj a.obj b.obj");
+    EXPECT_TRUE(reported(res, 514)) << res.err;
+    std::string dump = dump_object(read_file(w.at("out.obj")));
+    EXPECT_NE(dump.find("TEXT 3 text 03 03 00 "), std::string::npos) << dump;
+    EXPECT_NE(dump.find("RELOC 0 11 text\nRELOC 1 11 text\nRELOC 2 21 _u\n"), std::string::npos) << dump;
 }
 
 } // namespace
