@@ -635,7 +635,7 @@ TEST_F(selection, generated_code_computes_the_values_in_the_simulator)
 {
     if (system("gpasm -v >/dev/null 2>&1") != 0 || system("gpsim -v >/dev/null 2>&1 </dev/null") != 0)
         GTEST_SKIP() << "gpasm or gpsim is not installed";
-    // x y z r r2 r3 r4 w at 0x20-0x27
+    // x y z r r2 r3 r4 w s at 0x20-0x28
     std::string code;
     auto label = [](long n) { return op1(OP_LABEL, cnst(n, "i")); };
     tree_node *stmts[] = {
@@ -659,12 +659,15 @@ TEST_F(selection, generated_code_computes_the_values_in_the_simulator)
         op2(OP_CJUMP, op2(OP_LE, var("_z"), cnst(1)), cnst(8, "i")),         // 2 <= 1: not taken
         op2(OP_ASG_ADD, var("_r3"), var("_z")),                              // 3
         label(8),
+        op2(OP_ASSIGN, var("_s"), op2(OP_SHL, var("_y"), cnst(1))),          // 14
+        op2(OP_ASG_SHR, var("_s"), cnst(1)),                                 // 7
+        op2(OP_ASSIGN, var("_s"), op2(OP_MUL, var("_s"), cnst(2))),          // 14, as s <<= 1
     };
     for (tree_node *t : stmts)
         code += compile(t);
     std::string dir = ZEPH_BUILD_DIR "/tests/select_run";
     std::string src = "\tprocessor 16f84\nstatus\tequ 3\n"
-                      "_x equ 20h\n_y equ 21h\n_z equ 22h\n_r equ 23h\n_r2 equ 24h\n_r3 equ 25h\n_r4 equ 26h\n_w equ 27h\n"
+                      "_x equ 20h\n_y equ 21h\n_z equ 22h\n_r equ 23h\n_r2 equ 24h\n_r3 equ 25h\n_r4 equ 26h\n_w equ 27h\n_s equ 28h\n"
                       "\torg 0\n" + code + "done:\tgoto done\n\tend\n";
     FILE *f = fopen((dir + ".asm").c_str(), "w");
     fputs(src.c_str(), f);
@@ -678,5 +681,5 @@ TEST_F(selection, generated_code_computes_the_values_in_the_simulator)
     std::string out = read_file(dir + ".out");
     size_t row = out.find("0020:");
     ASSERT_NE(row, std::string::npos) << out;
-    EXPECT_EQ(out.substr(row + 7, 23), "08 07 02 55 00 03 0a 0f") << src;
+    EXPECT_EQ(out.substr(row + 7, 26), "08 07 02 55 00 03 0a 0f 0e") << src;
 }
