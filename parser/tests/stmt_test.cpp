@@ -155,11 +155,21 @@ TEST(ParserStmt, MessagesOfStatementsAndExpressions)
          "void f(void) { printf(\"%d %d\", 1); }\n", 331},
         {"int printf(const char *, ...);\n#pragma printf_check printf\n"
          "void f(void) { printf(\"%d\", 1, 2); }\n", 324},
+        {"int printf(const char *, ...);\n#pragma printf_check printf\n"
+         "void f(void) { printf(\"%x\", 1L); }\n", 328},
+        {"int printf(const char *, ...);\n#pragma printf_check printf\n"
+         "void f(void) { printf(\"%f\", 1); }\n", 329},
+        {"int printf(const char *, ...);\n#pragma printf_check printf\n"
+         "void f(void) { printf(\"%s\", 1); }\n", 330},
     };
     for (const stmt_message_case &c : cases) {
         plover_result r = plover_run(driver_switches, c.source);
         EXPECT_TRUE(plover_reported(r, c.message)) << c.source << " gave: " << r.errors;
     }
+    // 373 is a warning of level -4: shown only when asked for
+    const char *mixed = "unsigned u; int x; void f(void) { x = u < x; }\n";
+    EXPECT_FALSE(plover_reported(plover_run(driver_switches, mixed), 373));
+    EXPECT_TRUE(plover_reported(plover_run(std::string(driver_switches) + " -W-4", mixed), 373));
 }
 
 // Whole programs through the parser: no message, output the reader accepts.
