@@ -63,9 +63,10 @@ static void map_psect_line(const symbol *P)
     map_printf(" %8lX %8lX %5d\n", (unsigned long)units(p, p->load), (unsigned long)units(p, p->size), p->space);
 }
 
+// Psects with bytes; at debug level every psect.
 static bool listed_psect(const symbol *P)
 {
-    return is_psect(P) && !P->psect && P->ps->size != 0 && P != abs_psect;
+    return is_psect(P) && !P->psect && (P->ps->size != 0 || opt.debug) && P != abs_psect;
 }
 
 static void map_commons()
@@ -127,7 +128,12 @@ static void map_totals()
     for (symbol *C : psect_list) {
         if (!is_class(C))
             continue;
-        map_printf("        CLASS   %-15.15s\n", C->name);
+        map_printf("        CLASS   %-15.15s", C->name);
+        const psect_rec *c = C->ps;
+        if (opt.debug && c->low_bound < c->high_bound)
+            map_printf(" Bounds: %lX-%lX", (unsigned long)units(c, c->low_bound),
+                       (unsigned long)(units(c, c->high_bound) - 1));
+        map_printf("\n");
         if (is_abs_class(C))
             map_reserved(C);
         for (symbol *P : psect_list)
@@ -192,7 +198,7 @@ static unsigned map_digit_width()
     for (unsigned i = 0; i < SYM_TABLE_SIZE; i++)
         if (sym_table[i] && map_listed_symbol(sym_table[i]))
             largest = std::max(largest, symbol_units(sym_table[i]));
-    return hex_digits(largest) + (opt.wide_map ? 5 : 0);
+    return hex_digits(largest);
 }
 
 static void map_unused_ranges(unsigned width)
@@ -365,5 +371,5 @@ void write_map()
     unsigned width = map_digit_width();
     map_printf("\n");
     map_unused_ranges(width);
-    map_symbols(width);
+    map_symbols(opt.wide_map ? width + 5 : width);
 }
