@@ -304,8 +304,12 @@ tree_t *expr_to_type(tree_t *r, type_t *target)
 {
     r = expr_decay(r);
     if (type_is_ptr(target) && type_is_ptr(r->type)) {
-        if (!type_ptr_assignable(target, r->type))
+        if (!type_ptr_assignable(target, r->type)) {
             msg_report(359);
+            // at negative warning levels the two types are explained
+            if (opt.warning_level < 0)
+                msg_print("%s / %s", type_english(target).c_str(), type_english(r->type).c_str());
+        }
     } else if (type_is_ptr(target) && type_is_integer(r->type)) {
         int64_t v;
         if (!(expr_value(r, &v) && v == 0))

@@ -171,7 +171,8 @@ static void main_option(const char *arg)
     case 'U': opt.unsigned_char = true; break;
     case 'V': opt.no_tail_share = true; break;
     case 'W': {
-        msg_set_warning_level(atoi(v));
+        opt.warning_level = atoi(v);
+        msg_set_warning_level(opt.warning_level);
         if (strchr(v, '!'))
             msg_set_warnings_fail(1);
         break;

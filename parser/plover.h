@@ -151,6 +151,7 @@ struct options_t {
     bool proto_plain = false, builtins = false, const_static = false, source_comments = false;
     bool strict = false, unsigned_char = false, no_tail_share = false, init_copy_assign = false;
     int ident_len = 31;
+    int warning_level = 0;
     int bitfield_count = 0;
     int format = 0;
     uint32_t a_set = 0, i_set = 0;
@@ -162,7 +163,6 @@ extern options_t opt;
 extern FILE *out_front;           // the output file (front part)
 extern FILE *out_body;            // the body file
 extern const char *input_name;    // input name, "(stdin)" for standard input
-[[noreturn]] void main_fatal_write(const char *what);
 
 // --- lex ------------------------------------------------------------------
 struct token_t {
@@ -273,7 +273,6 @@ decl_spec_t type_specifiers(int context);
 type_t *type_declarator(type_t *base, sym_t **name, int context, std::vector<sym_t *> *params,
                         bool *old_style);
 type_t *type_name();
-void type_close_proto_scopes();
 
 // --- icode ----------------------------------------------------------------
 void ic_version();
