@@ -34,10 +34,12 @@ TEST(ParserDecl, FileScopeDeclarationsGoldenRecords)
         "byte buffer[8];\n"
         "struct flags fl;\n"
         "enum mode m;\n"
+        "union u uv;\n"
         "int square(int);\n"
         "int old(a, b) int a; char b; { return a; }\n"
         "void f(void) { }\n"
-        "void interrupt isr(void) { }\n";
+        "void interrupt isr(void) { }\n"
+        "#pragma interrupt_level 1\n";
     const char *expected =
         "Version 3.2 Vormak Software Intermediate Code\n"
         "\"5 d.c\n[v _PORTA `Vuc 1 e@5 ]\n"
@@ -50,10 +52,13 @@ TEST(ParserDecl, FileScopeDeclarationsGoldenRecords)
         "\"11 d.c\n[v _fl `S1 1 e ]\n"
         "[c E3 0 4 5 .. ]\n[n E3 mode OFF ON AUTO  ]\n"
         "\"12 d.c\n[v _m `E3 1 e ]\n"
-        "\"14 d.c\n[v _old `(i 1 e ]\n{\n[e :U _old ]\n[v _a `i 1 p ]\n[v _b `c 1 p ]\n[f ]\n"
+        "[u S2 `i 1 `c -> 2 `ux ]\n[n S2 u i c ]\n"
+        "\"13 d.c\n[v _uv `S2 1 e ]\n"
+        "\"15 d.c\n[v _old `(i 1 e ]\n{\n[e :U _old ]\n[v _a `i 1 p ]\n[v _b `c 1 p ]\n[f ]\n"
         "[e ) _a ]\n[e $UE 4 ]\n[e :UE 4 ]\n}\n"
-        "\"15\n[v _f `(v 1 ef ]\n{\n[e :U _f ]\n[f ]\n[e :UE 5 ]\n}\n"
-        "\"16\n[v _isr `I(v 1 ef ]\n{\n[e :U _isr ]\n[f ]\n[e :UE 6 ]\n}\n";
+        "\"16\n[v _f `(v 1 ef ]\n{\n[e :U _f ]\n[f ]\n[e :UE 5 ]\n}\n"
+        "\"17\n[v _isr `I(v 1 ef ]\n{\n[e :U _isr ]\n[f ]\n[e :UE 6 ]\n}\n"
+        "\"18\n[p l 1 ]\n";
     plover_result r = plover_run(std::string(driver_switches) + " -pt.pro", source);
     EXPECT_EQ(r.status, 0) << r.errors;
     EXPECT_EQ(r.output, expected);
