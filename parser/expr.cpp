@@ -699,6 +699,16 @@ static tree_t *expr_call_args(std::vector<tree_t *> &args, proto_t *p)
     return chain;
 }
 
+// A pointer argument of a printf-style function in its "..." part points at
+// data with the qualifiers named by #pragma printf_check.
+static tree_t *expr_format_pointer(tree_t *a, uint32_t qual)
+{
+    type_t *p = type_unfold(a->type);
+    type_t *to = type_copy(type_unfold(p->sub));
+    to->qual |= qual;
+    return expr_convert(a, type_ptr(to));
+}
+
 static tree_t *expr_call(tree_t *fn)
 {
     type_t *ft = type_unfold(fn->type);
@@ -736,6 +746,8 @@ static tree_t *expr_call(tree_t *fn)
                         a = expr_convert(a, type_base(expr_promote_code(b)));
                     else if (b == B_FLOAT)
                         a = expr_convert(a, type_base(B_DOUBLE));
+                    else if (type_is_ptr(a->type) && fn->op == O_IDENT && fn->sym->format_qual)
+                        a = expr_format_pointer(a, fn->sym->format_qual);
                 }
                 args.push_back(a);
             }

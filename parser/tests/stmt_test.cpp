@@ -108,6 +108,8 @@ TEST(ParserStmt, Expressions)
         {"int g(long, char); int x;", "x = g(1, 2);",
          "[e = _x ( _g (2 , -> 1 `l -> 2 `c ]\n"},
         {"int h(int, ...); int x;", "h(1, 2, 3);", "[e ( _h , , (. -> 1 `i -> 2 `i -> 3 `i ]\n"},
+        {"int printf(const char *, ...);\n#pragma printf_check printf const\nchar buf[4];",
+         "printf(\"%s\", buf);", "[e ( _printf , (. :s 1C -> &U _buf `*Cc ]\n"},
         {"char *s;", "s = \"ab\";", "[e = _s -> :s 1C `*c ]\n"},
         {"int x, y;", "x = (x, y);", "[e = _x ; _x _y ]\n"},
         {"int x; long l;", "l = x * 2 + l;", "[e = _l + -> * _x -> 2 `i `l _l ]\n"},
