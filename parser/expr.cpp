@@ -786,6 +786,38 @@ static tree_t *expr_call(tree_t *fn)
     return tree_binary(O_CALL, fn, list, ft ? ft->sub : type_base(B_INT));
 }
 
+// One member access: the aggregate and the member's number in its tag.
+static tree_t *expr_dot(tree_t *e, sym_t *tag, sym_t *m)
+{
+    int index = 0;
+    for (sym_t *k = tag->members; k && k != m; k = k->next_member)
+        index++;
+    tree_t *n = tree_new(O_MEMBER);
+    n->value = index;
+    n->sym = m;
+    tree_t *d = tree_binary(O_DOT, e, n, m->type);
+    d->sym = m;
+    type_t *mt = type_copy(type_unfold(m->type));
+    mt->qual |= type_quals(e->type) & 3;
+    d->type = mt;
+    return d;
+}
+
+// The access to member m of tag, through the unnamed struct or union
+// members that hold it.
+static tree_t *expr_member_path(tree_t *e, sym_t *tag, sym_t *m)
+{
+    for (sym_t *k = tag->members; k; k = k->next_member) {
+        if (k == m)
+            return expr_dot(e, tag, m);
+        type_t *kt = type_unfold(k->type);
+        if (k->name.empty() && kt && kt->kind == TY_BASE &&
+            (kt->base == B_STRUCT || kt->base == B_UNION) && sym_member(kt->tag, m->name) == m)
+            return expr_member_path(expr_dot(e, tag, k), kt->tag, m);
+    }
+    return nullptr;
+}
+
 static tree_t *expr_member(tree_t *e, bool arrow)
 {
     if (lex_next() != O_IDENT) {
@@ -812,18 +844,7 @@ static tree_t *expr_member(tree_t *e, bool arrow)
         msg_report(255, name.c_str());
         return nullptr;
     }
-    int index = 0;
-    for (sym_t *k = tag->members; k && k != m; k = k->next_member)
-        index++;
-    tree_t *n = tree_new(O_MEMBER);
-    n->value = index;
-    n->sym = m;
-    tree_t *d = tree_binary(O_DOT, e, n, m->type);
-    d->sym = m;
-    type_t *mt = type_copy(type_unfold(m->type));
-    mt->qual |= type_quals(e->type) & 3;
-    d->type = mt;
-    return d;
+    return expr_member_path(e, tag, m);
 }
 
 static tree_t *expr_subscript(tree_t *a)

@@ -105,6 +105,7 @@ TEST(ParserStmt, Expressions)
          "[e = _u -> 44 `uc ]\n[e = _l -> _u `l ]\n"},
         {"struct s { int a; char b; } v, *ps;", "v.b = 1; ps->a = 2;",
          "[e = . _v 1 -> 1 `c ]\n[e = . *U _ps 0 -> 2 `i ]\n"},
+        {"struct { int k; union { int i; char c; }; } v;", "v.c = 1;", "[e = . . _v 1 1 -> 1 `c ]\n"},
         {"int g(long, char); int x;", "x = g(1, 2);",
          "[e = _x ( _g (2 , -> 1 `l -> 2 `c ]\n"},
         {"int h(int, ...); int x;", "h(1, 2, 3);", "[e ( _h , , (. -> 1 `i -> 2 `i -> 3 `i ]\n"},
