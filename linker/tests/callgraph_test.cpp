@@ -138,4 +138,43 @@ TEST(HeronCallGraph, Messages)
     }
 }
 
+TEST(HeronCallGraph, RecursionNamesTheCycle)
+{
+    // _a calls _b and _b calls _a. The argument blocks have size 0, so _a's
+    // argument node met again is passed through; its automatic node (2
+    // bytes) is the one reported, followed back along its callers.
+    workdir w;
+    run_result res = link_graph(w, graph_module(fninfo({{5, "_a", "", 2, 0}, {5, "_b", "", 2, 0},
+                                                        {1, "_a", "_b"}, {1, "_b", "_a"}, {6, "_a"}})));
+    EXPECT_NE(res.err.find("(471) recursive function calls: "), std::string::npos) << res.err;
+    EXPECT_NE(res.err.find("_a -> ARG(_a) -> _b -> ARG(_b) -> \n"), std::string::npos) << res.err;
+}
+
+TEST(HeronCallGraph, TwoHundredIndirectLists)
+{
+    // _main calls through 200 lists, each with _a as its only member: the
+    // table of lists holds them all, and _a's blocks still come after main's.
+    workdir w;
+    module m = graph_module(fninfo({{5, "_main", "", 2, 0}, {5, "_a", "", 4, 0}, {6, "_main"}}));
+    write_file(w.at("a.obj"), m.out);
+    module lists;
+    lists.ident().raw(11, {201, 0, '_', 'a', 0});   // _a's signature 201: a member of list 201
+    for (unsigned first = 1; first <= 200; first += 20) {
+        bytes calls;
+        for (unsigned n = first; n < first + 20; n++) {
+            calls.insert(calls.end(), {3, '_', 'm', 'a', 'i', 'n', 0, (uint8_t)n, (uint8_t)(n >> 8)});
+            calls.insert(calls.end(), {8, (uint8_t)n, (uint8_t)(n >> 8), 201, 0});   // list 201 under list n
+        }
+        lists.raw(12, calls);
+    }
+    lists.raw(12, fninfo({{4, "_a"}})).end();
+    write_file(w.at("b.obj"), lists.out);
+    run_result res = run_heron(w, "-Ptext=0 -Pfnautoc=20h -Hout.sym -oout.obj a.obj b.obj");
+    EXPECT_LT(res.status, 128) << res.err;
+    EXPECT_FALSE(reported(res, 471)) << res.err;
+    std::string sym = read_text(w.at("out.sym"));
+    EXPECT_NE(sym.find("??_main 20 0\n"), std::string::npos) << sym;
+    EXPECT_NE(sym.find("??_a 22 0\n"), std::string::npos) << sym;
+}
+
 } // namespace

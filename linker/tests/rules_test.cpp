@@ -265,6 +265,14 @@ TEST(HeronOutput, BinaryImage)
     EXPECT_TRUE(reported(below, 989)) << below.err;
     run_result with_r = run_heron(w, "-C100h -R a.obj");
     EXPECT_TRUE(reported(with_r, 616));
+    // A pipe cannot be positioned: an error, and nothing reaches the pipe.
+    std::string cmd = "cd '" + w.path + "' && mkfifo out.pipe || exit 1; cat out.pipe >piped.bin & '" + heron_path() +
+                      "' -C100h -Ptext=102h -oout.pipe a.obj 2>piped.err; echo $? >piped.rc; wait";
+    EXPECT_EQ(system(cmd.c_str()), 0);
+    EXPECT_EQ(read_text(w.at("piped.rc")), "1\n");
+    EXPECT_NE(read_text(w.at("piped.err")).find("Seek error: out.pipe"), std::string::npos)
+        << read_text(w.at("piped.err"));
+    EXPECT_TRUE(read_file(w.at("piped.bin")).empty());
 }
 
 TEST(HeronCommandLine, OptionLetters)
