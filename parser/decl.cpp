@@ -601,6 +601,15 @@ static void decl_params(sym_t *fn, std::vector<sym_t *> &params, bool old_style)
         sym_define(s);
         declared.push_back(s);
     }
+    // an old-style definition against an earlier prototype
+    if (old_style && ft->proto && !ft->proto->is_void()) {
+        size_t fixed = ft->proto->entries.size() - (ft->proto->varargs() ? 1 : 0);
+        if (fixed != declared.size())
+            msg_report(253);
+        for (size_t i = 0; i < fixed && i < declared.size(); i++)
+            if (!type_compatible(ft->proto->entries[i], declared[i]->type, true))
+                msg_report(252, (int)i + 1);
+    }
     sym_write_proto_line(fn, declared, old_style);
     for (sym_t *s : declared)
         ic_var(s, out_body);
