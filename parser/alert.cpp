@@ -52,6 +52,10 @@ void lex_echo_line()
 static void alert_prereport()
 {
     alert_caret = false;
+    if (lex_file.empty()) { // before the input is open: no place to name
+        msg_set_location(nullptr, nullptr, nullptr, nullptr);
+        return;
+    }
     msg_set_location(lex_file.c_str(), &lex_line, &lex_line_start, &lex_pos);
     if (alert_format_mode() || !lex_line_start || !lex_pos || lex_pos <= lex_line_start ||
         lex_pos > lex_line_start + strlen(lex_line_start))

@@ -7,6 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
 TEST(ParserFiles, EmptyInputGivesTheVersionLineOnly)
 {
     plover_result r = plover_run(driver_switches, "");
@@ -368,4 +372,19 @@ TEST(ParserFiles, ZeroByteInTheInput)
     plover_result r = plover_run("", std::string("int a;\0 int b;\nint c;\n", 22));
     EXPECT_TRUE(plover_reported(r, 228)) << r.errors;
     EXPECT_EQ(plover_records(r.output), "[v _a `i 1 e ]\n[v _b `i 1 e ]\n[v _c `i 1 e ]\n");
+}
+
+// A missing input and an unknown option stop the run with their numbers.
+TEST(ParserFiles, BadCommandLines)
+{
+    std::string plover = std::string(ZEPH_BUILD_DIR) + "/bin/plover";
+    std::string out = std::string(ZEPH_BUILD_DIR) + "/tests/plover_bad";
+    EXPECT_NE(std::system((plover + " -B /nonexistent/in.pre " + out + ".out 2>" + out + ".err").c_str()), 0);
+    std::ifstream e1(out + ".err");
+    std::string text((std::istreambuf_iterator<char>(e1)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("(141) can't open input file \"/nonexistent/in.pre\""), std::string::npos) << text;
+    EXPECT_NE(std::system((plover + " --bogus 2>" + out + ".err").c_str()), 0);
+    std::ifstream e2(out + ".err");
+    text.assign((std::istreambuf_iterator<char>(e2)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("(168) unknown option \"--bogus\""), std::string::npos) << text;
 }
