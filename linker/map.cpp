@@ -3,8 +3,9 @@
 //
 // The map goes to standard output (reopened on the -M file). Addresses and
 // lengths are shown in address units: bytes divided by the delta of the
-// psect, segment or class. The TOTAL block's columns are read back by the
-// driver's memory summary, so its layout is kept exactly.
+// psect, segment or class. A bit psect shows its link address and length in
+// bits and its load address in bytes. The TOTAL block's columns are read
+// back by the driver's memory summary, so its layout is kept exactly.
 #include "heron.h"
 
 #include <algorithm>
@@ -37,7 +38,7 @@ void map_module_block(const std::string &name)
         uint32_t offset = (P->flags & OBJ_OVERLAID) ? 0 : p->size;
         uint32_t link = offset, load = (offset + p->scale - 1) / p->scale;
         if (!opt.relocatable) {
-            link += psect_base(P) / p->scale;
+            link += psect_base(P);
             load += R->ps->load + (P != R ? p->link : 0);
         }
         map_printf("%s%-9.9s %8lX %8lX %8lX", first ? "" : "                ", R->name,
@@ -59,7 +60,7 @@ static void map_psect_line(const symbol *P)
     if (opt.relocatable)
         map_printf("%8s", "");
     else
-        map_printf("%8lX", (unsigned long)units(p, p->link / p->scale));
+        map_printf("%8lX", (unsigned long)units(p, p->link));
     map_printf(" %8lX %8lX %5d\n", (unsigned long)units(p, p->load), (unsigned long)units(p, p->size), p->space);
 }
 
@@ -86,7 +87,7 @@ static void map_commons()
         if (p->boundary && !(P->flags & OBJ_BOUNDARY_HIGH) && size % p->boundary)
             size += p->boundary - size % p->boundary;
         map_printf("%s%-9.9s %8lX %8lX %8lX%8lX  %4X\n", first ? "" : "                ", P->name,
-                   (unsigned long)units(p, p->link / p->scale), (unsigned long)units(p, p->load),
+                   (unsigned long)units(p, p->link), (unsigned long)units(p, p->load),
                    (unsigned long)units(p, size), (unsigned long)p->selector, p->space);
         first = false;
     }

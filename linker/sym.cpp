@@ -162,6 +162,8 @@ symbol *sym_enter(const char *name, uint32_t flags)
     symbol *s = sym_table[slot];
     if (!s) {
         s = sym_new(name, flags & OBJ_SPACE_MASK);
+        if (s->ps && (flags & OBJ_BIT_PSECT))
+            s->ps->scale = 8;   // a bit psect counts bits from its creation on
         if (is_plain_symbol(s)) {
             s->flags |= SK_UNDEFINED;
             undefined_count++;

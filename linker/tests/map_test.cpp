@@ -100,4 +100,25 @@ TEST(HeronMap, NarrowLinesHoldOneEntryEach)
         << map;
 }
 
+TEST(HeronMap, BitPsectShowsItsScale)
+{
+    // 10 bits of a bit psect placed at byte 20h: link address 100h (bits),
+    // load address 20h (bytes), selector 20h (its load address), length Ah
+    // (bits), scale 8 at the end of the module line.
+    workdir w;
+    module m;
+    m.ident().psect("bits", 0x410).text(10, "bits", {}).psect("text").text(0, "text", {0}).start(0, "text").end();
+    write_file(w.at("a.obj"), m.out);
+    run_result res = run_heron(w, "-Mmap.txt -Pbits=20h -Ptext=0 -oout.obj a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    std::string map = read_text(w.at("map.txt"));
+    EXPECT_NE(map.find("a.obj           bits           100       20        A      20     0    8\n"
+                       "                text             0        0        1       0     0\n"),
+              std::string::npos)
+        << map;
+    EXPECT_NE(map.find("        NON-CLASSED\n                bits           100       20        A     0\n"),
+              std::string::npos)
+        << map;
+}
+
 } // namespace
