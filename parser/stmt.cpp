@@ -215,34 +215,44 @@ static void stmt_for(const jumps_t &outer)
             ic_stmt(init);
         lex_expect(T_SEMI, ";");
     }
-    int cond_line = (int)lex_line;
     tree_t *c = stmt_optional_expr(T_SEMI);
+    unsigned cond_line = lex_line;
     lex_expect(T_SEMI, ";");
     tree_t *step = stmt_optional_expr(O_RPAREN);
+    unsigned step_line = lex_line;
     if (lex_next() != O_RPAREN) {
         msg_report(194);
         lex_unget();
     }
-    (void)cond_line;
     int t = sym_next_label(), b = sym_next_label(), n = sym_next_label(), q = sym_next_label();
     bool q_used = false;
     if (c) {
         if (stmt_for_test_at_top(init, c)) {
+            unsigned header_end = lex_line;
+            lex_line = cond_line;
             ic_cjump(expr_bool(tree_copy(c)), t, false);
             ic_jump(b);
+            lex_line = header_end;
         } else {
             ic_jump(q);
             q_used = true;
         }
     }
     bool brk_used = stmt_loop_body(t, b, n, false, outer);
-    if (step)
+    // the step and the test carry the lines they were written on
+    unsigned end_line = lex_line;
+    if (step) {
+        lex_line = step_line;
         ic_stmt(step);
-    if (q_used)
-        stmt_define(q);
-    if (c)
+    }
+    if (c) {
+        lex_line = cond_line;
+        if (q_used)
+            stmt_define(q);
         ic_cjump(expr_bool(c), t, false);
-    else
+    }
+    lex_line = end_line;
+    if (!c)
         ic_jump(t);
     stmt_define(b);
     fn_unreachable = !c && !brk_used;

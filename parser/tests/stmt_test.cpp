@@ -236,6 +236,20 @@ TEST(ParserStmt, WholeProgramGolden)
     EXPECT_EQ(r.output, expected);
 }
 
+// The parts of a for loop written over several lines keep their own lines.
+TEST(ParserStmt, ForLoopPartsKeepTheirLines)
+{
+    plover_result r = plover_run("", "int x, i;\nvoid f(void)\n{\n    for (i = 0;\n         i < 3;\n"
+                                     "         i++)\n        x++;\n    x = 0;\n}\n");
+    EXPECT_EQ(r.status, 0) << r.errors;
+    size_t at = r.output.find("[f ]\n");
+    ASSERT_NE(at, std::string::npos) << r.output;
+    EXPECT_EQ(r.output.substr(at),
+              "[f ]\n\"4\n[e = _i -> 0 `i ]\n\"5\n[e $ < _i -> 3 `i 2 ]\n[e $U 3 ]\n\"6\n[e :U 2 ]\n"
+              "\"7\n[e ++ _x -> 1 `i ]\n\"6\n[e ++ _i -> 1 `i ]\n\"5\n[e $ < _i -> 3 `i 2 ]\n"
+              "\"7\n[e :U 3 ]\n\"8\n[e = _x -> 0 `i ]\n\"9\n[e :UE 1 ]\n}\n");
+}
+
 // Constant typing with 16-bit int and 32-bit long, checked against an
 // independent C compiler for a 16-bit target when one is installed.
 TEST(ParserStmt, ConstantTypesAgreeWithA16BitCompiler)
