@@ -57,8 +57,10 @@ static void avmap_entry_add(std::istringstream &words)
 void read_avmap(const std::string &machine, const std::string &file)
 {
     FILE *f = fopen(file.c_str(), "r");
-    if (!f)
-        msg_report(141, "avmap", file.c_str());
+    if (!f) {
+        msg_report(141, "avmap", file.c_str());   // fatal
+        return;
+    }
     std::string line;
     bool in_section = false, matched = false;
     while (os_read_line(f, line)) {

@@ -48,7 +48,6 @@ struct cg_func {
 };
 
 static std::map<symbol *, cg_func *> functions;          // functions with nodes, by symbol
-static std::vector<symbol *> function_order;              // in order of first mention
 static std::map<unsigned, cg_node *> lists;               // list number -> its argument node
 static std::map<unsigned, std::vector<symbol *>> groups;  // INDIRLIST groups
 static cg_node root_list = {nullptr, 0x50, {}, 0, 0, 0, 0, 0, nullptr};
@@ -77,7 +76,6 @@ static cg_func *call_nodes_of(symbol *s)
     cg_func *f = new cg_func{node_new(s, CG_ARG), node_new(s, 0), {}};
     f->arg->children.push_back(f->autos);
     functions[s] = f;
-    function_order.push_back(s);
     return f;
 }
 
@@ -430,9 +428,24 @@ static void map_call_graph()
     map_printf("\n");
 }
 
-// -R: the collected graph goes back out as FNCONF and FNINFO records.
-static void write_graph_records()
+// Functions with nodes in the slot order of the global table: the order
+// of the records written with -R and of the never-called messages.
+static std::vector<symbol *> functions_in_table_order()
 {
+    std::vector<symbol *> out;
+    for (unsigned i = 0; i < SYM_TABLE_SIZE; i++)
+        if (sym_table[i] && functions.count(sym_table[i]))
+            out.push_back(sym_table[i]);
+    return out;
+}
+
+// -R: the collected graph goes back out as FNCONF and FNINFO records, after
+// the global symbols, so that a later link knows every function they name
+// when it reads them.
+void write_call_graph_records()
+{
+    if (!opt.relocatable)
+        return;
     obj_builder b;
     if (conf_seen) {
         build_start(b);
@@ -459,7 +472,7 @@ static void write_graph_records()
         if (list >= 0)
             build_u16(b, (uint16_t)list);
     };
-    for (symbol *s : function_order) {
+    for (symbol *s : functions_in_table_order()) {
         cg_func *f = functions[s];
         if (f->autos->size || f->arg->size)
             entry(5, s->name, nullptr, true, f->autos->size, f->arg->size, -1);
@@ -484,10 +497,8 @@ static void write_graph_records()
 // The end-of-pass-1 step: offsets, block symbols and the size of their psect.
 void print_call_graph()
 {
-    if (opt.relocatable) {
-        write_graph_records();
-        return;
-    }
+    if (opt.relocatable)
+        return;   // written after the global symbols instead
     if (functions.empty())
         return;
     if (!conf_seen) {
@@ -502,7 +513,7 @@ void print_call_graph()
     if (p->boundary && !(P->flags & OBJ_BOUNDARY_HIGH) && p->size % p->boundary)
         p->size = addr_add(p->size, p->boundary - p->size % p->boundary, P->name);
     uint32_t unreached = 0;
-    for (symbol *s : function_order) {
+    for (symbol *s : functions_in_table_order()) {
         cg_func *f = functions[s];
         if (f->arg->flags & CG_REACHED) {
             define_block(f->arg, P);

@@ -276,6 +276,7 @@ void fninfo_record();
 void fnconf_record();
 void indirlist_record();
 void print_call_graph();
+void write_call_graph_records();
 
 // ---------------------------------------------------------------------------
 // Libraries (library.cpp)

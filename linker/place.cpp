@@ -411,6 +411,7 @@ void allocate_psects()
         report_undefined();
     write_global_symbols();
     flush_output_record();
+    write_call_graph_records();      // -R: after the symbols the graph names
     write_segments();
     check_overlaps();
     map_psect_heading();

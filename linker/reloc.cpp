@@ -21,6 +21,7 @@ static uint8_t *field_data;      // listing fixups: the field patched instead of
 static unsigned field_length;
 
 const size_t EXPR_STACK_MAX = 64;   // deepest expression stack accepted
+const size_t LIST_BUFFER_SIZE = 28672;   // buffer of each listing file
 
 // Value of a psect reference: its base plus this module's offset, in units.
 static uint32_t psect_value(symbol *P)
@@ -565,6 +566,8 @@ void fix_listing()
         fclose(in);
         return;
     }
+    setvbuf(in, nullptr, _IOFBF, LIST_BUFFER_SIZE);
+    setvbuf(out, nullptr, _IOFBF, LIST_BUFFER_SIZE);
     flush_all_text();
     obj_record saved = rec;
     unsigned saved_count = rec_count;
@@ -578,5 +581,5 @@ void fix_listing()
     rec_count = saved_count;
     fclose(in);
     if (ferror(out) | fclose(out))
-        msg_report(413, to.c_str());
+        msg_report(413, "list file");
 }

@@ -177,4 +177,20 @@ TEST(HeronCallGraph, TwoHundredIndirectLists)
     EXPECT_NE(sym.find("??_a 22 0\n"), std::string::npos) << sym;
 }
 
+TEST(HeronCallGraph, RelocatableOutputKeepsTheGraph)
+{
+    // The overlay example linked with -R first: the FNCONF and FNINFO
+    // records written back give the same blocks when the result is linked.
+    workdir w;
+    write_file(w.at("a.obj"), graph_module(fninfo({{5, "_main", "", 2, 0}, {5, "_a", "", 4, 0},
+                                                   {5, "_b", "", 4, 0}, {1, "_main", "_a"},
+                                                   {1, "_main", "_b"}, {6, "_main"}})).out);
+    run_result rel = run_heron(w, "-R -or.obj a.obj");
+    EXPECT_EQ(rel.status, 0) << rel.err;
+    run_result res = run_heron(w, "-Ptext=0 -Pfnautoc=20h -Hout.sym -oout.obj r.obj");
+    std::string sym = read_text(w.at("out.sym"));
+    for (const char *line : {"??_main 20 0\n", "??_a 22 0\n", "??_b 22 0\n", "__Hfnautoc 26 0\n"})
+        EXPECT_NE(sym.find(line), std::string::npos) << line << sym << res.err;
+}
+
 } // namespace
