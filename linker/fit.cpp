@@ -177,13 +177,11 @@ static bool fit_placed(std::vector<class_range *> &list, psect_rec *p, uint32_t 
 static bool fit_take(std::vector<class_range *> &list, psect_rec *p, uint32_t C, uint32_t w, uint32_t o,
                      uint32_t u)
 {
-    std::vector<class_range *> copy = range_list_copy(list);
     uint32_t cut = deltas_given ? u : 1;
     uint64_t low = (uint64_t)C * cut, high = ((uint64_t)C + o) * cut;
-    if (high > UINT32_MAX) {
-        range_list_free(copy);
+    if (high > UINT32_MAX)
         return false;
-    }
+    std::vector<class_range *> copy = range_list_copy(list);
     range_subtract(copy, (uint32_t)low, (uint32_t)high, p->first_space);
     space_record_end(p->first_space, C + o);
     p->state = PS_FITTED;
@@ -191,8 +189,14 @@ static bool fit_take(std::vector<class_range *> &list, psect_rec *p, uint32_t C,
     chain_block(p, C, u, &blo, &bhi);
     bool ok = fit_members(copy, p, blo, bhi, false);
     if (!ok) {
+        // The reverse order starts again from the psect's own block alone:
+        // in a list still missing the blocks of the first attempt, the
+        // member that failed could never fit.
         unroll_chain(p);
         p->state = PS_FITTED;
+        range_list_free(copy);
+        copy = range_list_copy(list);
+        range_subtract(copy, (uint32_t)low, (uint32_t)high, p->first_space);
         ok = fit_members(copy, p, blo, bhi, true);
     }
     if (!ok) {

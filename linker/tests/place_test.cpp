@@ -301,6 +301,21 @@ TEST(HeronPlacement, ChainsTopRangesAndSpaces)
     EXPECT_EQ(res.status, 0) << res.err;
     expect_lines(read_text(w.at("out.sym")), "sh 20 0|sm 28 0");
 
+    // H (10h bytes) carries A (10h) and B (20h), in that order. H takes
+    // 0-0Fh; A would take 20h-2Fh, leaving B no 20h bytes in a row; in
+    // reverse order B takes 20h-3Fh and A the last range.
+    workdir r;
+    module rv;
+    rv.ident(3, 5);
+    rv.psect("H").xpsect("H", "RAM", 1, 1).text(0, "H", bytes(16, 1));
+    rv.psect("A").xpsect("A", "RAM", 1, 1, 0, 0, "H").text(0, "A", bytes(16, 2));
+    rv.psect("B").xpsect("B", "RAM", 1, 1, 0, 0, "H").text(0, "B", bytes(32, 3));
+    rv.sym({{"sh", 0, 0x10, "H"}, {"sa", 0, 0x10, "A"}, {"sb", 0, 0x10, "B"}}).start(0, "H").end();
+    write_file(r.at("a.obj"), rv.out);
+    run_result rev = run_heron(r, "-ARAM=0-0Fh,20h-3Fh,50h-5Fh -Hout.sym -oout.obj a.obj");
+    EXPECT_EQ(rev.status, 0) << rev.err;
+    expect_lines(read_text(r.at("out.sym")), "sh 0 0|sa 50 0|sb 20 0");
+
     // RAM1 (0-1Fh) ends inside RAM2 (10h-2Fh): RAM2 is filled from its top.
     workdir v;
     module t;
