@@ -197,7 +197,7 @@ static unsigned map_digit_width()
 {
     uint32_t largest = 0;
     for (unsigned i = 0; i < SYM_TABLE_SIZE; i++)
-        if (sym_table[i] && map_listed_symbol(sym_table[i]))
+        if (sym_table[i] && is_plain_symbol(sym_table[i]) && strcmp(sym_table[i]->name, "fast_interrupt") != 0)
             largest = std::max(largest, symbol_units(sym_table[i]));
     return hex_digits(largest);
 }
@@ -216,6 +216,7 @@ static void map_unused_ranges(unsigned width)
     });
     map_printf("\nUNUSED ADDRESS RANGES\n\n");
     const symbol *last_class = nullptr;
+    uint32_t last_first = 0, last_end = 0;   // the line before
     for (size_t i = 0; i < list.size(); i++) {
         const class_range *r = list[i];
         uint32_t first = r->load, end = r->load + r->length;
@@ -223,6 +224,10 @@ static void map_unused_ranges(unsigned width)
             i++;
             end = list[i]->load + list[i]->length;
         }
+        if (last_class && first == last_first && end == last_end)
+            continue;   // the same range again
+        last_first = first;
+        last_end = end;
         if (r->cls != last_class)
             map_printf("        %-16.16s ", r->cls->name);
         else
