@@ -121,4 +121,25 @@ TEST(HeronMap, BitPsectShowsItsScale)
         << map;
 }
 
+TEST(HeronMap, CommandLineWrapsBeforeTheWidthLessFour)
+{
+    // -W200: the line breaks before the argument that would reach column
+    // 196; -W5 is too narrow and leaves 80 columns, so it breaks at 76.
+    const std::string q = "-Q" + std::string(150, 'X');
+    struct row {
+        const char *width;
+        std::string lines;
+    };
+    const row rows[] = {
+        {"-W200 ", "-W200 -Mmap.txt " + q + " -ACODE=0-3FFh \\\n  -ABANK0=20h-6Fh -Ptext=CODE "},
+        {"-W5 ", "-W5 -Mmap.txt \\\n  " + q + " \\\n  -ACODE=0-3FFh -ABANK0=20h-6Fh -Ptext=CODE "},
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.width);
+        workdir w;
+        std::string map = link_map(w, r.width + std::string("-Mmap.txt ") + q + " ");
+        EXPECT_EQ(map.find("Linker command line:\n\n" + r.lines), 29u) << map;   // after the heading
+    }
+}
+
 } // namespace
