@@ -203,7 +203,8 @@ TEST(HeronLibraries, SymbolOnlyInput)
 
 TEST(HeronOutput, AddressMapFile)
 {
-    // Only the PIC14 section counts; "-" names the default memory.
+    // Only the PIC14 section counts; "-" names the default memory, else the
+    // first entry's memory is the default.
     struct row {
         const char *file;
         const char *lines;
@@ -212,6 +213,8 @@ TEST(HeronOutput, AddressMapFile)
     const row rows[] = {
         {"# memories\nPIC16 text OTHER\nPIC14 text ROM\n\tdata RAM\n\t- NONE\nPIC18 text X\n",
          "SY _main ROM:0|SY _d RAM:2|SY _k NONE:5|SY __Ldata RAM:2|SG text ROM:0 2", 0},
+        {"PIC14 text ROM\n", "SY _main ROM:0|SY _d ROM:2|SY _k ROM:5", 0},
+        {"PIC14 text ROM\r\n\tdata RAM\r\n", "SY _main ROM:0|SY _d RAM:2", 0},
         {"PIC16 text ROM\n", "SY _main :0|SY _d :2", 464},
         {"PIC14 text\n", "", 463},
     };
@@ -233,6 +236,17 @@ TEST(HeronOutput, AddressMapFile)
             EXPECT_EQ(res.err, "");
         }
     }
+}
+
+TEST(HeronOutput, AddressMapFileMissing)
+{
+    workdir w;
+    module m;
+    m.ident().psect("text").text(0, "text", {1}).start(0, "text").end();
+    write_file(w.at("a.obj"), m.out);
+    run_result res = run_heron(w, "-Vnone.txt -H -Ptext=0 -oout.obj a.obj");
+    EXPECT_TRUE(reported(res, 141)) << res.err;
+    EXPECT_EQ(res.status, 1);
 }
 
 TEST(HeronOutput, StartRecords)
