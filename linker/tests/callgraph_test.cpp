@@ -193,4 +193,36 @@ TEST(HeronCallGraph, RelocatableOutputKeepsTheGraph)
         EXPECT_NE(sym.find(line), std::string::npos) << line << sym << res.err;
 }
 
+TEST(HeronCallGraph, OwnRootsAndCallDepth)
+{
+    // -K: the calls are dropped and every function with sizes is a root of
+    // its own, in the order of its sizes, so no blocks share memory.
+    const bytes info = fninfo({{5, "_main", "", 2, 0}, {5, "_a", "", 4, 0}, {5, "_b", "", 4, 0},
+                               {5, "_isr", "", 3, 0}, {5, "_c", "", 0, 0}, {1, "_main", "_a"},
+                               {1, "_main", "_b"}, {6, "_main"}});
+    workdir w;
+    write_file(w.at("a.obj"), graph_module(info).out);
+    run_result own = run_heron(w, "-K -Ptext=0 -Pfnautoc=20h -Hout.sym -oout.obj a.obj");
+    EXPECT_EQ(own.status, 0) << own.err;
+    expect_lines(read_text(w.at("out.sym")), "??_main 20 0|??_a 22 0|??_b 26 0|??_isr 2A 0|??_c 2D 0");
+
+    // A maximum call depth of 1 in FNCONF: _a, called from _main, is too deep.
+    workdir v;
+    module m;
+    m.ident().psect("text").text(0, "text", {0, 0}).psect("fnautoc");
+    bytes conf = fnconf;
+    conf.insert(conf.end(), {1, 0});
+    m.raw(13, conf).sym({{"_main", 0, 0x10, "text"}, {"_a", 0, 0x10, "text"}, {"??_main", 0, 0x16, ""},
+                         {"??_a", 0, 0x16, ""}});
+    m.raw(12, fninfo({{5, "_main", "", 2, 0}, {5, "_a", "", 4, 0}, {1, "_main", "_a"}, {6, "_main"}}));
+    m.start(0, "text").end();
+    write_file(v.at("a.obj"), m.out);
+    run_result deep = run_heron(v, "-Mmap.txt -Ptext=0 -Pfnautoc=20h -oout.obj a.obj");
+    EXPECT_EQ(deep.status, 0) << deep.err;
+    EXPECT_TRUE(reported(deep, 521)) << deep.err;
+    std::string map = read_text(v.at("map.txt"));
+    EXPECT_NE(map.find("_a size 0,4 offset 2 *** OVERDEEP ***\n"), std::string::npos) << map;
+    EXPECT_EQ(map.find("_main size 0,2 offset 0 *** OVERDEEP"), std::string::npos) << map;
+}
+
 } // namespace
