@@ -77,6 +77,8 @@ TEST(HeronReloc, FieldsAndKinds)
         {"two values left", {0, 0}, expr(0x32, cat({push10, push20, {0}})), "TEXT 100 text 00 00\n", 513},
         {"division by zero", {0, 0}, expr(0x32, cat({{3, 0, 0, 0, 0}, push20, {7, 0}})), "TEXT 100 text 00 00\n",
          513},
+        {"modulo by zero", {0, 0}, expr(0x32, cat({{3, 0, 0, 0, 0}, push20, {17, 0}})), "TEXT 100 text 00 00\n",
+         513},
         {"stack deeper than 64", {0, 0}, expr(0x32, [] {
              bytes ops;
              for (int i = 0; i < 65; i++)
