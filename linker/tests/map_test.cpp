@@ -21,7 +21,8 @@ std::string golden(const char *name)
 }
 
 // Links the fixture with `options` before the common arguments; the map.
-std::string link_map(const workdir &w, const std::string &options)
+// The link reports nothing, or only the given warning.
+std::string link_map(const workdir &w, const std::string &options, unsigned warning = 0)
 {
     module m;
     m.ident().psect("text").xpsect("text", "CODE").psect("bss").xpsect("bss", "BANK0", 1, 1);
@@ -35,7 +36,10 @@ std::string link_map(const workdir &w, const std::string &options)
     write_file(w.at("a_long_module_name.obj"), l.out);
     run_result res = run_heron(w, options + map_args);
     EXPECT_EQ(res.status, 0) << res.err;
-    EXPECT_EQ(res.err, "");
+    if (warning)
+        EXPECT_TRUE(reported(res, warning)) << res.err;
+    else
+        EXPECT_EQ(res.err, "");
     return read_text(w.at("map.txt"));
 }
 
@@ -140,6 +144,20 @@ TEST(HeronMap, CommandLineWrapsBeforeTheWidthLessFour)
         std::string map = link_map(w, r.width + std::string("-Mmap.txt ") + q + " ");
         EXPECT_EQ(map.find("Linker command line:\n\n" + r.lines), 29u) << map;   // after the heading
     }
+}
+
+TEST(HeronMap, RelocatableOutputLeavesLinkAddressesOut)
+{
+    // With -R the -P options are not applied (misc is laid at 0, 526):
+    // module lines show offsets within the psect and the TOTAL block leaves
+    // the link column blank.
+    workdir w;
+    std::string map = link_map(w, "-R -Mmap.txt ", 526);
+    EXPECT_NE(map.find("a_long_module_name.obj\n                text             6        6        4"), std::string::npos)
+        << map;
+    const std::string text_line = std::string(16, ' ') + "text     " + " " + std::string(8, ' ') + " " + "       0" + " " +
+                                  "       A" + " " + "    0\n";
+    EXPECT_NE(map.find("        CLASS   CODE           \n" + text_line), std::string::npos) << map;
 }
 
 } // namespace
