@@ -25,6 +25,9 @@ void records_reset();
 void decl_reset();
 void ptrsets_reset();
 void expr_reset();
+void match_reset();
+void expand_reset();
+void rewrite_reader_reset();
 
 void kestrel_reset()
 {
@@ -46,6 +49,9 @@ void kestrel_reset()
     regs_reset();
     sdb_reset();
     asm_names_reset();
+    match_reset();
+    expand_reset();
+    rewrite_reader_reset();
     sym_init();
     target_init();
 }

@@ -783,6 +783,23 @@ static tree_node *rotation(tree_node *n)
     return n;
 }
 
+// x = (t)(u)y with t and u integers of one size: the inner step changes no
+// bit the outer one keeps, so x = (t)y. Not through a float, nor a bit, whose
+// conversions are no plain copies of bytes.
+static void collapse_double_conversion(tree_node *n)
+{
+    tree_node *outer = n->right, *inner = outer->left;
+    if (outer->op != OP_CONV || !inner || inner->op != OP_CONV || !inner->left)
+        return;
+    auto plain = [](tree_node *t) { return (simp_is_integer(t) || simp_is_pointer(t)) && node_size(t) > 0; };
+    if (!plain(outer) || !plain(inner) || !plain(inner->left) || node_size(outer) != node_size(inner))
+        return;
+    outer->left = inner->left;
+    tree_free(inner->right);
+    node_free(inner);
+    tree_changed = true;
+}
+
 static tree_node *rewrite_assign(tree_node *n)
 {
     tree_node *x = n->left, *v = n->right;
@@ -791,6 +808,7 @@ static tree_node *rewrite_assign(tree_node *n)
         if (run.warning_level < 1)
             simp_note(762);
     }
+    collapse_double_conversion(n);
     if (x->op == OP_ID && n->op == OP_ASSIGN) {
         tree_node *r = rotation(n);
         if (r->op != OP_ASSIGN)
@@ -916,6 +934,67 @@ static tree_node *rewrite_question(tree_node *n)
     return simp_replace(n, keep);
 }
 
+// *U of a constant address reads a variable at that address: an absolute
+// variable of the pointed-to type (volatile stays with the type).
+static tree_node *absolute_variable(tree_node *n)
+{
+    cg_symbol *s = sym_new("Absolute variable");
+    s->cls = 'F';
+    s->storage = ST_EXTERN;
+    s->type = n->type;
+    s->address = (unsigned long)(uint32_t)n->left->value;
+    s->flags |= SF_ABSOLUTE | SF_EXTREF;
+    tree_node *id = node_new_id(s);
+    id->type = n->type;
+    tree_free(n->left);
+    return simp_replace(n, id);
+}
+
+// p + i - (p + j): the common base p cancels, leaving i - j (p - (p + j)
+// leaves 0 - j). Only for a base without side effects, which the difference
+// then no longer reads at all.
+static tree_node *pointer_base(tree_node *side)
+{
+    return side->op == OP_ADD && simp_is_pointer(side->left) ? side->left : side;
+}
+
+static tree_node *without_base(tree_node *side, type_desc *t)
+{
+    if (side->op != OP_ADD || !simp_is_pointer(side->left)) {
+        tree_free(side);
+        return simp_const(0, t);
+    }
+    tree_node *offset = side->right;
+    tree_free(side->left);
+    node_free(side);
+    return simp_conv(offset, t);
+}
+
+static bool common_base(tree_node *n)
+{
+    if (!simp_is_pointer(n->left) || !simp_is_pointer(n->right) || !simp_is_integer(n))
+        return false;
+    tree_node *a = pointer_base(n->left), *b = pointer_base(n->right);
+    if ((a == n->left && b == n->right) || !tree_equal(a, b) || tree_has_volatile(a))
+        return false;
+    n->left = without_base(n->left, n->type);
+    n->right = without_base(n->right, n->type);
+    tree_changed = true;
+    return true;
+}
+
+// c - x with c all ones in the node's width is ~x, x taken in that width.
+static tree_node *all_ones_minus(tree_node *n)
+{
+    if (!simp_is_integer(n) || !simp_is_const(n->left) || !node_size(n) ||
+        ((uint32_t)n->left->value & node_mask(n)) != node_mask(n) || !simp_is_integer(n->right))
+        return n;
+    tree_node *x = simp_conv(n->right, n->type);
+    tree_free(n->left);
+    tree_node *c = simp_node(OP_COMPL, x, nullptr, n->type);
+    return simp_replace(n, c);
+}
+
 // ---------------------------------------------------------------------------
 // the per-operator rewriter
 // ---------------------------------------------------------------------------
@@ -955,6 +1034,10 @@ static tree_node *rewrite_by_operator(tree_node *n)
             n->op = OP_XOR;
             return n;
         }
+        if (common_base(n))
+            return n;
+        if (tree_node *c = all_ones_minus(n); c != n)
+            return c;
         if (simp_in_sum(n, n) && (n = simp_reassociate(n))->op != OP_SUB)
             return n;
         if (n->right && n->right->op == OP_NEG) {
@@ -1035,6 +1118,8 @@ static tree_node *rewrite_by_operator(tree_node *n)
         return n;
     case OP_UPLUS: return simp_replace(n, n->left);
     case OP_DEREF:
+        if (simp_is_const(n->left))
+            return absolute_variable(n);
         if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n)) {
             tree_node *x = n->left->left;
             node_free(n->left);

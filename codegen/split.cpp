@@ -21,6 +21,11 @@
 // Reads a rewrite rule's replacement text in the context of the matched node.
 rewrite_reader_fn rewrite_reader = rewrite_parse;
 
+void rewrite_reader_reset()
+{
+    rewrite_reader = rewrite_parse;
+}
+
 // Label bases: where a generated label comes from.
 enum {
     LB_VALUE_EXIT = 100000000,    // && / || value stored through jumps: exit
