@@ -428,14 +428,28 @@ static void map_call_graph()
     map_printf("\n");
 }
 
-// Functions with nodes in the slot order of the global table: the order
-// of the records written with -R and of the never-called messages.
+static void add_module_functions(std::vector<symbol *> &out, const module_rec *m)
+{
+    if (m)
+        for (symbol *s : m->locals)
+            if (functions.count(s))
+                out.push_back(s);
+}
+
+// Functions with nodes in the slot order of the global table, then those
+// local to a module, module by module: the order of the records written
+// with -R and of the never-called messages.
 static std::vector<symbol *> functions_in_table_order()
 {
     std::vector<symbol *> out;
     for (unsigned i = 0; i < SYM_TABLE_SIZE; i++)
         if (sym_table[i] && functions.count(sym_table[i]))
             out.push_back(sym_table[i]);
+    for (const input_file &in : inputs) {
+        add_module_functions(out, in.module);
+        for (const module_rec *m : in.modules)
+            add_module_functions(out, m);
+    }
     return out;
 }
 

@@ -225,4 +225,24 @@ TEST(HeronCallGraph, OwnRootsAndCallDepth)
     EXPECT_EQ(map.find("_main size 0,2 offset 0 *** OVERDEEP"), std::string::npos) << map;
 }
 
+TEST(HeronCallGraph, FunctionsLocalToAModule)
+{
+    // _s and _t are static functions of the module (defined, kind 7, so
+    // known in the first pass): _main's call gives _s its block after
+    // main's; _t, never called, is still reported.
+    workdir w;
+    module m;
+    m.ident().psect("text").text(0, "text", {0, 0}).psect("fnautoc").raw(13, fnconf);
+    m.sym({{"_main", 0, 0x10, "text"}, {"_s", 0, 0x07, "text"}, {"_t", 0, 0x07, "text"},
+           {"??_main", 0, 0x16, ""}, {"??_s", 0, 0x16, ""}, {"??_t", 0, 0x16, ""}});
+    m.raw(12, fninfo({{5, "_main", "", 2, 0}, {5, "_s", "", 3, 0}, {5, "_t", "", 1, 0}, {1, "_main", "_s"},
+                      {6, "_main"}}));
+    m.start(0, "text").end();
+    write_file(w.at("a.obj"), m.out);
+    run_result res = run_heron(w, "-Ptext=0 -Pfnautoc=20h -Hout.sym -oout.obj a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_NE(res.err.find("(520) function \"_t\" is never called"), std::string::npos) << res.err;
+    expect_lines(read_text(w.at("out.sym")), "??_main 20 0|??_s 22 0");
+}
+
 } // namespace
