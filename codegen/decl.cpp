@@ -10,6 +10,7 @@
 // second record of a name at the same level is checked against the first and
 // merged into it.
 #include "kestrel.h"
+#include "select.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -35,7 +36,7 @@ func_info *new_func(cg_symbol *s)
 // Reads a count expression and folds it to a constant; false when it is not one.
 static bool read_count(long *value, bool *is_array)
 {
-    tree_node *t = ic_read_expr();
+    tree_node *t = tree_simplify(ic_read_expr());
     if (!t || t->op != OP_CONST) {
         tree_free(t);
         return false;
@@ -248,7 +249,9 @@ static void setup_new_symbol(cg_symbol *s, long count)
     cg_symbol *f = current_function;
     if (s->storage == ST_PARAM && f && f->params)
         vec_push(f->params, s);
-    if (s->storage == ST_AUTO && f && f->autos)
+    if (s->storage == ST_AUTO && ic_in_rewrite)
+        msg_print("Don't declare autos in REWRITEs!");   // refused: the frame is laid out by now
+    else if (s->storage == ST_AUTO && f && f->autos)
         vec_push(f->autos, s);
     check_bit_storage(s);
     if (s->storage == ST_EXTERN || s->storage == ST_STATIC)

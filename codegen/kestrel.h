@@ -548,6 +548,8 @@ extern uint32_t largest_label; // largest label number read so far
 
 void ic_read_inputs(int argc, char **argv);
 void ic_read_one(ic_context *ctx);
+void ic_read_rewrite_records(const char *text);   // declarations a rewrite rule carries
+extern bool ic_in_rewrite;                        // those are being read
 bool ic_read_token(char *buf);
 tree_node *ic_read_expr();
 void ic_expect_close();

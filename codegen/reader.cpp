@@ -45,6 +45,9 @@ static uint32_t largest_string;
 // body is being read (a "[v" met inside a body cannot take its place).
 static bool in_function;
 static cg_symbol *body_function;
+// Records that a rewrite rule carries are being read (they may not declare
+// autos: the frame is laid out by then).
+bool ic_in_rewrite;
 // Intermediate-code libraries named on the command line.
 static vector_t *libraries;
 // Names wanted from the libraries (string keys).
@@ -374,6 +377,24 @@ void ic_read_one(ic_context *ctx)
     in = outer;
 }
 
+// The declarations a rewrite rule carries (the helper routines its
+// replacement calls), read as records at the reader's current place: they
+// join the program as if they had been in the input.
+void ic_read_rewrite_records(const char *text)
+{
+    ic_context ctx = {nullptr, text, -1, false, 0};
+    ic_context *outer = in;
+    const char *file = cur_file;
+    int line = cur_line;
+    in = &ctx;
+    ic_in_rewrite = true;
+    read_records();
+    ic_in_rewrite = false;
+    in = outer;
+    cur_file = file;
+    cur_line = line;
+}
+
 static bool has_library_extension(const char *name)
 {
     size_t n = strlen(name);
@@ -415,6 +436,7 @@ void reader_reset()
     label_base = string_base = largest_label = largest_string = 0;
     in_function = false;
     body_function = nullptr;
+    ic_in_rewrite = false;
     if (wanted_names)
         hash_free(wanted_names);
     wanted_names = nullptr;

@@ -98,6 +98,14 @@ void simp_note(unsigned n);                      // a message reported after the
 bool simp_same_id(tree_node *a, tree_node *b);
 bool simp_fold_int(tree_node *n, long a, long b, bool uns, long *out);
 tree_node *simp_not(tree_node *x);               // !x, simplified
+// Arithmetic by constants, shifts, differences (arith.cpp).
+tree_node *simp_multiply(tree_node *n);
+tree_node *simp_divide(tree_node *n);
+tree_node *simp_modulo(tree_node *n);
+tree_node *simp_arithmetic_tail(tree_node *n);
+tree_node *simp_shift(tree_node *n);
+bool simp_common_base(tree_node *n);           // p + i - (p + j): i - j, in place
+tree_node *simp_all_ones_minus(tree_node *n);  // c - x, c all ones: ~x
 // Comparisons and sums (reorder.cpp).
 int simp_inverse_comparison(int op);
 tree_node *simp_comparison(tree_node *n);

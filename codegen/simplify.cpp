@@ -457,214 +457,6 @@ static tree_node *commute(tree_node *n)
     return n;
 }
 
-static tree_node *undefined_shift(tree_node *n)
-{
-    long c = n->right->value;
-    if (c < 0 || (node_size(n) > 1 && c >= 8L * (long)node_size(n))) {
-        msg_report(753, c);
-        tree_free(n->right);
-        return simp_replace(n, n->left);
-    }
-    return n;
-}
-
-// ---------------------------------------------------------------------------
-// arithmetic
-// ---------------------------------------------------------------------------
-// *, =* by a power of two become shifts; a wide product of two byte operands
-// is done in two bytes, unsigned only when both operands are unsigned.
-static tree_node *rewrite_multiply(tree_node *n)
-{
-    tree_node *r = n->right;
-    if (simp_is_const(r) && simp_is_integer(n)) {
-        long c = simp_value(r);
-        bool neg = n->op == OP_MUL && simp_class(n) == AR_SIGNED && c < 0 && simp_is_pow2(-c);
-        if (simp_is_pow2(c) || neg) {
-            r->value = simp_log2(neg ? -c : c);
-            r->type = basic_type_by(1, AR_UNSIGNED);
-            n->op = n->op == OP_MUL ? OP_SHL : OP_ASG_SHL;
-            tree_changed = true;
-            return neg ? simp_node(OP_NEG, n, nullptr, n->type) : n;
-        }
-    }
-    tree_node *a = n->left;
-    if (n->op == OP_MUL && node_size(n) > 2 && simp_is_integer(n) && a->op == OP_CONV && r->op == OP_CONV &&
-        node_size(a->left) == 1 && node_size(r->left) == 1 && simp_is_integer(a->left) && simp_is_integer(r->left)) {
-        bool uns = simp_is_unsigned(a->left) && simp_is_unsigned(r->left);
-        type_desc *two = basic_type_by(2, uns ? AR_UNSIGNED : AR_SIGNED);
-        if (type_equal(simp_type(a), two))
-            return n;
-        tree_node *x = a->left, *y = r->left;
-        tree_free(a->right);
-        node_free(a);
-        tree_free(r->right);
-        node_free(r);
-        tree_node *narrow = simp_node(OP_MUL, simp_conv(x, two), simp_conv(y, two), two);
-        type_desc *t = n->type;
-        return simp_replace(n, simp_conv(narrow, t));
-    }
-    return n;
-}
-
-// The largest magnitude a value of the type can have.
-static long magnitude_max(type_desc *t)
-{
-    long lo = simp_type_min(t), hi = simp_type_max(t);
-    return -lo > hi ? -lo : hi;
-}
-
-static tree_node *rewrite_divide(tree_node *n)
-{
-    tree_node *r = n->right;
-    if (!simp_is_const(r) || !simp_is_integer(n->left))
-        return n;
-    long c = simp_value(r);
-    long mag = c < 0 ? -c : c;
-    // out of range: the quotient is 0 only when |c| exceeds every |dividend|
-    if (c != 0 && mag > magnitude_max(simp_type(n->left))) {
-        tree_free(r);
-        if (n->op == OP_ASG_DIV) {
-            n->right = simp_const(0, n->left->type);
-            n->op = OP_ASSIGN;
-            return n;
-        }
-        tree_node *zero = simp_const(0, n->type);
-        return simp_replace(n, simp_keep_effects(n->left, zero));
-    }
-    if (c == 1 && n->op == OP_DIV) {
-        tree_free(r);
-        type_desc *t = n->type;
-        tree_node *l = n->left;
-        node_free(n);
-        return simp_conv(l, t);
-    }
-    if (simp_is_pow2(c) && simp_is_unsigned(n->left)) {
-        r->value = simp_log2(c);
-        n->op = n->op == OP_DIV ? OP_SHR : OP_ASG_SHR;
-        tree_changed = true;
-    }
-    return n;
-}
-
-// %, =% by a power of two become &, =& with c - 1: only for unsigned
-// operands, since a negative dividend keeps its sign in the remainder.
-static tree_node *rewrite_modulo(tree_node *n)
-{
-    tree_node *r = n->right;
-    if (simp_is_const(r) && simp_is_pow2(simp_value(r)) && simp_is_unsigned(n->left) && simp_is_integer(n->left)) {
-        r->value = simp_fit(simp_value(r) - 1, r->type);
-        n->op = n->op == OP_MOD ? OP_AND : OP_ASG_AND;
-        tree_changed = true;
-    }
-    return n;
-}
-
-// Constants on the right of arithmetic: zero, all ones, masks.
-static tree_node *arithmetic_tail(tree_node *n)
-{
-    tree_node *r = n->right;
-    if (!simp_is_const(r) || simp_class(n) == AR_FLOAT)
-        return n;
-    long c = simp_value(r);
-    uint32_t op = n->op;
-    if (c == 0 && (op == OP_MOD || op == OP_DIV || op == OP_ASG_MOD || op == OP_ASG_DIV)) {
-        msg_report(755);
-        return n;
-    }
-    if (c == 0 && (op == OP_AND || op == OP_MUL)) {
-        tree_node *z = simp_const(0, n->type);
-        tree_free(r);
-        tree_node *res = simp_keep_effects(n->left, z);
-        node_free(n);
-        return res;
-    }
-    if (c == 0 && (op == OP_ASG_AND || op == OP_ASG_MUL)) {
-        n->op = OP_ASSIGN;
-        return n;
-    }
-    if (op == OP_AND || op == OP_ASG_AND) {
-        uint32_t m = node_mask(n->left);
-        if (((uint32_t)c & m) == m) {
-            tree_free(r);
-            return simp_replace(n, n->left);
-        }
-    }
-    if (c == 0 && (op == OP_ADD || op == OP_SUB || op == OP_OR || op == OP_XOR)) {
-        tree_free(r);
-        type_desc *t = n->type;
-        tree_node *l = n->left;
-        node_free(n);
-        return simp_conv(l, t);
-    }
-    if (c == 0 && (op == OP_ASG_ADD || op == OP_ASG_SUB || op == OP_ASG_OR || op == OP_ASG_XOR)) {
-        tree_free(r);
-        return simp_replace(n, n->left);
-    }
-    if ((op == OP_XOR) && ((uint32_t)c & node_mask(n)) == node_mask(n) && simp_is_integer(n)) {
-        tree_free(r);
-        n->op = OP_COMPL;
-        n->right = nullptr;
-        return n;
-    }
-    if (op == OP_SUB && simp_class(n) == AR_SIGNED) {
-        r->value = simp_fit(-c, r->type);
-        n->op = OP_ADD;
-    }
-    if (op == OP_ASG_SUB && simp_class(n) == AR_SIGNED) {
-        r->value = simp_fit(-c, r->type);
-        n->op = OP_ASG_ADD;
-    }
-    return n;
-}
-
-// (x + c) << n, (x ^ c) << n, (x | c) << n: (x << n) op (c << n), the
-// constant part folded.
-static tree_node *distribute_shift(tree_node *n)
-{
-    tree_node *a = n->left;
-    if (n->op != OP_SHL || !simp_is_integer(n) || (a->op != OP_ADD && a->op != OP_XOR && a->op != OP_OR) ||
-        !simp_is_const(a->right) || tree_has_volatile(a->left))
-        return n;
-    long count = n->right->value;
-    if (count < 0 || count > 31)
-        return n;
-    tree_node *c = a->right;
-    c->value = simp_fit((long)((uint32_t)c->value << count), n->type);
-    c->type = n->type;
-    a->right = c;
-    n->left = a->left;
-    a->left = n;
-    a->type = n->type;
-    tree_changed = true;
-    return a;
-}
-
-// <<, >> by a count of at least the width: 0 (for >> only when unsigned).
-static tree_node *rewrite_shift(tree_node *n)
-{
-    if (!simp_is_const(n->right))
-        return n;
-    n = undefined_shift(n);
-    if (n->op == OP_SHL && simp_is_const(n->right) && n->right->value < 8L * (long)node_size(n))
-        return distribute_shift(n);
-    if (n->op != OP_SHL && n->op != OP_SHR && n->op != OP_ASG_SHL && n->op != OP_ASG_SHR)
-        return n;
-    bool left = n->op == OP_SHL || n->op == OP_ASG_SHL;
-    if (n->right->value >= 8L * (long)node_size(n) && (left || simp_is_unsigned(n))) {
-        if (n->op == OP_ASG_SHL || n->op == OP_ASG_SHR) {
-            n->op = OP_ASSIGN;
-            n->right->value = 0;
-            n->right->type = n->left->type;
-            return n;
-        }
-        tree_free(n->right);
-        tree_node *res = simp_keep_effects(n->left, simp_const(0, n->type));
-        node_free(n);
-        return res;
-    }
-    return n;
-}
-
 // ---------------------------------------------------------------------------
 // conversions, members, assignments, logic
 // ---------------------------------------------------------------------------
@@ -950,51 +742,6 @@ static tree_node *absolute_variable(tree_node *n)
     return simp_replace(n, id);
 }
 
-// p + i - (p + j): the common base p cancels, leaving i - j (p - (p + j)
-// leaves 0 - j). Only for a base without side effects, which the difference
-// then no longer reads at all.
-static tree_node *pointer_base(tree_node *side)
-{
-    return side->op == OP_ADD && simp_is_pointer(side->left) ? side->left : side;
-}
-
-static tree_node *without_base(tree_node *side, type_desc *t)
-{
-    if (side->op != OP_ADD || !simp_is_pointer(side->left)) {
-        tree_free(side);
-        return simp_const(0, t);
-    }
-    tree_node *offset = side->right;
-    tree_free(side->left);
-    node_free(side);
-    return simp_conv(offset, t);
-}
-
-static bool common_base(tree_node *n)
-{
-    if (!simp_is_pointer(n->left) || !simp_is_pointer(n->right) || !simp_is_integer(n))
-        return false;
-    tree_node *a = pointer_base(n->left), *b = pointer_base(n->right);
-    if ((a == n->left && b == n->right) || !tree_equal(a, b) || tree_has_volatile(a))
-        return false;
-    n->left = without_base(n->left, n->type);
-    n->right = without_base(n->right, n->type);
-    tree_changed = true;
-    return true;
-}
-
-// c - x with c all ones in the node's width is ~x, x taken in that width.
-static tree_node *all_ones_minus(tree_node *n)
-{
-    if (!simp_is_integer(n) || !simp_is_const(n->left) || !node_size(n) ||
-        ((uint32_t)n->left->value & node_mask(n)) != node_mask(n) || !simp_is_integer(n->right))
-        return n;
-    tree_node *x = simp_conv(n->right, n->type);
-    tree_free(n->left);
-    tree_node *c = simp_node(OP_COMPL, x, nullptr, n->type);
-    return simp_replace(n, c);
-}
-
 // ---------------------------------------------------------------------------
 // the per-operator rewriter
 // ---------------------------------------------------------------------------
@@ -1012,9 +759,9 @@ static tree_node *rewrite_by_operator(tree_node *n)
         tree_free(n->left);
         return simp_replace(n, c);
     }
-    case OP_MOD: case OP_ASG_MOD: return arithmetic_tail(rewrite_modulo(n));
-    case OP_MUL: case OP_ASG_MUL: return rewrite_multiply(arithmetic_tail(n));
-    case OP_DIV: case OP_ASG_DIV: return arithmetic_tail(n) == n ? rewrite_divide(n) : n;
+    case OP_MOD: case OP_ASG_MOD: return simp_arithmetic_tail(simp_modulo(n));
+    case OP_MUL: case OP_ASG_MUL: return simp_multiply(simp_arithmetic_tail(n));
+    case OP_DIV: case OP_ASG_DIV: return simp_arithmetic_tail(n) == n ? simp_divide(n) : n;
     case OP_ANDAND: case OP_OROR: return rewrite_logic(n);
     case OP_ADD:
         if (simp_in_sum(n, n) && (n = simp_reassociate(n))->op != OP_ADD)
@@ -1028,15 +775,15 @@ static tree_node *rewrite_by_operator(tree_node *n)
             n->op = OP_MUL;
             n->right = simp_const(2, n->type);
         }
-        return arithmetic_tail(n);
+        return simp_arithmetic_tail(n);
     case OP_SUB:
         if (simp_class(n) == AR_BIT) {
             n->op = OP_XOR;
             return n;
         }
-        if (common_base(n))
+        if (simp_common_base(n))
             return n;
-        if (tree_node *c = all_ones_minus(n); c != n)
+        if (tree_node *c = simp_all_ones_minus(n); c != n)
             return c;
         if (simp_in_sum(n, n) && (n = simp_reassociate(n))->op != OP_SUB)
             return n;
@@ -1047,7 +794,7 @@ static tree_node *rewrite_by_operator(tree_node *n)
             n->op = OP_ADD;
             return n;
         }
-        return arithmetic_tail(n);
+        return simp_arithmetic_tail(n);
     case OP_AND: case OP_OR: case OP_XOR: {
         // on truth values & is &&, | is ||, ^ is !=; && and || may skip their
         // right operand, so only one without side effects
@@ -1086,7 +833,7 @@ static tree_node *rewrite_by_operator(tree_node *n)
             c->type = n->type;
             return simp_replace(n, simp_keep_effects(n->left, c));
         }
-        return arithmetic_tail(n);
+        return simp_arithmetic_tail(n);
     }
     case OP_MARK1: case OP_MARK2: case OP_MARK3: case OP_MARK4:
         if (n->left->op == OP_EMPTY)
@@ -1097,16 +844,16 @@ static tree_node *rewrite_by_operator(tree_node *n)
             n->op = OP_ASG_XOR;   // a one-bit field: adding or subtracting 1 flips it
             return n;
         }
-        return arithmetic_tail(n);
+        return simp_arithmetic_tail(n);
     case OP_ASG_OR:
         if (simp_is_const(n->right) && ((uint32_t)n->right->value & node_mask(n->left)) == node_mask(n->left)) {
             n->op = OP_ASSIGN;
             return n;
         }
-        return arithmetic_tail(n);
+        return simp_arithmetic_tail(n);
     case OP_ASG_AND: case OP_ASG_XOR:
-        return arithmetic_tail(n);
-    case OP_SHL: case OP_SHR: case OP_ASG_SHL: case OP_ASG_SHR: return rewrite_shift(n);
+        return simp_arithmetic_tail(n);
+    case OP_SHL: case OP_SHR: case OP_ASG_SHL: case OP_ASG_SHR: return simp_shift(n);
     case OP_CONV: return rewrite_conversion(n);
     case OP_MEMBER: return rewrite_member(n);
     case OP_ASSIGN: return rewrite_assign(n);

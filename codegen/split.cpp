@@ -102,8 +102,8 @@ static tree_node *parse_prefix(tree_node *node, const std::vector<std::string> &
 // placeholders for the matched node and its operands.
 tree_node *rewrite_parse(tree_node *node, const std::string &text)
 {
-    if (!node) {   // declarations: the rules of this table declare nothing
-        assert_fail("declarations in a rewrite rule", __FILE__, __LINE__);
+    if (!node) {   // declarations (or a further statement) as records
+        ic_read_rewrite_records(text.c_str());
         return nullptr;
     }
     std::vector<std::string> toks;

@@ -351,16 +351,28 @@ static tree_node *read_left(tree_node *n, const std::string &text)
     return tree_copy(n->left);
 }
 
+// A pattern table of one rewrite rule, ~x to its result text, in use while
+// the object lives.
+struct one_rule_table {
+    const char *result[2] = {"L", nullptr};
+    pattern_record recs[2] = {};
+    std::vector<pattern_hash_row> hash = std::vector<pattern_hash_row>(PATTERN_HASH_ROWS, pattern_hash_row{0, 0, 0});
+    pattern_tables tables = {recs, 2, hash.data(), nullptr, 0, nullptr, nullptr};
+
+    one_rule_table()
+    {
+        recs[1] = {0, {0, 0, 0}, 0, 0, 0, 0, 0, OP_COMPL, 0, 0, nullptr, nullptr, 1, result, PK_nocode};
+        hash[(GOAL_REWRITE * (int)OP_COMPL) % PATTERN_HASH_ROWS] = {GOAL_REWRITE, OP_COMPL, -1};
+        match_reset();
+        patterns = &tables;
+    }
+    ~one_rule_table() { patterns = &generated_patterns; }
+};
+
 TEST_F(simplifier, rewrite_rules_apply_and_their_rounds_are_bounded)
 {
-    static const char *const res[] = {"L", nullptr};
-    static pattern_record recs[2] = {};
-    recs[1] = {0, {0, 0, 0}, 0, 0, 0, 0, 0, OP_COMPL, 0, 0, nullptr, nullptr, 1, res, PK_nocode};
-    std::vector<pattern_hash_row> hash(PATTERN_HASH_ROWS, pattern_hash_row{0, 0, 0});
-    hash[(GOAL_REWRITE * (int)OP_COMPL) % PATTERN_HASH_ROWS] = {GOAL_REWRITE, OP_COMPL, -1};
-    pattern_tables t = {recs, 2, hash.data(), nullptr, 0, nullptr, nullptr};
-    match_reset();
-    patterns = &t;
+    one_rule_table rule;
+    pattern_record *recs = rule.recs;
     rewrite_reader = read_left;
     reader_calls = 0;
     EXPECT_EQ(show(tree_rewrite_all(op(OP_ADD, op(OP_COMPL, v("_x")), v("_y")))), "(+ _x _y)");
@@ -380,5 +392,20 @@ TEST_F(simplifier, rewrite_rules_apply_and_their_rounds_are_bounded)
     EXPECT_EQ(show(rewrite_parse(x, "- R J0")), "(- 5 _i)");
     EXPECT_EQ(show(rewrite_parse(x, "+ N -> L `uc")), "(+ (+ _i 5) (-> _i uc))");
     EXPECT_THROW(rewrite_parse(x, "+ L"), fatal_exit);
-    patterns = &generated_patterns;
+}
+
+TEST_F(simplifier, rewrite_rules_declare_the_routines_they_call)
+{
+    one_rule_table rule;
+    pattern_record *recs = rule.recs;
+    recs[1].templ = "[v _helper `(uc 0 e ]\n[v _tmp `uc 1 a ]\n";
+    EXPECT_EQ(show(tree_rewrite_all(op(OP_COMPL, v("_x")))), "_x");
+    cg_symbol *h = sym_find("_helper");
+    ASSERT_NE(h, nullptr) << "the routine is declared";
+    EXPECT_TRUE(sym_is_function(h));
+    EXPECT_TRUE(h->flags & SF_UNDEF);
+    int refused = 0;
+    for (const std::string &l : lines)
+        refused += l.find("Don't declare autos in REWRITEs!") != std::string::npos;
+    EXPECT_EQ(refused, 1);
 }

@@ -99,6 +99,9 @@ TEST_F(symbols, variable_records)
     EXPECT_EQ(count(267), 1);
     EXPECT_EQ(read_fatal("[v _y `i _n e ]\n"), 1);
     EXPECT_EQ(count(721), 1);
+    // a count written as an expression is folded to its constant
+    read("[v _arr `c * 2 + 1 2 e ]\n");
+    EXPECT_EQ(type_size(sym("_arr")->type), 6u);
 }
 
 TEST_F(symbols, declarations_merge_across_inputs)
