@@ -241,13 +241,20 @@ static void init_auto(sym_t *s)
 // ---------------------------------------------------------------------------
 // declarations
 // ---------------------------------------------------------------------------
-// Function qualifiers written before the name qualify the function.
-static void decl_move_function_quals(type_t *t)
+// The qualifiers a function itself can carry.
+static uint32_t decl_function_quals()
 {
     uint32_t mask = qual_role.interrupt | qual_role.reentrant | qual_role.fastcall16;
     for (const qual_row_t &r : qual_table)
         if (r.letter && r.name == "fastcall")
             mask |= r.bit;
+    return mask;
+}
+
+// Function qualifiers written before the name qualify the function.
+static void decl_move_function_quals(type_t *t)
+{
+    uint32_t mask = decl_function_quals();
     if (!t || t->kind != TY_FUNC || !mask)
         return;
     type_t *ret = t->sub;
@@ -293,22 +300,75 @@ static void decl_function_suffix_words(sym_t *s, type_t *t)
                 msg_report(1279, (unsigned)v);
         } else if (bit == qual_role.compact || bit == qual_role.large || bit == qual_role.small) {
             continue;
-        } else {
+        } else if (bit & (decl_function_quals() | qual_role.inline_)) {
             t->qual |= bit;
+        } else {
+            msg_report(290);
         }
     }
 }
 
-// '@' address: a constant, or for a bit "@ name ^ n".
+// The address ranges of objects qualified "__sfr": bit addresses below
+// 256, byte registers from 128 to 255, word registers from 128 to 254.
+static void decl_check_sfr_address(sym_t *s)
+{
+    if (!qual_role.sfr || !(type_quals(s->type) & qual_role.sfr) || s->placed_on)
+        return;
+    int64_t a = s->address;
+    switch (type_base_code(s->type)) {
+    case B_BIT:
+        if (a < 0 || a > 255)
+            msg_report(1280, "bit");
+        break;
+    case B_CHAR + 1:
+        if (a < 128 || a > 255)
+            msg_report(1280, "sfr");
+        break;
+    case B_INT + 1:
+        if (a < 128 || a > 254)
+            msg_report(1280, "sfr16");
+        break;
+    default:
+        break;
+    }
+}
+
+// "^ n" after a bit's byte address: bit n of a bit-addressable byte. Bytes
+// 32 to 47 hold bit addresses 0 to 127, the registers from 128 that are a
+// multiple of 8 hold the bit addresses from 128 upwards.
+static void decl_bit_number(sym_t *s)
+{
+    int64_t n = 0;
+    bool known = false;
+    expr_constant(EC_BITNUM, &n, &known);
+    if (!known) {
+        msg_report(236);
+        return;
+    }
+    if (n < 0 || n > 7) {
+        msg_report(842);
+        return;
+    }
+    int64_t a = s->address;
+    if (a >= 32 && a <= 47)
+        s->address = a * 8 + n - 256;
+    else if (a >= 128 && a <= 248 && a % 8 == 0)
+        s->address = a + n;
+    else
+        msg_report(1280, "bit");
+}
+
+// '@' address: a constant, or for a bit "@ name ^ n" or "@ address ^ n".
 static void decl_placement(sym_t *s)
 {
     int64_t v = 0;
     bool known = false;
-    tree_t *e = expr_parse(type_base_code(s->type) == B_BIT ? EC_BITNUM : EC_PLACE);
+    bool is_bit = type_base_code(s->type) == B_BIT;
+    tree_t *e = expr_parse(is_bit ? EC_BITNUM : EC_PLACE);
     if (!e)
         return;
     if (!expr_is_constant(e)) {
-        if (e->op == O_IDENT && type_base_code(s->type) == B_BIT) {
+        if (e->op == O_IDENT && is_bit) {
             s->placed_on = e->sym;
             e->sym->flags |= F_USED;
             if (lex_next() == O_XOR) {
@@ -331,6 +391,23 @@ static void decl_placement(sym_t *s)
     }
     s->address = v;
     s->flags |= F_ABSOLUTE;
+    if (is_bit && lex_next() == O_XOR)
+        decl_bit_number(s);
+    else if (is_bit)
+        lex_unget();
+    decl_check_sfr_address(s);
+}
+
+// True when some level of the type carries one of the qualifier bits.
+static bool decl_any_level_has(type_t *t, uint32_t bits)
+{
+    for (; t; t = t->sub) {
+        if (t->qual & bits)
+            return true;
+        if (t->kind == TY_BASE && t->base == B_TYPEDEF && t->tag && t->tag->type)
+            return decl_any_level_has(t->tag->type, bits);
+    }
+    return false;
 }
 
 static bool decl_is_definition_start(int c)
@@ -365,9 +442,19 @@ static bool decl_one(const decl_spec_t &ds, int context)
         cls = K_EXTERN;
     if (!is_func && type_is_void(t) && t->kind == TY_BASE && cls != K_TYPEDEF)
         msg_report(288);
+    if (!is_func && qual_role.using_ && decl_any_level_has(t, qual_role.using_))
+        msg_report(1277);
     sym_t *s = sym_declare(name, cls, t, nullptr);
     if (ds.reg)
         s->flags |= F_REGISTER;
+    if (lex_attr_address >= 0) {
+        // the address argument of an attribute places the first declarator
+        if ((s->flags & F_ABSOLUTE) && s->address != lex_attr_address)
+            msg_report(1098, s->name.c_str(), s->decl_file.c_str(), s->decl_line);
+        s->address = lex_attr_address;
+        s->flags |= F_ABSOLUTE;
+        lex_attr_address = -1;
+    }
     // Defining is set by sym_define, which also has a declared-only record
     // written again as a definition.
     bool defining = ds.defining && !(is_func && cls != K_TYPEDEF);
@@ -405,11 +492,12 @@ static bool decl_one(const decl_spec_t &ds, int context)
         s->flags |= F_ABSOLUTE;
         lex_abs_address += type_size(t);
     }
-    if (lex_next() == O_AT) {
+    // for a special function register "= address" places it as "@" does
+    int at = lex_next();
+    if (at == O_AT || (at == O_ASSIGN && qual_role.sfr && (type_quals(t) & qual_role.sfr)))
         decl_placement(s);
-    } else {
+    else
         lex_unget();
-    }
     if (lex_next() != O_ASSIGN) {
         lex_unget();
         if (t->kind == TY_ARRAY && !t->dim && !t->count && defining &&
@@ -443,6 +531,7 @@ static bool decl_one(const decl_spec_t &ds, int context)
 
 static void decl_declaration(int context)
 {
+    lex_attr_address = -1;
     decl_spec_t ds = type_specifiers(context);
     if (lex_next() == T_SEMI) {
         type_t *u = type_unfold(ds.type);
@@ -607,8 +696,10 @@ static void decl_params(sym_t *fn, std::vector<sym_t *> &params, bool old_style)
         if (fixed != declared.size())
             msg_report(253);
         for (size_t i = 0; i < fixed && i < declared.size(); i++)
-            if (!type_compatible(ft->proto->entries[i], declared[i]->type, true))
+            if (!type_compatible(ft->proto->entries[i], declared[i]->type, true)) {
                 msg_report(252, (int)i + 1);
+                type_explain(ft->proto->entries[i], declared[i]->type);
+            }
     }
     sym_write_proto_line(fn, declared, old_style);
     for (sym_t *s : declared)

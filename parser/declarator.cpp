@@ -308,6 +308,14 @@ static void type_func_suffix(suffix_t &s)
             sym_t *name = nullptr;
             type_t *t = type_declarator(ds.type, &name, DC_PARAM, nullptr, nullptr);
             t = type_param_adjust(t, name);
+            if (lex_next() == O_ASSIGN) {
+                // a parameter takes its value from the call: read the
+                // initialiser to go on after it
+                msg_report(279);
+                expr_parse(EC_INIT);
+            } else {
+                lex_unget();
+            }
             s.proto->entries.push_back(t);
             if (name) {
                 for (sym_t *p : s.proto->params)

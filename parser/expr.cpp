@@ -295,8 +295,10 @@ static void expr_check_modify(tree_t *l)
 static tree_t *expr_condition(tree_t *e)
 {
     e = expr_decay(e);
-    if (e && !type_is_scalar(e->type))
+    if (e && !type_is_scalar(e->type)) {
         msg_report(199);
+        type_explain(e->type, nullptr);
+    }
     return e;
 }
 
@@ -306,9 +308,7 @@ tree_t *expr_to_type(tree_t *r, type_t *target)
     if (type_is_ptr(target) && type_is_ptr(r->type)) {
         if (!type_ptr_assignable(target, r->type)) {
             msg_report(359);
-            // at negative warning levels the two types are explained
-            if (opt.warning_level < 0)
-                msg_print("%s / %s", type_english(target).c_str(), type_english(r->type).c_str());
+            type_explain(target, r->type);
         }
     } else if (type_is_ptr(target) && type_is_integer(r->type)) {
         int64_t v;
@@ -319,9 +319,11 @@ tree_t *expr_to_type(tree_t *r, type_t *target)
             msg_report(206);
         else
             msg_report(209);
+        type_explain(target, r->type);
         return r;
     } else if (type_is_aggregate(target) && !type_compatible(target, r->type, true)) {
         msg_report(209);
+        type_explain(target, r->type);
         return r;
     }
     return expr_convert(r, target);
@@ -355,8 +357,10 @@ static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
         if (lp && type_is_integer(r->type))
             return tree_binary(O_SUB, l, expr_scale(l, r), l->type);
         if (lp && rp) {
-            if (!type_compatible(l->type, r->type, true))
+            if (!type_compatible(l->type, r->type, true)) {
                 msg_report(208, "-");
+                type_explain(l->type, r->type);
+            }
             type_t *x = type_base(B_INDEX);
             tree_t *d = tree_binary(O_SUB, expr_convert(l, x), expr_convert(r, x), x);
             return tree_binary(O_DIV, d, expr_pointee_size(l, B_INDEX), x);
@@ -367,10 +371,13 @@ static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
         if (lp || rp) {
             int64_t v;
             if (lp && rp) {
-                if (!type_ptr_assignable(l->type, r->type) && !type_ptr_assignable(r->type, l->type))
+                if (!type_ptr_assignable(l->type, r->type) && !type_ptr_assignable(r->type, l->type)) {
                     msg_report(366, op_spelling[op - O_START]);
+                    type_explain(l->type, r->type);
+                }
             } else if (!(expr_value(lp ? r : l, &v) && v == 0)) {
                 msg_report(209);
+                type_explain(l->type, r->type);
             } else if (lp) {
                 r = expr_convert(r, l->type);
             } else {
@@ -473,6 +480,7 @@ tree_t *expr_make(int op, tree_t *l, tree_t *r)
         type_t *t = type_unfold(l->type);
         if (!t || t->kind != TY_PTR) {
             msg_report(981);
+            type_explain(l->type, nullptr);
             return nullptr;
         }
         if (l->op == O_ADDR && !type_is_func(t->sub))
@@ -718,6 +726,7 @@ static tree_t *expr_call(tree_t *fn)
     }
     if (!ft || ft->kind != TY_FUNC) {
         msg_report(183);
+        type_explain(fn->type, nullptr);
         ft = nullptr;
     } else if (qual_role.interrupt && (ft->qual & qual_role.interrupt)) {
         msg_report(184);
@@ -836,6 +845,7 @@ static tree_t *expr_member(tree_t *e, bool arrow)
     int b = type_base_code(e->type);
     if (b != B_STRUCT && b != B_UNION) {
         msg_report(196);
+        type_explain(e->type, nullptr);
         return nullptr;
     }
     sym_t *tag = type_unfold(e->type)->tag;
@@ -860,10 +870,12 @@ static tree_t *expr_subscript(tree_t *a)
         std::swap(a, i);
     if (!type_is_ptr(a->type) && !type_is_array(a->type)) {
         msg_report(981);
+        type_explain(a->type, nullptr);
         return nullptr;
     }
     if (!type_is_integer(i->type)) {
         msg_report(190);
+        type_explain(i->type, nullptr);
         return nullptr;
     }
     type_t *at = type_unfold(a->type);

@@ -19,6 +19,7 @@ const char *lex_pos;                // read position in the current line
 bool lex_regarg = true;             // register arguments for prototyped functions
 uint32_t lex_string_qual;           // qualifiers given to string literals
 int64_t lex_abs_address = -1;       // #pragma abs_address start address
+int64_t lex_attr_address = -1;      // address from an attribute argument, for the next declarator
 
 static FILE *lex_in;                // the input stream
 static std::string lex_buf;         // the current line with its newline
@@ -557,7 +558,96 @@ static void lex_identifier()
     tok.sym = sym_find_or_enter(w);
 }
 
-// __attribute__((word, ...)): token 139 with the qualifier bits collected.
+// Skips the arguments of an attribute up to its closing parenthesis.
+static void lex_attribute_skip()
+{
+    for (int depth = 1; depth > 0;) {
+        int c = lex_next();
+        if (c == T_EOF || c == T_SEMI || c == T_RBRACE) {
+            lex_unget();
+            return;
+        }
+        depth += c == O_LPAREN ? 1 : c == O_RPAREN ? -1 : 0;
+    }
+}
+
+// One argument of an attribute, checked against its pattern letter:
+// d an identifier, i an int constant, s a string, v a constant
+// expression (the address of the object declared).
+static void lex_attribute_arg(const std::string &name, char letter)
+{
+    if (letter == 'v') {
+        int64_t v;
+        bool known;
+        expr_constant(EC_INIT, &v, &known);
+        if (known)
+            lex_attr_address = v;
+        else
+            msg_report(1318, name.c_str());
+        return;
+    }
+    int c = lex_next();
+    bool ok = (letter == 'd' && c == O_IDENT) || (letter == 's' && c == O_STRING) ||
+              (letter == 'i' && c == O_ICON && tok.ctype == B_INT);
+    if (!ok) {
+        msg_report(1318, name.c_str());
+        if (c == O_ARG || c == O_RPAREN)
+            lex_unget();
+    }
+}
+
+// The arguments of one attribute word after its '(' (has_args), checked in
+// order against the letters of its pattern; a leading '.' makes them
+// optional.
+static void lex_attribute_args(const std::string &name, const std::string &pattern, bool has_args)
+{
+    std::string letters;
+    for (char c : pattern)
+        if (c != ',')
+            letters += c;
+    bool optional = !letters.empty() && letters[0] == '.';
+    if (optional)
+        letters.erase(0, 1);
+    for (char c : letters)
+        if (!strchr("disv", c)) {
+            msg_report(1319, std::string(1, c).c_str(), name.c_str());
+            if (has_args)
+                lex_attribute_skip();
+            return;
+        }
+    if (!has_args) {
+        if (!letters.empty() && !optional)
+            msg_report(1317, name.c_str());
+        return;
+    }
+    size_t k = 0;
+    if (lex_next() != O_RPAREN) {
+        lex_unget();
+        for (;; k++) {
+            if (k < letters.size())
+                lex_attribute_arg(name, letters[k]);
+            else {
+                msg_report(1318, name.c_str());
+                lex_attribute_skip();
+                return;
+            }
+            int c = lex_next();
+            if (c == O_RPAREN)
+                break;
+            if (c != O_ARG) {
+                msg_report(194);
+                lex_unget();
+                return;
+            }
+        }
+        k++;
+    }
+    if (k < letters.size() && !(optional && k == 0))
+        msg_report(1317, name.c_str());
+}
+
+// __attribute__((word[(args)], ...)): token 139 with the qualifier bits
+// collected.
 static bool lex_attribute()
 {
     auto want = [](int c) {
@@ -581,10 +671,20 @@ static bool lex_attribute()
             w += (char)lex_get();
         uint32_t b = 0;
         std::string pattern;
-        if (w.empty() || !attr_lookup(w, &b, &pattern))
+        bool known = !w.empty() && attr_lookup(w, &b, &pattern);
+        if (!known)
             msg_report(1323);
         else if (!b && pattern.empty())
             msg_report(1316, w.c_str());
+        while (lex_is_blank(lex_ch()))
+            lex_get();
+        bool has_args = lex_ch() == '(';
+        if (has_args)
+            lex_get();
+        if (known)
+            lex_attribute_args(w, pattern, has_args);
+        else if (has_args)
+            lex_attribute_skip();
         bits |= b;
         if (!want(','))
             break;

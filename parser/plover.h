@@ -180,6 +180,7 @@ extern const char *lex_pos;
 extern bool lex_regarg;           // #pragma regarg in force
 extern uint32_t lex_string_qual;  // qualifiers of string literals
 extern int64_t lex_abs_address;   // #pragma abs_address (-1 none)
+extern int64_t lex_attr_address;  // address given by an attribute (-1 none)
 extern bool lex_jis;              // #pragma jis: double-byte characters in strings
 void lex_init(FILE *in);
 int lex_next();                   // reads the next token into tok
@@ -216,6 +217,7 @@ sym_t *sym_member(sym_t *tag, const std::string &name);
 int sym_next_label();
 void sym_write_proto_line(sym_t *fn, std::vector<sym_t *> &params, bool old_style);
 void sym_check_file_scope();
+const char *sym_type_name(int code);  // a base type's name in words
 
 // --- types ----------------------------------------------------------------
 struct qual_row_t {
@@ -263,6 +265,7 @@ bool type_compatible(type_t *a, type_t *b, bool lenient);
 bool type_qual_compatible(uint32_t a, uint32_t b);
 bool type_ptr_assignable(type_t *target, type_t *value);
 std::string type_english(type_t *t);
+void type_explain(type_t *a, type_t *b);
 uint32_t qual_lookup(const std::string &word);
 bool qual_define(const char *arg);
 bool type_set_sizes(const char *list);

@@ -78,8 +78,10 @@ static void printf_check_arg(int want, tree_t *a)
 }
 
 // One conversion specifier starting after '%'; appends the expected
-// argument kinds; returns the index after it.
-static size_t printf_conversion(const std::string &f, size_t i, uint32_t *mask, std::vector<int> &want)
+// argument kinds; returns the index after it. A specifier that cannot be
+// read sets *bad: the argument kinds after it are not known.
+static size_t printf_conversion(const std::string &f, size_t i, uint32_t *mask, std::vector<int> &want,
+                                bool *bad)
 {
     static const struct { char c; uint32_t bit; } flags[] = {
         {' ', 0x1}, {'+', 0x2}, {'0', 0x4}, {'-', 0x8}, {'#', 0x20},
@@ -114,44 +116,60 @@ static size_t printf_conversion(const std::string &f, size_t i, uint32_t *mask, 
             i++;
         }
     }
-    int longs = 0, shorts = 0;
-    while (i < f.size() && (f[i] == 'h' || f[i] == 'l')) {
-        if ((f[i] == 'h' && longs) || (f[i] == 'l' && shorts))
-            msg_report(974);
-        (f[i] == 'h' ? shorts : longs)++;
-        i++;
+    int longs = 0, shorts = 0, others = 0;
+    while (i < f.size() && strchr("hlbBLjztq", f[i])) {
+        char m = f[i++];
+        if (m == 'b' || m == 'B') {
+            // the byte modifier of other libraries: the standard spells it hh
+            msg_report(1299, std::string(1, m).c_str(), "hh");
+            *mask |= 0x2000000;
+            if (longs)
+                msg_report(974);
+            shorts += 2;
+        } else if (m == 'h' || m == 'l') {
+            if ((m == 'h' && longs) || (m == 'l' && shorts))
+                msg_report(974);
+            (m == 'h' ? shorts : longs)++;
+        } else {
+            others++;
+        }
     }
     if (longs)
         *mask |= 0x10;
     if (i >= f.size()) {
         msg_report(969);
+        *bad = true;
         return i;
     }
     char c = f[i++];
     int int_kind = longs >= 2 ? ARG_LLONG : longs ? ARG_LONG : ARG_INT;
     switch (c) {
-    case 'd': case 'i': *mask |= 0x80; want.push_back(int_kind); break;
-    case 'o': *mask |= 0x100; want.push_back(int_kind); break;
-    case 'u': *mask |= 0x400; want.push_back(int_kind); break;
-    case 'x': *mask |= 0x400000; want.push_back(int_kind); break;
-    case 'X': *mask |= 0x200000; want.push_back(int_kind); break;
+    case 'd': case 'i': case 'o': case 'u': case 'x': case 'X':
+        if (others)
+            msg_report(972);
+        *mask |= c == 'd' || c == 'i' ? 0x80 : c == 'o' ? 0x100 : c == 'u' ? 0x400
+               : c == 'x' ? 0x400000 : 0x200000;
+        want.push_back(int_kind);
+        break;
     case 'c': *mask |= 0x80000; want.push_back(ARG_INT); break;
     case 's': *mask |= 0x40000; want.push_back(ARG_PTR_CHAR); break;
     case 'p': *mask |= 0x4000; want.push_back(ARG_PTR); break;
     case 'n':
-        if (shorts)
+        if (shorts || others)
             msg_report(973);
         *mask |= 0x200;
         want.push_back(longs ? ARG_PTR_LONG : ARG_PTR_INT);
         break;
     case 'e': case 'E': case 'f': case 'g': case 'G':
-        if (longs || shorts)
+        if (longs || shorts || others)
             msg_report(971);
         *mask |= c == 'e' ? 0x800 : c == 'E' ? 0x840 : c == 'f' ? 0x2000 : c == 'g' ? 0x1000 : 0x1040;
         want.push_back(ARG_DOUBLE);
         break;
     default:
-        msg_report(975);
+        // a flag, width or precision character after its place
+        msg_report(strchr(" +0-#*.123456789", c) ? 970 : 975);
+        *bad = true;
         break;
     }
     return i;
@@ -169,7 +187,8 @@ uint32_t expr_printf_check(tree_t *format, std::vector<tree_t *> &args)
     }
     const std::string &text = f->text;
     std::vector<int> want;
-    for (size_t i = 0; i < text.size();) {
+    bool bad = false;
+    for (size_t i = 0; i < text.size() && !bad;) {
         if (text[i++] != '%')
             continue;
         if (i < text.size() && text[i] == '%') {
@@ -177,7 +196,11 @@ uint32_t expr_printf_check(tree_t *format, std::vector<tree_t *> &args)
             i++;
             continue;
         }
-        i = printf_conversion(text, i, &mask, want);
+        i = printf_conversion(text, i, &mask, want, &bad);
+    }
+    if (bad) {
+        msg_report(325);
+        return mask;
     }
     size_t n = want.size() < args.size() ? want.size() : args.size();
     for (size_t k = 0; k < n; k++)

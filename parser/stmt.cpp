@@ -265,6 +265,7 @@ static void stmt_switch(const jumps_t &outer)
     tree_t *e = stmt_paren_expr();
     if (e && !type_is_integer(e->type)) {
         msg_report(242);
+        type_explain(e->type, nullptr);
         e = nullptr;
     }
     int b = sym_next_label(), d = sym_next_label();

@@ -162,6 +162,7 @@ static void sym_redeclare(sym_t *s, int cls, type_t *t)
                 msg_report(987);
             else
                 msg_report(984);
+            type_explain(old, nu);
             bad = true;
         } else if (old->kind == TY_ARRAY && nu->kind == TY_ARRAY) {
             if (old->count && nu->count && old->count != nu->count) {
@@ -172,10 +173,12 @@ static void sym_redeclare(sym_t *s, int cls, type_t *t)
             }
             if (!type_compatible(old->sub, nu->sub, true)) {
                 msg_report(984);
+                type_explain(old, nu);
                 bad = true;
             }
         } else if (!type_compatible(old, nu, true)) {
             msg_report(984);
+            type_explain(old, nu);
             bad = true;
         } else if (old->qual != nu->qual) {
             msg_report(985);
@@ -348,7 +351,7 @@ sym_t *sym_member(sym_t *tag, const std::string &name)
 // ---------------------------------------------------------------------------
 // prototype file lines
 // ---------------------------------------------------------------------------
-static const char *sym_type_name(int code)
+const char *sym_type_name(int code)
 {
     switch (code & ~1) {
     case B_BIT: return "boolean";

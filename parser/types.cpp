@@ -463,6 +463,8 @@ bool type_ptr_assignable(type_t *target, type_t *value)
     return type_compatible(&ca, &cb, true);
 }
 
+// A type in words, level by level from the outside in, for messages that
+// explain a mismatch.
 std::string type_english(type_t *t)
 {
     std::string out;
@@ -472,7 +474,16 @@ std::string type_english(type_t *t)
             if (r.letter && (t->qual & r.bit))
                 out += r.name + " ";
         if (t->kind == TY_FUNC) {
-            out += "function returning ";
+            out += "function";
+            if (!t->proto || t->proto->is_void()) {
+                out += " with no arguments";
+            } else {
+                out += " with arguments(";
+                for (size_t i = 0; i < t->proto->entries.size(); i++)
+                    out += (i ? ", " : "") + type_english(t->proto->entries[i]);
+                out += ")";
+            }
+            out += " returning ";
         } else if (t->kind == TY_ARRAY) {
             out += "array";
             if (t->count)
@@ -481,17 +492,32 @@ std::string type_english(type_t *t)
         } else if (t->kind == TY_PTR) {
             out += "pointer to ";
         } else {
-            if (t->base == B_ENUM)
+            if (t->base == B_ENUM) {
                 out += "enum " + (t->tag ? t->tag->name : std::string());
-            else if (t->base == B_STRUCT || t->base == B_UNION)
-                out += std::string(t->base == B_STRUCT ? "struct " : "union ") +
-                       (t->tag ? t->tag->name : std::string());
-            else
-                out += std::string(t->base & 1 ? "unsigned " : "") +
-                       (t->base == B_INT ? "int" : t->base == B_CHAR ? "char" : "type");
+            } else if (t->base == B_STRUCT || t->base == B_UNION) {
+                out += t->base == B_STRUCT ? "struct " : "union ";
+                out += t->tag && !t->tag->name.empty()
+                           ? t->tag->name
+                           : "S" + std::to_string(t->tag ? t->tag->tag_number : 0);
+            } else {
+                out += std::string(t->base & 1 ? "unsigned " : "") + sym_type_name(t->base);
+            }
             break;
         }
         t = type_unfold(t->sub);
     }
     return out;
+}
+
+// At negative warning levels a message about types is followed by the
+// types in words: "a / b" for a mismatch, "NOT a" for a type that failed a
+// requirement (b null).
+void type_explain(type_t *a, type_t *b)
+{
+    if (opt.warning_level >= 0 || !a)
+        return;
+    if (b)
+        msg_print("%s / %s", type_english(a).c_str(), type_english(b).c_str());
+    else
+        msg_print("NOT %s", type_english(a).c_str());
 }

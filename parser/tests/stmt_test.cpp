@@ -164,11 +164,25 @@ TEST(ParserStmt, MessagesOfStatementsAndExpressions)
          "void f(void) { printf(\"%f\", 1); }\n", 329},
         {"int printf(const char *, ...);\n#pragma printf_check printf\n"
          "void f(void) { printf(\"%s\", 1); }\n", 330},
+        {"int printf(const char *, ...);\n#pragma printf_check printf\n"
+         "void f(void) { printf(\"%5-d\", 1); }\n", 970},
+        {"int printf(const char *, ...);\n#pragma printf_check printf\n"
+         "void f(void) { printf(\"%5-d\", 1); }\n", 325},
+        {"int printf(const char *, ...);\n#pragma printf_check printf\n"
+         "void f(void) { printf(\"%Lx\", 1); }\n", 972},
+        {"int printf(const char *, ...);\n#pragma printf_check printf\n"
+         "void f(void) { printf(\"%bu\", 1); }\n", 1299},
     };
     for (const stmt_message_case &c : cases) {
         plover_result r = plover_run(driver_switches, c.source);
         EXPECT_TRUE(plover_reported(r, c.message)) << c.source << " gave: " << r.errors;
     }
+    // the byte modifier is read as "hh" and has its own feature bit:
+    // 0x2000000 with 0x400 of %u
+    plover_result b = plover_run(std::string(driver_switches) + " -fp",
+                                 "int printf(const char *, ...);\n#pragma printf_check printf\n"
+                                 "void f(void) { printf(\"%bu\", 1); }\n");
+    EXPECT_NE(b.output.find("[p f _printf 33555456 ]\n"), std::string::npos) << b.output;
     // 373 is a warning of level -4: shown only when asked for
     const char *mixed = "unsigned u; int x; void f(void) { x = u < x; }\n";
     EXPECT_FALSE(plover_reported(plover_run(driver_switches, mixed), 373));
