@@ -72,6 +72,16 @@ tree_node *simp_divide(tree_node *n)
     if (!simp_is_const(r) || !simp_is_integer(n->left))
         return n;
     long c = simp_value(r);
+    // (-x) / c is x / (-c) for a signed type whose range holds -c
+    if (n->op == OP_DIV && n->left->op == OP_NEG && simp_class(n) == AR_SIGNED && simp_class(n->left) == AR_SIGNED &&
+        -c <= simp_type_max(simp_type(r)) && -c >= simp_type_min(simp_type(r))) {
+        tree_node *neg = n->left;
+        n->left = neg->left;
+        node_free(neg);
+        r->value = simp_fit(-c, r->type);
+        tree_changed = true;
+        c = -c;
+    }
     long mag = c < 0 ? -c : c;
     // out of range: the quotient is 0 only when |c| exceeds every |dividend|
     if (c != 0 && mag > magnitude_max(simp_type(n->left))) {

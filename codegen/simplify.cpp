@@ -360,15 +360,39 @@ static tree_node *fold_constants(tree_node *n)
             return n;
         l->value = (int32_t)out;
     }
+    // a pointer beside a non-pointer gives the result its type (on either
+    // side); a comparison stays a truth value
+    type_desc *pointer = nullptr;
+    if (simp_binary(n) && !(op_attr[n->op] & OA_TRUTH) && simp_is_pointer(l) != simp_is_pointer(n->right))
+        pointer = simp_is_pointer(l) ? l->type : n->right->type;
     if (simp_binary(n))
         tree_free(n->right);
-    bool ptr_beside = simp_binary(n) && simp_is_pointer(l);
-    if (!ptr_beside) {
+    if (pointer) {
+        l->type = pointer;
+    } else {
         l->type = n->type;
         if (l->op == OP_CONST)
             l->value = simp_fit(l->value, l->type);
     }
     return simp_replace(n, l);
+}
+
+// A value that a comparison with 0 cannot change at run time: a constant,
+// the address of a name, one of those plus constants, or a store or sequence
+// whose value is one.
+static bool known_at_link(tree_node *x)
+{
+    while (x) {
+        if (simp_is_const(x) || (x->op == OP_ADDR && x->left && x->left->op == OP_ID))
+            return true;
+        if (x->op == OP_ADD && simp_is_const(x->right))
+            x = x->left;
+        else if (x->op == OP_ASSIGN || x->op == OP_SEQ || x->op == OP_SEQCALL)
+            x = x->right;
+        else
+            return false;
+    }
+    return false;
 }
 
 static tree_node *fold(void *, tree_node *n, int, int, int, long *)
@@ -388,7 +412,7 @@ static tree_node *fold(void *, tree_node *n, int, int, int, long *)
         n->op = OP_SUB;
     }
     if ((n->op == OP_EQ || n->op == OP_NE) && run.warning_level < 0 && is_zero_const(n->right) &&
-        (simp_is_const(n->left) || (n->left->op == OP_ADDR && n->left->left && n->left->left->op == OP_ID)))
+        known_at_link(n->left))
         simp_note(768);
     if (both_const(n))
         return fold_constants(n);
@@ -452,7 +476,16 @@ static tree_node *commute(tree_node *n)
             n->left = l->left;
             tree_free(l->right);
             node_free(l);
+            return n;
         }
+    }
+    // (x op a) op b becomes (x op b) op a when b ranks above a, so that
+    // constants gather on the outside; both steps in one type
+    l = n->left;
+    if ((op_attr[n->op] & OA_ASSOC) && l->op == n->op && simp_class(n) != AR_FLOAT &&
+        type_equal(simp_type(l), simp_type(n)) && !is_link_constant(n->right) && rank_of(n->right) > rank_of(l->right)) {
+        std::swap(l->right, n->right);
+        tree_changed = true;
     }
     return n;
 }
@@ -489,7 +522,7 @@ static tree_node *rewrite_conversion(tree_node *n)
         tree_free(n->right);
         return simp_replace(n, x);
     }
-    if (simp_is_const(x) && simp_is_integer(n)) {
+    if (simp_is_const(x) && (simp_is_integer(n) || simp_is_pointer(n))) {
         if (node_size(n) < node_size(x))
             msg_report(752);
         x->value = simp_fit(x->value, t);
@@ -710,13 +743,34 @@ static tree_node *truth_arms(tree_node *n)
     return simp_node(OP_CONV, v, node_new_type(t), t);
 }
 
+// c ? *U p : *U q, loads of one type through pointers of one size and
+// qualifiers: *U (c ? p : q), one load of the chosen pointer.
+static tree_node *choose_pointer(tree_node *n)
+{
+    tree_node *arms = n->right, *a = arms->left, *b = arms->right;
+    if (a->op != OP_DEREF || b->op != OP_DEREF || !type_equal(simp_type(a), simp_type(b)) ||
+        type_qualifiers(a->type) != type_qualifiers(b->type) || node_size(a->left) != node_size(b->left) ||
+        type_qualifiers(a->left->type) != type_qualifiers(b->left->type))
+        return n;
+    type_desc *value = a->type;
+    arms->left = a->left;
+    arms->right = b->left;
+    arms->type = a->left->type;
+    n->type = a->left->type;
+    node_free(a);
+    node_free(b);
+    return simp_node(OP_DEREF, n, nullptr, value);
+}
+
 static tree_node *rewrite_question(tree_node *n)
 {
     tree_node *c = n->left, *arms = n->right;
     if (!arms || arms->op != OP_COLON)
         return n;
-    if (!simp_is_const(c))
-        return truth_arms(n);
+    if (!simp_is_const(c)) {
+        tree_node *load = choose_pointer(n);
+        return load != n ? load : truth_arms(n);
+    }
     if (run.warning_level < 0 && !(n->flags & NF_COMPILER))
         simp_note(763);
     tree_node *keep = c->value ? arms->left : arms->right;
@@ -724,6 +778,20 @@ static tree_node *rewrite_question(tree_node *n)
     node_free(arms);
     tree_free(c);
     return simp_replace(n, keep);
+}
+
+// *U(&U x) stays for an x whose value is only reached through its address:
+// a store, a ?:, a call that clobbers, or a sequence ending in a structure
+// call.
+static bool keeps_address(tree_node *x)
+{
+    if (x->op == OP_ASSIGN || x->op == OP_QUEST || x->op == OP_CALLZAP)
+        return true;
+    if (x->op != OP_SEQ && x->op != OP_SEQCALL)
+        return false;
+    while (x && (x->op == OP_SEQ || x->op == OP_SEQCALL))
+        x = x->right;
+    return x && (x->op == OP_CALLZAP || (x->op == OP_CALL && type_is(x->type, TY_STRUCT)));
 }
 
 // *U of a constant address reads a variable at that address: an absolute
@@ -867,7 +935,7 @@ static tree_node *rewrite_by_operator(tree_node *n)
     case OP_DEREF:
         if (simp_is_const(n->left))
             return absolute_variable(n);
-        if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n)) {
+        if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n) && !keeps_address(n->left->left)) {
             tree_node *x = n->left->left;
             node_free(n->left);
             return simp_replace(n, x);
@@ -934,6 +1002,22 @@ static void drop_same_size_conversions(tree_node *n)
     }
 }
 
+// A compound store into a bit-field (one whose low bits depend only on low
+// bits, not a shift) by a constant wider than the field: only the field's
+// bits of the constant can matter.
+static void mask_to_field(tree_node *n)
+{
+    const uint32_t kind = OA_SIDE_EFFECT | OA_LOWPART | OA_SHIFT | OA_BINARY;
+    if ((op_attr[n->op] & kind) != (OA_SIDE_EFFECT | OA_LOWPART | OA_BINARY) || n->left->op != OP_BITFIELD ||
+        !simp_is_const(n->right))
+        return;
+    uint32_t m = node_mask(n->left);
+    if ((uint32_t)n->right->value & ~m) {
+        n->right->value = (int32_t)((uint32_t)n->right->value & m);
+        tree_changed = true;
+    }
+}
+
 // Whether a node has the operands its operator needs; the rules look at them
 // without asking again.
 static bool complete(tree_node *n)
@@ -958,6 +1042,7 @@ static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
         tree_free(n->right);
         return simp_replace(n, n->left);
     }
+    mask_to_field(n);
     tree_node *h = hoist_sequence(n);
     if (h != n)
         return h;

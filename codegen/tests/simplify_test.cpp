@@ -190,6 +190,15 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"(P + i) - P", op(OP_SUB, op(OP_ADD, v("_P", lptr), v("_i", "i"), lptr), v("_P", lptr), ty("i")), "_i"},
         {"(P + i) - (Q + j)", op(OP_SUB, op(OP_ADD, v("_P", lptr), v("_i", "i"), lptr), op(OP_ADD, v("_Q", lptr), v("_j", "i"), lptr), ty("i")),
          "(- (+ _P _i) (+ _Q _j))"},
+        // a negated dividend: the divisor negated, for signed types only
+        {"(-s) / 4", op(OP_DIV, op(OP_NEG, v("_s", "i")), k(4)), "(/ _s -4)"},
+        {"(-w) / 4 unsigned", op(OP_DIV, op(OP_NEG, v("_w", "ui")), k(4, "ui")), "(>> (-U _w) 2)"},
+        {"(-s) / -32768", op(OP_DIV, op(OP_NEG, v("_s", "i")), k(-32768)), "(/ (-U _s) -32768)"},
+        // loads chosen by a condition: one load of the chosen pointer
+        {"c ? *P : *Q", op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_DEREF, v("_P", lptr), nullptr, ty("l")),
+                                                  op(OP_DEREF, v("_Q", lptr), nullptr, ty("l"))), ty("l")), "(*U (? _c (: _P _Q)))"},
+        {"*&(x = y) stays", op(OP_DEREF, op(OP_ADDR, op(OP_ASSIGN, v("_x"), v("_y")), nullptr, type_derive(ty("uc"), TY_POINTER)), nullptr, ty("uc")),
+         "(*U (&U (= _x _y)))"},
         // a store through two conversions of one size: one conversion
         {"x = (uc)(c)w", op(OP_ASSIGN, v("_x"), conv(conv(v("_w", "ui"), "c"), "uc")), "(= _x (-> _w uc))"},
     };
@@ -282,6 +291,30 @@ TEST_F(simplifier, a_constant_address_reads_an_absolute_variable)
     tree_node *d = tree_simplify(op(OP_SUB, op(OP_DEREF, k(0x30, "ui"), nullptr, ty("i")),
                                     op(OP_DEREF, k(0x30, "ui"), nullptr, ty("i"))));
     EXPECT_EQ(show(d), "0");
+}
+
+TEST_F(simplifier, field_stores_and_values_known_at_link_time)
+{
+    tree_node *field = op(OP_BITFIELD, v("_flags"), nullptr, ty("uc"));
+    field->bitfield = sym_new("f3");
+    field->bitfield->bit_width = 3;
+    // only the field's bits of a constant added or multiplied in can matter
+    EXPECT_EQ(show(tree_simplify(op(OP_ASG_ADD, tree_copy(field), k(9, "uc")))), "(=+ (BITFIELD _flags) 1)");
+    EXPECT_EQ(show(tree_simplify(op(OP_ASG_MUL, tree_copy(field), k(11, "uc")))), "(=* (BITFIELD _flags) 3)");
+    EXPECT_EQ(show(tree_simplify(op(OP_ASG_SHL, field, k(9, "uc")))), "(=& (BITFIELD _flags) 0)") << "a shift is no mask";
+    // a name's address plus a constant, stored, compared with 0
+    run.warning_level = -1;
+    msg_set_warning_level(-1);
+    type_desc *pc = type_derive(ty("uc"), TY_POINTER);
+    tree_node *addr = op(OP_ADD, op(OP_ADDR, v("_buf"), nullptr, pc), k(2), pc);
+    tree_simplify(op(OP_NE, op(OP_ASSIGN, v("_p", pc), addr, pc), k(0)));
+    EXPECT_EQ(count(768), 1);
+    tree_simplify(op(OP_NE, v("_p", pc), k(0)));
+    EXPECT_EQ(count(768), 1) << "a pointer variable is not known";
+    // a constant beside a constant pointer takes the pointer's type
+    tree_node *sum = tree_simplify(op(OP_OR, k(2), op(OP_CONV, k(0x20, "ui"), node_new_type(pc), pc), ty("i")));
+    EXPECT_EQ(show(sum), "34");
+    EXPECT_TRUE(simp_is_pointer(sum));
 }
 
 // Statements after splitting, one prefix text each.
