@@ -133,9 +133,7 @@ static void chip_select(const std::string &name)
         as.rom_words = static_cast<unsigned long>(rom_override);
 }
 
-void source_set_chip_hook(void (*hook)(const std::string &));
-
-static void chip_from_directive(const std::string &name)
+void asm_processor(const std::string &name)
 {
     if (!chip_from_command_line && as.chip.empty())
         chip_select(name);
@@ -221,7 +219,6 @@ int main(int argc, char **argv)
             msg_report(1415, output_path.c_str());
         return msg_exit_status();
     }
-    source_set_chip_hook(chip_from_directive);
     if (!chip.empty()) {
         chip_from_command_line = true;
         chip_select(chip);

@@ -108,6 +108,8 @@ asm_symbol *asm_find(const std::string &name);
 int asm_psect_index(const std::string &name);
 // Current location in the current psect.
 long asm_here();
+// The processor directive: selects the chip unless the command line did.
+void asm_processor(const std::string &name);
 
 // ---------------------------------------------------------------------------
 // instructions (insn.cpp)

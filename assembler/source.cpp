@@ -29,9 +29,8 @@ struct asm_macro {
 
 // Macros by name (defined in pass 1, kept for pass 2).
 static std::map<std::string, asm_macro> macros;
-// The macro being recorded, and its name.
+// The macro being recorded.
 static asm_macro *recording;
-static std::string recording_name;
 static int macro_depth;
 
 static bool is_word(const std::string &a, const char *b) { return strcasecmp(a.c_str(), b) == 0; }
@@ -311,8 +310,6 @@ static bool operands_exactly(const std::string &d, const std::vector<std::string
     return false;
 }
 
-static void select_chip(const std::string &name);
-
 static void do_directive(const std::string &d, const std::string &rest)
 {
     std::vector<std::string> ops = source_split_operands(rest);
@@ -384,22 +381,13 @@ static void do_directive(const std::string &d, const std::string &rest)
         as.ended = true;
     } else if (is_word(d, "processor")) {
         if (operands_exactly(d, ops, 1))
-            select_chip(ops[0]);
+            asm_processor(ops[0]);
     } else if (is_word(d, "fcf")) {
         msg_report(1424, d.c_str());
     } else if (is_word(d, "endm")) {
         msg_report(1413, "endm", "macro");
     }
     // opt, list, nolist, title, subtitle, page: listing controls, nothing to assemble
-}
-
-// Called for the processor directive; the chip from the command line wins.
-static void (*chip_hook)(const std::string &);
-void source_set_chip_hook(void (*hook)(const std::string &)) { chip_hook = hook; }
-static void select_chip(const std::string &name)
-{
-    if (chip_hook)
-        chip_hook(name);
 }
 
 static void process_line(const std::string &raw);
@@ -479,7 +467,6 @@ static void process_line(const std::string &raw)
             m.params = source_split_operands(line.substr(k));
         }
         recording = &macros[first];
-        recording_name = first;
         return;
     }
     bool colon = after_first < line.size() && line[after_first] == ':';
