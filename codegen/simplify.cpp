@@ -496,6 +496,21 @@ static tree_node *commute(tree_node *n)
 // A narrowing conversion moves inside <<, + - & | ^ (the low bytes of their
 // result depend only on the low bytes of the operands); never inside >>,
 // whose low bytes come from the high bytes of its operand.
+// Whether both arms of a ?: read as well in another width: constants, names
+// that are not volatile, conversions of integers. The conversion of the
+// whole then goes into the arms.
+static bool arms_read_narrow(tree_node *q)
+{
+    tree_node *arms = q->right;
+    if (!arms || arms->op != OP_COLON)
+        return false;
+    auto readable = [](tree_node *a) {
+        return a && (simp_is_const(a) || (a->op == OP_ID && !tree_has_volatile(a)) ||
+                     (a->op == OP_CONV && a->left && simp_is_integer(a->left)));
+    };
+    return readable(arms->left) && readable(arms->right);
+}
+
 static tree_node *rewrite_conversion(tree_node *n)
 {
     tree_node *x = n->left;
@@ -527,6 +542,14 @@ static tree_node *rewrite_conversion(tree_node *n)
             msg_report(752);
         x->value = simp_fit(x->value, t);
         x->type = t;
+        tree_free(n->right);
+        return simp_replace(n, x);
+    }
+    if (x->op == OP_QUEST && simp_is_integer(n) && simp_is_integer(x) && arms_read_narrow(x)) {
+        tree_node *arms = x->right;
+        arms->left = simp_conv(arms->left, t);
+        arms->right = simp_conv(arms->right, t);
+        arms->type = x->type = t;
         tree_free(n->right);
         return simp_replace(n, x);
     }

@@ -164,6 +164,11 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"(int)sc / (int)sd", op(OP_DIV, conv(v("_sc", "c"), "i"), conv(v("_sd", "c"), "i")),
          "(/ (-> _sc i) (-> _sd i))"},
         {"(int)w + 1 of one size", op(OP_ADD, conv(v("_w", "ui"), "i"), k(1)), "(+ _w 1)"},
+        // a conversion of a choice goes into its arms
+        {"(uc)(c ? w : 300)", conv(op(OP_QUEST, v("_c"), op(OP_COLON, v("_w", "ui"), k(300, "ui")), ty("ui")), "uc"),
+         "(? _c (: (-> _w uc) 44))"},
+        {"(uc)(c ? w : w + 1) stays", conv(op(OP_QUEST, v("_c"), op(OP_COLON, v("_w", "ui"), op(OP_ADD, v("_w", "ui"), k(1, "ui"))), ty("ui")), "uc"),
+         "(-> (? _c (: _w (+ _w 1))) uc)"},
         // conversions in a row
         {"(long)(ui)x", conv(conv(v("_x"), "ui"), "l"), "(-> _x l)"},
         {"(long)(ui)sc", conv(conv(v("_sc", "c"), "ui"), "l"), "(-> (-> _sc ui) l)"},
