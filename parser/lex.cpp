@@ -826,6 +826,17 @@ void lex_unget()
     lex_pushed.push_back(tok);
 }
 
+// The symbols of the tokens read ahead, which must outlive a recycling of
+// symbol records.
+std::vector<sym_t *> lex_pending_symbols()
+{
+    std::vector<sym_t *> out;
+    for (const token_t &t : lex_pushed)
+        if (t.sym)
+            out.push_back(t.sym);
+    return out;
+}
+
 // The code of the next token; the current token stays current.
 int lex_peek()
 {

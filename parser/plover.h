@@ -125,6 +125,7 @@ struct sym_t {
     int bit_width;        // bit-field width, -1 none
     bool defined_tag;     // struct/union/enum body seen
     bool interrupt_fn;    // function carries the interrupt qualifier
+    uint8_t live;         // recycling mark: free, handed out, reached
 };
 
 // ---------------------------------------------------------------------------
@@ -185,6 +186,7 @@ extern bool lex_jis;              // #pragma jis: double-byte characters in stri
 void lex_init(FILE *in);
 int lex_next();                   // reads the next token into tok
 void lex_unget();                 // the current token is read again next time
+std::vector<sym_t *> lex_pending_symbols();
 int lex_peek();
 bool lex_expect(int code, const char *text);
 void lex_skip_statement();
@@ -217,6 +219,7 @@ sym_t *sym_member(sym_t *tag, const std::string &name);
 int sym_next_label();
 void sym_write_proto_line(sym_t *fn, std::vector<sym_t *> &params, bool old_style);
 void sym_check_file_scope();
+extern int sym_recycle_hold;      // above 0 while a statement holds trees over its body
 const char *sym_type_name(int code);  // a base type's name in words
 
 // --- types ----------------------------------------------------------------

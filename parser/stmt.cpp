@@ -238,7 +238,9 @@ static void stmt_for(const jumps_t &outer)
             q_used = true;
         }
     }
+    sym_recycle_hold++;
     bool brk_used = stmt_loop_body(t, b, n, false, outer);
+    sym_recycle_hold--;
     // the step and the test carry the lines they were written on
     unsigned end_line = lex_line;
     if (step) {
@@ -273,6 +275,8 @@ static void stmt_switch(const jumps_t &outer)
     switch_t sw{e, {}, 0};
     bool brk_used = false;
     jumps_t j{b, outer.cont, outer.cont_used, &brk_used, &sw};
+    // the case values are kept until the switch record is written
+    sym_recycle_hold++;
     stmt_statement(j, true);
     if (!sw.default_label)
         sw.default_label = b;
@@ -291,6 +295,7 @@ static void stmt_switch(const jumps_t &outer)
         ic_marker(out_body);
         fputs(rec.c_str(), out_body);
     }
+    sym_recycle_hold--;
     stmt_define(b);
 }
 

@@ -8,7 +8,9 @@
 // and the lines of the prototype file.
 #include "plover.h"
 
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 int sym_level;                       // current scope level, 0 file scope
 FILE *xref_file;                     // cross-reference file (-C), or null
@@ -18,6 +20,22 @@ int sym_lookup_kind = LK_ORDINARY;   // which classes a find may return
 static sym_t *sym_chains[256];       // hash chains, inner levels first
 static int sym_counter;              // symbol numbers, from 1
 static int sym_tag_counter;          // tag and label numbers, from 1
+int sym_recycle_hold;                // statements holding trees: no recycling now
+
+// Symbol records come from blocks of 1,024 (halved down to 128 when memory
+// is short), at most 20 of them. Records that nothing reachable refers to
+// any more go back to a free list when a block is left.
+enum { SYM_BLOCK = 1024, SYM_BLOCK_MIN = 128, SYM_BLOCKS = 20 };
+enum { SYM_FREE = 0, SYM_HANDED = 1, SYM_REACHED = 2 }; // live marks
+struct sym_block_t {
+    sym_t *records;
+    size_t count;
+};
+static sym_block_t sym_blocks[SYM_BLOCKS]; // the blocks allocated so far
+static int sym_block_count;                // blocks in use
+static sym_t *sym_free_list;               // free records, linked by next_hash
+static size_t sym_handed_since;            // records handed out since the last recycling
+static size_t sym_idle_then;               // records not live at the last recycling
 
 static unsigned sym_hash(const std::string &name)
 {
@@ -64,9 +82,51 @@ static void sym_link(sym_t *s)
     *p = s;
 }
 
+static void sym_stop()
+{
+    tool_exit(1);
+    exit(1);
+}
+
+// A new block of free records; 309 beyond the last block, 294 when not even
+// the smallest block can be had.
+static void sym_grow()
+{
+    if (sym_block_count == SYM_BLOCKS) {
+        msg_report(309);
+        sym_stop(); // fatal even when the message file cannot say so
+    }
+    size_t n = SYM_BLOCK;
+    sym_t *block = nullptr;
+    for (; n >= SYM_BLOCK_MIN; n /= 2)
+        if ((block = new (std::nothrow) sym_t[n]()))
+            break;
+    if (!block) {
+        msg_report(294, (unsigned)(SYM_BLOCK_MIN * sizeof(sym_t)));
+        sym_stop();
+    }
+    sym_blocks[sym_block_count++] = {block, n};
+    for (size_t i = n; i-- > 0;) {
+        block[i].next_hash = sym_free_list;
+        sym_free_list = &block[i];
+    }
+}
+
+static sym_t *sym_alloc()
+{
+    if (!sym_free_list)
+        sym_grow();
+    sym_t *s = sym_free_list;
+    sym_free_list = s->next_hash;
+    *s = sym_t{};
+    s->live = SYM_HANDED;
+    sym_handed_since++;
+    return s;
+}
+
 sym_t *sym_new(const std::string &name, int level)
 {
-    sym_t *s = new sym_t{};
+    sym_t *s = sym_alloc();
     s->name = name;
     s->level = level;
     s->number = ++sym_counter;
@@ -320,9 +380,89 @@ static void sym_drop_level(int level)
     }
 }
 
+// ---------------------------------------------------------------------------
+// recycling: mark what the table still reaches, free the rest
+// ---------------------------------------------------------------------------
+static void sym_mark(sym_t *s);
+static void sym_mark_type(type_t *t);
+
+static void sym_mark_tree(tree_t *e)
+{
+    for (; e; e = e->right) {
+        sym_mark(e->sym);
+        sym_mark_type(e->type);
+        sym_mark_tree(e->left);
+    }
+}
+
+static void sym_mark_type(type_t *t)
+{
+    for (; t; t = t->sub) {
+        sym_mark(t->tag);
+        sym_mark(t->anon);
+        sym_mark_tree(t->dim);
+        if (t->proto) {
+            for (type_t *e : t->proto->entries)
+                sym_mark_type(e);
+            for (sym_t *p : t->proto->params)
+                sym_mark(p);
+        }
+    }
+}
+
+// A symbol and what it refers to: its type (tags, typedefs, prototypes,
+// dimension expressions), placement, parent and member or enumerator list.
+static void sym_mark(sym_t *s)
+{
+    for (; s && s->live == SYM_HANDED; s = s->next_member) {
+        s->live = SYM_REACHED;
+        sym_mark_type(s->type);
+        sym_mark(s->placed_on);
+        sym_mark(s->parent);
+        sym_mark(s->members);
+    }
+}
+
+// Records handed out since the last recycling reached half of those that
+// were not live then: every record not reached from the table, the current
+// token and those read ahead, the function being defined or the printf
+// users is freed.
+static void sym_recycle()
+{
+    if (sym_recycle_hold || sym_handed_since < sym_idle_then / 2)
+        return;
+    for (sym_t *head : sym_chains)
+        for (sym_t *s = head; s; s = s->next_hash)
+            sym_mark(s);
+    sym_mark(tok.sym);
+    for (sym_t *s : lex_pending_symbols())
+        sym_mark(s);
+    sym_mark(decl_function);
+    for (sym_t *s : expr_printf_users)
+        sym_mark(s);
+    size_t idle = 0;
+    for (int b = 0; b < sym_block_count; b++)
+        for (size_t i = 0; i < sym_blocks[b].count; i++) {
+            sym_t *s = &sym_blocks[b].records[i];
+            if (s->live == SYM_REACHED) {
+                s->live = SYM_HANDED;
+                continue;
+            }
+            if (s->live == SYM_HANDED) {
+                *s = sym_t{};
+                s->next_hash = sym_free_list;
+                sym_free_list = s;
+            }
+            idle++;
+        }
+    sym_idle_then = idle;
+    sym_handed_since = 0;
+}
+
 void sym_leave_block(bool write_line)
 {
     sym_drop_level(sym_level);
+    sym_recycle();
     if (write_line)
         ic_line("}");
     sym_level--;

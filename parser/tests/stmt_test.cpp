@@ -329,6 +329,43 @@ TEST(ParserStmt, LimitsAndEndOfUnit)
               "[e ++ _i -> 1 `i ]\n[e $ < _i -> 2 `i 2 ]\n[e :U 3 ]\n}\n");
 }
 
+// Symbol records: 20 blocks of 1,024 hold at most 20,480 live symbols (the
+// next one is the fatal 309); the records of blocks that were left are used
+// again, so a unit with more symbols than that in its blocks, with a struct
+// tag, an enumeration, a typedef and a switch over them, parses to the same
+// function records each time.
+TEST(ParserDecl, SymbolRecordsAreRecycled)
+{
+    std::string many;
+    for (int i = 0; i <= 20480; i++)
+        many += "int v" + std::to_string(i) + ";\n";
+    plover_result full = plover_run("", many);
+    EXPECT_NE(full.status, 0);
+    EXPECT_TRUE(plover_reported(full, 309)) << full.errors.substr(0, 200);
+    EXPECT_EQ(full.errors.find("v20479"), std::string::npos) << "the 20,480th symbol fits";
+
+    std::string unit = "struct pt { int x, y; };\nenum col { RED, GREEN };\n";
+    std::string locals;
+    for (int i = 0; i < 1000; i++)
+        locals += "int l" + std::to_string(i) + " = a;\n";
+    const int functions = 25;
+    for (int f = 0; f < functions; f++)
+        unit += "int f" + std::to_string(f) + "(int a) {\nint r = 0;\n"
+                "switch (a) { case RED: { struct pt p; p.x = a; r = p.x; } break; case GREEN: ; }\n"
+                "{ typedef struct { int q[3]; } box; box b; b.q[1] = a; r = b.q[1]; }\n"
+                "{\n" + locals + "r = l999; }\nreturn r;\n}\n";
+    plover_result r = plover_run("", unit);
+    EXPECT_EQ(r.status, 0) << r.errors.substr(0, 400);
+    std::string records = plover_records(r.output);
+    // every function's switch record names RED, enumeration constant 0, as an int
+    size_t switches = 0;
+    for (size_t at = 0; (at = records.find(", $ -> . `E2 0 `i ", at)) != std::string::npos; at++)
+        switches++;
+    EXPECT_EQ(switches, (size_t)functions);
+    std::string error;
+    EXPECT_TRUE(ic_check(r.output, &error)) << error;
+}
+
 TEST(ParserFiles, ArgumentsFromAnOptionFile)
 {
     std::string dir = std::string(ZEPH_BUILD_DIR) + "/tests";
