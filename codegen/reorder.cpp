@@ -170,6 +170,36 @@ static tree_node *narrow_converted_compare(tree_node *n)
     return n;
 }
 
+// Whether (t)x keeps x's value: a widening into a signed type, or of an
+// unsigned (or bit) value.
+static bool keeps_value(tree_node *cv)
+{
+    tree_node *x = cv->left;
+    return cv->op == OP_CONV && x && simp_is_integer(cv) && (simp_is_integer(x) || simp_class(x) == AR_BIT) &&
+           node_size(x) < node_size(cv) && (simp_class(cv) == AR_SIGNED || simp_is_unsigned(x));
+}
+
+// (t)x compared with (t)y, both conversions keeping the values: compared in
+// the smallest type that holds every value of x and y, when that is
+// narrower than t.
+static tree_node *narrow_both_converted(tree_node *n)
+{
+    tree_node *a = n->left, *b = n->right;
+    if (!keeps_value(a) || !keeps_value(b) || node_size(a) != node_size(b))
+        return n;
+    type_desc *common = common_value_type(a->left->type, b->left->type);
+    if (!common || type_size(common) >= node_size(a))
+        return n;
+    n->left = simp_conv(a->left, common);
+    n->right = simp_conv(b->left, common);
+    tree_free(a->right);
+    node_free(a);
+    tree_free(b->right);
+    node_free(b);
+    tree_changed = true;
+    return n;
+}
+
 // A bit or a one-bit field compared with a constant.
 static tree_node *bit_compare(tree_node *n)
 {
@@ -255,6 +285,7 @@ tree_node *simp_comparison(tree_node *n)
         return n;
     if ((n = narrow_converted_compare(n))->op == OP_SEQ)
         return n;
+    n = narrow_both_converted(n);
     n = compare_incremented(n);
     if ((n->op == OP_EQ || n->op == OP_NE) && simp_is_const(n->right)) {
         tree_node *b = bit_compare(n);

@@ -143,6 +143,11 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"(int)x == 5", op(OP_EQ, conv(v("_x"), "i"), k(5)), "(== _x 5)"},
         {"(int)x < 300", op(OP_LT, conv(v("_x"), "i"), k(300)), "(; _x 1)"},
         {"(int)sc >= -200", op(OP_GE, conv(v("_sc", "c"), "i"), k(-200)), "(; _sc 1)"},
+        // two widened values compared in the smallest type that holds both
+        {"(long)x < (long)sc", op(OP_LT, conv(v("_x"), "l"), conv(v("_sc", "c"), "l")), "(< (-> _x i) (-> _sc i))"},
+        {"(long)x == (long)y", op(OP_EQ, conv(v("_x"), "l"), conv(v("_y"), "l")), "(== _x _y)"},
+        {"(ul)sc == (ul)x", op(OP_EQ, conv(v("_sc", "c"), "ul"), conv(v("_x"), "ul")), "(== (-> _sc ul) (-> _x ul))"},
+        {"(int)x < (int)sc", op(OP_LT, conv(v("_x"), "i"), conv(v("_sc", "c"), "i")), "(< (-> _x i) (-> _sc i))"},
         // truth values, addresses, all-ones masks
         {"(x < y) & (p < q)", op(OP_AND, op(OP_LT, v("_x"), v("_y")), op(OP_LT, v("_p"), v("_q")), ty("b")),
          "(&& (< _x _y) (< _p _q))"},
