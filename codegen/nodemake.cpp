@@ -7,6 +7,7 @@
 // calls get their arguments flattened into a CALLARGS list and the varargs
 // helpers are lowered to address arithmetic on the parameter block.
 #include "kestrel.h"
+#include "select.h"
 
 #include <cstring>
 #include <string>
@@ -195,6 +196,8 @@ static tree_node *make_member(tree_node *n)
 // "?" with a constant condition keeps only the chosen arm.
 static tree_node *make_conditional(tree_node *n)
 {
+    if (n->left)   // a condition that folds to a constant chooses its arm now
+        n->left = tree_simplify(n->left);
     tree_node *cond = n->left, *arms = n->right;
     if (!cond || cond->op != OP_CONST || !arms || arms->op != OP_COLON)
         return n;

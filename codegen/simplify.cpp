@@ -556,7 +556,7 @@ static tree_node *rewrite_conversion(tree_node *n)
     bool narrows = simp_is_integer(n) && simp_is_integer(x) && node_size(n) < node_size(x);
     if (!narrows || tree_has_volatile(x))
         return n;
-    if (x->op == OP_SHL) {
+    if (x->op == OP_SHL || x->op == OP_COMPL || x->op == OP_NEG) {   // low bytes from low bytes
         x->left = simp_conv(x->left, t);
         x->type = t;
         tree_free(n->right);
@@ -960,6 +960,8 @@ static tree_node *rewrite_by_operator(tree_node *n)
             return absolute_variable(n);
         if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n) && !keeps_address(n->left->left)) {
             tree_node *x = n->left->left;
+            if (x->op == OP_CALL)   // a structure returned: read as the type asked for
+                x->type = n->type;
             node_free(n->left);
             return simp_replace(n, x);
         }

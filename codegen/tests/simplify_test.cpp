@@ -118,6 +118,8 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         // narrowing conversions
         {"(uc)(w << 2)", conv(op(OP_SHL, v("_w", "ui"), k(2, "uc")), "uc"), "(<< (-> _w uc) 2)"},
         {"(uc)(w >> 2)", conv(op(OP_SHR, v("_w", "ui"), k(2, "uc")), "uc"), "(-> (>> _w 2) uc)"},
+        {"(uc)~w", conv(op(OP_COMPL, v("_w", "ui")), "uc"), "(~ (-> _w uc))"},
+        {"(uc)-w", conv(op(OP_NEG, v("_w", "ui")), "uc"), "(-U (-> _w uc))"},
         {"(uc)(w + v)", conv(op(OP_ADD, v("_w", "ui"), v("_v", "ui")), "uc"), "(+ (-> _w uc) (-> _v uc))"},
         // a masked comparison narrowed only when the compared constant fits
         {"(w & 15) == 5", op(OP_EQ, op(OP_AND, v("_w", "ui"), k(15, "ui")), k(5, "ui")),
@@ -271,6 +273,13 @@ TEST_F(simplifier, decided_comparisons_and_warnings)
     EXPECT_EQ(show(j), "(..)");
     EXPECT_EQ(count(757), 1);
     EXPECT_EQ(show(tree_simplify(op(OP_CJUMP, k(3), k(12), ty("v")))), "($U 12)");
+}
+
+TEST_F(simplifier, a_choice_read_with_a_condition_that_folds_keeps_one_arm)
+{
+    tree_node *t = node_make(OP_QUEST, op(OP_ANDAND, op(OP_LT, k(3), k(2)), v("_c")),
+                             node_make(OP_COLON, v("_x"), v("_y")));
+    EXPECT_EQ(show(t), "_y");
 }
 
 TEST_F(simplifier, member_access_becomes_address_arithmetic)
