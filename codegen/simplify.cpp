@@ -249,6 +249,8 @@ static tree_node *normalise(void *, tree_node *n, int, int, int, long *)
 static bool both_const(tree_node *n)
 {
     auto c = [](tree_node *x) { return x && (x->op == OP_CONST || x->op == OP_FCONST); };
+    if (n->op == OP_CONV)   // its right operand is the type; integer constants are retyped by the rewriter
+        return n->left && n->left->op == OP_FCONST && n->type && simp_class(n) != AR_VOID;
     if (simp_binary(n))
         return c(n->left) && c(n->right);
     return simp_unary(n) && c(n->left);
@@ -332,6 +334,20 @@ bool simp_fold_int(tree_node *n, long a, long b, bool uns, long *out)
     return true;
 }
 
+// A float constant as an integer: truncated toward zero; a value beyond 32
+// bits (or not a number) is held at the nearest end rather than left to the
+// host's undefined conversion.
+static int32_t float_to_int(double v)
+{
+    if (v != v)
+        return 0;
+    if (v <= -2147483648.0)
+        return INT32_MIN;
+    if (v >= 4294967295.0)
+        return (int32_t)0xFFFFFFFFu;
+    return (int32_t)(uint32_t)(int64_t)v;
+}
+
 static tree_node *fold_constants(tree_node *n)
 {
     tree_node *l = n->left;
@@ -343,7 +359,7 @@ static tree_node *fold_constants(tree_node *n)
             l->fvalue = v;
         } else if (l->op == OP_FCONST) {
             l->op = OP_CONST;
-            l->value = (int32_t)(long)l->fvalue;
+            l->value = float_to_int(l->fvalue);
         }
         l->type = n->type;
         if (l->op == OP_CONST)

@@ -50,6 +50,15 @@ static tree_node *op(int o, tree_node *l, tree_node *r = nullptr, type_desc *t =
     return n;
 }
 
+static tree_node *fk(double value, const char *type = "d")
+{
+    tree_node *c = node_new();
+    c->op = OP_FCONST;
+    c->fvalue = value;
+    c->type = ty(type);
+    return c;
+}
+
 static tree_node *conv(tree_node *x, const char *type)
 {
     return op(OP_CONV, x, node_new_type(ty(type)), ty(type));
@@ -165,6 +174,9 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"c ? 0 : 1", op(OP_QUEST, op(OP_LT, v("_x"), v("_y")), op(OP_COLON, k(0), k(1)), ty("i")), "(-> (>= _x _y) i)"},
         {"(x + 3) << 2", op(OP_SHL, op(OP_ADD, v("_x"), k(3, "uc")), k(2, "uc")), "(+ (<< _x 2) 12)"},
         {"(float)2", conv(k(2), "f"), "(FCONST)"},
+        {"(int)-2.5", conv(fk(-2.5), "i"), "-2"},
+        {"(uc)300.0", conv(fk(300.0), "uc"), "44"},
+        {"(l)1e30 held at the end", conv(fk(1e30), "l"), "-1"},
         // operations done in the narrower width of their widened operands
         {"(int)a & (int)b", op(OP_AND, conv(v("_a"), "i"), conv(v("_b"), "i")), "(-> (& _a _b) i)"},
         {"(int)a / (int)b", op(OP_DIV, conv(v("_a"), "i"), conv(v("_b"), "i")), "(-> (/ _a _b) i)"},
