@@ -363,9 +363,15 @@ static void split_conditional_value(tree_node *t, vector_t *out, int *dropped)
         vec_push(out, stmt(OP_LABEL, label_node(j), nullptr));
     } else {
         uint32_t j = LB_COND_SHORT + new_label_number();
+        // x = c ? k : 0 of a wide x: the k is or-ed into the cleared x
+        bool set_bits = t->op == OP_ASSIGN && is_zero_const(b) && b->op == OP_CONST && a->op == OP_CONST &&
+                        node_size(x) > 1;
         vec_push(out, store(t, x, b));
         split_jump(negated(c), label_node(j), out, dropped);
-        vec_push(out, store(t, x, a));
+        tree_node *second = store(t, x, a);
+        if (set_bits)
+            second->op = OP_ASG_OR;
+        vec_push(out, second);
         vec_push(out, stmt(OP_LABEL, label_node(j), nullptr));
     }
     tree_free(x);
