@@ -413,7 +413,8 @@ static bool decl_any_level_has(type_t *t, uint32_t bits)
 static bool decl_is_definition_start(int c)
 {
     return c == T_LBRACE || c == T_CLASS || c == O_TYPE || c == T_QUAL ||
-           (c == O_IDENT && tok.sym && tok.sym->cls == K_TYPEDEF);
+           (c == O_IDENT && tok.sym && tok.sym->cls == K_TYPEDEF) ||
+           (c == O_IDENT && type_two_names());
 }
 
 static void decl_function_def(sym_t *s, std::vector<sym_t *> &params, bool old_style);
@@ -625,7 +626,8 @@ static void decl_old_params(std::vector<sym_t *> &params)
     for (;;) {
         int c = lex_next();
         lex_unget();
-        if (c == T_LBRACE || c == T_EOF || !type_is_decl_start())
+        if (c == T_LBRACE || c == T_EOF ||
+            (!type_is_decl_start() && !(c == O_IDENT && type_two_names())))
             return;
         decl_spec_t ds = type_specifiers(DC_PARAM);
         if (ds.cls != C_PARAM)

@@ -145,6 +145,26 @@ static type_t *type_spec_build(spec_words_t &w)
     return t;
 }
 
+// "name name" where a type is wanted: the first name is meant as a type
+// that nobody declared; it is read as int.
+static void type_spec_unknown_name(decl_spec_t &ds)
+{
+    if (lex_next() != O_IDENT || (tok.sym && tok.sym->cls == K_TYPEDEF)) {
+        lex_unget();
+        return;
+    }
+    token_t first = tok;
+    if (lex_next() == O_IDENT) {
+        lex_unget();
+        msg_report(370);
+        ds.any = true;
+        return;
+    }
+    lex_unget();
+    tok = first;
+    lex_unget();
+}
+
 decl_spec_t type_specifiers(int context)
 {
     decl_spec_t ds{};
@@ -178,6 +198,8 @@ decl_spec_t type_specifiers(int context)
         }
         ds.any = true;
     }
+    if (!any_type)
+        type_spec_unknown_name(ds);
     if (!ds.any && context != DC_PARAM && context != DC_TYPENAME)
         msg_report(371);
     ds.type = type_spec_build(w);
@@ -252,6 +274,19 @@ static type_t *type_param_adjust(type_t *t, sym_t *name)
     return t;
 }
 
+// True when the next two tokens are names ("type name" with a type that
+// nobody declared); both stay to be read.
+bool type_two_names()
+{
+    lex_next();
+    token_t first = tok;
+    bool two = lex_next() == O_IDENT;
+    lex_unget();
+    tok = first;
+    lex_unget();
+    return two;
+}
+
 static void type_func_suffix(suffix_t &s)
 {
     s.kind = TY_FUNC;
@@ -259,7 +294,7 @@ static void type_func_suffix(suffix_t &s)
     if (c == O_RPAREN)
         return;
     lex_unget();
-    if (c == O_IDENT && !(tok.sym && tok.sym->cls == K_TYPEDEF)) {
+    if (c == O_IDENT && !(tok.sym && tok.sym->cls == K_TYPEDEF) && !type_two_names()) {
         // old-style list of names
         s.old_style = true;
         for (;;) {
@@ -295,10 +330,11 @@ static void type_func_suffix(suffix_t &s)
                 break;
             }
             lex_unget();
-            if (c == O_IDENT && !(tok.sym && tok.sym->cls == K_TYPEDEF)) {
+            bool unknown_type = c == O_IDENT && type_two_names();
+            if (c == O_IDENT && !(tok.sym && tok.sym->cls == K_TYPEDEF) && !unknown_type) {
                 msg_report(277);
                 lex_next();
-            } else if (!type_is_decl_start()) {
+            } else if (!unknown_type && !type_is_decl_start()) {
                 msg_report(276);
                 break;
             }

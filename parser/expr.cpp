@@ -447,11 +447,32 @@ static tree_t *expr_assign_op(int op, tree_t *l, tree_t *r)
     return tree_binary(op, l, expr_convert(r, l->type), l->type);
 }
 
+// The unary and assignment rows that take their operand as it stands but
+// are not marked for bits: a bit there is an error, not an int.
+static bool expr_bit_illegal(int op)
+{
+    switch (op) {
+    case O_ADDR: case O_NEG: case O_UPLUS: case O_ASADD: case O_INC: case O_ASSUB: case O_DEC:
+    case O_ASMUL: case O_ASDIV: case O_ASMOD: case O_ASSHR: case O_ASSHL:
+        return true;
+    default:
+        return false;
+    }
+}
+
 tree_t *expr_make(int op, tree_t *l, tree_t *r)
 {
     if (!l || (!r && op != O_NOT && op != O_NEG && op != O_UPLUS && op != O_COMPL &&
                 op != O_DEREF && op != O_ADDR && op != O_SIZEOF))
         return nullptr;
+    if (opt.bit_type && type_base_code(l->type) == B_BIT && !type_is_ptr(l->type)) {
+        if (op == O_COMPL)
+            op = O_NOT; // the complement of one bit is its negation
+        if (expr_bit_illegal(op)) {
+            msg_report(203);
+            return nullptr;
+        }
+    }
     switch (op) {
     case O_ASSIGN: case O_ASADD: case O_ASSUB: case O_ASMUL: case O_ASDIV: case O_ASMOD:
     case O_ASSHR: case O_ASSHL: case O_ASAND: case O_ASXOR: case O_ASOR: case O_INC: case O_DEC:

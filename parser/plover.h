@@ -275,6 +275,7 @@ bool type_set_sizes(const char *list);
 bool attr_define(const char *arg);
 bool attr_lookup(const std::string &word, uint32_t *bits, std::string *pattern);
 bool type_is_decl_start();
+bool type_two_names();
 decl_spec_t type_specifiers(int context);
 type_t *type_declarator(type_t *base, sym_t **name, int context, std::vector<sym_t *> *params,
                         bool *old_style);

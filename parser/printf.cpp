@@ -168,7 +168,10 @@ static size_t printf_conversion(const std::string &f, size_t i, uint32_t *mask, 
         break;
     default:
         // a flag, width or precision character after its place
-        msg_report(strchr(" +0-#*.123456789", c) ? 970 : 975);
+        if (strchr(" +0-#*.123456789", c))
+            msg_report(970);
+        else
+            msg_report(975);
         *bad = true;
         break;
     }

@@ -88,8 +88,8 @@ static void stmt_block_items(const jumps_t &j)
             lex_unget();
             return;
         }
-        bool decl = type_is_decl_start();
         lex_unget();
+        bool decl = type_is_decl_start() || (c == O_IDENT && type_two_names());
         if (decl)
             decl_local();
         else

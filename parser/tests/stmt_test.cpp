@@ -106,6 +106,9 @@ TEST(ParserStmt, Expressions)
         {"struct s { int a; char b; } v, *ps;", "v.b = 1; ps->a = 2;",
          "[e = . _v 1 -> 1 `c ]\n[e = . *U _ps 0 -> 2 `i ]\n"},
         {"struct { int k; union { int i; char c; }; } v;", "v.c = 1;", "[e = . . _v 1 1 -> 1 `c ]\n"},
+        // bit-fields of unsigned int are kept as unsigned char (-Y)
+        {"struct bf { unsigned a : 3; unsigned b : 5; } v; int x;", "v.b = 2; x = v.a; v.a += x;",
+         "[e = . _v 1 -> 2 `uc ]\n[e = _x -> . _v 0 `i ]\n[e =+ . _v 0 -> _x `uc ]\n"},
         {"int g(long, char); int x;", "x = g(1, 2);",
          "[e = _x ( _g (2 , -> 1 `l -> 2 `c ]\n"},
         {"int h(int, ...); int x;", "h(1, 2, 3);", "[e ( _h , , (. -> 1 `i -> 2 `i -> 3 `i ]\n"},
@@ -117,6 +120,8 @@ TEST(ParserStmt, Expressions)
         {"unsigned u; int x;", "x = u < 10;", "[e = _x < _u -> 10 `ui ]\n"},
         {"int x;", "x = sizeof(long) + sizeof x;", "[e = _x -> + -> #T `l `ui -> # _x `ui `i ]\n"},
         {"double d; float g;", "d = g * 2.5;", "[e = _d * -> _g `d .2.5 ]\n"},
+        // the complement of a bit is its negation
+        {"bit b;", "b = ~b;", "[e = _b -> ! _b `b ]\n"},
     };
     check_bodies(cases, sizeof cases / sizeof cases[0]);
 }
@@ -164,6 +169,14 @@ TEST(ParserStmt, MessagesOfStatementsAndExpressions)
          "void f(void) { printf(\"%f\", 1); }\n", 329},
         {"int printf(const char *, ...);\n#pragma printf_check printf\n"
          "void f(void) { printf(\"%s\", 1); }\n", 330},
+        {"bit b; void f(void) { b++; }\n", 203},
+        {"bit b; int x; void f(void) { x = -b; }\n", 203},
+        {"bit b; void f(void) { b += 1; }\n", 203},
+        {"bit b; bit *p; void f(void) { p = &b; }\n", 203},
+        {"foo bar;\n", 370},
+        {"int g(int a, foo b);\n", 370},
+        {"int k(a) foo a; { return 0; }\n", 370},
+        {"void f(void) { foo c; }\n", 370},
         {"int printf(const char *, ...);\n#pragma printf_check printf\n"
          "void f(void) { printf(\"%5-d\", 1); }\n", 970},
         {"int printf(const char *, ...);\n#pragma printf_check printf\n"
