@@ -39,7 +39,8 @@ enum {
     LB_QUESTION = 900000000,      // ?: as a statement
 };
 // nodeRewrite rounds after which the line "Looping around nodeRewrite" is
-// printed, and after which the rounds stop as a rewrite loop.
+// printed, and rounds beyond a statement's size after which they stop as a
+// rewrite loop.
 enum { SPLIT_ROUNDS_NOTE = 10, SPLIT_ROUNDS_MAX = 20, REWRITE_ROUNDS_MAX = 20 };
 
 // ---------------------------------------------------------------------------
@@ -408,14 +409,34 @@ static tree_node *mark_volatile(void *, tree_node *n, int, int, int, long *)
     return n;
 }
 
+// Nodes in a tree: every round that splits off a sequence takes at least
+// one away, so a statement of n nodes needs at most n such rounds.
+static long node_count(tree_node *t)
+{
+    if (!t)
+        return 0;
+    int arity = op_arity((int)t->op);
+    long n = 1;
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        n += node_count(t->left);
+    if (arity == OA_BINARY)
+        n += node_count(t->right);
+    for (uint32_t i = 0; t->args && i < vec_count(t->args); i++)
+        n += node_count((tree_node *)vec_get(t->args, i));
+    return n;
+}
+
 // The rounds over a statement that stays: simplify, rewrite rules, and a
-// sequence at its root split off, while a round changes something.
+// sequence at its root split off, while a round changes something. A long
+// chain of sequences takes one round per link; only rounds beyond the
+// statement's own size are a loop.
 static void finish(tree_node *t, vector_t *out, int *dropped)
 {
-    for (int round = 1;; round++) {
+    long limit = SPLIT_ROUNDS_MAX + node_count(t);
+    for (long round = 1;; round++) {
         if (round == SPLIT_ROUNDS_NOTE)
             msg_print("Looping around nodeRewrite");
-        if (round > SPLIT_ROUNDS_MAX) {
+        if (round > limit) {
             msg_report(1059);
             break;
         }
