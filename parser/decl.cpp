@@ -398,6 +398,15 @@ static void decl_placement(sym_t *s)
     decl_check_sfr_address(s);
 }
 
+// True when the object is const: for an array, its elements.
+static bool decl_is_const(type_t *t)
+{
+    t = type_unfold(t);
+    while (t && t->kind == TY_ARRAY && !(t->qual & 1))
+        t = type_unfold(t->sub);
+    return t && (t->qual & 1);
+}
+
 // True when some level of the type carries one of the qualifier bits.
 static bool decl_any_level_has(type_t *t, uint32_t bits)
 {
@@ -461,7 +470,7 @@ static bool decl_one(const decl_spec_t &ds, int context)
     bool defining = ds.defining && !(is_func && cls != K_TYPEDEF);
     if (cls == K_STATIC && sym_level > 0 && !is_func)
         s->flags |= F_NUMBERED;
-    if (opt.const_static && cls == K_AUTO && !is_func && !type_is_ptr(t) && (type_quals(t) & 1)) {
+    if (opt.const_static && cls == K_AUTO && !is_func && !type_is_ptr(t) && decl_is_const(t)) {
         s->cls = K_STATIC;
         s->flags |= F_NUMBERED;
     }
@@ -523,7 +532,8 @@ static bool decl_one(const decl_spec_t &ds, int context)
         lex_skip_statement();
         return true;
     }
-    if (cls == K_AUTO || cls == K_REGISTER)
+    // a const auto made static by -R is initialised as a static object
+    if (s->cls == K_AUTO || s->cls == K_REGISTER)
         init_auto(s);
     else
         init_static(s);

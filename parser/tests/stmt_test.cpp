@@ -342,6 +342,20 @@ TEST(ParserStmt, LimitsAndEndOfUnit)
               "[e ++ _i -> 1 `i ]\n[e $ < _i -> 2 `i 2 ]\n[e :U 3 ]\n}\n");
 }
 
+// With -R a const local that is not a pointer (a const array too) is a
+// static object: initialised in text form, written with its numbered name.
+TEST(ParserDecl, ConstLocalsBecomeStatic)
+{
+    plover_result r = plover_run("-QCu,const -R", "void f(void) { const int k = 3; const char t[] = \"a\";"
+                                                 " const char *p = t; int z; z = k; }\n");
+    EXPECT_EQ(r.status, 0) << r.errors;
+    EXPECT_EQ(body_of(plover_records(r.output)),
+              "[v F2 `Ci 1 s k ]\n[i F2\n-> 3 `i\n]\n"
+              "[v F3 `Cc -> 2 `ux s t ]\n[i F3\n:U ..\n-> 97 `c\n-> 0 `c\n..\n]\n"
+              "[v _p `*Cc 1 a ]\n[e = _p &U F3 ]\n"
+              "[v _z `i 1 a ]\n[e = _z F2 ]\n");
+}
+
 // Symbol records: 20 blocks of 1,024 hold at most 20,480 live symbols (the
 // next one is the fatal 309); the records of blocks that were left are used
 // again, so a unit with more symbols than that in its blocks, with a struct
