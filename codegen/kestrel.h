@@ -511,6 +511,7 @@ bool is_link_constant(tree_node *n);
 uint32_t func_number_of(cg_symbol *s);
 cg_symbol *func_by_number(uint32_t n);
 tree_node *node_make(int op, tree_node *left, tree_node *right);
+ptrset *joint_targets(ptrset *a, ptrset *b);   // the targets of either of two pointers
 tree_node *tree_from_seq(vector_t *seq);
 int operator_assign_form(int op);
 tree_node *asm_line_node(const char *line);

@@ -267,7 +267,7 @@ static tree_node *pointer_arithmetic(tree_node *n)
 }
 
 // The targets of either arm of a conditional.
-static ptrset *joint_targets(ptrset *a, ptrset *b)
+ptrset *joint_targets(ptrset *a, ptrset *b)
 {
     if (!a || !b)
         return a ? a : b;

@@ -794,11 +794,15 @@ static tree_node *choose_pointer(tree_node *n)
     type_desc *value = a->type;
     arms->left = a->left;
     arms->right = b->left;
-    arms->type = a->left->type;
-    n->type = a->left->type;
+    arms->type = n->type = a->left->type;
+    arms->ptrs = n->ptrs = joint_targets(a->left->ptrs, b->left->ptrs);   // the load may reach either
+    n->ptr_depth = a->left->ptr_depth;
     node_free(a);
     node_free(b);
-    return simp_node(OP_DEREF, n, nullptr, value);
+    tree_node *load = simp_node(OP_DEREF, n, nullptr, value);
+    load->ptrs = n->ptrs;
+    load->ptr_depth = n->ptr_depth + 1;
+    return load;
 }
 
 static tree_node *rewrite_question(tree_node *n)

@@ -212,6 +212,7 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         // pointer differences with a common base
         {"(P + i) - (P + j)", op(OP_SUB, op(OP_ADD, v("_P", lptr), v("_i", "i"), lptr), op(OP_ADD, v("_P", lptr), v("_j", "i"), lptr), ty("i")),
          "(- _i _j)"},
+        {"P - (P + j)", op(OP_SUB, v("_P", lptr), op(OP_ADD, v("_P", lptr), v("_j", "i"), lptr), ty("i")), "(- 0 _j)"},
         {"(P + i) - P", op(OP_SUB, op(OP_ADD, v("_P", lptr), v("_i", "i"), lptr), v("_P", lptr), ty("i")), "_i"},
         {"(P + i) - (Q + j)", op(OP_SUB, op(OP_ADD, v("_P", lptr), v("_i", "i"), lptr), op(OP_ADD, v("_Q", lptr), v("_j", "i"), lptr), ty("i")),
          "(- (+ _P _i) (+ _Q _j))"},
@@ -293,6 +294,21 @@ TEST_F(simplifier, a_choice_read_with_a_condition_that_folds_keeps_one_arm)
     tree_node *t = node_make(OP_QUEST, op(OP_ANDAND, op(OP_LT, k(3), k(2)), v("_c")),
                              node_make(OP_COLON, v("_x"), v("_y")));
     EXPECT_EQ(show(t), "_y");
+}
+
+TEST_F(simplifier, a_load_through_a_chosen_pointer_may_reach_either_target)
+{
+    type_desc *pl = type_derive(ty("l"), TY_POINTER);
+    tree_node *p = v("_P", pl), *q = v("_Q", pl);
+    p->ptrs = ptrset_of(p->sym);
+    q->ptrs = ptrset_of(q->sym);
+    ptrset_add_target(p->ptrs, v("_a", "l")->sym);
+    ptrset_add_target(q->ptrs, v("_b", "l")->sym);
+    tree_node *t = tree_simplify(op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_DEREF, p, nullptr, ty("l")),
+                                                          op(OP_DEREF, q, nullptr, ty("l"))), ty("l")));
+    ASSERT_EQ(show(t), "(*U (? _c (: _P _Q)))");
+    ASSERT_NE(t->ptrs, nullptr);
+    EXPECT_EQ(vec_count(t->ptrs->targets), 2u);
 }
 
 TEST_F(simplifier, member_access_becomes_address_arithmetic)
