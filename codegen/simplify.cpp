@@ -595,11 +595,15 @@ static tree_node *rewrite_member(tree_node *n)
         return n;
     tree_node *s = n->left;
     type_desc *mt = n->type;
-    tree_node *addr = simp_node(OP_ADDR, s, nullptr, type_derive(s->type, TY_POINTER));
-    type_desc *mptr = type_derive(mt, TY_POINTER);
-    tree_node *sum = simp_node(OP_ADD, simp_conv(addr, mptr), simp_const(n->value, basic_type_named("i")), mptr);
+    // built by node_make, so that the address carries the aggregate as its
+    // target and the load its pointer targets
+    tree_node *addr = node_make(OP_ADDR, s, nullptr);
+    tree_node *member = node_make(OP_CONV, addr, node_new_type(type_derive(mt, TY_POINTER)));
+    tree_node *sum = node_make(OP_ADD, member, simp_const(n->value, basic_type_named("i")));
     tree_free(n->right);
-    return simp_replace(n, simp_node(OP_DEREF, sum, nullptr, mt));
+    tree_node *load = node_make(OP_DEREF, sum, nullptr);
+    load->type = mt;
+    return simp_replace(n, load);
 }
 
 // Whether a tree reads memory another name may reach, or calls a function.

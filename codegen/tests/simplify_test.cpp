@@ -321,7 +321,11 @@ TEST_F(simplifier, member_access_becomes_address_arithmetic)
     tree_node *dot = op(OP_MEMBER, v("_s", st), k(1), ty("i"));
     dot->sym = m;
     dot->value = 2;
-    EXPECT_EQ(show(tree_simplify(dot)), "(*U (+ (-> (&U _s) *) 2))");
+    tree_node *t = tree_simplify(dot);
+    EXPECT_EQ(show(t), "(*U (+ (-> (&U _s) *) 2))");
+    ASSERT_NE(t->ptrs, nullptr) << "the load knows what it reaches";
+    ASSERT_EQ(vec_count(t->ptrs->targets), 1u);
+    EXPECT_STREQ(((cg_symbol *)vec_get(t->ptrs->targets, 0))->name, "_s");
 }
 
 TEST_F(simplifier, a_constant_address_reads_an_absolute_variable)
