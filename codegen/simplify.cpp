@@ -191,7 +191,8 @@ void simp_note(unsigned n)
 // ---------------------------------------------------------------------------
 bool simp_same_id(tree_node *a, tree_node *b)
 {
-    return a && b && a->op == OP_ID && b->op == OP_ID && a->sym == b->sym;
+    // one name read in two widths is not one value
+    return a && b && a->op == OP_ID && b->op == OP_ID && a->sym == b->sym && node_size(a) == node_size(b);
 }
 
 static bool complete(tree_node *n);
@@ -512,6 +513,19 @@ static tree_node *commute(tree_node *n)
 // A narrowing conversion moves inside <<, + - & | ^ (the low bytes of their
 // result depend only on the low bytes of the operands); never inside >>,
 // whose low bytes come from the high bytes of its operand.
+// Whether a value can be read in a width of size bytes where it lies: a
+// variable in memory or a load, no wider than it is (its low bytes come
+// first), or a register of exactly that size. Not a volatile one, whose
+// access would change width.
+static bool readable_in_place(tree_node *x, uint32_t size)
+{
+    if (!size || size > node_size(x) || tree_has_volatile(x))
+        return false;
+    if (x->op == OP_ID)
+        return x->sym && x->sym->storage != ST_REGISTER && !(x->sym->flags & SF_INREG);
+    return x->op == OP_DEREF || (x->op == OP_REG && size == node_size(x));
+}
+
 // Whether both arms of a ?: read as well in another width: constants, names
 // that are not volatile, conversions of integers. The conversion of the
 // whole then goes into the arms.
@@ -557,6 +571,13 @@ static tree_node *rewrite_conversion(tree_node *n)
         if (node_size(n) < node_size(x))
             msg_report(752);
         x->value = simp_fit(x->value, t);
+        x->type = t;
+        tree_free(n->right);
+        return simp_replace(n, x);
+    }
+    if (simp_is_integer(n) && (simp_is_integer(x) || simp_is_pointer(x)) && readable_in_place(x, node_size(n))) {
+        if (node_size(n) < node_size(x))
+            msg_report(752);
         x->type = t;
         tree_free(n->right);
         return simp_replace(n, x);

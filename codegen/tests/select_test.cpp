@@ -587,6 +587,14 @@ TEST_F(selection, rewrite_texts_and_function_signatures)
 // ---------------------------------------------------------------------------
 // the whole way: simplified, split, matched, written
 // ---------------------------------------------------------------------------
+// (type)x
+static tree_node *narrowed(tree_node *x, const char *type)
+{
+    tree_node *n = binary(OP_CONV, x, node_new_type(ty(type)));
+    n->type = ty(type);
+    return n;
+}
+
 static std::string compile(tree_node *t)
 {
     vector_t *stmts = vec_new(8);
@@ -604,6 +612,10 @@ TEST_F(selection, statements_are_simplified_split_and_written)
         {"x = 5 + y", op2(OP_ASSIGN, var("_x"), op2(OP_ADD, cnst(5), var("_y"))),
          "\tmovf\t_y,w\n\taddlw\t05h\n\tmovwf\t_x\n"},
         {"x = x + y", op2(OP_ASSIGN, var("_x"), op2(OP_ADD, var("_x"), var("_y"))), "\tmovf\t_y,w\n\taddwf\t_x,f\n"},
+        {"x = (uc)w: the low byte read in place", op2(OP_ASSIGN, var("_x"), narrowed(var("_w", "ui"), "uc")),
+         "\tmovf\t_w,w\n\tmovwf\t_x\n"},
+        {"x = (uc)(w + v)", op2(OP_ASSIGN, var("_x"), narrowed(op2(OP_ADD, var("_w", "ui"), var("_v", "ui")), "uc")),
+         "\tmovf\t_w,w\n\taddwf\t_v,w\n\tmovwf\t_x\n"},
         {"if (x <= 9) goto l12", op2(OP_CJUMP, op2(OP_LE, var("_x"), cnst(9)), cnst(12, "i")),
          "\tmovlw\t0Ah\n\tsubwf\t_x,w\n\tbtfss\tstatus,0\n\tgoto\tl12\n"},
         {"if (x == y && x == z) goto l12",

@@ -72,7 +72,11 @@ static std::string show(tree_node *n)
     if (!n)
         return "-";
     switch (n->op) {
-    case OP_ID: return n->sym->name;
+    case OP_ID:   // a name read in another type than its own shows that type
+        if (n->type && n->sym->type && !type_equal(type_unqualify(n->type), type_unqualify(n->sym->type)) &&
+            n->type->name)
+            return std::string(n->sym->name) + ":" + n->type->name;
+        return n->sym->name;
     case OP_CONST:
         return n->value >= 100000000 ? "L" + std::to_string(n->value / 100000000) : std::to_string(n->value);
     case OP_TYPE: return n->type && n->type->name ? n->type->name : "*";
@@ -126,14 +130,14 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"sc / 128", op(OP_DIV, v("_sc", "c"), k(128, "i"), ty("c")), "(/ _sc 128)"},
         {"w / 300", op(OP_DIV, v("_w", "ui"), k(300, "ui")), "(/ _w 300)"},
         // narrowing conversions
-        {"(uc)(w << 2)", conv(op(OP_SHL, v("_w", "ui"), k(2, "uc")), "uc"), "(<< (-> _w uc) 2)"},
+        {"(uc)(w << 2)", conv(op(OP_SHL, v("_w", "ui"), k(2, "uc")), "uc"), "(<< _w:uc 2)"},
         {"(uc)(w >> 2)", conv(op(OP_SHR, v("_w", "ui"), k(2, "uc")), "uc"), "(-> (>> _w 2) uc)"},
-        {"(uc)~w", conv(op(OP_COMPL, v("_w", "ui")), "uc"), "(~ (-> _w uc))"},
-        {"(uc)-w", conv(op(OP_NEG, v("_w", "ui")), "uc"), "(-U (-> _w uc))"},
-        {"(uc)(w + v)", conv(op(OP_ADD, v("_w", "ui"), v("_v", "ui")), "uc"), "(+ (-> _w uc) (-> _v uc))"},
+        {"(uc)~w", conv(op(OP_COMPL, v("_w", "ui")), "uc"), "(~ _w:uc)"},
+        {"(uc)-w", conv(op(OP_NEG, v("_w", "ui")), "uc"), "(-U _w:uc)"},
+        {"(uc)(w + v)", conv(op(OP_ADD, v("_w", "ui"), v("_v", "ui")), "uc"), "(+ _w:uc _v:uc)"},
         // a masked comparison narrowed only when the compared constant fits
         {"(w & 15) == 5", op(OP_EQ, op(OP_AND, v("_w", "ui"), k(15, "ui")), k(5, "ui")),
-         "(== (& (-> _w uc) 15) 5)"},
+         "(== (& _w:uc 15) 5)"},
         {"(w & 15) == 0x105", op(OP_EQ, op(OP_AND, v("_w", "ui"), k(15, "ui")), k(0x105, "ui")),
          "(== (& _w 15) 261)"},
         {"(x & 4) == 4", op(OP_EQ, op(OP_AND, v("_x"), k(4, "uc")), k(4, "uc")), "(!= (& _x 4) 0)"},
@@ -183,10 +187,10 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"(int)a / (int)b", op(OP_DIV, conv(v("_a"), "i"), conv(v("_b"), "i")), "(-> (/ _a _b) i)"},
         {"(int)sc / (int)sd", op(OP_DIV, conv(v("_sc", "c"), "i"), conv(v("_sd", "c"), "i")),
          "(/ (-> _sc i) (-> _sd i))"},
-        {"(int)w + 1 of one size", op(OP_ADD, conv(v("_w", "ui"), "i"), k(1)), "(+ _w 1)"},
+        {"(int)w + 1 of one size", op(OP_ADD, conv(v("_w", "ui"), "i"), k(1)), "(+ _w:i 1)"},
         // a conversion of a choice goes into its arms
         {"(uc)(c ? w : 300)", conv(op(OP_QUEST, v("_c"), op(OP_COLON, v("_w", "ui"), k(300, "ui")), ty("ui")), "uc"),
-         "(? _c (: (-> _w uc) 44))"},
+         "(? _c (: _w:uc 44))"},
         {"(uc)(c ? w : w + 1) stays", conv(op(OP_QUEST, v("_c"), op(OP_COLON, v("_w", "ui"), op(OP_ADD, v("_w", "ui"), k(1, "ui"))), ty("ui")), "uc"),
          "(-> (? _c (: _w (+ _w 1))) uc)"},
         // conversions in a row
@@ -226,7 +230,10 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"*&(x = y) stays", op(OP_DEREF, op(OP_ADDR, op(OP_ASSIGN, v("_x"), v("_y")), nullptr, type_derive(ty("uc"), TY_POINTER)), nullptr, ty("uc")),
          "(*U (&U (= _x _y)))"},
         // a store through two conversions of one size: one conversion
-        {"x = (uc)(c)w", op(OP_ASSIGN, v("_x"), conv(conv(v("_w", "ui"), "c"), "uc")), "(= _x (-> _w uc))"},
+        {"x = (uc)(c)vw", op(OP_ASSIGN, v("_x"), conv(conv(v("_vw", type_qualify(ty("ui"), Q_VOLATILE)), "c"), "uc")),
+         "(= _x (-> _vw uc))"},
+        {"x = (uc)(ui)l", op(OP_ASSIGN, v("_x"), conv(conv(v("_vl", type_qualify(ty("l"), Q_VOLATILE)), "ui"), "uc")),
+         "(= _x (-> (-> _vl ui) uc))"},
     };
     for (const row &r : rows) {
         lines.clear();
@@ -263,9 +270,10 @@ TEST_F(simplifier, decided_comparisons_and_warnings)
     EXPECT_EQ(count(750), 1);
     EXPECT_EQ(show(tree_simplify(op(OP_SIZEOF, v("_nothing", "v"), nullptr, ty("ui")))), "0");
     EXPECT_EQ(count(761), 1);
-    EXPECT_EQ(show(tree_simplify(conv(v("_w", "ui"), "uc"))), "(-> _w uc)");
-    EXPECT_EQ(show(tree_simplify(conv(k(300), "uc"))), "44");
+    EXPECT_EQ(show(tree_simplify(conv(v("_w", "ui"), "uc"))), "_w:uc");   // its low byte, read in place
     EXPECT_EQ(count(752), 1);
+    EXPECT_EQ(show(tree_simplify(conv(k(300), "uc"))), "44");
+    EXPECT_EQ(count(752), 2);
     // a short float widened for a comparison with a float constant
     type_desc *f4 = type_new(TY_BASIC);   // a four-byte float beside the three-byte "f"
     f4->size = 4;
