@@ -126,7 +126,10 @@ static bool stmt_loop_body(int t, int b, int n, bool always_n, const jumps_t &ou
     bool cont_used = false, brk_used = false;
     stmt_define(t);
     jumps_t j{b, n, &cont_used, &brk_used, outer.sw};
+    // a condition or step written after the body keeps its tree meanwhile
+    sym_recycle_hold++;
     stmt_statement(j, true);
+    sym_recycle_hold--;
     if (cont_used || always_n)
         stmt_define(n);
     return brk_used;
@@ -238,9 +241,7 @@ static void stmt_for(const jumps_t &outer)
             q_used = true;
         }
     }
-    sym_recycle_hold++;
     bool brk_used = stmt_loop_body(t, b, n, false, outer);
-    sym_recycle_hold--;
     // the step and the test carry the lines they were written on
     unsigned end_line = lex_line;
     if (step) {

@@ -391,6 +391,15 @@ TEST(ParserDecl, SymbolRecordsAreRecycled)
     EXPECT_EQ(switches, (size_t)functions);
     std::string error;
     EXPECT_TRUE(ic_check(r.output, &error)) << error;
+
+    // a loop's condition is written after its body, whose block is left
+    // first: the unnamed struct of its cast must still be there
+    plover_result w = plover_run("", "int *p;\nvoid f(void) { while (((struct { int a; } *)p)->a)"
+                                      " { int x; x = 1; } }\n");
+    EXPECT_EQ(w.status, 0) << w.errors;
+    EXPECT_NE(plover_records(w.output).find("[s S2 `i 1 ]\n[n S2 . a ]\n[e $ . *U -> _p `*S2 0 4 ]\n"),
+              std::string::npos)
+        << w.output;
 }
 
 TEST(ParserFiles, ArgumentsFromAnOptionFile)
