@@ -94,6 +94,10 @@ tree_node *simp_divide(tree_node *n)
         tree_node *zero = simp_const(0, n->type);
         return simp_replace(n, simp_keep_effects(n->left, zero));
     }
+    if (c == 1 && n->op == OP_ASG_DIV) {   // x =/ 1 leaves x as it is: a read of it
+        tree_free(r);
+        return simp_replace(n, n->left);
+    }
     if (c == 1 && n->op == OP_DIV) {
         tree_free(r);
         type_desc *t = n->type;

@@ -125,6 +125,7 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"w % 8 unsigned", op(OP_MOD, v("_w", "ui"), k(8, "ui")), "(& _w 7)"},
         {"s % 8 signed", op(OP_MOD, v("_s", "i"), k(8)), "(% _s 8)"},
         {"s / 1", op(OP_DIV, v("_s", "i"), k(1)), "_s"},
+        {"s =/ 1", op(OP_ASG_DIV, v("_s", "i"), k(1)), "_s"},
         // division by a constant out of range
         {"sc / 300", op(OP_DIV, v("_sc", "c"), k(300, "i"), ty("c")), "0"},
         {"sc / 128", op(OP_DIV, v("_sc", "c"), k(128, "i"), ty("c")), "(/ _sc 128)"},
