@@ -539,6 +539,12 @@ static void lex_identifier()
         tok.code = O_AT;
         return;
     }
+    // the keyword table holds _Pragma, but keywords begin with two small
+    // letters: the operator is known by its whole name
+    if (w == "_Pragma") {
+        tok.code = K_PRAGMA;
+        return;
+    }
     if (opt.builtins && w == "__builtin_bittype") { tok.code = 136; return; }
     if (opt.builtins && w == "__builtin_unique_id") { tok.code = O_UNIQUE; return; }
     if (opt.builtins && w == "__builtin_enum_label") { tok.code = O_ENUMLABEL; return; }
@@ -803,7 +809,7 @@ static int lex_scan()
             lex_punct();
         if (tok.code == K_PRAGMA) {
             lex_pragma_operator();
-            continue;
+            return lex_next(); // a token it read too far comes first
         }
         if (tok.code == 0)
             continue;

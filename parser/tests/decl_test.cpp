@@ -194,6 +194,8 @@ TEST(ParserPragma, PragmaRecords)
         {"#pragma warning error 350\n", "[p e 350 ]\n"},
         {"#pragma pack 2\n#pragma return_offset 3\n", "[p p 2 ]\n[p r 3 ]\n"},
         {"#pragma interrupt_level 1 2\n", "[p l 1 ]\n[p l 2 ]\n"},
+        // the operator form, in the middle of a line
+        {"int x; _Pragma(\"pack 2\") int y;\n", "[v _x `i 1 e ]\n[v _y `i 1 e ]\n[p p 2 ]\n"},
         {"#pragma switch simple\n", "[p w simple ]\n"},
         {"#pragma psect text=mycode\n", "[p s text=mycode ]\n"},
         {"#pragma text mycode\n", "[p s text=mycode ]\n"},
