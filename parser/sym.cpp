@@ -2,7 +2,9 @@
 // name and its zero, kept in 8 bits) holds variables, functions, typedefs,
 // enumeration constants and tags; members live in their tag's list. Each
 // chain keeps inner scope levels first, so the first match is the visible
-// one. Leaving a block checks and unlinks the symbols of that level.
+// one. Leaving a block checks and unlinks the symbols of that level, and
+// from time to time frees the records that the table no longer reaches
+// (mark and sweep over the record blocks).
 //
 // Also here: the cross-reference lines ("~file", "name line", "#name line")
 // and the lines of the prototype file.
