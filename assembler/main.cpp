@@ -214,6 +214,9 @@ int main(int argc, char **argv)
         output_path = default_output(source);
     if (os_same_file(source, output_path.c_str()))
         msg_report(1432, output_path.c_str());
+    // The listing is written while the source is still to be read again.
+    if (!listing.empty() && os_same_file(source, listing.c_str()))
+        msg_report(1432, listing.c_str());
     if (assembly_out) {
         if (!copy_text(source, output_path.c_str()))
             msg_report(1415, output_path.c_str());

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <strings.h>
 
@@ -520,7 +521,15 @@ bool source_assemble_file(const char *path, const char *listing)
     std::string line;
     while (os_read_line(f, line))
         lines.push_back(line);
+    // A directory opens but cannot be read: it is no source, and an empty
+    // object made from it would pass for a good one.
+    int read_errno = ferror(f) ? errno : 0;
     fclose(f);
+    if (read_errno) {
+        errno = read_errno;
+        msg_report(1401, "source", path);
+        return false;
+    }
     src_file = path;
     msg_set_location(src_file.c_str(), &src_line, nullptr, nullptr);
     for (as.pass = 1; as.pass <= 2; as.pass++) {

@@ -10,6 +10,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -337,4 +338,24 @@ TEST_F(Osprey, ListingShowsLocationsAndWords)
     std::string listing = tool_read(dir + "/l.lst");
     EXPECT_NE(listing.find("     3 0000  3005 \tmovlw\t5\n"), std::string::npos) << listing;
     EXPECT_NE(listing.find("     4 0001  2800 \tgoto\tstart\n"), std::string::npos) << listing;
+}
+
+// No output may replace the source, and a directory is no source: neither
+// run may leave a file that passes for an assembled object.
+TEST_F(Osprey, NoOutputFromAnUnreadableOrOverwrittenSource)
+{
+    const std::string text = "\tpsect\tt,class=CODE,delta=2\n\tnop\n";
+    write("s.as", text);
+    int st;
+    std::string out = osprey("16F877A", "-ls.as s.as", &st);
+    EXPECT_NE(st, 0) << out;
+    EXPECT_NE(out.find("(1432)"), std::string::npos) << out;
+    EXPECT_EQ(tool_read(dir + "/s.as"), text);
+    EXPECT_FALSE(std::ifstream(dir + "/s.obj").good());
+
+    ASSERT_EQ(mkdir((dir + "/d.as").c_str(), 0700), 0);
+    out = osprey("16F877A", "d.as", &st);
+    EXPECT_NE(st, 0) << out;
+    EXPECT_NE(out.find("(1401)"), std::string::npos) << out;
+    EXPECT_FALSE(std::ifstream(dir + "/d.obj").good());
 }
