@@ -146,6 +146,34 @@ static void msg_malformed(unsigned line_no, const char *path)
     msg_report_text(3, "M", "Malformed error information on line %u, in file %s", line_no, path);
 }
 
+// True when every % of a text is a conversion the programs pass arguments
+// for: flags, a width and precision (digits or *), h/l/ll/z and one of
+// d i o u x X c s e E f g G p m. A text from a damaged file with %n would
+// make the formatting write through an argument, and an unknown conversion
+// does what the C library pleases, so such a line is malformed and its
+// number keeps no text.
+static bool msg_text_safe(const char *text)
+{
+    for (const char *p = strchr(text, '%'); p; p = strchr(p, '%')) {
+        p++;
+        if (*p == '%') {
+            p++;
+            continue;
+        }
+        p += strspn(p, "-+ #0");
+        p += strspn(p, "0123456789*");
+        if (*p == '.') {
+            p++;
+            p += strspn(p, "0123456789*");
+        }
+        p += strspn(p, "hlz");
+        if (!*p || !strchr("diouxXcseEfgGpm", *p))
+            return false;
+        p++;
+    }
+    return true;
+}
+
 // Parses one line into table; reports a malformed line.
 static void msg_parse_line(vector_t *table, const std::string &line, unsigned line_no, const char *path)
 {
@@ -180,6 +208,10 @@ static void msg_parse_line(vector_t *table, const std::string &line, unsigned li
         return;
     }
     const char *text = p + 1;
+    if (!msg_text_safe(text)) {
+        msg_malformed(line_no, path);
+        return;
+    }
     int kind, level;
     if (!msg_parse_kind(kind_word.c_str(), &kind, &level))
         msg_malformed(line_no, path);

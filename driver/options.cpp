@@ -325,10 +325,14 @@ static void opt_chip(option_record *, const char *value)
     chipinfo_lookup(bs.chipinfo_path, value);
 }
 
+// Everything after this row needs a chip. Message 902 is fatal, but its kind
+// comes from the message file: a damaged file must not let the run go on.
 static void opt_chip_check(option_record *)
 {
-    if (!chip_selected)
-        msg_report(902, "ZEPH");
+    if (chip_selected)
+        return;
+    msg_report(902, "ZEPH");
+    tool_exit(1);
 }
 
 // --rom and --ram (ids 51, 52).

@@ -190,7 +190,12 @@ TEST_F(Messages, MalformedLines)
                       "7\tZ\tstrange kind\n"     // stored with kind 0
                       "8\tE\n" +                 // no text
                       std::string("9\tE\t") + std::string(300, 'x') + "\n" // one long line
-                      "10\tE\tfine\n";
+                      "10\tE\tfine\n"
+                      "11\tE\twrites through %n\n"  // conversions no caller passes
+                      "12\tE\tstrange %q\n"
+                      "13\tE\tends in %\n"
+                      "14\tE\t%-8.3lx %% %o %m %zu %0*lX\n"; // all of these format
+
     write_file(dir + "/bad.txt", bad);
     ASSERT_EQ(msg_open_file((dir + "/bad.txt").c_str()), 1);
     std::string f = dir + "/bad.txt";
@@ -198,11 +203,21 @@ TEST_F(Messages, MalformedLines)
                    "Malformed error information on line 2, in file " + f + "\n"
                    "Malformed error information on line 3, in file " + f + "\n"
                    "Malformed error information on line 4, in file " + f + "\n"
-                   "Malformed error information on line 5, in file " + f + "\n");
+                   "Malformed error information on line 5, in file " + f + "\n"
+                   "Malformed error information on line 7, in file " + f + "\n"
+                   "Malformed error information on line 8, in file " + f + "\n"
+                   "Malformed error information on line 9, in file " + f + "\n");
     ASSERT_NE(msg_lookup(7), nullptr);
     EXPECT_EQ(msg_lookup(7)->kind, MSG_MALFORMED);
     EXPECT_EQ(msg_lookup(9), nullptr);
     EXPECT_STREQ(msg_lookup(10)->text, "fine");
+    EXPECT_EQ(msg_lookup(11), nullptr);
+    EXPECT_EQ(msg_lookup(12), nullptr);
+    EXPECT_EQ(msg_lookup(13), nullptr);
+    ASSERT_NE(msg_lookup(14), nullptr);
+    out.clear();
+    msg_report(11);
+    EXPECT_EQ(out, "(11) An error, warning or message was generated, but no description is available\n");
 }
 
 TEST_F(Messages, PrintPieces)

@@ -427,6 +427,27 @@ TEST_F(DriverRun, CommandLineMistakes)
     EXPECT_NE(std::string::npos, out.find("too many errors")) << out;
 }
 
+// Messages 902 and 922 end the run through their fatal kind; with their lines
+// lost from a damaged message file the run must still stop, not go on with
+// no chip.
+TEST_F(DriverRun, NoChipStopsWhateverTheMessageFileSays)
+{
+    std::istringstream in(slurp(root / "dat" / "en_msgs.txt"));
+    std::ofstream damaged(root / "dat" / "en_msgs.txt");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("902\t", 0) != 0 && line.rfind("922\t", 0) != 0)
+            damaged << line << "\n";
+    damaged.close();
+    for (const std::vector<std::string> &args : {std::vector<std::string>{"-C", "main.c"},
+                                                std::vector<std::string>{"--chip=NOSUCH", "-C", "main.c"},
+                                                std::vector<std::string>{"--memmap=x.map"}}) {
+        EXPECT_EQ(1, run(args)) << args[0] << "\n" << out;
+        EXPECT_TRUE(has_message(902)) << out;
+        EXPECT_EQ(std::string::npos, out.find("runtime error")) << out;
+    }
+    EXPECT_TRUE(runs().empty());
+}
+
 TEST_F(DriverRun, HelpVersionAndChipList)
 {
     EXPECT_EQ(0, run({"--help"}));
