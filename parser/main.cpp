@@ -7,6 +7,7 @@
 // close of its file: a failed write is an error and the run fails.
 #include "plover.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
@@ -390,9 +391,17 @@ int main(int argc, char **argv)
     FILE *input = stdin;
     if (in) {
         input_name = in;
+        // Neither the output nor a named string store may be the input:
+        // both are truncated when opened, before the input is read.
         if (out && os_same_file(in, out))
-            msg_report(141, "output", out);
-        input = fopen(in, "r");
+            msg_report(176, out);
+        if (store_named && os_same_file(in, store_name))
+            msg_report(176, store_name);
+        input = nullptr;
+        if (!os_is_directory(in))
+            input = fopen(in, "r");
+        else
+            errno = EISDIR;
         if (!input)
             msg_report(141, "input", in);
     }

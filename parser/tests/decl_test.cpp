@@ -390,3 +390,34 @@ TEST(ParserFiles, BadCommandLines)
     text.assign((std::istreambuf_iterator<char>(e2)), std::istreambuf_iterator<char>());
     EXPECT_NE(text.find("(168) unknown option \"--bogus\""), std::string::npos) << text;
 }
+
+// An input named again as the output or as the string store, or a directory
+// given as the input, stops the run with its number before anything is
+// written, and the input keeps its text.
+TEST(ParserFiles, InputNeverOverwrittenNorADirectory)
+{
+    std::string plover = std::string(ZEPH_BUILD_DIR) + "/bin/plover";
+    std::string dir = std::string(ZEPH_BUILD_DIR) + "/tests/plover_same_" + std::to_string(getpid());
+    ASSERT_EQ(std::system(("mkdir -p " + dir).c_str()), 0);
+    const std::string source = "int a;\n";
+    struct {
+        std::string operands;
+        const char *message;
+    } cases[] = {
+        {"in.pre in.pre", "(176) output file \"in.pre\" is the same as the input file"},
+        {"in.pre out.plover in.pre", "(176) output file \"in.pre\" is the same as the input file"},
+        {"sub out.plover", "(141) can't open input file \"sub\": Is a directory"},
+    };
+    for (const auto &c : cases) {
+        std::ofstream(dir + "/in.pre", std::ios::binary) << source;
+        std::string cmd = "cd " + dir + " && mkdir -p sub && " + plover + " " + c.operands + " 2>err";
+        EXPECT_NE(std::system(cmd.c_str()), 0) << c.operands;
+        std::ifstream e(dir + "/err");
+        std::string errors((std::istreambuf_iterator<char>(e)), std::istreambuf_iterator<char>());
+        EXPECT_NE(errors.find(c.message), std::string::npos) << c.operands << "\n" << errors;
+        std::ifstream in(dir + "/in.pre", std::ios::binary);
+        std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        EXPECT_EQ(kept, source) << c.operands;
+    }
+    (void)std::system(("rm -rf " + dir).c_str());
+}
