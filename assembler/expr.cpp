@@ -385,7 +385,8 @@ static void code_name(std::vector<uint8_t> &code, int op, const std::string &nam
 // A place in a psect of this module: the psect's base plus the offset.
 static void code_place(std::vector<uint8_t> &code, int psect, long offset)
 {
-    if (is_abs(psect)) {
+    // Outside any psect (already reported as 1411) there is no base to name.
+    if (psect < 0 || is_abs(psect)) {
         code_const(code, offset);
         return;
     }

@@ -359,3 +359,19 @@ TEST_F(Osprey, NoOutputFromAnUnreadableOrOverwrittenSource)
     EXPECT_NE(out.find("(1401)"), std::string::npos) << out;
     EXPECT_FALSE(std::ifstream(dir + "/d.obj").good());
 }
+
+// A relocatable place before any psect has no psect to name: the run reports
+// 1411 and never looks up a psect that does not exist.
+TEST_F(Osprey, PlaceOutsideAnyPsect)
+{
+    for (const char *line : {"\tdw\t$+x\n", "\tglobal\tx\n\tfcall\tx\n"}) {
+        write("p.as", line);
+        int st;
+        std::string out = osprey("16F877A", "p.as", &st);
+        EXPECT_NE(st, 0) << line << out;
+        EXPECT_NE(out.find("(1411)"), std::string::npos) << line << out;
+        EXPECT_EQ(out.find("runtime error"), std::string::npos) << line << out;
+        EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << line << out;
+        EXPECT_FALSE(std::ifstream(dir + "/p.obj").good()) << line;
+    }
+}
