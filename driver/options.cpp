@@ -234,6 +234,10 @@ static void opt_error_file(option_record *, const char *value)
     const char *name = append ? value + 1 : value;
     if (!*name)
         return;
+    if (option_names_input_file(name)) {
+        msg_report(1470, name);
+        return;
+    }
     FILE *f = nullptr;
     if (append && (f = fopen(name, "r+")) != nullptr)
         fseek(f, 0, SEEK_END);
@@ -305,6 +309,10 @@ static void opt_config_file(option_record *opt, const char *value)
     for (uint32_t t = 0; t < limit; t++) {
         if (!strstr(tool_names[t], program.c_str()))
             continue;
+        if (get && option_names_input_file(comma + 1)) {
+            msg_report(1470, comma + 1);
+            return;
+        }
         free(settings.option_files[t]);
         settings.option_files[t] = xstrdup(comma + 1);
         if (get) {

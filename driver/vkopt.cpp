@@ -440,15 +440,9 @@ static bool process_record(option_record *opt, std::vector<std::string> &args)
     return false;
 }
 
-int parse_options(option_record *table, int argc, char **argv, file_callback_fn file_callback,
-                  const char *tool_word)
+// Runs the table over the option arguments; 1 when an option said stop.
+static int apply_options(option_record *table, std::vector<std::string> &args)
 {
-    current_table = table;
-    std::vector<std::string> all = gather_arguments(argc, argv, tool_word);
-    std::vector<std::string> args, files;
-    for (std::string &a : all)
-        (a.empty() || a[0] != '-' ? files : args).push_back(a);
-
     if (!args.empty()) {
         size_t eq = args[0].find('=');
         if (eq != std::string::npos && strcasecmp(args[0].c_str() + eq + 1, "help") == 0) {
@@ -473,6 +467,35 @@ int parse_options(option_record *table, int argc, char **argv, file_callback_fn 
     for (const std::string &a : args)
         if (a != "--" && a != "-")
             msg_report(168, a.c_str());
+    return 0;
+}
+
+// The file arguments of the command line being processed, so that an option
+// that writes a file can refuse to write over one of them.
+static const std::vector<std::string> *pending_files;
+
+bool option_names_input_file(const char *name)
+{
+    if (pending_files)
+        for (const std::string &f : *pending_files)
+            if (f == name || os_same_file(f.c_str(), name))
+                return true;
+    return false;
+}
+
+int parse_options(option_record *table, int argc, char **argv, file_callback_fn file_callback,
+                  const char *tool_word)
+{
+    current_table = table;
+    std::vector<std::string> all = gather_arguments(argc, argv, tool_word);
+    std::vector<std::string> args, files;
+    for (std::string &a : all)
+        (a.empty() || a[0] != '-' ? files : args).push_back(a);
+    pending_files = &files;
+    int stop = apply_options(table, args);
+    pending_files = nullptr;
+    if (stop)
+        return 1;
     for (const std::string &f : files)
         file_callback(f.c_str());
     return 0;

@@ -125,6 +125,8 @@ constexpr size_t OPTION_ARG_SIZE = 64;
 
 int parse_options(option_record *table, int argc, char **argv, file_callback_fn file_callback,
                   const char *tool_word);
+// True while options are applied when name is one of the file arguments.
+bool option_names_input_file(const char *name);
 uint32_t option_dispatch(option_record *opt, const char *value);
 void parse_choice_list(int mode, const char *value, choice_row *rows, option_record *opt);
 option_record *option_find_by_id(option_record *table, int32_t id);

@@ -415,11 +415,16 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "-C", "--noexec", "--ram=default;x", "main.c"}, 906},
         {{"--chip=16F877A", "--memmap=x.map"}, 141},
         {{"--chip=16F877A", "--checksum=0-7FF@800,size=3", "-C", "--noexec", "main.c"}, 1236},
+        // files written by options never replace an input
+        {{"--chip=16F877A", "-C", "-Emain.c", "main.c"}, 1470},
+        {{"--chip=16F877A", "-C", "-E+./main.c", "main.c"}, 1470},
+        {{"--chip=16F877A", "--getoption=heron,main.c", "main.c"}, 1470},
     };
     for (const Case &c : cases) {
         EXPECT_NE(0, run(c.args)) << c.args[0] << " " << c.args.back();
         EXPECT_TRUE(has_message(c.message)) << c.message << "\n" << out;
     }
+    EXPECT_EQ("int main(void) { return 0; }\n", slurp(work / "main.c"));
     std::vector<std::string> many = {"--chip=16F877A", "-C", "--noexec", "main.c"};
     for (int i = 0; i < 25; i++)
         many.push_back("--bogus" + std::to_string(i));
