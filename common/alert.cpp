@@ -147,11 +147,12 @@ static void msg_malformed(unsigned line_no, const char *path)
 }
 
 // True when every % of a text is a conversion the programs pass arguments
-// for: flags, a width and precision (digits or *), h/l/ll/z and one of
-// d i o u x X c s e E f g G p m. A text from a damaged file with %n would
-// make the formatting write through an argument, and an unknown conversion
-// does what the C library pleases, so such a line is malformed and its
-// number keeps no text.
+// for: flags, a width and precision (* or up to three digits), h/l/ll/z
+// and one of d i o u x X c s e E f g G p m. A text from a damaged file with
+// %n would make the formatting write through an argument, an unknown
+// conversion does what the C library pleases and a huge width has every
+// report build a text of that many characters, so such a line is malformed
+// and its number keeps no text.
 static bool msg_text_safe(const char *text)
 {
     for (const char *p = strchr(text, '%'); p; p = strchr(p, '%')) {
@@ -161,11 +162,16 @@ static bool msg_text_safe(const char *text)
             continue;
         }
         p += strspn(p, "-+ #0");
-        p += strspn(p, "0123456789*");
+        size_t width = strspn(p, "0123456789*");
+        p += width;
+        size_t precision = 0;
         if (*p == '.') {
             p++;
-            p += strspn(p, "0123456789*");
+            precision = strspn(p, "0123456789*");
+            p += precision;
         }
+        if (width > 3 || precision > 3)
+            return false;
         p += strspn(p, "hlz");
         if (!*p || !strchr("diouxXcseEfgGpm", *p))
             return false;

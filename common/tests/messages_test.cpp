@@ -194,8 +194,8 @@ TEST_F(Messages, MalformedLines)
                       "11\tE\twrites through %n\n"  // conversions no caller passes
                       "12\tE\tstrange %q\n"
                       "13\tE\tends in %\n"
+                      "15\tE\twide %99999999s\n"
                       "14\tE\t%-8.3lx %% %o %m %zu %0*lX\n"; // all of these format
-
     write_file(dir + "/bad.txt", bad);
     ASSERT_EQ(msg_open_file((dir + "/bad.txt").c_str()), 1);
     std::string f = dir + "/bad.txt";
@@ -206,7 +206,8 @@ TEST_F(Messages, MalformedLines)
                    "Malformed error information on line 5, in file " + f + "\n"
                    "Malformed error information on line 7, in file " + f + "\n"
                    "Malformed error information on line 8, in file " + f + "\n"
-                   "Malformed error information on line 9, in file " + f + "\n");
+                   "Malformed error information on line 9, in file " + f + "\n"
+                   "Malformed error information on line 10, in file " + f + "\n");
     ASSERT_NE(msg_lookup(7), nullptr);
     EXPECT_EQ(msg_lookup(7)->kind, MSG_MALFORMED);
     EXPECT_EQ(msg_lookup(9), nullptr);
@@ -214,6 +215,7 @@ TEST_F(Messages, MalformedLines)
     EXPECT_EQ(msg_lookup(11), nullptr);
     EXPECT_EQ(msg_lookup(12), nullptr);
     EXPECT_EQ(msg_lookup(13), nullptr);
+    EXPECT_EQ(msg_lookup(15), nullptr);
     ASSERT_NE(msg_lookup(14), nullptr);
     out.clear();
     msg_report(11);
