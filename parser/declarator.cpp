@@ -407,8 +407,24 @@ static type_t *type_apply_suffix(const suffix_t &s, type_t *t)
     return n;
 }
 
+static type_t *type_declarator_at(type_t *base, sym_t **name, int context,
+                                  std::vector<sym_t *> *params, bool *old_style);
+
+// Declarators nest through parentheses and parameter lists; the nesting is
+// counted here (295 beyond the bound).
 type_t *type_declarator(type_t *base, sym_t **name, int context, std::vector<sym_t *> *params,
                         bool *old_style)
+{
+    static int nesting; // declarators open around this one
+    if (++nesting > DECLARATOR_MAX_DEPTH)
+        msg_report(295);
+    type_t *t = type_declarator_at(base, name, context, params, old_style);
+    nesting--;
+    return t;
+}
+
+static type_t *type_declarator_at(type_t *base, sym_t **name, int context,
+                                  std::vector<sym_t *> *params, bool *old_style)
 {
     int levels = 0;
     while (lex_next() == O_MUL) {

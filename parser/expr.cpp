@@ -69,11 +69,23 @@ static tree_t *tree_type_leaf(type_t *t)
     return e;
 }
 
+// The depth of a node over its operands; beyond the bound the run stops.
+static void tree_set_depth(tree_t *e)
+{
+    int below = e->left ? e->left->depth : 0;
+    if (e->right && e->right->depth > below)
+        below = e->right->depth;
+    e->depth = below + 1;
+    if (e->depth > TREE_MAX_DEPTH)
+        msg_report(295);
+}
+
 static tree_t *tree_unary(int op, tree_t *l, type_t *t)
 {
     tree_t *e = tree_new(op);
     e->left = l;
     e->type = t;
+    tree_set_depth(e);
     return e;
 }
 
@@ -83,6 +95,7 @@ static tree_t *tree_binary(int op, tree_t *l, tree_t *r, type_t *t)
     e->left = l;
     e->right = r;
     e->type = t;
+    tree_set_depth(e);
     return e;
 }
 

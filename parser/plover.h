@@ -141,7 +141,15 @@ struct tree_t {
     int length;        // string length
     uint32_t squal;    // string qualifiers
     type_t *type;
+    int depth = 1;     // levels of the tree below and at this node
 };
+
+// The deepest expression tree read: every pass over a tree recurses, so a
+// longer chain of operators (a+a+...+a) stops the run with 295 instead.
+enum { TREE_MAX_DEPTH = 2000 };
+// The same bound, for the same reason, on statements nested in statements
+// and on declarators nested in parentheses or parameter lists.
+enum { STMT_MAX_DEPTH = 500, DECLARATOR_MAX_DEPTH = 100 };
 
 // ---------------------------------------------------------------------------
 // options and global state

@@ -397,7 +397,20 @@ static void stmt_jump_to(int label)
     fn_unreachable = true;
 }
 
+static void stmt_statement_at(const jumps_t &j, bool single);
+
+// Every statement goes through here, so the nesting of statements is
+// counted in one place (295 beyond the bound).
 static void stmt_statement(const jumps_t &j, bool single)
+{
+    static int nesting; // statements open around this one
+    if (++nesting > STMT_MAX_DEPTH)
+        msg_report(295);
+    stmt_statement_at(j, single);
+    nesting--;
+}
+
+static void stmt_statement_at(const jumps_t &j, bool single)
 {
     int c = lex_next();
     bool label_follows = c == O_IDENT && lex_peek() == O_COLON;

@@ -331,6 +331,30 @@ TEST(ParserStmt, LimitsAndEndOfUnit)
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(plover_reported(r, 295)) << r.errors.substr(0, 200);
 
+    // Nesting the reader does not count: a long chain of operators makes a
+    // deep tree, statements in statements, declarators in parentheses and
+    // in parameter lists. Each stops with 295 where it used to overflow the
+    // stack.
+    auto repeat = [](const std::string &text, int n) {
+        std::string out;
+        for (int i = 0; i < n; i++)
+            out += text;
+        return out;
+    };
+    const std::string deep_cases[] = {
+        "int x = 1" + repeat("+1", 100000) + ";\n",
+        "void f(void) { int x; x = x" + repeat("+x", 100000) + "; }\n",
+        "void f(void) {" + repeat("{", 100000) + repeat("}", 100000) + "}\n",
+        "void f(void) {" + repeat("if (1) ", 100000) + ";}\n",
+        "int " + repeat("(", 100000) + "x" + repeat(")", 100000) + ";\n",
+        "int f(" + repeat("int (*)(", 100000) + repeat(")", 100000) + ");\n",
+    };
+    for (const std::string &c : deep_cases) {
+        plover_result d = plover_run("", c);
+        EXPECT_NE(d.status, 0) << c.substr(0, 40);
+        EXPECT_TRUE(plover_reported(d, 295)) << c.substr(0, 40) << "\n" << d.errors.substr(0, 300);
+    }
+
     plover_result s = plover_run("", "static void h(void) { }\nstatic int unused;\n");
     EXPECT_TRUE(plover_reported(s, 967)) << s.errors;
     EXPECT_EQ(s.errors.find("unused\""), std::string::npos) << s.errors;
