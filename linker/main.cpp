@@ -233,12 +233,20 @@ static void inputs_collect(int argc, char **argv, int first)
 
 // No output may be one of the inputs: compared by name and, for files that
 // exist, by device and inode, before any output is created.
-static void outputs_check(const std::vector<std::string> &outputs)
+// outputs holds {what, name} pairs. No output may replace an input, and no
+// two outputs may share a file: the later one would be written over the
+// first, leaving a file that is neither.
+static void outputs_check(const std::vector<std::pair<const char *, std::string>> &outputs)
 {
-    for (const std::string &out : outputs)
+    for (size_t i = 0; i < outputs.size(); i++) {
+        const std::string &out = outputs[i].second;
         for (const input_file &in : inputs)
             if (out == in.name || os_same_file(out.c_str(), in.name.c_str()))
                 msg_report(398);
+        for (size_t j = 0; j < i; j++)
+            if (out == outputs[j].second || os_same_file(out.c_str(), outputs[j].second.c_str()))
+                msg_report(378, outputs[i].first, out.c_str());
+    }
 }
 
 static FILE *output_create(const std::string &name, const char *mode, const char *what)
@@ -252,11 +260,11 @@ static FILE *output_create(const std::string &name, const char *mode, const char
 
 static void outputs_open(int argc, char **argv)
 {
-    std::vector<std::string> outputs = {opt.output_name};
+    std::vector<std::pair<const char *, std::string>> outputs = {{"output", opt.output_name}};
     if (!opt.map_name.empty())
-        outputs.push_back(opt.map_name);
+        outputs.push_back({"map", opt.map_name});
     if (opt.sym_full || opt.sym_short)
-        outputs.push_back(opt.sym_name);
+        outputs.push_back({"sym", opt.sym_name});
     outputs_check(outputs);
     if (!opt.map_name.empty() && !freopen(opt.map_name.c_str(), "w", stdout))
         msg_report(378, "map", opt.map_name.c_str());

@@ -376,6 +376,25 @@ TEST(HeronCommandLine, OutputNeverOverwritesAnInput)
     }
 }
 
+// Two outputs on one file would leave neither: the run stops before either
+// is written, and an earlier file of that name is left as it was.
+TEST(HeronCommandLine, OutputsNeverShareAFile)
+{
+    const char *cases[] = {"-oout.obj -Mout.obj", "-oout.obj -Hout.obj", "-oout.obj -Ml.map -Hl.map",
+                           "-oout.obj -M./out.obj"};
+    for (const char *args : cases) {
+        SCOPED_TRACE(args);
+        workdir w;
+        write_file(w.at("a.obj"), small().start(0, "text").end().out);
+        const bytes earlier = {'k', 'e', 'e', 'p'};
+        write_file(w.at("out.obj"), earlier);
+        run_result res = run_heron(w, std::string("-Ptext=0 ") + args + " a.obj");
+        EXPECT_EQ(res.status, 1);
+        EXPECT_TRUE(reported(res, 378)) << res.err;
+        EXPECT_EQ(read_file(w.at("out.obj")), earlier);
+    }
+}
+
 TEST(HeronRecords, MalformedInputs)
 {
     struct row {
