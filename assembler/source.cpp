@@ -321,8 +321,14 @@ static void do_directive(const std::string &d, const std::string &rest)
         for (const std::string &n : ops)
             asm_sym(n).global = true;
     } else if (is_word(d, "ds")) {
-        if (operands_exactly(d, ops, 1) && constant_operand(ops[0], &a))
-            emit_space(a);
+        // A negative size would move the location back over stored code, and
+        // a location past 32 bits cannot stand in an object record.
+        if (operands_exactly(d, ops, 1) && constant_operand(ops[0], &a)) {
+            if (a < 0 || a > static_cast<long>(0xFFFFFFFFul) - asm_here())
+                msg_report(1405, static_cast<unsigned long>(a), ops[0].c_str());
+            else
+                emit_space(a);
+        }
     } else if (is_word(d, "db") || is_word(d, "dw")) {
         do_data(ops, tolower(d[1]) == 'w');
     } else if (is_word(d, "dabs")) {

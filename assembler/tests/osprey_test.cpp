@@ -304,6 +304,8 @@ TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
         {"\tmovlw\t(1+", "(1407)"},
         {"\tpsect\tq,bogus", "(1410)"},
         {"\tds\tundefined_thing", "(1412)"},
+        {"\tds\t-5", "(1405)"},
+        {"\tds\t0xFFFFFFFF\n\tds\t1", "(1405)", "e.as: 3: "},
         {"dup:\ndup:", "(1406)", "e.as: 3: "},
         {"\tmovlw\t1,2", "(1404)"},
         {"\tretfie", ""},
