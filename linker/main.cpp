@@ -11,6 +11,7 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 
 heron_options opt;                  // option state
 unsigned pass;                      // 0, 1 or 2
@@ -37,7 +38,10 @@ void tool_exit(int status)
         if (out_file)
             fclose(out_file);
         out_file = nullptr;
-        os_remove_file(opt.output_name.c_str());
+        // Only an unfinished plain file goes; a device named as the output stays.
+        std::error_code error;
+        if (std::filesystem::is_regular_file(opt.output_name, error))
+            os_remove_file(opt.output_name.c_str());
     }
     fflush(stdout);
 }
@@ -308,9 +312,12 @@ int main(int argc, char **argv)
         run_pass();   // 0 collects, 1 measures and places, 2 writes
     if (sym_file)
         fclose(sym_file);
-    if (out_file && fclose(out_file) != 0)
-        msg_report(413, opt.output_name.c_str());
+    // The file is closed here whatever happens: a failed close is reported
+    // after out_file is cleared, so the exit path does not close it again.
+    FILE *closing = out_file;
     out_file = nullptr;
+    if (closing && fclose(closing) != 0)
+        msg_report(413, opt.output_name.c_str());
     fflush(stdout);
     return msg_exit_status();
 }
