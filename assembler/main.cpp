@@ -16,6 +16,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <strings.h>
 
 asm_state as;
@@ -24,10 +25,19 @@ asm_state as;
 static std::string output_path;
 static bool output_started;
 
+// An unfinished object goes; a device or other special file named as the
+// output is never removed.
+static void output_remove()
+{
+    std::error_code error;
+    if (!output_path.empty() && std::filesystem::is_regular_file(output_path, error))
+        os_remove_file(output_path.c_str());
+}
+
 void tool_exit(int)
 {
-    if (output_started && !output_path.empty())
-        os_remove_file(output_path.c_str());
+    if (output_started)
+        output_remove();
 }
 
 asm_symbol &asm_sym(const std::string &name)
@@ -233,7 +243,7 @@ int main(int argc, char **argv)
         return 1;
     output_started = true;
     if (!emit_write_object(output_path.c_str())) {
-        os_remove_file(output_path.c_str());
+        output_remove();
         return 1;
     }
     output_started = false;

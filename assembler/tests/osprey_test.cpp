@@ -377,3 +377,17 @@ TEST_F(Osprey, PlaceOutsideAnyPsect)
         EXPECT_FALSE(std::ifstream(dir + "/p.obj").good()) << line;
     }
 }
+
+// An object that cannot be written is an error, and a device named as the
+// object is not removed as an unfinished file would be.
+TEST_F(Osprey, UnwritableObjectKeepsTheDevice)
+{
+    write("w.as", "\tpsect\tt,class=CODE,delta=2\n\tnop\n");
+    int st;
+    std::string out = osprey("16F877A", "-o/dev/full w.as", &st);
+    EXPECT_NE(st, 0) << out;
+    EXPECT_NE(out.find("(1415)"), std::string::npos) << out;
+    struct stat s;
+    ASSERT_EQ(stat("/dev/full", &s), 0);
+    EXPECT_TRUE(S_ISCHR(s.st_mode));
+}
