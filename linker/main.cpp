@@ -310,8 +310,13 @@ int main(int argc, char **argv)
     lib_init();
     for (pass = 0; pass < 3; pass++)
         run_pass();   // 0 collects, 1 measures and places, 2 writes
-    if (sym_file)
-        fclose(sym_file);
+    // A symbol file or map that was cut short is a failed link, not a
+    // finished one.
+    if (sym_file && fclose(sym_file) != 0)
+        msg_report(413, opt.sym_name.c_str());
+    sym_file = nullptr;
+    if (!opt.map_name.empty() && (fflush(stdout) != 0 || ferror(stdout)))
+        msg_report(413, opt.map_name.c_str());
     // The file is closed here whatever happens: a failed close is reported
     // after out_file is cleared, so the exit path does not close it again.
     FILE *closing = out_file;

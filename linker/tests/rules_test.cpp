@@ -395,19 +395,23 @@ TEST(HeronCommandLine, OutputsNeverShareAFile)
     }
 }
 
-// An output that cannot be written is reported once and closed once, and a
-// device named as the output is not removed as an unfinished file would be.
-TEST(HeronCommandLine, UnwritableOutputKeepsTheDevice)
+// An object, map or symbol file that cannot be written fails the link; the
+// output is closed once, and a device named as the output is not removed as
+// an unfinished file would be.
+TEST(HeronCommandLine, UnwritableOutputsFailTheLink)
 {
-    workdir w;
-    write_file(w.at("a.obj"), small().start(0, "text").end().out);
-    run_result res = run_heron(w, "-Ptext=0 -o/dev/full a.obj");
-    EXPECT_EQ(res.status, 1);
-    EXPECT_TRUE(reported(res, 413)) << res.err;
-    EXPECT_EQ(res.err.find("Sanitizer"), std::string::npos) << res.err;
-    struct stat s;
-    ASSERT_EQ(stat("/dev/full", &s), 0);
-    EXPECT_TRUE(S_ISCHR(s.st_mode));
+    for (const char *args : {"-o/dev/full", "-oout.obj -M/dev/full", "-oout.obj -H/dev/full"}) {
+        SCOPED_TRACE(args);
+        workdir w;
+        write_file(w.at("a.obj"), small().start(0, "text").end().out);
+        run_result res = run_heron(w, std::string("-Ptext=0 ") + args + " a.obj");
+        EXPECT_EQ(res.status, 1);
+        EXPECT_TRUE(reported(res, 413)) << res.err;
+        EXPECT_EQ(res.err.find("Sanitizer"), std::string::npos) << res.err;
+        struct stat s;
+        ASSERT_EQ(stat("/dev/full", &s), 0);
+        EXPECT_TRUE(S_ISCHR(s.st_mode));
+    }
 }
 
 TEST(HeronRecords, MalformedInputs)
