@@ -8,6 +8,8 @@
 
 #include "common.h"
 
+#include <filesystem>
+
 // An output file on its way: written under `temp`, renamed to `name` at the
 // end of a clean run.
 struct pending_file {
@@ -50,7 +52,13 @@ static void pending_open(pending_file &p, const std::string &name, const char *w
     p.temp = name + ".tmp";
     for (unsigned i = 1; os_file_exists(p.temp.c_str()); i++)
         p.temp = name + ".tmp" + std::to_string(i);
-    p.file = fopen(p.temp.c_str(), mode);
+    // A device or pipe named as the output is written in place: a rename
+    // would replace the device itself with a plain file.
+    std::error_code error;
+    bool special = std::filesystem::exists(name, error) && !std::filesystem::is_regular_file(name, error);
+    if (special)
+        p.temp.clear();
+    p.file = fopen(special ? name.c_str() : p.temp.c_str(), mode);
     if (!p.file) {
         p.temp.clear();
         msg_report(141, what, name.c_str());
@@ -69,6 +77,8 @@ static void pending_commit(pending_file &p)
         msg_report(739);
         return;
     }
+    if (p.temp.empty())
+        return;   // written in place
     if (msg_exit_status() == 0 && os_rename_file(p.temp.c_str(), p.name.c_str()) != 0) {
         msg_report(413, p.name.c_str());
         return;

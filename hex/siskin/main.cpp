@@ -9,6 +9,8 @@
 
 #include "common.h"
 
+#include <filesystem>
+
 static std::string pending_output;   // temporary output not yet renamed
 
 void tool_exit(int status)
@@ -47,8 +49,14 @@ static void output_write()
             msg_report(413, "standard output");
         return;
     }
-    pending_output = output_temp_name();
-    FILE *f = fopen(pending_output.c_str(), "w");
+    // A device or pipe named as the output is written in place: a rename
+    // would replace the device itself with a plain file.
+    std::error_code error;
+    bool special = std::filesystem::exists(output_name, error) &&
+                   !std::filesystem::is_regular_file(output_name, error);
+    if (!special)
+        pending_output = output_temp_name();
+    FILE *f = fopen(special ? output_name.c_str() : pending_output.c_str(), "w");
     if (!f) {
         msg_report(378, "output", output_name.c_str());
         tool_exit(1);
@@ -59,7 +67,7 @@ static void output_write()
         msg_report(413, output_name.c_str());
         tool_exit(1);
     }
-    if (msg_exit_status())
+    if (msg_exit_status() || special)
         return;   // tool_exit removes the temporary file
     if (os_rename_file(pending_output.c_str(), output_name.c_str()) != 0) {
         msg_report(378, "output", output_name.c_str());

@@ -585,6 +585,20 @@ TEST_F(Finch, RefusesBadInput)
     EXPECT_NE(r.err.find(msg_tag(529)), std::string::npos) << r.err;
 }
 
+// A device named as the output is written in place, never replaced by a
+// renamed plain file; a device that takes nothing fails the run.
+TEST_F(Finch, DeviceOutputStaysADevice)
+{
+    write("l.obj", ident_record() + text_record(0, {1}) + end_record);
+    run_result r = finch("l.obj /dev/null");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = finch("l.obj /dev/full");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(msg_tag(739)), std::string::npos) << r.err;
+    for (const char *device : {"/dev/null", "/dev/full"})
+        EXPECT_TRUE(fs::is_character_file(device)) << device;
+}
+
 // -E<file> sends the messages to the end of that file; -W below -9 is
 // ignored with a warning.
 TEST_F(Finch, MessageOptions)

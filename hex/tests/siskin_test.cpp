@@ -65,6 +65,16 @@ TEST_F(Siskin, FailureKeepsTheInputIntact)
     r = siskin("X.hex -Ono/such/dir/out.hex");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find(msg_tag(378)), std::string::npos) << r.err;
+
+    // A device named as the output is written in place, never replaced by
+    // the renamed temporary file.
+    r = siskin("X.hex -O/dev/null");
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = siskin("X.hex -O/dev/full");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(msg_tag(413)), std::string::npos) << r.err;
+    for (const char *device : {"/dev/null", "/dev/full"})
+        EXPECT_TRUE(fs::is_character_file(device)) << device;
 }
 
 // ---------------------------------------------------------------------------
