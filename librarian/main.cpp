@@ -11,6 +11,7 @@
 // holds object modules.
 #include "rook.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
@@ -110,6 +111,20 @@ static bool rook_extract(const char *lib, char **names, int n)
         if (rook_kind_of(lib) == ROOK_INTERMEDIATE)
             rook_scramble(body);
         const char *name = mods[at].entry.name.c_str();
+        // Modules are stored under plain file names; one that names a folder
+        // (or nothing) would be written outside the current folder, and one
+        // that names the library would replace it.
+        if (!*name || strpbrk(name, "/\\") || strcmp(name, ".") == 0 || strcmp(name, "..") == 0) {
+            msg_report(1482, lib, ("module name \"" + mods[at].entry.name + "\" is not a file name").c_str());
+            ok = false;
+            continue;
+        }
+        if (os_same_file(name, lib)) {
+            errno = EEXIST;
+            msg_report(1486, name);
+            ok = false;
+            continue;
+        }
         FILE *f = fopen(name, "wb");
         if (!f || fwrite(body.data(), 1, body.size(), f) != body.size()) {
             msg_report(1486, name);

@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <iterator>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 
 void tool_exit(int) {}
@@ -162,4 +164,38 @@ TEST_F(Rook, IntermediateCodeIsScrambledAfterTheVersionLine)
     std::ifstream back(dir + "/lib.plover", std::ios::binary);
     std::string round((std::istreambuf_iterator<char>(back)), std::istreambuf_iterator<char>());
     EXPECT_EQ(round, text);
+}
+
+// Extraction writes each module under its stored name: a name that reaches
+// another folder, or that is the library's own, is refused and nothing is
+// written there.
+TEST_F(Rook, ExtractionStaysBesideTheLibrary)
+{
+    write_object("a.obj", {{"_a", 0x10}});
+    std::ifstream in(dir + "/a.obj", std::ios::binary);
+    std::vector<uint8_t> body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    struct { const char *module, *number; } rows[] = {
+        {"../up.obj", "(1482)"},
+        {"sub/a.obj", "(1482)"},
+        {"evil.lib", "(1486)"},
+    };
+    for (auto &r : rows) {
+        lib_module m{};
+        m.name = r.module;
+        m.length = static_cast<uint32_t>(body.size());
+        FILE *f = fopen((dir + "/evil.lib").c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        ASSERT_EQ(lib_write(f, {m}, {body}), LIB_OK);
+        fclose(f);
+        std::ifstream lib(dir + "/evil.lib", std::ios::binary);
+        std::string before((std::istreambuf_iterator<char>(lib)), std::istreambuf_iterator<char>());
+        int st;
+        std::string out = run("x evil.lib", &st);
+        EXPECT_NE(st, 0) << r.module;
+        EXPECT_NE(out.find(r.number), std::string::npos) << r.module << ": " << out;
+        EXPECT_FALSE(std::ifstream(dir + "/../up.obj").good());
+        std::ifstream after(dir + "/evil.lib", std::ios::binary);
+        EXPECT_EQ(std::string((std::istreambuf_iterator<char>(after)), std::istreambuf_iterator<char>()), before)
+            << r.module;
+    }
 }
