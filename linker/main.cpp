@@ -235,11 +235,10 @@ static void inputs_collect(int argc, char **argv, int first)
     }
 }
 
-// No output may be one of the inputs: compared by name and, for files that
-// exist, by device and inode, before any output is created.
-// outputs holds {what, name} pairs. No output may replace an input, and no
-// two outputs may share a file: the later one would be written over the
-// first, leaving a file that is neither.
+// outputs holds {what, name} pairs. No output may be one of the inputs, and
+// no two outputs may share a plain file (the later one would be written over
+// the first, leaving a file that is neither): compared by name and, for
+// files that exist, by device and inode, before any output is created.
 static void outputs_check(const std::vector<std::pair<const char *, std::string>> &outputs)
 {
     for (size_t i = 0; i < outputs.size(); i++) {
@@ -247,6 +246,10 @@ static void outputs_check(const std::vector<std::pair<const char *, std::string>
         for (const input_file &in : inputs)
             if (out == in.name || os_same_file(out.c_str(), in.name.c_str()))
                 msg_report(398);
+        // A device such as /dev/null may take more than one output.
+        std::error_code error;
+        if (std::filesystem::exists(out, error) && !std::filesystem::is_regular_file(out, error))
+            continue;
         for (size_t j = 0; j < i; j++)
             if (out == outputs[j].second || os_same_file(out.c_str(), outputs[j].second.c_str()))
                 msg_report(378, outputs[i].first, out.c_str());

@@ -393,6 +393,10 @@ TEST(HeronCommandLine, OutputsNeverShareAFile)
         EXPECT_TRUE(reported(res, 378)) << res.err;
         EXPECT_EQ(read_file(w.at("out.obj")), earlier);
     }
+    workdir w;
+    write_file(w.at("a.obj"), small().start(0, "text").end().out);
+    run_result res = run_heron(w, "-Ptext=0 -o/dev/null -M/dev/null -H/dev/null a.obj");
+    EXPECT_EQ(res.status, 0) << "a device takes them all: " << res.err;
 }
 
 // An object, map or symbol file that cannot be written fails the link; the
