@@ -12,6 +12,7 @@
 #include "kestrel.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -413,7 +414,13 @@ void ic_read_inputs(int argc, char **argv)
             vec_push(libraries, argv[i]);
             continue;
         }
-        FILE *f = fopen(argv[i], "rb");
+        // A directory opens as a file that reads nothing; name it as such
+        // rather than as a file of the wrong version.
+        FILE *f = nullptr;
+        if (!os_is_directory(argv[i]))
+            f = fopen(argv[i], "rb");
+        else
+            errno = EISDIR;
         if (!f) {
             msg_report(140, "intermediate", argv[i]);
             continue;

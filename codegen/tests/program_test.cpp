@@ -113,6 +113,10 @@ TEST(kestrel_program, input_errors_fail_the_run)
     }
     EXPECT_NE(run_kestrel("-F -A" + dir() + "bad.out " + dir() + "nosuch.plover"), 0);
     EXPECT_NE(read_file(dir() + "k.err").find("(140)"), std::string::npos);
+    EXPECT_NE(run_kestrel("-F -A" + dir() + "bad.out " + dir()), 0);
+    EXPECT_NE(read_file(dir() + "k.err").find("(140) can't open intermediate file"), std::string::npos)
+        << read_file(dir() + "k.err");
+    EXPECT_NE(read_file(dir() + "k.err").find("Is a directory"), std::string::npos);
     EXPECT_NE(run_kestrel("-m -Mnosuch -Ox -F -A" + dir() + "bad.out"), 0);
     std::string err = read_file(dir() + "k.err");
     for (const char *n : {"(717)", "(716)", "(747)"})
