@@ -44,7 +44,10 @@ void tool_exit(int status)
 // file in messages. Refuses the object file itself.
 static void pending_open(pending_file &p, const std::string &name, const char *what, const char *mode)
 {
-    if (os_same_file(name.c_str(), opt.input.c_str())) {
+    // The output renamed over the symbol file would silently take its place.
+    bool over_symbols = &p == &output && symbols.file && !symbols.temp.empty() &&
+                        (name == symbols.name || os_same_file(name.c_str(), symbols.name.c_str()));
+    if (over_symbols || os_same_file(name.c_str(), opt.input.c_str())) {
         msg_report(378, what, name.c_str());
         tool_exit(1);
     }

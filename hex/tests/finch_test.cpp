@@ -581,6 +581,10 @@ TEST_F(Finch, RefusesBadInput)
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find(msg_tag(378)), std::string::npos) << r.err;
     EXPECT_EQ(read("l.obj"), before) << "the object file is never the output";
+    r = finch("-Sl.hex l.obj l.hex");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(msg_tag(378)), std::string::npos) << r.err;
+    EXPECT_FALSE(exists("l.hex")) << "the output never replaces the symbol file";
     r = finch("l.obj a.hex b.hex");
     EXPECT_NE(r.err.find(msg_tag(529)), std::string::npos) << r.err;
 }
