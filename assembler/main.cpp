@@ -14,6 +14,7 @@
 //     -E1 -W<n> --edf= --msgdisable= --emax= --ver   the common options
 #include "osprey.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -227,6 +228,14 @@ int main(int argc, char **argv)
     // The listing is written while the source is still to be read again.
     if (!listing.empty() && os_same_file(source, listing.c_str()))
         msg_report(1432, listing.c_str());
+    // The object would be written over the listing; a device takes both.
+    std::error_code error;
+    if (!listing.empty() && (listing == output_path || os_same_file(listing.c_str(), output_path.c_str())) &&
+        !(std::filesystem::exists(listing, error) && !std::filesystem::is_regular_file(listing, error))) {
+        errno = EEXIST;
+        msg_report(1433, listing.c_str());
+        return 1;
+    }
     if (assembly_out) {
         if (!copy_text(source, output_path.c_str()))
             msg_report(1415, output_path.c_str());

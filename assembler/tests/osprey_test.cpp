@@ -354,6 +354,10 @@ TEST_F(Osprey, NoOutputFromAnUnreadableOrOverwrittenSource)
     EXPECT_NE(out.find("(1432)"), std::string::npos) << out;
     EXPECT_EQ(tool_read(dir + "/s.as"), text);
     EXPECT_FALSE(std::ifstream(dir + "/s.obj").good());
+    out = osprey("16F877A", "-ls.obj s.as", &st);
+    EXPECT_NE(st, 0) << out;
+    EXPECT_NE(out.find("(1433)"), std::string::npos) << out;
+    EXPECT_FALSE(std::ifstream(dir + "/s.obj").good());
 
     ASSERT_EQ(mkdir((dir + "/d.as").c_str(), 0700), 0);
     out = osprey("16F877A", "d.as", &st);
