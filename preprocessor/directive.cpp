@@ -295,11 +295,16 @@ void dir_check_open_groups()
 
 // Opens a source file for #include: a regular file only; the lower-cased last
 // component is tried when the name itself does not open.
+static int dir_open_errno; // why an include file that exists did not open
+
 static FILE *dir_open_source(const std::string &name)
 {
     FILE *f = nullptr;
-    if (os_file_exists(name.c_str()) && !os_is_directory(name.c_str()))
+    if (os_file_exists(name.c_str()) && !os_is_directory(name.c_str())) {
         f = fopen(name.c_str(), "r");
+        if (!f)
+            dir_open_errno = errno;
+    }
     if (!f) {
         std::string lower = name;
         size_t base = lower.find_last_of("/\\");
@@ -394,8 +399,11 @@ static int dir_include()
     dir_end_line();
     // The line is consumed before the new file is pushed, so the marker of
     // the including file later names the line after the directive.
+    // A file found but not opened (a file including itself runs out of
+    // descriptors) is reported with that reason, not as missing.
+    dir_open_errno = 0;
     if (!dir_search(name, close == '"')) {
-        errno = ENOENT;
+        errno = dir_open_errno ? dir_open_errno : ENOENT;
         msg_report(141, "include", name.c_str());
     }
     return 1;

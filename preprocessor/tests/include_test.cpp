@@ -82,6 +82,19 @@ TEST(WrenInclude, Failures)
     EXPECT_EQ(wren_text_numbers("", many), std::vector<int>{147});
 }
 
+// A header that includes itself runs out of file descriptors: the failure
+// names that reason, not a missing file (a low limit keeps the run short).
+TEST(WrenInclude, SelfIncludeReportsWhyItFailed)
+{
+    scratch_dir d;
+    d.write("self.h", "#include \"self.h\"\n");
+    d.write("t.c", "#include \"self.h\"\n");
+    wren_result r = wren_run(d, "t.c", "ulimit -n 64;");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("(141) can't open include file \"self.h\": Too many open files"), std::string::npos)
+        << r.err.substr(0, 400);
+}
+
 TEST(WrenInclude, CommentRunningOutOfAHeader)
 {
     scratch_dir d;
