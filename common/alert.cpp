@@ -603,9 +603,12 @@ static const msg_entry_t *msg_entry_for(unsigned n)
 
 int msg_vreport(unsigned n, va_list args)
 {
-    saved_errno = errno;
+    // Loading a message file on the way may report (and save) errors of its
+    // own; %m stays the error of the caller.
+    int caller_errno = errno;
     msg_init();
     const msg_entry_t *e = msg_entry_for(n);
+    saved_errno = caller_errno;
     int kind = e ? e->kind : MSG_ERROR;
     int level = e ? e->level : 0;
     const char *tmpl = e ? e->text : "An error, warning or message was generated, but no description is available";

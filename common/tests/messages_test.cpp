@@ -295,3 +295,22 @@ TEST(MessageLanguage, ChosenThroughTheRegistry)
     msg_reset_for_tests();
     unsetenv("VRK_REGISTRY");
 }
+
+TEST(MessageLoading, ErrorTextSurvivesAMalformedLineInTheFile)
+{
+    // The first report loads the English file lazily; a malformed line in it
+    // is reported on the way, and the %m of the report stays the caller's.
+    msg_reset_for_tests();
+    std::string dir = temp_dir();
+    setenv("VRK_REGISTRY", (dir + "/registry").c_str(), 1);
+    mkdir((dir + "/dat").c_str(), 0777);
+    write_file(dir + "/dat/en_msgs.txt", "bad line\n141\tE\tcan't open: %m\n");
+    ASSERT_EQ(install_dir_set(dir.c_str()), 0);
+    out.clear();
+    msg_set_output_hook(capture);
+    errno = EACCES;
+    msg_report(141);
+    EXPECT_NE(out.find("(141) can't open: " + std::string(strerror(EACCES))), std::string::npos) << out;
+    msg_reset_for_tests();
+    unsetenv("VRK_REGISTRY");
+}
