@@ -552,7 +552,9 @@ chip_record *read_chipinfo(const char *path, const char *name, void *context, ch
 
 chip_record *chipinfo_lookup(const char *path, const char *name)
 {
-    chip_record *chip = read_chipinfo(path, name, nullptr, nullptr);
+    // An empty name (--chip=) would be read as "every section" and take the
+    // first chip of the file; it names none.
+    chip_record *chip = name && *name ? read_chipinfo(path, name, nullptr, nullptr) : nullptr;
     if (!chip)
         msg_report(922, name ? name : "", path);
     chip_selected = chip;

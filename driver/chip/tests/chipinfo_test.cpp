@@ -236,6 +236,8 @@ TEST(ChipLookupDeath, BadDatabasesAreReportedWithTheirNumber)
     }
     EXPECT_EXIT(chipinfo_lookup(write_ini(mid_chip("16F84A")).c_str(), "16F877A"), testing::ExitedWithCode(1),
                 "922.*16F877A");
+    EXPECT_EXIT(chipinfo_lookup(write_ini(mid_chip("16F84A") + mid_chip("16F877A")).c_str(), ""),
+                testing::ExitedWithCode(1), "922");
     // A tail match whose header is the file's last line is an empty section.
     std::string last = write_ini(mid_chip("16F84A") + "[16F877A]");
     EXPECT_EXIT(read_chipinfo(last.c_str(), "877A", nullptr, nullptr), testing::ExitedWithCode(1), "1026");
