@@ -434,6 +434,10 @@ static void opt_define(option_record *opt, const char *value)
 static void opt_map(option_record *, const char *value)
 {
     settings.map_requested = true;
+    if (value && option_names_input_file(value)) {
+        msg_report(1470, value);
+        return;
+    }
     if (value) {
         free(settings.map_name);
         settings.map_name = xstrdup(value);

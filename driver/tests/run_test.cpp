@@ -419,6 +419,7 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "-C", "-Emain.c", "main.c"}, 1470},
         {{"--chip=16F877A", "-C", "-E+./main.c", "main.c"}, 1470},
         {{"--chip=16F877A", "--getoption=heron,main.c", "main.c"}, 1470},
+        {{"--chip=16F877A", "-Mmain.c", "main.c"}, 1470},
     };
     for (const Case &c : cases) {
         EXPECT_NE(0, run(c.args)) << c.args[0] << " " << c.args.back();
