@@ -12,6 +12,7 @@
 // output. The -A class range arguments of the linker are made here too.
 #include "zeph.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <string>
@@ -478,6 +479,13 @@ static bool map_never_written(const char *name)
 static void summarise_map(const char *map_file, bool to_file)
 {
     FILE *map = fopen(map_file, "r");
+    if (map && os_is_directory(map_file)) {
+        // A directory opens for reading here but has no lines: an empty
+        // summary would pass for a map with nothing in it.
+        fclose(map);
+        map = nullptr;
+        errno = EISDIR;
+    }
     if (!map) {
         if (map_never_written(map_file))
             return;

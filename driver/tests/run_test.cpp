@@ -414,6 +414,7 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "-C", "--noexec", "--rom=nosuch", "main.c"}, 907},
         {{"--chip=16F877A", "-C", "--noexec", "--ram=default;x", "main.c"}, 906},
         {{"--chip=16F877A", "--memmap=x.map"}, 141},
+        {{"--chip=16F877A", "--memmap=."}, 141},
         {{"--chip=16F877A", "--checksum=0-7FF@800,size=3", "-C", "--noexec", "main.c"}, 1236},
         // files written by options never replace an input
         {{"--chip=16F877A", "-C", "-Emain.c", "main.c"}, 1470},
