@@ -3,6 +3,7 @@
 // "OTHER" space of unknown classes, malformed lines as warnings, the
 // summary files, and what a failed tool run leaves out.
 #include "link_support.h"
+#include <unistd.h>
 
 namespace {
 
@@ -27,6 +28,11 @@ class MapSummary : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        // ctest runs these tests as parallel processes: each works in a
+        // directory of its own, so their prog.* files never meet.
+        char tmpl[] = "/tmp/zeph_mapsumXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        ASSERT_EQ(chdir(tmpl), 0);
         link_fixture_chip("16F877A");
         define_psect_catalogue(chip_selected);
         bs.output_name = xstrdup("prog.hex");
