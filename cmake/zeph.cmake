@@ -18,8 +18,9 @@ function(zeph_test name)
     return()
   endif()
   cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
-  add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  add_executable(${name} ${T_SOURCES} ${CMAKE_SOURCE_DIR}/cmake/test_main.cpp)
+  # Each test process runs in a scratch directory of its own.
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest)
   # tool_run.h: running programs, fixtures, gpsim, symbol files
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/common/tests)
   target_compile_definitions(${name} PRIVATE

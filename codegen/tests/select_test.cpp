@@ -7,6 +7,7 @@
 #include "kestrel_test.h"
 #include "select.h"
 
+#include <filesystem>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -473,7 +474,7 @@ TEST_F(selection, label_numbers_error_templates_and_float_images)
 // ---------------------------------------------------------------------------
 static std::string run_patgen(const std::string &desc, int *status)
 {
-    std::string dir = ZEPH_BUILD_DIR "/tests/patgen_case";
+    std::string dir = std::filesystem::current_path().string() + "/patgen_case";
     std::string in = dir + ".desc", out = dir + ".cpp", log = dir + ".log";
     FILE *f = fopen(in.c_str(), "w");
     fputs(desc.c_str(), f);
@@ -677,7 +678,7 @@ TEST_F(selection, generated_code_computes_the_values_in_the_simulator)
     };
     for (tree_node *t : stmts)
         code += compile(t);
-    std::string dir = ZEPH_BUILD_DIR "/tests/select_run";
+    std::string dir = std::filesystem::current_path().string() + "/select_run";
     std::string src = "\tprocessor 16f84\nstatus\tequ 3\n"
                       "_x equ 20h\n_y equ 21h\n_z equ 22h\n_r equ 23h\n_r2 equ 24h\n_r3 equ 25h\n_r4 equ 26h\n_w equ 27h\n_s equ 28h\n"
                       "\torg 0\n" + code + "done:\tgoto done\n\tend\n";

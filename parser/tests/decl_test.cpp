@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <unistd.h>
@@ -223,8 +224,8 @@ TEST(ParserFiles, FailedWriteIsAnError)
 {
     if (access("/dev/full", W_OK) != 0)
         GTEST_SKIP() << "no /dev/full";
-    std::string cmd = std::string("echo 'int x;' > /tmp/plover_full.pre && ") + ZEPH_BUILD_DIR +
-                      "/bin/plover /tmp/plover_full.pre /dev/full 2>/dev/null";
+    std::string cmd = std::string("echo 'int x;' > plover_full.pre && ") + ZEPH_BUILD_DIR +
+                      "/bin/plover plover_full.pre /dev/full 2>/dev/null";
     int st = std::system(cmd.c_str());
     EXPECT_NE(st, 0);
 }
@@ -380,7 +381,7 @@ TEST(ParserFiles, ZeroByteInTheInput)
 TEST(ParserFiles, BadCommandLines)
 {
     std::string plover = std::string(ZEPH_BUILD_DIR) + "/bin/plover";
-    std::string out = std::string(ZEPH_BUILD_DIR) + "/tests/plover_bad";
+    std::string out = std::filesystem::current_path().string() + "/plover_bad";
     EXPECT_NE(std::system((plover + " -B /nonexistent/in.pre " + out + ".out 2>" + out + ".err").c_str()), 0);
     std::ifstream e1(out + ".err");
     std::string text((std::istreambuf_iterator<char>(e1)), std::istreambuf_iterator<char>());

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -315,7 +316,7 @@ TEST(ParserStmt, ConstantTypesAgreeWithA16BitCompiler)
     }
     if (std::system("clang --version >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "no clang for the 16-bit oracle";
-    std::string file = std::string(ZEPH_BUILD_DIR) + "/tests/plover_oracle.c";
+    std::string file = std::filesystem::current_path().string() + "/plover_oracle.c";
     std::ofstream(file) << oracle;
     std::string cmd = "clang -target msp430 -std=c89 -ffreestanding -fsyntax-only -Wno-c99-compat " + file;
     EXPECT_EQ(std::system(cmd.c_str()), 0) << oracle;
@@ -428,7 +429,7 @@ TEST(ParserDecl, SymbolRecordsAreRecycled)
 
 TEST(ParserFiles, ArgumentsFromAnOptionFile)
 {
-    std::string dir = std::string(ZEPH_BUILD_DIR) + "/tests";
+    std::string dir = std::filesystem::current_path().string();
     std::ofstream(dir + "/opt_in.pre") << "int x;\n";
     std::ofstream(dir + "/opt.args") << "-B " << dir << "/opt_in.pre " << dir << "/opt_out.plover\n";
     std::string cmd = std::string(ZEPH_BUILD_DIR) + "/bin/plover @" + dir + "/opt.args";

@@ -20,7 +20,7 @@ std::string scratch_dir()
     for (char &c : name)
         if (c == '/')
             c = '_';
-    std::filesystem::path dir = std::filesystem::path(ZEPH_BUILD_DIR) / "tests" / "utilities" / name;
+    std::filesystem::path dir = std::filesystem::current_path() / name;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir.string();

@@ -7,6 +7,14 @@
 #include <vector>
 
 #include "ranges.h"
+#include "common.h"
+
+// The tests run outside the installation, so its message file is named
+// before any test reports.
+struct messages_env : ::testing::Environment {
+    void SetUp() override { msg_open_file(ZEPH_BUILD_DIR "/dat/en_msgs.txt"); }
+};
+static ::testing::Environment *const messages = ::testing::AddGlobalTestEnvironment(new messages_env);
 
 void tool_exit(int) {}
 

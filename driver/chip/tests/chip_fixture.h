@@ -9,6 +9,14 @@
 #include <string>
 
 #include "chip.h"
+#include "common.h"
+
+// The tests run outside the installation, so its message file is named
+// before any test reports.
+struct chip_messages_env : ::testing::Environment {
+    void SetUp() override { msg_open_file(ZEPH_BUILD_DIR "/dat/en_msgs.txt"); }
+};
+inline ::testing::Environment *const chip_messages = ::testing::AddGlobalTestEnvironment(new chip_messages_env);
 
 // Writes `text` to a fresh file and returns its path.
 inline std::string write_ini(const std::string &text)
