@@ -42,8 +42,10 @@ static void tanager_read_option(const char *arg)
     case 'p': tanager_set.page_width = xref_read_number(value); break;
     case 'o': tanager_set.output = value; break;
     case 's':
+        // A missing stop list is an error, but the listing is still made
+        // (every word then shows); the exit status tells of the fault.
         if (!xref_read_stop_list(value))
-            msg_print("Can't open stoplist file %s", value);
+            msg_report(140, "stoplist", value);
         break;
     case 'x': vec_push(tanager_set.exclusions, (void *)value); break;
     default: msg_print("Unrecognized switch %s", arg); break;
