@@ -10,7 +10,7 @@
 #include <cstring>
 
 int options_parse(int argc, char **argv);
-void open_plain_files(int argc, char **argv, int first);
+void open_files(int argc, char **argv, int first);
 void printf_mark_results();
 
 void tool_exit(int status)
@@ -44,8 +44,7 @@ int main(int argc, char **argv)
     kestrel_reset();                         // the external tables, symbol table, memory spaces
     int first = options_parse(argc, argv);   // left to right, as given
     msg_set_location(cur_file, (const unsigned *)&cur_line, nullptr, nullptr);
-    if (!run.many_inputs)
-        open_plain_files(argc, argv, first);
+    open_files(argc, argv, first);           // the output, then the SDB file
     if (!run.printf_pass) {
         emit_title_line();
         emit_asm_header();                   // completes the mode word from the chip family

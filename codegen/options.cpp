@@ -2,16 +2,16 @@
 // reset of every unit's program-wide state.
 //
 // Options are read from the first argument while an argument begins with
-// "-"; the first other argument ends them. With -A every remaining argument
-// is an input or a library and standard output is the named file; without
-// it the first remaining argument becomes standard input and the second
-// standard output.
+// "-"; the first other argument ends them. The files are opened after the
+// options, when every input is known, so that no output replaces an input.
 #include "kestrel.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <strings.h>
+#include <sys/stat.h>
 
 run_settings run;
 
@@ -168,40 +168,12 @@ static void option_d(const char *text)
         sdb_name = text;
 }
 
-// Creates a file for writing unless it is one of the inputs; null on failure.
-static FILE *create_output(const char *name, int argc, char **argv, int first)
-{
-    for (int i = first; i < argc; i++)
-        if (os_same_file(name, argv[i]))
-            return nullptr;
-    return fopen(name, "w");
-}
-
 static void option_w(const char *text)
 {
     run.warning_level = atoi(text);
     msg_set_warning_level(run.warning_level);
     if (strchr(text, '!'))
         msg_set_warnings_fail(1);
-}
-
-// Reopens standard output on a file that is none of the inputs.
-static void open_output(const char *name, int argc, char **argv, int first)
-{
-    for (int i = first; i < argc; i++)
-        if (os_same_file(name, argv[i])) {
-            msg_report(378, "output", name);
-            return;
-        }
-    if (!freopen(name, "w", stdout))
-        msg_report(378, "output", name);
-}
-
-static void open_sdb(int argc, char **argv, int first)
-{
-    run.sdb = create_output(sdb_name, argc, argv, first);
-    if (!run.sdb)
-        msg_report(461, "symbol (SDB)", sdb_name);
 }
 
 // Handles one option; may consume the next argument (-A <file>).
@@ -240,31 +212,92 @@ static void option_one(int argc, char **argv, int *i, const char **output)
     }
 }
 
+// The output named by -A; opened once the inputs are known.
+static const char *output_name;
+
 int options_parse(int argc, char **argv)
 {
     int i = 1;
-    const char *output = nullptr;
+    output_name = nullptr;
     sdb_name = nullptr;
     for (; i < argc && argv[i][0] == '-'; i++)
-        option_one(argc, argv, &i, &output);
+        option_one(argc, argv, &i, &output_name);
     if (run.printf_pass)
         run.trace_comments = false;
-    if (sdb_name)
-        open_sdb(argc, argv, i);
-    if (output)
-        open_output(output, argc, argv, i);
     return i;
 }
 
-// Without -A: the first remaining argument is the input, the second the output.
-void open_plain_files(int argc, char **argv, int first)
+// True when writing the file would destroy intermediate code: a name with
+// the extension of an intermediate-code file or library, or an existing
+// file that starts with the version line. Without -A a user who names two
+// inputs would otherwise lose the second one to the assembly.
+static bool holds_intermediate_code(const char *name)
 {
-    if (first < argc && !freopen(argv[first], "r", stdin))
-        msg_report(141, "input", argv[first]);
-    if (first + 1 < argc) {
-        if (os_same_file(argv[first + 1], argv[first]))
-            msg_report(378, "output", argv[first + 1]);
-        else if (!freopen(argv[first + 1], "w", stdout))
-            msg_report(378, "output", argv[first + 1]);
+    size_t n = strlen(name);
+    if ((n >= 7 && !strcasecmp(name + n - 7, ".plover")) || (n >= 4 && !strcasecmp(name + n - 4, ".lpp")))
+        return true;
+    if (os_is_directory(name))
+        return false;
+    FILE *f = fopen(name, "rb");
+    if (!f)
+        return false;
+    char head[8];
+    bool version = fread(head, 1, sizeof head, f) == sizeof head && !memcmp(head, "Version ", 8);
+    fclose(f);
+    return version;
+}
+
+// Regular files only: a device such as /dev/null may take several outputs.
+static bool same_regular_file(const char *name, FILE *f)
+{
+    struct stat a, b;
+    return stat(name, &a) == 0 && S_ISREG(a.st_mode) && fstat(fileno(f), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
+}
+
+static bool names_an_input(const char *name, int argc, char **argv, int first)
+{
+    for (int i = first; i < argc; i++)
+        if (!strcmp(name, argv[i]) || os_same_file(name, argv[i]))
+            return true;
+    return false;
+}
+
+// Reopens standard output; an output that would replace an input is
+// refused before anything is written.
+static void open_output(const char *name, bool refused)
+{
+    if (refused || !freopen(name, "w", stdout))
+        msg_report(378, "output", name);
+}
+
+// The SDB file is created last, so that it can be told apart from the
+// output (one file written as both would hold neither) and from an input
+// read through standard input.
+static void open_sdb(int argc, char **argv, int first)
+{
+    if (names_an_input(sdb_name, argc, argv, first) || same_regular_file(sdb_name, stdout) ||
+        (!run.many_inputs && same_regular_file(sdb_name, stdin)) || !(run.sdb = fopen(sdb_name, "w")))
+        msg_report(461, "symbol (SDB)", sdb_name);
+}
+
+// With -A every remaining argument is an input and the output is the file
+// after -A; without it the first remaining argument is the input and the
+// second the output.
+void open_files(int argc, char **argv, int first)
+{
+    if (run.many_inputs) {
+        if (output_name)
+            open_output(output_name, names_an_input(output_name, argc, argv, first));
+    } else {
+        if (first < argc && !freopen(argv[first], "r", stdin))
+            msg_report(141, "input", argv[first]);
+        if (first + 1 < argc) {
+            const char *out = argv[first + 1];
+            open_output(out, !strcmp(out, argv[first]) || os_same_file(out, argv[first]) ||
+                                 holds_intermediate_code(out));
+        }
     }
+    if (sdb_name)
+        open_sdb(argc, argv, first);
 }

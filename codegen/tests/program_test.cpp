@@ -123,11 +123,42 @@ TEST(kestrel_program, input_errors_fail_the_run)
         EXPECT_NE(err.find(n), std::string::npos) << n << err;
 }
 
+// No output (the assembly or the SDB file) replaces an input or the other
+// output: each case names the message and the file that must keep its text.
 TEST(kestrel_program, output_never_overwrites_an_input)
 {
-    write_file(dir() + "same.plover", program);
-    EXPECT_NE(run_kestrel("-F -A" + dir() + "same.plover " + dir() + "same.plover"), 0);
-    EXPECT_EQ(read_file(dir() + "same.plover"), program);
+    const std::string d = dir();
+    struct row { std::string args, number, kept; } rows[] = {
+        {"-F -A" + d + "same.plover " + d + "same.plover", "(378)", "same.plover"},
+        // Without -A the second name is the output: one that is intermediate
+        // code (by its extension or by its version line) was meant as an input.
+        {d + "same.plover " + d + "two.plover", "(378)", "two.plover"},
+        {d + "same.plover " + d + "two.txt", "(378)", "two.txt"},
+        {d + "same.plover " + d + "same.plover", "(378)", "same.plover"},
+        {"-D" + d + "same.plover -F -A" + d + "keep.out " + d + "same.plover", "(461)", "same.plover"},
+        {"-D" + d + "same.plover < " + d + "same.plover > " + d + "stdin.as", "(461)", "same.plover"},
+    };
+    for (const row &r : rows) {
+        for (const char *name : {"same.plover", "two.plover", "two.txt"})
+            write_file(d + name, program);
+        EXPECT_NE(run_kestrel(r.args), 0) << r.args;
+        EXPECT_NE(read_file(d + "k.err").find(r.number), std::string::npos) << r.args << read_file(d + "k.err");
+        EXPECT_EQ(read_file(d + r.kept), program) << r.args;
+    }
+    // The SDB file named like the output: the output is written, the SDB
+    // file is refused, in both forms of the command line.
+    for (const std::string &args : {"-D" + d + "both.as " + d + "same.plover " + d + "both.as",
+                                    "-D" + d + "both.as -A" + d + "both.as " + d + "same.plover"}) {
+        remove((d + "both.as").c_str());
+        run_kestrel(args);
+        EXPECT_NE(read_file(d + "k.err").find("(461)"), std::string::npos) << args;
+        EXPECT_EQ(read_file(d + "both.as").rfind("opt subtitle", 0), 0u) << args;
+        EXPECT_EQ(read_file(d + "both.as").find("[d version"), std::string::npos) << args;
+    }
+    // A plain second name that holds no intermediate code is the output.
+    remove((d + "plain.as").c_str());
+    run_kestrel(d + "same.plover " + d + "plain.as");
+    EXPECT_EQ(read_file(d + "plain.as").rfind("opt subtitle", 0), 0u);
 }
 
 // Preprocessed C sources run through the parser; what it writes must read
@@ -163,14 +194,6 @@ TEST(kestrel_program, reads_what_the_parser_writes)
     EXPECT_EQ(run_kestrel("-F " + std::string(chip_args) + " -A" + dir() + "corpus.out" + inputs), 0)
         << read_file(dir() + "k.err");
     EXPECT_EQ(read_file(dir() + "k.err"), "");
-}
-
-TEST(kestrel_program, sdb_file_never_overwrites_an_input)
-{
-    write_file(dir() + "keep.plover", program);
-    EXPECT_NE(run_kestrel("-D" + dir() + "keep.plover -F -A" + dir() + "keep.out " + dir() + "keep.plover"), 0);
-    EXPECT_NE(read_file(dir() + "k.err").find("(461)"), std::string::npos);
-    EXPECT_EQ(read_file(dir() + "keep.plover"), program);
 }
 
 TEST(kestrel_program, arguments_from_standard_input_and_an_option_file)
