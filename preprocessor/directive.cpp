@@ -325,16 +325,16 @@ static FILE *dir_open_source(const std::string &name)
 }
 
 // Tries one candidate path; true when it was opened (or, making only the
-// dependency list, is already known).
-static bool dir_try_include(const std::string &path)
+// dependency list, is already known, which leaves *found null).
+static bool dir_try_include(const std::string &path, FILE **found, std::string *found_path)
 {
     if (pp_deps_only && out_is_included(path.c_str()))
         return true;
     FILE *f = dir_open_source(path);
     if (!f)
         return false;
-    out_record_include(path.c_str());
-    in_push_file(f, alert_widen(path.c_str()));
+    *found = f;
+    *found_path = path;
     return true;
 }
 
@@ -343,7 +343,7 @@ static bool dir_is_rooted(const std::string &name)
     return !name.empty() && (name[0] == '/' || name[0] == '\\');
 }
 
-static bool dir_search(const std::string &name, bool quoted)
+static bool dir_search(const std::string &name, bool quoted, FILE **found, std::string *found_path)
 {
     if (quoted) {
         std::string path = name;
@@ -357,7 +357,7 @@ static bool dir_search(const std::string &name, bool quoted)
             if (slash != std::string::npos)
                 path = cur.substr(0, slash + 1) + name;
         }
-        if (dir_try_include(path))
+        if (dir_try_include(path, found, found_path))
             return true;
     }
     for (const std::string &dir : pp_include_dirs) {
@@ -368,11 +368,11 @@ static bool dir_search(const std::string &name, bool quoted)
             path = dir + name;
         else
             path = dir + "\\" + name;
-        if (dir_try_include(path))
+        if (dir_try_include(path, found, found_path))
             return true;
         // A Windows separator does not join paths on other hosts.
         if (os_native_path_style == OS_PATH_POSIX && !dir_is_rooted(name) && path != dir + "/" + name &&
-            dir_try_include(dir + "/" + name))
+            dir_try_include(dir + "/" + name, found, found_path))
             return true;
     }
     return false;
@@ -396,15 +396,23 @@ static int dir_include()
     in_raw = false;
     if (c == '\n')
         in_ungetc(c);
-    dir_end_line();
-    // The line is consumed before the new file is pushed, so the marker of
-    // the including file later names the line after the directive.
+    // The file is looked for while the directive's line is current, so that
+    // what the search reports (164, 165, 141) names that line; it is pushed
+    // after the line is consumed, so the marker of the including file later
+    // names the line after the directive.
     // A file found but not opened (a file including itself runs out of
     // descriptors) is reported with that reason, not as missing.
     dir_open_errno = 0;
-    if (!dir_search(name, close == '"')) {
+    FILE *f = nullptr;
+    std::string path;
+    if (!dir_search(name, close == '"', &f, &path)) {
         errno = dir_open_errno ? dir_open_errno : ENOENT;
         msg_report(141, "include", name.c_str());
+    }
+    dir_end_line();
+    if (f) {
+        out_record_include(path.c_str());
+        in_push_file(f, alert_widen(path.c_str()));
     }
     return 1;
 }

@@ -61,20 +61,25 @@ TEST(WrenInclude, MarkersNameTheHeaderAndComeBack)
 TEST(WrenInclude, LetterCase)
 {
     scratch_dir d;
-    d.write("t.c", "#include \"FOO.H\"\n");
+    d.write("t.c", "int a;\n#include \"FOO.H\"\n");
     d.write("foo.h", "foo\n");
     wren_result r = wren_run(d, "-E1 -W-1 t.c", "VRK_ERR_FORMAT=%n VRK_WARN_FORMAT=%n");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(wren_numbers(r.err), (std::vector<int>{164, 165}));
+    // Both name the directive's line, not the one after it.
+    r = wren_run(d, "-E1 -W-1 t.c", "VRK_ERR_FORMAT=%n@%l VRK_WARN_FORMAT=%n@%l");
+    EXPECT_EQ(r.err, "164@2\n165@2\n");
     // The header keeps the name as written.
     EXPECT_NE(r.out.find("# 1 \"FOO.H\""), std::string::npos) << r.out;
-    EXPECT_EQ(wren_tokens(r.out), "foo\n");
+    EXPECT_EQ(wren_tokens(r.out), "int a;\nfoo\n");
 }
 
 TEST(WrenInclude, Failures)
 {
     EXPECT_EQ(wren_text_numbers("#include \"nothere.h\"\n"), std::vector<int>{141});
-    EXPECT_NE(wren_text("#include \"nothere.h\"\n").status, 0);
+    wren_result r = wren_text("\n#include \"nothere.h\"\nint a;\n", "-E1");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("t.c: 2: (141) can't open include file \"nothere.h\""), std::string::npos) << r.err;
     EXPECT_EQ(wren_text_numbers("#include nothere.h\n"), (std::vector<int>{109, 163}));
     std::string many;
     for (int i = 0; i < 256; i++)
