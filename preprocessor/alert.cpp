@@ -50,11 +50,25 @@ static void alert_prereport()
     alert_caret = false;
     input_stream *s = in_top;
     if (!s) {
-        msg_set_location(nullptr, nullptr, nullptr, nullptr);
+        // After the end of the input (an #if or a macro call left open) the
+        // report names the last line of the main file.
+        if (in_main_name.empty()) {
+            msg_set_location(nullptr, nullptr, nullptr, nullptr);
+            return;
+        }
+        alert_file = alert_narrow(in_main_name);
+        alert_line_no = in_line > 1 ? (unsigned)in_line - 1 : 1;
+        msg_set_location(alert_file.c_str(), &alert_line_no, nullptr, nullptr);
         return;
     }
     alert_file = alert_narrow(s->name);
     alert_line_no = (unsigned)in_line;
+    // A newline just read ends the line still in the buffer, which the
+    // counter has already left: a directive missing its argument is
+    // reported at its own line.
+    if (s->kind == IN_FILE && s->pushback.empty() && s->pos > 0 && s->pos <= s->buf.size() &&
+        s->buf[s->pos - 1] == '\n' && alert_line_no > 1)
+        alert_line_no--;
     // Marker characters of an expansion text have no 8-bit form.
     alert_line_text = alert_narrow(s->buf);
     for (size_t i = 0; i < s->buf.size(); i++)

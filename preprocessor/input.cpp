@@ -14,6 +14,7 @@
 
 input_stream *in_top;        // top of the stream stack
 int in_line;                 // current line of the current file
+wstr in_main_name;           // name of the main file, kept after it ends
 wstr in_name_buf;            // last identifier read
 unsigned in_ident_limit = 31; // -N
 bool in_raw;                 // literals and #include names: no comments or splices
@@ -111,6 +112,8 @@ static void in_pop()
             fclose(s->file);
         out_marker_needed = true;
     }
+    if (s->kind == IN_FILE && !s->enclosing)
+        in_main_name = s->name;
     in_top = s->enclosing;
     in_depth--;
     if (in_top)

@@ -100,6 +100,7 @@ struct input_stream {
 
 extern input_stream *in_top;   // top of the stream stack
 extern int in_line;            // current line of the current file
+extern wstr in_main_name;      // name of the main file, kept after it ends
 extern wstr in_name_buf;       // last identifier read
 extern unsigned in_ident_limit; // identifier length limit
 extern bool in_raw;            // no comments or splices while set

@@ -145,4 +145,29 @@ TEST(WrenLines, FormatModeHasNoEcho)
     EXPECT_NE(r.status, 0);
 }
 
+// A report made once the directive's newline has been read still names the
+// directive's line; one made after the end of the input names the main file.
+TEST(WrenLines, ReportsNameTheLineTheyConcern)
+{
+    struct {
+        const char *source;
+        const char *err;
+    } cases[] = {
+        {"a\n#undef\nb\n", "t.c: 2: (114) illegal #undef argument (error)\n"},
+        {"a\n#define\nb\n", "t.c: 2: (112) #define syntax error (error)\n"},
+        {"a\n#ifdef\n#endif\n", "t.c: 2: (108) #if[n][def] without an argument (error)\n"},
+        {"a\n#line\n", "t.c: 2: (178) bad #line number \"\" (error)\n"},
+        {"a\n#include\nb\n", "t.c: 2: (109) #include syntax error (error)\n"},
+        {"a\n#if 1\nb\n", "t.c: 3: (100) unterminated #if[n][def] block from line 2 (error)\n"},
+        {"#define f(x) x\nf(\n\n", "t.c: 3: (116) end of file within preprocessor macro argument from line 2 (error)\n"},
+    };
+    for (const auto &c : cases) {
+        wren_result r = wren_text(c.source, "-E1");
+        EXPECT_EQ(r.err, c.err) << c.source;
+        EXPECT_NE(r.status, 0) << c.source;
+    }
+    // The echo carries the same number as the line it shows.
+    EXPECT_EQ(wren_text("a\n#define\nb\n").err, "t.c:\n     2:\t#define\n\t       ^ (112) #define syntax error\n");
+}
+
 } // namespace
