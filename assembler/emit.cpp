@@ -384,8 +384,10 @@ bool emit_write_object(const char *path)
         if (!s || s->kind != AS_LABEL) {
             msg_report(1408, as.start_symbol.c_str());
         } else {
+            // The linker adds the psect's base in address units, so the
+            // offset is one too (unlike TEXT offsets, which count bytes).
             build_start(b, order_little);
-            build_u32(b, static_cast<uint32_t>(s->offset * as.psects[s->psect].delta));
+            build_u32(b, static_cast<uint32_t>(s->offset));
             build_name(b, as.psects[s->psect].name.c_str());
             w.put(REC_START, b);
         }

@@ -16,7 +16,7 @@
 enum {
     RX_END = 0, RX_LOW = 1, RX_HIGH = 2, RX_CONST = 3, RX_ADD = 4, RX_SUB = 5, RX_MUL = 6,
     RX_DIV = 7, RX_SHL = 8, RX_SHR = 9, RX_AND = 10, RX_OR = 11, RX_XOR = 12, RX_NOT = 13,
-    RX_NEG = 14, RX_PSECT = 16, RX_MOD = 17, RX_SYMBOL = 32,
+    RX_NEG = 14, RX_PSECT = 16, RX_MOD = 17, RX_MARK = 19, RX_SYMBOL = 32,
 };
 
 // Equ chains deeper than this are taken as a definition in terms of itself.
@@ -395,7 +395,7 @@ static void code_place(std::vector<uint8_t> &code, int psect, long offset)
     code.push_back(RX_ADD);
 }
 
-static bool postfix_at(const expr_ptr &e, std::vector<uint8_t> &code, int depth)
+static bool postfix_at(const expr_ptr &e, std::vector<uint8_t> &code, int depth, bool *outside)
 {
     if (depth > DEPTH_LIMIT)
         return false;
@@ -417,24 +417,26 @@ static bool postfix_at(const expr_ptr &e, std::vector<uint8_t> &code, int depth)
     case EX_SYM: {
         asm_symbol &s = asm_sym(e->name);
         if (s.kind == AS_VALUE && s.value)
-            return postfix_at(s.value, code, depth + 1);
+            return postfix_at(s.value, code, depth + 1, outside);
         if (s.kind == AS_LABEL && !s.global) {
             code_place(code, s.psect, s.offset);
             return true;
         }
         // Undefined here: a reference to another module's global.
-        if (s.kind == AS_UNDEFINED)
+        if (s.kind == AS_UNDEFINED) {
             s.global = true;
+            *outside = true;
+        }
         code_name(code, RX_SYMBOL, s.name);
         return true;
     }
     case EX_UNARY:
-        if (!postfix_at(e->left, code, depth + 1))
+        if (!postfix_at(e->left, code, depth + 1, outside))
             return false;
         code.push_back(e->op == 'n' ? RX_NEG : e->op == '~' ? RX_NOT : e->op == 'L' ? RX_LOW : RX_HIGH);
         return true;
     case EX_BINARY: {
-        if (!postfix_at(e->right, code, depth + 1) || !postfix_at(e->left, code, depth + 1))
+        if (!postfix_at(e->right, code, depth + 1, outside) || !postfix_at(e->left, code, depth + 1, outside))
             return false;
         static const struct { int op, code; } ops[] = {
             {'+', RX_ADD}, {'-', RX_SUB}, {'*', RX_MUL}, {'/', RX_DIV}, {'%', RX_MOD}, {'&', RX_AND},
@@ -451,7 +453,23 @@ static bool postfix_at(const expr_ptr &e, std::vector<uint8_t> &code, int depth)
     return false;
 }
 
-bool expr_postfix(const expr_ptr &e, std::vector<uint8_t> &code) { return postfix_at(e, code, 0); }
+// An expression that names another module's symbols opens with the mark
+// (opcode 19, an empty range-check name): the driver's scan of objects and
+// libraries takes the symbols of marked expressions as the module's
+// references when it orders modules; the linker's evaluator passes over it.
+bool expr_postfix(const expr_ptr &e, std::vector<uint8_t> &code)
+{
+    std::vector<uint8_t> body;
+    bool outside = false;
+    if (!postfix_at(e, body, 0, &outside))
+        return false;
+    if (outside) {
+        code.push_back(RX_MARK);
+        code.push_back(0);
+    }
+    code.insert(code.end(), body.begin(), body.end());
+    return true;
+}
 
 std::string expr_text(const expr_ptr &e)
 {

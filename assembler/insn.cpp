@@ -1,5 +1,7 @@
-// The instruction sets: baseline (12-bit words) and mid-range (14-bit
-// words), and the page-selecting pseudo-instructions fcall, ljmp and pagesel.
+// The instruction sets: baseline (12-bit words), mid-range (14-bit words)
+// and high-end (16-bit words), the page-selecting pseudo-instructions fcall,
+// ljmp and pagesel, and nop2, a two-cycle nop in one word (a goto to the
+// next word) that the code generator's delay loops use.
 //
 // Each row gives a mnemonic, the families that have it, its opcode bits in
 // each family and the shape of its operands; one switch over the shape
@@ -144,7 +146,7 @@ static const insn_row *insn_find(const std::string &m)
 bool insn_known(const std::string &m)
 {
     return insn_find(m) || strcasecmp(m.c_str(), "fcall") == 0 || strcasecmp(m.c_str(), "ljmp") == 0 ||
-           strcasecmp(m.c_str(), "pagesel") == 0;
+           strcasecmp(m.c_str(), "pagesel") == 0 || strcasecmp(m.c_str(), "nop2") == 0;
 }
 
 int insn_page_bits()
@@ -208,11 +210,14 @@ static bool count_ok(const std::string &m, const std::vector<std::string> &ops, 
     return true;
 }
 
+// An omitted destination is the file register. The code generator writes
+// such lines itself ("incf pclath", "addwf pc" in switch tables), so the
+// note about it is a warning shown only at level -1.
 static unsigned dest_of(const std::vector<std::string> &ops, bool quiet)
 {
     if (ops.size() < 2) {
         if (!quiet)
-            msg_report(1418);
+            msg_report(1434);
         return 1;
     }
     if (strcasecmp(ops[1].c_str(), "w") == 0)
@@ -279,6 +284,16 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
             emit_page_select(nullptr);
         return true;
     }
+    if (strcasecmp(m.c_str(), "nop2") == 0) {
+        if (count_ok(m, ops, 0, 0)) {
+            auto next = std::make_shared<expr>();
+            next->kind = EX_PLACE;
+            next->op = as.current;
+            next->value = as.statement_loc + 1;
+            emit_field(opcode_of(*insn_find("goto")), next, ff().goto_bits, false);
+        }
+        return true;
+    }
     const insn_row *r = insn_find(m);
     if (!r)
         return false;
@@ -314,7 +329,18 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
         expr_ptr b = operand(ops, 1);
         if (!b)
             break;
-        if (!expr_constant(b, &bit) || bit < 0 || bit > 7) {
+        if (!expr_constant(b, &bit)) {
+            // The bit of an object in a bit psect (such as "_flag&7") is
+            // known at link time: one relocation fills both fields.
+            long file = 0;
+            unsigned file_mask = (1u << f.file_bits) - 1;
+            bool file_known = expr_constant(e, &file);
+            emit_unit(op | (file_known ? static_cast<unsigned>(file) & file_mask : 0));
+            expr_ptr bits = bin('l', bin('&', b, num(7)), num(f.bit_shift));
+            emit_reloc(0x32, 0, file_known ? bits : bin('+', bin('&', e, num(file_mask)), bits));
+            break;
+        }
+        if (bit < 0 || bit > 7) {
             msg_report(1419, ops[1].c_str());
             bit = 0;
         }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdlib>
 #include <fstream>
 #include <map>
@@ -394,4 +396,71 @@ TEST_F(Osprey, UnwritableObjectKeepsTheDevice)
     struct stat s;
     ASSERT_EQ(stat("/dev/full", &s), 0);
     EXPECT_TRUE(S_ISCHR(s.st_mode));
+}
+
+// The relocation programs of a module, one per RELOC entry: opcodes and
+// their operands, names as text.
+static std::vector<std::vector<std::string>> relocation_programs(const object &o)
+{
+    std::vector<std::vector<std::string>> out;
+    for (auto &r : o.records) {
+        if (r.first != REC_RELOC)
+            continue;
+        const std::vector<uint8_t> &b = r.second;
+        size_t i = 0;
+        while (i + 3 <= b.size()) {
+            i += 3;
+            std::vector<std::string> prog;
+            while (i < b.size() && b[i] != 0) {
+                unsigned op = b[i++];
+                prog.push_back(std::to_string(op));
+                if (op == 3) {
+                    i += 4;
+                } else if (op == 16 || op == 19 || op == 32) {
+                    std::string name(reinterpret_cast<const char *>(&b[i]));
+                    prog.back() += ":" + name;
+                    i += name.size() + 1;
+                }
+            }
+            i++;
+            out.push_back(prog);
+        }
+    }
+    return out;
+}
+
+// Expressions that name another module's symbols open with the mark by
+// which the driver's object scan finds the module's references; the others
+// carry no mark.
+TEST_F(Osprey, ReferencesToOtherModulesAreMarked)
+{
+    write("r.as", "\tpsect\ttext,class=CODE,delta=2\n\tglobal\t_ext,_here\n_here:\n"
+                  "\tgoto\t_ext+1\n\tgoto\t_here\n\tgoto\tlocal\nlocal:\n\tmovlw\thigh(_ext)\n");
+    int st;
+    std::string out = osprey("16F877A", "r.as", &st);
+    ASSERT_EQ(st, 0) << out;
+    auto progs = relocation_programs(read_object("r.obj"));
+    ASSERT_EQ(progs.size(), 4u);
+    for (size_t i = 0; i < progs.size(); i++) {
+        bool names_ext = std::find(progs[i].begin(), progs[i].end(), "32:_ext") != progs[i].end();
+        ASSERT_FALSE(progs[i].empty());
+        EXPECT_EQ(progs[i][0] == "19:", names_ext) << i;
+        EXPECT_EQ(std::count(progs[i].begin(), progs[i].end(), "19:"), names_ext ? 1 : 0) << i;
+    }
+}
+
+// An omitted destination means the file register: the code generator writes
+// "incf pclath" in its switch code, so the note shows only at level -1.
+TEST_F(Osprey, OmittedDestinationIsNotedOnlyWhenAsked)
+{
+    write("d.as", "\tpsect\ttext,class=CODE,delta=2\n\tincf\t10\n\taddwf\t2\n");
+    int st;
+    std::string out = osprey("16F877A", "d.as", &st);
+    EXPECT_EQ(st, 0);
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(read_object("d.obj").text["text"], (std::vector<uint8_t>{0x8A, 0x0A, 0x82, 0x07}));
+    out = osprey("16F877A", "-W-1 d.as", &st);
+    EXPECT_EQ(st, 0);
+    EXPECT_NE(out.find("d.as: 2: (1434)"), std::string::npos) << out;
+    EXPECT_NE(out.find("d.as: 3: (1434)"), std::string::npos) << out;
 }
