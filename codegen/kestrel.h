@@ -548,6 +548,7 @@ extern regset *var_regs;       // "v" pragma: registers for variables
 extern uint32_t largest_label; // largest label number read so far
 
 void ic_read_inputs(int argc, char **argv);
+FILE *ic_open(const char *path);   // an input file for reading; null (EISDIR) for a directory
 void ic_read_one(ic_context *ctx);
 void ic_read_rewrite_records(const char *text);   // declarations a rewrite rule carries
 extern bool ic_in_rewrite;                        // those are being read

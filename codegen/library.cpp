@@ -46,7 +46,7 @@ static bool dir_string(const uint8_t *dir, uint32_t size, uint32_t *at, std::str
 // One pass over one library; true when a module was loaded.
 static bool scan_library(library_state *lib, lib_wanted_fn wanted, void (*read_one)(ic_context *))
 {
-    FILE *f = fopen(lib->path, "rb");
+    FILE *f = ic_open(lib->path);
     if (!f) {
         if (!run.printf_pass)
             msg_report(140, "library", lib->path);

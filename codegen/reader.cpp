@@ -402,6 +402,18 @@ static bool has_library_extension(const char *name)
     return n >= 4 && !strcasecmp(name + n - 4, ".lpp");
 }
 
+// A directory opens as a file that reads nothing; it is refused as one
+// (errno EISDIR) rather than read as a file of the wrong version or one cut
+// short.
+FILE *ic_open(const char *path)
+{
+    if (os_is_directory(path)) {
+        errno = EISDIR;
+        return nullptr;
+    }
+    return fopen(path, "rb");
+}
+
 void ic_read_inputs(int argc, char **argv)
 {
     libraries = vec_new(4);
@@ -414,13 +426,7 @@ void ic_read_inputs(int argc, char **argv)
             vec_push(libraries, argv[i]);
             continue;
         }
-        // A directory opens as a file that reads nothing; name it as such
-        // rather than as a file of the wrong version.
-        FILE *f = nullptr;
-        if (!os_is_directory(argv[i]))
-            f = fopen(argv[i], "rb");
-        else
-            errno = EISDIR;
+        FILE *f = ic_open(argv[i]);
         if (!f) {
             msg_report(140, "intermediate", argv[i]);
             continue;

@@ -4,6 +4,7 @@
 #include "kestrel_test.h"
 
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using reader = kestrel_fixture;
@@ -260,6 +261,20 @@ TEST_F(reader, library_cut_short_is_fatal)
     EXPECT_THROW(ic_load_libraries(libs, lib_wanted_test, ic_read_one), fatal_exit);
     EXPECT_EQ(count(300), 1);
     vec_free(libs);
+}
+
+// A directory is named as what it is, not read as a library cut short.
+TEST_F(reader, directory_named_as_a_library_cannot_be_opened)
+{
+    std::string path = testing::TempDir() + "kestrel_dir_" + std::to_string(getpid()) + ".lpp";
+    mkdir(path.c_str(), 0700);
+    vector_t *libs = vec_new(1);
+    vec_push(libs, (void *)path.c_str());
+    ic_load_libraries(libs, lib_wanted_test, ic_read_one);
+    EXPECT_EQ(count(140), 1);
+    EXPECT_EQ(count(300), 0);
+    vec_free(libs);
+    rmdir(path.c_str());
 }
 
 TEST_F(reader, absurdly_deep_expression_is_an_error_not_a_crash)
