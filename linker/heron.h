@@ -98,6 +98,7 @@ struct input_file {
     std::string name;
     bool is_library;
     bool is_symbols_only;                // ".syf"/".SYF": symbols, no text
+    bool repeated;                       // an object named again: read at its first place only
     module_rec *module;                  // plain object: its module
     lib_directory dir;                   // library: its directory (pass 0)
     std::vector<bool> taken;             // library: chosen modules

@@ -189,6 +189,8 @@ static void run_pass()
     library_index = 0;
     for (input_index = 0; input_index < inputs.size(); input_index++) {
         input_file &in = inputs[input_index];
+        if (in.repeated)
+            continue;
         current_file = in.name;
         FILE *f = open_input(in);
         if (!f)
@@ -217,6 +219,18 @@ static const char *extension_of(const std::string &name)
     return dot == std::string::npos ? "" : name.c_str() + dot + 1;
 }
 
+// An object file (or symbol file) named again, by the same or another path,
+// is the same module: linking it twice would put its code and data in
+// twice. It is read at its first place only, as a library module is never
+// taken twice. A library named again is searched again.
+static bool named_before(const std::string &name)
+{
+    for (const input_file &in : inputs)
+        if (!in.is_library && (in.name == name || os_same_file(in.name.c_str(), name.c_str())))
+            return true;
+    return false;
+}
+
 static void inputs_collect(int argc, char **argv, int first)
 {
     for (int i = first; i < argc; i++) {
@@ -226,6 +240,7 @@ static void inputs_collect(int argc, char **argv, int first)
         in.is_library = strcmp(ext, "lib") == 0 || strcmp(ext, "LIB") == 0;
         in.is_symbols_only = strcmp(ext, "syf") == 0 || strcmp(ext, "SYF") == 0;
         in.module = nullptr;
+        in.repeated = !in.is_library && named_before(in.name);
         if (!in.is_library) {
             in.module = new module_rec{};
             in.module->name = in.name;

@@ -418,6 +418,36 @@ TEST(HeronCommandLine, UnwritableOutputsFailTheLink)
     }
 }
 
+// An object named again (by the same or another path) is one module: it is
+// linked once, at its first place, so neither its code nor its definitions
+// appear twice. A library named again is searched again, for what is still
+// undefined there.
+TEST(HeronCommandLine, RepeatedInputsAreOneModule)
+{
+    module b;   // only a local symbol: nothing would tell a second copy apart
+    b.ident().psect("text").text(0, "text", {0xBB}).sym({{"l", 0, 0x00, "text"}}).end();
+    module late;
+    late.ident().psect("text").text(0, "text", {0x77}).sym({{"_late", 0, 0x10, "text"}}).end();
+    bytes lib = make_library({{"late.obj", late.out, {{0, "_late"}}}});
+    workdir w;
+    write_file(w.at("a.obj"), small().sym({{"_late", 0, 0x16, ""}}).start(0, "text").end().out);
+    write_file(w.at("b.obj"), b.out);
+    write_file(w.at("x.lib"), lib);
+    run_result once = run_heron(w, "-Ptext=0 -oonce.obj -Monce.map a.obj b.obj x.lib");
+    ASSERT_EQ(once.status, 0) << once.err;
+    run_result again = run_heron(w, "-Ptext=0 -oagain.obj -Magain.map a.obj x.lib b.obj ./a.obj x.lib b.obj");
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.err, "");
+    std::string dump = dump_object(read_file(w.at("again.obj")));
+    EXPECT_EQ(dump.find("BB"), dump.rfind("BB")) << dump;
+    EXPECT_NE(dump.find("TEXT 3 text BB\n"), std::string::npos) << "b.obj after the library's module: " << dump;
+    std::string map = read_text(w.at("again.map"));
+    EXPECT_EQ(map.find("\nb.obj "), map.rfind("\nb.obj ")) << map;
+    // Linking the library module needed a search of x.lib after a.obj; the
+    // second search finds nothing more to take.
+    EXPECT_EQ(map.find("late.obj"), map.rfind("late.obj")) << map;
+}
+
 TEST(HeronRecords, MalformedInputs)
 {
     struct row {
