@@ -135,6 +135,13 @@ bool coff_write(FILE *out)
         msg_report(415);
         fatal_exit();
     }
+    // A section that ends below its start would have a size near 4 GB; the
+    // file's offsets are 32-bit fields.
+    if (k[WK_HTEXT] < k[WK_LTEXT] || k[WK_HDATA] < k[WK_LDATA] || k[WK_HBSS] < k[WK_LBSS] ||
+        (uint64_t)text_offset + (k[WK_HTEXT] - k[WK_LTEXT]) + (k[WK_HDATA] - k[WK_LDATA]) > 0xFFFFFFFFull) {
+        msg_report(418);
+        fatal_exit();
+    }
     uint32_t tsize = k[WK_HTEXT] - k[WK_LTEXT];
     uint32_t dsize = k[WK_HDATA] - k[WK_LDATA];
     uint32_t bsize = k[WK_HBSS] - k[WK_LBSS];

@@ -200,6 +200,12 @@ static page *page_create(uint32_t number)
 
 void image_store(uint32_t addr, const uint8_t *data, unsigned n)
 {
+    // Bytes past the top of the 32-bit space have no address to go to:
+    // dropping them would leave an output that looks complete.
+    if ((uint64_t)addr + n > 0x100000000ull) {
+        msg_report(418);
+        tool_exit(1);
+    }
     while (n > 0) {
         uint32_t number = addr / PAGE_SIZE;
         uint32_t offset = addr % PAGE_SIZE;
@@ -220,8 +226,6 @@ void image_store(uint32_t addr, const uint8_t *data, unsigned n)
         data += piece;
         addr += piece;
         n -= piece;
-        if (addr == 0)
-            break;   // stored up to the top of the address space
     }
 }
 

@@ -565,6 +565,11 @@ TEST_F(Finch, RefusesBadInput)
         {"bad segment image address", good, "-Az", 406},
         {"bad COFF address", good, "-U1z", 407},
         {"bad warning level", good, "-Wx", 393},
+        {"text past the 32-bit space", ident_record() + text_record(0xFFFFFFFE, {1, 2, 3}) + end_record, "-I",
+         418},
+        {"COFF text ending below its start",
+         ident_record() + text_record(0, {1}) + sym_record(0x10, "__Ltext") + sym_record(8, "__Htext") + end_record,
+         "-U", 418},
     };
     for (const finch_refusal &c : cases) {
         SCOPED_TRACE(c.name);
