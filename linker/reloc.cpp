@@ -537,6 +537,26 @@ static void listing_copy(FILE *in, FILE *out)
     }
 }
 
+static bool same_file(const std::string &a, const std::string &b)
+{
+    return a == b || os_same_file(a.c_str(), b.c_str());
+}
+
+// The final listing is named by the object, so it may name anything: it
+// must never be written over an input (the intermediate listing among them)
+// or over another output of the link.
+static void listing_check_target(const std::string &from, const std::string &to)
+{
+    if (same_file(to, from))
+        msg_report(398);
+    for (const input_file &in : inputs)
+        if (same_file(to, in.name))
+            msg_report(398);
+    if (same_file(to, opt.output_name) || (!opt.map_name.empty() && same_file(to, opt.map_name)) ||
+        (sym_file && same_file(to, opt.sym_name)))
+        msg_report(378, "list", to.c_str());
+}
+
 void fix_listing()
 {
     if (opt.norlf || opt.relocatable)
@@ -560,6 +580,7 @@ void fix_listing()
             return;
         }
     }
+    listing_check_target(from, to);
     FILE *out = fopen(to.c_str(), "w");
     if (!out) {
         msg_report(524, to.c_str());

@@ -195,6 +195,41 @@ TEST(HeronReloc, ListingFixup)
     EXPECT_EQ(gone.status, 0);
 }
 
+// The object names its final listing; one that names an input (the
+// intermediate listing, an object) or another output of the link stops the
+// link before that file is touched.
+TEST(HeronReloc, ListingNeverReplacesAnInputOrOutput)
+{
+    struct row {
+        const char *final_name;
+        unsigned message;
+    };
+    const row rows[] = {{"a.ls1", 398}, {"b.obj", 398}, {"./a.obj", 398}, {"out.obj", 378}, {"l.map", 378}};
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.final_name);
+        workdir w;
+        module lst;
+        lst.ident().raw(17, {'x', '\n'}).end();
+        module m;
+        m.ident().psect("text").text(0, "text", {0});
+        bytes names = {'a', '.', 'l', 's', '1', 0};
+        names.insert(names.end(), r.final_name, r.final_name + strlen(r.final_name) + 1);
+        m.raw(16, names).start(0, "text").end();
+        module other;
+        other.ident().psect("data").text(0, "data", {7}).end();
+        write_file(w.at("a.ls1"), lst.out);
+        write_file(w.at("a.obj"), m.out);
+        write_file(w.at("b.obj"), other.out);
+        const bytes inputs[] = {lst.out, m.out, other.out};
+        run_result res = run_heron(w, "-Ptext=10h,data -oout.obj -Ml.map a.obj b.obj");
+        EXPECT_EQ(res.status, 1);
+        EXPECT_TRUE(reported(res, r.message)) << res.err;
+        EXPECT_EQ(read_file(w.at("a.ls1")), inputs[0]);
+        EXPECT_EQ(read_file(w.at("a.obj")), inputs[1]);
+        EXPECT_EQ(read_file(w.at("b.obj")), inputs[2]);
+    }
+}
+
 TEST(HeronReloc, KeptInTheOutput)
 {
     // -L keeps psect entries below 80h as {offset, kind & 8Fh, psect}.
