@@ -192,6 +192,29 @@ static void emit_field(unsigned word, const expr_ptr &e, unsigned bits, bool che
         emit_reloc(0xF0 | bits, 0, bin('&', e, num(mask)));
 }
 
+// The target of a call or goto. A baseline call reaches only the first
+// half of a page (bit 8 of the address comes out as 0), so a target in the
+// second half is an error, here or, for a target placed by the linker, as
+// an overflow of the one-byte field the linker fills with the offset in the
+// page.
+static void emit_target(unsigned word, const expr_ptr &e, bool call)
+{
+    const unsigned bits = call ? ff().call_bits : ff().goto_bits;
+    if (!(call && as.family == FAM_BASELINE)) {
+        emit_field(word, e, bits, false);
+        return;
+    }
+    long v;
+    if (expr_constant(e, &v)) {
+        if ((v & 0x1FF) > 0xFF)
+            msg_report(1405, v, expr_text(e).c_str());
+        emit_unit(word | (static_cast<unsigned>(v) & 0xFF));
+        return;
+    }
+    emit_unit(word);
+    emit_reloc(0x31, 0, bin('&', e, num(0x1FF)));
+}
+
 static expr_ptr operand(const std::vector<std::string> &ops, size_t i)
 {
     if (i >= ops.size()) {
@@ -279,7 +302,7 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
             return true;
         const insn_row *r = insn_find(call ? "call" : "goto");
         unsigned op = opcode_of(*r);
-        emit_field(op, t, call ? ff().call_bits : ff().goto_bits, false);
+        emit_target(op, t, call);
         if (call)
             emit_page_select(nullptr);
         return true;
@@ -354,7 +377,7 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
     case SH_CALL:
     case SH_GOTO:
         if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0)))
-            emit_field(op, e, shape == SH_CALL ? f.call_bits : f.goto_bits, false);
+            emit_target(op, e, shape == SH_CALL);
         break;
     case SH_PF:
     case SH_FP: {

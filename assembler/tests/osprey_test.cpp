@@ -329,6 +329,12 @@ TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
     int st;
     std::string out = osprey("12F508", "e.as", &st);
     EXPECT_NE(out.find("(1421)"), std::string::npos) << out;
+    // a baseline call reaches only the first half of a page
+    write("e.as", "\tpsect\tt,class=CODE,delta=2\n\tcall\t0x2FF\n\tcall\t0x100\n");
+    out = osprey("12F508", "e.as", &st);
+    EXPECT_NE(st, 0);
+    EXPECT_EQ(out.find("e.as: 2:"), std::string::npos) << out;
+    EXPECT_NE(out.find("e.as: 3: (1405)"), std::string::npos) << out;
     out = osprey("NOSUCH", "e.as", &st);
     EXPECT_NE(out.find("(1414)"), std::string::npos) << out;
 }

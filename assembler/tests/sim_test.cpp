@@ -289,3 +289,26 @@ _fb:	ds	1
     EXPECT_EQ(ram[sym["_out"] + 3], 3u);       // three rounds of the delay loop
     EXPECT_EQ(ram[sym["_fb"] / 8], 1u << (sym["_fb"] % 8));
 }
+
+// A baseline call reaches only the first half of a page: a function that
+// the linker puts into the second half cannot be called, and the link says
+// so instead of calling whatever lies 256 words lower.
+TEST_F(Simulated, BaselineCallBeyondHalfAPageFailsTheLink)
+{
+    write("main.as", "\tprocessor\t12F508\n\tpsect\tmaintext,class=CODE,delta=2\n\tglobal\t_f\n"
+                     "\tcall\t_f\n\tfcall\t_f\n\tpsect\tfar,class=CODE,delta=2\n_f:\n\tretlw\t0\n");
+    assemble("12F508", "main.as");
+    for (const char *at : {"0FFh", "100h"}) {
+        int st;
+        std::string out = tool_run(dir, tool("heron") + " -h+p.sym -Q12F508 -ol.obj -Mp.map -ACODE=0-1FFh -DCODE=2 "
+                                            "-Pmaintext=0h -Pfar=0" + at + " main.obj", &st);
+        if (std::string(at) == "0FFh") {
+            EXPECT_EQ(st, 0) << out;
+            continue;
+        }
+        EXPECT_NE(st, 0) << out;
+        // one for the call, one for the fcall
+        EXPECT_NE(out.find("(1268)"), std::string::npos) << out;
+        EXPECT_NE(out.find("(1268)"), out.rfind("(1268)")) << out;
+    }
+}
