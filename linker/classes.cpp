@@ -75,6 +75,11 @@ static symbol *class_named(const std::string &name)
     return sym_enter(name.c_str(), OBJ_CLASS | OBJ_GLOBAL);
 }
 
+// Every range is a record that placement walks again and again, so a repeat
+// count stays far below what the address arithmetic alone would allow; no
+// chip has more than a few dozen banks or pages of one kind.
+const uint32_t MAX_REPEAT = 4096;
+
 // One range of an -A option: low-high[-overrun][/load][*count].
 struct range_spec {
     uint32_t low, high, overrun, load, count;
@@ -109,7 +114,7 @@ static void range_spec_parse(const char **cursor, const char *cls, range_spec *r
     }
     if (*p == '*' || *p == 'x' || *p == 'X') {
         p++;
-        if (parse_number(&p, &r->count))
+        if (parse_number(&p, &r->count) || r->count > MAX_REPEAT)
             msg_report(448, cls);
     }
     *cursor = p;

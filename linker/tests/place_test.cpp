@@ -174,6 +174,9 @@ TEST(HeronPlacement, PlacementCases)
         {"-ACODE=0-7FFh-10h", "", 446, 1},
         {"-ACODE=0-7FFh/0FFFFFFFFh", "", 447, 1},
         {"-ACODE=0-0FFFFFFFhx100h", "", 448, 1},
+        {"-ACODE=0-0*4294967295", "", 448, 1},   // would be billions of one-unit ranges
+        {"-ACODE=0-0*4097", "", 448, 1},
+        {"-ACODE=0-7FFh*4096", "sbig 0 0|sa 700 0|sb 704 0", 0, 0},
         {"'-ACODE=0-7FFh;'", "", 449, 1},
         {"-Ca=CODE -Ca=ROM -Pa=0,b,big", "", 484, 1},
         // default catenation from 0 for psects no -P names
