@@ -725,10 +725,11 @@ static tree_node *rewrite_assign(tree_node *n)
         return n;
     }
     // x = y op z becomes x = y; x op= z: z is read after x changed, so it may
-    // not reach x through a pointer or a call any more than by name
+    // not reach x through a pointer or a call any more than by name; and a
+    // volatile x (a port) may not be seen holding y, nor be read back
     tree_node *y = v->left, *z = v->right;
     if (!is_link_constant(y) && !tree_references(z, x->sym) && !tree_find(z, nullptr, may_alias) &&
-        better_in_place(v)) {
+        !tree_has_volatile(x) && better_in_place(v)) {
         tree_node *first = simp_node(OP_ASSIGN, tree_copy(x), y, x->type);
         tree_node *second = simp_node((int)operator_assign_form((int)v->op), x, z, x->type);
         node_free(v);

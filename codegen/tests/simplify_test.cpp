@@ -155,6 +155,13 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"L = M + *P", op(OP_ASSIGN, v("_L", "l"), op(OP_ADD, v("_M", "l"), op(OP_DEREF, v("_P", lptr), nullptr, ty("l")))),
          "(= _L (+ _M (*U _P)))"},
         {"L = M + L", op(OP_ASSIGN, v("_L", "l"), op(OP_ADD, v("_M", "l"), v("_L", "l"))), "(=+ _L _M)"},
+        // a volatile x never holds the partial value y: a port would show it,
+        // and reading a port back reads its pins
+        {"port = y << 1", op(OP_ASSIGN, v("_port", type_qualify(ty("uc"), Q_VOLATILE)), op(OP_SHL, v("_y"), k(1, "uc"))),
+         "(= _port (<< _y 1))"},
+        {"VL = M + N", op(OP_ASSIGN, v("_VL", type_qualify(ty("l"), Q_VOLATILE)), op(OP_ADD, v("_M", "l"), v("_N", "l"))),
+         "(= _VL (+ _M _N))"},
+        {"x = y << 1", op(OP_ASSIGN, v("_x"), op(OP_SHL, v("_y"), k(1, "uc"))), "(; (= _x _y) (=<< _x 1))"},
         {"x = ~x", op(OP_ASSIGN, v("_x"), op(OP_COMPL, v("_x"))), "(=^ _x 255)"},
         // a byte widened for a comparison is compared as a byte
         {"(int)x == 5", op(OP_EQ, conv(v("_x"), "i"), k(5)), "(== _x 5)"},
