@@ -51,7 +51,7 @@ struct init_out_t {
     std::vector<tree_t *> trees;    // their trees, for the records they need
 };
 
-static void init_element(type_t *t, init_out_t &out, bool in_array);
+static void init_element(type_t *t, init_out_t &out, bool in_array, bool nested);
 
 static void init_line(init_out_t &out, tree_t *e)
 {
@@ -102,7 +102,24 @@ static bool init_close(bool braced)
     return true;
 }
 
-static void init_array(type_t *t, init_out_t &out)
+// Brace elision: an aggregate inside a list that does not open its own
+// braces takes as many of the enclosing list's values as it holds. True when
+// another value follows for it (its comma is then taken); a comma before the
+// list's '}' stays for the enclosing list.
+static bool init_elided_more()
+{
+    if (lex_peek() != O_ARG)
+        return false;
+    token_t cur = tok;
+    lex_next();
+    if (lex_peek() != T_RBRACE)
+        return true;
+    lex_unget();
+    tok = cur;
+    return false;
+}
+
+static void init_array(type_t *t, init_out_t &out, bool nested)
 {
     type_t *et = t->sub;
     int eb = type_base_code(et);
@@ -118,12 +135,18 @@ static void init_array(type_t *t, init_out_t &out)
         init_close(braced);
         return;
     }
-    if (!braced) {
+    if (!braced && !(nested && t->count)) {
         msg_report(241);
         lex_skip_statement();
         return;
     }
     out.text += ":U ..\n";
+    if (!braced) {
+        for (uint32_t n = 0; n < t->count && (n == 0 || init_elided_more()); n++)
+            init_element(et, out, true, true);
+        out.text += "..\n";
+        return;
+    }
     uint32_t n = 0;
     while (lex_peek() != T_RBRACE) {
         if (t->count && n == t->count) {
@@ -131,7 +154,7 @@ static void init_array(type_t *t, init_out_t &out)
             lex_skip_statement();
             break;
         }
-        init_element(et, out, true);
+        init_element(et, out, true, true);
         n++;
         if (lex_next() != O_ARG) {
             lex_unget();
@@ -144,7 +167,7 @@ static void init_array(type_t *t, init_out_t &out)
     init_close(true);
 }
 
-static void init_struct(type_t *t, init_out_t &out, bool in_array)
+static void init_struct(type_t *t, init_out_t &out, bool in_array, bool nested)
 {
     sym_t *tag = t->tag;
     if (!tag || !tag->defined_tag) {
@@ -152,15 +175,26 @@ static void init_struct(type_t *t, init_out_t &out, bool in_array)
         lex_skip_statement();
         return;
     }
-    if (lex_next() != T_LBRACE) {
+    bool braced = lex_next() == T_LBRACE;
+    lex_unget();
+    if (!braced && !nested) {
         msg_report(241);
-        lex_unget();
         lex_skip_statement();
         return;
     }
     out.text += in_array ? ":U ..\n" : ":U ..\n:U ..\n";
+    if (!braced) {
+        for (sym_t *m = tag->members; m && (m == tag->members || init_elided_more()); m = m->next_member) {
+            init_element(m->type, out, false, true);
+            if (t->base == B_UNION)
+                break;
+        }
+        out.text += in_array ? "..\n" : "..\n..\n";
+        return;
+    }
+    lex_next();
     for (sym_t *m = tag->members; m && lex_peek() != T_RBRACE; m = m->next_member) {
-        init_element(m->type, out, false);
+        init_element(m->type, out, false, true);
         if (t->base == B_UNION || lex_next() != O_ARG) {
             if (t->base != B_UNION)
                 lex_unget();
@@ -171,13 +205,15 @@ static void init_struct(type_t *t, init_out_t &out, bool in_array)
     init_close(true);
 }
 
-static void init_element(type_t *t, init_out_t &out, bool in_array)
+// nested: t is an element or member inside an enclosing list, where its
+// own braces may be left out.
+static void init_element(type_t *t, init_out_t &out, bool in_array, bool nested)
 {
     type_t *u = type_unfold(t);
     if (u->kind == TY_ARRAY) {
-        init_array(u, out);
+        init_array(u, out, nested);
     } else if (u->kind == TY_BASE && (u->base == B_STRUCT || u->base == B_UNION)) {
-        init_struct(u, out, in_array);
+        init_struct(u, out, in_array, nested);
     } else {
         bool braced = lex_next() == T_LBRACE;
         if (!braced)
@@ -191,7 +227,7 @@ static void init_element(type_t *t, init_out_t &out, bool in_array)
 static void init_static(sym_t *s)
 {
     init_out_t out;
-    init_element(s->type, out, false);
+    init_element(s->type, out, false, false);
     if (!(s->flags & F_WRITTEN))
         ic_var(s, nullptr);
     for (tree_t *e : out.trees)

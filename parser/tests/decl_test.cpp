@@ -181,6 +181,38 @@ TEST(ParserDecl, MessagesOfDeclarations)
     }
 }
 
+// An aggregate inside a list may leave out its own braces: it takes as many
+// of the list's values as it holds, and the records equal the braced form.
+TEST(ParserDecl, InitialisersWithoutInnerBraces)
+{
+    const std::string tags = "struct in { char a; int b[2]; };\nstruct out { struct in i; long l; char s[6]; };\n";
+    const struct {
+        const char *elided;
+        const char *braced;
+    } cases[] = {
+        {"struct out o = { 'y', 3, 4, 5L, \"ab\" };\n", "struct out o = { { 'y', { 3, 4 } }, 5L, \"ab\" };\n"},
+        {"int m[2][3] = { 1, 2, 3, 4, };\n", "int m[2][3] = { { 1, 2, 3 }, { 4 } };\n"},
+        {"int m[][2] = { 1, 2, 3 };\n", "int m[][2] = { { 1, 2 }, { 3 } };\n"},
+        {"int m[2][2][2] = { 1, 2, 3, 4, 5 };\n", "int m[2][2][2] = { { { 1, 2 }, { 3, 4 } }, { { 5 } } };\n"},
+        {"struct out a[] = { 'a', 1, 2, 3L, \"x\", { 'b' } };\n",
+         "struct out a[] = { { { 'a', { 1, 2 } }, 3L, \"x\" }, { { 'b' } } };\n"},
+        {"union u { int x; char c; } a[2] = { 1, 2 };\n", "union u { int x; char c; } a[2] = { { 1 }, { 2 } };\n"},
+        {"void f(void) { int m[2][2] = { 1, 2, 3, 4 }; }\n", "void f(void) { int m[2][2] = { { 1, 2 }, { 3, 4 } }; }\n"},
+    };
+    for (const auto &c : cases) {
+        plover_result e = plover_run(driver_switches, tags + c.elided);
+        plover_result b = plover_run(driver_switches, tags + c.braced);
+        EXPECT_EQ(e.status, 0) << c.elided << e.errors;
+        EXPECT_EQ(plover_records(e.output), plover_records(b.output)) << c.elided;
+    }
+    // Values beyond the whole object are still too many; an object that is
+    // not an element of a list still needs its braces.
+    EXPECT_TRUE(plover_reported(plover_run("", "int m[2][2] = { 1, 2, 3, 4, 5 };\n"), 240));
+    EXPECT_TRUE(plover_reported(plover_run("", "struct p { int x; } a[1] = { 1, 2 };\n"), 240));
+    EXPECT_TRUE(plover_reported(plover_run("", "int m[2][2] = 1;\n"), 241));
+    EXPECT_TRUE(plover_reported(plover_run("", "struct p { int x, y; } a = 1;\n"), 241));
+}
+
 struct pragma_case {
     const char *source;
     const char *records;
