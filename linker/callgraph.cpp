@@ -297,6 +297,12 @@ static uint32_t assign_offsets(cg_node *n, uint32_t base, unsigned r, bool flag)
             return 0;
         }
     }
+    // Walked before from this root, and not raised now: its blocks and all
+    // below them already lie above this base, and walking them again would
+    // change nothing. Without this every path would be walked, and calls
+    // that fan out and join again layer after layer take exponential time.
+    if ((n->flags & CG_REACHED) && n->root == r && base <= n->offset && n != &root_list)
+        return n->extent;
     n->offset = std::max(n->offset, base);
     if ((n->flags & CG_REACHED) && n->size && n->root != r && n != &root_list)
         msg_report(472, n->fn ? n->fn->name : "", root_name(r), root_name(n->root));

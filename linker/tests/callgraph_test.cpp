@@ -177,6 +177,45 @@ TEST(HeronCallGraph, TwoHundredIndirectLists)
     EXPECT_NE(sym.find("??_a 22 0\n"), std::string::npos) << sym;
 }
 
+TEST(HeronCallGraph, CallsThatFanOutAndJoinAgain)
+{
+    // _main calls _a0 and _b0; each of _a<i>, _b<i> calls both _a<i+1> and
+    // _b<i+1>: 2^40 call paths through 81 functions of 2 bytes each. Layer i
+    // lies above layer i-1, so _a39 and _b39 share offset 2 + 39 * 2 and the
+    // block area ends 2 bytes later.
+    const unsigned layers = 40;
+    std::vector<std::string> names = {"_main"};
+    for (unsigned i = 0; i < layers; i++)
+        for (const char *c : {"_a", "_b"})
+            names.push_back(c + std::to_string(i));
+    module m;
+    m.ident().psect("text").text(0, "text", {0, 0}).psect("fnautoc").raw(13, fnconf);
+    for (const std::string &n : names)
+        m.sym({{n, 0, 0x10, "text"}, {"??" + n, 0, 0x16, ""}});
+    std::vector<bytes> records = {fninfo({{6, "_main"}})};
+    for (const std::string &n : names)
+        records.push_back(fninfo({{5, n, "", 2, 0}}));
+    for (unsigned i = 0; i < layers; i++)
+        for (const char *to : {"_a", "_b"}) {
+            std::string callee = to + std::to_string(i);
+            if (i == 0) {
+                records.push_back(fninfo({{1, "_main", callee}}));
+                continue;
+            }
+            for (const char *from : {"_a", "_b"})
+                records.push_back(fninfo({{1, from + std::to_string(i - 1), callee}}));
+        }
+    for (const bytes &r : records)
+        m.raw(12, r);
+    m.start(0, "text").end();
+    workdir w;
+    run_result res = link_graph(w, m);
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(res.err, "");
+    expect_lines(read_text(w.at("out.sym")), "??_main 20 0|??_a0 22 0|??_b0 22 0|??_a39 70 0|??_b39 70 0|"
+                                             "__Hfnautoc 72 0");
+}
+
 TEST(HeronCallGraph, RelocatableOutputKeepsTheGraph)
 {
     // The overlay example linked with -R first: the FNCONF and FNINFO
