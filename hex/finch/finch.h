@@ -36,6 +36,7 @@ enum finch_format {
     FMT_SEGMENTS,         // -A: segment image
     FMT_XCOFF,            // -x<target>: COFF-style image with a section per segment
     FMT_BLOCKS,           // -D: block image
+    FMT_DOS8,             // -8: 8086 executable with a 128-byte header
 };
 
 struct finch_options {
@@ -176,6 +177,8 @@ struct table_symbol {
 extern finch_symbols syms;
 extern std::vector<finch_segment> segment_table;
 extern std::vector<uint32_t> reloc_items;      // addresses to relocate, in file order
+// With -8 and -L: the segment word of each item (1 code, 2 data, 0 other).
+extern std::vector<uint16_t> reloc_segments;
 extern uint32_t reloc_place;                   // value of the relocation symbol
 extern bool reloc_place_found;                 // the relocation symbol was defined
 extern std::vector<table_symbol> table_symbols;
@@ -207,6 +210,7 @@ void buf_append_image(std::vector<uint8_t> &b, uint64_t from, uint64_t to);
 // Executable forms (exeforms.cpp)
 bool dos_relocations_in_header();
 bool msdos_write(FILE *out, const std::vector<uint32_t> &numbers);
+bool dos8_write(FILE *out);
 bool coff_write(FILE *out);
 
 // Segment and block forms (segforms.cpp)

@@ -13,6 +13,7 @@
 finch_symbols syms;
 std::vector<finch_segment> segment_table;
 std::vector<uint32_t> reloc_items;
+std::vector<uint16_t> reloc_segments;
 uint32_t reloc_place;
 bool reloc_place_found;
 std::vector<table_symbol> table_symbols;
@@ -57,9 +58,22 @@ static bool is_68000_form()
     return opt.format == FMT_M68K || opt.format == FMT_CPM68K;
 }
 
+// The segment word of an 8086 fixup, by the psect its item refers to.
+static uint16_t dos8_segment_word(const char *psect)
+{
+    static const struct {
+        const char *name;
+        uint16_t word;
+    } words[] = {{"text", 1}, {"_TEXT", 1}, {"ltext", 1}, {"data", 2}, {"bss", 2}};
+    for (const auto &w : words)
+        if (strcmp(psect, w.name) == 0)
+            return w.word;
+    return 0;
+}
+
 // One item to relocate: into its segment's list when it lies in one, else
 // into the relocation table of -L/-R.
-static void reloc_collect(uint32_t address)
+static void reloc_collect(uint32_t address, uint16_t segment_word)
 {
     for (finch_segment &s : segment_table)
         if (address >= s.address && address - s.address < s.length) {
@@ -73,6 +87,8 @@ static void reloc_collect(uint32_t address)
         fatal_exit();
     }
     reloc_items.push_back(address);
+    if (opt.format == FMT_DOS8 && opt.long_reloc)
+        reloc_segments.push_back(segment_word);
 }
 
 // Items {offset, type, name}, relative to the last TEXT record. A linked
@@ -84,7 +100,7 @@ static void read_reloc(const obj_record &r, uint32_t text_address)
     while (!cur_at_end(c)) {
         uint16_t offset = cur_u16(c);
         uint8_t type = cur_u8(c);
-        cur_name(c);
+        const char *psect = cur_name(c);
         if (c.bad)
             bad_body();
         if (!opt.long_reloc && (uint64_t)text_address + offset > 0xFFFE) {
@@ -98,7 +114,7 @@ static void read_reloc(const obj_record &r, uint32_t text_address)
             msg_report(419);
             fatal_exit();
         }
-        reloc_collect(text_address + offset);
+        reloc_collect(text_address + offset, psect ? dos8_segment_word(psect) : 0);
     }
 }
 

@@ -7,8 +7,8 @@
 // (hexadecimal), O or Q (octal) or D (decimal, also the default). The
 // checksum list of -C is read here too.
 //
-// The 8086 form with the three-part 128-byte header (-8) is not part of this
-// build: it is refused as an unknown option.
+// "-8" alone asks for the 8086 executable form; "-8" followed by more text
+// is a record length, so that form takes no address value.
 #include "finch.h"
 
 #include <cctype>
@@ -21,6 +21,13 @@ finch_options opt;
 std::vector<checksum_entry> checksum_list;
 
 static FILE *error_file;   // -E<file>: messages are appended here
+
+// The executable forms named on the line, whichever came last: some of them
+// exclude others (options_check_combination).
+enum {
+    SEEN_A = 1, SEEN_N = 2, SEEN_P = 4, SEEN_U = 8, SEEN_8 = 16, SEEN_E = 32,
+};
+static unsigned forms_seen;
 
 [[noreturn]] static void fatal_exit()
 {
@@ -161,6 +168,7 @@ static void option_error_file(const char *arg)
     uint32_t v;
     if (*p == 0 || (read_number(p, &v) && *p == 0)) {
         opt.format = FMT_MSDOS;
+        forms_seen |= SEEN_E;
         if (*(arg + 2)) {
             opt.address = v;
             opt.have_address = true;
@@ -181,6 +189,7 @@ static void option_m68k(const char *arg, int format)
 {
     const char *p = arg + 2;
     opt.format = format;
+    forms_seen |= format == FMT_M68K ? SEEN_N : SEEN_P;
     if (*p) {
         if (!read_number(p, &opt.address) || *p) {
             msg_report(409);
@@ -206,6 +215,7 @@ static void option_segments(const char *arg)
     const char *p = arg + 2;
     opt.format = FMT_SEGMENTS;
     opt.segments = true;
+    forms_seen |= SEEN_A;
     if (*p) {
         if (!read_number(p, &opt.address) || *p) {
             msg_report(406);
@@ -225,6 +235,7 @@ static bool option_coff(const char *arg)
     }
     opt.format = FMT_COFF;
     opt.symbol_table = true;
+    forms_seen |= SEEN_U;
     if (strcasecmp(arg, "-UT") == 0) {
         opt.coff_t = true;
     } else if (*p && (!read_number(p, &opt.address) || *p)) {
@@ -264,6 +275,11 @@ static bool option_one(const char *arg)
         return true;
     if (is_record_length(arg)) {
         option_record_length(arg + 1);
+        return true;
+    }
+    if (strcmp(arg, "-8") == 0) {
+        opt.format = FMT_DOS8;
+        forms_seen |= SEEN_8;
         return true;
     }
     if (strcmp(arg, "-g") == 0) {
@@ -336,15 +352,21 @@ static bool option_one(const char *arg)
 
 // 1. A symbol file goes neither with the symbol lines of -MA nor with -P,
 //    -U or -A.
-// 2. The executable forms have no extended address records.
+// 2. The executable forms have no extended address records, and -A, -N, -P
+//    and -U exclude the MS-DOS forms (-8, -E) and each other where their
+//    layouts differ (-A with -N or -P).
 // 3. The 68000 forms' relocation items are always 32-bit.
 static void options_check_combination()
 {
     bool m68k = opt.format == FMT_M68K || opt.format == FMT_CPM68K;
     bool symbol_file = !opt.symbol_file.empty();
     bool inside = opt.format == FMT_CPM68K || opt.format == FMT_COFF || opt.format == FMT_SEGMENTS;
-    bool executable = m68k || opt.format == FMT_COFF || opt.format == FMT_MSDOS || opt.format == FMT_SEGMENTS;
-    if ((symbol_file && (opt.motorola_symbols || inside)) || (executable && opt.linear)) {
+    bool executable = m68k || opt.format == FMT_COFF || opt.format == FMT_MSDOS || opt.format == FMT_SEGMENTS ||
+                      opt.format == FMT_DOS8;
+    bool other_target = forms_seen & (SEEN_A | SEEN_N | SEEN_P | SEEN_U);
+    bool mixed = other_target && ((forms_seen & (SEEN_8 | SEEN_E)) || opt.linear ||
+                                  ((forms_seen & SEEN_A) && (forms_seen & (SEEN_N | SEEN_P))));
+    if ((symbol_file && (opt.motorola_symbols || inside)) || (executable && opt.linear) || mixed) {
         msg_report(410);
         fatal_exit();
     }

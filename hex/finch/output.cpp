@@ -490,7 +490,7 @@ static void m68k_relocations(FILE *out)
 static void relocation_table_store()
 {
     if (!opt.relocatable || opt.format == FMT_M68K || opt.format == FMT_CPM68K || opt.format == FMT_SEGMENTS ||
-        dos_relocations_in_header())
+        (opt.format == FMT_DOS8 && opt.long_reloc) || dos_relocations_in_header())
         return;
     std::vector<uint8_t> t;
     auto word = [&t](uint32_t w) {
@@ -510,6 +510,8 @@ static bool binary_write(FILE *out, const std::vector<uint32_t> &numbers)
 {
     if (opt.format == FMT_MSDOS)
         return msdos_write(out, numbers);
+    if (opt.format == FMT_DOS8)
+        return dos8_write(out);
     if (opt.format == FMT_COFF)
         return coff_write(out);
     if (opt.format == FMT_SEGMENTS)

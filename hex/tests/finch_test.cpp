@@ -298,6 +298,18 @@ static uint32_t le32_at(const std::string &f, size_t at)
     return le16_at(f, at) | (uint32_t)le16_at(f, at + 2) << 16;
 }
 
+// A 16-bit header field and the value it must hold.
+struct header_field {
+    size_t at;
+    uint16_t value;
+};
+
+static void expect_fields(const std::string &f, std::initializer_list<header_field> fields)
+{
+    for (const header_field &fl : fields)
+        EXPECT_EQ(le16_at(f, fl.at), fl.value) << "field at " << fl.at;
+}
+
 // MS-DOS executable: the header fields worked out by hand from the symbols.
 TEST_F(Finch, MsdosForm)
 {
@@ -309,13 +321,8 @@ TEST_F(Finch, MsdosForm)
     std::string f = read("l.exe");
     ASSERT_EQ(f.size(), 258u);
     EXPECT_EQ(f.substr(0, 2), "MZ");
-    const struct {
-        size_t at;
-        uint16_t value;
-    } fields[] = {{2, 0x102}, {4, 1}, {6, 0}, {8, 16}, {0xA, 0x30}, {0xC, 0x1030}, {0xE, 0x20}, {0x10, 0x900},
-                  {0x14, 0}, {0x18, 64}};
-    for (const auto &fl : fields)
-        EXPECT_EQ(le16_at(f, fl.at), fl.value) << "field at " << fl.at;
+    expect_fields(f, {{2, 0x102}, {4, 1}, {6, 0}, {8, 16}, {0xA, 0x30}, {0xC, 0x1030}, {0xE, 0x20}, {0x10, 0x900},
+                      {0x14, 0}, {0x18, 64}});
     EXPECT_EQ(f.substr(256), "\xAA\xBB");
 
     object("l.obj", body + record(3, u16le(0x12) + std::string("\x82x\0", 3)));
@@ -329,6 +336,72 @@ TEST_F(Finch, MsdosForm)
     object("l.obj", text_record(4, {1}));
     r = finch("-E l.obj l.exe");
     EXPECT_NE(r.err.find(msg_tag(412)), std::string::npos) << r.err;
+}
+
+// A relocation item naming the psect it refers to.
+static std::string fixup_record(uint16_t offset, const char *psect)
+{
+    return record(3, u16le(offset) + std::string(1, '\x82') + psect + std::string(1, '\0'));
+}
+
+// The 8086 form: the MS-DOS load fields in a 128-byte header of three parts;
+// with -L the fixups go, sorted, as two counted lists (code, then data)
+// where the relocation symbol points.
+TEST_F(Finch, Dos8086Form)
+{
+    std::string body = sym_record(0x300, "__Hbss") + sym_record(0x200, "__Bdata") + sym_record(0x10, "__Lbss") +
+                       text_record(0, {0xAA, 0xBB, 0xCC, 0xDD}) + start_record(2);
+    object("l.obj", body);
+    run_result r = finch("-8 l.obj l.exe");
+    EXPECT_EQ(r.status, 0) << r.err;
+    std::string f = read("l.exe");
+    ASSERT_EQ(f.size(), 132u);
+    EXPECT_EQ(f.substr(0, 2), "MZ");
+    expect_fields(f, {{2, 132}, {4, 1}, {6, 8}, {9, 0x30}, {11, 0x1030}, {13, 0x20}, {15, 0x900}, {18, 2}, {20, 0}});
+    EXPECT_EQ(f[8], 0) << "no fixups";
+    EXPECT_EQ(le32_at(f, 22), 0u);
+    EXPECT_EQ(f.substr(26, 6), std::string("PIC16", 6)) << "the machine name";
+    EXPECT_EQ(f.substr(128), "\xAA\xBB\xCC\xDD");
+
+    // Items out of order and in both segments: code first, each sorted.
+    object("l.obj", body + fixup_record(0x123, "data") + fixup_record(0x45, "ltext") + fixup_record(1, "text") +
+                        fixup_record(0x30, "bss"));
+    r = finch("-8 -L l.obj l.exe");
+    EXPECT_EQ(r.status, 0) << r.err;
+    f = read("l.exe");
+    EXPECT_EQ(f[8], 1);
+    EXPECT_EQ(le32_at(f, 22), 0x10u);
+    std::string lists = u16le(2) + u16le(1) + u16le(0) + u16le(5) + u16le(4) + u16le(2) + u16le(0) + u16le(3) +
+                        u16le(3) + u16le(0x12);
+    EXPECT_EQ(f.substr(128 + 0x10), lists);
+
+    const struct {
+        const char *name;
+        std::string fixups;
+        unsigned message;
+    } refusals[] = {
+        {"only data fixups", fixup_record(1, "data"), 429},
+        {"a fixup of no known psect", fixup_record(1, "text") + fixup_record(2, "other"), 429},
+    };
+    for (const auto &c : refusals) {
+        SCOPED_TRACE(c.name);
+        object("l.obj", body + c.fixups);
+        r = finch("-8 -L l.obj l.exe");
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(msg_tag(c.message)), std::string::npos) << r.err;
+    }
+    std::string many;
+    for (unsigned i = 0; i < 7501; i++)
+        many += fixup_record((uint16_t)(i & 0xFF), "text");
+    object("l.obj", body + many);
+    r = finch("-8 -L l.obj l.exe");
+    EXPECT_NE(r.err.find(msg_tag(428)), std::string::npos) << r.err;
+
+    // The other targets' forms exclude the MS-DOS ones, and -A the 68000 ones.
+    for (const char *args : {"-8 -A", "-U -8", "-N -E", "-A -N", "-P -A", "-U -I"}) {
+        r = finch(std::string(args) + " l.obj l.exe");
+        EXPECT_NE(r.err.find(msg_tag(410)), std::string::npos) << args << ": " << r.err;
+    }
 }
 
 // COFF executable: headers, text and data, symbols with the string table.
@@ -561,7 +634,6 @@ TEST_F(Finch, RefusesBadInput)
         {"bad fill", good, "-F12g", 402},
         {"bad base", good, "-B1z", 408},
         {"unknown option", good, "-Q", 529},
-        {"8086 form not built here", good, "-8", 168},
         {"bad segment image address", good, "-Az", 406},
         {"bad COFF address", good, "-U1z", 407},
         {"bad warning level", good, "-Wx", 393},
