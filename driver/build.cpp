@@ -86,7 +86,7 @@ void build_state_create()
     free(root);
     bs.chipinfo_path = install_path(INST_DAT, "zeph.ini");
     char *include = install_dir(INST_INCLUDE);
-    bs.include_arg = xasprintf("-I%s", include ? include : "");
+    bs.include_arg = zeph_asprintf("-I%s", include ? include : "");
     free(include);
     for (char *&t : bs.temp)
         t = os_temp_name();
@@ -269,7 +269,7 @@ static uint32_t read_printf_features(FILE *f)
         char *bits = name ? strtok_r(nullptr, " \t\n", &save) : nullptr;
         if (name) {
             os_str_upper(name);
-            vec_push(bs.defines, xasprintf("-D%s", name[0] == '_' ? name + 1 : name));
+            vec_push(bs.defines, zeph_asprintf("-D%s", name[0] == '_' ? name + 1 : name));
         }
         if (bits)
             mask |= static_cast<uint32_t>(strtoul(bits, nullptr, 10));
@@ -302,7 +302,7 @@ static bool printf_prepass()
         return true;
     for (const auto &row : printf_features)
         if (mask & row.bit)
-            vec_push(bs.defines, xasprintf("-D%s", row.macro));
+            vec_push(bs.defines, zeph_asprintf("-D%s", row.macro));
     char *doprnt = install_path(INST_LIB, "doprnt.c");
     classify_input(doprnt);
     compile_source(doprnt);
@@ -400,9 +400,7 @@ static bool rewrite_old_chip_arguments(int argc, char **argv)
     bool rewritten = false;
     for (int i = 1; i < argc; i++) {
         if (argv[i][0] == '-' && argv[i][1] >= '0' && argv[i][1] <= '9') {
-            char buf[64];
-            snprintf(buf, sizeof buf, "--chip=%s", argv[i] + 1);
-            argv[i] = xstrdup(buf);
+            argv[i] = zeph_asprintf("--chip=%s", argv[i] + 1);
             rewritten = true;
         }
     }
@@ -449,7 +447,7 @@ static void settle_options()
     if (settings.setoption && settings.getoption)
         msg_report(895);
     if (static_cast<int32_t>(opts.warn) != 0)
-        bs.warn_arg = xasprintf("-W%d", static_cast<int32_t>(opts.warn));
+        bs.warn_arg = zeph_asprintf("-W%d", static_cast<int32_t>(opts.warn));
     if (const char *macro = memory_model_finish(chip_selected, opts.debugger, opts.runtime))
         vec_push(bs.defines, xstrdup(macro));
     if (!opts.asm_only && !opts.compile_only && !opts.scandep) {

@@ -163,7 +163,7 @@ vector_t *codegen_library_list()
     if (!c || c->flash_write == 0)
         return v;
     uint32_t first = c->data_bank + (c->eeprom_size ? 4 : 0) + (c->flash_type == CHIP_FLASH_READWRITE_B ? 8 : 0);
-    char *name = xasprintf("pic%x%02x-p.lpp", first, c->flash_write | c->flash_erase);
+    char *name = zeph_asprintf("pic%x%02x-p.lpp", first, c->flash_write | c->flash_erase);
     char *path = install_path(INST_LIB, name);
     free(name);
     if (path)
@@ -177,7 +177,7 @@ vector_t *linker_library_list_2() { return vec_new_default(); }
 
 char *library_stem(const char *name)
 {
-    return xasprintf("%s%s", (opts.dbl & FLT_32) ? "vkpic-d" : "vkpic--", name);
+    return zeph_asprintf("%s%s", (opts.dbl & FLT_32) ? "vkpic-d" : "vkpic--", name);
 }
 
 // ---------------------------------------------------------------------------

@@ -50,10 +50,10 @@ static void append_strings(arglist *a, vector_t *v)
 static bool make_startup(const char *base, bool prelink)
 {
     bool keep = opts.runtime & RT_KEEP;
-    char *source = xasprintf("%sas", base);
+    char *source = zeph_asprintf("%sas", base);
     if (prelink && !keep) {
         vec_push(bs.deletions, xstrdup(source));
-        vec_push(bs.deletions, xasprintf("%sobj", base));
+        vec_push(bs.deletions, zeph_asprintf("%sobj", base));
     }
     FILE *f = fopen(source, "w");
     if (!f) {
@@ -93,7 +93,7 @@ static void append_libraries(arglist *a)
     if (opts.runtime & RT_CLIB)
         for (uint32_t i = 0; i < vec_count(bs.libnames); i++) {
             char *stem = library_stem(static_cast<const char *>(vec_get(bs.libnames, i)));
-            char *file = xasprintf("%s.lib", stem);
+            char *file = zeph_asprintf("%s.lib", stem);
             arglist_append(a, install_path(INST_LIB, file));
             free(stem);
             free(file);

@@ -575,17 +575,17 @@ vector_t *obj_symbol_args()
     for (uint32_t i = 0; i < vec_count(symbols); i++) {
         auto *s = static_cast<obj_symbol *>(vec_get(symbols, i));
         if ((s->flags & 6) && s->name[0] == '_' && strcmp(s->name, "_main") != 0)
-            vec_push(args, xasprintf("-B%s", s->name));
+            vec_push(args, zeph_asprintf("-B%s", s->name));
     }
     vec_free(symbols);
     for (uint32_t i = 0; function_records && i < vec_count(function_records); i++) {
         auto *f = static_cast<obj_function_record *>(vec_get(function_records, i));
-        vec_push(args, xasprintf("-N%s:%lu:%lu", f->name, static_cast<unsigned long>(f->first),
+        vec_push(args, zeph_asprintf("-N%s:%lu:%lu", f->name, static_cast<unsigned long>(f->first),
                                  static_cast<unsigned long>(f->second)));
     }
     for (uint32_t i = 0; call_pairs && i < vec_count(call_pairs); i++) {
         auto *p = static_cast<obj_call_pair *>(vec_get(call_pairs, i));
-        vec_push(args, xasprintf("-Q%s:%s", p->caller, p->callee));
+        vec_push(args, zeph_asprintf("-Q%s:%s", p->caller, p->callee));
     }
     return args;
 }

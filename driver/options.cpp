@@ -426,7 +426,7 @@ static void opt_linker(option_record *, const char *value)
 // -D, -I and -U (ids 22, 23, 38) join the preprocessor's arguments.
 static void opt_define(option_record *opt, const char *value)
 {
-    vec_push(bs.defines, xasprintf("-%s%s", opt->name, value));
+    vec_push(bs.defines, zeph_asprintf("-%s%s", opt->name, value));
     if (option_id(opt) == 22 && strncmp(value, "__DEBUG", 7) == 0)
         settings.debug_build = true;
 }
@@ -542,7 +542,7 @@ static void opt_checksum(option_record *, const char *value)
             msg_report(1236, "--checksum", p);
     }
     if (!settings.fill && chip_selected)
-        settings.fill = xasprintf("%s@%lX-%lX", default_fill_value(), ck.start, ck.end);
+        settings.fill = zeph_asprintf("%s@%lX-%lX", default_fill_value(), ck.start, ck.end);
     if (ck.width != 0) {
         unsigned long n = static_cast<unsigned long>(ck.width < 0 ? -ck.width : ck.width);
         rom_ram_remove(const_cast<memory_option_kind *>(&memory_rom_option), static_cast<uint32_t>(ck.dest),

@@ -32,6 +32,33 @@ static const struct {
 };
 
 // ---------------------------------------------------------------------------
+// argument texts
+// ---------------------------------------------------------------------------
+
+char *zeph_vasprintf(const char *format, va_list args) { return xstrdup(str_vprintf(format, args).c_str()); }
+
+char *zeph_asprintf(const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    char *s = zeph_vasprintf(format, ap);
+    va_end(ap);
+    return s;
+}
+
+void check_arg_length(const char *text)
+{
+    size_t n = strlen(text);
+    if (n <= ARG_TEXT_LIMIT)
+        return;
+    // The message shows both ends of the text, so that it fits a line.
+    std::string shown = std::string(text, 40) + "..." + (text + n - 20);
+    msg_report(1474, shown.c_str(), static_cast<unsigned>(n));
+    // Fatal by its kind; the run stops even when the message file says otherwise.
+    tool_exit(1);
+}
+
+// ---------------------------------------------------------------------------
 // argument lists
 // ---------------------------------------------------------------------------
 
@@ -53,14 +80,18 @@ static arg_entry *entry_new(uint32_t flags, char *text)
 
 void arglist_append_flags(arglist *list, uint32_t flags, char *text)
 {
-    if (text)
-        llist_push_back(list->entries, entry_new(flags, text));
+    if (!text)
+        return;
+    check_arg_length(text);
+    llist_push_back(list->entries, entry_new(flags, text));
 }
 
 void arglist_prepend_flags(arglist *list, uint32_t flags, char *text)
 {
-    if (text)
-        llist_push_front(list->entries, entry_new(flags, text));
+    if (!text)
+        return;
+    check_arg_length(text);
+    llist_push_front(list->entries, entry_new(flags, text));
 }
 
 void arglist_append(arglist *list, char *text) { arglist_append_flags(list, 0, text); }
@@ -85,7 +116,7 @@ void arglist_appendf(arglist *list, const char *format, ...)
 {
     va_list ap;
     va_start(ap, format);
-    arglist_append_flags(list, 0, xvasprintf(format, ap));
+    arglist_append_flags(list, 0, zeph_vasprintf(format, ap));
     va_end(ap);
 }
 
@@ -93,7 +124,7 @@ void arglist_appendf_flags(arglist *list, uint32_t flags, const char *format, ..
 {
     va_list ap;
     va_start(ap, format);
-    arglist_append_flags(list, flags, xvasprintf(format, ap));
+    arglist_append_flags(list, flags, zeph_vasprintf(format, ap));
     va_end(ap);
 }
 
@@ -101,7 +132,7 @@ void arglist_prependf(arglist *list, const char *format, ...)
 {
     va_list ap;
     va_start(ap, format);
-    arglist_prepend_flags(list, 0, xvasprintf(format, ap));
+    arglist_prepend_flags(list, 0, zeph_vasprintf(format, ap));
     va_end(ap);
 }
 
@@ -109,7 +140,7 @@ void arglist_prependf_flags(arglist *list, uint32_t flags, const char *format, .
 {
     va_list ap;
     va_start(ap, format);
-    arglist_prepend_flags(list, flags, xvasprintf(format, ap));
+    arglist_prepend_flags(list, flags, zeph_vasprintf(format, ap));
     va_end(ap);
 }
 
@@ -188,7 +219,7 @@ void linker_default_optionf(arglist *list, const char *format, ...)
 {
     va_list ap;
     va_start(ap, format);
-    linker_default_option(list, xvasprintf(format, ap));
+    linker_default_option(list, zeph_vasprintf(format, ap));
     va_end(ap);
 }
 
@@ -209,8 +240,8 @@ char *replace_extension(const char *name, const char *ext)
     const char *dot = strrchr(name, '.');
     const char *base = os_path_basename(name);
     if (!dot || dot < base)
-        return xasprintf("%s.%s", name, ext);
-    return xasprintf("%.*s%s", static_cast<int>(dot - name + 1), name, ext);
+        return zeph_asprintf("%s.%s", name, ext);
+    return zeph_asprintf("%.*s%s", static_cast<int>(dot - name + 1), name, ext);
 }
 
 // dir/name, relative to the current directory when it lies below it.
@@ -283,6 +314,8 @@ static void apply_setoption(arglist *list, const char *file)
     while (os_read_line(f, line))
         lines.push_back(line);
     fclose(f);
+    for (const std::string &l : lines)
+        check_arg_length(l.c_str());
     size_t next = 0;
     llist_node *last = nullptr;
     for (llist_node *n = list->entries->head; n;) {
@@ -488,7 +521,7 @@ static char *ilibrary_path(const char *name)
     if (!(opts.runtime & RT_CLIB))
         return nullptr;
     char *stem = library_stem(name);
-    char *file = xasprintf("%s.lpp", stem);
+    char *file = zeph_asprintf("%s.lpp", stem);
     char *path = install_path(INST_LIB, file);
     free(stem);
     free(file);
@@ -574,7 +607,7 @@ bool phase_assemble(const char *base, const char *source, bool marked)
     arglist_append_copy(a, source);
     bool ok = run_phase(a);
     if (!ok && !opts.asm_only) {
-        char *obj = xasprintf("%sobj", base);
+        char *obj = zeph_asprintf("%sobj", base);
         delete_temp(obj);
         free(obj);
     }

@@ -489,8 +489,12 @@ int parse_options(option_record *table, int argc, char **argv, file_callback_fn 
     current_table = table;
     std::vector<std::string> all = gather_arguments(argc, argv, tool_word);
     std::vector<std::string> args, files;
-    for (std::string &a : all)
+    for (std::string &a : all) {
+        // A name or value the driver could not pass on whole is refused
+        // before any option acts.
+        check_arg_length(a.c_str());
         (a.empty() || a[0] != '-' ? files : args).push_back(a);
+    }
     pending_files = &files;
     int stop = apply_options(table, args);
     pending_files = nullptr;

@@ -6,6 +6,7 @@
 #include "common.h"
 #include "chip/chip.h"
 
+#include <cstdarg>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -333,6 +334,18 @@ void sys_line_buffering();
 // phases: argument lists, the runner and one function per phase (phases.cpp)
 // ---------------------------------------------------------------------------
 enum { ARG_CONFIGURABLE = 0x1 };
+
+// Longest argument the driver hands to a program. Texts are formatted within
+// 4095 bytes across the toolchain and an argument with blanks is echoed in
+// quotes, so a longer one could not reach the program (or the echo) whole.
+constexpr size_t ARG_TEXT_LIMIT = 4093;
+// Ends the run with message 1474 when text is longer than ARG_TEXT_LIMIT.
+void check_arg_length(const char *text);
+// Formatting without the common library's cut: the driver's names and
+// arguments are built whole, and check_arg_length refuses the ones too long
+// to pass on.
+char *zeph_vasprintf(const char *format, va_list args);
+char *zeph_asprintf(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 struct arg_entry {
     char *text;     // owned

@@ -434,6 +434,38 @@ TEST_F(DriverRun, CommandLineMistakes)
     EXPECT_NE(std::string::npos, out.find("too many errors")) << out;
 }
 
+// A name or argument the driver cannot hand on whole is refused, never cut:
+// given as it is, or once the driver has made a longer argument of it.
+TEST_F(DriverRun, OverLongNamesAreRefused)
+{
+    const std::string a5000(5000, 'a'), b4088(4088, 'b');
+    struct Case {
+        std::vector<std::string> args;
+        size_t tools_run; // command lines echoed before the refusal
+    } cases[] = {
+        {{a5000 + ".c", "main.c"}, 0},
+        {{"main.c", "-D" + a5000}, 0},
+        {{"main.c", "-O" + a5000}, 0},
+        // b4088.c fits; its intermediate file b4088.plover does not.
+        {{b4088 + ".c"}, 2},
+    };
+    for (const Case &c : cases) {
+        std::vector<std::string> args = {"--chip=16F877A", "-C", "--noexec", "-V"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        EXPECT_EQ(1, run(args)) << out.substr(0, 300);
+        EXPECT_TRUE(has_message(1474)) << out.substr(0, 300);
+        EXPECT_NE(std::string::npos, out.find("is too long to pass on whole")) << out.substr(0, 300);
+        EXPECT_EQ(std::string::npos, out.find("buffer overflow")) << out.substr(0, 300);
+        EXPECT_EQ(c.tools_run, echoes().size()) << out.substr(0, 300);
+    }
+    EXPECT_FALSE(fs::exists(root / "log"));
+    // Just short enough: every argument made of it reaches the program whole
+    // (which then finds the name too long for the file system).
+    const std::string name(4080, 'c');
+    run({"--chip=16F877A", "-C", "-O" + name, "main.c"});
+    EXPECT_NE(std::string::npos, slurp(root / "log").find("\n-D" + name + ".sdb\n"));
+}
+
 // Messages 902 and 922 end the run through their fatal kind; with their lines
 // lost from a damaged message file the run must still stop, not go on with
 // no chip.
