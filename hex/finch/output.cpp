@@ -406,6 +406,12 @@ static void hl_header(FILE *out)
     memcpy(h + 2, "H9.00", 5);
     header_put32(h + 8, 32);
     uint64_t end = std::max<uint64_t>(opt.have_fill_end ? opt.fill_end : 0, image_high());
+    if (end > 0xFFFFFFFFull) {
+        // Data in the last byte of the address space: its end does not fit
+        // the 32-bit field.
+        msg_report(418);
+        fatal_exit();
+    }
     header_put32(h + 12, (uint32_t)end);
     strncpy(reinterpret_cast<char *>(h + 16), syms.machine.c_str(), 15);
     fwrite(h, 1, sizeof h, out);

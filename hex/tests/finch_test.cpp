@@ -642,6 +642,8 @@ TEST_F(Finch, RefusesBadInput)
         {"COFF text ending below its start",
          ident_record() + text_record(0, {1}) + sym_record(0x10, "__Ltext") + sym_record(8, "__Htext") + end_record,
          "-U", 418},
+        {"HL header with data in the last byte", ident_record() + text_record(0xFFFFFFFF, {1}) + end_record, "-H",
+         418},
     };
     for (const finch_refusal &c : cases) {
         SCOPED_TRACE(c.name);
