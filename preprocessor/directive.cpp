@@ -381,6 +381,20 @@ static bool dir_search(const std::string &name, bool quoted, FILE **found, std::
 static int dir_include()
 {
     int c = in_next_nonblank();
+    // A name given by a macro: the macros are expanded until the form in
+    // quotes or angle brackets appears.
+    while (in_class(c) == CC_IDENT) {
+        in_read_ident(c);
+        macro_rec *m = mac_lookup_enabled(in_name_buf);
+        if (!m || !mac_expand(m)) {
+            msg_report(109);
+            dir_end_line();
+            return 1;
+        }
+        c = in_next_nonblank();
+        while (c == CH_NOEXPAND)
+            c = in_getc();
+    }
     if (c != '<' && c != '"') {
         msg_report(109);
         in_ungetc(c);
@@ -390,8 +404,8 @@ static int dir_include()
     int close = c == '<' ? '>' : '"';
     std::string name;
     in_raw = true;
-    for (c = in_getc(); c != close && c != '\n' && c != CH_EOF; c = in_getc())
-        if (c != '\r')
+    for (c = in_getc(); c != close && c != '\n' && c != CH_EOF && c != CH_ENDEXP; c = in_getc())
+        if (c != '\r' && !ch_is_marker(c))
             name += (char)(c & 0xFF);
     in_raw = false;
     if (c == '\n')

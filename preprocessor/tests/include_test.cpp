@@ -81,6 +81,9 @@ TEST(WrenInclude, Failures)
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("t.c: 2: (141) can't open include file \"nothere.h\""), std::string::npos) << r.err;
     EXPECT_EQ(wren_text_numbers("#include nothere.h\n"), (std::vector<int>{109, 163}));
+    // A macro that gives neither form of name.
+    EXPECT_EQ(wren_text_numbers("#define E\n#include E\n"), std::vector<int>{109});
+    EXPECT_EQ(wren_text_numbers("#define N 5\n#include N\n"), (std::vector<int>{109, 163}));
     std::string many;
     for (int i = 0; i < 256; i++)
         many += "-Id" + std::to_string(i) + " ";
