@@ -197,6 +197,7 @@ struct heron_options {
     std::string sym_name;
     std::string machine_name;   // -Q
     std::string avmap_name;     // -V
+    std::string error_file;     // -E<file>: standard error appended to it
     std::string selector_expr;  // -G
     bool selector_given;
     std::string ver_name, ver_edition, ver_version;   // -VER=

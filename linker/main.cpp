@@ -287,7 +287,19 @@ static void outputs_open(int argc, char **argv)
         outputs.push_back({"map", opt.map_name});
     if (opt.sym_full || opt.sym_short)
         outputs.push_back({"sym", opt.sym_name});
+    if (!opt.error_file.empty())
+        outputs.push_back({"error", opt.error_file});
     outputs_check(outputs);
+    if (!opt.error_file.empty()) {
+        // Tried first, so that a failure is still reported where it is seen.
+        FILE *probe = fopen(opt.error_file.c_str(), "a");
+        if (!probe)
+            msg_report(378, "error", opt.error_file.c_str());
+        fclose(probe);
+        if (!freopen(opt.error_file.c_str(), "a", stderr))
+            exit(1);
+        setvbuf(stderr, nullptr, _IOLBF, 512);
+    }
     if (!opt.map_name.empty() && !freopen(opt.map_name.c_str(), "w", stdout))
         msg_report(378, "map", opt.map_name.c_str());
     out_file = output_create(opt.output_name, "wb", "output");

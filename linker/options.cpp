@@ -86,9 +86,8 @@ static const char *opt_E(const char *rest)
     else if (isdigit((unsigned char)rest[0]) && !rest[1])
         msg_set_format_mode(rest[0] - '0');
     else {
-        if (!freopen(rest, "a", stderr))
-            msg_report(378, "error", rest);
-        setvbuf(stderr, nullptr, _IOLBF, 512);
+        // Opened once the inputs are known, so that it is never one of them.
+        opt.error_file = rest;
         msg_set_format_mode(1);
     }
     return text_end(rest);

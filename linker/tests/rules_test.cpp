@@ -361,7 +361,7 @@ TEST(HeronCommandLine, ArgumentSources)
 TEST(HeronCommandLine, OutputNeverOverwritesAnInput)
 {
     const char *cases[] = {"-oa.obj a.obj", "-o./a.obj a.obj", "-Ha.obj a.obj", "-Ma.obj a.obj",
-                           "-olink.obj a.obj"};
+                           "-olink.obj a.obj", "-Elink.obj a.obj"};
     for (const char *args : cases) {
         SCOPED_TRACE(args);
         workdir w;
@@ -374,6 +374,16 @@ TEST(HeronCommandLine, OutputNeverOverwritesAnInput)
         EXPECT_TRUE(reported(res, 398)) << res.err;
         EXPECT_EQ(read_file(w.at("a.obj")), input);
     }
+    // The messages of a link go to the -E file, after what it held.
+    workdir w;
+    write_file(w.at("a.obj"), small().end().out);
+    write_text(w.at("err.txt"), "earlier\n");
+    run_result res = run_heron(w, "-Eerr.txt -Ptext=0 -oout.obj a.obj");
+    EXPECT_EQ(res.status, 0) << res.err;
+    EXPECT_EQ(res.err, "");
+    std::string err = read_text(w.at("err.txt"));
+    EXPECT_EQ(err.find("earlier\n"), 0u) << err;
+    EXPECT_NE(err.find("(528)"), std::string::npos) << err;
 }
 
 // Two outputs on one file would leave neither: the run stops before either
@@ -381,7 +391,7 @@ TEST(HeronCommandLine, OutputNeverOverwritesAnInput)
 TEST(HeronCommandLine, OutputsNeverShareAFile)
 {
     const char *cases[] = {"-oout.obj -Mout.obj", "-oout.obj -Hout.obj", "-oout.obj -Ml.map -Hl.map",
-                           "-oout.obj -M./out.obj"};
+                           "-oout.obj -M./out.obj", "-oout.obj -Eout.obj"};
     for (const char *args : cases) {
         SCOPED_TRACE(args);
         workdir w;
