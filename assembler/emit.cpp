@@ -12,6 +12,20 @@
 
 // Longest relocation program accepted for one field.
 static const unsigned RELOC_CODE_LIMIT = 400;
+// Longest symbol, psect or class name: three of them (an XPSECT record) fit
+// one record, and a TEXT record keeps room for data beside its psect name.
+static const unsigned NAME_LIMIT = 160;
+// Longest file name of a file symbol (alone in its SYM entry).
+static const unsigned FILE_NAME_LIMIT = 400;
+
+bool emit_name_fits(const std::string &name, bool file_name)
+{
+    unsigned limit = file_name ? FILE_NAME_LIMIT : NAME_LIMIT;
+    if (name.size() <= limit)
+        return true;
+    msg_report(1435, name.c_str(), static_cast<int>(limit));
+    return false;
+}
 
 struct text_chunk {
     int psect = -1;
@@ -154,7 +168,7 @@ static const char *keep_name(const std::string &s)
 
 void emit_file_symbol(const std::string &file)
 {
-    if (as.pass == 2 && !as.strip_locals)
+    if (as.pass == 2 && !as.strip_locals && emit_name_fits(file, true))
         debug_syms.push_back({0, SK_FILE, 0, "", keep_name(file)});
 }
 
@@ -185,13 +199,13 @@ void emit_fninfo(const std::vector<uint8_t> &entry)
 
 void emit_fnconf(const std::string &psect, const std::string &auto_prefix, const std::string &arg_prefix)
 {
-    if (as.pass == 2)
+    if (as.pass == 2 && emit_name_fits(psect) && emit_name_fits(auto_prefix) && emit_name_fits(arg_prefix))
         fnconf = {psect, auto_prefix, arg_prefix};
 }
 
 void emit_signat(const std::string &name, unsigned value)
 {
-    if (as.pass == 2)
+    if (as.pass == 2 && emit_name_fits(name))
         signats.push_back({name, value});
 }
 
@@ -199,6 +213,9 @@ void emit_align_group(const std::vector<std::string> &names)
 {
     if (as.pass != 2)
         return;
+    for (const std::string &n : names)
+        if (!emit_name_fits(n))
+            return;
     // A list continued on a new line repeats the last name of the line
     // before: lists that share a name are one group.
     std::vector<std::string> merged = names;
@@ -228,7 +245,11 @@ struct record_writer {
     {
         ok &= obj_write_record(f, type, body, length) == OBJ_OK;
     }
-    void put(unsigned type, const obj_builder &b) { put(type, b.body, b.length); }
+    void put(unsigned type, const obj_builder &b)
+    {
+        ok &= !b.overflow;
+        put(type, b.body, b.length);
+    }
 };
 
 // Writes list entries, as many to a record as fit.
@@ -334,9 +355,22 @@ static void write_sizes(record_writer &w)
     }
 }
 
+// Every name the records will hold fits them.
+static bool names_fit()
+{
+    bool ok = true;
+    for (const std::string &name : as.symbol_order)
+        ok &= emit_name_fits(name);
+    for (const asm_psect &p : as.psects)
+        ok &= emit_name_fits(p.name) && emit_name_fits(p.class_name) && emit_name_fits(p.with);
+    return ok;
+}
+
 bool emit_write_object(const char *path)
 {
     flush_chunk();
+    if (!names_fit())
+        return false;
     FILE *f = fopen(path, "wb");
     if (!f) {
         msg_report(1415, path);
@@ -371,11 +405,19 @@ bool emit_write_object(const char *path)
     write_entries(w, REC_FNINFO, fninfo_entries);
     for (const std::vector<std::string> &g : align_groups) {
         // Numbered from the first name, so that groups of different
-        // modules rarely share a number.
+        // modules rarely share a number. A long group goes into several
+        // records of the same number, which the linker joins.
+        uint16_t number = static_cast<uint16_t>(1 + hash_string(g[0].c_str()) % 0x7FFF);
         build_start(b, order_little);
-        build_u16(b, static_cast<uint16_t>(1 + hash_string(g[0].c_str()) % 0x7FFF));
-        for (const std::string &n : g)
-            build_name(b, n.c_str());
+        build_u16(b, number);
+        for (size_t i = 0; i < g.size(); i++) {
+            if (i > 0 && b.length + g[i].size() + 1 > OBJ_MAX_BODY) {
+                w.put(REC_INDIRLIST, b);
+                build_start(b, order_little);
+                build_u16(b, number);
+            }
+            build_name(b, g[i].c_str());
+        }
         w.put(REC_INDIRLIST, b);
     }
     write_entries(w, REC_RESERVE, reserve_entries);

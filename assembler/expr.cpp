@@ -21,6 +21,9 @@ enum {
 
 // Equ chains deeper than this are taken as a definition in terms of itself.
 static const int DEPTH_LIMIT = 64;
+// Trees higher than this (and parentheses or unary operators nested deeper)
+// are refused: every walk over a tree recurses once per level.
+static const int HEIGHT_LIMIT = 200;
 
 bool expr_ident_start(int c) { return isalpha(c) || c == '_' || c == '?' || c == '@'; }
 bool expr_ident_char(int c) { return isalnum(c) || c == '_' || c == '?' || c == '@' || c == '$'; }
@@ -74,6 +77,8 @@ struct expr_parser {
     const std::string &s;
     size_t pos;
     bool failed;
+    int nesting = 0;        // parentheses and unary operators open now
+    bool too_deep = false;
 };
 
 static void skip_blanks(expr_parser &p)
@@ -103,6 +108,25 @@ static expr_ptr make(expr_kind k, int op, expr_ptr l = nullptr, expr_ptr r = nul
     e->value = 0;
     e->left = l;
     e->right = r;
+    e->height = 1 + std::max(l ? l->height : 0, r ? r->height : 0);
+    return e;
+}
+
+// Enters one more level of parentheses or unary operators; false (and the
+// parse fails) beyond the limit.
+static bool enter(expr_parser &p)
+{
+    if (++p.nesting <= HEIGHT_LIMIT)
+        return true;
+    p.too_deep = p.failed = true;
+    return false;
+}
+
+// A tree grown past the limit fails the parse.
+static expr_ptr checked(expr_parser &p, expr_ptr e)
+{
+    if (e->height > HEIGHT_LIMIT)
+        p.too_deep = p.failed = true;
     return e;
 }
 
@@ -166,7 +190,9 @@ static expr_ptr parse_primary(expr_parser &p)
     return e;
 }
 
-static expr_ptr parse_unary(expr_parser &p)
+static expr_ptr parse_unary(expr_parser &p);
+
+static expr_ptr parse_unary_at(expr_parser &p)
 {
     if (accept(p, "-"))
         return make(EX_UNARY, 'n', parse_unary(p));
@@ -194,6 +220,17 @@ static expr_ptr parse_unary(expr_parser &p)
     return parse_primary(p);
 }
 
+// Every parenthesis and unary operator passes here, so the nesting of the
+// recursive descent is counted in one place.
+static expr_ptr parse_unary(expr_parser &p)
+{
+    if (p.failed || !enter(p))
+        return nullptr;
+    expr_ptr e = parse_unary_at(p);
+    p.nesting--;
+    return e ? checked(p, e) : e;
+}
+
 // One level of left-associative binary operators.
 static expr_ptr parse_level(expr_parser &p, int level)
 {
@@ -211,10 +248,10 @@ static expr_ptr parse_level(expr_parser &p, int level)
                 hit = op;
                 break;
             }
-        if (!hit)
+        if (!hit || p.failed)
             return left;
         int code = hit[1] ? (hit[0] == '<' ? 'l' : 'r') : hit[0];
-        left = make(EX_BINARY, code, left, parse_level(p, level + 1));
+        left = checked(p, make(EX_BINARY, code, left, parse_level(p, level + 1)));
     }
 }
 
@@ -237,6 +274,10 @@ expr_ptr expr_parse(const std::string &text)
     expr_parser p{text, 0, false};
     expr_ptr e = parse_or(p);
     skip_blanks(p);
+    if (p.too_deep) {
+        msg_report(1436, text.c_str(), HEIGHT_LIMIT);
+        return nullptr;
+    }
     if (p.failed || p.pos != text.size() || !expr_complete(e)) {
         msg_report(1407, text.c_str());
         return nullptr;
@@ -277,12 +318,19 @@ static bool expr_location(const expr_ptr &e, int *psect, long *offset, int depth
 
 static bool is_abs(int psect) { return psect >= 0 && (as.psects[psect].flags & OBJ_ABSOLUTE); }
 
+// A value that leads back to itself through a chain of symbols, reported
+// once per symbol, in the pass that reports.
+static void symbol_cycle(asm_symbol &s)
+{
+    if (as.pass != 2 || s.cyclic)
+        return;
+    s.cyclic = true;
+    msg_report(1426, s.name.c_str());
+}
+
+// `depth` counts the symbols whose values the walk has entered.
 static bool constant_at(const expr_ptr &e, long *v, int depth)
 {
-    if (depth > DEPTH_LIMIT) {
-        msg_report(1426, e->kind == EX_SYM ? e->name.c_str() : "?");
-        return false;
-    }
     long a, b;
     switch (e->kind) {
     case EX_NUM:
@@ -297,13 +345,23 @@ static bool constant_at(const expr_ptr &e, long *v, int depth)
     case EX_SYM: {
         asm_symbol &s = asm_sym(e->name);
         s.referenced = true;
-        if (s.kind == AS_VALUE && s.value)
-            return constant_at(s.value, v, depth + 1);
+        if (s.kind == AS_VALUE && s.value) {
+            if (s.cyclic || depth >= DEPTH_LIMIT) {
+                symbol_cycle(s);
+                return false;
+            }
+            if (s.memo_generation != as.generation) {
+                s.memo_known = constant_at(s.value, &s.memo_value, depth + 1);
+                s.memo_generation = as.generation;
+            }
+            *v = s.memo_value;
+            return s.memo_known;
+        }
         *v = s.offset;
         return s.kind == AS_LABEL && is_abs(s.psect);
     }
     case EX_UNARY:
-        if (!constant_at(e->left, &a, depth + 1))
+        if (!constant_at(e->left, &a, depth))
             return false;
         *v = e->op == 'n' ? -a : e->op == '~' ? ~a : e->op == 'L' ? (a & 0xFF) : ((a >> 8) & 0xFF);
         return true;
@@ -316,8 +374,8 @@ static bool constant_at(const expr_ptr &e, long *v, int depth)
             *v = oa - ob;
             return true;
         }
-        bool ka = constant_at(e->left, &a, depth + 1);
-        bool kb = constant_at(e->right, &b, depth + 1);
+        bool ka = constant_at(e->left, &a, depth);
+        bool kb = constant_at(e->right, &b, depth);
         if (!ka || !kb)
             return false;
         switch (e->op) {
@@ -397,7 +455,9 @@ static void code_place(std::vector<uint8_t> &code, int psect, long offset)
 
 static bool postfix_at(const expr_ptr &e, std::vector<uint8_t> &code, int depth, bool *outside)
 {
-    if (depth > DEPTH_LIMIT)
+    // Past what any record holds: stop before values built from values
+    // multiply the program.
+    if (code.size() > OBJ_MAX_BODY)
         return false;
     long v;
     if (expr_constant(e, &v)) {
@@ -416,8 +476,15 @@ static bool postfix_at(const expr_ptr &e, std::vector<uint8_t> &code, int depth,
         return true;
     case EX_SYM: {
         asm_symbol &s = asm_sym(e->name);
-        if (s.kind == AS_VALUE && s.value)
+        if (s.kind == AS_VALUE && s.value) {
+            if (s.cyclic || depth >= DEPTH_LIMIT) {
+                // reported; the object is not written
+                symbol_cycle(s);
+                code_const(code, 0);
+                return true;
+            }
             return postfix_at(s.value, code, depth + 1, outside);
+        }
         if (s.kind == AS_LABEL && !s.global) {
             code_place(code, s.psect, s.offset);
             return true;
@@ -431,12 +498,12 @@ static bool postfix_at(const expr_ptr &e, std::vector<uint8_t> &code, int depth,
         return true;
     }
     case EX_UNARY:
-        if (!postfix_at(e->left, code, depth + 1, outside))
+        if (!postfix_at(e->left, code, depth, outside))
             return false;
         code.push_back(e->op == 'n' ? RX_NEG : e->op == '~' ? RX_NOT : e->op == 'L' ? RX_LOW : RX_HIGH);
         return true;
     case EX_BINARY: {
-        if (!postfix_at(e->right, code, depth + 1, outside) || !postfix_at(e->left, code, depth + 1, outside))
+        if (!postfix_at(e->right, code, depth, outside) || !postfix_at(e->left, code, depth, outside))
             return false;
         static const struct { int op, code; } ops[] = {
             {'+', RX_ADD}, {'-', RX_SUB}, {'*', RX_MUL}, {'/', RX_DIV}, {'%', RX_MOD}, {'&', RX_AND},

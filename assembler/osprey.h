@@ -31,6 +31,7 @@ struct expr {
     long value;             // EX_NUM
     std::string name;       // EX_SYM
     std::shared_ptr<expr> left, right;
+    int height = 1;         // levels of the tree from this node down
 };
 using expr_ptr = std::shared_ptr<expr>;
 
@@ -70,6 +71,12 @@ struct asm_symbol {
     expr_ptr value;         // AS_VALUE
     bool redefinable = false;
     unsigned def_line = 0;  // source line of the definition seen in pass 1
+    bool cyclic = false;    // its value was found to depend on itself (reported)
+    // The value worked out last, valid while as.generation is unchanged:
+    // values built from values are worked out once, not once per use.
+    unsigned long memo_generation = 0;
+    bool memo_known = false;
+    long memo_value = 0;
 };
 
 struct asm_psect {
@@ -99,6 +106,7 @@ struct asm_state {
     std::string start_symbol;
     bool ended = false;
     long statement_loc = 0;           // location at the start of the statement
+    unsigned long generation = 1;     // moves on at each statement and definition
 };
 
 extern asm_state as;
@@ -141,6 +149,9 @@ void emit_fnconf(const std::string &psect, const std::string &auto_prefix, const
 void emit_signat(const std::string &name, unsigned value);
 void emit_align_group(const std::vector<std::string> &names);
 bool emit_write_object(const char *path);
+// False, after message 1435, for a name longer than the object records
+// hold (file names of file symbols may be longer than other names).
+bool emit_name_fits(const std::string &name, bool file_name = false);
 // Units emitted by the current line in pass 2, for the listing.
 extern std::vector<unsigned> emit_line_units;
 

@@ -152,6 +152,7 @@ static void define_label(const std::string &name)
     asm_symbol &s = asm_sym(name);
     if (!first_definition(s))
         return;
+    as.generation++;
     s.kind = AS_LABEL;
     s.psect = as.current;
     s.offset = asm_here();
@@ -173,6 +174,7 @@ static void define_value(const std::string &name, const std::string &text, bool 
         e->kind = EX_NUM;
         e->value = v;
     }
+    as.generation++;
     s.kind = AS_VALUE;
     s.value = e;
     s.redefinable = redefinable;
@@ -290,6 +292,7 @@ static std::vector<uint8_t> fn_entry(int kind, std::initializer_list<std::string
 {
     std::vector<uint8_t> e{static_cast<uint8_t>(kind)};
     for (const std::string &n : names) {
+        emit_name_fits(n);
         e.insert(e.end(), n.begin(), n.end());
         e.push_back(0);
     }
@@ -435,6 +438,7 @@ static void process_line(const std::string &raw)
 {
     if (as.ended)
         return;
+    as.generation++;
     std::string line = strip_comment(raw);
     size_t i = 0;
     if (recording) {

@@ -299,7 +299,15 @@ TEST_F(Osprey, FixedLengthFarCallsByProgramSize)
 
 TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
 {
+    // parentheses nested past the limit; a long sum, which is fine
+    const std::string deep = "\tmovlw\t" + std::string(300, '(') + "1" + std::string(300, ')');
+    std::string sum = "\tmovlw\t1";
+    for (int i = 1; i < 100; i++)
+        sum += "+1";
     struct { const char *line; const char *number; const char *at = "e.as: 2: "; } rows[] = {
+        {deep.c_str(), "(1436)"},
+        {sum.c_str(), ""},
+        {"x\tequ\ty+1\ny\tequ\tx\n\tmovlw\tx\n\tmovlw\ty", "(1426)", "e.as: 4: "},
         {"\tfrob\t1", "(1402)"},
         {"\tmovlw\t0x1FF", "(1405)"},
         {"\tbsf\t3,9", "(1419)"},
@@ -313,6 +321,7 @@ TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
         {"\tretfie", ""},
     };
     for (auto &r : rows) {
+        remove((dir + "/e.obj").c_str());
         write("e.as", std::string("\tpsect\tt,class=CODE,delta=2\n") + r.line + "\n");
         int st;
         std::string out = osprey("16F877A", "e.as", &st);
@@ -469,4 +478,60 @@ TEST_F(Osprey, OmittedDestinationIsNotedOnlyWhenAsked)
     EXPECT_EQ(st, 0);
     EXPECT_NE(out.find("d.as: 2: (1434)"), std::string::npos) << out;
     EXPECT_NE(out.find("d.as: 3: (1434)"), std::string::npos) << out;
+}
+
+// A name longer than the object records hold is refused, never cut short or
+// written into a record that overflows.
+TEST_F(Osprey, NamesLongerThanTheRecordsHold)
+{
+    const std::string fits(160, 'a'), too_long(161, 'b');
+    struct { std::string text; const char *number; } rows[] = {
+        {"\tpsect\t" + fits + ",class=" + fits + ",with=" + fits + ",delta=2\n\tglobal\t" + fits + "\n" + fits +
+             ":\n\tgoto\t" + fits + "\n\tfile\t\"" + std::string(400, 'f') + "\"\n\tline\t1\n\tnop\n",
+         ""},
+        {"\tpsect\t" + too_long + ",class=CODE,delta=2\n\tnop\n", "(1435)"},
+        {"\tpsect\tt,class=" + too_long + "\n\tnop\n", "(1435)"},
+        {"\tpsect\tt,class=CODE,delta=2\n" + too_long + ":\n\tnop\n", "(1435)"},
+        {"\tpsect\tt,class=CODE,delta=2\n\tfile\t\"" + std::string(401, 'f') + "\"\n\tline\t1\n\tnop\n", "(1435)"},
+        {"\tpsect\tt,class=CODE,delta=2\n\tFNCALL\t_a," + too_long + "\n", "(1435)"},
+    };
+    for (auto &r : rows) {
+        write("n.as", r.text);
+        int st;
+        std::string out = osprey("16F877A", "n.as", &st);
+        if (!*r.number) {
+            EXPECT_EQ(st, 0) << out;
+            object o = read_object("n.obj");
+            EXPECT_EQ(o.text[fits].size(), 4u);
+            EXPECT_EQ(symbols_of(o)[fits].flags, 0x10u);
+            continue;
+        }
+        EXPECT_NE(st, 0) << r.text.substr(0, 60);
+        EXPECT_NE(out.find(r.number), std::string::npos) << out;
+        EXPECT_FALSE(std::ifstream(dir + "/n.obj").good()) << r.text.substr(0, 60);
+    }
+}
+
+// An INDIRLIST group too long for one record goes into several records of
+// the same number.
+TEST_F(Osprey, LongAlignGroupsSpanRecords)
+{
+    std::string text = "\tpsect\tt,class=CODE,delta=2\n\tFNALIGN\t";
+    for (int i = 0; i < 40; i++)
+        text += (i ? "," : "") + std::string(20, 'f') + std::to_string(i);
+    write("g.as", text + "\n");
+    int st;
+    std::string out = osprey("16F877A", "g.as", &st);
+    ASSERT_EQ(st, 0) << out;
+    std::vector<std::vector<uint8_t>> lists;
+    for (auto &r : read_object("g.obj").records)
+        if (r.first == REC_INDIRLIST)
+            lists.push_back(r.second);
+    ASSERT_EQ(lists.size(), 2u);
+    size_t names = 0;
+    for (auto &l : lists) {
+        EXPECT_EQ(get_le16(l.data()), get_le16(lists[0].data()));
+        names += std::count(l.begin() + 2, l.end(), 0);
+    }
+    EXPECT_EQ(names, 40u);
 }
