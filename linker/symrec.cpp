@@ -117,6 +117,25 @@ static void xpsect_attributes(symbol *P, const obj_xpsect &x)
     }
 }
 
+// True when `to` is in the with-chain of `from`, at any depth.
+static bool chain_reaches(const psect_rec *from, const psect_rec *to)
+{
+    std::vector<const psect_rec *> todo = {from}, seen;
+    while (!todo.empty()) {
+        const psect_rec *p = todo.back();
+        todo.pop_back();
+        if (std::find(seen.begin(), seen.end(), p) != seen.end())
+            continue;
+        seen.push_back(p);
+        for (const psect_rec *m : p->chain) {
+            if (m == to)
+                return true;
+            todo.push_back(m);
+        }
+    }
+    return false;
+}
+
 void xpsect_record()
 {
     obj_xpsect x;
@@ -138,6 +157,8 @@ void xpsect_record()
         symbol *W = find_symbol(x.with_psect, OBJ_PSECT | OBJ_GLOBAL);
         if (!W)
             msg_report(485, P->name);
+        else if (W->ps == P->ps || chain_reaches(P->ps, W->ps))
+            report_bad_record();   // placed with itself: no order could satisfy it
         else if (std::find(W->ps->chain.begin(), W->ps->chain.end(), P->ps) == W->ps->chain.end())
             W->ps->chain.push_back(P->ps);
     }

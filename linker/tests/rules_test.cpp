@@ -475,6 +475,9 @@ TEST(HeronRecords, MalformedInputs)
     short_body.out.resize(short_body.out.size() - 4);
     module bad_text = small();
     bad_text.raw(1, bytes{0, 0, 0, 0, 't', 'e'}).end();
+    module with_itself = small("_main", 3, 5);   // XPSECT: text placed with text
+    with_itself.raw(8, bytes{0, 0, 0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 't', 'e', 'x', 't', 0, 'C', 'O', 'D', 'E', 0,
+                             't', 'e', 'x', 't', 0}).end();
     module bad_map = small();
     bad_map.raw(7, bytes{0, 0, 2, 3, 0, 1, 'P', 0}).end();
     const row rows[] = {
@@ -484,6 +487,7 @@ TEST(HeronRecords, MalformedInputs)
         {"name without its zero", unterminated.out, 1393},
         {"TEXT without a whole psect name", bad_text.out, 516},
         {"byte-order map that is no permutation", bad_map.out, 1392},
+        {"psect placed with itself", with_itself.out, 1393},
     };
     for (const row &r : rows) {
         SCOPED_TRACE(r.what);
