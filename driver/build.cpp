@@ -448,6 +448,7 @@ static void settle_options()
         msg_report(895);
     if (static_cast<int32_t>(opts.warn) != 0)
         bs.warn_arg = zeph_asprintf("-W%d", static_cast<int32_t>(opts.warn));
+    read_osc_calibration();
     if (const char *macro = memory_model_finish(chip_selected, opts.debugger, opts.runtime))
         vec_push(bs.defines, xstrdup(macro));
     if (!opts.asm_only && !opts.compile_only && !opts.scandep) {

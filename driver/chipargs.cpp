@@ -10,6 +10,7 @@
 // fills and the checksum's instruction code for the HEX tools.
 #include "zeph.h"
 
+#include <cctype>
 #include <cstring>
 
 // The oscillator calibration value of --runtime=oscval:<hex>, for the
@@ -137,8 +138,29 @@ void codegen_processor_args(arglist *args)
         snprintf(name, sizeof name, "BANK%d", b);
         append_free_ranges(args, name);
     }
-    if (opts.runtime & RT_OSCVAL)
-        osc_calibration = static_cast<uint32_t>(strtoul(oscval_text(), nullptr, 16));
+}
+
+// The value goes into one literal instruction of the start-up file, so it is
+// one byte. It is read once the options are known, whether or not the code
+// generator runs (a program of assembly sources has a start-up file too). A
+// value given that is no such byte, or too long for its buffer, is refused
+// rather than calibrating the oscillator with another constant.
+void read_osc_calibration()
+{
+    osc_calibration = 0;
+    if (!(opts.runtime & RT_OSCVAL))
+        return;
+    const char *text = oscval_text();
+    if (!*text)
+        return;
+    char *end = nullptr;
+    unsigned long value = strtoul(text, &end, 16);
+    if (!isxdigit(static_cast<unsigned char>(text[0])) || *end || value > 0xFF ||
+        strlen(text) >= OPTION_ARG_SIZE - 1) {
+        msg_report(928, "--runtime");
+        return;
+    }
+    osc_calibration = static_cast<uint32_t>(value);
 }
 
 void assembler_chip_args(arglist *args)

@@ -514,8 +514,10 @@ vector_t *linker_library_list_2();
 char *library_stem(const char *name);
 const char *default_fill_word();
 const char *default_fill_value();
-// The oscillator calibration value of --runtime=oscval:<hex>.
+// The oscillator calibration value of --runtime=oscval:<hex>, read by
+// read_osc_calibration after option processing.
 extern uint32_t osc_calibration;
+void read_osc_calibration();
 // A --fill value (program words) in the HEX utility's byte order.
 char *fill_bytes_for_hex(const char *fill);
 unsigned checksum_word_code();

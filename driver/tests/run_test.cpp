@@ -624,6 +624,20 @@ TEST_F(DriverRun, ObjectScanFeedsTheCodeGenerator)
     EXPECT_TRUE(codegen) << slurp(root / "log");
 }
 
+// The calibration value of --runtime=oscval reaches the kept start-up file
+// of a program made of assembly sources alone (no code generator runs); a
+// value that is no byte is refused.
+TEST_F(DriverRun, CalibrationValueReachesTheStartupFile)
+{
+    std::ofstream(work / "x.as") << "\tnop\n";
+    EXPECT_EQ(0, run({"--chip=12F508", "--noexec", "--runtime=+oscval:34", "x.as"})) << out;
+    EXPECT_NE(std::string::npos, slurp(work / "startup.as").find("\tmovlw 034h\t;user defined oscillator")) << out;
+    for (const char *bad : {"--runtime=+oscval:zz", "--runtime=+oscval:134", "--runtime=+oscval:3g"}) {
+        EXPECT_EQ(1, run({"--chip=12F508", "--noexec", bad, "x.as"})) << bad;
+        EXPECT_TRUE(has_message(928)) << bad << "\n" << out;
+    }
+}
+
 // A USB description is compiled to C, which the preprocessor then reads;
 // a mistake in it fails the build.
 TEST_F(DriverRun, UsbDescriptionCompiledBeforeThePreprocessor)
