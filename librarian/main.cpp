@@ -169,10 +169,17 @@ int main(int argc, char **argv)
         args = getargs(text.data(), msg_tool_name());
         argc = getargs_count;
     }
+    // The driver puts the common options, the warning level among them, in
+    // front of the command.
     std::vector<char *> words;
-    for (int i = 1; i < argc; i++)
-        if (!msg_std_option(args[i]))
+    for (int i = 1; i < argc; i++) {
+        if (msg_std_option(args[i]))
+            continue;
+        if (strncmp(args[i], "-W", 2) == 0)
+            msg_set_warning_level(atoi(args[i] + 2));
+        else
             words.push_back(args[i]);
+    }
     if (words.size() < 2)
         msg_report(1480);
     const char *cmd = words[0];

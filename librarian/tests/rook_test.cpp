@@ -109,6 +109,11 @@ TEST_F(Rook, BuildsReordersAndReplaces)
     EXPECT_EQ(run("d x.lib c.obj", &st), "");
     EXPECT_EQ(names_of(read_dir("x.lib")), "b.obj(D:_b D:_b2 )a.obj(D:_a U:_b )");
     EXPECT_EQ(run("t x.lib", &st).substr(0, 6), "b.obj\t");
+
+    // the driver's common options, the warning level among them, come first
+    EXPECT_EQ(run("-W1 --emax=5 o x.lib a.obj", &st), "");
+    EXPECT_EQ(st, 0);
+    EXPECT_EQ(names_of(read_dir("x.lib")), "a.obj(D:_a U:_b )b.obj(D:_b D:_b2 )");
 }
 
 TEST_F(Rook, ErrorsLeaveTheLibraryAlone)
