@@ -378,22 +378,36 @@ static bool dir_search(const std::string &name, bool quoted, FILE **found, std::
     return false;
 }
 
-static int dir_include()
+// The operands of #include and #line may be given by macros: names of
+// enabled macros, starting with the character c, are expanded until
+// something else comes, which is returned. An identifier that names no such
+// macro is consumed and sets *plain.
+static int dir_next_expanded(int c, bool *plain)
 {
-    int c = in_next_nonblank();
-    // A name given by a macro: the macros are expanded until the form in
-    // quotes or angle brackets appears.
+    *plain = false;
     while (in_class(c) == CC_IDENT) {
         in_read_ident(c);
         macro_rec *m = mac_lookup_enabled(in_name_buf);
         if (!m || !mac_expand(m)) {
-            msg_report(109);
-            dir_end_line();
-            return 1;
+            *plain = true;
+            return 0;
         }
         c = in_next_nonblank();
-        while (c == CH_NOEXPAND)
-            c = in_getc();
+    }
+    return c;
+}
+
+static int dir_include()
+{
+    int c = in_next_nonblank();
+    // A name given by macros, which are expanded until the form in quotes
+    // or angle brackets appears.
+    bool plain;
+    c = dir_next_expanded(c, &plain);
+    if (plain) {
+        msg_report(109);
+        dir_end_line();
+        return 1;
     }
     if (c != '<' && c != '"') {
         msg_report(109);
@@ -459,10 +473,12 @@ static int dir_undef()
 // #line n ["name"] and # n ["name"]: the next line gets number n.
 static int dir_line()
 {
-    int c = in_next_nonblank();
-    if (in_class(c) != CC_DIGIT) {
-        msg_report(178, "");
-        in_ungetc(c);
+    bool plain;
+    int c = dir_next_expanded(in_next_nonblank(), &plain);
+    if (plain || in_class(c) != CC_DIGIT) {
+        msg_report(178, plain ? alert_narrow(in_name_buf).c_str() : "");
+        if (!plain)
+            in_ungetc(c);
         dir_end_line();
         return 1;
     }
@@ -474,8 +490,12 @@ static int dir_line()
     bool ok = n >= 1 && n <= 0x7FFFFFFF;
     if (!ok)
         msg_report(178, digits.c_str());
-    c = in_next_nonblank();
-    if (c == '"') {
+    c = dir_next_expanded(in_next_nonblank(), &plain);
+    if (plain) {
+        // An identifier that names no macro cannot be the file name.
+        msg_report(163);
+        in_skip_line();
+    } else if (c == '"') {
         wstr name;
         wstr lit;
         in_copy_literal(c, lit);
@@ -486,10 +506,11 @@ static int dir_line()
             f->line_name = name;
             f->has_line_name = true;
         }
+        dir_end_line();
     } else {
         in_ungetc(c);
+        dir_end_line();
     }
-    dir_end_line();
     if (ok) {
         // The newline of this line was counted already.
         in_line = (int)n;

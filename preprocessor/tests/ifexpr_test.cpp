@@ -122,7 +122,10 @@ const group_case group_cases[] = {
     {"#ident is accepted", "#ident \"v1\"\n", "", {}},
     {"a # alone is ignored", "#\na\n", "a\n", {}},
     {"#line out of range", "#line 99999999999\na\n", "a\n", {178}},
-    {"#line without a number", "#line x\n", "", {178, 163}},
+    {"#line without a number: the name is the bad number", "#line x\n", "", {178}},
+    {"#line from macros", "#define L 42\n#define F \"f.c\"\n#line L F\n__LINE__ __FILE__\n", "42 \"f.c\"\n", {}},
+    {"#line __LINE__ keeps the count", "\n#line __LINE__\n__LINE__\n", "2\n", {}},
+    {"#line with a name that is no string", "#line 7 nof\n__LINE__\n", "7\n", {163}},
 };
 
 TEST(WrenIf, ConditionalGroupsAndDirectives)
