@@ -8,19 +8,34 @@
 
 #include "common.h"
 
+#include <filesystem>
+
 static FILE *log_stream;   // open log, null without -LOGFILE
+
+// True when both names lead to one file, whether or not it exists yet.
+static bool same_place(const std::string &a, const std::string &b)
+{
+    namespace fs = std::filesystem;
+    std::error_code e1, e2;
+    fs::path pa = fs::weakly_canonical(fs::absolute(a, e1), e1);
+    fs::path pb = fs::weakly_canonical(fs::absolute(b, e2), e2);
+    return a == b || (!e1 && !e2 && pa == pb) || os_same_file(a.c_str(), b.c_str());
+}
 
 void log_open()
 {
     if (log_name.empty())
         return;
     // The log never replaces an input: it is created after the inputs were
-    // read, and one of them could be named by mistake.
+    // read, and one of them could be named by mistake. Nor is it the output,
+    // which would be renamed over it while the log is still being written.
+    bool clash = output_wanted && !output_name.empty() && same_place(output_name, log_name);
     for (const sk_input &in : inputs)
-        if (os_same_file(in.name.c_str(), log_name.c_str())) {
-            msg_report(378, "logfile", log_name.c_str());
-            tool_exit(1);
-        }
+        clash |= os_same_file(in.name.c_str(), log_name.c_str());
+    if (clash) {
+        msg_report(378, "logfile", log_name.c_str());
+        tool_exit(1);
+    }
     log_stream = fopen(log_name.c_str(), "w");
     if (!log_stream) {
         msg_report(378, "logfile", log_name.c_str());

@@ -312,6 +312,7 @@ TEST_F(Siskin, RefusesBadOptions)
         {"-BREAK=1,2,3,4,5,6,7,8,9,A,B", 1198},
         {"-addressing=2 -FILL=FF@0-FFFFFFFF", 941},
         {"-LOGFILE=", 941},
+        {"-LOGFILE=./o.hex", 378},
         {"-ZZ", 168},
         {"-W", 168},
         {"-HELP=NOPE", 953},
