@@ -22,6 +22,9 @@ static const unsigned FIRST_MESSAGE = 1400;
 static const unsigned LAST_MESSAGE = 1469;
 // Macro expansion deeper than this is taken as a runaway.
 static const int MACRO_DEPTH_LIMIT = 32;
+// Lines that macros may expand to in one pass: macros that each use the one
+// before twice would otherwise run for ever.
+static const long MACRO_LINE_LIMIT = 100000;
 
 struct asm_macro {
     std::vector<std::string> params;
@@ -33,6 +36,7 @@ static std::map<std::string, asm_macro> macros;
 // The macro being recorded.
 static asm_macro *recording;
 static int macro_depth;
+static long macro_lines;   // expanded in this pass
 
 static bool is_word(const std::string &a, const char *b) { return strcasecmp(a.c_str(), b) == 0; }
 
@@ -427,6 +431,13 @@ static void expand_macro(const std::string &name, const std::string &rest)
         return;
     }
     const asm_macro m = macros[name];
+    if (macro_lines > MACRO_LINE_LIMIT)
+        return;
+    macro_lines += static_cast<long>(m.lines.size());
+    if (macro_lines > MACRO_LINE_LIMIT) {
+        msg_report(1437, name.c_str(), MACRO_LINE_LIMIT);
+        return;
+    }
     std::vector<std::string> args = source_split_operands(rest);
     macro_depth++;
     for (const std::string &l : m.lines)
@@ -556,6 +567,7 @@ bool source_assemble_file(const char *path, const char *listing)
         if (as.pass == 2)
             emit_begin_module();
         recording = nullptr;
+        macro_lines = 0;
         FILE *list = nullptr;
         if (as.pass == 2 && listing && !(list = fopen(listing, "w")))
             msg_report(1433, listing);

@@ -535,3 +535,26 @@ TEST_F(Osprey, LongAlignGroupsSpanRecords)
     }
     EXPECT_EQ(names, 40u);
 }
+
+// Macros that use themselves, or that each use the one before twice, stop
+// with a message instead of running until memory or time runs out.
+TEST_F(Osprey, RunawayMacrosStop)
+{
+    std::string doubling = "m0\tmacro\n\tnop\n\tendm\n";
+    for (int i = 1; i <= 30; i++)
+        doubling += "m" + std::to_string(i) + "\tmacro\n\tm" + std::to_string(i - 1) + "\n\tm" +
+                    std::to_string(i - 1) + "\n\tendm\n";
+    struct { std::string text; const char *number; } rows[] = {
+        {"self\tmacro\n\tnop\n\tself\n\tendm\n\tpsect\tt,class=CODE,delta=2\n\tself\n", "(1423)"},
+        {doubling + "\tpsect\tt,class=CODE,delta=2\n\tm30\n", "(1437)"},
+    };
+    for (auto &r : rows) {
+        write("m.as", r.text);
+        int st;
+        std::string out = osprey("16F877A", "m.as", &st);
+        EXPECT_NE(st, 0);
+        EXPECT_NE(out.find(r.number), std::string::npos) << out;
+        EXPECT_EQ(out.find(r.number), out.rfind(r.number)) << out;
+        EXPECT_FALSE(std::ifstream(dir + "/m.obj").good());
+    }
+}
