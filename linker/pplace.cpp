@@ -9,6 +9,7 @@
 // link and load addresses are kept in bytes.
 #include "heron.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 
@@ -42,6 +43,16 @@ static bool run_down;          // the current -P text places downwards
 static uint32_t round_to(uint32_t v, uint32_t to)
 {
     return to && v % to ? addr_add(v, to - v % to, "-P") : v;
+}
+
+// An address below another: below 0 is no address.
+static uint32_t address_below(uint32_t top, uint32_t bytes, const char *name)
+{
+    if (top < bytes) {
+        msg_report(1391, name);
+        return 0;
+    }
+    return top - bytes;
 }
 
 static bool name_start(char c) { return isalpha((unsigned char)c) || c == '_'; }
@@ -163,7 +174,9 @@ static void parse_item(const char **p, p_item *it)
         (*p)++;
         bool c;
         symbol *J = item_psect(read_name(p, "=,/+%"), &c);
-        if (!c)
+        if (!c && std::find(it->joined.begin(), it->joined.end(), J) != it->joined.end())
+            msg_report(493, J->name);   // one psect cannot follow itself
+        else if (!c)
             it->joined.push_back(J);
     }
     it->link_kind = PK_CATENATE;
@@ -226,8 +239,11 @@ static uint32_t item_link(const p_item &it, psect_rec *p, uint32_t bytes)
 {
     uint32_t d = psect_delta(p);
     switch (it.link_kind) {
-    case PK_EXPLICIT:
-        return addr_mul(it.link_value, d, p->sym->name);
+    case PK_EXPLICIT: {
+        // Placed downwards, the item ends where an upward one would start.
+        uint32_t at = addr_mul(it.link_value, d, p->sym->name);
+        return it.downward ? address_below(at, bytes, p->sym->name) : at;
+    }
     case PK_AFTER: {
         psect_rec *q = it.link_ref->ps;
         uint32_t end = addr_add(q->link / q->scale, (q->size + q->scale - 1) / q->scale, q->sym->name);
@@ -238,7 +254,7 @@ static uint32_t item_link(const p_item &it, psect_rec *p, uint32_t bytes)
         // its next boundary, as psects placed by class and by default do;
         // taken where the chain stands, it would always fail the boundary
         // check below.
-        return run_down ? run_link - bytes : round_to(run_link, addr_mul(p->boundary, d, p->sym->name));
+        return run_down ? address_below(run_link, bytes, p->sym->name) : round_to(run_link, addr_mul(p->boundary, d, p->sym->name));
     }
 }
 
@@ -248,7 +264,7 @@ static uint32_t item_load(const p_item &it, psect_rec *p, uint32_t link, uint32_
     int kind = it.has_load ? it.load_kind : it.link_kind;
     switch (kind) {
     case PK_EXPLICIT:
-        return addr_mul(it.has_load ? it.load_value : it.link_value, d, p->sym->name);
+        return it.has_load ? addr_mul(it.load_value, d, p->sym->name) : link;
     case PK_AFTER: {
         psect_rec *q = (it.has_load ? it.load_ref : it.link_ref)->ps;
         return q->load + (q->size + q->scale - 1) / q->scale;
@@ -259,7 +275,7 @@ static uint32_t item_load(const p_item &it, psect_rec *p, uint32_t link, uint32_
         if (it.load_align_given)
             return round_to(run_load, addr_mul(it.load_align, d, p->sym->name));
         if (run_down)
-            return run_load - bytes;
+            return address_below(run_load, bytes, p->sym->name);
         return it.link_kind == PK_CATENATE ? round_to(run_load, addr_mul(p->boundary, d, p->sym->name)) : link;
     }
 }
