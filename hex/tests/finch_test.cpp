@@ -588,7 +588,17 @@ TEST_F(Finch, ChecksumList)
                     "0x900 2 1 -o s.hex -intel"), 0);
     EXPECT_EQ(bytes_at("s.hex", 0x900, 0x902), "09 F5");
 
-    for (const char *bad : {"0-7FF", "0 7FF 800", "0-F 10-12"}) {
+    // The whole address space, FF 3F fill pairs: its 2^31 pairs sum to 0
+    // modulo 2^32, less the fill under the data, plus the data. Then a range
+    // where no page exists, starting at an odd address.
+    object("l.obj", text_record(0, {1, 2, 3}));
+    write("sums.txt", "0-FFFFFFFF 10-11\n1001-1006 12\n");
+    r = finch("-F03FFFh -Csums.txt l.obj l.hex");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("16-bit checksum FDC9 placed at 0010"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("8-bit checksum BA placed at 0012"), std::string::npos) << r.err;
+
+    for (const char *bad : {"0-7FF", "0 7FF 800", "0-F 10-12", "F-0 10"}) {
         SCOPED_TRACE(bad);
         write("sums.txt", bad);
         r = finch("-Csums.txt l.obj l.hex");
