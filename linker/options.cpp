@@ -7,7 +7,9 @@
 // where the letters go on (the end of the argument once a value is taken).
 #include "heron.h"
 
+#include <algorithm>
 #include <cctype>
+#include <climits>
 #include <cstring>
 
 static int last_threshold;   // last -W warning threshold given
@@ -211,6 +213,10 @@ static const char *opt_V(const char *rest)
     return text_end(rest);
 }
 
+// Widest map line: the symbol table heading is centred with blanks, so an
+// absurd width would fill the disk with them.
+const long MAX_MAP_WIDTH = 4096;
+
 static const char *opt_W(const char *rest)
 {
     if (!isdigit((unsigned char)rest[0]) && rest[0] != '-')
@@ -218,7 +224,9 @@ static const char *opt_W(const char *rest)
     if (strchr(rest, '!'))
         msg_set_warnings_fail(1);
     long n = strtol(rest, nullptr, 10);
-    if (n >= 10) {
+    if (n > MAX_MAP_WIDTH) {
+        msg_report(523, (int)std::min(n, (long)INT_MAX));   // not a width any map could be read at
+    } else if (n >= 10) {
         opt.map_width = (unsigned)n;
         msg_set_warning_level(last_threshold);
     } else if (n >= -9) {

@@ -306,6 +306,7 @@ TEST(HeronCommandLine, OptionLetters)
         {"-W!", 1, 393, 0},
         {"-Wx", 1, 393, 0},
         {"-W-12 -I", 0, 523, 0},
+        {"-W4000000000 -I -Mmap.txt", 0, 523, 0},   // would centre a heading with 2 GB of blanks
         {"-Y", 1, 168, 0},
         {"--frob -I", 1, 168, 0},
         {"-O", 1, 389, 0},
