@@ -707,7 +707,12 @@ static tree_t *expr_primary()
     case O_STRING:
         return expr_string();
     case O_LPAREN: {
+        // A parenthesis holds one place of the reader's bound, as one entry
+        // of an operator stack would: the unary level that led here already
+        // counted it, so the expression inside starts level with it.
+        expr_depth--;
         tree_t *e = expr_comma();
+        expr_depth++;
         if (lex_next() != O_RPAREN) {
             msg_report(194);
             lex_unget();

@@ -331,6 +331,13 @@ TEST(ParserStmt, LimitsAndEndOfUnit)
     plover_result r = plover_run("", deep);
     EXPECT_NE(r.status, 0);
     EXPECT_TRUE(plover_reported(r, 295)) << r.errors.substr(0, 200);
+    // Each parenthesis takes one of the 100 places, as on an operator stack
+    // that also holds the start of the expression and the assignment.
+    for (int n : {97, 98, 99}) {
+        plover_result p = plover_run("", "int x; void f(void) { x = " + std::string(n, '(') + "1" + std::string(n, ')') + "; }\n");
+        EXPECT_EQ(p.status, n <= 97 ? 0 : 1) << n << ": " << p.errors.substr(0, 200);
+        EXPECT_EQ(plover_reported(p, 295), n > 97) << n;
+    }
 
     // Nesting the reader does not count: a long chain of operators makes a
     // deep tree, statements in statements, declarators in parentheses and
