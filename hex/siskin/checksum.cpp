@@ -25,6 +25,7 @@
 #include "siskin.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "common.h"
 
@@ -70,6 +71,41 @@ static uint32_t crc6_step(uint32_t s, uint32_t p)
     if (s & 1)
         s ^= p;
     return (s << 1) | (s >> 31);
+}
+
+typedef uint32_t (*crc_step_t)(uint32_t s, uint32_t p);
+
+// A 32x32 bit matrix, one column per bit of the state, applied to s.
+static uint32_t matrix_apply(const uint32_t m[32], uint32_t s)
+{
+    uint32_t r = 0;
+    for (int i = 0; s; i++, s >>= 1)
+        if (s & 1)
+            r ^= m[i];
+    return r;
+}
+
+// The state after `steps` steps without new data. Each step is linear in
+// the bits of the state (the polynomial is fixed), so it is a bit matrix,
+// and its powers come by repeated squaring: a run of zero bytes as long as
+// the whole address space costs a few thousand operations.
+static uint32_t crc_skip(uint32_t s, uint32_t p, crc_step_t step, uint64_t steps)
+{
+    uint32_t m[32];
+    for (int i = 0; i < 32; i++)
+        m[i] = step(1u << i, p);
+    while (steps && s) {
+        if (steps & 1)
+            s = matrix_apply(m, s);
+        steps >>= 1;
+        if (steps) {
+            uint32_t square[32];
+            for (int i = 0; i < 32; i++)
+                square[i] = matrix_apply(m, m[i]);
+            memcpy(m, square, sizeof m);
+        }
+    }
+    return s;
 }
 
 static void fletcher_add1(ck_state &st, uint64_t v)
@@ -131,9 +167,10 @@ static void ck_byte(ck_state &st, uint32_t a, uint32_t v)
     }
 }
 
-// Feeds n zero bytes from address a on without visiting each where the
-// algorithm allows: sums do not move, a CRC at 0 stays at 0, and a Fletcher
-// second sum grows by the first sum once per byte (per word for Fletcher-32).
+// Feeds n zero bytes from address a on without visiting each: sums do not
+// move, a CRC makes its steps without data (8 per byte; 16 per odd address
+// for the word CRCs), and a Fletcher second sum grows by the first sum once
+// per byte (per word for Fletcher-32).
 static void ck_zeros(ck_state &st, uint64_t a, uint64_t n)
 {
     if (n == 0)
@@ -146,10 +183,13 @@ static void ck_zeros(ck_state &st, uint64_t a, uint64_t n)
             st.half_word = (a + n - 1) % 2 == 0;
         return;
     }
-    if (st.algorithm >= -4 && st.algorithm <= 4)
-        return;
-    for (; n > 0 && st.s != 0; n--, a++)
-        ck_byte(st, (uint32_t)a, 0);
+    uint64_t odd = (a + n) / 2 - a / 2;   // odd addresses in [a, a + n)
+    switch (st.algorithm) {
+    case 5: st.s = crc_skip(st.s, st.poly, crc5_step, 8 * n); break;
+    case -5: st.s = crc_skip(st.s, st.poly, crc_right_step, 8 * n); break;
+    case 6: st.s = crc_skip(st.s, st.poly, crc6_step, 16 * odd); break;
+    case -6: st.s = crc_skip(st.s, st.poly, crc_right_step, 16 * odd); break;
+    }
 }
 
 // A Fletcher sum as the end-around carry leaves it.

@@ -417,6 +417,32 @@ TEST_F(Siskin, ChecksumsComputedByHand)
     }
 }
 
+// Memory never stored counts as zero bytes: a CRC over a range with long
+// runs of it equals the CRC over the same range given as explicit zeros,
+// whatever the parity of the runs' ends; and a range over the whole address
+// space ends at once.
+TEST_F(Siskin, CrcOverAbsentMemoryEqualsZeros)
+{
+    make_hex("sparse.hex", "1: 5A; 6001: A5 3C");
+    ASSERT_EQ(shell("srec_cat sparse.hex -intel -fill 0 0 0x7001 -o full.hex -intel -disable=exec-start-address"), 0);
+    for (const char *algorithm : {"g5", "g-5", "g6", "g-6"}) {
+        for (const char *range : {"0-7000", "1-6FFF"}) {
+            SCOPED_TRACE(std::string(algorithm) + " over " + range);
+            std::string ck = std::string(" -CK=") + range + "@8000+1021" + algorithm + " -Oo.hex";
+            run_result sparse = siskin("sparse.hex" + ck);
+            EXPECT_EQ(sparse.status, 0) << sparse.err;
+            EXPECT_NE(sparse.err.find(msg_tag(963)), std::string::npos) << sparse.err;
+            std::string expected = bytes_at("o.hex", 0x8000, 0x8002);
+            run_result full = siskin("full.hex" + ck);
+            EXPECT_EQ(full.status, 0) << full.err;
+            EXPECT_EQ(bytes_at("o.hex", 0x8000, 0x8002), expected);
+        }
+    }
+    run_result r = siskin("sparse.hex -CK=0-FFFFFFEF@FFFFFFF0+1021g5 -Oo.hex");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(bytes_at("o.hex", 0xFFFFFFF0, 0xFFFFFFF2), "?");
+}
+
 // A checksum over another's destination waits for its result; one over its
 // own destination, or two over each other's, can never be computed.
 TEST_F(Siskin, ChecksumOrder)
