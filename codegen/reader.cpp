@@ -208,10 +208,25 @@ bool lib_is_wanted(const char *name)
     return wanted_names && hash_lookup(wanted_names, name);
 }
 
+// Label and string numbers of the inputs, moved past those of the inputs
+// before, stay below this: the labels that statement splitting makes count
+// from 100,000,000, and internal labels follow the largest input label.
+static const long INPUT_NUMBER_LIMIT = 50000000;
+
+// Whether a label or string number, moved by the base, is one the inputs
+// may use; a negative or absurdly large one is bad intermediate code.
+static bool number_fits(long n, uint32_t base)
+{
+    if (n >= 0 && n < INPUT_NUMBER_LIMIT - (long)base)
+        return true;
+    msg_report(714);
+    return false;
+}
+
 // Moves a number operand past the numbers of earlier inputs and keeps the largest.
 static void renumber(tree_node *n, uint32_t base, uint32_t *largest)
 {
-    if (!n || n->op != OP_CONST)
+    if (!n || n->op != OP_CONST || !number_fits(n->value, base))
         return;
     n->value += (int32_t)base;
     if ((uint32_t)n->value > *largest)
@@ -223,7 +238,7 @@ void renumber_string(tree_node *n) { renumber(n, string_base, &largest_string); 
 
 // The number of a "[a" record: moved, without raising the largest (only
 // the ":s" operands that use a string do).
-long string_record_number(long n) { return n + (long)string_base; }
+long string_record_number(long n) { return number_fits(n, string_base) ? n + (long)string_base : n; }
 
 // Version line: read plain from the stream, before the byte reader starts.
 static void read_version_line()

@@ -84,6 +84,20 @@ TEST_F(reader, labels_and_strings_of_a_second_input_follow_the_first)
     EXPECT_GT(new_label_number(), 30000u);
 }
 
+// A negative label or string number, or one that the move past an earlier
+// input would carry beyond the numbers kept for the inputs (or beyond an
+// int), is bad intermediate code, not a wrapped number.
+TEST_F(reader, label_and_string_numbers_out_of_range)
+{
+    read("[v _f `(v 1 e ]\n{\n[e :U _f ]\n[e :U 5 ]\n}\n");
+    EXPECT_EQ(count(714), 0);
+    read("[v _g `(v 1 e ]\n{\n[e :U _g ]\n[e :U -5 ]\n[e :U 2147483647 ]\n[e :s 50000000 ]\n[e :U 49999996 ]\n"
+         "[e $U 60000000 ]\n}\n[a 99999999999999999999 65 0 ]\n");
+    EXPECT_EQ(count(714), 6);   // 49999996 fits alone, not after label 5
+    EXPECT_EQ(first_statement(sym("_g"), 1)->left->value, -5);   // left as it was read
+    EXPECT_LT(new_label_number(), 50000000u);
+}
+
 TEST_F(reader, switch_takes_the_pending_kind_once)
 {
     read("[v _f `(v 1 e ]\n{\n[e :U _f ]\n[p w simple ]\n"
