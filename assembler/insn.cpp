@@ -289,6 +289,15 @@ static void emit_page_select(const expr_ptr &target)
 
 bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
 {
+    if (!insn_known(m))
+        return false;
+    // An instruction word does not fit a unit of a byte psect (a code psect
+    // declared without delta=2, or a data psect): cut to a byte it would
+    // pass for code.
+    if (as.current >= 0 && as.psects[as.current].delta == 1) {
+        msg_report(1438, as.psects[as.current].name.c_str());
+        return true;
+    }
     if (strcasecmp(m.c_str(), "fcall") == 0 || strcasecmp(m.c_str(), "ljmp") == 0 ||
         strcasecmp(m.c_str(), "pagesel") == 0) {
         if (!count_ok(m, ops, 1, 1))

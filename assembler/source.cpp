@@ -282,9 +282,28 @@ static void do_data(const std::vector<std::string> &ops, bool words)
         expr_ptr e = expr_parse(op);
         if (!e)
             continue;
+        // A word in a psect of bytes takes two of them, low byte first.
+        bool split = words && as.current >= 0 && as.psects[as.current].delta == 1;
         long v;
         if (expr_constant(e, &v)) {
-            emit_unit(static_cast<unsigned>(v) & (words ? 0xFFFF : 0xFF));
+            long top = words ? 0xFFFF : 0xFF;
+            if (v < -(top + 1) / 2 || v > top)
+                msg_report(1405, static_cast<unsigned long>(v), op.c_str());
+            if (split) {
+                emit_unit(static_cast<unsigned>(v) & 0xFF);
+                emit_unit((static_cast<unsigned>(v) >> 8) & 0xFF);
+            } else {
+                emit_unit(static_cast<unsigned>(v) & static_cast<unsigned>(top));
+            }
+        } else if (split) {
+            for (int half : {'L', 'H'}) {
+                auto byte = std::make_shared<expr>();
+                byte->kind = EX_UNARY;
+                byte->op = half;
+                byte->left = e;
+                emit_unit(0);
+                emit_reloc(0x31, 0, byte);
+            }
         } else {
             emit_unit(0);
             emit_reloc(words ? 0x32 : 0x31, 0, e);

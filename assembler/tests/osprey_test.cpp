@@ -319,6 +319,11 @@ TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
         {"dup:\ndup:", "(1406)", "e.as: 3: "},
         {"\tmovlw\t1,2", "(1404)"},
         {"\tretfie", ""},
+        {"\tpsect\tb,class=CODE\n\tnop", "(1438)", "e.as: 3: "},
+        {"\tpsect\tr,class=BANK0,space=1\n\tmovlw\t1", "(1438)", "e.as: 3: "},
+        {"\tdb\t256", "(1405)"},
+        {"\tdw\t-32769", "(1405)"},
+        {"\tdb\t-128,255\n\tdw\t-32768,0xFFFF", ""},
     };
     for (auto &r : rows) {
         remove((dir + "/e.obj").c_str());
@@ -490,7 +495,7 @@ TEST_F(Osprey, NamesLongerThanTheRecordsHold)
              ":\n\tgoto\t" + fits + "\n\tfile\t\"" + std::string(400, 'f') + "\"\n\tline\t1\n\tnop\n",
          ""},
         {"\tpsect\t" + too_long + ",class=CODE,delta=2\n\tnop\n", "(1435)"},
-        {"\tpsect\tt,class=" + too_long + "\n\tnop\n", "(1435)"},
+        {"\tpsect\tt,class=" + too_long + ",delta=2\n\tnop\n", "(1435)"},
         {"\tpsect\tt,class=CODE,delta=2\n" + too_long + ":\n\tnop\n", "(1435)"},
         {"\tpsect\tt,class=CODE,delta=2\n\tfile\t\"" + std::string(401, 'f') + "\"\n\tline\t1\n\tnop\n", "(1435)"},
         {"\tpsect\tt,class=CODE,delta=2\n\tFNCALL\t_a," + too_long + "\n", "(1435)"},
@@ -557,4 +562,20 @@ TEST_F(Osprey, RunawayMacrosStop)
         EXPECT_EQ(out.find(r.number), out.rfind(r.number)) << out;
         EXPECT_FALSE(std::ifstream(dir + "/m.obj").good());
     }
+}
+
+// A word in a psect of bytes takes two bytes, low byte first; a value the
+// linker supplies is split into its low and high bytes.
+TEST_F(Osprey, WordsInABytePsectTakeTwoBytes)
+{
+    write("w.as", "\tpsect\tcstr,class=CODE\n\tglobal\t_ext\n\tdw\t0x1234,_ext\n\tdb\t5\n");
+    int st;
+    std::string out = osprey("16F877A", "w.as", &st);
+    ASSERT_EQ(st, 0) << out;
+    object o = read_object("w.obj");
+    EXPECT_EQ(o.text["cstr"], (std::vector<uint8_t>{0x34, 0x12, 0, 0, 5}));
+    auto progs = relocation_programs(o);
+    ASSERT_EQ(progs.size(), 2u);
+    EXPECT_EQ(progs[0].back(), "1");   // low byte
+    EXPECT_EQ(progs[1].back(), "2");   // high byte
 }
