@@ -213,7 +213,7 @@ void psectbound_record()
     obj_cursor n = cur_open(rec.body, rec.length);
     cur_skip(n, names_at);
     const char *name = cur_name(n);
-    if (c.bad || n.bad) {
+    if (c.bad || n.bad || high < low) {   // bounds the wrong way round give no size
         report_bad_record();
         return;
     }

@@ -294,6 +294,48 @@ TEST(HeronPlacement, BoundariesAndOverlaps)
     EXPECT_TRUE(reported(abs, 492)) << abs.err;
 }
 
+// PSECTBOUND: an absolute overlaid psect spans its bounds (the smallest of
+// each bound given), and that memory is cut out before first fit; bounds the
+// wrong way round are a malformed record.
+TEST(HeronPlacement, PsectBounds)
+{
+    auto bound = [](uint32_t low, uint32_t high) {
+        bytes b = {11, 0xD0, 0};
+        for (uint32_t v : {low, high})
+            for (int i = 0; i < 4; i++)
+                b.push_back((uint8_t)(v >> (8 * i)));
+        b.insert(b.end(), {'s', 't', 'a', 'c', 'k', 0, 0});   // psect, empty class
+        return b;
+    };
+    struct row {
+        uint32_t low2, high2;   // the second record's bounds
+        const char *lines;
+        unsigned message;
+    };
+    const row rows[] = {
+        {0x24, 0x28, "__Lstack 20 0|__Hstack 28 0|sd 28 0", 0},
+        {0x40, 0x10, "", 1393},   // with the first: 20h-10h, a size of nearly 4 GB
+    };
+    for (const row &r : rows) {
+        SCOPED_TRACE(r.message);
+        workdir w;
+        module m;
+        m.ident().psect("stack", 0xD0).raw(23, bound(0x20, 0x30)).raw(23, bound(r.low2, r.high2));
+        add_psect(m, "d", "BANK0", 1, 0, 4);
+        m.sym({{"sd", 0, 0x10, "d"}}).start(0, "d").end();
+        write_file(w.at("a.obj"), m.out);
+        run_result res = run_heron(w, "-ABANK0=20h-6Fh -Hout.sym -oout.obj a.obj");
+        if (r.message) {
+            EXPECT_TRUE(reported(res, r.message)) << res.err;
+            EXPECT_EQ(res.status, 1);
+            continue;
+        }
+        EXPECT_EQ(res.status, 0) << res.err;
+        EXPECT_EQ(res.err, "");
+        expect_lines(read_text(w.at("out.sym")), r.lines);
+    }
+}
+
 TEST(HeronPlacement, ChainsTopRangesAndSpaces)
 {
     // H (8 bytes, maximum size 20h) carries M (12 bytes) with it: in the first
