@@ -4,8 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 
 #include "run_tool.h"
@@ -185,6 +188,50 @@ TEST(Shrike, FaultsLeaveTheObjectUntouched)
         EXPECT_EQ(read_file(dir + "/" + c.file), c.bytes) << c.label;
         EXPECT_EQ(folder_files(dir), std::vector<std::string>{c.file}) << c.label;
     }
+}
+
+// Faults of the file system: the temporary cannot be written in full (413),
+// cannot be renamed over an object the system protects (460), or cannot be
+// made in a protected folder (378). Each is fatal and leaves the object as
+// it was with no temporary behind. Protection needs "chattr"; without it
+// those two cases are skipped.
+TEST(Shrike, FileSystemFaultsLeaveTheObjectUntouched)
+{
+    std::string dir = scratch_dir();
+    std::string bytes = ident_little + rec(4, sym(0, 0x10, "text", "_count"));
+    for (int i = 0; i < 4; i++)
+        bytes += rec(17, std::string(400, 'z'));
+    bytes += end_record;
+    write_file(dir + "/a.obj", bytes);
+    auto expect_fault = [&](const tool_run &r, int message, const char *label) {
+        EXPECT_EQ(r.status, 1) << label;
+        EXPECT_TRUE(has_message(r, message)) << label << ": " << r.err;
+        EXPECT_EQ(read_file(dir + "/a.obj"), bytes) << label;
+        EXPECT_EQ(folder_files(dir), std::vector<std::string>{"a.obj"}) << label;
+    };
+
+    // Files may not grow past 512 bytes: the messages fit, the copy does not.
+    rlimit old;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = {512, old.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    tool_run r = run_tool(dir, "shrike", {"-count", "a.obj"});
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_DFL);
+    expect_fault(r, 413, "temporary cut short");
+
+    std::string object = dir + "/a.obj";
+    if (std::system(("chattr +i '" + object + "' 2>/dev/null").c_str()) != 0)
+        GTEST_SKIP() << "files cannot be protected here";
+    r = run_tool(dir, "shrike", {"-count", "a.obj"});
+    std::system(("chattr -i '" + object + "'").c_str());
+    expect_fault(r, 460, "protected object");
+
+    std::system(("chattr +i '" + dir + "'").c_str());
+    r = run_tool(dir, "shrike", {"-count", "a.obj"});
+    std::system(("chattr -i '" + dir + "'").c_str());
+    expect_fault(r, 378, "protected folder");
 }
 
 // Messages name the file and the record.
