@@ -156,6 +156,14 @@ static void define_label(const std::string &name)
     asm_symbol &s = asm_sym(name);
     if (!first_definition(s))
         return;
+    // Uses before this line took the place pass 1 found; a size worked out
+    // only in pass 2 (a ds of a value defined later) moved it, and those
+    // uses would be wrong. The first label that moved tells.
+    static bool moved_reported;
+    if (as.pass == 2 && (s.psect != as.current || s.offset != asm_here()) && !moved_reported) {
+        moved_reported = true;
+        msg_report(1439, name.c_str());
+    }
     as.generation++;
     s.kind = AS_LABEL;
     s.psect = as.current;
