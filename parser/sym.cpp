@@ -216,8 +216,9 @@ static void sym_redeclare(sym_t *s, int cls, type_t *t)
             old->proto = nu->proto;
         } else if (old->kind == TY_FUNC && nu->kind == TY_FUNC && old->proto && nu->proto &&
                    !type_compatible(old, nu, false)) {
-            bool args_differ = false;
-            for (size_t i = old->proto->entries.size(); i-- > 0;)
+            // A list of parameters against (void) differs in its arguments.
+            bool args_differ = old->proto->entries.size() != nu->proto->entries.size();
+            for (size_t i = old->proto->entries.size(); !args_differ && i-- > 0;)
                 if (!type_compatible(old->proto->entries[i], nu->proto->entries[i], true))
                     args_differ = true;
             if (args_differ)

@@ -159,6 +159,7 @@ TEST(ParserDecl, MessagesOfDeclarations)
         {"", "int f(int a, int a);\n", 278},
         {"", "int f(int, long);\nint f(a, b) int a; char b; { return a; }\n", 252},
         {"", "int g(int);\nint g(a, b) int a, b; { return a; }\n", 253},
+        {"", "int g(int a, int b);\nint g(void);\n", 987},
         {"", "int f(int, ...);\nint f(int, ...) { return 0; }\nint g(void) { return f(); }\n", 187},
         {"", "enum e { A = 5 % 3 };\n", 991},
         {"", "struct s { int a; }; struct s { int b; };\n", 262},
