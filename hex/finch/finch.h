@@ -2,7 +2,7 @@
 // into a paged memory image and writes it as Intel HEX (type 02 or type 04
 // address records), Motorola S-records, Tektronix or extended Tektronix hex,
 // UBROF, a binary image, or a binary image behind a header: "HL", 68000
-// (-N, -P), MS-DOS (-E), COFF (-U), segment image (-A), COFF-style segment
+// (-N, -P), MS-DOS (-E, -8), COFF (-U), segment image (-A), COFF-style segment
 // image (-x), block image (-D).
 //
 // The image is kept in 1024-byte pages, each with a written flag per byte;
