@@ -9,6 +9,7 @@
 // output at the end of pass 2.
 #include "heron.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
@@ -178,7 +179,12 @@ static void read_symbols_only(FILE *in)
 
 static FILE *open_input(const input_file &in)
 {
-    FILE *f = fopen(in.name.c_str(), "rb");
+    // A folder opens on some systems but holds no records: it is named as
+    // what it is, not as an object without its END record.
+    bool folder = os_is_directory(in.name.c_str());
+    FILE *f = folder ? nullptr : fopen(in.name.c_str(), "rb");
+    if (folder)
+        errno = EISDIR;
     if (!f)
         msg_report(141, in.is_library ? "library" : "object", in.name.c_str());
     return f;

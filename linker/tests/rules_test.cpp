@@ -357,6 +357,14 @@ TEST(HeronCommandLine, ArgumentSources)
     EXPECT_TRUE(reported(missing, 141));
     run_result usage = run_heron(w, "-Ptext=0");
     EXPECT_TRUE(reported(usage, 397));
+    // A folder named as an input is reported as one, whatever its extension.
+    for (const char *name : {"dir.obj", "dir.lib"}) {
+        ASSERT_EQ(mkdir(w.at(name).c_str(), 0755), 0);
+        run_result folder = run_heron(w, std::string("-Ptext=0 -oout.obj ") + name);
+        EXPECT_EQ(folder.status, 1);
+        EXPECT_TRUE(reported(folder, 141)) << folder.err;
+        EXPECT_NE(folder.err.find(strerror(EISDIR)), std::string::npos) << folder.err;
+    }
 }
 
 TEST(HeronCommandLine, OutputNeverOverwritesAnInput)
