@@ -147,14 +147,18 @@ static void option_o(const char *p)
     }
 }
 
+// The file named by -E for the messages; opened with the other files, once
+// the inputs are known, so that messages are never appended to an input.
+static const char *error_file;
+
 static void option_e(const char *text)
 {
     if (!*text)
         run.format_mode = 1;
     else if (isdigit((unsigned char)text[0]) && !text[1])
         run.format_mode = text[0] - '0';
-    else if (freopen(text, "a", stderr))
-        setvbuf(stderr, nullptr, _IOLBF, 512);
+    else
+        error_file = text;
     msg_set_format_mode(run.format_mode);
 }
 
@@ -220,6 +224,7 @@ int options_parse(int argc, char **argv)
     int i = 1;
     output_name = nullptr;
     sdb_name = nullptr;
+    error_file = nullptr;
     for (; i < argc && argv[i][0] == '-'; i++)
         option_one(argc, argv, &i, &output_name);
     if (run.printf_pass)
@@ -263,11 +268,28 @@ static bool names_an_input(const char *name, int argc, char **argv, int first)
     return false;
 }
 
-// Reopens standard output; an output that would replace an input is
-// refused before anything is written.
+// Standard error is reopened (appending) only on a file that opens, and
+// that is neither an input nor the output: a failed reopen would close it
+// and lose every message.
+static void open_error_file(int argc, char **argv, int first)
+{
+    FILE *f = nullptr;
+    if (names_an_input(error_file, argc, argv, first) ||
+        (output_name && (!strcmp(error_file, output_name) || os_same_file(error_file, output_name))) ||
+        !(f = fopen(error_file, "a"))) {
+        msg_report(461, "error", error_file);
+        return;
+    }
+    fclose(f);
+    if (freopen(error_file, "a", stderr))
+        setvbuf(stderr, nullptr, _IOLBF, 512);
+}
+
+// Reopens standard output; an output that would replace an input (or the
+// file the messages go to) is refused before anything is written.
 static void open_output(const char *name, bool refused)
 {
-    if (refused || !freopen(name, "w", stdout))
+    if (refused || same_regular_file(name, stderr) || !freopen(name, "w", stdout))
         msg_report(378, "output", name);
 }
 
@@ -277,6 +299,7 @@ static void open_output(const char *name, bool refused)
 static void open_sdb(int argc, char **argv, int first)
 {
     if (names_an_input(sdb_name, argc, argv, first) || same_regular_file(sdb_name, stdout) ||
+        same_regular_file(sdb_name, stderr) ||
         (!run.many_inputs && same_regular_file(sdb_name, stdin)) || !(run.sdb = fopen(sdb_name, "w")))
         msg_report(461, "symbol (SDB)", sdb_name);
 }
@@ -286,6 +309,8 @@ static void open_sdb(int argc, char **argv, int first)
 // second the output.
 void open_files(int argc, char **argv, int first)
 {
+    if (error_file)
+        open_error_file(argc, argv, first);
     if (run.many_inputs) {
         if (output_name)
             open_output(output_name, names_an_input(output_name, argc, argv, first));

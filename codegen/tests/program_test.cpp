@@ -137,6 +137,9 @@ TEST(kestrel_program, output_never_overwrites_an_input)
         {d + "same.plover " + d + "same.plover", "(378)", "same.plover"},
         {"-D" + d + "same.plover -F -A" + d + "keep.out " + d + "same.plover", "(461)", "same.plover"},
         {"-D" + d + "same.plover < " + d + "same.plover > " + d + "stdin.as", "(461)", "same.plover"},
+        // messages are not appended to an input either
+        {"-E" + d + "same.plover -m -F -A" + d + "keep.out " + d + "same.plover", "(461)", "same.plover"},
+        {"-E" + d + "two.txt " + d + "same.plover " + d + "two.txt", "(461)", "two.txt"},
     };
     for (const row &r : rows) {
         for (const char *name : {"same.plover", "two.plover", "two.txt"})
@@ -155,6 +158,11 @@ TEST(kestrel_program, output_never_overwrites_an_input)
         EXPECT_EQ(read_file(d + "both.as").rfind("opt subtitle", 0), 0u) << args;
         EXPECT_EQ(read_file(d + "both.as").find("[d version"), std::string::npos) << args;
     }
+    // A message file that cannot be opened leaves the messages where they
+    // were, instead of losing them with a closed standard error.
+    run_kestrel("-E" + d + "nodir/k.err -m -F -A" + d + "keep.out " + d + "same.plover");
+    EXPECT_NE(read_file(d + "k.err").find("(461) can't create error file"), std::string::npos) << read_file(d + "k.err");
+    EXPECT_NE(read_file(d + "k.err").find("(717)"), std::string::npos);
     // A plain second name that holds no intermediate code is the output.
     remove((d + "plain.as").c_str());
     run_kestrel(d + "same.plover " + d + "plain.as");
