@@ -546,7 +546,8 @@ std::string expr_text(const expr_ptr &e)
     case EX_NUM: return str_printf("0x%lX", e->value);
     case EX_SYM: return e->name;
     case EX_HERE: return "$";
-    case EX_PLACE: return str_printf("%s+%ld", as.psects[e->op].name.c_str(), e->value);
+    case EX_PLACE:
+        return e->op < 0 ? str_printf("%ld", e->value) : str_printf("%s+%ld", as.psects[e->op].name.c_str(), e->value);
     case EX_UNARY: return std::string(1, static_cast<char>(e->op)) + "(" + expr_text(e->left) + ")";
     case EX_BINARY:
         return "(" + expr_text(e->left) + " " + static_cast<char>(e->op) + " " + expr_text(e->right) + ")";
