@@ -279,7 +279,10 @@ static void patch_field(unsigned offset, unsigned kind, uint32_t v, uint32_t pse
         length = field_length;
         header = 0;
     }
-    if (!data || offset + f.bytes > length) {
+    // Bytes already written out (a record in between sent them) can no
+    // longer take the value: an error, not a field silently left unpatched.
+    unsigned first = field_data ? 0 : text_written();
+    if (!data || offset < first || offset + f.bytes > length) {
         msg_report(508, (int)offset, (int)length, (int)header);
         return;
     }

@@ -112,6 +112,20 @@ TEST(HeronReloc, FieldsAndKinds)
     }
 }
 
+// A START record between a TEXT record and its RELOC sends the text out
+// first; the fixup then comes too late for those bytes and is reported,
+// never left out of the output without a word.
+TEST(HeronReloc, FixupAfterItsTextWasWritten)
+{
+    workdir w;
+    module m;
+    m.ident().psect("text").text(0, "text", {0x34, 0x12}).start(0, "text").raw(3, entry(0, 0x12, "text")).end();
+    write_file(w.at("a.obj"), m.out);
+    run_result res = run_heron(w, "-Ptext=100h -oout.obj a.obj");
+    EXPECT_TRUE(reported(res, 508)) << res.err;
+    EXPECT_EQ(res.status, 1);
+}
+
 TEST(HeronReloc, OverflowNamesTheSourceLine)
 {
     // Line 12 of main.c starts at offset 0, line 14 at offset 2: the field at
