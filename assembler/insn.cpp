@@ -287,6 +287,22 @@ static void emit_page_select(const expr_ptr &target)
     }
 }
 
+// An operand that must be a constant in [lo, hi] (a bank or port number);
+// lo after a reported error.
+static long small_constant(const expr_ptr &e, const std::string &text, long lo, long hi)
+{
+    long v;
+    if (!expr_constant(e, &v)) {
+        msg_report(1412, text.c_str());
+        return lo;
+    }
+    if (v < lo || v > hi) {
+        msg_report(1405, static_cast<unsigned long>(v), text.c_str());
+        return lo;
+    }
+    return v;
+}
+
 bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
 {
     if (!insn_known(m))
@@ -426,21 +442,13 @@ bool insn_assemble(const std::string &m, const std::vector<std::string> &ops)
     case SH_K4:
     case SH_K4HIGH:
         if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0))) {
-            if (!expr_constant(e, &bit) || bit < 0 || bit > 15) {
-                msg_report(1405, bit, ops[0].c_str());
-                bit = 0;
-            }
+            bit = small_constant(e, ops[0], 0, 15);
             emit_unit(op | static_cast<unsigned>(bit) << (r->shape == SH_K4HIGH ? 4 : 0));
         }
         break;
     case SH_TRIS:
-        if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0))) {
-            if (!expr_constant(e, &bit) || bit < 5 || bit > 7) {
-                msg_report(1405, bit, ops[0].c_str());
-                bit = 6;
-            }
-            emit_unit(op | static_cast<unsigned>(bit));
-        }
+        if (count_ok(m, ops, 1, 1) && (e = operand(ops, 0)))
+            emit_unit(op | static_cast<unsigned>(small_constant(e, ops[0], 5, 7)));
         break;
     }
     return true;

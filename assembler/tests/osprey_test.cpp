@@ -322,6 +322,8 @@ TEST_F(Osprey, ErrorsAreNumberedWithFileAndLine)
         {"\tpsect\tb,class=CODE\n\tnop", "(1438)", "e.as: 3: "},
         {"\tpsect\tr,class=BANK0,space=1\n\tmovlw\t1", "(1438)", "e.as: 3: "},
         {"\tmovlw\tb\n\tpsect\tr,class=BANK0,space=1\na:\tds\tN\nb:\tds\t1\nN\tequ\t3", "(1439)", "e.as: 5: "},
+        {"\tglobal\tq\n\ttris\tq", "(1412)", "e.as: 3: "},
+        {"\ttris\t9", "(1405)"},
         {"\tdb\t256", "(1405)"},
         {"\tdw\t-32769", "(1405)"},
         {"\tdb\t-128,255\n\tdw\t-32768,0xFFFF", ""},
