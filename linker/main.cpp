@@ -13,6 +13,9 @@
 #include <cstdarg>
 #include <cstring>
 #include <filesystem>
+#include <set>
+
+#include <sys/stat.h>
 
 heron_options opt;                  // option state
 unsigned pass;                      // 0, 1 or 2
@@ -231,10 +234,13 @@ static const char *extension_of(const std::string &name)
 // taken twice. A library named again is searched again.
 static bool named_before(const std::string &name)
 {
-    for (const input_file &in : inputs)
-        if (!in.is_library && (in.name == name || os_same_file(in.name.c_str(), name.c_str())))
-            return true;
-    return false;
+    static std::set<std::string> names;
+    static std::set<std::pair<dev_t, ino_t>> files;   // one stat per input, for long lists
+    bool seen = !names.insert(name).second;
+    struct stat st;
+    if (stat(name.c_str(), &st) == 0 && st.st_ino != 0 && !files.insert({st.st_dev, st.st_ino}).second)
+        seen = true;
+    return seen;
 }
 
 static void inputs_collect(int argc, char **argv, int first)
