@@ -32,6 +32,7 @@ static bool rook_replace(const char *lib, char **files, int nfiles)
     if (os_file_exists(lib) && !rook_read_library(lib, mods))
         return false;
     bool ok = true;
+    std::vector<std::string> given;
     for (int i = 0; i < nfiles; i++) {
         rook_module m;
         bool read = rook_kind_of(lib) == ROOK_INTERMEDIATE ? rook_intermediate_module(files[i], &m)
@@ -40,6 +41,14 @@ static bool rook_replace(const char *lib, char **files, int nfiles)
             ok = false;
             continue;
         }
+        // Modules are named by the file's base name: two files of one name
+        // (from two folders) would leave only the last in the library.
+        if (std::find(given.begin(), given.end(), m.entry.name) != given.end()) {
+            msg_report(1489, m.entry.name.c_str());
+            ok = false;
+            continue;
+        }
+        given.push_back(m.entry.name);
         int at = rook_find(mods, m.entry.name);
         if (at >= 0)
             mods[at] = std::move(m);

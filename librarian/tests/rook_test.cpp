@@ -11,6 +11,7 @@
 #include <iterator>
 #include <string>
 #include <vector>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 void tool_exit(int) {}
@@ -123,8 +124,11 @@ TEST_F(Rook, ErrorsLeaveTheLibraryAlone)
     run("r x.lib a.obj", &st);
     lib_directory before = read_dir("x.lib");
     std::ofstream(dir + "/junk.obj") << "not an object";
+    ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0700), 0);
+    write_object("sub/a.obj", {{"_a2", 0x10}});
     struct { std::string args, number; } rows[] = {
         {"r x.lib junk.obj", "(1483)"},
+        {"r x.lib a.obj sub/a.obj", "(1489)"},
         {"r x.lib missing.obj", "(1481)"},
         {"o x.lib nosuch.obj", "(1484)"},
         {"q x.lib", "(1488)"},
