@@ -153,9 +153,14 @@ char *os_temp_name()
         path += '/';
     path += "zephXXXXXX";
     // mkstemp creates the file with a name nobody else holds.
+    const std::string pattern = path;
     int fd = mkstemp(path.data());
-    if (fd < 0)
+    if (fd < 0) {
+        // Callers take the name as given: a directory that cannot hold a new
+        // file (missing, read-only, full) ends the run here with the reason.
+        msg_report(141, "temporary", pattern.c_str());
         return nullptr;
+    }
     close(fd);
     temp_file *t = static_cast<temp_file *>(malloc(sizeof(temp_file)));
     if (!t)

@@ -238,6 +238,17 @@ TEST(Os, TemporaryFilesGoAtExitUnlessKept)
     if (system(cmd.c_str()) == 0)
         std::ifstream(dir + ".count") >> left;
     EXPECT_EQ(left, 1);
+
+    // A directory that cannot hold the file ends the run with the reason,
+    // rather than handing callers no name to write to.
+    setenv("TEMP", (dir + "/missing").c_str(), 1);
+    EXPECT_EXIT(
+        {
+            msg_open_file(ZEPH_BUILD_DIR "/dat/en_msgs.txt");
+            os_temp_name();
+            exit(0);
+        },
+        testing::ExitedWithCode(1), "\\(141\\) can.t open temporary file \"[^\"]*/missing/zephXXXXXX\": No such file or directory");
     unsetenv("TEMP");
 }
 
