@@ -237,6 +237,9 @@ static void msg_parse_line(vector_t *table, const std::string &line, unsigned li
 // Reads the file at path into table (created when null); false when it cannot be opened.
 static bool msg_load(vector_t **table, const char *path)
 {
+    // A directory opens for reading here but holds no lines: it is no file.
+    if (os_is_directory(path))
+        return false;
     FILE *f = fopen(path, "rb");
     if (!f)
         return false;

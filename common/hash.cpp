@@ -190,6 +190,8 @@ hash_t *hash_assign(hash_t *dst, const hash_t *src)
     }
     if (!dst)
         return hash_dup(src);
+    if (dst == src)
+        return dst; // clearing it first would leave nothing to copy
     hash_clear(dst);
     if (dst->bucket_count != src->bucket_count) {
         free(dst->buckets);

@@ -193,10 +193,13 @@ uint32_t vec_append(vector_t *dst, vector_t *src)
 {
     CM_ASSERT(dst, "vector", 114);
     CM_ASSERT(src, "vector", 115);
+    // The items there at the start: a vector appended to itself would
+    // otherwise never reach its end.
+    uint32_t n = src->count;
     vec_rewind(src);
-    while (vec_has_next(src))
+    for (uint32_t i = 0; i < n; i++)
         vec_push(dst, vec_next(src));
-    return src->count;
+    return n;
 }
 
 uint32_t vec_merge_unique(vector_t *dst, vector_t *src)

@@ -107,6 +107,9 @@ TEST(Vector, TwoCursorsWalkIndependently)
     EXPECT_EQ(items_of(d), (std::vector<intptr_t>{1, 2, 3, 5}));
     EXPECT_EQ(vec_append(d, u), 2u);
     EXPECT_EQ(vec_count(d), 6u);
+    // Appended to itself, a vector doubles once.
+    EXPECT_EQ(vec_append(u, u), 2u);
+    EXPECT_EQ(items_of(u), (std::vector<intptr_t>{3, 5, 3, 5}));
     vec_free(u);
     vec_free(d);
     vec_free(v);
@@ -233,6 +236,9 @@ TEST(Hash, ChainsKeepInsertionOrderAndEntriesAreRecycled)
     hash_insert(other, P(5), P(5));
     other = hash_assign(other, h);
     EXPECT_EQ(other->bucket_count, 1u);
+    EXPECT_EQ(hash_lookup(other, "c"), P(3));
+    EXPECT_EQ(hash_assign(other, other), other); // assigned to itself it keeps its entries
+    EXPECT_EQ(hash_count(other), 3u);
     EXPECT_EQ(hash_lookup(other, "c"), P(3));
     EXPECT_EQ(hash_assign(other, nullptr), nullptr);
 

@@ -56,6 +56,9 @@ TEST_F(Probe, SharedOptions)
     out = run(tree + "/bin/probe --edf=/no/such.txt", &status);
     EXPECT_EQ(out, "Could not open error description file /no/such.txt\n");
     EXPECT_EQ(status, 0);
+    // A directory is no description file either; the installed texts serve.
+    out = run(tree + "/bin/probe --edf=" + tree + " '#917'", &status);
+    EXPECT_EQ(out, "Could not open error description file " + tree + "\n(917) argument too long\n");
     std::ofstream(tree + "/many.txt") << "917\tE\tx\n";
     out = run(tree + "/bin/probe --edf=" + tree + "/many.txt --emax=1 '#917' '#917' '#917'", &status);
     EXPECT_EQ(out, "(917) x\n(917) x\ntoo many errors (2)\n");
