@@ -354,8 +354,11 @@ void range_class_intersect(range_class *cls, const range_class *other, int take_
     range_node *both = range_list_intersect(cls->available, other->available);
     range_list_free(cls->available);
     cls->available = both;
-    if (take_used)
-        cls->used = other->used; // shared with the other class, as callers expect
+    if (take_used) {
+        // A copy: two classes holding the same nodes would free them twice.
+        range_list_free(cls->used);
+        cls->used = range_list_copy(other->used);
+    }
 }
 
 void range_node_replace(range_space **chain_head, range_space *old_space, range_space *new_space)

@@ -18,6 +18,9 @@
 
 #define SPEC_ASSERT(e) CM_ASSERT(e, "lists", __LINE__)
 
+// Most pieces one repeated item may add.
+static const uint32_t SPEC_MAX_PIECES = 4096;
+
 // ---------------------------------------------------------------------------
 // writing
 // ---------------------------------------------------------------------------
@@ -158,7 +161,9 @@ static const char *spec_read_item(range_class *cls, const char *text, const char
     }
     if (*p == '*' || *p == 'x' || *p == 'X') {
         p++;
-        if (range_parse_number(&p, &count) != 0 || count == 0) {
+        // Each piece is a node of its own, added by a walk over those before
+        // it: a count far beyond any memory's pages would take hours.
+        if (range_parse_number(&p, &count) != 0 || count == 0 || count > SPEC_MAX_PIECES) {
             msg_report(448, text);
             return nullptr;
         }

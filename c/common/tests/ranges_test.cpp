@@ -214,6 +214,21 @@ TEST(RangeClass, RepeatedAddStopsAtTopAndRejectsZeroStride)
     EXPECT_EQ(f.cls->reserved, nullptr);
 }
 
+TEST(RangeClass, IntersectNarrowsAvailableAndCopiesTheOthersUse)
+{
+    space_fixture f({{0x20, 0x7F}, {0xA0, 0xEF}}, {{0x20, 0x21}});
+    range_class *other = range_class_get(f.space, "COMMON", 2, RANGE_NO_LOAD, 0);
+    other->available = list_of({{0x70, 0xBF}});
+    other->used = list_of({{0x70, 0x71}});
+    range_class_intersect(f.cls, other, 1);
+    EXPECT_EQ(show(pairs_of(f.cls->available)), show({{0x70, 0x7F}, {0xA0, 0xBF}}));
+    EXPECT_EQ(show(pairs_of(f.cls->used)), show({{0x70, 0x71}}));
+    // Each class owns its list: the space frees both without a double free.
+    EXPECT_NE(f.cls->used, other->used);
+    range_class_intersect(f.cls, nullptr, 1);
+    EXPECT_EQ(show(pairs_of(f.cls->available)), show({{0x70, 0x7F}, {0xA0, 0xBF}}));
+}
+
 TEST(RangeSpace, ChainsCopiesAndLookups)
 {
     range_space *chain = nullptr;
@@ -325,6 +340,12 @@ TEST(RangeSpec, ParseReadsItemsAndRepeats)
         range_parse_spec(f.cls, r.text);
         EXPECT_EQ(show(pairs_of(f.cls->available)), show(r.expected)) << r.text;
     }
+    // The largest repeat taken: 64K in 4096 pieces of 16.
+    space_fixture f({});
+    range_parse_spec(f.cls, "RAM=0-0Fhx4096");
+    pairs pieces = pairs_of(f.cls->available);
+    ASSERT_EQ(pieces.size(), 4096u);
+    EXPECT_EQ(pieces.back(), std::make_pair(0xFFF0u, 0xFFFFu));
 }
 
 TEST(RangeSpec, FormatThenParseGivesTheSameRanges)
@@ -355,6 +376,7 @@ TEST(RangeSpecDeath, BadSpecsAreFatal)
         {"CODE=0-7FFhx", "\\(448\\)"},
         {"CODE=0-7FFhx0", "\\(448\\)"},
         {"CODE=0-0FFFFFFFhx100", "\\(448\\)"},
+        {"CODE=0-0hx0FFFFFFFh", "\\(448\\)"},
         {"CODE=0-7FFh;", "\\(449\\)"},
     };
     for (const row &r : rows) {
