@@ -11,9 +11,10 @@
 //
 // Every value is kept as text in the record's key tables (one vector of
 // values per key) and, for the known scalar and range keys, stored in the
-// record and passed to the memory-model hooks as it is read. A chip that
-// has global defaults is built once more from the stored values, globals
-// first, once its section is read, as is every chip of a walk.
+// record as it is read. Once the section is read, the chip is built once
+// more from the stored values, globals first, and only then do the
+// memory-model hooks see them: by then the core is known wherever the
+// section names it.
 #include "chip.h"
 
 #include <cctype>
@@ -417,12 +418,24 @@ static int reapply_key(void *context, void *key, void *value)
     return 0;
 }
 
+// Keeps the memory-model hooks quiet while a chip's keys are first read: the
+// memory a key describes depends on the core, which the section may name on
+// any of its lines. The hooks see every value once the whole chip is known
+// (reader_rebuild).
+struct hooks_off {
+    chip_scalar_hook_t scalar = scalar_hook;
+    chip_range_hook_t range = range_hook;
+    hooks_off() { scalar_hook = nullptr, range_hook = nullptr; }
+    ~hooks_off() { scalar_hook = scalar, range_hook = range; }
+};
+
 // Reads the section whose header is the current line up to the next header
 // or the end of the file, then finishes the record.
 static void reader_take_section(chipinfo_reader *r, const std::string &name)
 {
     free(r->chip->name);
     r->chip->name = xstrdup(name.c_str());
+    hooks_off quiet;
     for (reader_next_line(r); !r->at_end && r->line[0] != '['; reader_next_line(r))
         if (!line_is_comment(r->line))
             reader_key_line(r, false);
@@ -432,8 +445,9 @@ static void reader_take_section(chipinfo_reader *r, const std::string &name)
     chip_finish(r->chip);
 }
 
-// Rebuilds a walked chip from its stored values (global keys first), hooks
-// included, so that every chip of a walk sees the global defaults.
+// Rebuilds a chip from its stored values (global keys first), hooks
+// included, so that the memory model is built for the chip's core and every
+// chip of a walk sees the global defaults.
 static void reader_rebuild(chipinfo_reader *r)
 {
     chip_clear_fields(r->chip);
@@ -443,18 +457,11 @@ static void reader_rebuild(chipinfo_reader *r)
 }
 
 // Each header clears the record, so the global defaults are put back before
-// a section is read, for the checks that finish it. The hooks are left out
-// here: they see every value once the whole chip, core included, is known
-// (reader_rebuild).
+// a section is read, for the checks that finish it.
 static void reader_apply_globals(chipinfo_reader *r)
 {
-    chip_scalar_hook_t saved_scalar = scalar_hook;
-    chip_range_hook_t saved_range = range_hook;
-    scalar_hook = nullptr;
-    range_hook = nullptr;
+    hooks_off quiet;
     hash_walk(r->chip->global_keys, r->chip, reapply_key);
-    scalar_hook = saved_scalar;
-    range_hook = saved_range;
 }
 
 static chip_record *chip_record_new()
@@ -511,15 +518,11 @@ chip_record *read_chipinfo(const char *path, const char *name, void *context, ch
         if (wanted.empty() || strcasecmp(section.c_str(), wanted.c_str()) == 0) {
             reader_apply_globals(&r);
             reader_take_section(&r, section);
+            reader_rebuild(&r);
             if (!callback) {
-                // Global keys read before the core was known reach the
-                // memory model only now.
-                if (hash_count(r.chip->global_keys) > 0)
-                    reader_rebuild(&r);
                 fclose(r.file);
                 return r.chip;
             }
-            reader_rebuild(&r);
             if (callback(context, r.chip))
                 break;
             key_table_empty(r.chip->section_keys);
@@ -541,8 +544,7 @@ chip_record *read_chipinfo(const char *path, const char *name, void *context, ch
         chip_clear_fields(r.chip);
         reader_apply_globals(&r);
         reader_take_section(&r, candidate.name);
-        if (hash_count(r.chip->global_keys) > 0)
-            reader_rebuild(&r);
+        reader_rebuild(&r);
         fclose(r.file);
         return r.chip;
     }

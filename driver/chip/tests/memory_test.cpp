@@ -101,6 +101,20 @@ TEST(MemoryModel, PseudoCommonIsCarvedOutOfTheBanks)
     EXPECT_EQ(class_spec("CODE"), "CODE=00h-01FEh");
 }
 
+TEST(MemoryModel, CoreNamedAfterTheMemoryKeys)
+{
+    // The same baseline chip, ARCH first or last: the memory it describes
+    // is cut by the core's pages and banks either way.
+    for (const char *keys : {"ARCH=PIC12\nROMSIZE=400\nBANKS=2\nRAMBANK=07-1F,30-3F\nCOMMON=07-0F\n",
+                             "ROMSIZE=400\nBANKS=2\nRAMBANK=07-1F,30-3F\nCOMMON=07-0F\nARCH=PIC12\n"}) {
+        ASSERT_NE(chip_of(keys), nullptr) << keys;
+        EXPECT_EQ(class_spec("CODE"), "CODE=00h-01FFhx2") << keys;
+        EXPECT_EQ(class_spec("ENTRY"), "ENTRY=00h-01FFhx2") << keys;
+        EXPECT_EQ(ranges_text(class_named("RAM")->available), "7-1F 30-3F") << keys;
+        EXPECT_EQ(class_spec("BANK1"), "BANK1=030h-03Fh") << keys;
+    }
+}
+
 TEST(MemoryModelDeath, CarveOutNeedsRoomInBankZero)
 {
     chip_record *chip = chip_of("ARCH=PIC12\nROMSIZE=200\nBANKS=1\nRAMBANK=1E-1F\n");
@@ -118,6 +132,14 @@ TEST(MemoryModel, RamRangeBeyondTheBanksIsAnError)
     EXPECT_NE(err.find("RAM range out of bounds (27F)"), std::string::npos) << err;
     EXPECT_EQ(class_spec("ABS1"), "ABS1=020h-07Fh,0220h-027Fh");
     EXPECT_EQ(class_named("BANK4"), nullptr);
+
+    // Listing the chips reports it once, not once per reading of the section.
+    errors = msg_error_count();
+    testing::internal::CaptureStderr();
+    chipinfo_iterate(write_ini("[X]\nARCH=PIC14\nROMSIZE=800\nBANKS=2\nRAMBANK=20-7F,220-27F\n").c_str(), nullptr,
+                     [](void *, chip_record *) { return 0; });
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(msg_error_count(), errors + 1);
 }
 
 TEST(MemoryModel, HighEndPagesAndBankZero)
