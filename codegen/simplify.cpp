@@ -453,10 +453,13 @@ static int rank_of(tree_node *n)
     return op_rank[n->op];
 }
 
-// op(a ; b, c) becomes a ; op(b, c), and likewise on the right.
+// op(a ; b, c) becomes a ; op(b, c), and likewise on the right. Never out
+// of an arm of ?: (either side of its ":"), whose effects happen only when
+// that arm is chosen.
 static tree_node *hoist_sequence(tree_node *n)
 {
-    if ((simp_binary(n) || simp_unary(n)) && n->op != OP_SEQ && n->op != OP_COMMA && n->left && n->left->op == OP_SEQ) {
+    if ((simp_binary(n) || simp_unary(n)) && n->op != OP_SEQ && n->op != OP_COMMA && n->op != OP_COLON && n->left &&
+        n->left->op == OP_SEQ) {
         tree_node *seq = n->left;
         n->left = seq->right;
         seq->right = n;

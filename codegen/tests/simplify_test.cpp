@@ -162,6 +162,17 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"VL = M + N", op(OP_ASSIGN, v("_VL", type_qualify(ty("l"), Q_VOLATILE)), op(OP_ADD, v("_M", "l"), v("_N", "l"))),
          "(= _VL (+ _M _N))"},
         {"x = y << 1", op(OP_ASSIGN, v("_x"), op(OP_SHL, v("_y"), k(1, "uc"))), "(; (= _x _y) (=<< _x 1))"},
+        // the effects of an arm of ?: stay in the arm, on either side of the ":"
+        {"m = k ? (n++ < 300) : m",
+         op(OP_ASSIGN, v("_m1"), op(OP_QUEST, op(OP_NE, v("_k1", "i"), k(0)),
+                                    op(OP_COLON, conv(op(OP_LT, conv(op(OP_POSTINC, v("_n1"), k(1, "uc")), "i"), k(300)), "uc"),
+                                       v("_m1")), ty("uc"))),
+         "(= _m1 (? (!= _k1 0) (: (; (=+ _n1 1) 1) _m1)))"},
+        {"m = k ? m : (n++ < 300)",
+         op(OP_ASSIGN, v("_m1"), op(OP_QUEST, op(OP_NE, v("_k1", "i"), k(0)),
+                                    op(OP_COLON, v("_m1"),
+                                       conv(op(OP_LT, conv(op(OP_POSTINC, v("_n1"), k(1, "uc")), "i"), k(300)), "uc")), ty("uc"))),
+         "(= _m1 (? (!= _k1 0) (: _m1 (; (=+ _n1 1) 1))))"},
         {"x = ~x", op(OP_ASSIGN, v("_x"), op(OP_COMPL, v("_x"))), "(=^ _x 255)"},
         // a byte widened for a comparison is compared as a byte
         {"(int)x == 5", op(OP_EQ, conv(v("_x"), "i"), k(5)), "(== _x 5)"},
