@@ -141,6 +141,11 @@ void set_output_name(const char *path)
         set_output_dir(dir);
     free(dir);
     const char *base = os_path_basename(path);
+    // "-Odir/" names a directory: there is no name to give the outputs.
+    if (!*base) {
+        msg_report(673, "-O");
+        return;
+    }
     free(bs.output_name);
     size_t n = strlen(base);
     if (n && base[n - 1] == '.')

@@ -416,6 +416,7 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "--memmap=x.map"}, 141},
         {{"--chip=16F877A", "--memmap=."}, 141},
         {{"--chip=16F877A", "--checksum=0-7FF@800,size=3", "-C", "--noexec", "main.c"}, 1236},
+        {{"--chip=16F877A", "-C", "--noexec", "-O./", "main.c"}, 673},
         // files written by options never replace an input
         {{"--chip=16F877A", "-C", "-Emain.c", "main.c"}, 1470},
         {{"--chip=16F877A", "-C", "-E+./main.c", "main.c"}, 1470},
