@@ -132,6 +132,8 @@ TEST_F(Osprey, MidRangeInstructionSetMatchesGpasm)
         lines.push_back(std::string(fd) + " 0x20,w");
         lines.push_back(std::string(fd) + " 0x7F,f");
         lines.push_back(std::string(fd) + " 5,1");
+        lines.push_back(std::string(fd) + " 0x21,0");
+        lines.push_back(std::string(fd) + " 0x22");      // the file register
     }
     for (const char *fb : {"bcf", "bsf", "btfsc", "btfss"}) {
         lines.push_back(std::string(fb) + " 0x20,0");
@@ -156,6 +158,9 @@ TEST_F(Osprey, BaselineInstructionSetMatchesGpasm)
                            "rrf", "subwf", "swapf", "xorwf"}) {
         lines.push_back(std::string(fd) + " 0x10,w");
         lines.push_back(std::string(fd) + " 0x1F,f");
+        lines.push_back(std::string(fd) + " 0x11,0");
+        lines.push_back(std::string(fd) + " 0x12,1");
+        lines.push_back(std::string(fd) + " 0x13");      // the file register
     }
     for (const char *fb : {"bcf", "bsf", "btfsc", "btfss"}) {
         lines.push_back(std::string(fb) + " 0x10,0");
