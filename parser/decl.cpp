@@ -8,6 +8,7 @@
 // static copy when it is an aggregate.
 #include "plover.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <map>
 
@@ -669,6 +670,7 @@ void decl_unit()
 // Old-style parameter declarations between the declarator and the body.
 static void decl_old_params(std::vector<sym_t *> &params)
 {
+    std::vector<sym_t *> declared; // parameters the list has given a type
     for (;;) {
         int c = lex_next();
         lex_unget();
@@ -685,9 +687,13 @@ static void decl_old_params(std::vector<sym_t *> &params)
             for (sym_t *k : params)
                 if (name && k->name == name->name)
                     p = k;
+            bool again = p && std::find(declared.begin(), declared.end(), p) != declared.end();
             if (!p) {
                 msg_report(291, name ? name->name.c_str() : "");
+            } else if (again) {
+                msg_report(278, p->name.c_str());
             } else {
+                declared.push_back(p);
                 if (type_base_code(t) == B_FLOAT && t->kind == TY_BASE) {
                     msg_report(352);
                     t = type_base(B_DOUBLE);

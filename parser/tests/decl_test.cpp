@@ -157,6 +157,7 @@ TEST(ParserDecl, MessagesOfDeclarations)
         {"-Y", "struct s { unsigned char a : 0; };\n", 1361},
         {"", "struct s { int f(void); };\n", 263},
         {"", "int f(int a, int a);\n", 278},
+        {"", "int f(a) int a; long a; { return a; }\n", 278},
         {"", "int f(int, long);\nint f(a, b) int a; char b; { return a; }\n", 252},
         {"", "int g(int);\nint g(a, b) int a, b; { return a; }\n", 253},
         {"", "int g(int a, int b);\nint g(void);\n", 987},
