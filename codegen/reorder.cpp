@@ -335,16 +335,24 @@ bool simp_in_sum(tree_node *n, tree_node *root)
            node_size(n) == node_size(root) && simp_class(n) == simp_class(root);
 }
 
+// Coefficients and the constant are kept modulo 2^32, which every sum of
+// four bytes or less computes exactly, and which no product can overflow.
+static long wrap32(unsigned long v)
+{
+    return (long)(int32_t)(uint32_t)v;
+}
+
 // Flattens a sum into terms with integer coefficients; the nodes it looks
-// through go to spent.
+// through go to spent. The operand of -U and the right operand of - count
+// negated.
 static void flatten_sum(tree_node *n, tree_node *root, long coef, std::vector<sum_term> &terms,
                         std::vector<tree_node *> &spent)
 {
     if (simp_in_sum(n, root)) {
         spent.push_back(n);
-        flatten_sum(n->left, root, coef, terms, spent);
+        flatten_sum(n->left, root, n->op == OP_NEG ? wrap32(-(unsigned long)coef) : coef, terms, spent);
         if (n->op != OP_NEG)
-            flatten_sum(n->right, root, n->op == OP_SUB ? -coef : coef, terms, spent);
+            flatten_sum(n->right, root, n->op == OP_SUB ? wrap32(-(unsigned long)coef) : coef, terms, spent);
         return;
     }
     bool scaled = (n->op == OP_MUL || n->op == OP_SHL) && simp_is_const(n->right) && simp_is_integer(n) &&
@@ -353,7 +361,7 @@ static void flatten_sum(tree_node *n, tree_node *root, long coef, std::vector<su
         long f = n->op == OP_MUL ? n->right->value : 1L << n->right->value;
         spent.push_back(n);
         spent.push_back(n->right);
-        flatten_sum(n->left, root, coef * f, terms, spent);
+        flatten_sum(n->left, root, wrap32((unsigned long)coef * (unsigned long)f), terms, spent);
         return;
     }
     terms.push_back({n, coef, (int)terms.size()});
@@ -387,13 +395,13 @@ tree_node *simp_reassociate(tree_node *n)
     std::vector<sum_term> kept;
     for (sum_term &t : terms) {
         if (simp_is_const(t.tree)) {
-            constant += t.coef * simp_value(t.tree);
+            constant = wrap32((unsigned long)constant + (unsigned long)t.coef * (unsigned long)simp_value(t.tree));
             tree_free(t.tree);
             continue;
         }
         auto same = std::find_if(kept.begin(), kept.end(), [&](const sum_term &k) { return tree_equal(k.tree, t.tree); });
         if (same != kept.end() && !tree_has_volatile(t.tree)) {
-            same->coef += t.coef;
+            same->coef = wrap32((unsigned long)same->coef + (unsigned long)t.coef);
             tree_free(t.tree);
         } else {
             kept.push_back(t);

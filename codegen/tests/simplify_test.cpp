@@ -110,6 +110,11 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
          "(+ (+ _j _i) 7)"},   // the sum ranks below a name: swapped first
         {"i * 2 + i", op(OP_ADD, op(OP_MUL, v("_i", "i"), k(2)), v("_i", "i")), "(* _i 3)"},
         {"i - i", op(OP_SUB, v("_i", "i"), v("_i", "i")), "0"},
+        // a negated term counts negated: -i - i is -2i, not 0
+        {"-i - i", op(OP_SUB, op(OP_NEG, v("_i", "i")), v("_i", "i")), "(-U (<< _i 1))"},
+        {"-w - (w - j)", op(OP_SUB, op(OP_NEG, v("_w", "ui")), op(OP_SUB, v("_w", "ui"), v("_vj", "ui"))),
+         "(- _vj (<< _w 1))"},
+        {"-i + 3 + 4", op(OP_ADD, op(OP_ADD, op(OP_NEG, v("_i", "i")), k(3)), k(4)), "(- 7 _i)"},
         // comparisons with the constant on the right, in < and >=
         {"5 < x", op(OP_LT, k(5, "uc"), v("_x")), "(>= _x 6)"},
         {"x <= 9", op(OP_LE, v("_x"), k(9, "uc")), "(< _x 10)"},
