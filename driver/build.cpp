@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 #include <string>
+#include <vector>
 
 build_state bs;
 
@@ -468,10 +469,6 @@ static void classify_inputs()
 {
     for (uint32_t i = 0; i < vec_count(bs.file_args); i++)
         classify_input(static_cast<const char *>(vec_get(bs.file_args, i)));
-    for (uint32_t i = 0; i < vec_count(bs.file_args); i++)
-        free(vec_get(bs.file_args, i));
-    vec_free(bs.file_args);
-    bs.file_args = nullptr;
     if (bs.classified == 0 && !settings.setoption)
         msg_report(939);
     if (settings.old_chip_syntax) {
@@ -492,6 +489,46 @@ static void name_output()
             return;
         }
     msg_report(836);
+}
+
+// The files named after the output that this run writes must not be any of
+// its input files: "zeph main.c main.hex" would write the program over the
+// HEX file it is to merge, "zeph -C main.c main.obj" the object over the
+// object given. Checked before any program runs; the file arguments are
+// dropped afterwards.
+static void refuse_outputs_over_inputs()
+{
+    std::vector<char *> outputs;
+    bool generates = !settings.pre && !opts.scandep && !settings.pass1 && vec_count(bs.intermediates) &&
+                     !(opts.output & OUT_LPP);
+    if (generates) {
+        outputs.push_back(output_file_name("obj"));
+        outputs.push_back(output_file_name("sdb"));
+    }
+    if (generates && opts.asm_only)
+        outputs.push_back(output_file_name("as"));
+    if (!opts.asm_only && !opts.compile_only && !opts.scandep && !(opts.output & (OUT_LIB | OUT_LPP))) {
+        outputs.push_back(settings.symbol_file ? xstrdup(settings.symbol_file) : output_file_name("sym"));
+        if (settings.map_requested && !settings.map_name)
+            outputs.push_back(output_file_name("map"));
+        outputs.push_back(output_file_name("hex"));
+        outputs.push_back(output_file_name("hxl"));
+        for_each_output_bit(0x8003FE, [&](uint32_t bit) { outputs.push_back(output_file_name(output_extension(bit))); });
+    }
+    for (char *out : outputs) {
+        for (uint32_t i = 0; bs.output_name && i < vec_count(bs.file_args); i++) {
+            auto *in = static_cast<const char *>(vec_get(bs.file_args, i));
+            if (strcmp(in, out) == 0 || os_same_file(in, out)) {
+                msg_report(1470, out);
+                break;
+            }
+        }
+        free(out);
+    }
+    for (uint32_t i = 0; i < vec_count(bs.file_args); i++)
+        free(vec_get(bs.file_args, i));
+    vec_free(bs.file_args);
+    bs.file_args = nullptr;
 }
 
 static int finish()
@@ -519,6 +556,7 @@ int build_main(int argc, char **argv)
     settle_options();
     classify_inputs();
     name_output();
+    refuse_outputs_over_inputs();
     if (settings.cross_reference)
         if (FILE *f = fopen("tanager.tmp", "w+"))
             fclose(f);

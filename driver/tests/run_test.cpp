@@ -422,12 +422,19 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "-C", "-E+./main.c", "main.c"}, 1470},
         {{"--chip=16F877A", "--getoption=heron,main.c", "main.c"}, 1470},
         {{"--chip=16F877A", "-Mmain.c", "main.c"}, 1470},
+        // nor does an output named after the output file
+        {{"--chip=16F877A", "main.c", "main.hex"}, 1470},
+        {{"--chip=16F877A", "-Oboot", "main.c", "boot.hex"}, 1470},
+        {{"--chip=16F877A", "-C", "main.c", "main.obj"}, 1470},
+        {{"--chip=16F877A", "-S", "main.c", "main.as"}, 1470},
+        {{"--chip=16F877A", "-Gmain.obj", "main.obj"}, 1470},
     };
     for (const Case &c : cases) {
         EXPECT_NE(0, run(c.args)) << c.args[0] << " " << c.args.back();
         EXPECT_TRUE(has_message(c.message)) << c.message << "\n" << out;
     }
     EXPECT_EQ("int main(void) { return 0; }\n", slurp(work / "main.c"));
+    EXPECT_FALSE(fs::exists(root / "log"));
     std::vector<std::string> many = {"--chip=16F877A", "-C", "--noexec", "main.c"};
     for (int i = 0; i < 25; i++)
         many.push_back("--bogus" + std::to_string(i));
