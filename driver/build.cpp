@@ -494,11 +494,21 @@ static void name_output()
 // The files named after the output that this run writes must not be any of
 // its input files: "zeph main.c main.hex" would write the program over the
 // HEX file it is to merge, "zeph -C main.c main.obj" the object over the
-// object given. Checked before any program runs; the file arguments are
-// dropped afterwards.
+// object given; nor may a source's own product: "zeph a.c a.plover" would
+// have the parser write over a.plover. Checked before any program runs; the
+// file arguments are dropped afterwards.
 static void refuse_outputs_over_inputs()
 {
     std::vector<char *> outputs;
+    // Each source's own product: the parser's intermediate file, the
+    // assembler's object.
+    for (uint32_t i = 0; !settings.pre && !opts.scandep && i < vec_count(bs.sources); i++) {
+        auto *src = static_cast<const char *>(vec_get(bs.sources, i));
+        if (!is_asm_source(src))
+            outputs.push_back(object_file_name(src, "plover"));
+        else if (!opts.asm_only)
+            outputs.push_back(object_file_name(src, "obj"));
+    }
     bool generates = !settings.pre && !opts.scandep && !settings.pass1 && vec_count(bs.intermediates) &&
                      !(opts.output & OUT_LPP);
     if (generates) {

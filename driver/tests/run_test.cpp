@@ -428,6 +428,8 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "-C", "main.c", "main.obj"}, 1470},
         {{"--chip=16F877A", "-S", "main.c", "main.as"}, 1470},
         {{"--chip=16F877A", "-Gmain.obj", "main.obj"}, 1470},
+        {{"--chip=16F877A", "-C", "main.c", "main.plover"}, 1470},
+        {{"--chip=16F877A", "-C", "x.as", "x.obj"}, 1470},
     };
     for (const Case &c : cases) {
         EXPECT_NE(0, run(c.args)) << c.args[0] << " " << c.args.back();
