@@ -596,6 +596,18 @@ static tree_node *rewrite_conversion(tree_node *n)
     bool narrows = simp_is_integer(n) && simp_is_integer(x) && node_size(n) < node_size(x);
     if (!narrows || tree_has_volatile(x))
         return n;
+    // A constant count of at least the narrower width leaves no bit of the
+    // low bytes: moved inside, it would be a shift past the width, which is
+    // dropped as undefined.
+    if (x->op == OP_SHL && simp_is_const(x->right) && x->right->value >= 8L * (long)node_size(n) &&
+        x->right->value < 8L * (long)node_size(x)) {
+        tree_node *r = simp_keep_effects(x->left, simp_const(0, t));
+        tree_free(x->right);
+        node_free(x);
+        tree_free(n->right);
+        node_free(n);
+        return r;
+    }
     if (x->op == OP_SHL || x->op == OP_COMPL || x->op == OP_NEG) {   // low bytes from low bytes
         x->left = simp_conv(x->left, t);
         x->type = t;

@@ -137,6 +137,9 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"w / 300", op(OP_DIV, v("_w", "ui"), k(300, "ui")), "(/ _w 300)"},
         // narrowing conversions
         {"(uc)(w << 2)", conv(op(OP_SHL, v("_w", "ui"), k(2, "uc")), "uc"), "(<< _w:uc 2)"},
+        // a count past the narrower width leaves no bit: 0, not a shift dropped as undefined
+        {"(uc)(w << 9)", conv(op(OP_SHL, v("_w", "ui"), k(9, "uc")), "uc"), "0"},
+        {"(ui)(L << 23)", conv(op(OP_SHL, v("_L", "l"), k(23, "uc")), "ui"), "0"},
         {"(uc)(w >> 2)", conv(op(OP_SHR, v("_w", "ui"), k(2, "uc")), "uc"), "(-> (>> _w 2) uc)"},
         {"(uc)~w", conv(op(OP_COMPL, v("_w", "ui")), "uc"), "(~ _w:uc)"},
         {"(uc)-w", conv(op(OP_NEG, v("_w", "ui")), "uc"), "(-U _w:uc)"},
