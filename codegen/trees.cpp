@@ -405,6 +405,19 @@ static bool same_absolute(cg_symbol *a, cg_symbol *b)
            a->flags == b->flags;
 }
 
+// Whether two readings of one variable give one value: the same size and,
+// for arithmetic types, the same signedness.
+static bool same_reading(type_desc *a, type_desc *b)
+{
+    a = type_unqualify(a);
+    b = type_unqualify(b);
+    if (a == b || !a || !b)
+        return a == b;
+    if (type_size(a) != type_size(b))
+        return false;
+    return a->kind != TY_BASIC || b->kind != TY_BASIC || type_arith_class(a) == type_arith_class(b);
+}
+
 bool tree_equal(tree_node *a, tree_node *b)
 {
     if (a == b)
@@ -422,8 +435,8 @@ bool tree_equal(tree_node *a, tree_node *b)
         return true;
     case OP_TYPE:
         return type_equal(a->type, b->type);
-    case OP_ID:
-        return a->sym == b->sym || same_absolute(a->sym, b->sym);
+    case OP_ID:   // a name read in another width or signedness is another value
+        return (a->sym == b->sym || same_absolute(a->sym, b->sym)) && same_reading(a->type, b->type);
     case OP_CONST:
         return a->value == b->value;
     case OP_FCONST:

@@ -114,6 +114,9 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"-i - i", op(OP_SUB, op(OP_NEG, v("_i", "i")), v("_i", "i")), "(-U (<< _i 1))"},
         {"-w - (w - j)", op(OP_SUB, op(OP_NEG, v("_w", "ui")), op(OP_SUB, v("_w", "ui"), v("_vj", "ui"))),
          "(- _vj (<< _w 1))"},
+        // one name read as signed and as unsigned is two values: no cancelling
+        {"(l)sc - (l)(uc)sc", op(OP_SUB, conv(v("_sc", "c"), "l"), conv(conv(v("_sc", "c"), "uc"), "l")),
+         "(- (-> _sc l) (-> _sc:uc l))"},
         {"-i + 3 + 4", op(OP_ADD, op(OP_ADD, op(OP_NEG, v("_i", "i")), k(3)), k(4)), "(- 7 _i)"},
         // comparisons with the constant on the right, in < and >=
         {"5 < x", op(OP_LT, k(5, "uc"), v("_x")), "(>= _x 6)"},
