@@ -434,6 +434,11 @@ static void obj_read_file(const char *path, vector_t *libraries)
         msg_report(141, "object", path);
         return;
     }
+    // Every message about the file's contents names the file.
+    struct location_scope {
+        explicit location_scope(const char *file) { msg_set_location(file, nullptr, nullptr, nullptr); }
+        ~location_scope() { msg_set_location(nullptr, nullptr, nullptr, nullptr); }
+    } scope(path);
     if (has_extension(path, ".lib"))
         vec_push(libraries, obj_read_library(f, path));
     else

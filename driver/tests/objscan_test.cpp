@@ -246,6 +246,9 @@ TEST_F(ObjectScan, MalformedFilesAreReported)
         }
         remove(c.path);
         EXPECT_TRUE(reported(c.message)) << c.what << ": " << (captured_lines.empty() ? "" : captured_lines[0]);
+        // The message names the file it is about.
+        for (const std::string &line : captured_lines)
+            EXPECT_EQ(0u, line.find(std::string(c.path) + ": ")) << c.what << ": " << line;
     }
 }
 
