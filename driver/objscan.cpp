@@ -503,10 +503,10 @@ static void place_group(dag_node *start, vector_t *order)
 }
 
 // An object the build names that no program wrote: nothing runs under
-// --noexec, and a switched-off assembler writes nothing.
+// --noexec or --getoption, and a switched-off assembler writes nothing.
 static bool never_written(const char *path)
 {
-    return (opts.noexec || tool_switched_off(TOOL_OSPREY)) && !os_file_exists(path);
+    return (opts.noexec || settings.getoption || tool_switched_off(TOOL_OSPREY)) && !os_file_exists(path);
 }
 
 void obj_scan_files(vector_t *files)
