@@ -150,6 +150,16 @@ const char *oscval_text() { return oscval_buffer; }
 // handlers
 // ---------------------------------------------------------------------------
 
+// A file an option names for the build to write must not be one of its
+// input files; true (after message 1470) when it is.
+static bool names_input_file(const char *name)
+{
+    if (!option_names_input_file(name))
+        return false;
+    msg_report(1470, name);
+    return true;
+}
+
 static void opt_lang(option_record *, const char *value)
 {
     if (!value)
@@ -234,10 +244,8 @@ static void opt_error_file(option_record *, const char *value)
     const char *name = append ? value + 1 : value;
     if (!*name)
         return;
-    if (option_names_input_file(name)) {
-        msg_report(1470, name);
+    if (names_input_file(name))
         return;
-    }
     FILE *f = nullptr;
     if (append && (f = fopen(name, "r+")) != nullptr)
         fseek(f, 0, SEEK_END);
@@ -309,10 +317,8 @@ static void opt_config_file(option_record *opt, const char *value)
     for (uint32_t t = 0; t < limit; t++) {
         if (!strstr(tool_names[t], program.c_str()))
             continue;
-        if (get && option_names_input_file(comma + 1)) {
-            msg_report(1470, comma + 1);
+        if (get && names_input_file(comma + 1))
             return;
-        }
         free(settings.option_files[t]);
         settings.option_files[t] = xstrdup(comma + 1);
         if (get) {
@@ -362,6 +368,8 @@ static void opt_error_limit(option_record *)
 
 static void opt_symbols(option_record *, const char *value)
 {
+    if (value && names_input_file(value))
+        return;
     if (value && strcasecmp(value, "off") != 0) {
         free(settings.symbol_file);
         settings.symbol_file = xstrdup(value);
@@ -383,6 +391,8 @@ static void opt_pre(option_record *, const char *)
 static void opt_cross_reference(option_record *, const char *value)
 {
     settings.cross_reference = true;
+    if (value && names_input_file(value))
+        return;
     if (value) {
         free(settings.cr_listing);
         settings.cr_listing = xstrdup(value);
@@ -434,10 +444,8 @@ static void opt_define(option_record *opt, const char *value)
 static void opt_map(option_record *, const char *value)
 {
     settings.map_requested = true;
-    if (value && option_names_input_file(value)) {
-        msg_report(1470, value);
+    if (value && names_input_file(value))
         return;
-    }
     if (value) {
         free(settings.map_name);
         settings.map_name = xstrdup(value);

@@ -426,6 +426,8 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "-C", "-E+./main.c", "main.c"}, 1470},
         {{"--chip=16F877A", "--getoption=heron,main.c", "main.c"}, 1470},
         {{"--chip=16F877A", "-Mmain.c", "main.c"}, 1470},
+        {{"--chip=16F877A", "-Gmain.c", "main.c"}, 1470},
+        {{"--chip=16F877A", "--cr=main.c", "main.c"}, 1470},
         // nor does an output named after the output file
         {{"--chip=16F877A", "main.c", "main.hex"}, 1470},
         {{"--chip=16F877A", "-Oboot", "main.c", "boot.hex"}, 1470},
