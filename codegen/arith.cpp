@@ -16,7 +16,7 @@ static tree_node *undefined_shift(tree_node *n)
     if (c < 0 || (node_size(n) > 1 && c >= 8L * (long)node_size(n))) {
         msg_report(753, c);
         tree_free(n->right);
-        return simp_replace(n, n->left);
+        return simp_by_operand(n, n->left);
     }
     return n;
 }
@@ -153,7 +153,7 @@ tree_node *simp_arithmetic_tail(tree_node *n)
         uint32_t m = node_mask(n->left);
         if (((uint32_t)c & m) == m) {
             tree_free(r);
-            return simp_replace(n, n->left);
+            return op == OP_AND ? simp_by_operand(n, n->left) : simp_replace(n, n->left);
         }
     }
     if (c == 0 && (op == OP_ADD || op == OP_SUB || op == OP_OR || op == OP_XOR)) {

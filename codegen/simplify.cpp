@@ -171,6 +171,15 @@ tree_node *simp_replace(tree_node *old, tree_node *with)
     return with;
 }
 
+// An operation that leaves its operand unchanged gives way to it; the
+// operand may be of another signedness than the node (same-size
+// conversions are dropped under operators), so it is read in the node's type.
+tree_node *simp_by_operand(tree_node *n, tree_node *x)
+{
+    type_desc *t = n->type;
+    return simp_conv(simp_replace(n, x), t);
+}
+
 // A node's value kept for its side effects beside a constant result.
 tree_node *simp_keep_effects(tree_node *operand, tree_node *result)
 {
@@ -1126,7 +1135,7 @@ static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
         drop_same_size_conversions(n);
     if ((n->op == OP_ADD || n->op == OP_SUB) && is_zero_const(n->right)) {
         tree_free(n->right);
-        return simp_replace(n, n->left);
+        return simp_by_operand(n, n->left);
     }
     mask_to_field(n);
     tree_node *h = hoist_sequence(n);

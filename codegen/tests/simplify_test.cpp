@@ -147,6 +147,12 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"(uc)~w", conv(op(OP_COMPL, v("_w", "ui")), "uc"), "(~ _w:uc)"},
         {"(uc)-w", conv(op(OP_NEG, v("_w", "ui")), "uc"), "(-U _w:uc)"},
         {"(uc)(w + v)", conv(op(OP_ADD, v("_w", "ui"), v("_v", "ui")), "uc"), "(+ _w:uc _v:uc)"},
+        // an operation that leaves its operand gives way to it read in its own
+        // type: the signed quotient stays signed
+        {"((c)(x + y) & -1) / 109", op(OP_DIV, op(OP_AND, conv(op(OP_ADD, v("_x"), v("_y")), "c"), k(-1, "c")), k(109, "c")),
+         "(/ (-> (+ _x _y) c) 109)"},
+        {"((c)(x + y) + 0) / 109", op(OP_DIV, op(OP_ADD, conv(op(OP_ADD, v("_x"), v("_y")), "c"), k(0, "c")), k(109, "c")),
+         "(/ (-> (+ _x _y) c) 109)"},
         // a masked comparison narrowed only when the compared constant fits
         {"(w & 15) == 5", op(OP_EQ, op(OP_AND, v("_w", "ui"), k(15, "ui")), k(5, "ui")),
          "(== (& _w:uc 15) 5)"},
