@@ -500,7 +500,9 @@ bool phase_parse(const char *base)
     arglist_appendf(a, "%splover", base);
     arglist_append_copy(a, bs.temp[2]);
     bool ok = run_phase(a);
-    if (ok && opts.proto && !settings.getoption && !opts.noexec)
+    // Without a parser run (--noexec, --getoption, switched off) there is no
+    // prototype file to rewrite.
+    if (ok && opts.proto && !settings.getoption && !opts.noexec && !tool_switched_off(TOOL_PLOVER))
         ok = rewrite_prototypes(base);
     return ok;
 }

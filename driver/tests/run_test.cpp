@@ -393,6 +393,9 @@ TEST_F(DriverRun, ConfigurableOptionFiles)
         EXPECT_TRUE(has_message(c.message)) << c.args[1] << "\n" << out;
     }
     EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--noexec", "--getoption=tanager,x", "main.c"})) << out;
+    // No parser ran, so there is no prototype file to rewrite.
+    EXPECT_EQ(0, run({"--chip=16F877A", "-C", "--proto", "--setoption=plover,off", "main.c"})) << out;
+    EXPECT_FALSE(has_message(141)) << out;
     // No assembler ran, so the object of an assembly source is not looked for.
     std::ofstream(work / "x.as") << "\tnop\n";
     EXPECT_EQ(0, run({"--chip=16F877A", "--getoption=heron,get.txt", "main.c", "x.as"})) << out;
