@@ -66,15 +66,29 @@ static long magnitude_max(type_desc *t)
     return -lo > hi ? -lo : hi;
 }
 
+// Whether -x is a negation the source wrote in x's own signed type, which
+// the program may not make overflow: a name read in its own type, or a
+// widened value. A narrowed value (an unsigned or wider one, the narrowing
+// moved inside -U) may be the smallest value, and -x then wraps.
+static bool negation_of_source_value(tree_node *x)
+{
+    if (x->op == OP_ID)
+        return x->sym && type_size(type_unqualify(x->sym->type)) == node_size(x) &&
+               type_arith_class(type_unqualify(x->sym->type)) == AR_SIGNED;
+    return x->op == OP_CONV && x->left && node_size(x->left) < node_size(x);
+}
+
 tree_node *simp_divide(tree_node *n)
 {
     tree_node *r = n->right;
     if (!simp_is_const(r) || !simp_is_integer(n->left))
         return n;
     long c = simp_value(r);
-    // (-x) / c is x / (-c) for a signed type whose range holds -c
+    // (-x) / c is x / (-c) for a signed type whose range holds -c, when -x
+    // cannot be the wrapped negation of the smallest value
     if (n->op == OP_DIV && n->left->op == OP_NEG && simp_class(n) == AR_SIGNED && simp_class(n->left) == AR_SIGNED &&
-        -c <= simp_type_max(simp_type(r)) && -c >= simp_type_min(simp_type(r))) {
+        negation_of_source_value(n->left->left) && -c <= simp_type_max(simp_type(r)) &&
+        -c >= simp_type_min(simp_type(r))) {
         tree_node *neg = n->left;
         n->left = neg->left;
         node_free(neg);

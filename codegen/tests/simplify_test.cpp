@@ -260,6 +260,9 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"(-s) / 4", op(OP_DIV, op(OP_NEG, v("_s", "i")), k(4)), "(/ _s -4)"},
         {"(-w) / 4 unsigned", op(OP_DIV, op(OP_NEG, v("_w", "ui")), k(4, "ui")), "(>> (-U _w) 2)"},
         {"(-s) / -32768", op(OP_DIV, op(OP_NEG, v("_s", "i")), k(-32768)), "(/ (-U _s) -32768)"},
+        // (int)(-L) narrowed into -U may be the negation of -32768: not moved
+        {"(int)(-L) / -128", op(OP_DIV, conv(op(OP_NEG, v("_L", "l")), "i"), k(-128)), "(/ (-U _L:i) -128)"},
+        {"(-(int)sc) / 4", op(OP_DIV, op(OP_NEG, conv(v("_sc", "c"), "i")), k(4)), "(/ (-> _sc i) -4)"},
         // loads chosen by a condition: one load of the chosen pointer
         {"c ? *P : *Q", op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_DEREF, v("_P", lptr), nullptr, ty("l")),
                                                   op(OP_DEREF, v("_Q", lptr), nullptr, ty("l"))), ty("l")), "(*U (? _c (: _P _Q)))"},
