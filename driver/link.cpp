@@ -9,6 +9,7 @@
 // arguments, the start-up object, the program's objects and the libraries.
 #include "zeph.h"
 
+#include <cctype>
 #include <cstring>
 
 // Where a line of the header's option list is broken.
@@ -30,7 +31,12 @@ void write_startup_header(FILE *f, bool prelink)
             fprintf(f, " \\\n\t;");
             running = 0;
         }
-        fprintf(f, " %s", arg);
+        // A line break inside an argument would end the comment and put the
+        // rest of the argument into the assembly: control characters are
+        // written as blanks.
+        fputc(' ', f);
+        for (const char *p = arg; *p; p++)
+            fputc(iscntrl(static_cast<unsigned char>(*p)) ? ' ' : *p, f);
         running += len;
     }
     fprintf(f, "\n\t;\n\n\n");

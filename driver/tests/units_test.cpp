@@ -131,6 +131,17 @@ TEST(DriverStartup, HeaderBreaksLongOptionLines)
               "\n\t; Auto-generated runtime startup code for final link stage.\n\n\t;\n\t; Compiler options:\n\t;\n"
               "\t; " + a + " " + b + " \\\n\t; " + c + "\n\t;\n\n\n",
               text);
+
+    // An argument holding a line break stays inside the comment.
+    vec_push(bs.command_line, xstrdup("-DX=1\r\n\tgoto\t0"));
+    f = tmpfile();
+    write_startup_header(f, false);
+    rewind(f);
+    text.clear();
+    for (int ch; (ch = fgetc(f)) != EOF;)
+        text += static_cast<char>(ch);
+    fclose(f);
+    EXPECT_NE(std::string::npos, text.find("\t; " + c + " -DX=1   goto 0\n\t;\n")) << text;
 }
 
 // The runner under --noexec -V: what it would run shows in the echo line.
