@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -511,10 +512,19 @@ static void refuse_outputs_over_inputs()
     }
     bool generates = !settings.pre && !opts.scandep && !settings.pass1 && vec_count(bs.intermediates) &&
                      !(opts.output & OUT_LPP);
-    if (generates) {
+    if (generates)
         outputs.push_back(output_file_name("obj"));
+    // Two of these of one name ("src/util.c" and "lib/util.c", or "main.as"
+    // beside the program's own main.obj): the later would be written over
+    // the earlier and the program would lose a module.
+    std::set<std::string> products;
+    for (const char *p : outputs)
+        if (!products.insert(p).second) {
+            msg_report(1489, p);
+            break;
+        }
+    if (generates)
         outputs.push_back(output_file_name("sdb"));
-    }
     if (generates && opts.asm_only)
         outputs.push_back(output_file_name("as"));
     if (!opts.asm_only && !opts.compile_only && !opts.scandep && !(opts.output & (OUT_LIB | OUT_LPP))) {

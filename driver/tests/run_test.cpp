@@ -439,6 +439,9 @@ TEST_F(DriverRun, CommandLineMistakes)
         {{"--chip=16F877A", "-Gmain.obj", "main.obj"}, 1470},
         {{"--chip=16F877A", "-C", "main.c", "main.plover"}, 1470},
         {{"--chip=16F877A", "-C", "x.as", "x.obj"}, 1470},
+        // nor may two products of the build share a name
+        {{"--chip=16F877A", "-C", "main.c", "sub/main.c"}, 1489},
+        {{"--chip=16F877A", "main.c", "main.as"}, 1489},
     };
     for (const Case &c : cases) {
         EXPECT_NE(0, run(c.args)) << c.args[0] << " " << c.args.back();
