@@ -512,8 +512,9 @@ static void refuse_outputs_over_inputs()
     }
     bool generates = !settings.pre && !opts.scandep && !settings.pass1 && vec_count(bs.intermediates) &&
                      !(opts.output & OUT_LPP);
+    // The program's own object (its assembly under -S).
     if (generates)
-        outputs.push_back(output_file_name("obj"));
+        outputs.push_back(output_file_name(opts.asm_only ? "as" : "obj"));
     // Two of these of one name ("src/util.c" and "lib/util.c", or "main.as"
     // beside the program's own main.obj): the later would be written over
     // the earlier and the program would lose a module.
@@ -525,8 +526,6 @@ static void refuse_outputs_over_inputs()
         }
     if (generates)
         outputs.push_back(output_file_name("sdb"));
-    if (generates && opts.asm_only)
-        outputs.push_back(output_file_name("as"));
     if (!opts.asm_only && !opts.compile_only && !opts.scandep && !(opts.output & (OUT_LIB | OUT_LPP))) {
         outputs.push_back(settings.symbol_file ? xstrdup(settings.symbol_file) : output_file_name("sym"));
         if (settings.map_requested && !settings.map_name)

@@ -449,6 +449,8 @@ TEST_F(DriverRun, CommandLineMistakes)
     }
     EXPECT_EQ("int main(void) { return 0; }\n", slurp(work / "main.c"));
     EXPECT_FALSE(fs::exists(root / "log"));
+    // -S writes no object: one given is no product's name.
+    EXPECT_EQ(0, run({"--chip=16F877A", "-S", "--noexec", "main.c", "main.obj"})) << out;
     std::vector<std::string> many = {"--chip=16F877A", "-C", "--noexec", "main.c"};
     for (int i = 0; i < 25; i++)
         many.push_back("--bogus" + std::to_string(i));
