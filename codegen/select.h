@@ -94,6 +94,7 @@ tree_node *simp_const(long v, type_desc *t);
 tree_node *simp_conv(tree_node *n, type_desc *t);
 tree_node *simp_replace(tree_node *old, tree_node *with);
 tree_node *simp_by_operand(tree_node *n, tree_node *x);   // n replaced by its operand x, read in n's type
+bool simp_may_reach_memory(tree_node *n);   // reads through a pointer or calls: may read any variable
 tree_node *simp_keep_effects(tree_node *operand, tree_node *result);
 void simp_note(unsigned n);                      // a message reported after the passes
 bool simp_same_id(tree_node *a, tree_node *b);

@@ -657,6 +657,11 @@ static bool may_alias(void *, tree_node *n)
     return n->op == OP_DEREF || n->op == OP_CALL || n->op == OP_CALLARGS;
 }
 
+bool simp_may_reach_memory(tree_node *n)
+{
+    return tree_find(n, nullptr, may_alias) != nullptr;
+}
+
 // The operations done better in place: four-byte integer + and -, one-byte
 // shifts by 1.
 static bool better_in_place(tree_node *op)
@@ -752,7 +757,7 @@ static tree_node *rewrite_assign(tree_node *n)
     // not reach x through a pointer or a call any more than by name; and a
     // volatile x (a port) may not be seen holding y, nor be read back
     tree_node *y = v->left, *z = v->right;
-    if (!is_link_constant(y) && !tree_references(z, x->sym) && !tree_find(z, nullptr, may_alias) &&
+    if (!is_link_constant(y) && !tree_references(z, x->sym) && !simp_may_reach_memory(z) &&
         !tree_has_volatile(x) && better_in_place(v)) {
         tree_node *first = simp_node(OP_ASSIGN, tree_copy(x), y, x->type);
         tree_node *second = simp_node((int)operator_assign_form((int)v->op), x, z, x->type);

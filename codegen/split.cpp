@@ -301,15 +301,24 @@ static tree_node *truth_const(tree_node *target, long v)
     return c;
 }
 
+// Whether a value read after the short form's first store could see that
+// store: it names the target, or reads through a pointer or calls a function
+// (which may reach it). A target that is no plain name may be reached from
+// anywhere.
+static bool may_read_target(tree_node *v, tree_node *x)
+{
+    return x->op != OP_ID || tree_references(v, x->sym) || simp_may_reach_memory(v);
+}
+
 // Whether the stored value needs the long form: a compound assignment, a
-// volatile target, a target the condition reads, or a return (the short form
-// stores a value before the condition is known, and a return cannot be
-// taken back).
+// volatile target, a condition that may read the target, or a return (the
+// short form stores a value before the condition is known, and a return
+// cannot be taken back).
 static bool needs_long_form(tree_node *t, tree_node *x, tree_node *cond)
 {
     if (t->op == OP_RETURN)
         return true;
-    return t->op != OP_ASSIGN || tree_references(cond, x->sym) || tree_has_volatile(x);
+    return t->op != OP_ASSIGN || may_read_target(cond, x) || tree_has_volatile(x);
 }
 
 // The statement and its stored value: x = v, x op= v, or return v.
@@ -353,7 +362,8 @@ static void split_conditional_value(tree_node *t, vector_t *out, int *dropped)
     parts_of(t, &x, &q);
     tree_node *c = q->left, *arms = q->right;
     tree_node *a = arms->left, *b = arms->right;
-    bool long_form = needs_long_form(t, x, c) || tree_has_volatile(b);
+    // the short form stores b first: the chosen a may not read the target
+    bool long_form = needs_long_form(t, x, c) || tree_has_volatile(b) || (x && may_read_target(a, x));
     if (long_form) {
         uint32_t e = LB_COND_LONG + new_label_number(), j = LB_COND_LONG + new_label_number();
         split_jump(c, label_node(e), out, dropped);

@@ -461,6 +461,15 @@ TEST_F(simplifier, statements_split_into_jumps_and_labels)
               (strings{"(= _x 2)", "($ (! _c) L5)", "(= _x 1)", "(:U L5)"}));
     EXPECT_EQ(split_all(op(OP_ASSIGN, v("_w", "ui"), op(OP_QUEST, v("_c"), op(OP_COLON, k(0x300, "ui"), k(0, "ui"))))),
               (strings{"(= _w 0)", "($ (! _c) L5)", "(=| _w 768)", "(:U L5)"}));
+    // the long form when the chosen value, or the condition, may read the
+    // target the short form would already have stored into
+    type_desc *ucp = type_derive(ty("uc"), TY_POINTER);
+    EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_XOR, v("_x"), v("_y")), v("_y"))))),
+              (strings{"($ _c L4)", "(= _x _y)", "($U L4)", "(:U L4)", "(= _x (^ _x _y))", "(:U L4)"}));
+    EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_DEREF, v("_pp", ucp), nullptr, ty("uc")), v("_y"))))),
+              (strings{"($ _c L4)", "(= _x _y)", "($U L4)", "(:U L4)", "(= _x (*U _pp))", "(:U L4)"}));
+    EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_ANDAND, op(OP_DEREF, v("_pp", ucp), nullptr, ty("uc")), v("_p")))),
+              (strings{"($ (! (*U _pp)) L1)", "($ (! _p) L1)", "(= _x 1)", "($U L2)", "(:U L1)", "(= _x 0)", "(:U L2)"}));
     EXPECT_EQ(split_all(op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_ASSIGN, v("_x"), k(1, "uc")), op(OP_ASSIGN, v("_x"), k(2, "uc"))))),
               (strings{"($ (! _c) L9)", "(= _x 1)", "($U L9)", "(:U L9)", "(= _x 2)", "(:U L9)"}));
     EXPECT_EQ(split_all(op(OP_RETURN, op(OP_OROR, v("_p"), v("_q")), nullptr, ty("uc"))),
