@@ -125,8 +125,7 @@ static bool storage_class(cg_symbol *s, const char **word)
         s->storage = ST_TYPEDEF;
         return true;
     default:
-        msg_report(267);
-        return false;
+        cg_fatal(267);
     }
     s->owner = current_function;
     if (current_function)
@@ -311,10 +310,8 @@ static bool finish_record(cg_symbol *s)
     }
     if (tok[0] == ']')
         return true;
-    if (s->storage != ST_STATIC) {
-        msg_report(722);
-        return false;
-    }
+    if (s->storage != ST_STATIC)
+        cg_fatal(722);
     s->src_name = xstrdup(tok);
     ic_expect_close();
     return true;
@@ -333,7 +330,7 @@ void decl_read_var()
     long count = 0;
     bool is_array = false;
     if (!read_count(&count, &is_array))
-        msg_report(721);
+        cg_fatal(721);
     if (is_array)
         s->type = array_of(s->type, count);
     if (!ic_read_token(tok))

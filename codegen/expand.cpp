@@ -673,7 +673,7 @@ static void emit_levels(tree_node *n)
             continue;
         if (!strncmp(t, "#error", 6)) {
             if (!dry_run)
-                msg_report(1137, t);
+                cg_fatal(1137, t);
             continue;
         }
         cg_expand_template(n, t, i);

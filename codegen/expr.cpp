@@ -85,7 +85,7 @@ static tree_node *token_node(const char *tok, int *op_out)
     if (nested_record(op))
         return nullptr;
     if (op_arity(op) == OA_NOT_EXPR)
-        msg_report(1121);
+        cg_fatal(1121);
     *op_out = op;
     if (op_arity(op) == 0) {
         tree_node *n = node_new();
@@ -135,8 +135,7 @@ tree_node *ic_read_expr()
             continue;
         if (++nesting > NESTING_MAX) {
             nesting = 0;
-            msg_report(1121);
-            return nullptr;
+            cg_fatal(1121);
         }
         tree_node *left = read_operand(op, false);
         tree_node *right = nullptr;

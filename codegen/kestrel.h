@@ -142,7 +142,11 @@ tree_node *node_passthrough(tree_node *t);
 tree_node *mirror_comparison(tree_node *t);
 bool is_symbol_operand(tree_node *t);
 int arith_node_test(tree_node *t);
-void assert_fail(const char *expr, const char *file, int line);
+[[noreturn]] void assert_fail(const char *expr, const char *file, int line);
+// Reports message n and ends the run. The message file gives each number its
+// kind, and a missing or edited file may call a fatal condition an error or
+// a warning, or silence it: the run stops here whatever the file says.
+[[noreturn]] void cg_fatal(unsigned n, ...);
 #define KASSERT(e) ((e) ? (void)0 : assert_fail(#e, __FILE__, __LINE__))
 
 // ===========================================================================

@@ -54,38 +54,30 @@ static bool scan_library(library_state *lib, lib_wanted_fn wanted, void (*read_o
     }
     uint8_t head[4];
     if (fread(head, 1, 4, f) != 4)
-        msg_report(300);
+        cg_fatal(300);
     uint32_t dsize = le16(head), count = le16(head + 2);
     uint8_t *dir = (uint8_t *)xmalloc(dsize + 1);
     if (fread(dir, 1, dsize, f) != dsize)
-        msg_report(300);
+        cg_fatal(300);
     if (!lib->loaded)
         lib->loaded = (uint32_t *)xmalloc(((count + 31) / 32 + 1) * sizeof(uint32_t));
     bool loaded_any = false;
     long offset = 4 + (long)dsize;
     uint32_t at = 0;
     for (uint32_t m = 0; m < count; m++) {
-        if (at + 12 > dsize) {
-            msg_report(300);
-            break;
-        }
+        if (at + 12 > dsize)
+            cg_fatal(300);
         uint32_t symbols = le16(dir + at + 2), length = le32(dir + at + 4);
         at += 12;
         std::string name;
-        if (!dir_string(dir, dsize, &at, &name)) {
-            msg_report(300);
-            break;
-        }
+        if (!dir_string(dir, dsize, &at, &name))
+            cg_fatal(300);
         for (uint32_t k = 0; k < symbols; k++) {
-            if (at >= dsize) {
-                msg_report(300);
-                break;
-            }
+            if (at >= dsize)
+                cg_fatal(300);
             uint8_t flag = dir[at++];
-            if (!dir_string(dir, dsize, &at, &name)) {
-                msg_report(300);
-                break;
-            }
+            if (!dir_string(dir, dsize, &at, &name))
+                cg_fatal(300);
             uint32_t bit = 1u << (m & 31);
             if (flag || !wanted(name.c_str()) || (lib->loaded[m / 32] & bit))
                 continue;

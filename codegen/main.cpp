@@ -29,7 +29,7 @@ static char **read_arguments(int *argc, char **argv)
     if (*argc > 1 && !(*argc == 2 && argv[1][0] == '@'))
         return argv;
     if (*argc == 2 && !freopen(argv[1] + 1, "r", stdin))
-        msg_report(141, "command", argv[1] + 1);
+        cg_fatal(141, "command", argv[1] + 1);
     char **args = getargs(nullptr, "KESTREL");
     *argc = getargs_count;
     return args;

@@ -290,7 +290,7 @@ static void open_error_file(int argc, char **argv, int first)
 static void open_output(const char *name, bool refused)
 {
     if (refused || same_regular_file(name, stderr) || !freopen(name, "w", stdout))
-        msg_report(378, "output", name);
+        cg_fatal(378, "output", name);
 }
 
 // The SDB file is created last, so that it can be told apart from the
@@ -316,7 +316,7 @@ void open_files(int argc, char **argv, int first)
             open_output(output_name, names_an_input(output_name, argc, argv, first));
     } else {
         if (first < argc && !freopen(argv[first], "r", stdin))
-            msg_report(141, "input", argv[first]);
+            cg_fatal(141, "input", argv[first]);
         if (first + 1 < argc) {
             const char *out = argv[first + 1];
             open_output(out, !strcmp(out, argv[first]) || os_same_file(out, argv[first]) ||

@@ -174,7 +174,7 @@ tree_node *tree_rewrite_all(tree_node *tree)
         if (!r)
             return tree;
         if (round == REWRITE_ROUNDS_MAX)
-            msg_report(1059);
+            cg_fatal(1059);
         tree = tree_simplify(r);
     }
     return tree;
@@ -446,10 +446,8 @@ static void finish(tree_node *t, vector_t *out, int *dropped)
     for (long round = 1;; round++) {
         if (round == SPLIT_ROUNDS_NOTE)
             msg_print("Looping around nodeRewrite");
-        if (round > limit) {
-            msg_report(1059);
-            break;
-        }
+        if (round > limit)
+            cg_fatal(1059);
         t = tree_rewrite_all(t);
         if (t->op != OP_SEQ)
             break;

@@ -10,6 +10,7 @@
 #include "kestrel.h"
 #include "ranges.h"
 
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -22,11 +23,20 @@ static cg_symbol *rom_object;
 static cg_symbol *ram_banks_object;
 static cg_symbol *ram_object;
 
+void cg_fatal(unsigned n, ...)
+{
+    va_list ap;
+    va_start(ap, n);
+    msg_vreport(n, ap);
+    va_end(ap);
+    tool_exit(1);
+    exit(1);
+}
+
 void assert_fail(const char *expr, const char *file, int line)
 {
     msg_print("Assertion failed - %s (%s, line %d)\n", expr, file, line);
-    msg_report(1058);
-    tool_exit(1);
+    cg_fatal(1058);
 }
 
 static void assert_hook(const char *expr, const char *unit, int line)
@@ -74,10 +84,8 @@ static void chip_record(const char *text)
         }
         p = comma + 1;
     }
-    if (count < 8) {
-        msg_report(609);
-        return;
-    }
+    if (count < 8)
+        cg_fatal(609);
     free(chip.name);
     chip.name = xstrdup(fields[0].c_str());
     chip.family = atoi(fields[1].c_str());

@@ -143,8 +143,7 @@ type_desc *type_derive(type_desc *base, int kind)
         t->sub = base;
         return t;
     default:
-        msg_report(1094);
-        return nullptr;
+        cg_fatal(1094);
     }
 }
 
@@ -173,10 +172,8 @@ type_desc *type_qualify(type_desc *t, uint32_t bits)
 type_desc *typeSub(type_desc *t)
 {
     t = type_unqualify(t);
-    if (!t || t->kind > TY_ARRAY) {
-        msg_report(1095);
-        return nullptr;
-    }
+    if (!t || t->kind > TY_ARRAY)
+        cg_fatal(1095);
     return t->sub;
 }
 
@@ -214,7 +211,7 @@ int type_arith_class(type_desc *t)
     if (!t)
         return AR_VOID;
     if (t->kind == TY_QUALIFIED)
-        msg_report(1096);
+        cg_fatal(1096);
     if (t->kind == TY_POINTER)
         return AR_UNSIGNED;
     return t->arith;
@@ -304,8 +301,7 @@ uint32_t type_size(type_desc *t)
     case TY_QUALIFIED:
         return type_size(t->sub);
     default:
-        msg_report(1104);
-        return 0;
+        cg_fatal(1104);
     }
 }
 
@@ -413,10 +409,8 @@ static type_desc *type_of_name(const char *text, const char *whole)
         s->type->tag = s;
         s->members = vec_new(4);
     }
-    if (!s || !s->type || s->cls == 'F') {
-        msg_report(1097, whole);
-        return nullptr;
-    }
+    if (!s || !s->type || s->cls == 'F')
+        cg_fatal(1097, whole);
     return s->type;
 }
 
@@ -430,7 +424,7 @@ static type_desc *parse_type_text(const char *p, const char *whole)
         while (isupper((unsigned char)*p) && !isdigit((unsigned char)p[1])) {
             uint32_t b = qual_by_letter(*p++);
             if (!b)
-                msg_report(1097, whole);
+                cg_fatal(1097, whole);
             bits |= b;
         }
         return type_qualify(parse_type_text(p, whole), bits);
@@ -439,8 +433,7 @@ static type_desc *parse_type_text(const char *p, const char *whole)
         return type_derive(parse_type_text(p + 1, whole), TY_POINTER);
     if (c == '(')
         return type_derive(parse_type_text(p + 1, whole), TY_FUNCTION);
-    msg_report(1097, whole);
-    return nullptr;
+    cg_fatal(1097, whole);
 }
 
 type_desc *type_from_string(const char *text)

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -224,4 +225,49 @@ TEST(kestrel_program, messages_carry_the_source_position)
     write_file(dir() + "pos.plover", "Version 3.2 Vormak Software Intermediate Code\n\"7 pos.c\n[q ]\n");
     EXPECT_NE(run_kestrel("-F -A" + dir() + "pos.out " + dir() + "pos.plover"), 0);
     EXPECT_NE(read_file(dir() + "k.err").find("pos.c: 7: (714)"), std::string::npos) << read_file(dir() + "k.err");
+}
+
+// An installation without its message file: every message is then an error
+// without a text, fatal ones included. A fatal condition must still end the
+// run at once (the sanitizer build shows a run that goes on with the null
+// result it left). The program is copied into a tree of its own, so that
+// neither the installation's dat directory nor a registered installation
+// supplies the file.
+TEST(kestrel_program, fatal_conditions_stop_without_the_message_file)
+{
+    const std::string d = dir() + "bare/";
+    mkdir(d.c_str(), 0700);
+    mkdir((d + "bin").c_str(), 0700);
+    mkdir((d + "dat").c_str(), 0700);
+    std::filesystem::copy_file(std::string(ZEPH_BUILD_DIR) + "/bin/kestrel", d + "bin/kestrel",
+                               std::filesystem::copy_options::overwrite_existing);
+    const std::string head = "Version 3.2 Vormak Software Intermediate Code\n\"1 a.c\n";
+    write_file(d + "cut.lpp", std::string("\x20\x00\x01\x00\x00", 5));
+    write_file(d + "ok.plover", program);
+    struct row { const char *text; const char *args; const char *number; } rows[] = {
+        {"[v _x `o 1 e ]\n[v _y `i 1 e ]\n", "-F -Aout in.plover", "(1097)"},
+        {"[v _x `Q*i 1 e ]\n", "-F -Aout in.plover", "(1097)"},
+        {"[s S1 `_nosuch 1 ]\n", "-F -Aout in.plover", "(1097)"},
+        {"[v _y `i 1 q ]\n", "-F -Aout in.plover", "(267)"},
+        {"[v _y `i 1 a extra ]\n", "-F -Aout in.plover", "(722)"},
+        {"[v _y `i _n e ]\n", "-F -Aout in.plover", "(721)"},
+        {"[v _f `(i 1 e ]\n{\n[e :U _f ]\n[e = _a [i ]\n}\n", "-F -Aout in.plover", "(1121)"},
+        {"", "-F -Aout ok.plover cut.lpp", "(300)"},
+        {"", "-PZEPHP16F877,2,8192 -F -Aout ok.plover", "(609)"},
+        {"", "-F nosuch.plover", "(141)"},
+        {"", "-F ok.plover nodir/out.as", "(378)"},
+        {"", "@nosuch.opt", "(141)"},
+    };
+    for (const row &r : rows) {
+        write_file(d + "in.plover", head + r.text);
+        std::string cmd = "cd " + d + " && env -u VRK_ERR_FILE VRK_REGISTRY=" + d + "registry bin/kestrel " +
+                          r.args + " 2>" + d + "k.err";
+        int status = system(cmd.c_str());
+        std::string err = read_file(d + "k.err");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) != 0) << r.args << r.text << err;
+        EXPECT_NE(err.find(r.number), std::string::npos) << r.args << r.text << err;
+        EXPECT_EQ(err.find(r.number), err.rfind(r.number)) << "the run went on: " << err;
+        EXPECT_EQ(err.find("runtime error"), std::string::npos) << err;
+        EXPECT_EQ(err.find("Sanitizer"), std::string::npos) << err;
+    }
 }

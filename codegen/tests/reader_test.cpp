@@ -4,6 +4,7 @@
 #include "kestrel_test.h"
 
 #include <cstring>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -264,15 +265,22 @@ TEST_F(reader, library_modules_load_in_rounds)
     vec_free(libs);
 }
 
-TEST_F(reader, library_cut_short_is_fatal)
+// Loads a library whose directory ends before its first entry, through the
+// caller's list (left as it is when the load stops the run).
+static void load_cut_library(vector_t *libs)
 {
-    std::string path = testing::TempDir() + "kestrel_short_" + std::to_string(getpid()) + ".lpp";
-    FILE *f = fopen(path.c_str(), "wb");
+    FILE *f = fopen("cut.lpp", "wb");
     fwrite("\x20\x00\x01\x00\x00", 1, 5, f);
     fclose(f);
+    vec_clear(libs);
+    vec_push(libs, (void *)"cut.lpp");
+    ic_load_libraries(libs, lib_wanted_test, ic_read_one);
+}
+
+TEST_F(reader, library_cut_short_is_fatal)
+{
     vector_t *libs = vec_new(1);
-    vec_push(libs, (void *)path.c_str());
-    EXPECT_THROW(ic_load_libraries(libs, lib_wanted_test, ic_read_one), fatal_exit);
+    EXPECT_THROW(load_cut_library(libs), fatal_exit);
     EXPECT_EQ(count(300), 1);
     vec_free(libs);
 }
@@ -291,13 +299,18 @@ TEST_F(reader, directory_named_as_a_library_cannot_be_opened)
     rmdir(path.c_str());
 }
 
-TEST_F(reader, absurdly_deep_expression_is_an_error_not_a_crash)
+// A statement nested far deeper than the reader follows.
+static std::string deep_expression()
 {
     std::string deep = "[v _f `(v 1 e ]\n{\n[e :U _f ]\n[e ";
     for (int i = 0; i < 10001; i++)
         deep += "! ";
-    deep += "_x ]\n}\n";
-    EXPECT_EQ(read_fatal(deep), 1);
+    return deep + "_x ]\n}\n";
+}
+
+TEST_F(reader, absurdly_deep_expression_is_an_error_not_a_crash)
+{
+    EXPECT_EQ(read_fatal(deep_expression()), 1);
     EXPECT_EQ(count(1121), 1);
     SetUp();
     read("[p n 4000000000,751 ]\n");   // no message has the first number
@@ -359,4 +372,52 @@ TEST_F(reader, declaration_of_a_function_inside_a_body_keeps_the_body)
     ASSERT_NE(f->func, nullptr);
     EXPECT_EQ(vec_count(f->func->trees), 2u);
     EXPECT_EQ(vec_count(functions), 1u);
+}
+
+// A message file that is missing or edited may give a fatal condition the
+// kind of an error or of a silenced warning; the run must stop all the same
+// instead of going on with the null result (a missing type, a cut library).
+TEST_F(reader, fatal_conditions_stop_whatever_kind_the_message_file_gives)
+{
+    static const unsigned numbers[] = {267, 300, 609, 721, 722, 1094, 1095, 1096, 1097, 1104, 1121};
+    vector_t *libs = vec_new(1);
+    struct row { unsigned msg; std::function<void()> run; } rows[] = {
+        {1097, [] { read("[v _x `o 1 e ]\n[v _y `i 1 e ]\n"); }},
+        {1097, [] { read("[v _x `Q*i 1 e ]\n"); }},
+        {1097, [] { read("[s S1 `_nosuch 1 ]\n"); }},
+        {267, [] { read("[v _y `i 1 q ]\n"); }},
+        {722, [] { read("[v _y `i 1 a extra ]\n"); }},
+        {721, [] { read("[v _y `i _n e ]\n"); }},
+        {1121, [] { read("[v _f `(i 1 e ]\n{\n[e :U _f ]\n[e = _a [i ]\n}\n"); }},
+        {1121, [] { read(deep_expression()); }},
+        {300, [&] { load_cut_library(libs); }},
+        {609, [] { parse_processor_record("ZEPHP16F877,2,8192"); }},
+        {1094, [] { type_derive(basic_type_named("i"), 99); }},
+        {1095, [] { typeSub(basic_type_named("i")); }},
+        {1096, [] { type_arith_class(type_qualify(basic_type_named("i"), Q_CONST)); }},
+        {1104, [] { type_size(type_new(99)); }},
+    };
+    // The kind each number gets, and whether the report is then shown.
+    struct kind_row { const char *kind; int shown; } kinds[] = {{"E", 1}, {"9", 1}, {"-9", 0}};
+    for (const kind_row &k : kinds) {
+        std::string text;
+        for (unsigned n : numbers)
+            text += std::to_string(n) + "\t" + k.kind + "\tcondition\n";
+        FILE *m = fopen("kinds.txt", "wb");
+        fputs(text.c_str(), m);
+        fclose(m);
+        for (const row &r : rows) {
+            SetUp();
+            ASSERT_EQ(msg_open_file("kinds.txt"), 1);
+            int status = -1;
+            try {
+                r.run();
+            } catch (const fatal_exit &e) {
+                status = e.status;
+            }
+            EXPECT_EQ(status, 1) << k.kind << " " << r.msg;
+            EXPECT_EQ(count(r.msg), k.shown) << k.kind << " " << r.msg;
+        }
+    }
+    vec_free(libs);
 }
