@@ -65,6 +65,9 @@ static void init_scalar(type_t *t, init_out_t &out)
     tree_t *e = expr_parse(EC_INIT);
     if (!e)
         return;
+    // a function or array name stands for its address, a constant when the
+    // object lives at a fixed place
+    e = expr_decay(e);
     if (!expr_is_constant(e) && !(e->op == O_ADDR))
         msg_report(238);
     init_line(out, expr_to_type(e, t));

@@ -578,7 +578,8 @@ static void type_member(sym_t *tag, sym_t **last, const decl_spec_t &ds)
     if (lex_next() == O_COLON) {
         int64_t v = 0;
         bool known = false;
-        tree_t *e = expr_constant(EC_STMT, &v, &known);
+        // the width ends at a comma, which starts the next member
+        tree_t *e = expr_constant(EC_INIT, &v, &known);
         if (!e || !known || !type_is_integer(e->type))
             msg_report(265);
         t = type_bitfield(t, v, n);

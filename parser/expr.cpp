@@ -166,7 +166,7 @@ tree_t *expr_cast(tree_t *e, type_t *t)
 }
 
 // Arrays and functions used as values become their address.
-static tree_t *expr_decay(tree_t *e)
+tree_t *expr_decay(tree_t *e)
 {
     if (!e)
         return e;

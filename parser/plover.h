@@ -329,6 +329,7 @@ bool expr_value(tree_t *e, int64_t *v);
 tree_t *expr_constant(int context, int64_t *v, bool *known);
 tree_t *expr_assign(tree_t *target, tree_t *value);
 tree_t *expr_to_type(tree_t *e, type_t *t);   // conversion as for an assignment
+tree_t *expr_decay(tree_t *e);                // an array or function as its address
 bool expr_global_label(int64_t *n);
 tree_t *expr_bool(tree_t *e);
 extern const char *const op_spelling[80];

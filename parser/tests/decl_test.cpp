@@ -152,6 +152,8 @@ TEST(ParserDecl, MessagesOfDeclarations)
         {"", "char c = '\\x123456789';\n", 1360},
         {"", "const int n = 3; int a[n];\n", 188},
         {"", "int a[0];\n", 284},
+        {"", "int f(void);\nint x = f;\n", 209},
+        {"", "void g(void) { int y; static int *p = y; }\n", 238},
         {"", "struct s { char a : 3; };\n", 264},
         {"-Y", "struct s { unsigned char a : 9; };\n", 1361},
         {"-Y", "struct s { unsigned char a : 0; };\n", 1361},
@@ -183,11 +185,14 @@ TEST(ParserDecl, MessagesOfDeclarations)
     }
 }
 
-// An aggregate inside a list may leave out its own braces: it takes as many
-// of the list's values as it holds, and the records equal the braced form.
-TEST(ParserDecl, InitialisersWithoutInnerBraces)
+// Forms with one meaning give equal records. An aggregate inside a list may
+// leave out its own braces: it takes as many of the list's values as it
+// holds. A function or array name in an initialiser stands for its address.
+// A declarator list of bit-fields equals one declaration per member.
+TEST(ParserDecl, EquivalentFormsGiveEqualRecords)
 {
-    const std::string tags = "struct in { char a; int b[2]; };\nstruct out { struct in i; long l; char s[6]; };\n";
+    const std::string tags = "struct in { char a; int b[2]; };\nstruct out { struct in i; long l; char s[6]; };\n"
+                             "int fa(void); int fb(void); int *fp(void); char buf[4];\n";
     const struct {
         const char *elided;
         const char *braced;
@@ -200,12 +205,28 @@ TEST(ParserDecl, InitialisersWithoutInnerBraces)
          "struct out a[] = { { { 'a', { 1, 2 } }, 3L, \"x\" }, { { 'b' } } };\n"},
         {"union u { int x; char c; } a[2] = { 1, 2 };\n", "union u { int x; char c; } a[2] = { { 1 }, { 2 } };\n"},
         {"void f(void) { int m[2][2] = { 1, 2, 3, 4 }; }\n", "void f(void) { int m[2][2] = { { 1, 2 }, { 3, 4 } }; }\n"},
+        {"int (*tab[])(void) = { fa, fb };\n", "int (*tab[])(void) = { &fa, &fb };\n"},
+        {"int (*p)(void) = fa;\n", "int (*p)(void) = &fa;\n"},
+        {"int *(*tab[2])(void) = { fp };\n", "int *(*tab[2])(void) = { &fp };\n"},
+        {"struct ops { int (*run)(void); char n; } o = { fb, 1 };\n",
+         "struct ops { int (*run)(void); char n; } o = { &fb, 1 };\n"},
+        {"char *p = buf;\n", "char *p = &buf;\n"},
+        {"void f(void) { int (*t[2])(void) = { fa, fb }; }\n", "void f(void) { int (*t[2])(void) = { &fa, &fb }; }\n"},
+        {"void f(void) { int g(void); static int (*p)(void) = g; }\n",
+         "void f(void) { int g(void); static int (*p)(void) = &g; }\n"},
+        {"struct bits { unsigned a : 4, b : 4; } v;\n", "struct bits { unsigned a : 4; unsigned b : 4; } v;\n"},
+        {"struct bits { int a : 3, : 0, b : 1 + 1, c; } v;\n",
+         "struct bits { int a : 3; int : 0; int b : 1 + 1; int c; } v;\n"},
+        {"struct bits { signed a : 2, b : 6; } v;\n", "struct bits { signed a : 2; signed b : 6; } v;\n"},
     };
     for (const auto &c : cases) {
         plover_result e = plover_run(driver_switches, tags + c.elided);
         plover_result b = plover_run(driver_switches, tags + c.braced);
         EXPECT_EQ(e.status, 0) << c.elided << e.errors;
+        EXPECT_FALSE(plover_reported(e, 238)) << c.elided << e.errors;
         EXPECT_EQ(plover_records(e.output), plover_records(b.output)) << c.elided;
+        std::string error;
+        EXPECT_TRUE(ic_check(e.output, &error)) << c.elided << error;
     }
     // Values beyond the whole object are still too many; an object that is
     // not an element of a list still needs its braces.
