@@ -544,7 +544,7 @@ const range_block *range_alloc(range_space *space, range_class *cls, uint32_t si
     case RANGE_ALLOC_PROBE:
         return &alloc_block;
     default:
-        msg_report_unnumbered("F", "Illegal action in memory allocation");
+        msg_report(1478, action);
         return nullptr;
     }
 }

@@ -182,13 +182,13 @@ void range_parse_spec(range_class *cls, const char *text)
 {
     const char *p = strchr(text, '=');
     if (!p) {
-        msg_report_unnumbered("F", "Bad spec in memory range option");
+        msg_report(441, text);
         return;
     }
     for (;;) {
         p++; // past '=' or ','
         if (*p == '\0') {
-            msg_report_unnumbered("F", "Missing address in memory range option");
+            msg_report(442);
             return;
         }
         p = spec_read_item(cls, text, p);

@@ -225,6 +225,9 @@ TEST_F(model, processor_records)
     EXPECT_EQ(type_size(space_symbol(basic_type_named("c"), nullptr, -1)->type), 128u);
     EXPECT_THROW(parse_processor_record("ZEPHP16F877,2,8192"), fatal_exit);
     EXPECT_EQ(count(609), 1);
+    // A range record with no address at all names what is missing.
+    EXPECT_THROW(parse_processor_record("RAM="), fatal_exit);
+    EXPECT_EQ(count(442), 1);
 }
 
 TEST_F(model, byte_selector_prefixes)

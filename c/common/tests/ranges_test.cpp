@@ -184,6 +184,13 @@ TEST(RangeClass, AllocationPrefersExactFitThenLowEnd)
     EXPECT_EQ(range_alloc_any(small.space, small.cls, 0x10, RANGE_ALLOC_USE), nullptr);
 }
 
+TEST(RangeClassDeath, UnknownAllocationActionIsFatal)
+{
+    space_fixture f({{0x40, 0x7F}});
+    EXPECT_EXIT(range_alloc(f.space, f.cls, 0x10, 7, 0), testing::ExitedWithCode(1),
+                "\\(1478\\) illegal action 7 in memory allocation");
+}
+
 TEST(RangeClass, ReservationsCommitToEveryClassOrAreDiscarded)
 {
     space_fixture f({{0x20, 0x7F}});
@@ -364,9 +371,9 @@ TEST(RangeSpecDeath, BadSpecsAreFatal)
         const char *text;
         const char *message;
     } rows[] = {
-        {"CODE", "Bad spec in memory range option"},
-        {"CODE=", "Missing address in memory range option"},
-        {"CODE=0-7FFh,", "Missing address in memory range option"},
+        {"CODE", "\\(441\\) bad -A spec: \"CODE\""},
+        {"CODE=", "\\(442\\)"},
+        {"CODE=0-7FFh,", "\\(442\\)"},
         {"CODE=G-7FFh", "\\(443\\)"},
         {"CODE=100000000h-100000001h", "\\(443\\)"},
         {"CODE=0-4294967296", "\\(445\\)"},
