@@ -60,6 +60,17 @@ static void init_line(init_out_t &out, tree_t *e)
     out.text += ic_expr(e) + "\n";
 }
 
+// Whether a tree names an object of automatic storage other than inside
+// sizeof: its address changes from call to call, so it is no constant.
+static bool init_names_auto(const tree_t *e)
+{
+    if (!e || e->op == O_SIZEOF || e->op == O_SIZEOFT)
+        return false;
+    if (e->op == O_IDENT && e->sym)
+        return e->sym->cls == K_AUTO || e->sym->cls == K_REGISTER || e->sym->cls == C_PARAM;
+    return init_names_auto(e->left) || init_names_auto(e->right);
+}
+
 static void init_scalar(type_t *t, init_out_t &out)
 {
     tree_t *e = expr_parse(EC_INIT);
@@ -68,7 +79,7 @@ static void init_scalar(type_t *t, init_out_t &out)
     // a function or array name stands for its address, a constant when the
     // object lives at a fixed place
     e = expr_decay(e);
-    if (!expr_is_constant(e) && !(e->op == O_ADDR))
+    if ((!expr_is_constant(e) && e->op != O_ADDR) || init_names_auto(e))
         msg_report(238);
     init_line(out, expr_to_type(e, t));
 }

@@ -154,6 +154,10 @@ TEST(ParserDecl, MessagesOfDeclarations)
         {"", "int a[0];\n", 284},
         {"", "int f(void);\nint x = f;\n", 209},
         {"", "void g(void) { int y; static int *p = y; }\n", 238},
+        // the address of an automatic object or a parameter changes from call to call
+        {"", "void g(void) { int y; static int *p = &y; }\n", 238},
+        {"", "void g(int a) { static int *p = &a; }\n", 238},
+        {"", "void g(void) { struct { int m[2]; } v; static int *p = &v.m[1]; }\n", 238},
         {"", "struct s { char a : 3; };\n", 264},
         {"-Y", "struct s { unsigned char a : 9; };\n", 1361},
         {"-Y", "struct s { unsigned char a : 0; };\n", 1361},
