@@ -67,7 +67,7 @@ int main(int argc, char **argv)
             printf_mark_results();
             printf_feature_list();
         } else {
-            msg_report_unnumbered("E", "code generation is not available in this build");
+            msg_report(1479);
         }
     }
     if (run.sdb)
