@@ -291,6 +291,8 @@ static bool lex_char_value(int *out)
         }
         if (overflow)
             msg_report(1360, "\\x");
+        else if (v > 0xFF)
+            msg_report(1477, "\\x");  // the character keeps only its low byte
         *out = (int)(v & 0xFF);
         return true;
     }
@@ -299,6 +301,8 @@ static bool lex_char_value(int *out)
             int v = c - '0';
             for (int k = 0; k < 2 && lex_ch() >= '0' && lex_ch() <= '7'; k++)
                 v = v * 8 + lex_get() - '0';
+            if (v > 0xFF)
+                msg_report(1477, "octal");
             *out = v & 0xFF;
             return true;
         }

@@ -189,6 +189,26 @@ TEST(ParserDecl, MessagesOfDeclarations)
     }
 }
 
+// An escape whose value does not fit a character keeps its low byte, with a
+// warning; the largest byte is no warning.
+TEST(ParserDecl, EscapesPastACharacterAreWarned)
+{
+    const struct {
+        const char *source;
+        bool warned;
+    } cases[] = {
+        {"char c = '\\x123';\n", true},
+        {"char c = '\\777';\n", true},
+        {"char s[] = \"a\\x1ffb\";\n", true},
+        {"char c = '\\xff', d = '\\377', e = '\\0';\n", false},
+    };
+    for (const auto &c : cases) {
+        plover_result r = plover_run("", c.source);
+        EXPECT_EQ(r.status, 0) << c.source << r.errors;
+        EXPECT_EQ(plover_reported(r, 1477), c.warned) << c.source << " gave: " << r.errors;
+    }
+}
+
 // Forms with one meaning give equal records. An aggregate inside a list may
 // leave out its own braces: it takes as many of the list's values as it
 // holds. A function or array name in an initialiser stands for its address.
