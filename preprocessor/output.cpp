@@ -103,14 +103,9 @@ static uint32_t out_name_hash(const void *key)
     return h;
 }
 
-static int out_name_compare(const void *given, const void *stored)
-{
-    return strcmp((const char *)given, (const char *)stored);
-}
-
 void out_make_included_table()
 {
-    out_included = hash_new(237, out_name_hash, out_name_compare);
+    out_included = hash_new(237, out_name_hash, hash_str_compare);
 }
 
 bool out_is_included(const char *name)
