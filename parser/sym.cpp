@@ -41,10 +41,7 @@ static size_t sym_idle_then;               // records not live at the last recyc
 
 static unsigned sym_hash(const std::string &name)
 {
-    unsigned h = 0;
-    for (size_t i = 0; i <= name.size(); i++)
-        h = (2 * h + (unsigned)(int)(signed char)name.c_str()[i]) & 0xFF;
-    return h;
+    return hash_string(name.c_str()) & 0xFF;
 }
 
 static int sym_kind_of(int cls)
