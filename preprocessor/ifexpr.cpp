@@ -109,9 +109,10 @@ void ifx_size_option(const char *arg)
     if (pointers)
         p++;
     std::vector<unsigned> values;
-    const char *rest = p;
+    std::vector<const char *> starts; // where each value is written
     for (; *p; ) {
         if (*p >= '0' && *p <= '9') {
+            starts.push_back(p);
             unsigned long n = strtoul(p, (char **)&p, 10);
             values.push_back((unsigned)n);
             continue;
@@ -133,22 +134,8 @@ void ifx_size_option(const char *arg)
         else
             ifx_sizes[row].size = values[i++];
     }
-    if (i < values.size()) {
-        // The text from the first value not used.
-        const char *q = rest;
-        for (size_t seen = 0; *q; ) {
-            if (*q >= '0' && *q <= '9') {
-                if (seen == i)
-                    break;
-                seen++;
-                while (*q >= '0' && *q <= '9')
-                    q++;
-                continue;
-            }
-            q++;
-        }
-        msg_report(167, q);
-    }
+    if (i < values.size())
+        msg_report(167, starts[i]); // the text from the first value not used
 }
 
 // ---------------------------------------------------------------------------
