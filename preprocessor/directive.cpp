@@ -308,10 +308,7 @@ static FILE *dir_open_source(const std::string &name)
     if (!f) {
         std::string lower = name;
         size_t base = lower.find_last_of("/\\");
-        base = base == std::string::npos ? 0 : base + 1;
-        for (size_t i = base; i < lower.size(); i++)
-            if (lower[i] >= 'A' && lower[i] <= 'Z')
-                lower[i] = (char)(lower[i] - 'A' + 'a');
+        os_str_lower(&lower[base == std::string::npos ? 0 : base + 1]);
         if (lower == name || !os_file_exists(lower.c_str()) || os_is_directory(lower.c_str()))
             return nullptr;
         f = fopen(lower.c_str(), "r");
