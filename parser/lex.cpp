@@ -347,7 +347,7 @@ static void lex_directive();
 static void lex_string()
 {
     std::string bytes;
-    bool crossed_any = false, reported = false;
+    bool reported = false;
     for (;;) {
         lex_get(); // the opening quote
         for (;;) {
@@ -401,9 +401,7 @@ static void lex_string()
             msg_report(336);
             reported = true;
         }
-        crossed_any |= crossed;
     }
-    (void)crossed_any;
     tok.code = O_STRING;
     tok.text = bytes;
 }
