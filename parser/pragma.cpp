@@ -67,7 +67,7 @@ static bool lex_pragma_number(const std::vector<std::string> &w, size_t i, long 
     return true;
 }
 
-static void lex_pragma_warning(const char *text, const std::vector<std::string> &w, size_t &i)
+static void lex_pragma_warning(const std::vector<std::string> &w, size_t &i)
 {
     std::string sub = i < w.size() ? w[i++] : "";
     std::vector<unsigned> nums;
@@ -85,7 +85,6 @@ static void lex_pragma_warning(const char *text, const std::vector<std::string> 
     } const rows[] = {
         {"disable", 'n', 7, 1}, {"enable", 'y', 8, 0}, {"error", 'e', -1, 3}, {"warning", 'g', -1, 2},
     };
-    (void)text;
     if (lex_ieq(sub, "push")) {
         msg_state_op(0, 5);
         ic_pragma(out_body, "k");
@@ -131,7 +130,7 @@ static uint32_t lex_pragma_qual(const std::vector<std::string> &w, size_t &i, un
     return b;
 }
 
-static void lex_pragma_one(const char *text, const std::vector<std::string> &w, size_t &i)
+static void lex_pragma_one(const std::vector<std::string> &w, size_t &i)
 {
     const std::string word = w[i++];
     long n;
@@ -167,7 +166,7 @@ static void lex_pragma_one(const char *text, const std::vector<std::string> &w, 
         }
     }
     if (lex_ieq(word, "warning")) {
-        lex_pragma_warning(text, w, i);
+        lex_pragma_warning(w, i);
         return;
     }
     if (word == "pack") {
@@ -287,5 +286,5 @@ void lex_pragma(const char *text)
     }
     size_t i = 0;
     while (i < w.size())
-        lex_pragma_one(text, w, i);
+        lex_pragma_one(w, i);
 }
