@@ -544,9 +544,7 @@ static void refuse_outputs_over_inputs()
         }
         free(out);
     }
-    for (uint32_t i = 0; i < vec_count(bs.file_args); i++)
-        free(vec_get(bs.file_args, i));
-    vec_free(bs.file_args);
+    free_strings(bs.file_args);
     bs.file_args = nullptr;
 }
 

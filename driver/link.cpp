@@ -42,13 +42,11 @@ void write_startup_header(FILE *f, bool prelink)
     fprintf(f, "\n\t;\n\n\n");
 }
 
+// Appends the strings of v, then frees them and v.
 static void append_strings(arglist *a, vector_t *v)
 {
-    for (uint32_t i = 0; v && i < vec_count(v); i++)
-        arglist_append_copy(a, static_cast<const char *>(vec_get(v, i)));
-    for (uint32_t i = 0; v && i < vec_count(v); i++)
-        free(vec_get(v, i));
-    vec_free(v);
+    arglist_append_strings(a, v);
+    free_strings(v);
 }
 
 // Writes and assembles the stage's start-up file; false when it cannot be

@@ -530,15 +530,15 @@ static char *ilibrary_path(const char *name)
     return path;
 }
 
-static void append_vector(arglist *a, vector_t *v)
+void arglist_append_strings(arglist *list, const vector_t *v)
 {
     if (!v)
         return;
     for (uint32_t i = 0; i < vec_count(v); i++)
-        arglist_append_copy(a, static_cast<const char *>(vec_get(v, i)));
+        arglist_append_copy(list, static_cast<const char *>(vec_get(v, i)));
 }
 
-static void free_strings(vector_t *v)
+void free_strings(vector_t *v)
 {
     if (!v)
         return;
@@ -569,18 +569,18 @@ bool phase_codegen(const char *base, vector_t *inputs, bool prepass)
         arglist_appendf(a, "-A%s", bs.temp[0]);
     }
     vector_t *scanned = obj_symbol_args();
-    append_vector(a, scanned);
+    arglist_append_strings(a, scanned);
     free_strings(scanned);
-    append_vector(a, inputs);
+    arglist_append_strings(a, inputs);
     if (!settings.pass1) {
         vector_t *chip_libs = codegen_library_list();
-        append_vector(a, chip_libs);
+        arglist_append_strings(a, chip_libs);
         free_strings(chip_libs);
         for (uint32_t i = 0; i < vec_count(bs.libnames); i++)
             arglist_append(a, ilibrary_path(static_cast<const char *>(vec_get(bs.libnames, i))));
         arglist_append(a, ilibrary_path("c"));
         vector_t *more = codegen_library_list_2();
-        append_vector(a, more);
+        arglist_append_strings(a, more);
         free_strings(more);
     }
     return run_phase(a);
@@ -626,7 +626,7 @@ bool phase_library(bool intermediate)
     arglist *a = arglist_new(TOOL_ROOK);
     arglist_append_copy(a, "r");
     arglist_append(a, output_file_name(intermediate ? "lpp" : "lib"));
-    append_vector(a, intermediate ? bs.intermediates : bs.objects);
+    arglist_append_strings(a, intermediate ? bs.intermediates : bs.objects);
     return run_phase(a);
 }
 
@@ -636,7 +636,7 @@ bool phase_library_order(const char *library, vector_t *modules)
     arglist *a = arglist_new(TOOL_ROOK);
     arglist_append_copy(a, "o");
     arglist_append_copy(a, library);
-    append_vector(a, modules);
+    arglist_append_strings(a, modules);
     return run_phase(a);
 }
 
@@ -733,7 +733,7 @@ bool phase_hex_merge(const char *hexfile, uint32_t bits)
     stage_timer("Output file conversion");
     arglist *a = arglist_new(TOOL_SISKIN);
     arglist_append_copy(a, hexfile);
-    append_vector(a, bs.hexfiles);
+    arglist_append_strings(a, bs.hexfiles);
     if (settings.ide_format)
         arglist_append_copy(a, "-E1");
     arglist_appendf(a, "-O%s", hexfile);

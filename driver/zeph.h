@@ -375,6 +375,10 @@ void arglist_prepend_copy_flags(arglist *list, uint32_t flags, const char *text)
 arglist *arglist_copy(const arglist *list);
 uint32_t arglist_count(const arglist *list);
 void arglist_free(arglist *list);
+// Appends a copy of each string of v (nothing when v is null).
+void arglist_append_strings(arglist *list, const vector_t *v);
+// Frees each string of v, then v (nothing when v is null).
+void free_strings(vector_t *v);
 // The texts in order, as a new vector of borrowed strings (for tests).
 vector_t *arglist_texts(const arglist *list);
 
