@@ -169,23 +169,32 @@ static std::string next_token(const char **cursor, const char *delimiters)
     return std::string(start, p);
 }
 
+// Leading hexadecimal digits at *p as a number; false when there are none or
+// they do not fit 32 bits.
+static bool hex_digits(const char **p, uint32_t *out)
+{
+    const char *start = *p;
+    uint64_t value = 0;
+    for (; isxdigit((unsigned char)**p); (*p)++) {
+        char c = (char)tolower((unsigned char)**p);
+        value = value * 16 + (uint64_t)(isdigit((unsigned char)c) ? c - '0' : c - 'a' + 10);
+        if (value > 0xFFFFFFFFu)
+            return false;
+    }
+    *out = (uint32_t)value;
+    return *p != start;
+}
+
 // A whole token as a hexadecimal number (0x prefix allowed); false when it is
 // empty, holds another character or does not fit 32 bits.
 static bool hex_token(const std::string &token, uint32_t *out)
 {
     size_t i = (token.size() > 2 && token[0] == '0' && (token[1] == 'x' || token[1] == 'X')) ? 2 : 0;
-    if (i == token.size())
+    const char *p = token.c_str() + i;
+    uint32_t value;
+    if (!hex_digits(&p, &value) || *p != '\0')
         return false;
-    uint64_t value = 0;
-    for (; i < token.size(); i++) {
-        if (!isxdigit((unsigned char)token[i]))
-            return false;
-        value = value * 16 + (uint64_t)(isdigit((unsigned char)token[i]) ? token[i] - '0'
-                                                                          : tolower((unsigned char)token[i]) - 'a' + 10);
-        if (value > 0xFFFFFFFFu)
-            return false;
-    }
-    *out = (uint32_t)value;
+    *out = value;
     return true;
 }
 
@@ -210,22 +219,6 @@ int parse_hex_range(const char **cursor, uint32_t *lo, uint32_t *hi)
     *hi = b;
     *cursor = p;
     return 1;
-}
-
-// Leading hexadecimal digits at *p as a number; false when there are none or
-// they do not fit 32 bits.
-static bool hex_digits(const char **p, uint32_t *out)
-{
-    const char *start = *p;
-    uint64_t value = 0;
-    for (; isxdigit((unsigned char)**p); (*p)++) {
-        char c = (char)tolower((unsigned char)**p);
-        value = value * 16 + (uint64_t)(isdigit((unsigned char)c) ? c - '0' : c - 'a' + 10);
-        if (value > 0xFFFFFFFFu)
-            return false;
-    }
-    *out = (uint32_t)value;
-    return *p != start;
 }
 
 // list := item { "," item }; item := [ "+" | "-" ] hex "-" hex. A sign holds
