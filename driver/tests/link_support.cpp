@@ -26,19 +26,6 @@ void link_fixture_end()
     options_set_defaults();
 }
 
-std::string slurp_file(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-void write_file(const std::string &path, const std::string &text)
-{
-    std::ofstream(path, std::ios::binary) << text;
-}
-
 std::string joined_args(arglist *a)
 {
     vector_t *texts = arglist_texts(a);
@@ -52,7 +39,7 @@ std::string joined_args(arglist *a)
 
 void load_symbols(const std::string &text)
 {
-    write_file("link_test.sym", text);
+    tool_write("link_test.sym", text);
     symt_free();
     symt_init();
     symt_read("link_test.sym");

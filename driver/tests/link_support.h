@@ -1,14 +1,14 @@
 // Shared fixture of the link tests: a chip of the shipped database with its
 // finished memory model, fresh options and an empty symbol table, and small
-// helpers for files and argument lists.
+// helpers for argument lists and symbol files (whole files are read and
+// written with tool_read and tool_write).
 #pragma once
 
 #include "support.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,10 +17,6 @@
 void link_fixture_chip(const char *chip, const char *database = ZEPH_BUILD_DIR "/dat/zeph.ini");
 // Ends what link_fixture_chip started.
 void link_fixture_end();
-// Reads a whole file.
-std::string slurp_file(const std::string &path);
-// Writes a whole file.
-void write_file(const std::string &path, const std::string &text);
 // The texts of an argument list, joined by one blank each; the list is freed.
 std::string joined_args(arglist *a);
 // A symbol file holding `text` read into a fresh table.

@@ -198,7 +198,7 @@ TEST_F(Placement, FunctionsAtAbsoluteAddresses)
 // an 8K boundary, temp above the first two RAM bytes in the prelink only.
 TEST_F(Placement, HighEndChip)
 {
-    write_file("highend.ini", "[17C756]\nARCH=PIC16\nROMSIZE=4000\nBANKS=4\nRAMBANK=20-FF,120-1FF\nCOMMON=1A-1F\n");
+    tool_write("highend.ini", "[17C756]\nARCH=PIC16\nROMSIZE=4000\nBANKS=4\nRAMBANK=20-FF,120-1FF\nCOMMON=1A-1F\n");
     link_fixture_chip("17C756", "highend.ini");
     remove("highend.ini");
     const std::string tail = "-ppowerup=CODE -ptemp=022h -pfnautoc=COMMON -pfnauto0=BANK0 -pfnauto1=BANK1 -DCODE=2 "

@@ -49,7 +49,7 @@ protected:
     // Reads `map` into the chip's model.
     static void read_map(const char *map)
     {
-        write_file("prog.map", map);
+        tool_write("prog.map", map);
         FILE *f = fopen("prog.map", "r");
         read_mapfile(f, &memory_spaces);
         fclose(f);
@@ -143,13 +143,13 @@ TEST_F(MapSummary, MalformedLinesAreWarnings)
 TEST_F(MapSummary, SummaryFilesAndFailedRuns)
 {
     read_map(small_map);
-    write_file("prog.hxl", "### Siskin logfile ###\n Legend:\n  D = data\n00000000: DD\n");
+    tool_write("prog.hxl", "### Siskin logfile ###\n Legend:\n  D = data\n00000000: DD\n");
     opts.summary = 0x1 | 0x2 | 0x4 | 0x8;
     captured_lines.clear();
     print_summaries(memory_spaces, true);
-    EXPECT_EQ(0u, slurp_file("prog.pum").find("\nPsect Usage Map:\n\n Psect    | Contents")) << slurp_file("prog.pum");
-    EXPECT_NE(std::string::npos, slurp_file("prog.mum").find("\nMemory Summary:\n    Program space "));
-    EXPECT_EQ("HEX File Usage Map:\n\n Legend:\n  D = data\n00000000: DD\n\n", slurp_file("prog.hum"));
+    EXPECT_EQ(0u, tool_read("prog.pum").find("\nPsect Usage Map:\n\n Psect    | Contents")) << tool_read("prog.pum");
+    EXPECT_NE(std::string::npos, tool_read("prog.mum").find("\nMemory Summary:\n    Program space "));
+    EXPECT_EQ("HEX File Usage Map:\n\n Legend:\n  D = data\n00000000: DD\n\n", tool_read("prog.hum"));
     EXPECT_FALSE(os_file_exists("prog.mcu"));
 
     remove("prog.pum");
@@ -168,7 +168,7 @@ TEST_F(MapSummary, SummaryFilesAndFailedRuns)
     captured_lines.clear();
     print_summaries(memory_spaces, true);
     EXPECT_TRUE(captured_lines.empty()) << captured_lines[0];
-    EXPECT_NE(std::string::npos, slurp_file("prog.mum").find("\nSummary:\n    Program space ")) << slurp_file("prog.mum");
+    EXPECT_NE(std::string::npos, tool_read("prog.mum").find("\nSummary:\n    Program space ")) << tool_read("prog.mum");
     opts.ide = 0;
 
     // Files that cannot be made are errors, one per part.

@@ -25,19 +25,19 @@ std::string body(bool prelink)
 // assembler's output when it fails, "" when it succeeds.
 std::string assemble(const std::string &text, const std::string &name, bool keep_object = false)
 {
-    write_file(name + ".as", text);
+    tool_write(name + ".as", text);
     std::string cmd = std::string(ZEPH_BUILD_DIR) + "/bin/osprey --chip=" + chip_selected->name +
                       " -C" ZEPH_BUILD_DIR "/dat/zeph.ini -o" + name + ".obj " + name + ".as > " + name +
                       ".out 2>&1";
     int status = std::system(cmd.c_str());
-    std::string out = slurp_file(name + ".out");
+    std::string out = tool_read(name + ".out");
     for (const char *ext : {".as", ".obj", ".out"})
         if (!keep_object || strcmp(ext, ".obj") != 0)
             remove((name + ext).c_str());
     return status == 0 ? "" : out.empty() ? "failed without a message" : out;
 }
 
-std::string golden(const char *name) { return slurp_file(std::string(ZEPH_SOURCE_DIR) + "/driver/tests/golden/" + name); }
+std::string golden(const char *name) { return tool_read(std::string(ZEPH_SOURCE_DIR) + "/driver/tests/golden/" + name); }
 
 // One link stage with the built linker: the class ranges and placement
 // the driver makes, the start-up object and a one-instruction main. The
@@ -54,7 +54,7 @@ std::string link_stage(bool prelink)
         cmd += " " + arg;
     cmd += " e2e_startup.obj e2e_main.obj > e2e.out 2>&1";
     int status = std::system(cmd.c_str());
-    std::string out = slurp_file("e2e.out");
+    std::string out = tool_read("e2e.out");
     remove("e2e.out");
     return status == 0 ? "" : out.empty() ? "failed without a message" : out;
 }
@@ -218,7 +218,7 @@ TEST_F(Startup, MidrangeCalibrationSelectsItsBank)
 // High-end chips select banks with movlr and jump through PCL.
 TEST_F(Startup, HighEndBankSelectionAndJump)
 {
-    write_file("highend.ini", "[17C756]\nARCH=PIC16\nROMSIZE=4000\nBANKS=4\nRAMBANK=20-FF,120-1FF\nCOMMON=1A-1F\n");
+    tool_write("highend.ini", "[17C756]\nARCH=PIC16\nROMSIZE=4000\nBANKS=4\nRAMBANK=20-FF,120-1FF\nCOMMON=1A-1F\n");
     link_fixture_chip("17C756", "highend.ini");
     remove("highend.ini");
     opts.runtime |= RT_DOWNLOAD;

@@ -4,22 +4,14 @@
 // a description reported by number on its line; values checked against the
 // fields that hold them.
 #include "support.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace {
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
 
 const std::string golden_dir = std::string(ZEPH_SOURCE_DIR) + "/driver/tests/golden/";
 
@@ -34,23 +26,23 @@ protected:
     // Compiles `text`; the C output, or "(failed)".
     static std::string compile(const std::string &text)
     {
-        std::ofstream("usb_test.usb", std::ios::binary) << text;
-        return compile_usb("usb_test.usb", "usb_test.c") ? slurp("usb_test.c") : "(failed)";
+        tool_write("usb_test.usb", text);
+        return compile_usb("usb_test.usb", "usb_test.c") ? tool_read("usb_test.c") : "(failed)";
     }
 };
 
 TEST_F(UsbCompiler, DescriptionCompilesToGoldenC)
 {
     ASSERT_TRUE(compile_usb((golden_dir + "demo.usb").c_str(), "usb_test.c"));
-    std::string c = slurp("usb_test.c");
-    EXPECT_EQ(slurp(golden_dir + "demo.c"), c);
+    std::string c = tool_read("usb_test.c");
+    EXPECT_EQ(tool_read(golden_dir + "demo.c"), c);
     EXPECT_TRUE(captured_lines.empty()) << captured_lines[0];
     // The tables are valid C for the run-time header's declaration.
     std::ofstream("vkusb.h") << "typedef struct {\n USB_CONST unsigned char *device, * USB_CONST *configurations,\n"
                                 " * USB_CONST *strings;\n USB_CONST unsigned short *conf_sizes;\n"
                                 " unsigned char conf_cnt, string_cnt;\n} USB_descriptor_table;\n";
     int status = std::system("gcc -fsyntax-only -Wall -Werror -Wno-unused-variable -I. -x c usb_test.c 2> usb_gcc.txt");
-    EXPECT_EQ(0, status) << slurp("usb_gcc.txt");
+    EXPECT_EQ(0, status) << tool_read("usb_gcc.txt");
     remove("vkusb.h");
     remove("usb_gcc.txt");
 }
@@ -145,7 +137,7 @@ TEST_F(UsbCompiler, FilesThatCannotBeOpened)
     // The output never replaces the input.
     messages_for_test();
     EXPECT_FALSE(compile_usb("usb_test.usb", "usb_test.usb"));
-    EXPECT_EQ("DEVICE d\n", slurp("usb_test.usb"));
+    EXPECT_EQ("DEVICE d\n", tool_read("usb_test.usb"));
 }
 
 } // namespace
