@@ -32,22 +32,8 @@ constexpr size_t SPACE_TEXT_SIZE = 7680;
 // reading the map
 // ---------------------------------------------------------------------------
 
-static std::vector<std::string> split_words(const std::string &line)
-{
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < line.size()) {
-        i = line.find_first_not_of(" \t\r\n", i);
-        if (i == std::string::npos)
-            break;
-        size_t end = line.find_first_of(" \t\r\n", i);
-        if (end == std::string::npos)
-            end = line.size();
-        words.push_back(line.substr(i, end - i));
-        i = end;
-    }
-    return words;
-}
+// The blank-separated words of a line.
+static std::vector<std::string> split_words(const std::string &line) { return split_tokens(line, " \t\r\n"); }
 
 static bool starts_after_blanks(const std::string &line, const char *word)
 {

@@ -183,22 +183,6 @@ static void process_line(const std::vector<std::string> &words)
         update_psects(s);
 }
 
-static std::vector<std::string> split_words(const std::string &line)
-{
-    std::vector<std::string> words;
-    size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && (line[i] == ' ' || line[i] == '\t'))
-            i++;
-        size_t start = i;
-        while (i < line.size() && line[i] != ' ' && line[i] != '\t')
-            i++;
-        if (i > start)
-            words.push_back(line.substr(start, i - start));
-    }
-    return words;
-}
-
 // Ties every symbol to its psect: a bound symbol to the psect it names, any
 // other to the first non-empty psect whose range (its end included) holds
 // the value.
@@ -230,7 +214,7 @@ int symt_read(const char *path)
     while (os_read_line(f, line)) {
         if (section)
             continue;
-        std::vector<std::string> words = split_words(line);
+        std::vector<std::string> words = split_tokens(line, " \t");
         if (words.empty())
             continue;
         if (words[0].rfind("%segments", 0) == 0)

@@ -148,8 +148,7 @@ const char *option_usage(const option_record *opt)
 // flag sets and single choices
 // ---------------------------------------------------------------------------
 
-// Splits text at any of the separators, dropping empty pieces.
-static std::vector<std::string> split_tokens(const std::string &text, const char *seps)
+std::vector<std::string> split_tokens(const std::string &text, const char *seps)
 {
     std::vector<std::string> out;
     size_t i = 0;

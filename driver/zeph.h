@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 // ---------------------------------------------------------------------------
 // llist: doubly linked list of caller-owned pointers (llist.cpp)
@@ -144,6 +145,8 @@ int32_t option_id(const option_record *opt);
 const char *option_usage(const option_record *opt);
 void print_help(option_record *opt, const char *topic);
 uint32_t key_hash(const char *text);
+// Splits text at any of the separators, dropping empty pieces.
+std::vector<std::string> split_tokens(const std::string &text, const char *seps);
 // Reads all of a file into a string; false when it cannot be opened.
 bool read_whole_file(const char *path, std::string &text);
 
