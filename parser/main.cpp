@@ -297,11 +297,11 @@ static int main_string_order(const void *pa, const void *pb)
     return a.bytes.size() > b.bytes.size() ? -1 : a.bytes.size() < b.bytes.size() ? 1 : 0;
 }
 
-static void main_write_string(const string_entry_t &e, size_t length)
+static void main_write_string(const string_entry_t &e)
 {
     fprintf(out_front, "[a %d%s", e.number, main_qual_letters(e.qual).c_str());
-    for (size_t i = 0; i < length; i++)
-        fprintf(out_front, " %u", (unsigned)(uint8_t)e.bytes[i]);
+    for (char b : e.bytes)
+        fprintf(out_front, " %u", (unsigned)(uint8_t)b);
     fputs(" ]\n", out_front);
 }
 
@@ -309,7 +309,7 @@ static void main_write_strings()
 {
     std::vector<string_entry_t> all = main_read_store();
     if (all.size() == 1) {
-        main_write_string(all[0], all[0].bytes.size());
+        main_write_string(all[0]);
         fputs("\n", out_front);
         return;
     }
@@ -322,7 +322,7 @@ static void main_write_strings()
     // Each string is written whole: the code generator's reader merges
     // strings that are tails of others, across all modules at once.
     for (string_entry_t *e : kept)
-        main_write_string(*e, e->bytes.size());
+        main_write_string(*e);
 }
 
 static bool main_any_string_used()
