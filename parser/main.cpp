@@ -338,9 +338,7 @@ static bool main_any_string_used()
 // ---------------------------------------------------------------------------
 static void main_copy_body()
 {
-    bool bad = ferror(out_body) != 0;
-    if (fclose(out_body) != 0 || bad)
-        msg_report(234);
+    main_close_checked(out_body);
     out_body = fopen(body_name, "rb");
     if (!out_body)
         msg_report(302, body_name);
@@ -432,10 +430,7 @@ int main(int argc, char **argv)
         main_write_printf_records();
     sym_check_file_scope();
     main_copy_body();
-    bool bad_store = ferror(ic_strings) != 0;
-    if (fclose(ic_strings) != 0 || bad_store)
-        msg_report(234);
-    ic_strings = nullptr;
+    main_close_checked(ic_strings);
     if (ic_string_count && main_any_string_used())
         main_write_strings();
     if (!store_named)
