@@ -7,8 +7,7 @@
 #include "finch.h"
 
 #include "common.h"
-
-#include <filesystem>
+#include "outfile.h"
 
 // An output file on its way: written under `temp`, renamed to `name` at the
 // end of a clean run.
@@ -52,15 +51,9 @@ static void pending_open(pending_file &p, const std::string &name, const char *w
         tool_exit(1);
     }
     p.name = name;
-    p.temp = name + ".tmp";
-    for (unsigned i = 1; os_file_exists(p.temp.c_str()); i++)
-        p.temp = name + ".tmp" + std::to_string(i);
-    // A device or pipe named as the output is written in place: a rename
-    // would replace the device itself with a plain file.
-    std::error_code error;
-    bool special = std::filesystem::exists(name, error) && !std::filesystem::is_regular_file(name, error);
-    if (special)
-        p.temp.clear();
+    // A device or pipe named as the output is written in place.
+    bool special = outfile_is_special(name);
+    p.temp = special ? std::string() : outfile_temp_name(name);
     p.file = fopen(special ? name.c_str() : p.temp.c_str(), mode);
     if (!p.file) {
         p.temp.clear();

@@ -8,8 +8,7 @@
 #include "siskin.h"
 
 #include "common.h"
-
-#include <filesystem>
+#include "outfile.h"
 
 static std::string pending_output;   // temporary output not yet renamed
 
@@ -30,16 +29,6 @@ void tool_exit(int status)
     exit(status);
 }
 
-// A name beside the output that no file has yet.
-static std::string output_temp_name()
-{
-    std::string base = output_name + ".tmp";
-    std::string name = base;
-    for (unsigned i = 1; os_file_exists(name.c_str()); i++)
-        name = base + std::to_string(i);
-    return name;
-}
-
 static void output_write()
 {
     if (!output_wanted || msg_exit_status())
@@ -49,13 +38,10 @@ static void output_write()
             msg_report(413, "standard output");
         return;
     }
-    // A device or pipe named as the output is written in place: a rename
-    // would replace the device itself with a plain file.
-    std::error_code error;
-    bool special = std::filesystem::exists(output_name, error) &&
-                   !std::filesystem::is_regular_file(output_name, error);
+    // A device or pipe named as the output is written in place.
+    bool special = outfile_is_special(output_name);
     if (!special)
-        pending_output = output_temp_name();
+        pending_output = outfile_temp_name(output_name);
     FILE *f = fopen(special ? output_name.c_str() : pending_output.c_str(), "w");
     if (!f) {
         msg_report(378, "output", output_name.c_str());
