@@ -68,8 +68,6 @@ void build_master_list()
         range_subtract(master_list, a.start, a.start + a.length, a.space);
 }
 
-static uint32_t psect_bytes(const psect_rec *p) { return (p->size + p->scale - 1) / p->scale; }
-
 void unroll_chain(psect_rec *p)
 {
     if (p->state == PS_FITTED)

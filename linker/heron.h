@@ -83,6 +83,8 @@ inline bool is_psect(const symbol *s) { return (s->flags & OBJ_SPACE_MASK) == OB
 inline bool is_class(const symbol *s) { return (s->flags & OBJ_SPACE_MASK) == OBJ_CLASS; }
 inline bool is_plain_symbol(const symbol *s) { return (s->flags & OBJ_SPACE_MASK) == 0; }
 inline uint8_t psect_delta(const psect_rec *p) { return p->delta ? p->delta : 1; }
+// Bytes a psect occupies: a bit psect's size counts bits.
+inline uint32_t psect_bytes(const psect_rec *p) { return (p->size + p->scale - 1) / p->scale; }
 
 // A module: an object file or a module taken from a library.
 struct module_rec {

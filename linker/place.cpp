@@ -22,8 +22,6 @@ static uint32_t round_up(uint32_t v, uint32_t to)
     return addr_add(v, to - v % to, "round");
 }
 
-static uint32_t bytes_of(const psect_rec *p) { return (p->size + p->scale - 1) / p->scale; }
-
 // Calls fn for every plain symbol: the global table in slot order, then each
 // module's own symbols in input order.
 template <typename F> static void each_symbol(F fn)
@@ -154,7 +152,7 @@ static void allocate_by_first_fit()
             continue;
         }
         uint32_t u = psect_delta(p);
-        msg_report(1347, (unsigned)((bytes_of(p) + u - 1) / u), (unsigned)((p->chain_total + u - 1) / u),
+        msg_report(1347, (unsigned)((psect_bytes(p) + u - 1) / u), (unsigned)((p->chain_total + u - 1) / u),
                    p->sym->name, p->class_sym ? p->class_sym->name : "", (unsigned long)largest_free_range());
         p->sym->marks |= MARK_FAILED;
     }
@@ -173,7 +171,7 @@ void default_catenate(psect_rec *p)
     defcat_pos = round_up(defcat_pos, addr_mul(p->boundary, d, P->name));
     p->link = addr_mul(defcat_pos, p->scale, P->name);
     p->load = defcat_pos;
-    defcat_pos = addr_add(defcat_pos, bytes_of(p), P->name);
+    defcat_pos = addr_add(defcat_pos, psect_bytes(p), P->name);
     p->state = PS_PLACED;
     claim_psect_memory(p);
 }
@@ -212,7 +210,7 @@ static void check_limits()
         if (!is_psect(P) || is_merged(P))
             continue;
         uint32_t d = psect_delta(p);
-        uint32_t units = (bytes_of(p) + d - 1) / d;
+        uint32_t units = (psect_bytes(p) + d - 1) / d;
         if (p->max_size && p->max_size < units) {
             msg_report(497, P->name, (unsigned long)units, (unsigned long)p->max_size);
             output_suppressed = true;

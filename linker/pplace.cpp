@@ -219,7 +219,7 @@ static uint32_t item_bytes(const std::vector<symbol *> &list)
 {
     uint32_t n = 0;
     for (symbol *P : list)
-        n = addr_add(n, (P->ps->size + P->ps->scale - 1) / P->ps->scale, P->name);
+        n = addr_add(n, psect_bytes(P->ps), P->name);
     return n;
 }
 
@@ -246,7 +246,7 @@ static uint32_t item_link(const p_item &it, psect_rec *p, uint32_t bytes)
     }
     case PK_AFTER: {
         psect_rec *q = it.link_ref->ps;
-        uint32_t end = addr_add(q->link / q->scale, (q->size + q->scale - 1) / q->scale, q->sym->name);
+        uint32_t end = addr_add(q->link / q->scale, psect_bytes(q), q->sym->name);
         return round_to(end, addr_mul(p->boundary, d, p->sym->name));
     }
     default:
@@ -267,7 +267,7 @@ static uint32_t item_load(const p_item &it, psect_rec *p, uint32_t link, uint32_
         return it.has_load ? addr_mul(it.load_value, d, p->sym->name) : link;
     case PK_AFTER: {
         psect_rec *q = (it.has_load ? it.load_ref : it.link_ref)->ps;
-        return q->load + (q->size + q->scale - 1) / q->scale;
+        return q->load + psect_bytes(q);
     }
     case PK_ASLINK:
         return link;
@@ -329,7 +329,7 @@ static void place_item(const p_item &it)
         psect_rec *q = P->ps;
         q->link = addr_mul(addr_add(link, offset, P->name), q->scale, P->name);
         q->load = addr_add(load, offset, P->name);
-        offset = addr_add(offset, (q->size + q->scale - 1) / q->scale, P->name);
+        offset = addr_add(offset, psect_bytes(q), P->name);
         if (q->state == PS_UNPLACED)
             q->state = PS_PLACED;
         item_check_boundary(q);
@@ -352,7 +352,7 @@ static void place_class_item(const p_item &it)
             (P->flags & OBJ_ABSOLUTE))
             continue;
         uint32_t d = psect_delta(p);
-        uint32_t bytes = (p->size + p->scale - 1) / p->scale;
+        uint32_t bytes = psect_bytes(p);
         uint32_t link = round_to(run_link, addr_mul(p->boundary, d, P->name));
         p->link = addr_mul(link, p->scale, P->name);
         p->load = round_to(run_load, addr_mul(p->boundary, d, P->name));
