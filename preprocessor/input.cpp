@@ -406,7 +406,7 @@ void in_copy_number(int first, wstr &out)
         out += (wch)c;
         c = in_getc();
     }
-    while (in_is_digit_of(c, base) || (base == 10 && c >= '0' && c <= '9')) {
+    while (in_is_digit_of(c, base)) {
         out += (wch)c;
         c = in_getc();
     }
