@@ -478,20 +478,12 @@ bool is_link_constant(tree_node *n)
     return false;
 }
 
-static uint32_t name_hash(const void *key)
-{
-    uint32_t h = 0;
-    for (const unsigned char *p = (const unsigned char *)key; *p; p++)
-        h = 2 * h + *p;
-    return h;
-}
-
 uint32_t func_number_of(cg_symbol *s)
 {
     if ((s->flags & SF_NODEBUG) && (s->flags & SF_POINTED_TO) && !s->address)
         return 0;
     if (!funcs_by_name) {
-        funcs_by_name = hash_new(40, name_hash, hash_str_compare);
+        funcs_by_name = hash_new(40, hash_str_hash, hash_str_compare);
         funcs_by_number = hash_new(40, hash_ptr_hash, hash_ptr_compare);
     }
     if (cg_symbol *known = (cg_symbol *)hash_lookup(funcs_by_name, s->name))
