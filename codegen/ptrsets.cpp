@@ -35,9 +35,8 @@ bool ptrset_add_target(ptrset *p, cg_symbol *target)
 {
     if (!p->targets)
         p->targets = vec_new(4);
-    for (uint32_t i = 0; i < vec_count(p->targets); i++)
-        if (vec_get(p->targets, i) == target)
-            return false;
+    if (vec_index_of(p->targets, target) != UINT32_MAX)
+        return false;
     vec_push(p->targets, target);
     return true;
 }
