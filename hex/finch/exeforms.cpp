@@ -47,12 +47,6 @@
 
 #include "common.h"
 
-[[noreturn]] static void fatal_exit()
-{
-    tool_exit(1);
-    exit(1);
-}
-
 const unsigned DOS8_HEADER = 128;         // the -8 header: parts of 9, 9 and 110 bytes
 const size_t DOS8_MAX_FIXUPS = 7500;
 

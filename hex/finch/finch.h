@@ -69,6 +69,10 @@ struct finch_options {
 
 extern finch_options opt;
 
+// Ends the run with status 1: after a fatal message (which has ended it
+// already) or a fault found without one.
+[[noreturn]] void fatal_exit();
+
 // Parses the options and file names; exits on a fatal problem.
 void options_parse(int argc, char **argv);
 

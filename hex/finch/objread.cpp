@@ -31,12 +31,6 @@ static const char *const well_known_names[WK_COUNT] = {
 const unsigned FINCH_MAX_BODY = 512;      // longest body finch accepts
 const unsigned MAX_SEGMENTS = 128;
 
-[[noreturn]] static void fatal_exit()
-{
-    tool_exit(1);
-    exit(1);
-}
-
 // A body that does not hold what its type promises.
 [[noreturn]] static void bad_body()
 {

@@ -29,7 +29,7 @@ enum {
 };
 static unsigned forms_seen;
 
-[[noreturn]] static void fatal_exit()
+void fatal_exit()
 {
     tool_exit(1);
     exit(1);

@@ -28,12 +28,6 @@
 #include "common.h"
 #include "hexrec.h"
 
-[[noreturn]] static void fatal_exit()
-{
-    tool_exit(1);
-    exit(1);
-}
-
 [[noreturn]] static void unreachable_data(uint64_t addr, const char *form)
 {
     msg_report(411, (unsigned long)addr, form);

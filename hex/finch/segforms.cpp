@@ -31,12 +31,6 @@
 
 #include "common.h"
 
-[[noreturn]] static void fatal_exit()
-{
-    tool_exit(1);
-    exit(1);
-}
-
 
 static void put_text(std::vector<uint8_t> &b, size_t at, const std::string &text, size_t room)
 {
