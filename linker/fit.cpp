@@ -250,15 +250,10 @@ static void class_extend_bounds(psect_rec *c, uint32_t low, uint32_t high)
 
 // Adds a placed psect to the segment list: it extends the segment of its
 // space, class and delta that ends where it starts, else it starts one.
-void segment_add(psect_rec *p, uint32_t length, bool extend_last)
+static void segment_add(psect_rec *p, uint32_t length)
 {
     const char *cls = p->class_sym ? p->class_sym->name : "";
     uint8_t delta = psect_delta(p);
-    for (size_t i = segments.size(); extend_last && i-- > 0;) {
-        segments[i].length += length;
-        p->selector = segments[i].selector;
-        return;
-    }
     for (segment_rec &s : segments) {
         if (s.space == p->space && s.class_name == cls && s.delta == delta &&
             (uint64_t)s.load + s.length == p->load) {
@@ -281,7 +276,7 @@ void record_segments(psect_rec *p)
     if (p->class_sym)
         class_extend_bounds(p->class_sym->ps, p->link, p->link + p->size);
     p->state = PS_RECORDED;
-    segment_add(p, bytes, false);
+    segment_add(p, bytes);
     for (psect_rec *m : p->chain)
         record_segments(m);
 }

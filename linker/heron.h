@@ -360,7 +360,6 @@ bool place_in_class(symbol *cls, psect_rec *p, uint32_t low, uint32_t *link, uin
 void claim_psect_memory(psect_rec *p);
 uint32_t segment_selector(unsigned number, psect_rec *p, uint32_t load, uint32_t link);
 void space_record_end(unsigned space, uint32_t end);
-void segment_add(psect_rec *p, uint32_t length, bool extend_last);
 uint32_t largest_free_range();
 uint32_t range_unit(const class_range *r);
 struct space_entry {
