@@ -67,7 +67,7 @@ std::string ic_name(sym_t *s)
     return "_" + s->name;
 }
 
-static std::string ic_qual_letters(uint32_t q)
+std::string ic_qual_letters(uint32_t q)
 {
     std::string out;
     for (const qual_row_t &r : qual_table) {

@@ -269,17 +269,6 @@ static std::vector<string_entry_t> main_read_store()
     return all;
 }
 
-static std::string main_qual_letters(uint32_t q)
-{
-    std::string out;
-    for (const qual_row_t &r : qual_table)
-        if (r.letter && (q & r.bit)) {
-            out += r.letter;
-            q &= ~r.bit;
-        }
-    return out;
-}
-
 // Larger qualifier bits first, then bytes compared from the end as signed
 // bytes, larger first; a string before its own tails.
 static int main_string_order(const void *pa, const void *pb)
@@ -299,7 +288,7 @@ static int main_string_order(const void *pa, const void *pb)
 
 static void main_write_string(const string_entry_t &e)
 {
-    fprintf(out_front, "[a %d%s", e.number, main_qual_letters(e.qual).c_str());
+    fprintf(out_front, "[a %d%s", e.number, ic_qual_letters(e.qual).c_str());
     for (char b : e.bytes)
         fprintf(out_front, " %u", (unsigned)(uint8_t)b);
     fputs(" ]\n", out_front);

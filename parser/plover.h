@@ -294,6 +294,7 @@ void ic_version();
 void ic_marker(FILE *f);
 std::string ic_type_string(type_t *t);
 std::string ic_name(sym_t *s);
+std::string ic_qual_letters(uint32_t q); // the letters of qualifier bits, table order
 void ic_var(sym_t *s, FILE *f);
 void ic_tag(sym_t *tag, FILE *f);
 void ic_type_deps(type_t *t, FILE *f);
