@@ -439,10 +439,8 @@ static void escape_operand(tree_node *t, int lv, const escape &e, const expand_s
         sub.slice = xs.slice;
     const char *text = pattern_result_text(r, (uint32_t)(sub.slice ? sub.offset / sub.slice : 0));
     static int depth;   // result texts naming operands that name operands ...
-    if (depth > 64) {
+    if (depth > 64)
         assert_fail("result texts nest no deeper than the tree", __FILE__, __LINE__);
-        return;
-    }
     depth++;
     expand_text(t, text, lv, sub);
     depth--;

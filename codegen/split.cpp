@@ -119,7 +119,6 @@ tree_node *rewrite_parse(tree_node *node, const std::string &text)
     if (!t || i != toks.size()) {
         tree_free(t);
         assert_fail("a rewrite rule's result text is a prefix expression", __FILE__, __LINE__);
-        return nullptr;
     }
     return t;
 }
