@@ -11,8 +11,6 @@
 
 const unsigned LIB_MAX_ROUNDS = 10;   // more rounds than this: badly ordered
 
-void lib_init() {}
-
 // The first symbol the module defines that is still wanted; null when none.
 static symbol *lib_wanted_symbol(const lib_module &m)
 {

@@ -349,7 +349,6 @@ int main(int argc, char **argv)
     sym_collect_p_names();
     for (const std::string &name : undefined_options)
         sym_enter(name.c_str(), OBJ_GLOBAL | SK_UNDEFINED);
-    lib_init();
     for (pass = 0; pass < 3; pass++)
         run_pass();   // 0 collects, 1 measures and places, 2 writes
     // A symbol file or map that was cut short is a failed link, not a
