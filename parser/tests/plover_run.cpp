@@ -1,9 +1,9 @@
 // Runs plover as the driver does: options, input file, output file and
 // string-store file, in a scratch directory of the build tree.
 #include "plover_run.h"
+#include "tool_run.h"
 
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,31 +12,23 @@ const char *const driver_switches =
     "-Gstrings,const -M -B -J -Y -r -QP,bank0 -QX,bank1 -QY,bank2 -QZ,bank3 -QF,far -QN,near "
     "-QI,interrupt -QS,persistent -QCu,const";
 
-static std::string read_file(const std::string &name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 plover_result plover_run(const std::string &switches, const std::string &source)
 {
     std::string dir = std::string(ZEPH_BUILD_DIR) + "/tests/plover_scratch_" + std::to_string(getpid());
     std::string mk = "mkdir -p " + dir;
     if (std::system(mk.c_str()) != 0)
         return {-1, "", "cannot make " + dir, "", "", ""};
-    std::ofstream(dir + "/t.pre", std::ios::binary) << source;
+    tool_write(dir + "/t.pre", source);
     std::string cmd = "cd " + dir + " && " + ZEPH_BUILD_DIR + "/bin/plover " + switches +
                       " t.pre t.plover s.tmp 2>t.err";
     int st = std::system(cmd.c_str());
     plover_result r;
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    r.output = read_file(dir + "/t.plover");
-    r.errors = read_file(dir + "/t.err");
-    r.xref = read_file(dir + "/t.crf");
-    r.protos = read_file(dir + "/t.pro");
-    r.info = read_file(dir + "/t.fi");
+    r.output = tool_read(dir + "/t.plover");
+    r.errors = tool_read(dir + "/t.err");
+    r.xref = tool_read(dir + "/t.crf");
+    r.protos = tool_read(dir + "/t.pro");
+    r.info = tool_read(dir + "/t.fi");
     std::string rm = "rm -rf " + dir;
     (void)std::system(rm.c_str());
     return r;
