@@ -1,13 +1,13 @@
 // Helpers of the wren tests (see wren_test.h). They use only the host's C
 // library and shell, never the program's own code.
 #include "wren_test.h"
+#include "tool_run.h"
 
 #include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 
 std::string wren_program()
@@ -33,16 +33,12 @@ void scratch_dir::write(const std::string &name, const std::string &text) const
     std::string full = at(name);
     for (size_t i = path.size() + 1; (i = full.find('/', i)) != std::string::npos; i++)
         mkdir(full.substr(0, i).c_str(), 0777);
-    std::ofstream f(full, std::ios::binary);
-    f << text;
+    tool_write(full, text);
 }
 
 std::string scratch_dir::read(const std::string &name) const
 {
-    std::ifstream f(at(name), std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
+    return tool_read(at(name));
 }
 
 wren_result wren_run(const scratch_dir &dir, const std::string &args, const std::string &env)
