@@ -8,7 +8,6 @@
 // with "#" are comments.
 #include "heron.h"
 
-#include <cctype>
 #include <cstring>
 #include <sstream>
 
@@ -22,16 +21,6 @@ struct avmap_entry {
 static std::vector<avmap_entry> avmap;   // entries in file order
 static unsigned avmap_default;           // index of the "-" entry
 bool avmap_loaded;                       // -V named a file that was read
-
-static bool same_text_nocase(const std::string &a, const std::string &b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); i++)
-        if (tolower((unsigned char)a[i]) != tolower((unsigned char)b[i]))
-            return false;
-    return true;
-}
 
 // One entry from the tokens left on a line.
 static void avmap_entry_add(std::istringstream &words)
@@ -76,7 +65,7 @@ void read_avmap(const std::string &machine, const std::string &file)
                 break;
             std::string key;
             words >> key;
-            in_section = same_text_nocase(key, machine);
+            in_section = strcasecmp(key.c_str(), machine.c_str()) == 0;
             if (!in_section)
                 continue;
             matched = true;
