@@ -5,12 +5,11 @@
 // intermediate code worked out by hand.
 #include "icode_check.h"
 #include "plover_run.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,14 +25,6 @@ struct chain_result {
     std::string errors;
 };
 
-std::string chain_read(const std::string &name)
-{
-    std::ifstream in(name, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 chain_result chain_run(const std::string &source)
 {
     std::string dir = std::string(ZEPH_BUILD_DIR) + "/tests/plover_chain_" + std::to_string(getpid());
@@ -41,12 +32,12 @@ chain_result chain_run(const std::string &source)
     std::string mk = "mkdir -p " + dir;
     if (std::system(mk.c_str()) != 0)
         return {-1, "", "cannot make " + dir};
-    std::ofstream(dir + "/p.c", std::ios::binary) << source;
+    tool_write(dir + "/p.c", source);
     std::string cmd = "cd " + dir + " && " + bin + "wren -D_PIC14 -D_MPC_ -S1,2,2,3,4,3,3 p.c p.pre 2>p.err && " +
                       bin + "plover " + chain_switches + " p.pre p.plover s.tmp 2>>p.err";
     int st = std::system(cmd.c_str());
-    chain_result r{WIFEXITED(st) ? WEXITSTATUS(st) : -1, chain_read(dir + "/p.plover"),
-                   chain_read(dir + "/p.err")};
+    chain_result r{WIFEXITED(st) ? WEXITSTATUS(st) : -1, tool_read(dir + "/p.plover"),
+                   tool_read(dir + "/p.err")};
     std::string rm = "rm -rf " + dir;
     (void)std::system(rm.c_str());
     return r;
