@@ -2,8 +2,7 @@
 // driver's arguments, dependency lists, file arguments, option files, and
 // failures that must not pass as success.
 #include "wren_test.h"
-
-#include <fstream>
+#include "tool_run.h"
 
 namespace {
 
@@ -17,9 +16,7 @@ const std::string driver_args =
 
 std::string fixture(const std::string &name)
 {
-    std::ifstream f(std::string(WREN_FIXTURES) + "/golden/" + name, std::ios::binary);
-    std::string s((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-    return s;
+    return tool_read(std::string(WREN_FIXTURES) + "/golden/" + name);
 }
 
 void copy_golden(const scratch_dir &d)
