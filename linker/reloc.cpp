@@ -173,14 +173,13 @@ static eval_result eval_reloc_expr(obj_cursor &c, unsigned offset, uint32_t *res
             break;
         }
         case 160: {
-            symbol *S = ref_set_symbol(cur_name(c));
+            ref_set_symbol(cur_name(c));
             uint32_t sel = 0;
             if (ref_psect) {
                 ref_psect->flags |= OBJ_SIGNATURE;
                 sel = ref_psect->ps->selector;
             }
             st.push_back(sel);
-            (void)S;
             break;
         }
         default:
