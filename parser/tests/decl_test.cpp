@@ -4,12 +4,11 @@
 // are worked out by hand from the format's rules.
 #include "icode_check.h"
 #include "plover_run.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <unistd.h>
 
 TEST(ParserFiles, EmptyInputGivesTheVersionLineOnly)
@@ -462,12 +461,10 @@ TEST(ParserFiles, BadCommandLines)
     std::string plover = std::string(ZEPH_BUILD_DIR) + "/bin/plover";
     std::string out = std::filesystem::current_path().string() + "/plover_bad";
     EXPECT_NE(std::system((plover + " -B /nonexistent/in.pre " + out + ".out 2>" + out + ".err").c_str()), 0);
-    std::ifstream e1(out + ".err");
-    std::string text((std::istreambuf_iterator<char>(e1)), std::istreambuf_iterator<char>());
+    std::string text = tool_read(out + ".err");
     EXPECT_NE(text.find("(141) can't open input file \"/nonexistent/in.pre\""), std::string::npos) << text;
     EXPECT_NE(std::system((plover + " --bogus 2>" + out + ".err").c_str()), 0);
-    std::ifstream e2(out + ".err");
-    text.assign((std::istreambuf_iterator<char>(e2)), std::istreambuf_iterator<char>());
+    text = tool_read(out + ".err");
     EXPECT_NE(text.find("(168) unknown option \"--bogus\""), std::string::npos) << text;
 }
 
@@ -489,14 +486,12 @@ TEST(ParserFiles, InputNeverOverwrittenNorADirectory)
         {"sub out.plover", "(141) can't open input file \"sub\": Is a directory"},
     };
     for (const auto &c : cases) {
-        std::ofstream(dir + "/in.pre", std::ios::binary) << source;
+        tool_write(dir + "/in.pre", source);
         std::string cmd = "cd " + dir + " && mkdir -p sub && " + plover + " " + c.operands + " 2>err";
         EXPECT_NE(std::system(cmd.c_str()), 0) << c.operands;
-        std::ifstream e(dir + "/err");
-        std::string errors((std::istreambuf_iterator<char>(e)), std::istreambuf_iterator<char>());
+        std::string errors = tool_read(dir + "/err");
         EXPECT_NE(errors.find(c.message), std::string::npos) << c.operands << "\n" << errors;
-        std::ifstream in(dir + "/in.pre", std::ios::binary);
-        std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::string kept = tool_read(dir + "/in.pre");
         EXPECT_EQ(kept, source) << c.operands;
     }
     (void)std::system(("rm -rf " + dir).c_str());

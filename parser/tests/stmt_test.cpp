@@ -3,13 +3,13 @@
 // lowering rules (labels numbered from the function's exit label on).
 #include "icode_check.h"
 #include "plover_run.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -441,8 +441,6 @@ TEST(ParserFiles, ArgumentsFromAnOptionFile)
     std::ofstream(dir + "/opt.args") << "-B " << dir << "/opt_in.pre " << dir << "/opt_out.plover\n";
     std::string cmd = std::string(ZEPH_BUILD_DIR) + "/bin/plover @" + dir + "/opt.args";
     EXPECT_EQ(std::system(cmd.c_str()), 0);
-    std::ifstream in(dir + "/opt_out.plover");
-    std::stringstream text;
-    text << in.rdbuf();
-    EXPECT_NE(text.str().find("[v _x `i 1 e ]"), std::string::npos) << text.str();
+    std::string text = tool_read(dir + "/opt_out.plover");
+    EXPECT_NE(text.find("[v _x `i 1 e ]"), std::string::npos) << text;
 }
