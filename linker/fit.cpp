@@ -248,6 +248,16 @@ static void class_extend_bounds(psect_rec *c, uint32_t low, uint32_t high)
     c->high_bound = std::max(c->high_bound, high);
 }
 
+// Starts a segment with a placed psect; the psect takes its selector.
+void segment_start(psect_rec *p, uint32_t length)
+{
+    segment_rec s{length, p->load, p->link, p->sym->name, 0, p->space, psect_delta(p),
+                  p->class_sym ? p->class_sym->name : ""};
+    s.selector = segment_selector((unsigned)segments.size(), p, p->load, p->link);
+    p->selector = s.selector;
+    segments.push_back(s);
+}
+
 // Adds a placed psect to the segment list: it extends the segment of its
 // space, class and delta that ends where it starts, else it starts one.
 static void segment_add(psect_rec *p, uint32_t length)
@@ -262,10 +272,7 @@ static void segment_add(psect_rec *p, uint32_t length)
             return;
         }
     }
-    segment_rec s{length, p->load, p->link, p->sym->name, 0, p->space, delta, cls};
-    s.selector = segment_selector((unsigned)segments.size(), p, p->load, p->link);
-    p->selector = s.selector;
-    segments.push_back(s);
+    segment_start(p, length);
 }
 
 void record_segments(psect_rec *p)

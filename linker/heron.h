@@ -358,6 +358,7 @@ bool place_in_class(symbol *cls, psect_rec *p, uint32_t low, uint32_t *link, uin
                     bool forced_top);
 void claim_psect_memory(psect_rec *p);
 uint32_t segment_selector(unsigned number, psect_rec *p, uint32_t load, uint32_t link);
+void segment_start(psect_rec *p, uint32_t length);
 void space_record_end(unsigned space, uint32_t end);
 uint32_t largest_free_range();
 uint32_t range_unit(const class_range *r);

@@ -208,11 +208,7 @@ static void item_segment(psect_rec *p, uint32_t bytes, bool catenated, bool alwa
             return;
         }
     }
-    segment_rec s{bytes, p->load, p->link, p->sym->name, 0, p->space, (uint8_t)d,
-                  p->class_sym ? p->class_sym->name : ""};
-    s.selector = segment_selector((unsigned)segments.size(), p, p->load, p->link);
-    p->selector = s.selector;
-    segments.push_back(s);
+    segment_start(p, bytes);
 }
 
 static uint32_t item_bytes(const std::vector<symbol *> &list)
