@@ -576,6 +576,7 @@ void fix_listing()
             from = std::string(dir) + os_dir_sep + from;
             to = std::string(dir) + os_dir_sep + to;
             in = fopen(from.c_str(), "rb");
+            free(dir);
         }
         if (!in) {
             msg_report(524, from.c_str());
