@@ -365,6 +365,15 @@ static uint32_t output_value(const obj_sym_entry &e, symbol *P, uint32_t value)
     return value;
 }
 
+// A module's own symbol goes out unless -X or -S drop them all, or -Z drops
+// this trivial one.
+static bool local_symbol_written(const char *name)
+{
+    if (opt.no_locals_X || opt.no_locals_S)
+        return false;
+    return !(opt.drop_trivial && is_trivial_local(name));
+}
+
 // Pass 2: module-level symbols go to the symbol file and the output object.
 void sym_record_pass2()
 {
@@ -378,11 +387,8 @@ void sym_record_pass2()
         symbol *P = e.psect[0] ? entry_psect(e, &value) : nullptr;
         if (k == SK_ORDINARY || k == SK_LINE)
             value = output_value(e, P, value);
-        if (opt.no_locals_X || opt.no_locals_S)
-            return;
-        if (opt.drop_trivial && is_trivial_local(e.name))
-            return;
-        write_symbol(e.name, value, k, P);
+        if (local_symbol_written(e.name))
+            write_symbol(e.name, value, k, P);
     });
 }
 
@@ -416,10 +422,7 @@ void module_start_pass2()
         }
         if (P && P->ps && !opt.relocatable && !(P->flags & OBJ_ABSOLUTE))
             s->value = addr_add(s->value, P->ps->link, s->name);
-        if (opt.no_locals_X || opt.no_locals_S)
-            continue;
-        if (opt.drop_trivial && is_trivial_local(s->name))
-            continue;
-        write_symbol(s->name, s->value, s->flags & 0xFFFF, P);
+        if (local_symbol_written(s->name))
+            write_symbol(s->name, s->value, s->flags & 0xFFFF, P);
     }
 }
