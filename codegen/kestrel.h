@@ -532,7 +532,6 @@ struct ic_context {
     bool scrambled;        // library module
     uint8_t counter;       // descrambling counter
 };
-extern const uint8_t scramble_key[32];
 
 struct string_rec {
     cg_symbol *label;      // STR_<n>

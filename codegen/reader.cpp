@@ -17,12 +17,6 @@
 #include <cstring>
 #include <string>
 
-// The 32-byte key with which library modules are scrambled.
-const uint8_t scramble_key[32] = {
-    0x5a, 0x1c, 0x93, 0xe0, 0x7b, 0x24, 0xd8, 0xf1, 0x6e, 0x0b, 0x3a, 0x9c, 0x42, 0xd7, 0xf5, 0x18,
-    0x6b, 0x0e, 0x29, 0xc7, 0xd4, 0xa3, 0xf1, 0x58, 0x0c, 0x6e, 0x92, 0xb7, 0xa5, 0x1d, 0x0f, 0x3e,
-};
-
 // Longest token: one character and 509 more.
 static const int TOKEN_MORE = 509;
 
@@ -77,7 +71,7 @@ static int read_byte()
         }
         if (in->scrambled) {
             in->counter++;
-            c ^= in->counter ^ scramble_key[in->counter & 31];
+            c ^= scramble_mask(in->counter);
         }
         if (c != '\r')
             return c;

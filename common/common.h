@@ -121,6 +121,14 @@ void hash_entry_release(hash_entry_t *e);
 uint32_t hash_free_list_length();
 
 // ---------------------------------------------------------------------------
+// intermediate-code libraries: a module keeps its version line plain and
+// hides every later byte; the n-th of them (n counted from 1, modulo 256) is
+// XORed with scramble_mask(n). The librarian writes such modules and the
+// code generator reads them, so both take the mask from here.
+// ---------------------------------------------------------------------------
+uint8_t scramble_mask(uint8_t counter);
+
+// ---------------------------------------------------------------------------
 // sort and search
 // ---------------------------------------------------------------------------
 typedef int (*os_compare_t)(const void *a, const void *b);
@@ -141,6 +149,9 @@ char *xstrcat_free(char *a, const char *b);
 // 4096-byte rule).
 std::string str_vprintf(const char *format, va_list args);
 std::string str_printf(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// The value of a hexadecimal digit of either case, or -1 for any other
+// character (EOF included).
+int hex_digit_value(int c);
 
 // ---------------------------------------------------------------------------
 // numbered messages

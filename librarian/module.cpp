@@ -10,12 +10,6 @@
 
 #include <cstring>
 
-// The scrambling key: 32 fixed bytes.
-static const uint8_t scramble_key[32] = {
-    0x5a, 0x1c, 0x93, 0xe0, 0x7b, 0x24, 0xd8, 0xf1, 0x6e, 0x0b, 0x3a, 0x9c, 0x42, 0xd7, 0xf5, 0x18,
-    0x6b, 0x0e, 0x29, 0xc7, 0xd4, 0xa3, 0xf1, 0x58, 0x0c, 0x6e, 0x92, 0xb7, 0xa5, 0x1d, 0x0f, 0x3e,
-};
-
 std::string rook_module_name(const char *file)
 {
     return os_path_basename(file);
@@ -120,7 +114,7 @@ void rook_scramble(std::vector<uint8_t> &body)
     uint8_t counter = 0;
     for (size_t i = start + 1; i < body.size(); i++) {
         counter++;
-        body[i] ^= counter ^ scramble_key[counter & 31];
+        body[i] ^= scramble_mask(counter);
     }
 }
 

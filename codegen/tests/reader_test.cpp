@@ -207,7 +207,7 @@ static std::string write_library(const std::vector<lib_module> &mods)
         uint8_t c = 0;
         for (char ch : m.text) {
             c++;
-            body += (char)((uint8_t)ch ^ c ^ scramble_key[c & 31]);
+            body += (char)((uint8_t)ch ^ scramble_mask(c));
         }
         put16(dir, 0);
         put16(dir, (uint32_t)m.defines.size());
