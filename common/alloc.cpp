@@ -99,3 +99,14 @@ char *xstrcat_free(char *a, const char *b)
     free(a);
     return s;
 }
+
+int hex_digit_value(int c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}

@@ -15,17 +15,6 @@ std::vector<symbol *> range_classes;    // classes with ranges, in the order of 
 bool deltas_given;                      // a -D<class>=<delta> was accepted
 std::vector<std::pair<std::string, std::string>> psect_classes;   // -C pairs in order
 
-static int hex_value(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // Number: optional "0x", hexadecimal digits, then an optional suffix H
 // (hexadecimal), O or Q (octal); without either the number is decimal and a
 // last digit D is its suffix. 0 on success; a number above 32 bits is bad.
@@ -39,10 +28,10 @@ int parse_number(const char **cursor, uint32_t *out)
         prefixed = true;
         p += 2;
     }
-    if (hex_value((unsigned char)*p) < 0)
+    if (hex_digit_value((unsigned char)*p) < 0)
         return 1;
     const char *digits = p;
-    while (hex_value((unsigned char)*p) >= 0)
+    while (hex_digit_value((unsigned char)*p) >= 0)
         p++;
     const char *digits_end = p;
     if (*p == 'H' || *p == 'h') {
@@ -58,7 +47,7 @@ int parse_number(const char **cursor, uint32_t *out)
         return 1;
     uint64_t v = 0;
     for (const char *d = digits; d < digits_end; d++) {
-        unsigned digit = (unsigned)hex_value((unsigned char)*d);
+        unsigned digit = (unsigned)hex_digit_value((unsigned char)*d);
         if (digit >= base)
             return 1;
         v = v * base + digit;

@@ -155,17 +155,6 @@ static void ifx_error()
     ifx_failed = true;
 }
 
-static int ifx_hex_value(int c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // A number: decimal, octal or hex, in 32 bits (wrapping); unsigned when it
 // came out negative or has a u/U suffix. text receives it as written.
 static ifx_value ifx_number(int c, wstr &text)
@@ -182,7 +171,7 @@ static ifx_value ifx_number(int c, wstr &text)
             c = in_getc();
         }
     }
-    for (int d; (d = ifx_hex_value(c)) >= 0 && d < base; c = in_getc()) {
+    for (int d; (d = hex_digit_value(c)) >= 0 && d < base; c = in_getc()) {
         v = v * (uint32_t)base + (uint32_t)d;
         text += (wch)c;
     }
@@ -214,8 +203,8 @@ static uint32_t ifx_char_unit(int c)
     case 'x': {
         uint32_t v = 0;
         int n = 0;
-        for (c = in_getc(); n < 3 && ifx_hex_value(c) >= 0; c = in_getc(), n++)
-            v = v * 16 + (uint32_t)ifx_hex_value(c);
+        for (c = in_getc(); n < 3 && hex_digit_value(c) >= 0; c = in_getc(), n++)
+            v = v * 16 + (uint32_t)hex_digit_value(c);
         in_ungetc(c);
         return v & 0xFF;
     }

@@ -28,24 +28,13 @@ struct hex_scan {
     unsigned sum;    // of the bytes of the current record
 };
 
-static int hex_value(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 // One byte of two hex digits; a file that ends inside a record or a digit
 // that is not one is fatal (942).
 static uint8_t scan_byte(hex_scan &s)
 {
     int v = 0;
     for (int i = 0; i < 2; i++) {
-        int d = s.pos < s.text->size() ? hex_value((*s.text)[s.pos]) : -1;
+        int d = s.pos < s.text->size() ? hex_digit_value((*s.text)[s.pos]) : -1;
         if (d < 0) {
             msg_report(942, (int)s.in->line, s.in->name.c_str());
             tool_exit(1);
