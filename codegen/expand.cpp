@@ -73,6 +73,8 @@ void out_putc(int c)
         return;
     }
     if (!dry_run) {
+        if (!out_stream || out_stream == stdout)
+            switch_psect(false);
         fputs(out_line.c_str(), out_stream ? out_stream : stdout);
         fputc('\n', out_stream ? out_stream : stdout);
     }
@@ -293,10 +295,20 @@ static tree_node *select_node(tree_node *node, int level, const escape &e, int *
 
 static void expand_text(tree_node *node, const char *text, int level, expand_state &xs);
 
-static const char *temp_area_name()
+// Temporaries lie in the current function's auto block, after its autos.
+static void write_temporary(uint32_t offset)
 {
     cg_symbol *f = current_function;
-    return f && f->auto_block ? sym_asm_name(f->auto_block) : "??temp";
+    out_printf("??%s+%u", f ? sym_asm_name(f) : "", (f ? f->autos_size : 0) + offset);
+}
+
+// An auto or parameter: its block (??f for autos and the parameter that
+// arrives in W, ?f for the others) and its offset there.
+static void write_frame_object(cg_symbol *s)
+{
+    cg_symbol *f = s->owner;
+    bool in_autos = s->storage == ST_AUTO || ((s->flags & SF_INREG) && s->reg == REG_WREG);
+    out_printf("%s%s+%d", in_autos ? "??" : "?", f ? sym_asm_name(f) : "", s->frame_offset);
 }
 
 static void write_offset(int off)
@@ -311,7 +323,7 @@ static void write_register(uint32_t r, const escape &e, const expand_state &xs)
 {
     int part = e.k >= 0 ? e.k : xs.slice ? xs.offset : -1;
     if (r >= REG_TEMP_BASE) {
-        out_printf("%s+%u", temp_area_name(), r - REG_TEMP_BASE);
+        write_temporary(r - REG_TEMP_BASE);
         write_offset((part > 0 ? part : 0) + e.plus);
         return;
     }
@@ -368,12 +380,9 @@ static void escape_name(tree_node *t, const escape &e, const expand_state &xs)
             out_printf("%s", register_name(s->reg));
         else if (s->flags & SF_ABSOLUTE)
             out_printf("%lu", s->address);
-        else if ((s->storage == ST_PARAM || s->storage == ST_AUTO) && s->owner && s->owner->auto_block)
-            out_printf("?%s", sym_asm_name(s->owner->auto_block));
-        else if (s->storage == ST_PARAM || s->storage == ST_AUTO) {
-            if (!dry_run)
-                msg_report(707);
-        } else
+        else if (s->storage == ST_PARAM || s->storage == ST_AUTO)
+            write_frame_object(s);
+        else
             out_printf("%s", sym_asm_name(s));
         break;
     }
@@ -444,6 +453,20 @@ static void escape_operand(tree_node *t, int lv, const escape &e, const expand_s
     depth++;
     expand_text(t, text, lv, sub);
     depth--;
+}
+
+// The text an operand escape (such as "~L") writes for a node at a level,
+// as a string: for emitter escapes that build instructions around it.
+std::string operand_text(tree_node *node, int level, const char *text)
+{
+    size_t mark = out_line.size();
+    bool column = column_seen;
+    expand_state xs;
+    expand_text(node, text, level, xs);
+    std::string got = out_line.substr(mark);
+    out_line.resize(mark);
+    column_seen = column;
+    return got;
 }
 
 // I: argument depth.
@@ -656,9 +679,13 @@ static void emit_levels(tree_node *n)
 {
     for (int i = 0; i < n->level_count; i++) {
         const pattern_record *rec = pattern_at((uint32_t)n->pattern[i]);
-        if (n->scratch_reg[i] >= REG_TEMP_BASE && n->scratch_reg[i] < REG_INTERNAL_BASE) {
-            uint32_t size = n->scratch_reg[i] - REG_TEMP_BASE;
-            n->scratch_reg[i] = temp_alloc(n, size);
+        // a temporary class of a size (temp2 ...) takes that many bytes,
+        // the plain one as many as the node's value
+        for (uint32_t *r : {&n->scratch_reg[i], &n->third_reg[i]}) {
+            if (*r < REG_TEMP_BASE || *r >= REG_INTERNAL_BASE)
+                continue;
+            uint32_t size = *r - REG_TEMP_BASE;
+            *r = size ? temp_alloc(nullptr, size) : temp_alloc(n, 0);
         }
         if (n->result_reg[i] >= REG_TEMP_BASE) {
             uint8_t saved = n->level_count;

@@ -22,6 +22,7 @@ struct type_desc;
 struct cg_symbol;
 struct tree_node;
 struct func_info;
+struct cg_record;
 struct ptrset;
 typedef objset regset;
 
@@ -170,6 +171,7 @@ uint32_t reg_for_var(cg_symbol *s, const regset *avail);
 uint32_t first_param_in_w(cg_symbol *param, int index);
 uint32_t temp_alloc(tree_node *node, uint32_t size);
 void temp_area_reset();
+uint32_t temp_area_size();
 regset *regset_parse_list(const char *text);
 const char *regclass_text(uint32_t n);
 const char *regset_text(const regset *s);
@@ -339,14 +341,30 @@ struct cg_symbol {
     uint32_t func_number;  // function registry number
     uint32_t bank_known;   // saved tracked bank state
     uint32_t bank_values;
+    // the call graph and the frames (whole-program pass)
+    cg_record *cgraph;     // call-graph record of a function or function pointer
+    vector_t *callers;     // functions that call or refer to it, once each
+    uint32_t reach_count;  // times reached from the roots; 0: never called
+    uint32_t use_count;    // references the use walk counted
+    uint32_t autos_size;   // bytes of the auto block ??name (autos, then temporaries)
+    uint32_t params_size;  // bytes of the parameter block ?name
+    uint32_t temp_largest; // largest temporary area any statement needed
+    uint32_t calling_levels; // interrupt levels (bit 0: main) from whose roots it is reached
+    // data placement
+    int data_list;         // DL_*: the object list data classification put it in
+    int bank;              // 0-3 a RAM bank, BANK_COMMON, BANK_NONE not placed
+    unsigned long place_addr; // address this round's placement chose (a bit: its bit address)
+    int8_t place_state;    // PLACE_*
 };
 
 struct func_info {
     cg_symbol *sym;
-    vector_t *trees;       // statements in order
+    vector_t *trees;       // statements in order, as read
     int end_line;
     bool main_exit;
     int level;             // scope level of the function
+    vector_t *stmts;       // simple statements: simplified, split, calls lowered
+    tree_node *entry_stmt; // the function's own label, written before its prologue
 };
 
 extern int scope_level;
@@ -503,11 +521,15 @@ void const_fit_node(tree_node *t, tree_node *c);
 int const_bit_number(uint32_t v, tree_node *n);
 
 typedef tree_node *(*walk_fn_t)(void *ctx, tree_node *n, int a, int b, int c, long *result);
+// Walk orders: 3-bit groups, lowest first; 4 visits the node, 2 walks the
+// arguments and the right operand, 1 the left operand.
+enum { WALK_PREORDER = 4 | 2 << 3 | 1 << 6 };
 tree_node *tree_walk(int order, void *ctx, tree_node *n, walk_fn_t fn, int a, int b, int c,
                      long *result);
 typedef bool (*find_fn_t)(void *ctx, tree_node *n);
 tree_node *tree_find(tree_node *n, void *ctx, find_fn_t test);
 bool tree_has_volatile(tree_node *n);
+void tree_dump(FILE *f, tree_node *n, int indent);
 bool tree_equal(tree_node *a, tree_node *b);
 bool tree_references(tree_node *n, cg_symbol *s);
 bool is_zero_const(tree_node *n);
@@ -585,3 +607,98 @@ void sdb_write_enum(cg_symbol *tag);
 const char *sdb_type_text(type_desc *t);
 void printf_feature_list();
 void sdb_reset();
+
+// ===========================================================================
+// code generation: the call graph (callgraph.cpp)
+// ===========================================================================
+enum cg_kind { CGK_POINTER = 0x2, CGK_FUNCTION = 0x4, CGK_INDIRECT = 0x80 };
+enum cg_edge { CGE_CALL = 1, CGE_APART = 2 };
+
+struct cg_record {
+    cg_symbol *sym;
+    struct dag_node *node;  // node of the call graph; its data is this record
+    uint32_t kind;          // CGK_*
+    uint32_t base;          // offset of the function's frame in the compiled stack
+    bool generated;         // its code has been generated
+};
+
+extern vector_t *called_without_body;   // functions called here, defined elsewhere
+extern bool call_graph_completed;
+cg_record *callgraph_node_of(cg_symbol *s, uint32_t kind);
+int callgraph_add_call(cg_symbol *caller, cg_symbol *callee, bool indirect);
+void record_caller(cg_symbol *object, cg_symbol *f);
+void collect_calls(cg_symbol *f);
+vector_t *callgraph_reached(cg_symbol *root, bool deepest_first);
+vector_t *callgraph_callees(cg_symbol *f);
+bool callgraph_on_cycle(cg_symbol *f);
+int emit_fn_calls(cg_symbol *root);
+void callgraph_reset();
+
+// ===========================================================================
+// code generation: the whole-program pass (optim.cpp)
+// ===========================================================================
+extern int cg_phase;              // 1 to 6 while the pass runs
+extern cg_symbol *main_function;  // _main, when it has a body
+int optim_whole_program();
+uint32_t frame_total(cg_symbol *f);
+uint32_t frame_auto_side(cg_symbol *f);
+uint32_t frame_param_side(cg_symbol *f);
+
+// ===========================================================================
+// code generation: functions (funcgen.cpp)
+// ===========================================================================
+void gen_function(cg_symbol *f, bool write);
+void emit_function_header(cg_symbol *f);
+void emit_frame_equates(cg_symbol *f);
+void layout_autos(cg_symbol *f);
+
+// ===========================================================================
+// code generation: the assembly text (asmout.cpp)
+// ===========================================================================
+enum psect_kind {
+    PS_NONE = 0, PS_RBSS0 = 1, PS_TEXT = 2, PS_FUNC_TEXT = 3, PS_RDATA0 = 4, PS_IDATA = 5, PS_COMMON = 6,
+    PS_STRINGS = 7, PS_NVRAM = 10, PS_RBIT0 = 11, PS_MAINTEXT = 12, PS_INTENTRY = 13, PS_NVBIT = 18,
+    PS_NVRRAM = 22, PS_NVBIT_C = 23, PS_RBSS1 = 24, PS_RDATA1 = 27, PS_RBIT0B = 30, PS_RBIT_C = 34,
+    PS_EEDATA = 37, PS_NVRAM1 = 40, PS_COUNT = 43,
+};
+extern int pending_psect;
+void switch_psect(bool force);
+void select_function_psect(cg_symbol *f);
+void psects_reset();
+void emit_line_file(int line, const char *file, bool force);
+void emit_fnauto_psect(int bank);
+void emit_epilogue();
+void note_btemp_use();
+
+// ===========================================================================
+// code generation: bank selection (banks.cpp)
+// ===========================================================================
+enum { BANK_COMMON = -1, BANK_NONE = -3 };
+extern int frame_bank;            // bank of the auto/param block
+int bank_of_address(unsigned long address);
+int bank_of_symbol(cg_symbol *s);
+int bank_of_operand_node(tree_node *t, int level);
+void bank_select(int bank);
+void bank_forget();
+void emit_apbank_macro(int bank);
+
+// ===========================================================================
+// code generation: entry, exit and emitter escapes (entry.cpp)
+// ===========================================================================
+void emit_function_entry(cg_symbol *f);
+void emit_function_exit(cg_symbol *f);
+int cg_emit_escape(int n, tree_node *node, int offset, int level);
+
+// ===========================================================================
+// code generation: data classification, placement and output (place.cpp)
+// ===========================================================================
+enum data_list { DL_NONE = 0, DL_CONST, DL_DATA, DL_PERSIST, DL_BSS };
+enum place_state { PLACE_NEVER = 0, PLACE_ROUND = 1, PLACE_ABSOLUTE = 2, PLACE_FROZEN = (int8_t)129 };
+extern uint32_t compiled_stack_size;   // bytes of the auto/param block
+extern unsigned long btemp_address;    // the temporary area at the top of common memory
+void data_classify();
+vector_t *place_data();
+void data_output();
+void data_sizes(unsigned long *strings, unsigned long *cnst, unsigned long *data, unsigned long *bss,
+                unsigned long *persist);
+void place_reset();

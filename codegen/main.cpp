@@ -66,8 +66,9 @@ int main(int argc, char **argv)
         if (run.printf_pass) {
             printf_mark_results();
             printf_feature_list();
-        } else {
-            msg_report(1479);
+        } else if (optim_whole_program() == 0 && msg_exit_status() == 0) {
+            data_output();                   // the objects, in the banks placement chose
+            emit_epilogue();                 // frame psect, bank macro, end
         }
     }
     if (run.sdb)

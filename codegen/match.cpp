@@ -664,6 +664,14 @@ static void collect_named(tree_node *n, objset *into)
     objset_union_with(into, n->sets[SET_NAMED]);
 }
 
+// A call token of a tree: the parameter area of a function it calls.
+static tree_node *collect_call_tokens(void *into, tree_node *n, int, int, int, long *)
+{
+    if (n->call_token)
+        objset_add((objset *)into, n->call_token);
+    return n;
+}
+
 int cg_match_tree(tree_node *tree, uint32_t goal, const regset *available)
 {
     if (tree->op == OP_ASM)
@@ -672,6 +680,12 @@ int cg_match_tree(tree_node *tree, uint32_t goal, const regset *available)
     set_holder named, busy;
     collect_named(tree, named.s);
     objset_union_with(busy.s, named.s);
+    // a statement's own calls have their parameter areas free: no other
+    // call of the statement holds arguments in them
+    set_holder avail(available);
+    long result = 0;
+    tree_walk(WALK_PREORDER, avail.s, tree, collect_call_tokens, 0, 0, 0, &result);
+    available = avail.s;
     if (!match_shortage)
         match_shortage = objset_new();
     objset_clear(match_shortage);

@@ -28,6 +28,7 @@ void expr_reset();
 void match_reset();
 void expand_reset();
 void rewrite_reader_reset();
+void optim_reset();
 
 void kestrel_reset()
 {
@@ -52,6 +53,9 @@ void kestrel_reset()
     match_reset();
     expand_reset();
     rewrite_reader_reset();
+    optim_reset();
+    place_reset();
+    psects_reset();
     sym_init();
     target_init();
 }

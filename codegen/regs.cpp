@@ -219,6 +219,8 @@ uint32_t first_param_in_w(cg_symbol *param, int index)
 
 void temp_area_reset() { temp_offset = 0; }
 
+uint32_t temp_area_size() { return temp_offset; }
+
 uint32_t temp_alloc(tree_node *node, uint32_t size)
 {
     uint32_t align;

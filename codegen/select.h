@@ -54,6 +54,7 @@ void out_putc(int c);
 void out_printf(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 void cg_emit_tree(tree_node *tree, int line);
 void cg_expand_template(tree_node *node, const char *text, int level);
+std::string operand_text(tree_node *node, int level, const char *text);
 std::string rewrite_text(tree_node *node, const char *text);
 uint32_t float_bits(double x, int size);
 uint32_t signat_value(cg_symbol *sym);
@@ -96,6 +97,7 @@ tree_node *simp_replace(tree_node *old, tree_node *with);
 tree_node *simp_by_operand(tree_node *n, tree_node *x);   // n replaced by its operand x, read in n's type
 bool simp_may_reach_memory(tree_node *n);   // reads through a pointer or calls: may read any variable
 tree_node *simp_keep_effects(tree_node *operand, tree_node *result);
+void simp_unwrap(tree_node **slot);              // a conversion in its slot gives way to its operand
 void simp_note(unsigned n);                      // a message reported after the passes
 bool simp_same_id(tree_node *a, tree_node *b);
 bool simp_fold_int(tree_node *n, long a, long b, bool uns, long *out);

@@ -190,6 +190,15 @@ tree_node *simp_keep_effects(tree_node *operand, tree_node *result)
     return simp_node(OP_SEQ, operand, result, result->type);
 }
 
+void simp_unwrap(tree_node **slot)
+{
+    tree_node *c = *slot;
+    *slot = c->left;
+    tree_free(c->right);
+    node_free(c);
+    tree_changed = true;
+}
+
 void simp_note(unsigned n)
 {
     pending_note = n;
@@ -553,6 +562,53 @@ static bool arms_read_narrow(tree_node *q)
     return readable(arms->left) && readable(arms->right);
 }
 
+// Whether x is the value of a t, widened: a conversion from an integer of
+// t's size and class, or a constant that t holds.
+static bool widened_from(tree_node *x, type_desc *t)
+{
+    if (simp_is_const(x))
+        return simp_value(x) >= simp_type_min(t) && simp_value(x) <= simp_type_max(t);
+    if (x->op != OP_CONV || !x->left || !simp_is_integer(x->left) || !simp_is_integer(x))
+        return false;
+    type_desc *y = simp_type(x->left);
+    return node_size(x->left) == type_size(t) && type_arith_class(y) == type_arith_class(type_unqualify(t)) &&
+           node_size(x) > type_size(t);
+}
+
+// The value of a t that x holds widened.
+static tree_node *unwidened(tree_node *x, type_desc *t)
+{
+    if (simp_is_const(x))
+        return simp_conv(x, t);
+    tree_node *y = x->left;
+    tree_free(x->right);
+    node_free(x);
+    return simp_conv(y, t);
+}
+
+// (t)(a / b), (t)(a % b), (t)(a >> k) done in t when a (and b) are values of
+// t widened: the quotient, the remainder and the shifted value of two t
+// values, cut back to t, are what the operation in t gives (a quotient that
+// leaves t, -128 / -1, wraps to the same byte either way).
+static tree_node *narrow_into(tree_node *n)
+{
+    tree_node *x = n->left;
+    type_desc *t = n->type;
+    if (!simp_is_integer(n) || !simp_binary(x) || tree_has_volatile(x) || node_size(n) >= node_size(x))
+        return nullptr;
+    bool shift = x->op == OP_SHR;
+    if (!(x->op == OP_DIV || x->op == OP_MOD || shift) || !widened_from(x->left, t))
+        return nullptr;
+    if (!shift && !widened_from(x->right, t))
+        return nullptr;
+    x->left = unwidened(x->left, t);
+    if (!shift)
+        x->right = unwidened(x->right, t);
+    x->type = t;
+    tree_free(n->right);
+    return simp_replace(n, x);
+}
+
 static tree_node *rewrite_conversion(tree_node *n)
 {
     tree_node *x = n->left;
@@ -561,17 +617,20 @@ static tree_node *rewrite_conversion(tree_node *n)
         tree_free(n->right);
         return simp_replace(n, x);
     }
+    // (t)(u)y with u at least as wide as t: the bits of t come from y alone
+    // (y cut, or widened by its own signedness, to t's width)
+    bool through = x->op == OP_CONV && x->left && simp_is_integer(n) && simp_is_integer(x) &&
+                   simp_is_integer(x->left) && node_size(x) >= node_size(n) && !tree_has_volatile(x);
     // (t)(u)y with u wider than an unsigned y: both steps extend with zeros
-    if (x->op == OP_CONV && x->left && simp_is_integer(n) && simp_is_integer(x) &&
-        (simp_is_unsigned(x->left) && !simp_is_pointer(x->left)) && node_size(x->left) < node_size(x) &&
-        simp_is_unsigned(x)) {
-        tree_node *y = x->left;
-        tree_free(x->right);
-        node_free(x);
-        n->left = y;
-        tree_changed = true;
+    bool zeros = x->op == OP_CONV && x->left && simp_is_integer(n) && simp_is_integer(x) &&
+                 (simp_is_unsigned(x->left) && !simp_is_pointer(x->left)) && node_size(x->left) < node_size(x) &&
+                 simp_is_unsigned(x);
+    if (through || zeros) {
+        simp_unwrap(&n->left);
         return n;
     }
+    if (tree_node *r = narrow_into(n))
+        return r;
     if (simp_is_const(x) && simp_class(n) == AR_FLOAT) {
         x->op = OP_FCONST;
         x->fvalue = (double)simp_value(x);
@@ -623,7 +682,7 @@ static tree_node *rewrite_conversion(tree_node *n)
         tree_free(n->right);
         return simp_replace(n, x);
     }
-    if ((op_attr[x->op] & OA_LOWPART) && simp_binary(x) && x->op != OP_MUL && !(op_attr[x->op] & OA_SIDE_EFFECT)) {
+    if ((op_attr[x->op] & OA_LOWPART) && simp_binary(x) && !(op_attr[x->op] & OA_SIDE_EFFECT)) {
         x->left = simp_conv(x->left, t);
         x->right = simp_conv(x->right, t);
         x->type = t;
@@ -778,10 +837,17 @@ static tree_node *rewrite_not(tree_node *n)
         x->op = (uint32_t)inv;
         return simp_replace(n, x);
     }
-    if (x->op == OP_NOT) {
+    // !!y is y only where y is a truth value itself; !!5 is 1
+    if (x->op == OP_NOT && x->left && simp_class(x->left) == AR_BIT) {
         tree_node *y = x->left;
         node_free(x);
         return simp_replace(n, y);
+    }
+    // an integer widened is zero exactly when it was zero before
+    if (x->op == OP_CONV && x->left && simp_is_integer(x) && simp_is_integer(x->left) &&
+        node_size(x->left) <= node_size(x) && !tree_has_volatile(x)) {
+        simp_unwrap(&n->left);
+        return n;
     }
     if (x->op == OP_ANDAND || x->op == OP_OROR) {
         x->op = x->op == OP_ANDAND ? OP_OROR : OP_ANDAND;
@@ -1061,9 +1127,37 @@ static tree_node *rewrite_by_operator(tree_node *n)
 // Both operands widened from types of one class: the operation is done in
 // the wider source type and converted. Division and remainder only from
 // unsigned sources: a signed byte quotient overflows (-128 / -1).
+// x & k, x | k, x ^ k with x widened from a narrower integer and k a constant
+// of 0 up to that type's largest value: the bits above the narrower width
+// are the extension of the result there, so it is done there.
+static tree_node *narrow_with_constant(tree_node *n)
+{
+    if (n->op != OP_AND && n->op != OP_OR && n->op != OP_XOR)
+        return n;
+    tree_node *a = n->left, *k = n->right;
+    if (simp_is_const(a))
+        std::swap(a, k);
+    if (!simp_is_const(k) || a->op != OP_CONV || !a->left || !simp_is_integer(a) || !simp_is_integer(a->left) ||
+        node_size(a->left) >= node_size(n) || tree_has_volatile(a))
+        return n;
+    type_desc *t = simp_type(a->left);
+    if (simp_value(k) < 0 || simp_value(k) > simp_type_max(t))
+        return n;
+    type_desc *nt = n->type;
+    tree_node *x = a->left;
+    tree_free(a->right);
+    node_free(a);
+    n->left = x;
+    n->right = simp_conv(k, t);
+    n->type = t;
+    return simp_node(OP_CONV, n, node_new_type(nt), nt);
+}
+
 static tree_node *narrow_operands(tree_node *n)
 {
     tree_node *a = n->left, *b = n->right;
+    if (simp_binary(n) && a && b && simp_is_integer(n) && (a->op == OP_CONV) != (b->op == OP_CONV))
+        return narrow_with_constant(n);
     if (!simp_binary(n) || !a || !b || a->op != OP_CONV || b->op != OP_CONV || !simp_is_integer(n) ||
         (op_attr[n->op] & OA_SHIFT))
         return n;
@@ -1138,6 +1232,11 @@ static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
     }
     if ((op_attr[n->op] & OA_LOWPART) && simp_binary(n) && !(op_attr[n->op] & OA_SIDE_EFFECT))
         drop_same_size_conversions(n);
+    // a shift count widened from a narrower integer counts the same
+    if ((op_attr[n->op] & OA_SHIFT) && simp_binary(n) && n->right->op == OP_CONV && n->right->left &&
+        simp_is_integer(n->right) && simp_is_integer(n->right->left) &&
+        node_size(n->right->left) < node_size(n->right))
+        simp_unwrap(&n->right);
     if ((n->op == OP_ADD || n->op == OP_SUB) && is_zero_const(n->right)) {
         tree_free(n->right);
         return simp_by_operand(n, n->left);

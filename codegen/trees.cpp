@@ -584,3 +584,32 @@ void asm_names_reset()
     funcs_by_name = funcs_by_number = nullptr;
     func_counter = 0;
 }
+
+// A tree as indented prefix text, one node a line: the developer's view of
+// what the simplifier and the matcher see (trace output only).
+void tree_dump(FILE *f, tree_node *n, int indent)
+{
+    if (!n) {
+        fprintf(f, "%*s-\n", indent, "");
+        return;
+    }
+    fprintf(f, "%*s%s", indent, "", n->op < OP_COUNT ? op_spelling[n->op] : "?");
+    if (n->op == OP_ID && n->sym)
+        fprintf(f, " %s", n->sym->name);
+    else if (n->op == OP_CONST || n->op == OP_REG)
+        fprintf(f, " %ld", (long)n->value);
+    else if (n->op == OP_FCONST)
+        fprintf(f, " %g", n->fvalue);
+    if (n->type)
+        fprintf(f, " `%s", type_text(n->type));
+    for (int i = 0; i < n->level_count; i++)
+        fprintf(f, " [p%d]", n->pattern[i]);
+    fprintf(f, "\n");
+    int arity = op_arity((int)n->op);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        tree_dump(f, n->left, indent + 2);
+    if (arity == OA_BINARY)
+        tree_dump(f, n->right, indent + 2);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        tree_dump(f, (tree_node *)vec_get(n->args, i), indent + 2);
+}

@@ -465,15 +465,32 @@ static void check_template(const pat &p)
     for (const std::string &s : texts)
         for (size_t i = 0; i < s.size(); i++) {
             char c = s[i];
-            if (!isupper((unsigned char)c))
+            if (c == '~' && i + 1 < s.size() && s[i + 1] == '~') {
+                i++;   // a written tilde
                 continue;
-            bool after_letter = i > 0 && isupper((unsigned char)s[i - 1]);
-            if (!after_letter && !strchr(template_letters, c))
+            }
+            if (c == '~' && i + 1 < s.size() && strchr("GXY", s[i + 1]))
+                c = s[++i];
+            if (!isupper((unsigned char)c) && c != '~')
+                continue;
+            if (c != '~' && !strchr(template_letters, c))
                 error_at(p.line, std::string("unknown template letter \"") + c + "\"");
-            if (c == 'X' && !after_letter && !p.rec.scratch)
+            if (c == 'X' && !p.rec.scratch)
                 error_at(p.line, "template letter X without a scratch class");
-            if (c == 'Y' && !after_letter && !p.rec.scratch2)
+            if (c == 'Y' && !p.rec.scratch2)
                 error_at(p.line, "template letter Y without a second scratch class");
+            // the escape's modifiers and its which letter (J with its path)
+            // follow it, as the expander reads them
+            size_t j = i + 1;
+            while (j < s.size() && strchr("0123456789+-!=/<>", s[j]))
+                j++;
+            if (j < s.size() && strchr("NLRSD", s[j]) && s[j])
+                i = j;
+            else if (j < s.size() && s[j] == 'J') {
+                for (i = j + 1; i < s.size() && (s[i] == '0' || s[i] == '1'); i++)
+                    ;
+                i--;
+            }
         }
 }
 

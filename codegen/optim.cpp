@@ -1,0 +1,404 @@
+// The whole-program pass: from the statement lists of every function to the
+// written assembly, in six phases.
+//
+//   1  statements simplified, split and their calls lowered; the call graph;
+//      recursion and never-called functions reported
+//   2  object uses counted; unused objects dropped
+//   3  frames sized by generating every function without output; the
+//      compiled stack laid out; data placed into banks, in rounds until no
+//      object moves (a function whose objects moved is generated again)
+//   4  every reached function generated for good (still without output)
+//   5  (bank state carried across functions: not done; every function
+//      starts with the bank bits unknown)
+//   6  the functions written, with their frames, the data-size line and the
+//      call-graph directives
+//
+// Frames. A function's frame is its parameter block ?f followed by its auto
+// block ??f (autos first, then the temporaries its statements need). The
+// compiled stack puts every function's frame above the frames of all its
+// callers, so a call never overwrites a frame still in use; functions on
+// separate call paths share memory. The linker lays out the same graph from
+// the FNCALL and FNSIZE lines and gives the block symbols their addresses.
+//
+// Calls. Before code is selected, every call that is not the whole value of
+// its statement is moved into a statement of its own that stores its result
+// in a temporary auto, innermost first; then the arguments of each call
+// other than the one passed in W become stores into the callee's parameter
+// block just before it. So no code runs between the stores into a callee's
+// parameters and the call, and no other call can overwrite them (the frames
+// of two callees of one function may share memory).
+#include "kestrel.h"
+#include "ranges.h"
+#include "select.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+int cg_phase;
+cg_symbol *main_function;
+// Temporary autos made for hoisted call results, counted per function.
+static uint32_t hoist_counter;
+// Trace output of the statements and the matcher (a developer's aid).
+static bool trace_trees;
+
+uint32_t frame_auto_side(cg_symbol *f)
+{
+    return f->autos_size + f->temp_largest;
+}
+
+uint32_t frame_param_side(cg_symbol *f)
+{
+    return f->params_size;
+}
+
+uint32_t frame_total(cg_symbol *f)
+{
+    return frame_auto_side(f) + frame_param_side(f);
+}
+
+// ---------------------------------------------------------------------------
+// statements
+// ---------------------------------------------------------------------------
+static bool is_call(tree_node *n)
+{
+    return n && n->op == OP_CALL;
+}
+
+// The call that is the whole value of a statement (f(); x = f(); return
+// f()): it may stay where it is.
+static tree_node *top_call(tree_node *s)
+{
+    if (is_call(s))
+        return s;
+    if ((s->op == OP_ASSIGN || s->op == OP_RETURN) && op_arity((int)s->op) >= OA_UNARY) {
+        tree_node *v = s->op == OP_ASSIGN ? s->right : s->left;
+        if (is_call(v) && (s->op == OP_RETURN || (s->left && s->left->op == OP_ID)))
+            return v;
+    }
+    return nullptr;
+}
+
+static bool is_call_node(void *, tree_node *n)
+{
+    return n->op == OP_CALL;
+}
+
+static bool contains_call(tree_node *n)
+{
+    return tree_find(n, nullptr, is_call_node) != nullptr;
+}
+
+// A new auto of the current function holding a value of type t.
+static cg_symbol *new_temporary_auto(type_desc *t)
+{
+    cg_symbol *f = current_function;
+    cg_symbol *s = sym_new(str_printf("%s$%u", f->name, ++hoist_counter).c_str());
+    s->cls = 'F';
+    s->storage = ST_AUTO;
+    s->type = type_unqualify(t);
+    s->owner = f;
+    s->level = 2;
+    s->flags |= SF_INTERNAL | SF_NODEBUG | SF_WRITTEN;
+    vec_push(f->autos, s);
+    return s;
+}
+
+static tree_node *assign_node(cg_symbol *to, tree_node *value)
+{
+    tree_node *dest = node_new_id(to);
+    if (!type_equal(type_unqualify(value->type), type_unqualify(to->type)))
+        value = node_make(OP_CONV, value, node_new_type(type_unqualify(to->type)));
+    tree_node *s = node_make(OP_ASSIGN, dest, value);
+    s->type = to->type;
+    return tree_simplify(s);
+}
+
+static void lower_statement(tree_node *s, vector_t *out);
+
+// The arguments of a call that stays: each one not passed in W becomes a
+// store into the callee's parameter block, written before the call.
+static void store_arguments(tree_node *call, vector_t *out)
+{
+    cg_symbol *f = call->call_target;
+    tree_node *list = call->right;
+    if (!f || !list || !list->args)
+        return;
+    vector_t *kept = vec_new(1);
+    for (uint32_t i = 0; i < vec_count(list->args); i++) {
+        tree_node *arg = (tree_node *)vec_get(list->args, i);
+        cg_symbol *p = f->params && i < vec_count(f->params) ? (cg_symbol *)vec_get(f->params, i) : nullptr;
+        if (!p || ((p->flags & SF_INREG) && p->reg == REG_WREG)) {
+            vec_push(kept, arg);
+            continue;
+        }
+        vec_push(out, assign_node(p, arg));
+    }
+    vec_free(list->args);
+    list->args = kept;
+}
+
+// Moves every call below n that is not `keep` into a statement of its own,
+// innermost first; the call's place takes the temporary holding its result.
+static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
+{
+    if (!n)
+        return n;
+    int arity = op_arity((int)n->op);
+    // the operands of a conditional node are split into jumps already;
+    // anything else is evaluated whole, so its order is free
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        n->left = hoist_calls(n->left, keep, out);
+    if (arity == OA_BINARY)
+        n->right = hoist_calls(n->right, keep, out);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        vec_set(n->args, hoist_calls((tree_node *)vec_get(n->args, i), keep, out), i);
+    if (n->op != OP_CALL || n == keep)
+        return n;
+    type_desc *t = type_unqualify(n->type);
+    if (!t || type_size(t) == 0 || (t->kind == TY_BASIC && !strcmp(t->name, "v"))) {
+        lower_statement(n, out);   // a void call in an expression: only its effect
+        return node_new_const(0);
+    }
+    cg_symbol *tmp = new_temporary_auto(t);
+    store_arguments(n, out);
+    vec_push(out, assign_node(tmp, n));
+    return node_new_id(tmp);
+}
+
+// One simple statement: its calls lowered, then the statement itself.
+static void lower_statement(tree_node *s, vector_t *out)
+{
+    if (!contains_call(s)) {
+        vec_push(out, s);
+        return;
+    }
+    tree_node *keep = top_call(s);
+    s = hoist_calls(s, keep, out);
+    if (keep)
+        store_arguments(keep, out);
+    vec_push(out, tree_simplify(s));
+}
+
+// A statement tree of the function as read, split into simple statements.
+static void prepare_statement(cg_symbol *f, tree_node *t, vector_t *out)
+{
+    t = tree_simplify(t);
+    t = tree_simplify(t);
+    if (!t)
+        return;
+    if (t->op == OP_LABEL && t->left && t->left->op == OP_ID && t->left->sym == f && !f->func->entry_stmt) {
+        f->func->entry_stmt = t;
+        return;
+    }
+    vector_t *split = vec_new(4);
+    uint32_t before = vec_count(out);
+    bool dropped = nodeRewrite(t, split) != 0;
+    for (uint32_t i = 0; i < vec_count(split); i++)
+        lower_statement((tree_node *)vec_get(split, i), out);
+    vec_free(split);
+    if (dropped)
+        msg_report_once(vec_count(out) > before ? 760 : 759);
+}
+
+// Step A of the first phase: parameters laid out, statements prepared.
+static void compute_frame_sizes(vector_t *list)
+{
+    for (uint32_t i = 0; i < vec_count(list); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(list, i);
+        f->params_size = func_layout_params(f);
+    }
+    for (uint32_t i = 0; i < vec_count(list); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(list, i);
+        current_function = f;
+        hoist_counter = 0;
+        f->func->stmts = vec_new(vec_count(f->func->trees) + 8);
+        for (uint32_t k = 0; k < vec_count(f->func->trees); k++)
+            prepare_statement(f, (tree_node *)vec_get(f->func->trees, k), f->func->stmts);
+        collect_calls(f);
+        if (trace_trees) {
+            fprintf(stderr, "=== %s\n", f->name);
+            for (uint32_t k = 0; k < vec_count(f->func->stmts); k++)
+                tree_dump(stderr, (tree_node *)vec_get(f->func->stmts, k), 0);
+        }
+    }
+    current_function = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// uses
+// ---------------------------------------------------------------------------
+// An object named in a statement of the function ctx: one use more.
+static tree_node *mark_uses_visit(void *ctx, tree_node *n, int, int, int, long *)
+{
+    if (n->op == OP_ID && n->sym && !sym_is_function(n->sym)) {
+        n->sym->use_count++;
+        record_caller(n->sym, (cg_symbol *)ctx);
+    }
+    return n;
+}
+
+static void mark_uses(cg_symbol *f)
+{
+    long result = 0;
+    for (uint32_t i = 0; i < vec_count(f->func->stmts); i++)
+        tree_walk(WALK_PREORDER, f, (tree_node *)vec_get(f->func->stmts, i), mark_uses_visit, 0, 0, 0, &result);
+}
+
+// ---------------------------------------------------------------------------
+// phases
+// ---------------------------------------------------------------------------
+// The functions the program runs: reachable from _main.
+static vector_t *reached_functions(bool deepest_first)
+{
+    vector_t *all = callgraph_reached(main_function, deepest_first);
+    vector_t *out = vec_new(vec_count(all) + 1);
+    for (uint32_t i = 0; i < vec_count(all); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(all, i);
+        if (f->func)
+            vec_push(out, f);
+    }
+    vec_free(all);
+    return out;
+}
+
+// Phase 1: statements, the call graph, recursion, functions never called.
+static bool phase_call_graph()
+{
+    cg_phase = 1;
+    main_function = sym_find("_main");
+    if (main_function && !main_function->func)
+        main_function = nullptr;
+    compute_frame_sizes(functions);
+    if (!main_function)
+        return false;
+    vector_t *reached = reached_functions(false);
+    for (uint32_t i = 0; i < vec_count(reached); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(reached, i);
+        if (callgraph_on_cycle(f)) {
+            sym_set_position(f);
+            msg_report_once(1089, sym_asm_name(f));
+        }
+    }
+    call_graph_completed = true;
+    for (uint32_t i = 0; i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        f->reach_count = vec_index_of(reached, f) != UINT32_MAX ? 1 : 0;
+        if (f->reach_count) {
+            mark_uses(f);
+        } else if (!(f->flags & SF_LIBFUNC)) {
+            sym_set_position(f);
+            msg_report(520, sym_asm_name(f));
+        }
+    }
+    vec_free(reached);
+    return true;
+}
+
+// Phase 3: frames, the compiled stack and the placement rounds.
+static void layout_compiled_stack();
+
+static void dry_run_all(vector_t *list)
+{
+    for (uint32_t i = 0; i < vec_count(list); i++)
+        gen_function((cg_symbol *)vec_get(list, i), false);
+}
+
+static void phase_allocation()
+{
+    cg_phase = 3;
+    vector_t *deepest = reached_functions(true);
+    for (uint32_t i = 0; i < vec_count(deepest); i++)
+        layout_autos((cg_symbol *)vec_get(deepest, i));
+    dry_run_all(deepest);
+    layout_compiled_stack();
+    for (int round = 1;; round++) {
+        if (round == 10) {
+            msg_print("Looping around MACH_ALLOC\n");
+            tool_exit(1);
+        }
+        vector_t *moved = place_data();
+        if (!moved)
+            break;
+        vec_free(moved);
+        // the code selects banks by where objects lie: generate it again
+        dry_run_all(deepest);
+        layout_compiled_stack();
+    }
+    vec_free(deepest);
+}
+
+// Step D: every function's frame above the frames of all its callers.
+static void layout_compiled_stack()
+{
+    vector_t *order = reached_functions(false);
+    for (uint32_t i = 0; i < vec_count(order); i++)
+        ((cg_symbol *)vec_get(order, i))->cgraph->base = 0;
+    compiled_stack_size = 0;
+    for (uint32_t i = 0; i < vec_count(order); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(order, i);
+        uint32_t end = f->cgraph->base + frame_total(f);
+        if (end > compiled_stack_size)
+            compiled_stack_size = end;
+        vector_t *callees = callgraph_callees(f);
+        for (uint32_t k = 0; k < vec_count(callees); k++) {
+            cg_symbol *g = (cg_symbol *)vec_get(callees, k);
+            if (g->cgraph->base < end)
+                g->cgraph->base = end;
+        }
+        vec_free(callees);
+    }
+    vec_free(order);
+}
+
+// Phase 6: the functions written.
+static int phase_output()
+{
+    cg_phase = 6;
+    unsigned long strings, cnst, data, bss, persist;
+    data_sizes(&strings, &cnst, &data, &bss, &persist);
+    printf(";Data sizes: Strings %lu, constant %lu, data %lu, bss %lu, persistent %lu stack %lu\n", strings, cnst,
+           data, bss, persist, (unsigned long)compiled_stack_size);
+    if (msg_exit_status())
+        return msg_exit_status();
+    vector_t *order = reached_functions(false);
+    for (uint32_t i = 0; i < vec_count(order); i++)
+        emit_frame_equates((cg_symbol *)vec_get(order, i));
+    for (uint32_t i = 0; i < vec_count(order); i++)
+        emit_function_header((cg_symbol *)vec_get(order, i));
+    vec_free(order);
+    if (emit_fn_calls(main_function))
+        printf("\tFNROOT\t%s\n", sym_asm_name(main_function));
+    return 0;
+}
+
+int optim_whole_program()
+{
+    trace_trees = getenv("KESTREL_TRACE") != nullptr;
+    match_trace = trace_trees && strchr(getenv("KESTREL_TRACE"), 'm');
+    emit_escape = cg_emit_escape;
+    if (!phase_call_graph() || run.printf_pass)
+        return 0;
+    cg_phase = 2;
+    data_classify();
+    if (msg_exit_status())
+        return msg_exit_status();
+    phase_allocation();
+    if (msg_exit_status())
+        return msg_exit_status();
+    cg_phase = 4;
+    vector_t *order = reached_functions(false);
+    for (uint32_t i = 0; i < vec_count(order); i++)
+        gen_function((cg_symbol *)vec_get(order, i), false);
+    vec_free(order);
+    return phase_output();
+}
+
+void optim_reset()
+{
+    cg_phase = 0;
+    main_function = nullptr;
+    hoist_counter = 0;
+    trace_trees = false;
+    callgraph_reset();
+}

@@ -1,0 +1,337 @@
+// Data: the program's global objects sorted into lists by kind, placed into
+// the chip's banks, and written as data definitions.
+//
+// Placement decides the bank of every RAM object (the code selects banks by
+// it); the linker gives the final addresses, placing each bank's psect in
+// that bank. Each round drops the reservations of the round before and
+// places everything again: the frame block first (common memory from its
+// low end when it fits, else banked RAM), then bit objects a byte for eight,
+// then the other objects (a bank their qualifiers ask for, else common
+// memory from its high end, else banked RAM). A round in which no object
+// moved makes its reservations permanent.
+#include "kestrel.h"
+#include "ranges.h"
+#include "select.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+// Bytes of the auto/param block (the compiled stack).
+uint32_t compiled_stack_size;
+// The temporary area at the top of common memory (used by interrupt code).
+unsigned long btemp_address;
+// The objects of the lists, in list order.
+static std::vector<cg_symbol *> list_persist, list_bss;
+// Placement rounds run so far.
+static int place_rounds;
+
+static bool is_bit(cg_symbol *s)
+{
+    type_desc *t = type_unqualify(s->type);
+    return t && t->kind == TY_BASIC && t->arith == AR_BIT;
+}
+
+static uint32_t object_size(cg_symbol *s)
+{
+    return is_bit(s) ? 1 : type_size(s->type);
+}
+
+static range_space *data_space()
+{
+    return chip.spaces->next;
+}
+
+// ---------------------------------------------------------------------------
+// classification
+// ---------------------------------------------------------------------------
+void data_classify()
+{
+    list_persist.clear();
+    list_bss.clear();
+    for (uint32_t i = 0; i < vec_count(global_objects); i++) {
+        cg_symbol *s = (cg_symbol *)vec_get(global_objects, i);
+        if (sym_is_function(s) || s->cls != 'F' || (s->flags & (SF_UNDEF | SF_INTERNAL)))
+            continue;
+        uint32_t q = type_qualifiers(s->type);
+        s->data_list = DL_NONE;
+        if (s->use_count == 0) {
+            // absolute objects (the chip's registers) take no memory
+            if (run.warning_level < 0 && !(s->flags & SF_ABSOLUTE)) {
+                sym_set_position(s);
+                msg_report(1090, s->src_name);
+            }
+            continue;
+        }
+        if (s->init_list && vec_count(s->init_list)) {
+            sym_set_position(s);
+            msg_report(1490, (q & Q_CONST) ? "constant objects" : "initialised objects");
+            continue;
+        }
+        if ((q & Q_CONST) && !(s->flags & SF_ABSOLUTE)) {
+            sym_set_position(s);
+            msg_report(746, s->src_name);
+        }
+        if (!(s->flags & SF_ABSOLUTE) && type_size(s->type) == 0 && !is_bit(s)) {
+            sym_set_position(s);
+            msg_report(1248, s->src_name);
+            continue;
+        }
+        if ((s->flags & SF_ABSOLUTE) || (q & Q_PERSISTENT)) {
+            s->data_list = DL_PERSIST;
+            list_persist.push_back(s);
+        } else {
+            s->data_list = DL_BSS;
+            list_bss.push_back(s);
+        }
+        s->bank = BANK_NONE;
+        s->place_state = PLACE_NEVER;
+    }
+}
+
+void data_sizes(unsigned long *strings, unsigned long *cnst, unsigned long *data, unsigned long *bss,
+                unsigned long *persist)
+{
+    *strings = *cnst = *data = *bss = *persist = 0;
+    for (cg_symbol *s : list_bss)
+        *bss += object_size(s);
+    for (cg_symbol *s : list_persist)
+        if (!(s->flags & SF_ABSOLUTE))
+            *persist += object_size(s);
+}
+
+// ---------------------------------------------------------------------------
+// placement
+// ---------------------------------------------------------------------------
+// The bank an object's qualifiers ask for (BANK_COMMON for near), or
+// BANK_NONE; the chip's bank-qualifier policy may ignore them.
+static int bank_of_qualifiers(cg_symbol *s)
+{
+    int policy = chip.n[0];
+    uint32_t q = type_qualifiers(s->type);
+    if (policy == 1 || !q)
+        return BANK_NONE;
+    if (q & Q_NEAR)
+        return BANK_COMMON;
+    static const uint32_t banks[4] = {Q_BANK0, Q_BANK1, Q_BANK2, Q_BANK3};
+    for (int b = 0; b < 4; b++)
+        if (q & banks[b])
+            return b < chip.banks ? b : BANK_NONE;
+    return BANK_NONE;
+}
+
+// Room for size bytes in one class; the address, or RANGE_NONE.
+static uint32_t alloc_in(const char *cls_name, uint32_t size, bool from_top, int action)
+{
+    range_class *c = target_class(cls_name);
+    if (!c || !size)
+        return RANGE_NONE;
+    const range_block *b = range_alloc(data_space(), c, size, action, from_top ? 1 : 0);
+    return b ? b->lo : RANGE_NONE;
+}
+
+// The bank of a banked RAM address, or BANK_COMMON in common memory.
+static int bank_at(uint32_t address)
+{
+    range_class *common = target_class("COMMON");
+    if (common && range_contains(common, address))
+        return BANK_COMMON;
+    return bank_of_address(address);
+}
+
+// An object's place: the bank its qualifiers name, else common memory,
+// else any banked RAM. False when nothing has room.
+static bool place_object(cg_symbol *s, uint32_t size, bool from_top)
+{
+    int wanted = bank_of_qualifiers(s);
+    uint32_t a = RANGE_NONE;
+    if (wanted >= 0) {
+        if (chip.n[0] == 8)
+            msg_report(1206, sym_asm_name(s));
+        a = alloc_in(str_printf("BANK%d", wanted).c_str(), size, from_top, RANGE_ALLOC_RESERVE);
+        if (a == RANGE_NONE && chip.n[0] == 4)
+            msg_report(1250, (long)size, size == 1 ? "" : "s", sym_asm_name(s));
+    }
+    if (a == RANGE_NONE)
+        a = alloc_in("COMMON", size, from_top, RANGE_ALLOC_RESERVE);
+    if (a == RANGE_NONE)
+        a = alloc_in("RAM", size, from_top, RANGE_ALLOC_RESERVE);
+    if (a == RANGE_NONE)
+        return false;
+    s->place_addr = a;
+    s->bank = bank_at(a);
+    return true;
+}
+
+static void note_place(cg_symbol *s, unsigned long old_addr, int old_bank, int8_t old_state, bool *changed)
+{
+    if (old_state == PLACE_NEVER || old_addr != s->place_addr || old_bank != s->bank)
+        *changed = true;
+}
+
+// The bit objects of a list, eight to a byte taken from the high end.
+static void place_bits(const std::vector<cg_symbol *> &list, bool *changed)
+{
+    uint32_t byte = RANGE_NONE;
+    int used = 8;
+    for (cg_symbol *s : list) {
+        if (!is_bit(s) || (s->flags & SF_ABSOLUTE))
+            continue;
+        if (used == 8) {
+            byte = alloc_in("COMMON", 1, true, RANGE_ALLOC_RESERVE);
+            if (byte == RANGE_NONE)
+                byte = alloc_in("RAM", 1, true, RANGE_ALLOC_RESERVE);
+            used = 0;
+        }
+        if (byte == RANGE_NONE) {
+            msg_report(1271, 1L, "", sym_asm_name(s));
+            continue;
+        }
+        unsigned long old = s->place_addr;
+        int old_bank = s->bank;
+        int8_t old_state = s->place_state;
+        s->place_addr = (unsigned long)byte * 8 + (unsigned long)used++;
+        s->bank = bank_at(byte);
+        s->place_state = PLACE_ROUND;
+        note_place(s, old, old_bank, old_state, changed);
+    }
+}
+
+static void place_list(const std::vector<cg_symbol *> &list, bool from_top, bool *changed)
+{
+    for (cg_symbol *s : list) {
+        if (is_bit(s) || (s->flags & SF_ABSOLUTE))
+            continue;
+        unsigned long old = s->place_addr;
+        int old_bank = s->bank;
+        int8_t old_state = s->place_state;
+        uint32_t size = object_size(s);
+        if (!place_object(s, size, from_top)) {
+            msg_report(1250, (long)size, size == 1 ? "" : "s", sym_asm_name(s));
+            continue;
+        }
+        s->place_state = PLACE_ROUND;
+        note_place(s, old, old_bank, old_state, changed);
+    }
+}
+
+// Absolute objects: their memory is taken, so nothing else is placed there.
+static void take_absolute(bool *changed)
+{
+    for (cg_symbol *s : list_persist) {
+        if (!(s->flags & SF_ABSOLUTE))
+            continue;
+        uint32_t lo = is_bit(s) ? (uint32_t)(s->address >> 3) : (uint32_t)s->address;
+        uint32_t size = is_bit(s) ? 1 : object_size(s);
+        range_space_add(data_space(), RANGE_USED, lo, lo + size - 1, 0);
+        s->bank = bank_of_symbol(s);
+        s->place_state = PLACE_ABSOLUTE;
+        *changed = true;
+    }
+}
+
+// The frame block: common memory when it fits, else banked RAM.
+static void place_frame(bool *changed)
+{
+    int old = frame_bank;
+    frame_bank = BANK_COMMON;
+    if (!compiled_stack_size)
+        return;
+    uint32_t a = alloc_in("COMMON", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
+    if (a == RANGE_NONE)
+        a = alloc_in("RAM", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
+    if (a == RANGE_NONE)
+        a = alloc_in("RAM", compiled_stack_size, true, RANGE_ALLOC_RESERVE);
+    if (a == RANGE_NONE) {
+        msg_report(1253, (long)compiled_stack_size, compiled_stack_size == 1 ? "" : "s");
+        return;
+    }
+    frame_bank = bank_at(a);
+    if (frame_bank != old)
+        *changed = true;
+}
+
+vector_t *place_data()
+{
+    if (!target_class("RAM") && !target_class("COMMON"))
+        cg_fatal(1246);
+    range_space_discard(data_space());
+    bool changed = false;
+    if (place_rounds++ == 0)
+        take_absolute(&changed);
+    place_frame(&changed);
+    place_bits(list_persist, &changed);
+    place_list(list_persist, false, &changed);
+    place_bits(list_bss, &changed);
+    place_list(list_bss, true, &changed);
+    if (changed)
+        return vec_new(1);
+    range_space_commit(data_space());
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// output
+// ---------------------------------------------------------------------------
+// The psect of an uninitialised object: by its bank, bits apart, persistent
+// objects in the sections start-up leaves alone.
+static int psect_of(cg_symbol *s)
+{
+    bool persist = type_qualifiers(s->type) & Q_PERSISTENT;
+    if (is_bit(s)) {
+        if (persist)
+            return s->bank < 0 ? PS_NVBIT_C : PS_NVBIT;
+        return s->bank < 0 ? PS_RBIT_C : PS_RBIT0B + s->bank;
+    }
+    if (persist)
+        return s->bank < 0 ? PS_NVRRAM : s->bank == 0 ? PS_NVRAM : PS_NVRAM1 + s->bank - 1;
+    if (s->bank < 0)
+        return PS_COMMON;
+    return s->bank == 0 ? PS_RBSS0 : PS_RBSS1 + s->bank - 1;
+}
+
+// An object at an address given in the source: reserved there, and its
+// name set to the address.
+static void emit_absolute(cg_symbol *s)
+{
+    const char *name = sym_asm_name(s);
+    printf("\tglobal\t%s\n", name);
+    unsigned long byte = is_bit(s) ? s->address >> 3 : s->address;
+    printf("\n\tDABS\t1,%lu,%u\t;%s\n", byte, is_bit(s) ? 1u : object_size(s), name);
+    if (is_bit(s))
+        printf("\t%s\tset\t0x%lX\t;byte address: 0x%lX\n\n", name, s->address, byte);
+    else
+        printf("\t%s\tset\t0x%lX\n\n", name, s->address);
+}
+
+static void emit_uninitialised(cg_symbol *s)
+{
+    const char *name = sym_asm_name(s);
+    if (s->storage != ST_STATIC)
+        printf("\tglobal\t%s\n", name);
+    pending_psect = psect_of(s);
+    switch_psect(false);
+    printf("%s:\n       ds      %u\n", name, object_size(s));
+}
+
+void data_output()
+{
+    for (cg_symbol *s : list_persist)
+        if (s->flags & SF_ABSOLUTE)
+            emit_absolute(s);
+    for (cg_symbol *s : list_persist)
+        if (!(s->flags & SF_ABSOLUTE))
+            emit_uninitialised(s);
+    for (cg_symbol *s : list_bss)
+        emit_uninitialised(s);
+}
+
+void place_reset()
+{
+    list_persist.clear();
+    list_bss.clear();
+    compiled_stack_size = 0;
+    btemp_address = 0;
+    place_rounds = 0;
+    frame_bank = BANK_COMMON;
+}
