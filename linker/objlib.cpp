@@ -94,6 +94,13 @@ std::vector<uint8_t> lib_directory_entry(const lib_module &m)
     return e;
 }
 
+// Writes the bytes; fwrite's buffer may not be null even for no bytes, and
+// an empty directory or module body has no buffer.
+static bool lib_write_bytes(FILE *f, const std::vector<uint8_t> &bytes)
+{
+    return bytes.empty() || fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+}
+
 lib_status lib_write(FILE *f, const std::vector<lib_module> &modules,
                      const std::vector<std::vector<uint8_t>> &bodies)
 {
@@ -116,8 +123,8 @@ lib_status lib_write(FILE *f, const std::vector<lib_module> &modules,
     put_le16(head, (uint16_t)dir.size());
     put_le16(head + 2, (uint16_t)modules.size());
     bool ok = fwrite(head, 1, sizeof head, f) == sizeof head;
-    ok = ok && fwrite(dir.data(), 1, dir.size(), f) == dir.size();
+    ok = ok && lib_write_bytes(f, dir);
     for (const std::vector<uint8_t> &b : bodies)
-        ok = ok && fwrite(b.data(), 1, b.size(), f) == b.size();
+        ok = ok && lib_write_bytes(f, b);
     return ok ? LIB_OK : LIB_IO_ERROR;
 }

@@ -117,6 +117,25 @@ TEST_F(Rook, BuildsReordersAndReplaces)
     EXPECT_EQ(names_of(read_dir("x.lib")), "a.obj(D:_a U:_b )b.obj(D:_b D:_b2 )");
 }
 
+// A library may hold no module: made from no file, or left when the last
+// module is deleted. It is then its head alone: a directory of 0 bytes and
+// a count of 0 modules.
+TEST_F(Rook, LibraryOfNoModules)
+{
+    const std::string head_only(4, '\0');
+    int st;
+    EXPECT_EQ(run("r none.lpp", &st), "");
+    EXPECT_EQ(st, 0);
+    EXPECT_EQ(tool_read(dir + "/none.lpp"), head_only);
+    write_object("a.obj", {{"_a", 0x10}});
+    run("r x.lib a.obj", &st);
+    EXPECT_EQ(run("d x.lib a.obj", &st), "");
+    EXPECT_EQ(st, 0);
+    EXPECT_EQ(tool_read(dir + "/x.lib"), head_only);
+    EXPECT_EQ(run("t x.lib", &st), "");
+    EXPECT_EQ(st, 0);
+}
+
 TEST_F(Rook, ErrorsLeaveTheLibraryAlone)
 {
     write_object("a.obj", {{"_a", 0x10}});
