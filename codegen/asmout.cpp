@@ -21,7 +21,7 @@ static const psect_entry pool[PS_COUNT] = {
     {"", ""},                                                    // 0
     {"rbss_0", "class=BANK0,space=1"},                           // 1
     {"text%u", "local,class=CODE,delta=2"},                      // 2
-    {"%s_text", "local,class=CODE,delta=2"},                     // 3 function name + _text
+    {"%s_text", "class=CODE,delta=2"},                           // 3 function name + _text: placed by name
     {"rdata_0", "class=BANK0,space=1"},                          // 4
     {"idata", "class=CODE,delta=2,space=0"},                     // 5
     {"common", "class=COMMON,space=1"},                          // 6

@@ -97,9 +97,10 @@ static void shift_by_constant(tree_node *node, int level)
             insn("movwf", f);
             return;
         }
-        insn(left ? "rrf" : "rlf", f + ",f");
+        const char *back = left ? "rrf" : "rlf";
+        insn(back, f + ",f");
         insn("clrf", f);
-        insn(rot, f + ",f");
+        insn(back, f + ",f");
         return;
     }
     insn("swapf", f + ",f");

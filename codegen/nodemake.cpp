@@ -292,6 +292,13 @@ static void give_type(tree_node *n)
         n->type = basic("i");
     else
         n->type = n->left ? n->left->type : basic("v");
+    // a comparison's value is an int in arithmetic: (a > b) + (c > d) is 2
+    // when both hold; & | ^ of truth values stay truth values
+    static const int arithmetic[] = {OP_ADD, OP_SUB, OP_MUL, OP_DIV, OP_MOD, OP_SHL, OP_SHR, OP_NEG, OP_COMPL};
+    bool truth_operand = n->left && (op_attr[n->left->op] & OA_TRUTH) && !(op_attr[n->left->op] & OA_CONST);
+    for (int op : arithmetic)
+        if (truth_operand && n->op == (uint32_t)op)
+            n->type = basic("i");
 }
 
 static tree_node *make_by_operator(tree_node *n)

@@ -89,6 +89,21 @@ static bool contains_call(tree_node *n)
     return tree_find(n, nullptr, is_call_node) != nullptr;
 }
 
+static tree_node *count_call_visit(void *count, tree_node *n, int, int, int, long *)
+{
+    if (n->op == OP_CALL)
+        ++*(uint32_t *)count;
+    return n;
+}
+
+static uint32_t calls_in(tree_node *n)
+{
+    uint32_t count = 0;
+    long result = 0;
+    tree_walk(WALK_PREORDER, &count, n, count_call_visit, 0, 0, 0, &result);
+    return count;
+}
+
 // A new auto of the current function holding a value of type t.
 static cg_symbol *new_temporary_auto(type_desc *t)
 {
@@ -166,7 +181,11 @@ static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
     return node_new_id(tmp);
 }
 
-// One simple statement: its calls lowered, then the statement itself.
+// One simple statement: its calls lowered, then the statement itself. A
+// statement whose calls went to temporaries may simplify further, and a
+// rewrite rule may then call a helper of the run-time library (a product
+// of two call results becomes a product of two bytes), which is lowered in
+// its turn.
 static void lower_statement(tree_node *s, vector_t *out)
 {
     if (!contains_call(s)) {
@@ -177,7 +196,11 @@ static void lower_statement(tree_node *s, vector_t *out)
     s = hoist_calls(s, keep, out);
     if (keep)
         store_arguments(keep, out);
-    vec_push(out, tree_simplify(s));
+    s = tree_rewrite_all(s);
+    if (calls_in(s) > (keep && top_call(s) == keep ? 1u : 0u))
+        lower_statement(s, out);
+    else
+        vec_push(out, s);
 }
 
 // A statement tree of the function as read, split into simple statements.

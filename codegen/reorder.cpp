@@ -281,6 +281,12 @@ static tree_node *narrow_float_compare(tree_node *n)
 
 tree_node *simp_comparison(tree_node *n)
 {
+    // the constant on the right, where the narrowing rules look for it
+    if (simp_is_const(n->left) && !simp_is_const(n->right)) {
+        std::swap(n->left, n->right);
+        n->op = (uint32_t)mirrored_comparison((int)n->op);
+        tree_changed = true;
+    }
     if ((n = narrow_float_compare(n))->op == OP_SEQ)
         return n;
     if ((n = narrow_converted_compare(n))->op == OP_SEQ)

@@ -586,10 +586,11 @@ static tree_node *unwidened(tree_node *x, type_desc *t)
     return simp_conv(y, t);
 }
 
-// (t)(a / b), (t)(a % b), (t)(a >> k) done in t when a (and b) are values of
-// t widened: the quotient, the remainder and the shifted value of two t
-// values, cut back to t, are what the operation in t gives (a quotient that
-// leaves t, -128 / -1, wraps to the same byte either way).
+// (t)(a / b), (t)(a % b), (t)(a >> k) done in s, the type a (and b) are
+// values of widened, when s is as wide as t: the quotient, the remainder and
+// the shifted value of two s values, cut back to t's width, are what the
+// operation in s gives (a quotient that leaves s, -128 / -1, wraps to the
+// same byte either way).
 static tree_node *narrow_into(tree_node *n)
 {
     tree_node *x = n->left;
@@ -597,16 +598,20 @@ static tree_node *narrow_into(tree_node *n)
     if (!simp_is_integer(n) || !simp_binary(x) || tree_has_volatile(x) || node_size(n) >= node_size(x))
         return nullptr;
     bool shift = x->op == OP_SHR;
-    if (!(x->op == OP_DIV || x->op == OP_MOD || shift) || !widened_from(x->left, t))
+    if (!(x->op == OP_DIV || x->op == OP_MOD || shift))
         return nullptr;
-    if (!shift && !widened_from(x->right, t))
+    tree_node *w = x->left->op == OP_CONV ? x->left : x->right;
+    if (w->op != OP_CONV || !w->left || !simp_is_integer(w->left) || node_size(w->left) != node_size(n))
         return nullptr;
-    x->left = unwidened(x->left, t);
+    type_desc *st = simp_type(w->left);
+    if (!widened_from(x->left, st) || (!shift && !widened_from(x->right, st)))
+        return nullptr;
+    x->left = unwidened(x->left, st);
     if (!shift)
-        x->right = unwidened(x->right, t);
-    x->type = t;
+        x->right = unwidened(x->right, st);
+    x->type = st;
     tree_free(n->right);
-    return simp_replace(n, x);
+    return simp_conv(simp_replace(n, x), t);
 }
 
 static tree_node *rewrite_conversion(tree_node *n)
@@ -837,10 +842,12 @@ static tree_node *rewrite_not(tree_node *n)
         x->op = (uint32_t)inv;
         return simp_replace(n, x);
     }
-    // !!y is y only where y is a truth value itself; !!5 is 1
-    if (x->op == OP_NOT && x->left && simp_class(x->left) == AR_BIT) {
+    // !!y is y where y is a truth value itself, else y != 0 (!!5 is 1)
+    if (x->op == OP_NOT && x->left) {
         tree_node *y = x->left;
         node_free(x);
+        if (simp_class(y) != AR_BIT && (simp_is_integer(y) || simp_is_pointer(y)))
+            y = simp_node(OP_NE, y, simp_const(0, simp_type(y)), n->type);
         return simp_replace(n, y);
     }
     // an integer widened is zero exactly when it was zero before
@@ -874,7 +881,11 @@ static tree_node *rewrite_logic(tree_node *n)
     bool truth = c->value != 0;
     bool decides = (n->op == OP_ANDAND) != truth;   // 0 && x, 1 || x
     if (!decides) {
+        // 1 && x and 0 || x are the truth of x: x itself only when x is a
+        // truth value already; 1 && 5 is 1
         tree_free(c);
+        if (simp_class(other) != AR_BIT && (simp_is_integer(other) || simp_is_pointer(other)))
+            other = simp_node(OP_NE, other, simp_const(0, simp_type(other)), n->type);
         return simp_replace(n, other);
     }
     c->value = truth;

@@ -506,6 +506,24 @@ static void split(tree_node *t, vector_t *out, int *dropped)
         break;
     }
     tree_node *value = stored_value(t);
+    // a truth value or a choice converted: the conversion moves to the
+    // values stored (0 and 1, or the arms)
+    if (value && value->op == OP_CONV && value->left && simp_is_integer(value)) {
+        tree_node *inner = value->left;
+        bool truth = inner->op == OP_ANDAND || inner->op == OP_OROR;
+        bool choice = inner->op == OP_QUEST && inner->right && inner->right->op == OP_COLON;
+        if (truth || choice) {
+            tree_node **slot = t->op == OP_RETURN ? &t->left : &t->right;
+            if (choice) {
+                tree_node *arms = inner->right;
+                arms->left = simp_conv(arms->left, value->type);
+                arms->right = simp_conv(arms->right, value->type);
+                arms->type = inner->type = value->type;
+            }
+            simp_unwrap(slot);
+            value = *slot;
+        }
+    }
     if (value && (value->op == OP_ANDAND || value->op == OP_OROR)) {
         split_truth_value(t, out, dropped);
         return;

@@ -305,8 +305,12 @@ TEST_F(simplifier, decided_comparisons_and_warnings)
     EXPECT_EQ(show(tree_simplify(op(OP_EQ, field, k(3)))), "0");
     EXPECT_EQ(count(754), 1);
     // constant operands of && and ||, sizes of nothing
-    EXPECT_EQ(show(tree_simplify(op(OP_ANDAND, v("_p"), k(1)))), "_p");
+    // p && 1 is the truth of p: a byte p is compared with 0 (p = 5 gives 1),
+    // a truth value stays itself
+    EXPECT_EQ(show(tree_simplify(op(OP_ANDAND, v("_p"), k(1)))), "(!= _p 0)");
     EXPECT_EQ(count(750), 1);
+    EXPECT_EQ(show(tree_simplify(op(OP_OROR, v("_q", "b"), k(0)))), "_q");
+    EXPECT_EQ(show(tree_simplify(op(OP_NOT, op(OP_NOT, v("_p")), nullptr))), "(!= _p 0)");
     EXPECT_EQ(show(tree_simplify(op(OP_SIZEOF, v("_nothing", "v"), nullptr, ty("ui")))), "0");
     EXPECT_EQ(count(761), 1);
     EXPECT_EQ(show(tree_simplify(conv(v("_w", "ui"), "uc"))), "_w:uc");   // its low byte, read in place

@@ -45,13 +45,15 @@ inline std::string tool_tempdir(const char *prefix)
 }
 
 // Runs `hex` in gpsim as chip `chip` (gpsim's name without its "p") until
-// the program writes 1 to register `done`, or 100,000 cycles pass; returns
+// the program writes 1 to register `done`, or `cycles` cycles pass; returns
 // the register dump as address -> byte, and what gpsim printed in `log`.
 inline std::map<unsigned, unsigned> tool_gpsim(const std::string &dir, const std::string &chip,
-                                               const std::string &hex, unsigned done, std::string *log)
+                                               const std::string &hex, unsigned done, std::string *log,
+                                               unsigned long cycles = 100000)
 {
     std::ostringstream script;
-    script << std::hex << "break w 0x" << done << ", (reg(0x" << done << ") == 1)\nbreak c 100000\nrun\ndump\nquit\n";
+    script << std::hex << "break w 0x" << done << ", (reg(0x" << done << ") == 1)\n" << std::dec << "break c "
+           << cycles << "\nrun\ndump\nquit\n";
     tool_write(dir + "/run.stc", script.str());
     int st;
     *log = tool_run(dir, "gpsim -i -S disable -p p" + chip + " -I '" + dir + "/run.stc' " + hex, &st);
