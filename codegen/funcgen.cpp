@@ -73,6 +73,8 @@ void gen_function(cg_symbol *f, bool write)
             emit_line_file(s->line, s->file, false);
         temp_area_reset();
         cg_statement(s, s->line);
+        if (s->op == OP_ASM)
+            bank_forget();   // in-line assembly may select any bank
         if (temp_area_size() > f->temp_largest)
             f->temp_largest = temp_area_size();
     }

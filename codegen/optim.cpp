@@ -395,11 +395,36 @@ static int phase_output()
     return 0;
 }
 
+// What this code generator cannot yet do correctly is refused, never
+// compiled into code that would run wrong.
+static bool refuse_what_is_not_built()
+{
+    if (chip.family != 2) {
+        // the program is refused as a whole: shown at main when there is one
+        if (cg_symbol *m = sym_find("_main"); m && m->func)
+            sym_set_position(m);
+        msg_report(1490, chip.family == 1 ? "programs for the 12-bit cores" : "programs for this core");
+        return true;
+    }
+    bool refused = false;
+    for (uint32_t i = 0; i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        if (type_qualifiers(f->type) & Q_INTERRUPT) {
+            sym_set_position(f);
+            msg_report(1490, "interrupt functions");
+            refused = true;
+        }
+    }
+    return refused;
+}
+
 int optim_whole_program()
 {
     trace_trees = getenv("KESTREL_TRACE") != nullptr;
     match_trace = trace_trees && strchr(getenv("KESTREL_TRACE"), 'm');
     emit_escape = cg_emit_escape;
+    if (!run.printf_pass && refuse_what_is_not_built())
+        return msg_exit_status();
     if (!phase_call_graph() || run.printf_pass)
         return 0;
     cg_phase = 2;

@@ -298,6 +298,18 @@ tree_node *simp_comparison(tree_node *n)
         if (b != n || (n->op != OP_EQ && n->op != OP_NE))
             return b;
     }
+    // x + c == k as x == k - c: equal sums of one width have equal terms
+    if ((n->op == OP_EQ || n->op == OP_NE) && simp_is_const(n->right) && n->left->op == OP_ADD &&
+        simp_is_const(n->left->right) && simp_is_integer(n->left) &&
+        node_size(n->left) == node_size(n->right)) {
+        tree_node *sum = n->left;
+        n->right->value = simp_fit(simp_value(n->right) - simp_value(sum->right), sum->type);
+        n->left = sum->left;
+        tree_free(sum->right);
+        node_free(sum);
+        tree_changed = true;
+        return n;
+    }
     if ((n->op == OP_EQ || n->op == OP_NE) && simp_is_const(n->right)) {
         tree_node *a = n->left;
         long c = simp_value(n->right);

@@ -622,10 +622,17 @@ static tree_node *rewrite_conversion(tree_node *n)
         tree_free(n->right);
         return simp_replace(n, x);
     }
+    // an integer as a bit is its truth: x != 0
+    if (simp_class(n) == AR_BIT && (simp_is_integer(x) || simp_is_pointer(x))) {
+        tree_free(n->right);
+        node_free(n);
+        return simp_node(OP_NE, x, simp_const(0, simp_type(x)), basic_type_named("b"));
+    }
     // (t)(u)y with u at least as wide as t: the bits of t come from y alone
-    // (y cut, or widened by its own signedness, to t's width)
+    // (y cut, or widened by its own signedness, to t's width; a bit is 0 or 1)
     bool through = x->op == OP_CONV && x->left && simp_is_integer(n) && simp_is_integer(x) &&
-                   simp_is_integer(x->left) && node_size(x) >= node_size(n) && !tree_has_volatile(x);
+                   (simp_is_integer(x->left) || simp_class(x->left) == AR_BIT) &&
+                   node_size(x) >= node_size(n) && !tree_has_volatile(x);
     // (t)(u)y with u wider than an unsigned y: both steps extend with zeros
     bool zeros = x->op == OP_CONV && x->left && simp_is_integer(n) && simp_is_integer(x) &&
                  (simp_is_unsigned(x->left) && !simp_is_pointer(x->left)) && node_size(x->left) < node_size(x) &&

@@ -421,3 +421,78 @@ void main(void) { used = 1; FINISH(); }
     EXPECT_NE(r.output.find("\"_unused\" is not used"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("\"_used\" is not used"), std::string::npos) << r.output;
 }
+
+// ---------------------------------------------------------------------------
+// the bundled example
+// ---------------------------------------------------------------------------
+// PORTB at two moments of the run of the blink example: it counts.
+TEST(Examples, BlinkCountsOnPortB)
+{
+    NEEDS_SIMULATOR();
+    c_program p = program(tool_read(ZEPH_SOURCE_DIR "/examples/blink/main.c"));
+    p.prelude = false;
+    c_run r = c_compile(p);
+    ASSERT_EQ(r.status, 0) << explain(r);
+    tool_write(r.dir + "/run.stc", "break c 20000\nrun\ndump\nbreak c 23456\nrun\ndump\nquit\n");
+    int st;
+    std::string log = tool_run(r.dir, "gpsim -i -S disable -p p16f877a -I '" + r.dir + "/run.stc' main.hex", &st);
+    std::vector<unsigned> portb, trisb;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("0000:", 0) == 0)
+            portb.push_back(std::stoul(line.substr(7 + 6 * 3, 2), nullptr, 16));
+        if (line.rfind("0080:", 0) == 0)
+            trisb.push_back(std::stoul(line.substr(7 + 6 * 3, 2), nullptr, 16));
+    }
+    ASSERT_EQ(portb.size(), 2u) << log;
+    ASSERT_EQ(trisb.size(), 2u) << log;
+    EXPECT_EQ(trisb[0], 0u) << "PORTB's pins are outputs";
+    EXPECT_NE(portb[0], portb[1]) << "PORTB counts:\n" << log;
+}
+
+// ---------------------------------------------------------------------------
+// bit objects
+// ---------------------------------------------------------------------------
+TEST(Bits, SetClearTestAndReadAsBytes)
+{
+    NEEDS_SIMULATOR();
+    c_run r = c_compile_and_run(program(R"(
+bit f1, f2, f3, f4, f5, f6, f7, f8, f9;
+unsigned char a, b, r1, r2, r3, r4, r5, r6;
+void main(void)
+{
+    f1 = 1;
+    f2 = 0;
+    a = 7;
+    b = 9;
+    f3 = a < b;          /* 1 */
+    f4 = a == b;         /* 0 */
+    f5 = a;              /* 7 is not 0: 1 */
+    f6 = a - 7;          /* 0 */
+    f9 = 1;              /* the ninth bit: a second byte */
+    r1 = f1;             /* 1 */
+    r2 = f2 + f3 + f5;   /* 0 + 1 + 1 = 2 */
+    if (f1)
+        r3 = 0x11;
+    if (!f2)
+        r4 = 0x22;
+    if (f4)
+        r5 = 0x33;       /* not reached */
+    r6 = f9 ? 0x44 : 0x55;
+    TRISB = 0;
+    PORTB = 0;
+    RB3 = 1;             /* a register bit of the chip header */
+    RB5 = f3;
+    FINISH();
+}
+)"));
+    ASSERT_EQ(r.status, 0) << explain(r);
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("r1"), 1);
+    EXPECT_EQ(r.byte("r2"), 2);
+    EXPECT_EQ(r.byte("r3"), 0x11);
+    EXPECT_EQ(r.byte("r4"), 0x22);
+    EXPECT_EQ(r.byte("r5"), 0);
+    EXPECT_EQ(r.byte("r6"), 0x44);
+    EXPECT_EQ(r.ram[6], 0x28u) << "PORTB: bits 3 and 5";
+}

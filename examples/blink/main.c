@@ -1,6 +1,7 @@
 /* Counts on the LEDs of PORTB of a PIC16F877A. */
-volatile unsigned char PORTB @ 0x06;
-volatile unsigned char TRISB @ 0x86;
+#include <zeph.h>
+
+__CONFIG(_HS_OSC & _WDT_OFF & _LVP_OFF);
 
 void main(void)
 {
