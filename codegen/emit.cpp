@@ -11,7 +11,7 @@ struct equate { const char *name; int value; };
 // equates of the 12-bit and 14-bit cores
 static const equate small_core_equates[] = {
     {"indf", 0}, {"indf0", 0}, {"pc", 2}, {"pcl", 2}, {"status", 3},
-    {"fsr", 4},  {"fsr0", 4},  {"c", 1},  {"z", 0},
+    {"fsr", 4},  {"fsr0", 4},  {"c", 0},  {"z", 2},
 };
 // equates of the core with movlb/movlr bank selection
 static const equate large_core_equates[] = {

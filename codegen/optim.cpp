@@ -374,9 +374,31 @@ static void layout_compiled_stack()
     vec_free(order);
 }
 
+// Step E: a function called at the end of a path of n calls from main has
+// n return addresses on the hardware stack while it runs; one of them more
+// than the stack's levels overwrites the oldest, and that return goes wrong.
+// With the run-time option that asks for it, each such function is named.
+static void compute_call_depths()
+{
+    if (!(chip.n[3] & 1) || !main_function)
+        return;
+    uint32_t levels = (uint32_t)chip.n[1] + 1;
+    vector_t *order = callgraph_reached(main_function, false);
+    for (uint32_t i = 0; i < vec_count(order); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(order, i);
+        uint32_t calls = f->cgraph->node->depth - 1;   // main is at depth 1
+        if (calls > levels) {
+            sym_set_position(f);
+            msg_report(1258, sym_asm_name(f));
+        }
+    }
+    vec_free(order);
+}
+
 // Phase 6: the functions written.
 static int phase_output()
 {
+    compute_call_depths();
     cg_phase = 6;
     unsigned long strings, cnst, data, bss, persist;
     data_sizes(&strings, &cnst, &data, &bss, &persist);

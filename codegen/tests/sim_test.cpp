@@ -483,6 +483,9 @@ void main(void)
     PORTB = 0;
     RB3 = 1;             /* a register bit of the chip header */
     RB5 = f3;
+    TRISB7 = RB3;        /* bank 1 from bank 0: 1 */
+    TRISB1 = RB3;
+    TRISB1 = f4;         /* 0 again */
     FINISH();
 }
 )"));
@@ -495,4 +498,43 @@ void main(void)
     EXPECT_EQ(r.byte("r5"), 0);
     EXPECT_EQ(r.byte("r6"), 0x44);
     EXPECT_EQ(r.ram[6], 0x28u) << "PORTB: bits 3 and 5";
+    EXPECT_EQ(r.ram[0x86], 0x80u) << "TRISB: bit 7";
+}
+
+// ---------------------------------------------------------------------------
+// the assembly for the linker
+// ---------------------------------------------------------------------------
+// The frames and the call graph reach the linker as directives, which the
+// assembler and the linker take without a warning.
+TEST(Assembly, DirectivesForTheLinkerAndNoWarnings)
+{
+    const char *text = R"(
+unsigned char a, r;
+unsigned char add(unsigned char x, unsigned char y) { unsigned char t; t = x + y; return t; }
+void main(void) { r = add(a, 2); FINISH(); }
+)";
+    c_run r = c_compile(program(text, "-S"));
+    ASSERT_EQ(r.status, 0) << explain(r);
+    std::string as = tool_read(r.dir + "/main.as");
+    for (const char *line : {"\tFNCONF\tfnautoc,??,?", "\tFNSIZE\t_add,2,1", "\tFNSIZE\t_main,0,0",
+                             "\tFNCALL\t_main,_add", "\tFNROOT\t_main", "\tsignat\t_add,"})
+        EXPECT_NE(as.find(line), std::string::npos) << line << "\n" << as;
+    r = c_compile(program(text));
+    ASSERT_EQ(r.status, 0) << explain(r);
+    EXPECT_EQ(r.output.find("warning"), std::string::npos) << r.output;
+}
+
+// The 16F877A returns through an 8-level stack: a ninth nested call is named.
+TEST(Messages, CallsDeeperThanTheHardwareStack)
+{
+    std::string text = "unsigned char r;\nvoid f9(void) { r = 9; }\n";
+    for (int i = 8; i >= 1; i--)
+        text += "void f" + std::to_string(i) + "(void) { r = " + std::to_string(i) + "; f" + std::to_string(i + 1) +
+                "(); }\n";
+    text += "void main(void) { f1(); FINISH(); }\n";
+    c_run r = c_compile(program(text));
+    EXPECT_EQ(r.status, 0) << explain(r);
+    EXPECT_NE(r.output.find("(1258) possible stack overflow when calling function \"_f9\""), std::string::npos)
+        << r.output;
+    EXPECT_EQ(r.output.find("\"_f8\""), std::string::npos) << r.output;
 }
