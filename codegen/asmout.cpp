@@ -61,6 +61,9 @@ static const psect_entry pool[PS_COUNT] = {
     {"nvram_1", "class=BANK1,space=1"},                          // 40 persistent objects of banks 1-3
     {"nvram_2", "class=BANK2,space=1"},                          // 41
     {"nvram_3", "class=BANK3,space=1"},                          // 42
+    {"nvbit_1", "class=BANK1,bit,space=1"},                      // 43 persistent bits of banks 1-3
+    {"nvbit_2", "class=BANK2,bit,space=1"},                      // 44
+    {"nvbit_3", "class=BANK3,bit,space=1"},                      // 45
 };
 
 // The psect now selected and the one the next line wants.

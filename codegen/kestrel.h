@@ -659,7 +659,7 @@ enum psect_kind {
     PS_NONE = 0, PS_RBSS0 = 1, PS_TEXT = 2, PS_FUNC_TEXT = 3, PS_RDATA0 = 4, PS_IDATA = 5, PS_COMMON = 6,
     PS_STRINGS = 7, PS_NVRAM = 10, PS_RBIT0 = 11, PS_MAINTEXT = 12, PS_INTENTRY = 13, PS_NVBIT = 18,
     PS_NVRRAM = 22, PS_NVBIT_C = 23, PS_RBSS1 = 24, PS_RDATA1 = 27, PS_RBIT0B = 30, PS_RBIT_C = 34,
-    PS_EEDATA = 37, PS_NVRAM1 = 40, PS_COUNT = 43,
+    PS_EEDATA = 37, PS_NVRAM1 = 40, PS_NVBIT1 = 43, PS_COUNT = 46,
 };
 extern int pending_psect;
 void switch_psect(bool force);

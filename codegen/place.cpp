@@ -169,7 +169,10 @@ static void note_place(cg_symbol *s, unsigned long old_addr, int old_bank, int8_
         *changed = true;
 }
 
-// The bit objects of a list, eight to a byte taken from the high end.
+// The bit objects of a list, eight to a byte taken from the high end of
+// banked RAM. Never common memory: start-up clears a bank's bits with its
+// bytes (the linker puts a bank's bit psect right after its byte psect),
+// and common memory's bits would lie apart from common memory's bytes.
 static void place_bits(const std::vector<cg_symbol *> &list, bool *changed)
 {
     uint32_t byte = RANGE_NONE;
@@ -178,9 +181,9 @@ static void place_bits(const std::vector<cg_symbol *> &list, bool *changed)
         if (!is_bit(s) || (s->flags & SF_ABSOLUTE))
             continue;
         if (used == 8) {
-            byte = alloc_in("COMMON", 1, true, RANGE_ALLOC_RESERVE);
+            byte = alloc_in("RAM", 1, true, RANGE_ALLOC_RESERVE);
             if (byte == RANGE_NONE)
-                byte = alloc_in("RAM", 1, true, RANGE_ALLOC_RESERVE);
+                byte = alloc_in("BANK0", 1, true, RANGE_ALLOC_RESERVE);
             used = 0;
         }
         if (byte == RANGE_NONE) {
@@ -191,7 +194,7 @@ static void place_bits(const std::vector<cg_symbol *> &list, bool *changed)
         int old_bank = s->bank;
         int8_t old_state = s->place_state;
         s->place_addr = (unsigned long)byte * 8 + (unsigned long)used++;
-        s->bank = bank_at(byte);
+        s->bank = bank_of_address(byte);
         s->place_state = PLACE_ROUND;
         note_place(s, old, old_bank, old_state, changed);
     }
@@ -278,11 +281,8 @@ vector_t *place_data()
 static int psect_of(cg_symbol *s)
 {
     bool persist = type_qualifiers(s->type) & Q_PERSISTENT;
-    if (is_bit(s)) {
-        if (persist)
-            return s->bank < 0 ? PS_NVBIT_C : PS_NVBIT;
-        return s->bank < 0 ? PS_RBIT_C : PS_RBIT0B + s->bank;
-    }
+    if (is_bit(s))
+        return persist ? (s->bank == 0 ? PS_NVBIT : PS_NVBIT1 + s->bank - 1) : PS_RBIT0B + s->bank;
     if (persist)
         return s->bank < 0 ? PS_NVRRAM : s->bank == 0 ? PS_NVRAM : PS_NVRAM1 + s->bank - 1;
     if (s->bank < 0)

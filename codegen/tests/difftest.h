@@ -29,7 +29,6 @@ struct dt_options {
     bool effects_as_operands = false;      // x++, (x = e), (x op= e) as an operand of another operator
     bool conditional_as_operand = false;   // ?: as an operand, or with arms wider than a byte
     bool mixed_compound_division = false;  // v /= e and v %= e with e of the other signedness than v
-    bool comparison_chains = false;        // a truth value as an operand of a comparison, or compared
 };
 
 // A global the program leaves in RAM and the byte the host computed for it.

@@ -538,3 +538,43 @@ TEST(Messages, CallsDeeperThanTheHardwareStack)
         << r.output;
     EXPECT_EQ(r.output.find("\"_f8\""), std::string::npos) << r.output;
 }
+
+// ---------------------------------------------------------------------------
+// start-up
+// ---------------------------------------------------------------------------
+// Objects set before a restart read 0 after it, in every bank and in common
+// memory, bytes and bits; a persistent object keeps its value.
+TEST(StartUp, RestartClearsObjectsButNotPersistentOnes)
+{
+    NEEDS_SIMULATOR();
+    c_run r = c_compile_and_run(program(R"(
+bank0 unsigned char g0;
+bank1 unsigned char g1;
+bank2 unsigned char g2;
+bank3 unsigned char g3;
+near unsigned char gc;
+bit b1, b2, b3, b4, b5, b6, b7, b8, b9, b10;
+persistent unsigned char restarts;
+void main(void)
+{
+    if (restarts == 0) {
+        restarts = 1;
+        g0 = g1 = g2 = g3 = gc = 0x5A;
+        b1 = b2 = b3 = b4 = b5 = b6 = b7 = b8 = b9 = b10 = 1;
+        asm("ljmp start");
+    }
+    restarts++;
+    FINISH();
+}
+)", "--bankqual=require"));
+    ASSERT_EQ(r.status, 0) << explain(r);
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("restarts"), 2);
+    for (const char *name : {"g0", "g1", "g2", "g3", "gc"})
+        EXPECT_EQ(r.byte(name), 0) << name;
+    for (int i = 1; i <= 10; i++) {
+        long bit = r.address("b" + std::to_string(i));
+        ASSERT_GE(bit, 0) << i;
+        EXPECT_EQ((r.ram[(unsigned)bit / 8] >> (bit % 8)) & 1, 0u) << "b" << i;
+    }
+}
