@@ -76,16 +76,9 @@ static bool declared[PS_COUNT];
 static unsigned text_counter;
 // The function whose "_text" psect entry 3 names.
 static cg_symbol *text_function;
-// The temporary area at the top of common memory was used.
-static bool btemp_used;
 // Remembered source position of the line marks.
 static const char *mark_file;
 static int mark_line;
-
-void note_btemp_use()
-{
-    btemp_used = true;
-}
 
 void switch_psect(bool force)
 {
@@ -154,9 +147,6 @@ void emit_fnauto_psect(int bank)
 void emit_epilogue()
 {
     emit_fnauto_psect(frame_bank);
-    if (btemp_used)
-        printf("\n\tDABS\t1,%lu,%u\t;%s\n\tglobal\tbtemp\n\tbtemp set 0%lXh\n", btemp_address,
-               chip.family == 1 ? 4u : 2u, "btemp", btemp_address);
     emit_apbank_macro(frame_bank);
     printf("\tend\n");
 }
@@ -168,7 +158,6 @@ void psects_reset()
         d = false;
     text_counter = 0;
     text_function = nullptr;
-    btemp_used = false;
     mark_file = nullptr;
     mark_line = -1;
 }

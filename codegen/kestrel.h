@@ -668,7 +668,6 @@ void psects_reset();
 void emit_line_file(int line, const char *file, bool force);
 void emit_fnauto_psect(int bank);
 void emit_epilogue();
-void note_btemp_use();
 
 // ===========================================================================
 // code generation: bank selection (banks.cpp)
@@ -695,7 +694,6 @@ int cg_emit_escape(int n, tree_node *node, int offset, int level);
 enum data_list { DL_NONE = 0, DL_CONST, DL_DATA, DL_PERSIST, DL_BSS };
 enum place_state { PLACE_NEVER = 0, PLACE_ROUND = 1, PLACE_ABSOLUTE = 2, PLACE_FROZEN = (int8_t)129 };
 extern uint32_t compiled_stack_size;   // bytes of the auto/param block
-extern unsigned long btemp_address;    // the temporary area at the top of common memory
 void data_classify();
 vector_t *place_data();
 void data_output();

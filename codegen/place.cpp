@@ -19,8 +19,6 @@
 
 // Bytes of the auto/param block (the compiled stack).
 uint32_t compiled_stack_size;
-// The temporary area at the top of common memory (used by interrupt code).
-unsigned long btemp_address;
 // The objects of the lists, in list order.
 static std::vector<cg_symbol *> list_persist, list_bss;
 // Placement rounds run so far.
@@ -331,7 +329,6 @@ void place_reset()
     list_persist.clear();
     list_bss.clear();
     compiled_stack_size = 0;
-    btemp_address = 0;
     place_rounds = 0;
     frame_bank = BANK_COMMON;
 }

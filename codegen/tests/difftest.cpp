@@ -1142,7 +1142,7 @@ dt_program difftest_generate(uint64_t seed, const dt_options &opt)
         rng = g.rng;
         dt_printer pr{g, {}};
         pr.program(g);
-        dt_machine m{g, std::vector<long>(g.vars.size(), 0), std::vector<int>(g.vars.size(), 0)};
+        dt_machine m{g, std::vector<long>(g.vars.size(), 0), std::vector<int>(g.vars.size(), 0), 0, 0, ""};
         long unused = 0;
         m.exec(g.init, &unused);
         m.exec(g.main_body, &unused);

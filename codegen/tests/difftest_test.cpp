@@ -46,7 +46,7 @@ static dt_options all_options()
 
 static std::string hex_byte(int v)
 {
-    char buf[16];
+    char buf[32];
     snprintf(buf, sizeof buf, "0x%02X (%d)", v & 0xFF, v);
     return buf;
 }
