@@ -21,12 +21,17 @@
 // locals, and the global fsum, and that only by += of an expression without
 // calls: additions commute, so the order of calls in an expression leaves
 // the same sum.
+//
+// The constructs held back (dt_options) are kept out by limits a part of an
+// expression sets for what it holds (no calls, no * / %, no && || ?:, no
+// && ||), by casts that make an operand a byte, and by small rewrites of
+// what would fold into a held-back shape (a shift by one, x & 0 around a
+// call).
 #include "difftest.h"
+#include "difftest_tree.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
-#include <set>
 #include <sstream>
 
 namespace {
@@ -48,80 +53,20 @@ struct dt_rng {
     bool chance(unsigned percent) { return below(100) < percent; }
 };
 
-// ---------------------------------------------------------------------------
-// the program's tree
-// ---------------------------------------------------------------------------
-enum dt_type { T_UC, T_SC, T_INT };
-
-// How the code generator sees a value: one unsigned byte, one signed byte,
-// or wider.
-enum dt_class { C_NONE, C_U, C_S };
-
-enum dt_kind { E_VAR, E_CONST, E_CAST, E_UNARY, E_BINARY, E_COND, E_ASSIGN, E_COMPOUND, E_INCDEC, E_CALL };
-
-struct dt_range {
-    long lo, hi;
-};
-
-struct dt_expr;
-using expr_ptr = std::shared_ptr<dt_expr>;
-
-struct dt_expr {
-    dt_kind kind;
-    std::string op;              // operator; "=" for E_ASSIGN, "+=" for E_COMPOUND, "++"/"--" for E_INCDEC
-    dt_type type;                // the C type of the value
-    dt_class cls = C_NONE;
-    bool truth = false;          // a comparison or logical operator: 0 or 1
-    dt_range range;              // the int values it can take
-    long value = 0;              // E_CONST
-    std::string text;            // E_CONST: how it is written
-    int var = -1;                // E_VAR, E_ASSIGN, E_COMPOUND, E_INCDEC
-    int fn = -1;                 // E_CALL
-    bool prefix = false;         // E_INCDEC
-    std::vector<expr_ptr> kids;  // operands, arguments, the assigned value
-};
-
-enum dt_stmt_kind { S_EXPR, S_IF, S_LOOP, S_RETURN };
-
-// The loop shapes, each counting a byte counter up or down to a bound of at
-// most 7: c = start & 7; while (c) {...; c--;}  /  for (c = 0; c < b; c++)
-// /  c = 0; do {...} while (++c < b);  /  c = 0; while (c < b) {...; c++;}
-enum dt_loop_form { L_DOWN, L_FOR, L_DO, L_UP };
-
-struct dt_stmt {
-    dt_stmt_kind kind = S_EXPR;
-    expr_ptr e;                          // the expression, condition, loop start or bound, returned value
-    int counter = -1;                    // S_LOOP
-    dt_loop_form form = L_DOWN;          // S_LOOP
-    std::vector<dt_stmt> body, other;    // then / else; the loop's body
-    int line = 0;                        // where it is printed
-};
-
-enum dt_role { R_INPUT, R_RESULT, R_COUNTER, R_SUM, R_PARAM, R_LOCAL };
-
-struct dt_var {
-    std::string name;
-    dt_type type;
-    dt_role role;
-    int owner;   // the function, -1 for a global
-};
-
-struct dt_func {
-    std::string name;
-    dt_type ret;
-    std::vector<int> params;
-    std::vector<int> locals;   // the loop counter among them
-    int counter = -1;
-    std::vector<dt_stmt> body;
-    std::set<int> reads;       // globals it or its callees read
-};
-
 // Sizes of a program.
 const int input_count = 8;       // per byte type
 const int result_count = 10;
 const int max_depth = 4;         // of an expression tree
 const int max_nest = 2;          // of if and loop statements
-const unsigned long cost_bound = 400000;   // estimated cycles; the simulated run allows 3,000,000
+const unsigned long cost_bound = 400000;   // estimated cycles (within a third of gpsim's); the run allows 3,000,000
+
+// A name of the program: a letter and a number.
+std::string numbered(const char *prefix, int i)
+{
+    std::string s = prefix;
+    s += std::to_string(i);
+    return s;
+}
 
 dt_range type_range(dt_type t)
 {
@@ -136,21 +81,6 @@ bool inside(dt_range r, dt_range bound)
 dt_class class_of(dt_type t)
 {
     return t == T_UC ? C_U : t == T_SC ? C_S : C_NONE;
-}
-
-const char *type_name(dt_type t)
-{
-    return t == T_UC ? "unsigned char" : t == T_SC ? "signed char" : "int";
-}
-
-// C's conversion of an int value to a type (two's complement bytes).
-long convert(dt_type t, long v)
-{
-    if (t == T_UC)
-        return v & 0xFF;
-    if (t == T_SC)
-        return (long)(int8_t)(uint8_t)(v & 0xFF);
-    return v;
 }
 
 // Whether a value is one byte of the class to the code generator: a node of
@@ -258,16 +188,177 @@ expr_ptr make_binary(const std::string &op, expr_ptr a, expr_ptr b)
     return e;
 }
 
+// Whether a tree holds no variable, call or side effect.
+bool constant_tree(const expr_ptr &e)
+{
+    if (e->kind != E_CONST && e->kind != E_CAST && e->kind != E_UNARY && e->kind != E_BINARY)
+        return false;
+    for (auto &k : e->kids)
+        if (!constant_tree(k))
+            return false;
+    return true;
+}
+
+// The value of a constant tree of casts and the operators that need no
+// care; false for any other tree.
+bool fold(const expr_ptr &e, long *v)
+{
+    long a = 0, b = 0;
+    if (e->kind == E_CONST) {
+        *v = e->value;
+        return true;
+    }
+    if (e->kind == E_CAST && fold(e->kids[0], &a)) {
+        *v = dt_convert(e->type, a);
+        return true;
+    }
+    if (e->kind == E_UNARY && fold(e->kids[0], &a)) {
+        *v = e->op == "-" ? -a : e->op == "~" ? ~a : !a;
+        return true;
+    }
+    if (e->kind != E_BINARY || !fold(e->kids[0], &a) || !fold(e->kids[1], &b))
+        return false;
+    const std::string &op = e->op;
+    if (op == "+" || op == "-" || op == "*" || op == "&" || op == "|" || op == "^") {
+        *v = op == "+" ? a + b : op == "-" ? a - b : op == "*" ? a * b : op == "&" ? a & b : op == "|" ? a | b : a ^ b;
+        return true;
+    }
+    if ((op == "<<" || op == ">>") && a >= 0 && b >= 0 && b < 16) {
+        *v = op == "<<" ? a << b : a >> b;
+        return true;
+    }
+    if ((op == "/" || op == "%") && b != 0) {
+        *v = op == "/" ? a / b : a % b;
+        return true;
+    }
+    return false;
+}
+
+// A cast that leaves the value as it is: to int, or to the operand's type.
+const expr_ptr &without_no_op_casts(const expr_ptr &e)
+{
+    if (e->kind == E_CAST && (e->type == T_INT || e->type == e->kids[0]->type))
+        return without_no_op_casts(e->kids[0]);
+    return e;
+}
+
+// Whether two trees compute the same value, casts that change nothing aside.
+bool same_tree(const expr_ptr &x, const expr_ptr &y)
+{
+    const expr_ptr &a = without_no_op_casts(x), &b = without_no_op_casts(y);
+    if (a->kind != b->kind || a->op != b->op || a->type != b->type || a->value != b->value || a->var != b->var ||
+        a->fn != b->fn || a->prefix != b->prefix || a->kids.size() != b->kids.size())
+        return false;
+    for (size_t i = 0; i < a->kids.size(); i++)
+        if (!same_tree(a->kids[i], b->kids[i]))
+            return false;
+    return true;
+}
+
+// Whether two trees have the same low byte: the same tree under casts.
+bool same_low_byte(const expr_ptr &a, const expr_ptr &b)
+{
+    if (a->kind == E_CAST)
+        return same_low_byte(a->kids[0], b);
+    if (b->kind == E_CAST)
+        return same_low_byte(a, b->kids[0]);
+    return same_tree(a, b);
+}
+
+// The bits of a value's low byte that folding knows whatever the variables
+// hold: those of constants, x & 0, x | 0xFF, x - x, x ^ x, x * 0, (x & 8) & 7,
+// 25 << ((x & 8) & 7).
+struct dt_bits {
+    unsigned known, value;   // masks of the low byte
+};
+
+dt_bits low_bits(const expr_ptr &e)
+{
+    long v = 0;
+    if (fold(e, &v))
+        return {0xFF, (unsigned)v & 0xFF};
+    if (e->kind == E_CAST)
+        return low_bits(e->kids[0]);
+    if (e->kind != E_BINARY)
+        return {0, 0};
+    if ((e->op == "-" || e->op == "^") && same_low_byte(e->kids[0], e->kids[1]))
+        return {0xFF, 0};
+    dt_bits a = low_bits(e->kids[0]), b = low_bits(e->kids[1]);
+    unsigned k = 0;
+    if (e->op == "&")
+        k = (a.known & b.known) | (a.known & ~a.value) | (b.known & ~b.value);
+    else if (e->op == "|")
+        k = (a.known & b.known) | (a.known & a.value) | (b.known & b.value);
+    else if (e->op == "^")
+        k = a.known & b.known;
+    else if (e->op == "*" && ((a.known == 0xFF && a.value == 0) || (b.known == 0xFF && b.value == 0)))
+        return {0xFF, 0};
+    else if (e->op == "<<" && b.known == 0xFF && b.value < 8)
+        return {((a.known << b.value) | ((1u << b.value) - 1)) & 0xFF, (a.value << b.value) & 0xFF};
+    unsigned value = e->op == "&" ? a.value & b.value : e->op == "|" ? a.value | b.value : a.value ^ b.value;
+    return {k & 0xFF, value & k & 0xFF};
+}
+
+// Whether folding leaves a constant byte.
+bool folds_to_constant(const expr_ptr &e)
+{
+    return low_bits(e).known == 0xFF;
+}
+
+// Whether a comparison's outcome follows from its operands' ranges alone.
+bool decided(const std::string &op, dt_range a, dt_range b)
+{
+    if (op == ">" || op == ">=")
+        return decided(op == ">" ? "<" : "<=", b, a);
+    if (op == "<")
+        return a.hi < b.lo || a.lo >= b.hi;
+    if (op == "<=")
+        return a.hi <= b.lo || a.lo > b.hi;
+    return a.hi < b.lo || a.lo > b.hi || (a.lo == a.hi && b.lo == b.hi);   // == !=
+}
+
+// A node's range, a single value when it folds to a constant.
+dt_range exact_range(const expr_ptr &e)
+{
+    long v = 0;
+    return fold(e, &v) ? dt_range{v, v} : e->range;
+}
+
+bool power_of_two(long v)
+{
+    v = v < 0 ? -v : v;
+    return v != 0 && (v & (v - 1)) == 0;
+}
+
+bool holds_call(const expr_ptr &e)
+{
+    if (e->kind == E_CALL)
+        return true;
+    for (auto &k : e->kids)
+        if (holds_call(k))
+            return true;
+    return false;
+}
+
+bool holds_logic(const expr_ptr &e)
+{
+    if (e->kind == E_BINARY && (e->op == "&&" || e->op == "||"))
+        return true;
+    for (auto &k : e->kids)
+        if (holds_logic(k))
+            return true;
+    return false;
+}
+
 // ---------------------------------------------------------------------------
 // the generator
 // ---------------------------------------------------------------------------
 struct dt_gen {
     dt_rng rng;
     dt_options opt;
-    std::vector<dt_var> vars;
-    std::vector<dt_func> funcs;
-    std::vector<dt_stmt> init;        // main's start-up assignments
-    std::vector<dt_stmt> main_body;
+    dt_tree tree;                     // the program made
+    std::vector<dt_var> &vars = tree.vars;
+    std::vector<dt_func> &funcs = tree.funcs;
     int sum_var = -1;                 // fsum
     std::vector<int> main_counters;   // i0, i1: one per loop level
 
@@ -282,7 +373,22 @@ struct dt_gen {
     std::set<int> reads, writes;
     int dest = -1;                    // the statement's own target: may be read, not written inside
     bool pure = false;                // no side effects (loop bounds, evaluated again and again)
-    bool no_calls = false;            // fsum's update
+    bool no_calls = false;            // no calls (fsum's update, a part that holds * / %)
+    bool no_helpers = false;          // no * / %, which call the run-time library
+    bool no_jumps = false;            // no && || ?:, which branch
+    bool no_logic = false;            // no && ||
+
+    // the limits above that a part of an expression narrows for itself
+    struct dt_limits {
+        bool calls, helpers, jumps;
+    };
+    dt_limits limits() { return {no_calls, no_helpers, no_jumps}; }
+    void set_limits(dt_limits l)
+    {
+        no_calls = l.calls;
+        no_helpers = l.helpers;
+        no_jumps = l.jumps;
+    }
 
     int add_var(const std::string &name, dt_type t, dt_role role, int owner)
     {
@@ -292,13 +398,30 @@ struct dt_gen {
     dt_type byte_type() { return rng.chance(50) ? T_UC : T_SC; }
     template <class T> T pick(const std::vector<T> &v) { return v[rng.below((unsigned)v.size())]; }
 
-    void begin_expression()
+    // `condition`: the expression is tested by a jump.
+    void begin_expression(bool condition)
     {
         reads.clear();
         writes.clear();
         dest = -1;
         pure = false;
         no_calls = false;
+        no_helpers = false;
+        no_jumps = false;
+        no_logic = false;
+        choose_mode(condition);
+    }
+
+    // A full expression that branches (a condition, or one with && || ?:)
+    // calls no helper, unless the options allow it.
+    void choose_mode(bool condition)
+    {
+        if (opt.helpers_with_jumps)
+            return;
+        if (condition || rng.chance(50))
+            no_helpers = true;
+        else
+            no_jumps = true;
     }
 
     // What the expression may read: globals (main's loop counters only in
@@ -364,14 +487,14 @@ struct dt_gen {
     expr_ptr gen_const(dt_class want)
     {
         dt_type t = want == C_U ? T_UC : want == C_S ? T_SC : byte_type();
-        long v = convert(t, (long)rng.below(256));
+        long v = dt_convert(t, (long)rng.below(256));
         if (rng.chance(30))
             v = pick(std::vector<long>{0, 1, 2, 7, 127, -1, -128, 128, 255});
-        v = convert(t, v);
+        v = dt_convert(t, v);
         char buf[48];
         unsigned form = rng.below(10);
         if (form < 3) {
-            snprintf(buf, sizeof buf, "((%s)%ld)", type_name(t), v);
+            snprintf(buf, sizeof buf, "((%s)%ld)", dt_type_name(t), v);
             return make_const(v, t, buf);
         }
         if (form < 5 && v >= 0)
@@ -410,8 +533,13 @@ struct dt_gen {
         reads.insert(funcs[f].reads.begin(), funcs[f].reads.end());
         expr_ptr e = make(E_CALL, "", funcs[f].ret, type_range(funcs[f].ret));
         e->fn = f;
-        for (size_t i = 0; i < funcs[f].params.size(); i++)
+        for (size_t i = 0; i < funcs[f].params.size(); i++) {
+            dt_limits before = limits();
+            no_jumps |= !opt.jumps_in_arguments;
+            separate_calls_and_helpers();
             e->kids.push_back(gen_low(depth + 1, true));
+            set_limits(before);
+        }
         return e;
     }
 
@@ -427,12 +555,16 @@ struct dt_gen {
         writes.insert(v);
         unsigned r = rng.below(10);
         if (r < 4) {
-            expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {gen_low(depth + 1, true)});
+            dt_limits before = limits();
+            no_jumps |= !opt.jumps_in_assigned_value;
+            expr_ptr rhs = gen_low(depth + 1, true);
+            set_limits(before);
+            expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {rhs});
             e->var = v;
             return e;
         }
         if (r < 7)
-            return gen_compound(v, depth);
+            return gen_compound(v, depth, true);
         expr_ptr e = make(E_INCDEC, rng.chance(50) ? "++" : "--", vars[v].type, type_range(vars[v].type));
         e->var = v;
         e->prefix = rng.chance(50);
@@ -442,7 +574,16 @@ struct dt_gen {
     // A shift count: only the low three bits of the expression.
     expr_ptr gen_count(int depth)
     {
-        return make_binary("&", gen_low(depth + 1, false), make_const(7, T_INT, "7"));
+        expr_ptr n = gen_low(depth + 1, false);
+        dt_bits bits = low_bits(n);
+        if ((bits.known & 7) == 7) {   // a count folding knows
+            long count = bits.value & 7;
+            if (count == 1 && !opt.shift_by_one)
+                count = 2;
+            if (count != (bits.value & 7) || (holds_call(n) && !opt.call_in_folded_operand))
+                n = make_const(count, T_INT, "(" + std::to_string(count) + ")");
+        }
+        return make_binary("&", n, make_const(7, T_INT, "7"));
     }
 
     // A divisor that is never 0: a byte with its low bit set.
@@ -452,13 +593,22 @@ struct dt_gen {
     }
 
     // v op= e, e made so that v's promoted value op e stays defined.
-    expr_ptr gen_compound(int v, int depth)
+    // `as_value`: the assignment's value is used.
+    expr_ptr gen_compound(int v, int depth, bool as_value)
     {
-        static const char *ops[] = {"+=", "-=", "*=", "/=", "%=", "&=", "|=", "^=", "<<=", ">>="};
-        std::string op = ops[rng.below(10)];
         dt_type t = vars[v].type;
-        if (op == "<<=" && t == T_SC)
-            op = ">>=";   // a negative value shifted left is undefined
+        std::vector<std::string> ops = {"+=", "-=", "&=", "|=", "^="};
+        if (!as_value || opt.shift_assignment_as_value) {
+            if (t == T_UC)   // a negative value shifted left is undefined
+                ops.push_back("<<=");
+            ops.push_back(">>=");
+        }
+        if (!no_helpers)
+            ops.insert(ops.end(), {"*=", "/=", "%="});
+        std::string op = pick(ops);
+        dt_limits before = limits();
+        if (op == "*=" || op == "/=" || op == "%=")
+            separate_calls_and_helpers();
         expr_ptr rhs;
         if (op == "/=" || op == "%=") {
             dt_class c = class_of(t);
@@ -468,20 +618,53 @@ struct dt_gen {
         } else if (op == "<<=" || op == ">>=") {
             rhs = gen_count(depth);
         } else {
-            rhs = gen_low(depth + 1, false);
-            std::string bare = op.substr(0, 1);
-            while (!inside(binary_range(bare, type_range(t), rhs->range), type_range(T_INT)))
-                rhs = make_cast(rng.chance(50) && bare != "*" ? T_UC : T_SC, rhs);
+            rhs = fit_operand(op, t, gen_low(depth + 1, false));
+            long k = 0;
+            if (as_value && !opt.shift_assignment_as_value && op == "*=" && fold(rhs, &k) && power_of_two(k))
+                op = "+=";   // a multiplication by 2^k is a shift
         }
+        set_limits(before);
         expr_ptr e = make(E_COMPOUND, op, t, type_range(t), {rhs});
         e->var = v;
         return e;
     }
 
-    // + - *: operands narrowed to a byte while the result could leave int.
-    expr_ptr gen_arith(const std::string &op, int depth)
+    // The right side of v op= e narrowed to a byte while v's promoted
+    // value op e could leave int.
+    expr_ptr fit_operand(const std::string &op, dt_type t, expr_ptr rhs)
     {
+        std::string bare = op.substr(0, 1);
+        while (!inside(binary_range(bare, type_range(t), rhs->range), type_range(T_INT)))
+            rhs = make_cast(rng.chance(50) && bare != "*" ? T_UC : T_SC, rhs);
+        return rhs;
+    }
+
+    // An argument, or the right side of *= /= %=, holds calls or * / %,
+    // not both, unless the options allow it.
+    void separate_calls_and_helpers()
+    {
+        if (opt.calls_with_helpers_nested || no_calls || no_helpers)
+            return;
+        if (rng.chance(50))
+            no_calls = true;
+        else
+            no_helpers = true;
+    }
+
+    // + - *: operands narrowed to a byte while the result could leave int.
+    expr_ptr gen_arith(std::string op, int depth)
+    {
+        if (op == "*" && no_helpers)
+            op = "+";
         expr_ptr a = gen_low(depth + 1, false), b = gen_low(depth + 1, false);
+        long v = 0;
+        bool negated = b->kind == E_UNARY && b->op == "-";
+        if (!opt.shift_by_one && ((op == "+" && same_low_byte(a, b)) || (op == "-" && negated && same_low_byte(a, b->kids[0]))))
+            b = make_const(3, T_INT, "(3)");
+        if (!opt.shift_by_one && op == "*" && fold(a, &v) && (v == 2 || v == -2))
+            a = make_const(3, T_INT, "(3)");
+        if (!opt.shift_by_one && op == "*" && fold(b, &v) && (v == 2 || v == -2))
+            b = make_const(3, T_INT, "(3)");
         dt_range byte = {-128, 255};
         while (!inside(binary_range(op, a->range, b->range), type_range(T_INT))) {
             expr_ptr &wide = std::max(-a->range.lo, a->range.hi) >= std::max(-b->range.lo, b->range.hi) ? a : b;
@@ -500,8 +683,23 @@ struct dt_gen {
     {
         static const char *ops[] = {"==", "!=", "<", "<=", ">", ">="};
         dt_class c = rng.chance(50) ? C_U : C_S;
+        std::string op = ops[rng.below(6)];
         expr_ptr a = gen_byte(depth + 1, c);
-        return make_binary(ops[rng.below(6)], a, gen_byte(depth + 1, c));
+        expr_ptr b = gen_byte(depth + 1, c);
+        // another comparison of the same operands, one their ranges leave
+        // open, else a variable for the first operand
+        auto folds_call = [&] {
+            return !opt.call_in_folded_operand && decided(op, exact_range(a), exact_range(b)) &&
+                   (holds_call(a) || holds_call(b));
+        };
+        for (int i = 0; i < 6 && folds_call(); i++)
+            op = ops[i];
+        std::vector<int> v = readable(c);
+        if (folds_call() && !v.empty())
+            a = read_var(pick(v));
+        if (folds_call())
+            op = "&";
+        return make_binary(op, a, b);
     }
 
     // An expression of which only the low byte counts. `top`: its value is
@@ -513,6 +711,8 @@ struct dt_gen {
         if (depth >= max_depth)
             return gen_leaf(C_NONE);
         bool effects = top || opt.effects_as_operands;
+        bool truth = top || opt.truth_as_operand;
+        bool jumps = truth && !no_jumps;
         expr_ptr e;
         unsigned r = rng.below(100);
         if (r < 10)
@@ -524,33 +724,44 @@ struct dt_gen {
         else if (r < 40)
             e = gen_arith(pick(std::vector<std::string>{"+", "-", "*"}), depth);
         else if (r < 49)
-            e = make_binary(pick(std::vector<std::string>{"&", "|", "^"}), gen_low(depth + 1, false),
-                            gen_low(depth + 1, false));
+            e = keep_calls(make_binary(pick(std::vector<std::string>{"&", "|", "^"}), gen_low(depth + 1, false),
+                                       gen_low(depth + 1, false)));
         else if (r < 54) {
             expr_ptr a = gen_low(depth + 1, false);
             if (rng.chance(50) && a->range.lo == -32768)
                 a = make_cast(byte_type(), a);
             e = make_unary(a->range.lo == -32768 ? "~" : pick(std::vector<std::string>{"-", "~"}), a);
-        } else if (r < 57)
+        } else if (r < 57 && truth)
             e = make_unary("!", gen_truth(depth + 1));
         else if (r < 61) {
             expr_ptr a = rng.chance(50) ? gen_byte(depth + 1, C_U) : make_cast(T_UC, gen_low(depth + 1, false));
             e = make_binary("<<", a, gen_count(depth));
-        } else if (r < 65)
-            e = make_binary(">>", gen_byte(depth + 1, rng.chance(50) ? C_U : C_S), gen_count(depth));
-        else if (r < 71) {
+        } else if (r < 65) {
             dt_class c = rng.chance(50) ? C_U : C_S;
             expr_ptr a = gen_byte(depth + 1, c);
+            if (!opt.constant_shifted_right && folds_to_constant(a)) {
+                std::vector<int> v = readable(c);
+                a = v.empty() ? nullptr : read_var(pick(v));
+            }
+            if (a)
+                e = make_binary(">>", a, gen_count(depth));
+        }
+        else if (r < 71 && !no_helpers) {
+            dt_class c = rng.chance(50) ? C_U : C_S;
+            dt_limits before = limits();
+            separate_calls_and_helpers();
+            expr_ptr a = gen_byte(depth + 1, c);
+            set_limits(before);
             e = make_binary(rng.chance(50) ? "/" : "%", a, gen_divisor(depth, c));
-        } else if (r < 79)
+        } else if (r < 79 && truth)
             e = gen_comparison(depth);
-        else if (r < 83)
-            e = make_binary(rng.chance(50) ? "&&" : "||", gen_truth(depth + 1), gen_truth(depth + 1));
-        else if (r < 87 && (top || opt.conditional_as_operand))
+        else if (r < 83 && jumps && !no_logic)
+            e = gen_logic(depth);
+        else if (r < 87 && (top || opt.conditional_as_operand) && !no_jumps)
             e = gen_conditional(depth);
         else if (r < 93 && effects)
             e = gen_effect(depth, C_NONE);
-        else if (r < 100)
+        else if (r >= 93)
             e = make_cast(pick(std::vector<dt_type>{T_UC, T_SC, T_INT}), gen_low(depth + 1, false));
         return e ? e : gen_leaf(C_NONE);
     }
@@ -558,17 +769,26 @@ struct dt_gen {
     // c ? a : b: arms of a byte type unless wider arms are allowed.
     expr_ptr gen_conditional(int depth)
     {
-        expr_ptr c = gen_truth(depth + 1);
+        expr_ptr c = tested_operand(gen_truth(depth + 1));
         expr_ptr a, b;
         if (opt.conditional_as_operand) {
             a = gen_low(depth + 1, false);
             b = gen_low(depth + 1, false);
         } else {
-            a = gen_byte(depth + 1, rng.chance(50) ? C_U : C_S);
-            b = gen_byte(depth + 1, rng.chance(50) ? C_U : C_S);
+            a = byte_typed(gen_byte(depth + 1, rng.chance(50) ? C_U : C_S));
+            b = byte_typed(gen_byte(depth + 1, rng.chance(50) ? C_U : C_S));
         }
         dt_range r = {std::min(a->range.lo, b->range.lo), std::max(a->range.hi, b->range.hi)};
         return make(E_COND, "?:", T_INT, r, {c, a, b});
+    }
+
+    // A byte of type int (& | ^ of bytes, an (int) cast) cast to its type;
+    // a constant stays.
+    expr_ptr byte_typed(expr_ptr e)
+    {
+        if (e->type != T_INT || e->kind == E_CONST)
+            return e;
+        return make_cast(e->cls == C_S ? T_SC : T_UC, e);
     }
 
     // An expression the code generator sees as one byte of class c.
@@ -588,9 +808,9 @@ struct dt_gen {
         else if (r < 72)
             e = make_cast(t, gen_low(depth + 1, false));
         else if (r < 84) {
-            expr_ptr a = gen_byte(depth + 1, c);
-            expr_ptr b = a->kind == E_CONST ? gen_leaf(c) : gen_byte(depth + 1, c);
-            e = make_binary(pick(std::vector<std::string>{"&", "|", "^"}), a, b);
+            expr_ptr a = non_negative_mask(gen_byte(depth + 1, c));
+            expr_ptr b = non_negative_mask(a->kind == E_CONST ? gen_leaf(c) : gen_byte(depth + 1, c));
+            e = keep_calls(make_binary(pick(std::vector<std::string>{"&", "|", "^"}), a, b));
             if (e->cls != c)   // two constants: the parser folds them to an int
                 e = make_cast(t, e);
         } else if (r < 90) {
@@ -599,6 +819,17 @@ struct dt_gen {
         } else if (opt.effects_as_operands)
             e = gen_effect(depth, c);
         return e ? e : gen_leaf(c);
+    }
+
+    // An operand of & | ^ in a byte whose whole value counts: a negative
+    // constant becomes a positive one, unless the options allow it.
+    expr_ptr non_negative_mask(expr_ptr e)
+    {
+        long v = 0;
+        if (opt.negative_constant_masks || !constant_tree(e) || (fold(e, &v) && v >= 0))
+            return e;
+        long n = rng.below(128);
+        return make_const(n, T_INT, "(" + std::to_string(n) + ")");
     }
 
     // A value tested against zero.
@@ -611,9 +842,49 @@ struct dt_gen {
             return gen_byte(depth, rng.chance(50) ? C_U : C_S);
         if (r < 80)
             return gen_comparison(depth);
-        if (r < 90)
+        if (r < 90 || no_jumps || no_logic)
             return make_unary("!", gen_truth(depth + 1));
-        return make_binary(rng.chance(50) ? "&&" : "||", gen_truth(depth + 1), gen_truth(depth + 1));
+        return gen_logic(depth);
+    }
+
+    expr_ptr gen_logic(int depth)
+    {
+        std::string op = rng.chance(50) ? "&&" : "||";
+        expr_ptr a = gen_truth(depth + 1);
+        expr_ptr b = gen_truth(depth + 1);
+        return make_binary(op, tested_operand(a), tested_operand(b));
+    }
+
+    // x & 0 folds to 0, x | -1 to -1 (and a byte | 255 to 255): when x
+    // holds a call, the 0 (or what folds to 0), -1 or 255 becomes 0x7F,
+    // unless the options allow it.
+    expr_ptr keep_calls(expr_ptr e)
+    {
+        if (opt.call_in_folded_operand || (e->op != "&" && e->op != "|"))
+            return e;
+        for (int i = 0; i < 2; i++) {
+            const expr_ptr &x = e->kids[1 - i];
+            dt_bits bits = low_bits(e->kids[i]);
+            long v = 0;
+            if (!holds_call(x))
+                continue;
+            bool absorbs = e->op == "&" ? bits.known == 0xFF && bits.value == 0
+                                        : fold(e->kids[i], &v) && (v == -1 || (v == 255 && inside(x->range, type_range(T_UC))));
+            if (absorbs)
+                return make_binary(e->op, x, make_const(0x7F, T_INT, "(0x7F)"));
+        }
+        return e;
+    }
+
+    // An operand of && || or a condition of ?: that is & | ^ or an (int)
+    // cast is cast to its byte, unless the options allow it bare.
+    expr_ptr tested_operand(expr_ptr e)
+    {
+        bool wide = e->kind == E_CAST ? e->type == T_INT
+                  : e->kind == E_BINARY && (e->op == "&" || e->op == "|" || e->op == "^");
+        if (opt.int_tested_by_logic || !wide)
+            return e;
+        return make_cast(e->cls == C_S ? T_SC : T_UC, e);
     }
 
     // ---- statements
@@ -628,7 +899,7 @@ struct dt_gen {
     // v = e; v op= e; v++; f(...);  in main or a function
     dt_stmt gen_simple()
     {
-        begin_expression();
+        begin_expression(false);
         unsigned r = rng.below(100);
         std::vector<int> targets = writable(C_NONE, false);
         if (r < 8) {
@@ -638,8 +909,8 @@ struct dt_gen {
         if (fn != -1 && r < 16) {   // fsum += e: a side effect of calls
             no_calls = true;
             dest = sum_var;
-            expr_ptr e = make(E_COMPOUND, rng.chance(50) ? "+=" : "-=", T_UC, type_range(T_UC),
-                              {gen_low(1, false)});
+            std::string op = rng.chance(50) ? "+=" : "-=";
+            expr_ptr e = make(E_COMPOUND, op, T_UC, type_range(T_UC), {fit_operand(op, T_UC, gen_low(1, false))});
             e->var = sum_var;
             return expression_statement(e);
         }
@@ -652,8 +923,11 @@ struct dt_gen {
             return expression_statement(e);
         }
         if (r < 50)
-            return expression_statement(gen_compound(v, 0));
-        expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {gen_low(0, true)});
+            return expression_statement(gen_compound(v, 0, false));
+        expr_ptr rhs = gen_low(0, true);
+        for (int tries = 0; !opt.logic_reading_destination && holds_logic(rhs) && reads_var(rhs, v); tries++)
+            rhs = tries < 8 ? gen_low(0, true) : gen_const(C_NONE);
+        expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {rhs});
         e->var = v;
         return expression_statement(e);
     }
@@ -670,21 +944,26 @@ struct dt_gen {
     {
         dt_stmt s;
         s.kind = S_IF;
-        begin_expression();
+        begin_expression(true);
         s.e = gen_truth(0);
         nest++;
         s.body = gen_block(1 + (int)rng.below(3));
-        if (fn != -1 && rng.chance(25)) {   // an early return
-            begin_expression();
-            dt_stmt ret;
-            ret.kind = S_RETURN;
-            ret.e = gen_low(0, true);
-            s.body.push_back(ret);
-        }
+        if (fn != -1 && rng.chance(25))   // an early return
+            s.body.push_back(gen_return());
         if (rng.chance(50))
             s.other = gen_block(1 + (int)rng.below(2));
         nest--;
         return s;
+    }
+
+    dt_stmt gen_return()
+    {
+        begin_expression(false);
+        no_logic = !opt.logic_in_return;
+        dt_stmt ret;
+        ret.kind = S_RETURN;
+        ret.e = gen_low(0, true);
+        return ret;
     }
 
     dt_stmt gen_loop()
@@ -693,7 +972,7 @@ struct dt_gen {
         s.kind = S_LOOP;
         s.form = (dt_loop_form)rng.below(4);
         s.counter = fn == -1 ? main_counters[loops] : funcs[fn].counter;
-        begin_expression();
+        begin_expression(s.form != L_DOWN);
         if (s.form == L_DOWN) {
             s.e = make_binary("&", gen_low(1, false), make_const(7, T_INT, "7"));
         } else {
@@ -730,14 +1009,25 @@ struct dt_gen {
     void gen_globals()
     {
         for (int i = 0; i < input_count; i++)
-            add_var("u" + std::to_string(i), T_UC, R_INPUT, -1);
+            add_var(numbered("u", i), T_UC, R_INPUT, -1);
         for (int i = 0; i < input_count; i++)
-            add_var("s" + std::to_string(i), T_SC, R_INPUT, -1);
+            add_var(numbered("s", i), T_SC, R_INPUT, -1);
         for (int i = 0; i < result_count; i++)
-            add_var("r" + std::to_string(i), byte_type(), R_RESULT, -1);
+            add_var(numbered("r", i), byte_type(), R_RESULT, -1);
         for (int i = 0; i < max_nest; i++)
-            main_counters.push_back(add_var("i" + std::to_string(i), T_UC, R_COUNTER, -1));
+            main_counters.push_back(add_var(numbered("i", i), T_UC, R_COUNTER, -1));
         sum_var = add_var("fsum", T_UC, R_SUM, -1);
+    }
+
+    // Whether the expression reads v, itself or through a call.
+    bool reads_var(const expr_ptr &e, int v)
+    {
+        if ((e->kind == E_VAR && e->var == v) || (e->kind == E_CALL && funcs[e->fn].reads.count(v)))
+            return true;
+        for (auto &k : e->kids)
+            if (reads_var(k, v))
+                return true;
+        return false;
     }
 
     // Globals an expression reads, with those of the functions it calls.
@@ -770,16 +1060,16 @@ struct dt_gen {
         d.ret = byte_type();
         int np = (int)rng.below(4);
         for (int i = 0; i < np; i++)
-            d.params.push_back(add_var("p" + std::to_string(i), byte_type(), R_PARAM, f));
+            d.params.push_back(add_var(numbered("p", i), byte_type(), R_PARAM, f));
         int nl = 1 + (int)rng.below(2);
         for (int i = 0; i < nl; i++)
-            d.locals.push_back(add_var("a" + std::to_string(i), byte_type(), R_LOCAL, f));
+            d.locals.push_back(add_var(numbered("a", i), byte_type(), R_LOCAL, f));
         d.counter = add_var("k", T_UC, R_COUNTER, f);
         d.locals.push_back(d.counter);
         // every local is set before anything reads it
         unset.insert(d.locals.begin(), d.locals.begin() + nl);
         for (int i = 0; i < nl; i++) {
-            begin_expression();
+            begin_expression(false);
             int v = d.locals[i];
             dest = v;
             expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {gen_low(1, true)});
@@ -789,11 +1079,7 @@ struct dt_gen {
         }
         std::vector<dt_stmt> more = gen_block(1 + (int)rng.below(4));
         d.body.insert(d.body.end(), more.begin(), more.end());
-        begin_expression();
-        dt_stmt ret;
-        ret.kind = S_RETURN;
-        ret.e = gen_low(0, true);
-        d.body.push_back(ret);
+        d.body.push_back(gen_return());
         collect_reads(d.body, d.reads);
         fn = -1;
     }
@@ -807,321 +1093,13 @@ struct dt_gen {
         for (int v = 0; v < (int)vars.size(); v++) {
             if (vars[v].owner != -1)
                 continue;
-            long value = vars[v].role == R_INPUT || vars[v].role == R_RESULT ? convert(vars[v].type, rng.below(256)) : 0;
+            long value = vars[v].role == R_INPUT || vars[v].role == R_RESULT ? dt_convert(vars[v].type, rng.below(256)) : 0;
             expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type),
                               {make_const(value, T_INT, std::to_string(value))});
             e->var = v;
-            init.push_back(expression_statement(e));
+            tree.init.push_back(expression_statement(e));
         }
-        main_body = gen_block(14 + (int)rng.below(10));
-    }
-};
-
-// ---------------------------------------------------------------------------
-// printing
-// ---------------------------------------------------------------------------
-struct dt_printer {
-    const dt_gen &g;
-    std::vector<std::string> lines;
-
-    bool atomic(const expr_ptr &e) { return e->kind == E_VAR || e->kind == E_CONST || e->kind == E_CALL; }
-
-    // `outer`: the expression stands alone (a statement, an argument, a
-    // right side), so needs no parentheses of its own.
-    std::string expr(const expr_ptr &e, bool outer)
-    {
-        std::string s;
-        const std::string &name = e->var >= 0 ? g.vars[e->var].name : std::string();
-        switch (e->kind) {
-        case E_VAR:
-            return name;
-        case E_CONST:
-            return e->text;
-        case E_CALL:
-            s = g.funcs[e->fn].name + "(";
-            for (size_t i = 0; i < e->kids.size(); i++)
-                s += (i ? ", " : "") + expr(e->kids[i], true);
-            return s + ")";
-        case E_CAST:
-            s = "(" + std::string(type_name(e->type)) + ")" + expr(e->kids[0], false);
-            break;
-        case E_UNARY:
-            s = e->op + expr(e->kids[0], false);
-            break;
-        case E_BINARY:
-            s = expr(e->kids[0], false) + " " + e->op + " " + expr(e->kids[1], false);
-            break;
-        case E_COND:
-            s = expr(e->kids[0], false) + " ? " + expr(e->kids[1], false) + " : " + expr(e->kids[2], false);
-            break;
-        case E_ASSIGN:
-        case E_COMPOUND:
-            s = name + " " + e->op + " " + expr(e->kids[0], e->kind == E_ASSIGN);
-            break;
-        case E_INCDEC:
-            s = e->prefix ? e->op + name : name + e->op;
-            break;
-        }
-        return outer ? s : "(" + s + ")";
-    }
-
-    int emit(int indent, const std::string &text)
-    {
-        lines.push_back(std::string(indent * 4, ' ') + text);
-        return (int)lines.size();
-    }
-
-    void block(std::vector<dt_stmt> &body, int indent)
-    {
-        for (dt_stmt &s : body)
-            statement(s, indent);
-    }
-
-    void statement(dt_stmt &s, int indent)
-    {
-        if (s.kind == S_EXPR) {
-            s.line = emit(indent, expr(s.e, true) + ";");
-            return;
-        }
-        if (s.kind == S_RETURN) {
-            s.line = emit(indent, "return " + expr(s.e, true) + ";");
-            return;
-        }
-        if (s.kind == S_IF) {
-            s.line = emit(indent, "if (" + expr(s.e, true) + ") {");
-            block(s.body, indent + 1);
-            if (!s.other.empty()) {
-                emit(indent, "} else {");
-                block(s.other, indent + 1);
-            }
-            emit(indent, "}");
-            return;
-        }
-        std::string c = g.vars[s.counter].name;
-        switch (s.form) {
-        case L_DOWN:
-            s.line = emit(indent, c + " = " + expr(s.e, true) + ";");
-            emit(indent, "while (" + c + ") {");
-            block(s.body, indent + 1);
-            emit(indent + 1, c + "--;");
-            break;
-        case L_FOR:
-            s.line = emit(indent, "for (" + c + " = 0; " + c + " < " + expr(s.e, false) + "; " + c + "++) {");
-            block(s.body, indent + 1);
-            break;
-        case L_DO:
-            s.line = emit(indent, c + " = 0;");
-            emit(indent, "do {");
-            block(s.body, indent + 1);
-            emit(indent, "} while (++" + c + " < " + expr(s.e, false) + ");");
-            return;
-        case L_UP:
-            s.line = emit(indent, c + " = 0;");
-            emit(indent, "while (" + c + " < " + expr(s.e, false) + ") {");
-            block(s.body, indent + 1);
-            emit(indent + 1, "++" + c + ";");
-            break;
-        }
-        emit(indent, "}");
-    }
-
-    std::string declaration(int v) { return std::string(type_name(g.vars[v].type)) + " " + g.vars[v].name; }
-
-    void program(dt_gen &gen)
-    {
-        for (int v = 0; v < (int)g.vars.size(); v++)
-            if (g.vars[v].owner == -1)
-                emit(0, declaration(v) + ";");
-        for (dt_func &f : gen.funcs) {
-            std::string params;
-            for (int p : f.params)
-                params += (params.empty() ? "" : ", ") + declaration(p);
-            emit(0, "");
-            emit(0, std::string(type_name(f.ret)) + " " + f.name + "(" + (params.empty() ? "void" : params) + ")");
-            emit(0, "{");
-            for (int l : f.locals)
-                emit(1, declaration(l) + ";");
-            block(f.body, 1);
-            emit(0, "}");
-        }
-        emit(0, "");
-        emit(0, "void main(void)");
-        emit(0, "{");
-        block(gen.init, 1);
-        block(gen.main_body, 1);
-        emit(1, "FINISH();");
-        emit(0, "}");
-    }
-};
-
-// ---------------------------------------------------------------------------
-// the host's run
-// ---------------------------------------------------------------------------
-// Each node and statement costs an estimate of the cycles its code takes;
-// the byte helpers of the run-time library cost more.
-struct dt_machine {
-    const dt_gen &g;
-    std::vector<long> value;
-    std::vector<int> written_at;
-    int line = 0;
-    unsigned long cost = 0;
-    std::string fault;
-
-    // Something C leaves undefined: the generator broke its own rules.
-    void check(bool ok, const char *what)
-    {
-        if (!ok && fault.empty())
-            fault = std::string(what) + " at line " + std::to_string(line);
-    }
-
-    long int_result(long v)
-    {
-        check(v >= -32768 && v <= 32767, "int overflow");
-        return v;
-    }
-
-    void store(int v, long x)
-    {
-        value[v] = convert(g.vars[v].type, x);
-        if (g.vars[v].owner == -1)
-            written_at[v] = line;
-    }
-
-    long arith(const std::string &op, long a, long b)
-    {
-        if (op == "+") return int_result(a + b);
-        if (op == "-") return int_result(a - b);
-        if (op == "*") { cost += 60; return int_result(a * b); }
-        if (op == "&") return a & b;
-        if (op == "|") return a | b;
-        if (op == "^") return a ^ b;
-        if (op == "<<") {
-            check(a >= 0 && b >= 0 && b < 16, "left shift of a negative value or by a bad count");
-            cost += 6 * (unsigned long)std::max(b, 0L);
-            return int_result(a << (b & 15));
-        }
-        if (op == ">>") {
-            check(b >= 0 && b < 16, "right shift by a bad count");
-            cost += 6 * (unsigned long)std::max(b, 0L);
-            return a >> (b & 15);
-        }
-        if (op == "/" || op == "%") {
-            check(b != 0, "division by zero");
-            cost += 150;
-            return b == 0 ? 0 : op == "/" ? a / b : a % b;
-        }
-        if (op == "==") return a == b;
-        if (op == "!=") return a != b;
-        if (op == "<") return a < b;
-        if (op == "<=") return a <= b;
-        if (op == ">") return a > b;
-        return a >= b;
-    }
-
-    long call(int f, const std::vector<long> &args)
-    {
-        const dt_func &d = g.funcs[f];
-        for (size_t i = 0; i < args.size(); i++)
-            store(d.params[i], args[i]);
-        int saved = line;
-        long result = 0;
-        cost += 20;
-        exec(d.body, &result);
-        line = saved;
-        return convert(d.ret, result);
-    }
-
-    long eval(const expr_ptr &e)
-    {
-        cost += 4;
-        switch (e->kind) {
-        case E_VAR:
-            return value[e->var];
-        case E_CONST:
-            return e->value;
-        case E_CAST:
-            return convert(e->type, eval(e->kids[0]));
-        case E_UNARY: {
-            long a = eval(e->kids[0]);
-            return e->op == "-" ? int_result(-a) : e->op == "~" ? ~a : !a;
-        }
-        case E_BINARY: {
-            long a = eval(e->kids[0]);
-            if (e->op == "&&")
-                return a && eval(e->kids[1]);
-            if (e->op == "||")
-                return a || eval(e->kids[1]);
-            return arith(e->op, a, eval(e->kids[1]));
-        }
-        case E_COND:
-            return eval(e->kids[0]) ? eval(e->kids[1]) : eval(e->kids[2]);
-        case E_ASSIGN:
-            store(e->var, eval(e->kids[0]));
-            return value[e->var];
-        case E_COMPOUND: {
-            long b = eval(e->kids[0]);
-            std::string op = e->op.substr(0, e->op.size() - 1);
-            store(e->var, arith(op, value[e->var], b));
-            return value[e->var];
-        }
-        case E_INCDEC: {
-            long old = value[e->var];
-            store(e->var, old + (e->op == "++" ? 1 : -1));
-            return e->prefix ? value[e->var] : old;
-        }
-        case E_CALL: {
-            std::vector<long> args;
-            for (auto &k : e->kids)
-                args.push_back(eval(k));
-            return call(e->fn, args);
-        }
-        }
-        return 0;
-    }
-
-    // Runs statements; true when one of them returned (the value in *result).
-    bool exec(const std::vector<dt_stmt> &body, long *result)
-    {
-        for (const dt_stmt &s : body)
-            if (exec(s, result))
-                return true;
-        return false;
-    }
-
-    bool exec(const dt_stmt &s, long *result)
-    {
-        line = s.line;
-        cost += 4;
-        if (s.kind == S_EXPR) {
-            eval(s.e);
-            return false;
-        }
-        if (s.kind == S_RETURN) {
-            *result = eval(s.e);
-            return true;
-        }
-        if (s.kind == S_IF)
-            return eval(s.e) ? exec(s.body, result) : exec(s.other, result);
-        int c = s.counter;
-        store(c, s.form == L_DOWN ? eval(s.e) : 0);
-        for (int trips = 0;; trips++) {
-            check(trips <= 8, "a loop that does not end");
-            if (!fault.empty())
-                return false;
-            line = s.line;
-            cost += 8;
-            if (s.form == L_DOWN && value[c] == 0)
-                break;
-            if ((s.form == L_FOR || s.form == L_UP) && !(value[c] < eval(s.e)))
-                break;
-            if (exec(s.body, result))
-                return true;
-            line = s.line;
-            store(c, value[c] + (s.form == L_DOWN ? -1 : 1));
-            if (s.form == L_DO && !(value[c] < eval(s.e)))
-                break;
-        }
-        return false;
+        tree.main_body = gen_block(10 + (int)rng.below(9));
     }
 };
 
@@ -1140,23 +1118,19 @@ dt_program difftest_generate(uint64_t seed, const dt_options &opt)
         g.opt = opt;
         g.gen_program();
         rng = g.rng;
-        dt_printer pr{g, {}};
-        pr.program(g);
-        dt_machine m{g, std::vector<long>(g.vars.size(), 0), std::vector<int>(g.vars.size(), 0), 0, 0, ""};
-        long unused = 0;
-        m.exec(g.init, &unused);
-        m.exec(g.main_body, &unused);
-        if (m.cost > cost_bound && m.fault.empty() && attempt < 20)
+        std::vector<std::string> lines = dt_print(g.tree);
+        dt_outcome run = dt_run(g.tree);
+        if (run.cost > cost_bound && run.fault.empty() && attempt < 20)
             continue;
         std::ostringstream text;
-        for (const std::string &l : pr.lines)
+        for (const std::string &l : lines)
             text << l << "\n";
         out.text = text.str();
-        out.cost = m.cost;
-        out.error = m.fault;
+        out.cost = run.cost;
+        out.error = run.fault;
         for (int v = 0; v < (int)g.vars.size(); v++)
             if (g.vars[v].owner == -1)
-                out.expect.push_back({g.vars[v].name, (int)(m.value[v] & 0xFF), m.written_at[v]});
+                out.expect.push_back({g.vars[v].name, (int)(run.value[v] & 0xFF), run.written_at[v]});
         return out;
     }
 }

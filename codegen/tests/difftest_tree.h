@@ -1,0 +1,117 @@
+// The tree of a generated program, shared by the generator (difftest.cpp)
+// and by its printer and the host's run of it (difftest_host.cpp).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+// ---------------------------------------------------------------------------
+// the program's tree
+// ---------------------------------------------------------------------------
+enum dt_type { T_UC, T_SC, T_INT };
+
+// How the code generator sees a value: one unsigned byte, one signed byte,
+// or wider.
+enum dt_class { C_NONE, C_U, C_S };
+
+enum dt_kind { E_VAR, E_CONST, E_CAST, E_UNARY, E_BINARY, E_COND, E_ASSIGN, E_COMPOUND, E_INCDEC, E_CALL };
+
+struct dt_range {
+    long lo, hi;
+};
+
+struct dt_expr;
+using expr_ptr = std::shared_ptr<dt_expr>;
+
+struct dt_expr {
+    dt_kind kind;
+    std::string op;              // operator; "=" for E_ASSIGN, "+=" for E_COMPOUND, "++"/"--" for E_INCDEC
+    dt_type type;                // the C type of the value
+    dt_class cls = C_NONE;
+    bool truth = false;          // a comparison or logical operator: 0 or 1
+    dt_range range;              // the int values it can take
+    long value = 0;              // E_CONST
+    std::string text;            // E_CONST: how it is written
+    int var = -1;                // E_VAR, E_ASSIGN, E_COMPOUND, E_INCDEC
+    int fn = -1;                 // E_CALL
+    bool prefix = false;         // E_INCDEC
+    std::vector<expr_ptr> kids;  // operands, arguments, the assigned value
+};
+
+enum dt_stmt_kind { S_EXPR, S_IF, S_LOOP, S_RETURN };
+
+// The loop shapes, each counting a byte counter up or down to a bound of at
+// most 7: c = start & 7; while (c) {...; c--;}  /  for (c = 0; c < b; c++)
+// /  c = 0; do {...} while (++c < b);  /  c = 0; while (c < b) {...; c++;}
+enum dt_loop_form { L_DOWN, L_FOR, L_DO, L_UP };
+
+struct dt_stmt {
+    dt_stmt_kind kind = S_EXPR;
+    expr_ptr e;                          // the expression, condition, loop start or bound, returned value
+    int counter = -1;                    // S_LOOP
+    dt_loop_form form = L_DOWN;          // S_LOOP
+    std::vector<dt_stmt> body, other;    // then / else; the loop's body
+    int line = 0;                        // where it is printed
+};
+
+enum dt_role { R_INPUT, R_RESULT, R_COUNTER, R_SUM, R_PARAM, R_LOCAL };
+
+struct dt_var {
+    std::string name;
+    dt_type type;
+    dt_role role;
+    int owner;   // the function, -1 for a global
+};
+
+struct dt_func {
+    std::string name;
+    dt_type ret;
+    std::vector<int> params;
+    std::vector<int> locals;   // the loop counter among them
+    int counter = -1;
+    std::vector<dt_stmt> body;
+    std::set<int> reads;       // globals it or its callees read
+};
+
+// A whole program: its variables (the globals first), its functions in the
+// order they are defined (a function calls only those before it), and main.
+struct dt_tree {
+    std::vector<dt_var> vars;
+    std::vector<dt_func> funcs;
+    std::vector<dt_stmt> init;        // main's start-up assignments
+    std::vector<dt_stmt> main_body;
+};
+
+inline const char *dt_type_name(dt_type t)
+{
+    return t == T_UC ? "unsigned char" : t == T_SC ? "signed char" : "int";
+}
+
+// C's conversion of an int value to a type (two's complement bytes).
+inline long dt_convert(dt_type t, long v)
+{
+    if (t == T_UC)
+        return v & 0xFF;
+    if (t == T_SC)
+        return (long)(int8_t)(uint8_t)(v & 0xFF);
+    return v;
+}
+
+// ---------------------------------------------------------------------------
+// difftest_host.cpp
+// ---------------------------------------------------------------------------
+// The program's lines of C; gives each statement the number of its line.
+std::vector<std::string> dt_print(dt_tree &t);
+
+// What the host's run of a program leaves.
+struct dt_outcome {
+    std::vector<long> value;        // per variable
+    std::vector<int> written_at;    // per global: the line that last wrote it
+    unsigned long cost = 0;         // the estimated cycles of the run
+    std::string fault;              // something C leaves undefined, met on the way
+};
+
+dt_outcome dt_run(const dt_tree &t);
