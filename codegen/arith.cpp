@@ -230,6 +230,10 @@ tree_node *simp_shift(tree_node *n)
         return distribute_shift(n);
     if (n->op != OP_SHL && n->op != OP_SHR && n->op != OP_ASG_SHL && n->op != OP_ASG_SHR)
         return n;
+    if (n->right->value == 0) {   // a shift by nothing: the value (of a compound form, its target)
+        tree_free(n->right);
+        return simp_by_operand(n, n->left);
+    }
     bool left = n->op == OP_SHL || n->op == OP_ASG_SHL;
     if (n->right->value >= 8L * (long)node_size(n) && (left || simp_is_unsigned(n))) {
         if (n->op == OP_ASG_SHL || n->op == OP_ASG_SHR) {

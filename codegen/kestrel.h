@@ -640,6 +640,7 @@ void callgraph_reset();
 extern int cg_phase;              // 1 to 6 while the pass runs
 extern cg_symbol *main_function;  // _main, when it has a body
 int optim_whole_program();
+cg_symbol *new_temporary_auto(type_desc *t);
 uint32_t frame_total(cg_symbol *f);
 uint32_t frame_auto_side(cg_symbol *f);
 uint32_t frame_param_side(cg_symbol *f);

@@ -293,11 +293,26 @@ static void give_type(tree_node *n)
     else
         n->type = n->left ? n->left->type : basic("v");
     // a comparison's value is an int in arithmetic: (a > b) + (c > d) is 2
-    // when both hold; & | ^ of truth values stay truth values
+    // when both hold, (a > b) | 4 is 4 or 5; & | ^ of two truth values stay
+    // truth values
     static const int arithmetic[] = {OP_ADD, OP_SUB, OP_MUL, OP_DIV, OP_MOD, OP_SHL, OP_SHR, OP_NEG, OP_COMPL};
-    bool truth_operand = n->left && (op_attr[n->left->op] & OA_TRUTH) && !(op_attr[n->left->op] & OA_CONST);
+    static const int bitwise[] = {OP_AND, OP_OR, OP_XOR};
+    // a truth value: a comparison or logic, or what & | ^ made of them
+    auto truth = [](tree_node *k) {
+        if (!k)
+            return false;
+        if ((op_attr[k->op] & OA_TRUTH) && !(op_attr[k->op] & OA_CONST))
+            return true;
+        type_desc *t = k->type ? type_unqualify(k->type) : nullptr;
+        return t && t->kind == TY_BASIC && t->arith == AR_BIT;
+    };
+    if (!truth(n->left))
+        return;
     for (int op : arithmetic)
-        if (truth_operand && n->op == (uint32_t)op)
+        if (n->op == (uint32_t)op)
+            n->type = basic("i");
+    for (int op : bitwise)
+        if (n->op == (uint32_t)op && !truth(n->right))
             n->type = basic("i");
 }
 

@@ -37,7 +37,7 @@
 
 int cg_phase;
 cg_symbol *main_function;
-// Temporary autos made for hoisted call results, counted per function.
+// The next temporary auto of the function's pool a statement may take.
 static uint32_t hoist_counter;
 // Trace output of the statements and the matcher (a developer's aid).
 static bool trace_trees;
@@ -104,19 +104,48 @@ static uint32_t calls_in(tree_node *n)
     return count;
 }
 
-// A new auto of the current function holding a value of type t.
-static cg_symbol *new_temporary_auto(type_desc *t)
+// An auto of the current function holding a value of type t for the rest
+// of one statement as read: the statements of the next one take the same
+// autos again (the function's pool of them, in order, by size).
+cg_symbol *new_temporary_auto(type_desc *t)
 {
     cg_symbol *f = current_function;
-    cg_symbol *s = sym_new(str_printf("%s$%u", f->name, ++hoist_counter).c_str());
+    if (!f->temps)
+        f->temps = vec_new(4);
+    for (; hoist_counter < vec_count(f->temps); hoist_counter++) {
+        cg_symbol *s = (cg_symbol *)vec_get(f->temps, hoist_counter);
+        if (type_size(s->type) == type_size(t) && type_arith_class(type_unqualify(s->type)) ==
+                                                      type_arith_class(type_unqualify(t))) {
+            hoist_counter++;
+            return s;
+        }
+    }
+    cg_symbol *s = sym_new(str_printf("%s$%u", f->name, vec_count(f->temps) + 1).c_str());
     s->cls = 'F';
     s->storage = ST_AUTO;
     s->type = type_unqualify(t);
     s->owner = f;
     s->level = 2;
     s->flags |= SF_INTERNAL | SF_NODEBUG | SF_WRITTEN;
+    if (!f->autos)
+        f->autos = vec_new(4);
     vec_push(f->autos, s);
+    vec_push(f->temps, s);
+    hoist_counter = vec_count(f->temps);
     return s;
+}
+
+// A statement made here, pushed: a sequence the simplifier made of it (x =
+// y << 1 becomes x = y; x <<= 1) goes as its statements.
+static void push_statement(vector_t *out, tree_node *s)
+{
+    if (s->op == OP_SEQ) {
+        push_statement(out, s->left);
+        push_statement(out, s->right);
+        node_free(s);
+        return;
+    }
+    vec_push(out, s);
 }
 
 static tree_node *assign_node(cg_symbol *to, tree_node *value)
@@ -142,12 +171,18 @@ static void store_arguments(tree_node *call, vector_t *out)
     vector_t *kept = vec_new(1);
     for (uint32_t i = 0; i < vec_count(list->args); i++) {
         tree_node *arg = (tree_node *)vec_get(list->args, i);
+        while (arg->op == OP_SEQ) {   // (a, b): a's effect first, then b passed
+            tree_node *first = arg->left, *rest = arg->right;
+            node_free(arg);
+            push_statement(out, first);
+            arg = rest;
+        }
         cg_symbol *p = f->params && i < vec_count(f->params) ? (cg_symbol *)vec_get(f->params, i) : nullptr;
         if (!p || ((p->flags & SF_INREG) && p->reg == REG_WREG)) {
             vec_push(kept, arg);
             continue;
         }
-        vec_push(out, assign_node(p, arg));
+        push_statement(out, assign_node(p, arg));
     }
     vec_free(list->args);
     list->args = kept;
@@ -177,35 +212,43 @@ static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
     }
     cg_symbol *tmp = new_temporary_auto(t);
     store_arguments(n, out);
-    vec_push(out, assign_node(tmp, n));
+    push_statement(out, assign_node(tmp, n));
     return node_new_id(tmp);
 }
 
 // One simple statement: its calls lowered, then the statement itself. A
 // statement whose calls went to temporaries may simplify further, and a
 // rewrite rule may then call a helper of the run-time library (a product
-// of two call results becomes a product of two bytes), which is lowered in
-// its turn.
+// of two call results becomes a product of two bytes), which is hoisted in
+// its turn. The stores of the arguments of the call that stays come last,
+// right before the statement: no other call runs after them.
 static void lower_statement(tree_node *s, vector_t *out)
 {
+    // the statements a choice was split into were not rewritten yet: a
+    // product stored in an arm is a helper's call from here on
+    s = tree_rewrite_all(s);
     if (!contains_call(s)) {
         vec_push(out, s);
         return;
     }
-    tree_node *keep = top_call(s);
-    s = hoist_calls(s, keep, out);
-    if (keep)
+    for (int round = 0;; round++) {
+        KASSERT(round < 100);
+        tree_node *keep = top_call(s);
+        s = hoist_calls(s, keep, out);
+        s = tree_rewrite_all(s);
+        keep = top_call(s);
+        if (calls_in(s) <= (keep ? 1u : 0u))
+            break;
+    }
+    if (tree_node *keep = top_call(s))
         store_arguments(keep, out);
-    s = tree_rewrite_all(s);
-    if (calls_in(s) > (keep && top_call(s) == keep ? 1u : 0u))
-        lower_statement(s, out);
-    else
-        vec_push(out, s);
+    push_statement(out, s);
 }
 
 // A statement tree of the function as read, split into simple statements.
 static void prepare_statement(cg_symbol *f, tree_node *t, vector_t *out)
 {
+    hoist_counter = 0;   // the temporaries of the statement before are free again
     t = tree_simplify(t);
     t = tree_simplify(t);
     if (!t)
@@ -234,7 +277,6 @@ static void compute_frame_sizes(vector_t *list)
     for (uint32_t i = 0; i < vec_count(list); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(list, i);
         current_function = f;
-        hoist_counter = 0;
         f->func->stmts = vec_new(vec_count(f->func->trees) + 8);
         for (uint32_t k = 0; k < vec_count(f->func->trees); k++)
             prepare_statement(f, (tree_node *)vec_get(f->func->trees, k), f->func->stmts);

@@ -287,6 +287,14 @@ tree_node *simp_comparison(tree_node *n)
         n->op = (uint32_t)mirrored_comparison((int)n->op);
         tree_changed = true;
     }
+    // two truth values compared: as the bytes 0 and 1 they are
+    if (!simp_is_const(n->left) && !simp_is_const(n->right) &&
+        (simp_class(n->left) == AR_BIT || simp_class(n->right) == AR_BIT)) {
+        type_desc *byte = basic_type_named("uc");
+        for (tree_node **side : {&n->left, &n->right})
+            if (simp_class(*side) == AR_BIT)
+                *side = simp_conv(*side, byte);
+    }
     if ((n = narrow_float_compare(n))->op == OP_SEQ)
         return n;
     if ((n = narrow_converted_compare(n))->op == OP_SEQ)

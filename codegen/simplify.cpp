@@ -224,6 +224,9 @@ static tree_node *normalise(void *, tree_node *n, int, int, int, long *)
         n->right = simp_conv(n->right, byte);
     }
     if (n->op == OP_SUB && !simp_is_pointer(n->left) && !simp_is_pointer(n->right) && n->right) {
+        // a truth value is negated as the number it is in the sum: -1, not a bit
+        if (simp_class(n->right) == AR_BIT && simp_is_integer(n))
+            n->right = simp_conv(n->right, n->type);
         n->right = simp_node(OP_NEG, n->right, nullptr, n->right->type);
         n->op = OP_ADD;
         tree_changed = true;
@@ -547,19 +550,30 @@ static bool readable_in_place(tree_node *x, uint32_t size)
     return x->op == OP_DEREF || (x->op == OP_REG && size == node_size(x));
 }
 
-// Whether both arms of a ?: read as well in another width: constants, names
-// that are not volatile, conversions of integers. The conversion of the
-// whole then goes into the arms.
+// Whether a conversion of a ?: may go into its arms: integer arms (the
+// conversion of the chosen value is the value of the chosen conversion;
+// each arm keeps its own reads, a volatile one whole under its conversion).
 static bool arms_read_narrow(tree_node *q)
 {
     tree_node *arms = q->right;
     if (!arms || arms->op != OP_COLON)
         return false;
-    auto readable = [](tree_node *a) {
-        return a && (simp_is_const(a) || (a->op == OP_ID && !tree_has_volatile(a)) ||
-                     (a->op == OP_CONV && a->left && simp_is_integer(a->left)));
-    };
-    return readable(arms->left) && readable(arms->right);
+    auto integer = [](tree_node *a) { return a && (simp_is_const(a) || simp_is_integer(a)); };
+    return integer(arms->left) && integer(arms->right);
+}
+
+// Whether x reads a volatile object wider than size bytes: narrowed, the
+// operation would read it in another width. Side effects are kept by every
+// narrowing (each operand is still evaluated once).
+static bool wide_volatile(void *size, tree_node *n)
+{
+    return (n->op == OP_ID || n->op == OP_DEREF) && (type_qualifiers(n->type) & Q_VOLATILE) &&
+           node_size(n) > *(uint32_t *)size;
+}
+
+static bool reads_volatile_wider(tree_node *x, uint32_t size)
+{
+    return tree_find(x, &size, wide_volatile) != nullptr;
 }
 
 // Whether x is the value of a t, widened: a conversion from an integer of
@@ -595,15 +609,23 @@ static tree_node *narrow_into(tree_node *n)
 {
     tree_node *x = n->left;
     type_desc *t = n->type;
-    if (!simp_is_integer(n) || !simp_binary(x) || tree_has_volatile(x) || node_size(n) >= node_size(x))
+    if (!simp_is_integer(n) || !simp_binary(x) || node_size(n) >= node_size(x))
         return nullptr;
     bool shift = x->op == OP_SHR;
     if (!(x->op == OP_DIV || x->op == OP_MOD || shift))
         return nullptr;
-    tree_node *w = x->left->op == OP_CONV ? x->left : x->right;
-    if (w->op != OP_CONV || !w->left || !simp_is_integer(w->left) || node_size(w->left) != node_size(n))
-        return nullptr;
-    type_desc *st = simp_type(w->left);
+    type_desc *st;
+    if (shift && simp_is_const(x->left)) {
+        // a constant shifted: in the type of t's width that holds it, signed
+        // for a negative one, whose shift fills with the sign as the int's does
+        long v = simp_value(x->left);
+        st = basic_type_by(node_size(n), v < 0 ? AR_SIGNED : AR_UNSIGNED);
+    } else {
+        tree_node *w = x->left->op == OP_CONV || shift ? x->left : x->right;
+        if (w->op != OP_CONV || !w->left || !simp_is_integer(w->left) || node_size(w->left) != node_size(n))
+            return nullptr;
+        st = simp_type(w->left);
+    }
     if (!widened_from(x->left, st) || (!shift && !widened_from(x->right, st)))
         return nullptr;
     x->left = unwidened(x->left, st);
@@ -632,17 +654,24 @@ static tree_node *rewrite_conversion(tree_node *n)
     // (y cut, or widened by its own signedness, to t's width; a bit is 0 or 1)
     bool through = x->op == OP_CONV && x->left && simp_is_integer(n) && simp_is_integer(x) &&
                    (simp_is_integer(x->left) || simp_class(x->left) == AR_BIT) &&
-                   node_size(x) >= node_size(n) && !tree_has_volatile(x);
+                   node_size(x) >= node_size(n);
     // (t)(u)y with u wider than an unsigned y: both steps extend with zeros
     bool zeros = x->op == OP_CONV && x->left && simp_is_integer(n) && simp_is_integer(x) &&
-                 (simp_is_unsigned(x->left) && !simp_is_pointer(x->left)) && node_size(x->left) < node_size(x) &&
-                 simp_is_unsigned(x);
+                 (simp_is_unsigned(x->left) && !simp_is_pointer(x->left)) && node_size(x->left) > 0 &&
+                 node_size(x->left) < node_size(x) && simp_is_unsigned(x);
     if (through || zeros) {
         simp_unwrap(&n->left);
         return n;
     }
     if (tree_node *r = narrow_into(n))
         return r;
+    // a truth value widened past a byte goes through an unsigned byte, where
+    // the rules that narrow operations find a byte widened
+    if (simp_class(x) == AR_BIT && simp_is_integer(n) && node_size(n) > 1) {
+        n->left = simp_conv(x, basic_type_named("uc"));
+        tree_changed = true;
+        return n;
+    }
     if (simp_is_const(x) && simp_class(n) == AR_FLOAT) {
         x->op = OP_FCONST;
         x->fvalue = (double)simp_value(x);
@@ -665,7 +694,8 @@ static tree_node *rewrite_conversion(tree_node *n)
         tree_free(n->right);
         return simp_replace(n, x);
     }
-    if (x->op == OP_QUEST && simp_is_integer(n) && simp_is_integer(x) && arms_read_narrow(x)) {
+    if (x->op == OP_QUEST && simp_is_integer(n) && simp_is_integer(x) && node_size(n) <= node_size(x) &&
+        arms_read_narrow(x)) {
         tree_node *arms = x->right;
         arms->left = simp_conv(arms->left, t);
         arms->right = simp_conv(arms->right, t);
@@ -674,7 +704,7 @@ static tree_node *rewrite_conversion(tree_node *n)
         return simp_replace(n, x);
     }
     bool narrows = simp_is_integer(n) && simp_is_integer(x) && node_size(n) < node_size(x);
-    if (!narrows || tree_has_volatile(x))
+    if (!narrows || reads_volatile_wider(x, node_size(n)))
         return n;
     // A constant count of at least the narrower width leaves no bit of the
     // low bytes: moved inside, it would be a shift past the width, which is
@@ -859,7 +889,7 @@ static tree_node *rewrite_not(tree_node *n)
     }
     // an integer widened is zero exactly when it was zero before
     if (x->op == OP_CONV && x->left && simp_is_integer(x) && simp_is_integer(x->left) &&
-        node_size(x->left) <= node_size(x) && !tree_has_volatile(x)) {
+        node_size(x->left) <= node_size(x)) {
         simp_unwrap(&n->left);
         return n;
     }
@@ -1137,6 +1167,10 @@ static tree_node *rewrite_by_operator(tree_node *n)
     case OP_SEQ:
         if (n->left->op == OP_POSTINC || n->left->op == OP_POSTDEC)
             n->left->op = n->left->op == OP_POSTINC ? OP_ASG_ADD : OP_ASG_SUB;
+        if (!tree_has_volatile(n->left)) {   // a first part that does nothing
+            tree_free(n->left);
+            return simp_replace(n, n->right);
+        }
         return n;
     default: return n;
     }
@@ -1156,10 +1190,14 @@ static tree_node *narrow_with_constant(tree_node *n)
     if (simp_is_const(a))
         std::swap(a, k);
     if (!simp_is_const(k) || a->op != OP_CONV || !a->left || !simp_is_integer(a) || !simp_is_integer(a->left) ||
-        node_size(a->left) >= node_size(n) || tree_has_volatile(a))
+        node_size(a->left) >= node_size(n))
         return n;
     type_desc *t = simp_type(a->left);
-    if (simp_value(k) < 0 || simp_value(k) > simp_type_max(t))
+    // the bits above t's width: a signed x's sign, combined with the
+    // constant's sign bit, is the result's sign; an unsigned x's zeros stay
+    // zeros under a constant of t's range, and under & whatever the constant
+    long lo = simp_class(a->left) == AR_SIGNED ? simp_type_min(t) : n->op == OP_AND ? LONG_MIN : 0;
+    if (simp_value(k) < lo || simp_value(k) > simp_type_max(t))
         return n;
     type_desc *nt = n->type;
     tree_node *x = a->left;
@@ -1250,6 +1288,13 @@ static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
     }
     if ((op_attr[n->op] & OA_LOWPART) && simp_binary(n) && !(op_attr[n->op] & OA_SIDE_EFFECT))
         drop_same_size_conversions(n);
+    // x /= y, x %= y with y a value of x's type widened (or a constant x's
+    // type holds): done in x's type, which gives the same quotient
+    if ((n->op == OP_ASG_DIV || n->op == OP_ASG_MOD) && simp_is_integer(n->left) &&
+        !type_equal(simp_type(n->right), simp_type(n->left)) && widened_from(n->right, simp_type(n->left))) {
+        n->right = unwidened(n->right, simp_type(n->left));
+        tree_changed = true;
+    }
     // a shift count widened from a narrower integer counts the same
     if ((op_attr[n->op] & OA_SHIFT) && simp_binary(n) && n->right->op == OP_CONV && n->right->left &&
         simp_is_integer(n->right) && simp_is_integer(n->right->left) &&
@@ -1280,6 +1325,11 @@ static tree_node *walk_all(tree_node *t, walk_fn_t fn)
 // Rules at the root of a statement.
 static tree_node *root_rules(tree_node *t)
 {
+    // a jump on an integer widened tests it as it was: zero exactly then
+    while (t->op == OP_CJUMP && t->left && t->left->op == OP_CONV && t->left->left &&
+           simp_is_integer(t->left) && (simp_is_integer(t->left->left) || simp_class(t->left->left) == AR_BIT) &&
+           node_size(t->left->left) <= node_size(t->left))
+        simp_unwrap(&t->left);
     if (t->op == OP_CJUMP && simp_is_const(t->left)) {
         if (!(t->flags & NF_COMPILER) && !(t->left->flags & NF_COMPILER))
             msg_report(757);

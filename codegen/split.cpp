@@ -211,6 +211,8 @@ static tree_node *negated(tree_node *c)
 }
 
 static void split(tree_node *t, vector_t *out, int *dropped);
+static bool is_choice(tree_node *n);
+static tree_node *hoist_choices(tree_node *n, vector_t *out, int *dropped);
 
 // A jump to label when c holds, as a chain of simple jumps.
 static void split_jump(tree_node *c, tree_node *label, vector_t *out, int *dropped)
@@ -234,6 +236,15 @@ static void split_jump(tree_node *c, tree_node *label, vector_t *out, int *dropp
         split_jump(c->right, label, out, dropped);
         node_free(c);
         return;
+    }
+    if (is_choice(c)) {   // a ?: tested: its value first
+        c = hoist_choices(c, out, dropped);
+    } else {
+        int arity = op_arity((int)c->op);
+        if (arity == OA_UNARY || arity == OA_BINARY)
+            c->left = hoist_choices(c->left, out, dropped);
+        if (arity == OA_BINARY)
+            c->right = hoist_choices(c->right, out, dropped);
     }
     tree_node *j = stmt(OP_CJUMP, c, label);
     j = tree_simplify(j);
@@ -292,11 +303,12 @@ static tree_node *store(tree_node *assign, tree_node *target, tree_node *v)
     return s;
 }
 
-static tree_node *truth_const(tree_node *target, long v)
+// A truth value of the type of the statement's target (a return: of the
+// value returned).
+static tree_node *truth_const(tree_node *statement, tree_node *target, long v)
 {
     tree_node *c = node_new_const(v);
-    if (target)
-        c->type = target->type;
+    c->type = target ? target->type : statement->type;
     return c;
 }
 
@@ -334,20 +346,20 @@ static void split_truth_value(tree_node *t, vector_t *out, int *dropped)
     parts_of(t, &x, &cond);
     bool is_and = cond->op == OP_ANDAND;
     long decided = is_and ? 0 : 1;
-    bool long_form = needs_long_form(t, x, cond->left);
+    bool long_form = needs_long_form(t, x, cond);
     if (long_form) {
         uint32_t f = LB_VALUE_EXIT + new_label_number(), c = LB_VALUE_JOIN + new_label_number();
         split_jump(is_and ? negated(cond) : cond, label_node(f), out, dropped);
-        vec_push(out, store(t, x, truth_const(x, !decided)));
+        vec_push(out, store(t, x, truth_const(t, x, !decided)));
         vec_push(out, stmt(OP_JUMP, label_node(c), nullptr));
         vec_push(out, stmt(OP_LABEL, label_node(f), nullptr));
-        vec_push(out, store(t, x, truth_const(x, decided)));
+        vec_push(out, store(t, x, truth_const(t, x, decided)));
         vec_push(out, stmt(OP_LABEL, label_node(c), nullptr));
     } else {
         uint32_t c = LB_VALUE_SHORT + new_label_number();
-        vec_push(out, store(t, x, truth_const(x, decided)));
+        vec_push(out, store(t, x, truth_const(t, x, decided)));
         split_jump(is_and ? negated(cond) : cond, label_node(c), out, dropped);
-        vec_push(out, store(t, x, truth_const(x, !decided)));
+        vec_push(out, store(t, x, truth_const(t, x, !decided)));
         vec_push(out, stmt(OP_LABEL, label_node(c), nullptr));
     }
     tree_free(x);
@@ -366,22 +378,22 @@ static void split_conditional_value(tree_node *t, vector_t *out, int *dropped)
     if (long_form) {
         uint32_t e = LB_COND_LONG + new_label_number(), j = LB_COND_LONG + new_label_number();
         split_jump(c, label_node(e), out, dropped);
-        vec_push(out, store(t, x, b));
+        split(store(t, x, b), out, dropped);
         vec_push(out, stmt(OP_JUMP, label_node(j), nullptr));
         vec_push(out, stmt(OP_LABEL, label_node(e), nullptr));
-        vec_push(out, store(t, x, a));
+        split(store(t, x, a), out, dropped);
         vec_push(out, stmt(OP_LABEL, label_node(j), nullptr));
     } else {
         uint32_t j = LB_COND_SHORT + new_label_number();
         // x = c ? k : 0 of a wide x: the k is or-ed into the cleared x
         bool set_bits = t->op == OP_ASSIGN && is_zero_const(b) && b->op == OP_CONST && a->op == OP_CONST &&
                         node_size(x) > 1;
-        vec_push(out, store(t, x, b));
+        split(store(t, x, b), out, dropped);
         split_jump(negated(c), label_node(j), out, dropped);
         tree_node *second = store(t, x, a);
         if (set_bits)
             second->op = OP_ASG_OR;
-        vec_push(out, second);
+        split(second, out, dropped);
         vec_push(out, stmt(OP_LABEL, label_node(j), nullptr));
     }
     tree_free(x);
@@ -439,6 +451,43 @@ static long node_count(tree_node *t)
 // sequence at its root split off, while a round changes something. A long
 // chain of sequences takes one round per link; only rounds beyond the
 // statement's own size are a loop.
+// Whether a node is a choice the statement's jumps make: && || ?:.
+static bool is_choice(tree_node *n)
+{
+    return n->op == OP_ANDAND || n->op == OP_OROR ||
+           (n->op == OP_QUEST && n->right && n->right->op == OP_COLON);
+}
+
+// A choice inside an expression (an operand of arithmetic, an argument, a
+// condition's operand) becomes a temporary set by a statement of its own,
+// which is split into jumps in its turn. Its operands are evaluated only
+// where it stood, so the walk does not enter them; the operands of the
+// rest are unordered in C, so the choice may be made first.
+static tree_node *hoist_choices(tree_node *n, vector_t *out, int *dropped)
+{
+    if (!n)
+        return n;
+    if (is_choice(n)) {
+        type_desc *t = type_unqualify(n->type);
+        if (t && t->kind == TY_BASIC && t->arith == AR_BIT)
+            t = basic_type_named("uc");   // a truth value is kept as a byte
+        cg_symbol *tmp = new_temporary_auto(t);
+        tree_node *value = type_equal(type_unqualify(n->type), t) ? n : simp_conv(n, t);
+        tree_node *set = stmt(OP_ASSIGN, node_new_id(tmp), value);
+        set->type = t;
+        split(set, out, dropped);
+        return simp_conv(node_new_id(tmp), n->type);
+    }
+    int arity = op_arity((int)n->op);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        n->left = hoist_choices(n->left, out, dropped);
+    if (arity == OA_BINARY)
+        n->right = hoist_choices(n->right, out, dropped);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        vec_set(n->args, hoist_choices((tree_node *)vec_get(n->args, i), out, dropped), i);
+    return n;
+}
+
 static void finish(tree_node *t, vector_t *out, int *dropped)
 {
     long limit = SPLIT_ROUNDS_MAX + node_count(t);
@@ -459,6 +508,7 @@ static void finish(tree_node *t, vector_t *out, int *dropped)
         tree_free(t);
         return;
     }
+    t = hoist_choices(t, out, dropped);
     long result = 0;
     vec_push(out, tree_walk(266, nullptr, t, mark_volatile, 0, 0, 0, &result));
 }

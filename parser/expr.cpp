@@ -432,6 +432,20 @@ static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
     return expr_arith(op, l, r, op == O_DIV || op == O_MOD);
 }
 
+// Whether an integer constant's value lies in an integer type's range.
+static bool expr_constant_fits(tree_t *e, type_t *t)
+{
+    if (!e || e->op != O_ICON || !type_is_integer(t))
+        return false;
+    uint32_t bits = 8 * type_size(t);
+    if (bits == 0 || bits >= 64)
+        return bits != 0;
+    bool is_unsigned = type_base_code(t) & 1;
+    int64_t lo = is_unsigned ? 0 : -((int64_t)1 << (bits - 1));
+    int64_t hi = is_unsigned ? ((int64_t)1 << bits) - 1 : ((int64_t)1 << (bits - 1)) - 1;
+    return e->value >= lo && e->value <= hi;
+}
+
 static tree_t *expr_assign_op(int op, tree_t *l, tree_t *r)
 {
     expr_check_modify(l);
@@ -457,6 +471,17 @@ static tree_t *expr_assign_op(int op, tree_t *l, tree_t *r)
     }
     if (op == O_ASSHL || op == O_ASSHR)
         return tree_binary(op, l, expr_convert(r, type_base(B_INT)), l->type);
+    // x op= y is x = x op y done in the operands' common type. y converted to
+    // x's type gives the same result for + - * & | ^ of integers (the bits
+    // kept depend only on the bits kept of the operands), but a quotient or
+    // remainder only when x's type holds y's value in the same signedness,
+    // and nothing with a floating operand of another type: y then keeps the
+    // common type (u /= s, i /= 2.5, s %= 255).
+    int lc = type_base_code(l->type), rc = type_base_code(r->type);
+    bool floating = lc == B_FLOAT || lc == B_DOUBLE || rc == B_FLOAT || rc == B_DOUBLE;
+    bool division = op == O_ASDIV || op == O_ASMOD;
+    if ((floating && lc != rc) || (division && lc != rc && !expr_constant_fits(r, l->type)))
+        return tree_binary(op, l, expr_convert(r, type_base(expr_common_code(lc, rc))), l->type);
     return tree_binary(op, l, expr_convert(r, l->type), l->type);
 }
 

@@ -193,8 +193,9 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"x = ~x", op(OP_ASSIGN, v("_x"), op(OP_COMPL, v("_x"))), "(=^ _x 255)"},
         // a byte widened for a comparison is compared as a byte
         {"(int)x == 5", op(OP_EQ, conv(v("_x"), "i"), k(5)), "(== _x 5)"},
-        {"(int)x < 300", op(OP_LT, conv(v("_x"), "i"), k(300)), "(; _x 1)"},
-        {"(int)sc >= -200", op(OP_GE, conv(v("_sc", "c"), "i"), k(-200)), "(; _sc 1)"},
+        // decided: a read of a plain variable has no effect to keep
+        {"(int)x < 300", op(OP_LT, conv(v("_x"), "i"), k(300)), "1"},
+        {"(int)sc >= -200", op(OP_GE, conv(v("_sc", "c"), "i"), k(-200)), "1"},
         // two widened values compared in the smallest type that holds both
         {"(long)x < (long)sc", op(OP_LT, conv(v("_x"), "l"), conv(v("_sc", "c"), "l")), "(< (-> _x i) (-> _sc i))"},
         {"(long)x == (long)y", op(OP_EQ, conv(v("_x"), "l"), conv(v("_y"), "l")), "(== _x _y)"},
@@ -203,7 +204,7 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         // truth values, addresses, all-ones masks
         {"(x < y) & (p < q)", op(OP_AND, op(OP_LT, v("_x"), v("_y")), op(OP_LT, v("_p"), v("_q")), ty("b")),
          "(&& (< _x _y) (< _p _q))"},
-        {"(int)b1 | (int)b2", op(OP_OR, conv(v("_b1", "b"), "i"), conv(v("_b2", "b"), "i")), "(-> (|| _b1 _b2) i)"},
+        {"(int)b1 | (int)b2", op(OP_OR, conv(v("_b1", "b"), "i"), conv(v("_b2", "b"), "i")), "(-> (-> (|| _b1 _b2) uc) i)"},
         {"(int)b1 & 2", op(OP_AND, conv(v("_b1", "b"), "i"), k(2)), "0"},
         {"b1 & (b2 = 1) keeps the store", op(OP_AND, v("_b1", "b"), op(OP_ASSIGN, v("_b2", "b"), k(1, "b"))),
          "(& _b1 (= _b2 1))"},
@@ -211,8 +212,8 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         {"x | 0xFF", op(OP_OR, v("_x"), k(0xFF, "uc")), "255"},
         {"x =| 0xFF", op(OP_ASG_OR, v("_x"), k(0xFF, "uc")), "(= _x 255)"},
         // conditional values of constants, shifts of sums, float constants
-        {"c ? 1 : 0", op(OP_QUEST, op(OP_LT, v("_x"), v("_y")), op(OP_COLON, k(1), k(0)), ty("i")), "(-> (< _x _y) i)"},
-        {"c ? 0 : 1", op(OP_QUEST, op(OP_LT, v("_x"), v("_y")), op(OP_COLON, k(0), k(1)), ty("i")), "(-> (>= _x _y) i)"},
+        {"c ? 1 : 0", op(OP_QUEST, op(OP_LT, v("_x"), v("_y")), op(OP_COLON, k(1), k(0)), ty("i")), "(-> (-> (< _x _y) uc) i)"},
+        {"c ? 0 : 1", op(OP_QUEST, op(OP_LT, v("_x"), v("_y")), op(OP_COLON, k(0), k(1)), ty("i")), "(-> (-> (>= _x _y) uc) i)"},
         {"(x + 3) << 2", op(OP_SHL, op(OP_ADD, v("_x"), k(3, "uc")), k(2, "uc")), "(+ (<< _x 2) 12)"},
         {"(float)2", conv(k(2), "f"), "(FCONST)"},
         {"(int)-2.5", conv(fk(-2.5), "i"), "-2"},
@@ -227,8 +228,8 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         // a conversion of a choice goes into its arms
         {"(uc)(c ? w : 300)", conv(op(OP_QUEST, v("_c"), op(OP_COLON, v("_w", "ui"), k(300, "ui")), ty("ui")), "uc"),
          "(? _c (: _w:uc 44))"},
-        {"(uc)(c ? w : w + 1) stays", conv(op(OP_QUEST, v("_c"), op(OP_COLON, v("_w", "ui"), op(OP_ADD, v("_w", "ui"), k(1, "ui"))), ty("ui")), "uc"),
-         "(-> (? _c (: _w (+ _w 1))) uc)"},
+        {"(uc)(c ? w : w + 1) narrows both arms", conv(op(OP_QUEST, v("_c"), op(OP_COLON, v("_w", "ui"), op(OP_ADD, v("_w", "ui"), k(1, "ui"))), ty("ui")), "uc"),
+         "(? _c (: _w:uc (+ _w:uc 1)))"},
         // conversions in a row
         {"(long)(ui)x", conv(conv(v("_x"), "ui"), "l"), "(-> _x l)"},
         {"(long)(ui)sc", conv(conv(v("_sc", "c"), "ui"), "l"), "(-> (-> _sc ui) l)"},
@@ -271,8 +272,9 @@ TEST_F(simplifier, trees_take_the_forms_the_patterns_expect)
         // a store through two conversions of one size: one conversion
         {"x = (uc)(c)vw", op(OP_ASSIGN, v("_x"), conv(conv(v("_vw", type_qualify(ty("ui"), Q_VOLATILE)), "c"), "uc")),
          "(= _x (-> _vw uc))"},
+        // (uc)(ui)l is (uc)l: the volatile long is still read whole, once
         {"x = (uc)(ui)l", op(OP_ASSIGN, v("_x"), conv(conv(v("_vl", type_qualify(ty("l"), Q_VOLATILE)), "ui"), "uc")),
-         "(= _x (-> (-> _vl ui) uc))"},
+         "(= _x (-> _vl uc))"},
     };
     for (const row &r : rows) {
         lines.clear();
@@ -331,8 +333,7 @@ TEST_F(simplifier, decided_comparisons_and_warnings)
     };
     tree_node *half = fconst(0.5), *tenth = fconst(0.1);
     EXPECT_EQ(show(tree_simplify(op(OP_EQ, op(OP_CONV, v("_f", "f"), node_new_type(f4), f4), half))), "(== _f (FCONST))");
-    EXPECT_EQ(show(tree_simplify(op(OP_EQ, op(OP_CONV, v("_f", "f"), node_new_type(f4), f4), tenth))),
-              "(; (-> _f f4) 0)");
+    EXPECT_EQ(show(tree_simplify(op(OP_EQ, op(OP_CONV, v("_f", "f"), node_new_type(f4), f4), tenth))), "0");
     EXPECT_EQ(count(764), 1);
     tree_node *j = tree_simplify(op(OP_CJUMP, k(0), k(12), ty("v")));
     EXPECT_EQ(show(j), "(..)");
@@ -469,7 +470,7 @@ TEST_F(simplifier, statements_split_into_jumps_and_labels)
     // target the short form would already have stored into
     type_desc *ucp = type_derive(ty("uc"), TY_POINTER);
     EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_XOR, v("_x"), v("_y")), v("_y"))))),
-              (strings{"($ _c L4)", "(= _x _y)", "($U L4)", "(:U L4)", "(= _x (^ _x _y))", "(:U L4)"}));
+              (strings{"($ _c L4)", "(= _x _y)", "($U L4)", "(:U L4)", "(=^ _x _y)", "(:U L4)"}));
     EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_QUEST, v("_c"), op(OP_COLON, op(OP_DEREF, v("_pp", ucp), nullptr, ty("uc")), v("_y"))))),
               (strings{"($ _c L4)", "(= _x _y)", "($U L4)", "(:U L4)", "(= _x (*U _pp))", "(:U L4)"}));
     EXPECT_EQ(split_all(op(OP_ASSIGN, v("_x"), op(OP_ANDAND, op(OP_DEREF, v("_pp", ucp), nullptr, ty("uc")), v("_p")))),
