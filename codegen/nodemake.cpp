@@ -306,6 +306,9 @@ static void give_type(tree_node *n)
         type_desc *t = k->type ? type_unqualify(k->type) : nullptr;
         return t && t->kind == TY_BASIC && t->arith == AR_BIT;
     };
+    // c ? !a : i has i's type: a truth value in one arm is an int there
+    if (n->op == OP_COLON && truth(n->left) && n->right && !truth(n->right))
+        n->type = n->right->type;
     if (!truth(n->left))
         return;
     for (int op : arithmetic)

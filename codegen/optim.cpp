@@ -89,6 +89,12 @@ static bool contains_call(tree_node *n)
     return tree_find(n, nullptr, is_call_node) != nullptr;
 }
 
+// && || ?: : a choice the statement's jumps must make
+static bool is_choice_node(void *, tree_node *n)
+{
+    return n->op == OP_ANDAND || n->op == OP_OROR || (n->op == OP_QUEST && n->right && n->right->op == OP_COLON);
+}
+
 static tree_node *count_call_visit(void *count, tree_node *n, int, int, int, long *)
 {
     if (n->op == OP_CALL)
@@ -168,6 +174,17 @@ static void store_arguments(tree_node *call, vector_t *out)
     tree_node *list = call->right;
     if (!f || !list || !list->args)
         return;
+    // an argument that is a choice (&& || ?:) is made in jumps, into a
+    // temporary, before any argument is stored: an arm may call a helper
+    // whose parameters share memory with the callee's
+    for (uint32_t i = 0; i < vec_count(list->args); i++) {
+        tree_node *arg = (tree_node *)vec_get(list->args, i);
+        if (!tree_find(arg, nullptr, is_choice_node))
+            continue;
+        cg_symbol *tmp = new_temporary_auto(type_unqualify(arg->type));
+        lower_statement(assign_node(tmp, arg), out);
+        vec_set(list->args, node_new_id(tmp), i);
+    }
     vector_t *kept = vec_new(1);
     for (uint32_t i = 0; i < vec_count(list->args); i++) {
         tree_node *arg = (tree_node *)vec_get(list->args, i);
@@ -210,6 +227,12 @@ static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
         lower_statement(n, out);   // a void call in an expression: only its effect
         return node_new_const(0);
     }
+    // with their calls in temporaries, the arguments may simplify further
+    // (& | of truth values becomes && ||, a product becomes a helper call)
+    for (uint32_t i = 0; n->right && n->right->args && i < vec_count(n->right->args); i++) {
+        tree_node *arg = tree_rewrite_all((tree_node *)vec_get(n->right->args, i));
+        vec_set(n->right->args, hoist_calls(arg, nullptr, out), i);
+    }
     cg_symbol *tmp = new_temporary_auto(t);
     store_arguments(n, out);
     push_statement(out, assign_node(tmp, n));
@@ -222,13 +245,30 @@ static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
 // of two call results becomes a product of two bytes), which is hoisted in
 // its turn. The stores of the arguments of the call that stays come last,
 // right before the statement: no other call runs after them.
+// A statement that holds a choice again is split again, and each part
+// lowered: with its calls in temporaries, & | of truth values become && ||
+// (a call no longer forbids skipping an operand), and a choice passed as an
+// argument is made into a temporary of its own.
+static bool split_again(tree_node *s, vector_t *out)
+{
+    if (!tree_find(s, nullptr, is_choice_node))
+        return false;
+    vector_t *split = vec_new(4);
+    nodeRewrite(s, split);
+    for (uint32_t i = 0; i < vec_count(split); i++)
+        lower_statement((tree_node *)vec_get(split, i), out);
+    vec_free(split);
+    return true;
+}
+
 static void lower_statement(tree_node *s, vector_t *out)
 {
     // the statements a choice was split into were not rewritten yet: a
     // product stored in an arm is a helper's call from here on
     s = tree_rewrite_all(s);
     if (!contains_call(s)) {
-        vec_push(out, s);
+        if (!split_again(s, out))
+            vec_push(out, s);
         return;
     }
     for (int round = 0;; round++) {
@@ -240,6 +280,8 @@ static void lower_statement(tree_node *s, vector_t *out)
         if (calls_in(s) <= (keep ? 1u : 0u))
             break;
     }
+    if (split_again(s, out))
+        return;
     if (tree_node *keep = top_call(s))
         store_arguments(keep, out);
     push_statement(out, s);

@@ -295,6 +295,28 @@ tree_node *simp_comparison(tree_node *n)
             if (simp_class(*side) == AR_BIT)
                 *side = simp_conv(*side, byte);
     }
+    // a truth value ordered against a constant: the comparison of 0 and of 1
+    // with it says whether the result is the value, its negation or fixed
+    if ((n->op == OP_LT || n->op == OP_LE || n->op == OP_GT || n->op == OP_GE) &&
+        simp_class(n->left) == AR_BIT && simp_is_const(n->right)) {
+        long c = simp_value(n->right);
+        auto holds = [&](long v) {
+            switch (n->op) {
+            case OP_LT: return v < c;
+            case OP_LE: return v <= c;
+            case OP_GT: return v > c;
+            default: return v >= c;
+            }
+        };
+        bool at0 = holds(0), at1 = holds(1);
+        if (at0 == at1)
+            return decided(n, at1, 765);
+        tree_node *a = n->left;
+        tree_free(n->right);
+        node_free(n);
+        tree_changed = true;
+        return at1 ? a : simp_not(a);
+    }
     if ((n = narrow_float_compare(n))->op == OP_SEQ)
         return n;
     if ((n = narrow_converted_compare(n))->op == OP_SEQ)

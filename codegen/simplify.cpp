@@ -433,20 +433,28 @@ static bool known_at_link(tree_node *x)
     return false;
 }
 
+// What -b negates, with b a truth value in the type it was negated in (in a
+// bit's own type the negation would be the bit itself).
+static tree_node *unnegated(tree_node *neg)
+{
+    tree_node *b = neg->left;
+    if (simp_class(b) == AR_BIT && simp_is_integer(neg))
+        b = simp_conv(b, neg->type);
+    node_free(neg);
+    return b;
+}
+
 static tree_node *fold(void *, tree_node *n, int, int, int, long *)
 {
     if (!complete(n))
         return n;
     if (n->op == OP_ADD && n->right && n->right->op == OP_NEG) {
-        tree_node *neg = n->right;
-        n->right = neg->left;
-        node_free(neg);
+        n->right = unnegated(n->right);
         n->op = OP_SUB;
     } else if (n->op == OP_ADD && n->left && n->left->op == OP_NEG && !simp_is_pointer(n->right)) {
         tree_node *neg = n->left;
         n->left = n->right;
-        n->right = neg->left;
-        node_free(neg);
+        n->right = unnegated(neg);
         n->op = OP_SUB;
     }
     if ((n->op == OP_EQ || n->op == OP_NE) && run.warning_level < 0 && is_zero_const(n->right) &&
@@ -550,15 +558,18 @@ static bool readable_in_place(tree_node *x, uint32_t size)
     return x->op == OP_DEREF || (x->op == OP_REG && size == node_size(x));
 }
 
-// Whether a conversion of a ?: may go into its arms: integer arms (the
-// conversion of the chosen value is the value of the chosen conversion;
-// each arm keeps its own reads, a volatile one whole under its conversion).
+// Whether a conversion of a ?: may go into its arms: integer or truth-valued
+// arms (the conversion of the chosen value is the value of the chosen
+// conversion; each arm keeps its own reads, a volatile one whole under its
+// conversion).
 static bool arms_read_narrow(tree_node *q)
 {
     tree_node *arms = q->right;
     if (!arms || arms->op != OP_COLON)
         return false;
-    auto integer = [](tree_node *a) { return a && (simp_is_const(a) || simp_is_integer(a)); };
+    auto integer = [](tree_node *a) {
+        return a && (simp_is_const(a) || simp_is_integer(a) || simp_class(a) == AR_BIT);
+    };
     return integer(arms->left) && integer(arms->right);
 }
 
@@ -871,6 +882,32 @@ static tree_node *rewrite_assign(tree_node *n)
 
 tree_node *simp_not(tree_node *x);
 
+// x tested for zero, x = a | b or a & b of bytes widened: zero exactly
+// when the operation on the bytes is (the bits above are copies of bit 7 or
+// zero, and a byte with bit 7 set is not zero). Done on the bytes; true if
+// x changed.
+static bool narrow_tested(tree_node *x)
+{
+    if ((x->op != OP_OR && x->op != OP_AND) || !simp_is_integer(x) || node_size(x) <= 1)
+        return false;
+    auto byte_widened = [](tree_node *k) {
+        return k->op == OP_CONV && k->left && !tree_has_volatile(k->left) &&
+               ((simp_is_integer(k->left) && node_size(k->left) == 1) || simp_class(k->left) == AR_BIT);
+    };
+    if (!byte_widened(x->left) || !byte_widened(x->right))
+        return false;
+    type_desc *byte = basic_type_named("uc");
+    for (tree_node **side : {&x->left, &x->right}) {
+        tree_node *inner = (*side)->left;
+        tree_free((*side)->right);
+        node_free(*side);
+        *side = simp_conv(inner, byte);
+    }
+    x->type = byte;
+    tree_changed = true;
+    return true;
+}
+
 static tree_node *rewrite_not(tree_node *n)
 {
     tree_node *x = n->left;
@@ -893,6 +930,8 @@ static tree_node *rewrite_not(tree_node *n)
         simp_unwrap(&n->left);
         return n;
     }
+    if (narrow_tested(x))
+        return n;
     if (x->op == OP_ANDAND || x->op == OP_OROR) {
         x->op = x->op == OP_ANDAND ? OP_OROR : OP_ANDAND;
         x->left = simp_not(x->left);
@@ -1068,9 +1107,7 @@ static tree_node *rewrite_by_operator(tree_node *n)
         if (simp_in_sum(n, n) && (n = simp_reassociate(n))->op != OP_SUB)
             return n;
         if (n->right && n->right->op == OP_NEG) {
-            tree_node *neg = n->right;
-            n->right = neg->left;
-            node_free(neg);
+            n->right = unnegated(n->right);
             n->op = OP_ADD;
             return n;
         }
@@ -1084,6 +1121,17 @@ static tree_node *rewrite_by_operator(tree_node *n)
             n->op = n->op == OP_AND ? OP_ANDAND : n->op == OP_OR ? OP_OROR : OP_NE;
             n->flags |= NF_COMPILER;
             return n;
+        }
+        // & | of truth values whose right operand has an effect, one of
+        // them a comparison or logic (bit objects have patterns of their
+        // own): both are evaluated, as the bytes 0 and 1, and the result tested
+        auto made = [](tree_node *k) { return (op_attr[k->op] & OA_TRUTH) != 0; };
+        if (simp_class(n) == AR_BIT && n->op != OP_XOR && !may_skip && (made(n->left) || made(n->right))) {
+            type_desc *byte = basic_type_named("uc");
+            n->left = simp_conv(n->left, byte);
+            n->right = simp_conv(n->right, byte);
+            n->type = byte;
+            return simp_node(OP_NE, n, simp_const(0, byte), basic_type_named("b"));
         }
         if (n->op != OP_XOR && may_skip && n->left->op == OP_CONV && n->right->op == OP_CONV &&
             simp_class(n->left->left) == AR_BIT && simp_class(n->right->left) == AR_BIT) {
@@ -1330,6 +1378,8 @@ static tree_node *root_rules(tree_node *t)
            simp_is_integer(t->left) && (simp_is_integer(t->left->left) || simp_class(t->left->left) == AR_BIT) &&
            node_size(t->left->left) <= node_size(t->left))
         simp_unwrap(&t->left);
+    if (t->op == OP_CJUMP && t->left && narrow_tested(t->left))
+        t = tree_simplify(t);
     if (t->op == OP_CJUMP && simp_is_const(t->left)) {
         if (!(t->flags & NF_COMPILER) && !(t->left->flags & NF_COMPILER))
             msg_report(757);

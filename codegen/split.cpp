@@ -296,8 +296,11 @@ static void split_question(tree_node *t, vector_t *out, int *dropped)
 // v when the statement is a return.
 static tree_node *store(tree_node *assign, tree_node *target, tree_node *v)
 {
-    if (assign->op == OP_RETURN)
-        return stmt(OP_RETURN, v, nullptr);
+    if (assign->op == OP_RETURN) {   // of the function's type, which truth values stored take
+        tree_node *r = stmt(OP_RETURN, v, nullptr);
+        r->type = assign->type;
+        return r;
+    }
     tree_node *s = stmt((int)assign->op, tree_copy(target), v);
     s->type = target->type;
     return s;

@@ -271,6 +271,9 @@ uint32_t node_mask(tree_node *n)
         int w = n->bitfield->bit_width;
         return w >= 32 ? 0xFFFFFFFFu : (1u << w) - 1;
     }
+    type_desc *t = n->type ? type_unqualify(n->type) : nullptr;
+    if (t && t->kind == TY_BASIC && t->arith == AR_BIT)
+        return 1;   // a truth value or bit object: bit 0 alone
     uint32_t size = node_size(n);
     return size >= 4 ? 0xFFFFFFFFu : (1u << (size * 8)) - 1;
 }

@@ -516,7 +516,8 @@ void ic_cjump(tree_t *cond, int n, bool negate)
 // ---------------------------------------------------------------------------
 // source-line comments (-S)
 // ---------------------------------------------------------------------------
-void ic_comment_queue(const char *text)
+// The lexer's file without its folder, as the comments name it.
+static std::string ic_comment_file()
 {
     std::string file = lex_file;
     size_t k = file.find_last_of('/');
@@ -524,11 +525,22 @@ void ic_comment_queue(const char *text)
         k = file.find_last_of('\\');
     if (k != std::string::npos)
         file = file.substr(k + 1);
-    ic_comments.push_back({text, lex_line, file});
+    return file;
+}
+
+void ic_comment_queue(const char *text)
+{
+    ic_comments.push_back({text, lex_line, ic_comment_file()});
 }
 
 void ic_comment_flush()
 {
+    // lines of a file left behind (a header's declarations) are dropped: their
+    // numbers are not comparable with the current file's, and would hold
+    // back every line after them
+    std::string file = ic_comment_file();
+    while (!ic_comments.empty() && ic_comments.front().file != file)
+        ic_comments.pop_front();
     while (!ic_comments.empty() && ic_comments.front().line <= lex_line) {
         const comment_t &c = ic_comments.front();
         ic_marker(out_body);

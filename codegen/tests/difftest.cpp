@@ -188,168 +188,6 @@ expr_ptr make_binary(const std::string &op, expr_ptr a, expr_ptr b)
     return e;
 }
 
-// Whether a tree holds no variable, call or side effect.
-bool constant_tree(const expr_ptr &e)
-{
-    if (e->kind != E_CONST && e->kind != E_CAST && e->kind != E_UNARY && e->kind != E_BINARY)
-        return false;
-    for (auto &k : e->kids)
-        if (!constant_tree(k))
-            return false;
-    return true;
-}
-
-// The value of a constant tree of casts and the operators that need no
-// care; false for any other tree.
-bool fold(const expr_ptr &e, long *v)
-{
-    long a = 0, b = 0;
-    if (e->kind == E_CONST) {
-        *v = e->value;
-        return true;
-    }
-    if (e->kind == E_CAST && fold(e->kids[0], &a)) {
-        *v = dt_convert(e->type, a);
-        return true;
-    }
-    if (e->kind == E_UNARY && fold(e->kids[0], &a)) {
-        *v = e->op == "-" ? -a : e->op == "~" ? ~a : !a;
-        return true;
-    }
-    if (e->kind != E_BINARY || !fold(e->kids[0], &a) || !fold(e->kids[1], &b))
-        return false;
-    const std::string &op = e->op;
-    if (op == "+" || op == "-" || op == "*" || op == "&" || op == "|" || op == "^") {
-        *v = op == "+" ? a + b : op == "-" ? a - b : op == "*" ? a * b : op == "&" ? a & b : op == "|" ? a | b : a ^ b;
-        return true;
-    }
-    if ((op == "<<" || op == ">>") && a >= 0 && b >= 0 && b < 16) {
-        *v = op == "<<" ? a << b : a >> b;
-        return true;
-    }
-    if ((op == "/" || op == "%") && b != 0) {
-        *v = op == "/" ? a / b : a % b;
-        return true;
-    }
-    return false;
-}
-
-// A cast that leaves the value as it is: to int, or to the operand's type.
-const expr_ptr &without_no_op_casts(const expr_ptr &e)
-{
-    if (e->kind == E_CAST && (e->type == T_INT || e->type == e->kids[0]->type))
-        return without_no_op_casts(e->kids[0]);
-    return e;
-}
-
-// Whether two trees compute the same value, casts that change nothing aside.
-bool same_tree(const expr_ptr &x, const expr_ptr &y)
-{
-    const expr_ptr &a = without_no_op_casts(x), &b = without_no_op_casts(y);
-    if (a->kind != b->kind || a->op != b->op || a->type != b->type || a->value != b->value || a->var != b->var ||
-        a->fn != b->fn || a->prefix != b->prefix || a->kids.size() != b->kids.size())
-        return false;
-    for (size_t i = 0; i < a->kids.size(); i++)
-        if (!same_tree(a->kids[i], b->kids[i]))
-            return false;
-    return true;
-}
-
-// Whether two trees have the same low byte: the same tree under casts.
-bool same_low_byte(const expr_ptr &a, const expr_ptr &b)
-{
-    if (a->kind == E_CAST)
-        return same_low_byte(a->kids[0], b);
-    if (b->kind == E_CAST)
-        return same_low_byte(a, b->kids[0]);
-    return same_tree(a, b);
-}
-
-// The bits of a value's low byte that folding knows whatever the variables
-// hold: those of constants, x & 0, x | 0xFF, x - x, x ^ x, x * 0, (x & 8) & 7,
-// 25 << ((x & 8) & 7).
-struct dt_bits {
-    unsigned known, value;   // masks of the low byte
-};
-
-dt_bits low_bits(const expr_ptr &e)
-{
-    long v = 0;
-    if (fold(e, &v))
-        return {0xFF, (unsigned)v & 0xFF};
-    if (e->kind == E_CAST)
-        return low_bits(e->kids[0]);
-    if (e->kind != E_BINARY)
-        return {0, 0};
-    if ((e->op == "-" || e->op == "^") && same_low_byte(e->kids[0], e->kids[1]))
-        return {0xFF, 0};
-    dt_bits a = low_bits(e->kids[0]), b = low_bits(e->kids[1]);
-    unsigned k = 0;
-    if (e->op == "&")
-        k = (a.known & b.known) | (a.known & ~a.value) | (b.known & ~b.value);
-    else if (e->op == "|")
-        k = (a.known & b.known) | (a.known & a.value) | (b.known & b.value);
-    else if (e->op == "^")
-        k = a.known & b.known;
-    else if (e->op == "*" && ((a.known == 0xFF && a.value == 0) || (b.known == 0xFF && b.value == 0)))
-        return {0xFF, 0};
-    else if (e->op == "<<" && b.known == 0xFF && b.value < 8)
-        return {((a.known << b.value) | ((1u << b.value) - 1)) & 0xFF, (a.value << b.value) & 0xFF};
-    unsigned value = e->op == "&" ? a.value & b.value : e->op == "|" ? a.value | b.value : a.value ^ b.value;
-    return {k & 0xFF, value & k & 0xFF};
-}
-
-// Whether folding leaves a constant byte.
-bool folds_to_constant(const expr_ptr &e)
-{
-    return low_bits(e).known == 0xFF;
-}
-
-// Whether a comparison's outcome follows from its operands' ranges alone.
-bool decided(const std::string &op, dt_range a, dt_range b)
-{
-    if (op == ">" || op == ">=")
-        return decided(op == ">" ? "<" : "<=", b, a);
-    if (op == "<")
-        return a.hi < b.lo || a.lo >= b.hi;
-    if (op == "<=")
-        return a.hi <= b.lo || a.lo > b.hi;
-    return a.hi < b.lo || a.lo > b.hi || (a.lo == a.hi && b.lo == b.hi);   // == !=
-}
-
-// A node's range, a single value when it folds to a constant.
-dt_range exact_range(const expr_ptr &e)
-{
-    long v = 0;
-    return fold(e, &v) ? dt_range{v, v} : e->range;
-}
-
-bool power_of_two(long v)
-{
-    v = v < 0 ? -v : v;
-    return v != 0 && (v & (v - 1)) == 0;
-}
-
-bool holds_call(const expr_ptr &e)
-{
-    if (e->kind == E_CALL)
-        return true;
-    for (auto &k : e->kids)
-        if (holds_call(k))
-            return true;
-    return false;
-}
-
-bool holds_logic(const expr_ptr &e)
-{
-    if (e->kind == E_BINARY && (e->op == "&&" || e->op == "||"))
-        return true;
-    for (auto &k : e->kids)
-        if (holds_logic(k))
-            return true;
-    return false;
-}
-
 // ---------------------------------------------------------------------------
 // the generator
 // ---------------------------------------------------------------------------
@@ -373,22 +211,7 @@ struct dt_gen {
     std::set<int> reads, writes;
     int dest = -1;                    // the statement's own target: may be read, not written inside
     bool pure = false;                // no side effects (loop bounds, evaluated again and again)
-    bool no_calls = false;            // no calls (fsum's update, a part that holds * / %)
-    bool no_helpers = false;          // no * / %, which call the run-time library
-    bool no_jumps = false;            // no && || ?:, which branch
-    bool no_logic = false;            // no && ||
-
-    // the limits above that a part of an expression narrows for itself
-    struct dt_limits {
-        bool calls, helpers, jumps;
-    };
-    dt_limits limits() { return {no_calls, no_helpers, no_jumps}; }
-    void set_limits(dt_limits l)
-    {
-        no_calls = l.calls;
-        no_helpers = l.helpers;
-        no_jumps = l.jumps;
-    }
+    bool no_calls = false;            // no calls (fsum's update)
 
     int add_var(const std::string &name, dt_type t, dt_role role, int owner)
     {
@@ -398,30 +221,14 @@ struct dt_gen {
     dt_type byte_type() { return rng.chance(50) ? T_UC : T_SC; }
     template <class T> T pick(const std::vector<T> &v) { return v[rng.below((unsigned)v.size())]; }
 
-    // `condition`: the expression is tested by a jump.
-    void begin_expression(bool condition)
+    // A full expression begins: nothing read or written in it yet.
+    void begin_expression()
     {
         reads.clear();
         writes.clear();
         dest = -1;
         pure = false;
         no_calls = false;
-        no_helpers = false;
-        no_jumps = false;
-        no_logic = false;
-        choose_mode(condition);
-    }
-
-    // A full expression that branches (a condition, or one with && || ?:)
-    // calls no helper, unless the options allow it.
-    void choose_mode(bool condition)
-    {
-        if (opt.helpers_with_jumps)
-            return;
-        if (condition || rng.chance(50))
-            no_helpers = true;
-        else
-            no_jumps = true;
     }
 
     // What the expression may read: globals (main's loop counters only in
@@ -533,13 +340,8 @@ struct dt_gen {
         reads.insert(funcs[f].reads.begin(), funcs[f].reads.end());
         expr_ptr e = make(E_CALL, "", funcs[f].ret, type_range(funcs[f].ret));
         e->fn = f;
-        for (size_t i = 0; i < funcs[f].params.size(); i++) {
-            dt_limits before = limits();
-            no_jumps |= !opt.jumps_in_arguments;
-            separate_calls_and_helpers();
-            e->kids.push_back(gen_low(depth + 1, true));
-            set_limits(before);
-        }
+        for (size_t i = 0; i < funcs[f].params.size(); i++)
+            e->kids.push_back(gen_low(depth + 1));
         return e;
     }
 
@@ -555,16 +357,13 @@ struct dt_gen {
         writes.insert(v);
         unsigned r = rng.below(10);
         if (r < 4) {
-            dt_limits before = limits();
-            no_jumps |= !opt.jumps_in_assigned_value;
-            expr_ptr rhs = gen_low(depth + 1, true);
-            set_limits(before);
+            expr_ptr rhs = gen_low(depth + 1);
             expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {rhs});
             e->var = v;
             return e;
         }
         if (r < 7)
-            return gen_compound(v, depth, true);
+            return gen_compound(v, depth);
         expr_ptr e = make(E_INCDEC, rng.chance(50) ? "++" : "--", vars[v].type, type_range(vars[v].type));
         e->var = v;
         e->prefix = rng.chance(50);
@@ -574,16 +373,7 @@ struct dt_gen {
     // A shift count: only the low three bits of the expression.
     expr_ptr gen_count(int depth)
     {
-        expr_ptr n = gen_low(depth + 1, false);
-        dt_bits bits = low_bits(n);
-        if ((bits.known & 7) == 7) {   // a count folding knows
-            long count = bits.value & 7;
-            if (count == 1 && !opt.shift_by_one)
-                count = 2;
-            if (count != (bits.value & 7) || (holds_call(n) && !opt.call_in_folded_operand))
-                n = make_const(count, T_INT, "(" + std::to_string(count) + ")");
-        }
-        return make_binary("&", n, make_const(7, T_INT, "7"));
+        return make_binary("&", gen_low(depth + 1), make_const(7, T_INT, "7"));
     }
 
     // A divisor that is never 0: a byte with its low bit set.
@@ -593,22 +383,15 @@ struct dt_gen {
     }
 
     // v op= e, e made so that v's promoted value op e stays defined.
-    // `as_value`: the assignment's value is used.
-    expr_ptr gen_compound(int v, int depth, bool as_value)
+    expr_ptr gen_compound(int v, int depth)
     {
         dt_type t = vars[v].type;
         std::vector<std::string> ops = {"+=", "-=", "&=", "|=", "^="};
-        if (!as_value || opt.shift_assignment_as_value) {
-            if (t == T_UC)   // a negative value shifted left is undefined
-                ops.push_back("<<=");
-            ops.push_back(">>=");
-        }
-        if (!no_helpers)
-            ops.insert(ops.end(), {"*=", "/=", "%="});
+        if (t == T_UC)   // a negative value shifted left is undefined
+            ops.push_back("<<=");
+        ops.push_back(">>=");
+        ops.insert(ops.end(), {"*=", "/=", "%="});
         std::string op = pick(ops);
-        dt_limits before = limits();
-        if (op == "*=" || op == "/=" || op == "%=")
-            separate_calls_and_helpers();
         expr_ptr rhs;
         if (op == "/=" || op == "%=") {
             dt_class c = class_of(t);
@@ -618,12 +401,8 @@ struct dt_gen {
         } else if (op == "<<=" || op == ">>=") {
             rhs = gen_count(depth);
         } else {
-            rhs = fit_operand(op, t, gen_low(depth + 1, false));
-            long k = 0;
-            if (as_value && !opt.shift_assignment_as_value && op == "*=" && fold(rhs, &k) && power_of_two(k))
-                op = "+=";   // a multiplication by 2^k is a shift
+            rhs = fit_operand(op, t, gen_low(depth + 1));
         }
-        set_limits(before);
         expr_ptr e = make(E_COMPOUND, op, t, type_range(t), {rhs});
         e->var = v;
         return e;
@@ -639,32 +418,10 @@ struct dt_gen {
         return rhs;
     }
 
-    // An argument, or the right side of *= /= %=, holds calls or * / %,
-    // not both, unless the options allow it.
-    void separate_calls_and_helpers()
-    {
-        if (opt.calls_with_helpers_nested || no_calls || no_helpers)
-            return;
-        if (rng.chance(50))
-            no_calls = true;
-        else
-            no_helpers = true;
-    }
-
     // + - *: operands narrowed to a byte while the result could leave int.
     expr_ptr gen_arith(std::string op, int depth)
     {
-        if (op == "*" && no_helpers)
-            op = "+";
-        expr_ptr a = gen_low(depth + 1, false), b = gen_low(depth + 1, false);
-        long v = 0;
-        bool negated = b->kind == E_UNARY && b->op == "-";
-        if (!opt.shift_by_one && ((op == "+" && same_low_byte(a, b)) || (op == "-" && negated && same_low_byte(a, b->kids[0]))))
-            b = make_const(3, T_INT, "(3)");
-        if (!opt.shift_by_one && op == "*" && fold(a, &v) && (v == 2 || v == -2))
-            a = make_const(3, T_INT, "(3)");
-        if (!opt.shift_by_one && op == "*" && fold(b, &v) && (v == 2 || v == -2))
-            b = make_const(3, T_INT, "(3)");
+        expr_ptr a = gen_low(depth + 1), b = gen_low(depth + 1);
         dt_range byte = {-128, 255};
         while (!inside(binary_range(op, a->range, b->range), type_range(T_INT))) {
             expr_ptr &wide = std::max(-a->range.lo, a->range.hi) >= std::max(-b->range.lo, b->range.hi) ? a : b;
@@ -686,33 +443,14 @@ struct dt_gen {
         std::string op = ops[rng.below(6)];
         expr_ptr a = gen_byte(depth + 1, c);
         expr_ptr b = gen_byte(depth + 1, c);
-        // another comparison of the same operands, one their ranges leave
-        // open, else a variable for the first operand
-        auto folds_call = [&] {
-            return !opt.call_in_folded_operand && decided(op, exact_range(a), exact_range(b)) &&
-                   (holds_call(a) || holds_call(b));
-        };
-        for (int i = 0; i < 6 && folds_call(); i++)
-            op = ops[i];
-        std::vector<int> v = readable(c);
-        if (folds_call() && !v.empty())
-            a = read_var(pick(v));
-        if (folds_call())
-            op = "&";
         return make_binary(op, a, b);
     }
 
-    // An expression of which only the low byte counts. `top`: its value is
-    // converted to a byte at once (the right side of an assignment, an
-    // argument, a returned value), where the code generator takes side
-    // effects and ?: today.
-    expr_ptr gen_low(int depth, bool top)
+    // An expression of which only the low byte counts.
+    expr_ptr gen_low(int depth)
     {
         if (depth >= max_depth)
             return gen_leaf(C_NONE);
-        bool effects = top || opt.effects_as_operands;
-        bool truth = top || opt.truth_as_operand;
-        bool jumps = truth && !no_jumps;
         expr_ptr e;
         unsigned r = rng.below(100);
         if (r < 10)
@@ -724,71 +462,47 @@ struct dt_gen {
         else if (r < 40)
             e = gen_arith(pick(std::vector<std::string>{"+", "-", "*"}), depth);
         else if (r < 49)
-            e = keep_calls(make_binary(pick(std::vector<std::string>{"&", "|", "^"}), gen_low(depth + 1, false),
-                                       gen_low(depth + 1, false)));
+            e = make_binary(pick(std::vector<std::string>{"&", "|", "^"}), gen_low(depth + 1),
+                            gen_low(depth + 1));
         else if (r < 54) {
-            expr_ptr a = gen_low(depth + 1, false);
+            expr_ptr a = gen_low(depth + 1);
             if (rng.chance(50) && a->range.lo == -32768)
                 a = make_cast(byte_type(), a);
             e = make_unary(a->range.lo == -32768 ? "~" : pick(std::vector<std::string>{"-", "~"}), a);
-        } else if (r < 57 && truth)
+        } else if (r < 57)
             e = make_unary("!", gen_truth(depth + 1));
         else if (r < 61) {
-            expr_ptr a = rng.chance(50) ? gen_byte(depth + 1, C_U) : make_cast(T_UC, gen_low(depth + 1, false));
+            expr_ptr a = rng.chance(50) ? gen_byte(depth + 1, C_U) : make_cast(T_UC, gen_low(depth + 1));
             e = make_binary("<<", a, gen_count(depth));
         } else if (r < 65) {
             dt_class c = rng.chance(50) ? C_U : C_S;
             expr_ptr a = gen_byte(depth + 1, c);
-            if (!opt.constant_shifted_right && folds_to_constant(a)) {
-                std::vector<int> v = readable(c);
-                a = v.empty() ? nullptr : read_var(pick(v));
-            }
-            if (a)
-                e = make_binary(">>", a, gen_count(depth));
-        }
-        else if (r < 71 && !no_helpers) {
+            e = make_binary(">>", a, gen_count(depth));
+        } else if (r < 71) {
             dt_class c = rng.chance(50) ? C_U : C_S;
-            dt_limits before = limits();
-            separate_calls_and_helpers();
             expr_ptr a = gen_byte(depth + 1, c);
-            set_limits(before);
             e = make_binary(rng.chance(50) ? "/" : "%", a, gen_divisor(depth, c));
-        } else if (r < 79 && truth)
+        } else if (r < 79)
             e = gen_comparison(depth);
-        else if (r < 83 && jumps && !no_logic)
+        else if (r < 83)
             e = gen_logic(depth);
-        else if (r < 87 && (top || opt.conditional_as_operand) && !no_jumps)
+        else if (r < 87)
             e = gen_conditional(depth);
-        else if (r < 93 && effects)
+        else if (r < 93)
             e = gen_effect(depth, C_NONE);
         else if (r >= 93)
-            e = make_cast(pick(std::vector<dt_type>{T_UC, T_SC, T_INT}), gen_low(depth + 1, false));
+            e = make_cast(pick(std::vector<dt_type>{T_UC, T_SC, T_INT}), gen_low(depth + 1));
         return e ? e : gen_leaf(C_NONE);
     }
 
     // c ? a : b: arms of a byte type unless wider arms are allowed.
     expr_ptr gen_conditional(int depth)
     {
-        expr_ptr c = tested_operand(gen_truth(depth + 1));
-        expr_ptr a, b;
-        if (opt.conditional_as_operand) {
-            a = gen_low(depth + 1, false);
-            b = gen_low(depth + 1, false);
-        } else {
-            a = byte_typed(gen_byte(depth + 1, rng.chance(50) ? C_U : C_S));
-            b = byte_typed(gen_byte(depth + 1, rng.chance(50) ? C_U : C_S));
-        }
+        expr_ptr c = gen_truth(depth + 1);
+        expr_ptr a = gen_low(depth + 1);
+        expr_ptr b = gen_low(depth + 1);
         dt_range r = {std::min(a->range.lo, b->range.lo), std::max(a->range.hi, b->range.hi)};
         return make(E_COND, "?:", T_INT, r, {c, a, b});
-    }
-
-    // A byte of type int (& | ^ of bytes, an (int) cast) cast to its type;
-    // a constant stays.
-    expr_ptr byte_typed(expr_ptr e)
-    {
-        if (e->type != T_INT || e->kind == E_CONST)
-            return e;
-        return make_cast(e->cls == C_S ? T_SC : T_UC, e);
     }
 
     // An expression the code generator sees as one byte of class c.
@@ -806,30 +520,19 @@ struct dt_gen {
         else if (r < 57)
             e = gen_call(depth, c);
         else if (r < 72)
-            e = make_cast(t, gen_low(depth + 1, false));
+            e = make_cast(t, gen_low(depth + 1));
         else if (r < 84) {
-            expr_ptr a = non_negative_mask(gen_byte(depth + 1, c));
-            expr_ptr b = non_negative_mask(a->kind == E_CONST ? gen_leaf(c) : gen_byte(depth + 1, c));
-            e = keep_calls(make_binary(pick(std::vector<std::string>{"&", "|", "^"}), a, b));
+            expr_ptr a = gen_byte(depth + 1, c);
+            expr_ptr b = a->kind == E_CONST ? gen_leaf(c) : gen_byte(depth + 1, c);
+            e = make_binary(pick(std::vector<std::string>{"&", "|", "^"}), a, b);
             if (e->cls != c)   // two constants: the parser folds them to an int
                 e = make_cast(t, e);
         } else if (r < 90) {
             expr_ptr a = gen_byte(depth + 1, c);
             e = a->kind == E_CONST ? a : make_cast(T_INT, a);
-        } else if (opt.effects_as_operands)
+        } else
             e = gen_effect(depth, c);
         return e ? e : gen_leaf(c);
-    }
-
-    // An operand of & | ^ in a byte whose whole value counts: a negative
-    // constant becomes a positive one, unless the options allow it.
-    expr_ptr non_negative_mask(expr_ptr e)
-    {
-        long v = 0;
-        if (opt.negative_constant_masks || !constant_tree(e) || (fold(e, &v) && v >= 0))
-            return e;
-        long n = rng.below(128);
-        return make_const(n, T_INT, "(" + std::to_string(n) + ")");
     }
 
     // A value tested against zero.
@@ -842,7 +545,7 @@ struct dt_gen {
             return gen_byte(depth, rng.chance(50) ? C_U : C_S);
         if (r < 80)
             return gen_comparison(depth);
-        if (r < 90 || no_jumps || no_logic)
+        if (r < 90)
             return make_unary("!", gen_truth(depth + 1));
         return gen_logic(depth);
     }
@@ -852,39 +555,7 @@ struct dt_gen {
         std::string op = rng.chance(50) ? "&&" : "||";
         expr_ptr a = gen_truth(depth + 1);
         expr_ptr b = gen_truth(depth + 1);
-        return make_binary(op, tested_operand(a), tested_operand(b));
-    }
-
-    // x & 0 folds to 0, x | -1 to -1 (and a byte | 255 to 255): when x
-    // holds a call, the 0 (or what folds to 0), -1 or 255 becomes 0x7F,
-    // unless the options allow it.
-    expr_ptr keep_calls(expr_ptr e)
-    {
-        if (opt.call_in_folded_operand || (e->op != "&" && e->op != "|"))
-            return e;
-        for (int i = 0; i < 2; i++) {
-            const expr_ptr &x = e->kids[1 - i];
-            dt_bits bits = low_bits(e->kids[i]);
-            long v = 0;
-            if (!holds_call(x))
-                continue;
-            bool absorbs = e->op == "&" ? bits.known == 0xFF && bits.value == 0
-                                        : fold(e->kids[i], &v) && (v == -1 || (v == 255 && inside(x->range, type_range(T_UC))));
-            if (absorbs)
-                return make_binary(e->op, x, make_const(0x7F, T_INT, "(0x7F)"));
-        }
-        return e;
-    }
-
-    // An operand of && || or a condition of ?: that is & | ^ or an (int)
-    // cast is cast to its byte, unless the options allow it bare.
-    expr_ptr tested_operand(expr_ptr e)
-    {
-        bool wide = e->kind == E_CAST ? e->type == T_INT
-                  : e->kind == E_BINARY && (e->op == "&" || e->op == "|" || e->op == "^");
-        if (opt.int_tested_by_logic || !wide)
-            return e;
-        return make_cast(e->cls == C_S ? T_SC : T_UC, e);
+        return make_binary(op, a, b);
     }
 
     // ---- statements
@@ -899,7 +570,7 @@ struct dt_gen {
     // v = e; v op= e; v++; f(...);  in main or a function
     dt_stmt gen_simple()
     {
-        begin_expression(false);
+        begin_expression();
         unsigned r = rng.below(100);
         std::vector<int> targets = writable(C_NONE, false);
         if (r < 8) {
@@ -910,7 +581,7 @@ struct dt_gen {
             no_calls = true;
             dest = sum_var;
             std::string op = rng.chance(50) ? "+=" : "-=";
-            expr_ptr e = make(E_COMPOUND, op, T_UC, type_range(T_UC), {fit_operand(op, T_UC, gen_low(1, false))});
+            expr_ptr e = make(E_COMPOUND, op, T_UC, type_range(T_UC), {fit_operand(op, T_UC, gen_low(1))});
             e->var = sum_var;
             return expression_statement(e);
         }
@@ -923,10 +594,8 @@ struct dt_gen {
             return expression_statement(e);
         }
         if (r < 50)
-            return expression_statement(gen_compound(v, 0, false));
-        expr_ptr rhs = gen_low(0, true);
-        for (int tries = 0; !opt.logic_reading_destination && holds_logic(rhs) && reads_var(rhs, v); tries++)
-            rhs = tries < 8 ? gen_low(0, true) : gen_const(C_NONE);
+            return expression_statement(gen_compound(v, 0));
+        expr_ptr rhs = gen_low(0);
         expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {rhs});
         e->var = v;
         return expression_statement(e);
@@ -944,7 +613,7 @@ struct dt_gen {
     {
         dt_stmt s;
         s.kind = S_IF;
-        begin_expression(true);
+        begin_expression();
         s.e = gen_truth(0);
         nest++;
         s.body = gen_block(1 + (int)rng.below(3));
@@ -958,11 +627,10 @@ struct dt_gen {
 
     dt_stmt gen_return()
     {
-        begin_expression(false);
-        no_logic = !opt.logic_in_return;
+        begin_expression();
         dt_stmt ret;
         ret.kind = S_RETURN;
-        ret.e = gen_low(0, true);
+        ret.e = gen_low(0);
         return ret;
     }
 
@@ -972,9 +640,9 @@ struct dt_gen {
         s.kind = S_LOOP;
         s.form = (dt_loop_form)rng.below(4);
         s.counter = fn == -1 ? main_counters[loops] : funcs[fn].counter;
-        begin_expression(s.form != L_DOWN);
+        begin_expression();
         if (s.form == L_DOWN) {
-            s.e = make_binary("&", gen_low(1, false), make_const(7, T_INT, "7"));
+            s.e = make_binary("&", gen_low(1), make_const(7, T_INT, "7"));
         } else {
             // the bound is evaluated again on every trip: no side effects
             pure = true;
@@ -1019,17 +687,6 @@ struct dt_gen {
         sum_var = add_var("fsum", T_UC, R_SUM, -1);
     }
 
-    // Whether the expression reads v, itself or through a call.
-    bool reads_var(const expr_ptr &e, int v)
-    {
-        if ((e->kind == E_VAR && e->var == v) || (e->kind == E_CALL && funcs[e->fn].reads.count(v)))
-            return true;
-        for (auto &k : e->kids)
-            if (reads_var(k, v))
-                return true;
-        return false;
-    }
-
     // Globals an expression reads, with those of the functions it calls.
     void collect_reads(const expr_ptr &e, std::set<int> &out)
     {
@@ -1069,10 +726,10 @@ struct dt_gen {
         // every local is set before anything reads it
         unset.insert(d.locals.begin(), d.locals.begin() + nl);
         for (int i = 0; i < nl; i++) {
-            begin_expression(false);
+            begin_expression();
             int v = d.locals[i];
             dest = v;
-            expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {gen_low(1, true)});
+            expr_ptr e = make(E_ASSIGN, "=", vars[v].type, type_range(vars[v].type), {gen_low(1)});
             e->var = v;
             unset.erase(v);
             d.body.push_back(expression_statement(e));

@@ -214,6 +214,40 @@ TEST(ByteOperators, ShiftsByVariableCounts)
     }
 }
 
+// Truth values (comparisons, ! && ||) are ints of 0 and 1 wherever C puts
+// them: in an arm of ?: beside a byte, masked, negated, ordered against
+// constants, beside a call or a side effect, and returned.
+TEST(TruthValues, AreIntsBesideBytesCallsAndEffects)
+{
+    NEEDS_SIMULATOR();
+    std::string decls = R"(unsigned char u0, u1, u2, u3, x;
+signed char s0, s1, s3;
+unsigned char f1(unsigned char a) { return a + 1; }
+signed char g(signed char p) { return p ? (u2 || u1) : 5; }
+signed char h(signed char p) { return p ? ((!u2) || (s0 | u1)) : !2; }
+)";
+    std::vector<op_case> cases = {
+        {"u0 = 200; u1 = 7; u2 = 0; u3 = 130; s0 = -3; s1 = 5; s3 = -128; r_0 = 0;", 0},
+        {"r_1 = u1 << ((u1 == u0 ? !s0 : u3) & 7);", 7 << 2},    // the int arm, masked to 2
+        {"r_2 = u1 << ((u1 != u0 ? !s0 : u3) & 7);", 7},
+        {"r_3 = (u2 || u0) & 6;", 0},                              // 1 & 6
+        {"r_4 = ((u2 || u0) & -55) + 3;", 4},
+        {"r_5 = f1((s0 < s1) | (u1 >= f1(u1)));", 2},
+        {"r_6 = 3; r_6 |= (s0 > s1) | (u1 >= f1(u2)) | 4;", 7},
+        {"r_7 = 5; r_7 &= (s0 > s1) | ((x = u1) >= u0);", 0},      // both operands evaluated
+        {"r_8 = x;", 7},
+        {"r_9 = u3 - ((u1 / (u0 | 1)) + (-(u2 || 222)));", 131},   // -(1) is -1, not a bit
+        {"r_10 = ((u1 > u0) < 1) + ((u1 < u0) > 0) * 2 + ((u2 != 0) > -1) * 4;", 7},
+        {"if ((s3 & u3) | 0) r_11 = 1; else r_11 = 2;", 1},         // -128 & 130 is 128
+        {"if (s0 & u2) r_12 = 1; else r_12 = 2;", 2},
+        {"r_13 = g(1);", 1},
+        {"r_14 = g(0);", 5},
+        {"r_15 = h(1);", 1},
+        {"r_16 = h(0);", 0},
+    };
+    run_cases(cases, decls);
+}
+
 // ---------------------------------------------------------------------------
 // calls, frames, pages, banks
 // ---------------------------------------------------------------------------

@@ -379,6 +379,12 @@ TEST(ParserFiles, OptionalOutputs)
         << r.output;
     std::string error;
     EXPECT_TRUE(ic_check(r.output, &error)) << error;
+    // the lines of a header left behind do not hold back those after it
+    const char *marked = "# 1 \"main.c\"\n\n# 40 \"chip.h\"\nextern unsigned char P;\n# 2 \"main.c\"\n"
+                         "void g(void)\n{\n    P = 1;\n}\n";
+    plover_result m = plover_run(std::string(driver_switches) + " -S", marked);
+    EXPECT_EQ(m.status, 0) << m.errors;
+    EXPECT_NE(m.output.find("[; ;main.c: 4:     P = 1;\n"), std::string::npos) << m.output;
 }
 
 // An assembly line that is an assembler comment stays assembly text.

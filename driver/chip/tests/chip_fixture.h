@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <unistd.h>
 #include <string>
+#include <vector>
 
 #include "chip.h"
 #include "common.h"
@@ -18,12 +19,24 @@ struct chip_messages_env : ::testing::Environment {
 };
 inline ::testing::Environment *const chip_messages = ::testing::AddGlobalTestEnvironment(new chip_messages_env);
 
+// The files write_ini made, removed when the test program ends.
+struct chip_test_files {
+    std::vector<std::string> paths;
+    ~chip_test_files()
+    {
+        for (const std::string &p : paths)
+            remove(p.c_str());
+    }
+};
+
 // Writes `text` to a fresh file and returns its path.
 inline std::string write_ini(const std::string &text)
 {
     static int serial;
+    static chip_test_files made;
     std::string path = testing::TempDir() + "chip_test_" + std::to_string(getpid()) + "_" +
                        std::to_string(serial++) + ".ini";
+    made.paths.push_back(path);
     FILE *f = fopen(path.c_str(), "wb");
     fwrite(text.data(), 1, text.size(), f);
     fclose(f);
