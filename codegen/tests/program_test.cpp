@@ -12,12 +12,13 @@
 #include <unistd.h>
 
 // A directory of this test process's own, so tests run side by side never
-// share a file.
+// share a file: inside the working directory the test main gives the
+// process and removes when its tests end.
 static std::string dir()
 {
     static std::string d;
     if (d.empty()) {
-        d = testing::TempDir() + "kestrel_" + std::to_string(getpid()) + "/";
+        d = std::filesystem::current_path().string() + "/kestrel/";
         mkdir(d.c_str(), 0700);
     }
     return d;

@@ -227,7 +227,8 @@ static std::string write_library(const std::vector<lib_module> &mods)
     std::string file;
     put16(file, (uint32_t)dir.size());
     put16(file, (uint32_t)mods.size());
-    std::string path = testing::TempDir() + "kestrel_test_" + std::to_string(getpid()) + ".lpp";
+    // in the test process's own working directory, which the test main removes
+    std::string path = "modules.lpp";
     FILE *f = fopen(path.c_str(), "wb");
     std::string all = file + dir + bodies;
     fwrite(all.data(), 1, all.size(), f);

@@ -1,5 +1,6 @@
 // The numbered message system: loading, layouts, states, limits and language.
 #include "common.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +19,7 @@ void tool_exit(int status)
 static std::string out;
 static void capture(const char *line) { out += line; }
 
-static std::string temp_dir()
-{
-    char tmpl[] = "/tmp/zeph_msgXXXXXX";
-    return mkdtemp(tmpl);
-}
+static std::string temp_dir() { return tool_tempdir("zeph_msg"); }
 
 static void write_file(const std::string &path, const std::string &text)
 {

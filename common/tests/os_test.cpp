@@ -1,11 +1,13 @@
 // The argument reader, both path styles, spawning, temporary files, the
 // registry, the installation directory and the version banner.
 #include "common.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/stat.h>
@@ -22,11 +24,7 @@ static std::vector<std::string> args_vec(char **argv)
     return v;
 }
 
-static std::string temp_dir()
-{
-    char tmpl[] = "/tmp/zeph_osXXXXXX";
-    return mkdtemp(tmpl);
-}
+static std::string temp_dir() { return tool_tempdir("zeph_os"); }
 
 static std::string captured;
 static void capture(const char *line) { captured += line; }
@@ -233,10 +231,7 @@ TEST(Os, TemporaryFilesGoAtExitUnlessKept)
         },
         testing::ExitedWithCode(0), "zeph");
     // Only the kept one is left.
-    int left = 0;
-    std::string cmd = "ls " + dir + " | wc -l > " + dir + ".count";
-    if (system(cmd.c_str()) == 0)
-        std::ifstream(dir + ".count") >> left;
+    auto left = std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator());
     EXPECT_EQ(left, 1);
 
     // A directory that cannot hold the file ends the run with the reason,

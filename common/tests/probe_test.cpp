@@ -18,8 +18,7 @@ protected:
     std::string tree;
     void SetUp() override
     {
-        char tmpl[] = "/tmp/zeph_treeXXXXXX";
-        tree = mkdtemp(tmpl);
+        tree = tool_tempdir("zeph_tree");
         std::string cmd = "mkdir -p " + tree + "/bin " + tree + "/dat && cp " ZEPH_BUILD_DIR "/tests/probe " + tree +
                           "/bin/ && cp " ZEPH_BUILD_DIR "/dat/en_msgs.txt " + tree + "/dat/";
         ASSERT_EQ(system(cmd.c_str()), 0);

@@ -1,14 +1,20 @@
 // Helpers that tests of several folders share: running an installed program
-// and capturing what it prints, writing fixture files, running a HEX file in
-// gpsim and reading the symbol file a link wrote.
+// and capturing what it prints, writing fixture files, a folder for one
+// test's files, running a HEX file in gpsim and reading the symbol file a
+// link wrote.
 #pragma once
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <sys/wait.h>
+#include <vector>
 
 // Runs a shell command in `dir`, both output streams captured together.
 inline std::string tool_run(const std::string &dir, const std::string &cmd, int *status)
@@ -37,11 +43,48 @@ inline std::string tool_read(const std::string &path)
     return ss.str();
 }
 
-// A fresh directory for one test's files.
+// The folders tool_tempdir made for the running test. Several threads of one
+// test may make them at once.
+struct tool_tempdirs {
+    std::mutex lock;
+    std::vector<std::string> paths;
+};
+
+inline tool_tempdirs &tool_tempdirs_made()
+{
+    static tool_tempdirs made;
+    return made;
+}
+
+// A fresh directory for one test's files. The test main removes it when the
+// test ends (see tool_tempdirs_end), so no test needs to.
 inline std::string tool_tempdir(const char *prefix)
 {
-    std::string tmpl = std::string("/tmp/") + prefix + "XXXXXX";
-    return mkdtemp(tmpl.data());
+    std::string dir = std::string("/tmp/") + prefix + "XXXXXX";
+    if (!mkdtemp(dir.data()))
+        throw std::runtime_error("cannot make the folder " + dir);
+    tool_tempdirs &made = tool_tempdirs_made();
+    std::lock_guard<std::mutex> hold(made.lock);
+    made.paths.push_back(dir);
+    return dir;
+}
+
+// At the end of a test: removes the folders it made, or, when `keep` (the
+// test failed), leaves them to be looked into and returns their names.
+inline std::vector<std::string> tool_tempdirs_end(bool keep)
+{
+    tool_tempdirs &made = tool_tempdirs_made();
+    std::lock_guard<std::mutex> hold(made.lock);
+    std::vector<std::string> kept;
+    for (const std::string &dir : made.paths) {
+        std::error_code ignored;
+        if (!keep)
+            std::filesystem::remove_all(dir, ignored);
+        else if (std::filesystem::exists(dir, ignored))
+            kept.push_back(dir);
+    }
+    made.paths.clear();
+    return kept;
 }
 
 // Runs `hex` in gpsim as chip `chip` (gpsim's name without its "p") until

@@ -3,6 +3,8 @@
 // "OTHER" space of unknown classes, malformed lines as warnings, the
 // summary files, and what a failed tool run leaves out.
 #include "link_support.h"
+
+#include <filesystem>
 #include <unistd.h>
 
 namespace {
@@ -26,13 +28,14 @@ const char *const small_map = "Linker command line:\n\n  -z -Q16F877A\n\n"
 
 class MapSummary : public ::testing::Test {
 protected:
+    std::filesystem::path was_in;
     void SetUp() override
     {
         // ctest runs these tests as parallel processes: each works in a
-        // directory of its own, so their prog.* files never meet.
-        char tmpl[] = "/tmp/zeph_mapsumXXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        ASSERT_EQ(chdir(tmpl), 0);
+        // directory of its own, so their prog.* files never meet. The test
+        // goes back where it was before its directory is removed.
+        was_in = std::filesystem::current_path();
+        ASSERT_EQ(chdir(tool_tempdir("zeph_mapsum").c_str()), 0);
         link_fixture_chip("16F877A");
         define_psect_catalogue(chip_selected);
         bs.output_name = xstrdup("prog.hex");
@@ -45,6 +48,7 @@ protected:
         free(bs.output_dir);
         bs.output_dir = nullptr;
         link_fixture_end();
+        std::filesystem::current_path(was_in);
     }
     // Reads `map` into the chip's model.
     static void read_map(const char *map)
