@@ -94,6 +94,12 @@ void out_printf(const char *fmt, ...)
 
 static void end_line(bool with_comment)
 {
+    // a line an escape left empty (its instructions ended their own lines)
+    if (!(with_comment && out_comment) && out_line.find_first_not_of(" \t") == std::string::npos) {
+        out_line.clear();
+        column_seen = false;
+        return;
+    }
     if (with_comment && out_comment) {
         out_printf("\t;%s", out_comment);
         free(out_comment);

@@ -678,6 +678,9 @@ extern int frame_bank;            // bank of the auto/param block
 int bank_of_address(unsigned long address);
 int bank_of_symbol(cg_symbol *s);
 int bank_of_operand_node(tree_node *t, int level);
+// integers of two to four bytes (wide.cpp): escape n's code; -1 when n is
+// not one of them
+int wide_escape(int n, tree_node *node, int level);
 void bank_select(int bank);
 void bank_forget();
 void emit_apbank_macro(int bank);

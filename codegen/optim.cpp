@@ -315,6 +315,11 @@ static void compute_frame_sizes(vector_t *list)
     for (uint32_t i = 0; i < vec_count(list); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(list, i);
         f->params_size = func_layout_params(f);
+        // a value of 2 to 4 bytes is returned at the start of the parameter block
+        type_desc *ft = type_unqualify(f->type);
+        uint32_t ret = ft && ft->kind == TY_FUNCTION ? type_size(ft->sub) : 0;
+        if (ret > 1 && ret > f->params_size)
+            f->params_size = ret;
     }
     for (uint32_t i = 0; i < vec_count(list); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(list, i);

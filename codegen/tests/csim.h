@@ -41,3 +41,23 @@ c_run c_compile(const c_program &p);
 c_run c_compile_and_run(const c_program &p);
 // Whether gpsim and the chain's tools are there to run programs.
 bool c_can_simulate();
+
+// A comparison of two values as C makes it (1 or 0); -1 when op is no
+// comparison operator.
+inline int c_comparison(const std::string &op, long long a, long long b)
+{
+    if (op == "==") return a == b;
+    if (op == "!=") return a != b;
+    if (op == "<") return a < b;
+    if (op == "<=") return a <= b;
+    if (op == ">") return a > b;
+    if (op == ">=") return a >= b;
+    return -1;
+}
+
+// In a test: skipped (not failed) where gpsim is not installed.
+#define NEEDS_SIMULATOR()                                         \
+    do {                                                          \
+        if (!c_can_simulate())                                    \
+            GTEST_SKIP() << "gpsim is not installed";             \
+    } while (0)

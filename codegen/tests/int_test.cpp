@@ -1,0 +1,295 @@
+// Integers of 16, 24 and 32 bits compiled by the installed chain and run in
+// gpsim: every operator, at the boundaries of each type, against the host's
+// two's-complement arithmetic in the width and signedness of the type.
+#include "csim.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <sstream>
+#include <string>
+#include <vector>
+
+void tool_exit(int) {}
+
+namespace {
+
+struct int_type {
+    const char *name;
+    int bits;
+    bool is_signed;
+};
+
+const int_type int_types[] = {
+    {"int", 16, true},           {"unsigned int", 16, false}, {"short long", 24, true},
+    {"unsigned short long", 24, false}, {"long", 32, true},   {"unsigned long", 32, false},
+};
+
+// v as the type holds it.
+int64_t wrap(int64_t v, const int_type &t)
+{
+    uint64_t mask = (1ull << t.bits) - 1;
+    uint64_t u = (uint64_t)v & mask;
+    if (t.is_signed && (u >> (t.bits - 1)) & 1)
+        return (int64_t)(u | ~mask);
+    return (int64_t)u;
+}
+
+// The boundaries of a type, and values around the byte boundaries inside.
+std::vector<int64_t> boundary_values(const int_type &t)
+{
+    int64_t max = t.is_signed ? (1ll << (t.bits - 1)) - 1 : (1ll << t.bits) - 1;
+    int64_t min = t.is_signed ? -(1ll << (t.bits - 1)) : 0;
+    return {0, 1, max, min, wrap(-1, t), 0xFF, wrap(0x12345678, t), wrap(0x80FF7F01, t)};
+}
+
+// The C text of a constant of the type.
+std::string literal(int64_t v, const int_type &t)
+{
+    std::string suffix = t.bits > 16 ? "L" : "";
+    std::string s = std::to_string(v) + suffix;
+    if (t.is_signed && v == -(1ll << (t.bits - 1)))   // the minimum: no literal holds it
+        s = "(" + std::to_string(v + 1) + suffix + " - 1)";
+    return "(" + std::string(t.name) + ")" + s;
+}
+
+// op of two values of the type, as C computes it there (operands of int
+// rank or more are not promoted further).
+int64_t host_op(const std::string &op, int64_t a, int64_t b, const int_type &t)
+{
+    uint64_t mask = (1ull << t.bits) - 1;
+    if (op == "+") return wrap(a + b, t);
+    if (op == "-") return wrap(a - b, t);
+    if (op == "*") return wrap((int64_t)((uint64_t)a * (uint64_t)b), t);
+    if (op == "&") return wrap(a & b, t);
+    if (op == "|") return wrap(a | b, t);
+    if (op == "^") return wrap(a ^ b, t);
+    if (op == "<<") return wrap((int64_t)(((uint64_t)a << b) & mask), t);
+    if (op == ">>") return wrap(t.is_signed ? a >> b : (int64_t)((uint64_t)a >> b), t);
+    if (op == "/") return wrap(a / b, t);
+    if (op == "%") return wrap(a % b, t);
+    return c_comparison(op, a, b);
+}
+
+bool is_comparison(const std::string &op)
+{
+    return op == "==" || op == "!=" || op == "<" || op == "<=" || op == ">" || op == ">=";
+}
+
+// One result: the statement that sets it (@ names the result) and what it
+// must hold.
+struct int_case {
+    std::string text;
+    int64_t want;
+    int bytes;   // of the result
+};
+
+// A program that sets every result, run once; each result read back.
+void run_int_program(const std::vector<int_case> &cases, const std::string &decls)
+{
+    std::ostringstream src;
+    src << decls;
+    for (size_t i = 0; i < cases.size(); i++)
+        src << (cases[i].bytes == 1 ? "unsigned char" : "unsigned long") << " r_" << i << ";\n";
+    src << "void main(void)\n{\n";
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < cases.size(); i++) {
+        std::string t = cases[i].text;
+        for (size_t at; (at = t.find('@')) != std::string::npos;)
+            t.replace(at, 1, "r_" + std::to_string(i));
+        texts.push_back(t);
+        src << "    " << t << "\n";
+    }
+    src << "    FINISH();\n}\n";
+    c_program p;
+    p.files.push_back({"main.c", src.str()});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output << "\n" << src.str();
+    ASSERT_TRUE(r.finished) << r.log;
+    for (size_t i = 0; i < cases.size(); i++) {
+        std::string name = "r_" + std::to_string(i);
+        uint64_t got = 0;
+        for (int k = 0; k < cases[i].bytes; k++)
+            got |= (uint64_t)(unsigned)r.byte(name, (unsigned)k) << (8 * k);
+        uint64_t want = (uint64_t)cases[i].want & ((1ull << (8 * cases[i].bytes)) - 1);
+        EXPECT_EQ(got, want) << texts[i];
+    }
+}
+
+// The cases in programs small enough for the chip's RAM and program memory.
+void run_int_cases(const std::vector<int_case> &cases, const std::string &decls)
+{
+    const size_t per_program = 40;
+    for (size_t first = 0; first < cases.size(); first += per_program) {
+        std::vector<int_case> part(cases.begin() + (long)first,
+                                   cases.begin() + (long)std::min(cases.size(), first + per_program));
+        run_int_program(part, decls);
+    }
+}
+
+// Every pair of boundary values through the operators, each as
+// variable-variable, variable-constant and compound assignment.
+void binary_cases(const int_type &t, const std::vector<std::string> &ops)
+{
+    std::vector<int_case> cases;
+    std::vector<int64_t> v = boundary_values(t);
+    std::string type = t.name;
+    for (const std::string &op : ops)
+        for (size_t i = 0; i < v.size(); i++)
+            for (size_t j = 0; j < v.size(); j += 3) {
+                int64_t a = v[i], b = v[(i + j) % v.size()];
+                if ((op == "/" || op == "%") && b == 0)
+                    continue;
+                if ((op == "/" || op == "%") && t.is_signed && b == -1 && a == -(1ll << (t.bits - 1)))
+                    continue;   // the quotient leaves the type
+                std::string set = "a = " + literal(a, t) + "; b = " + literal(b, t) + "; ";
+                std::string r = "@";
+                int64_t want = host_op(op, a, b, t);
+                if (is_comparison(op)) {
+                    cases.push_back({set + r + " = a " + op + " b;", want, 1});
+                    cases.push_back({set + r + " = a " + op + " " + literal(b, t) + ";", want, 1});
+                    cases.push_back({set + "if (a " + op + " b) " + r + " = 1; else " + r + " = 2;", want ? 1 : 2, 1});
+                    continue;
+                }
+                cases.push_back({set + r + " = a " + op + " b;", want, 4});
+                cases.push_back({set + r + " = a " + op + " " + literal(b, t) + ";", want, 4});
+                cases.push_back({set + "a " + op + "= b; " + r + " = a;", want, 4});
+            }
+    // the results are stored unsigned long: the value as the type holds it,
+    // extended by the type's own signedness
+    for (int_case &c : cases)
+        if (c.bytes == 4)
+            c.want = (int64_t)(uint32_t)c.want;
+    run_int_cases(cases, type + " a, b;\n");
+}
+
+class IntOperators : public testing::TestWithParam<int_type> {};
+
+TEST_P(IntOperators, ArithmeticAndLogicMatchTheHost)
+{
+    NEEDS_SIMULATOR();
+    binary_cases(GetParam(), {"+", "-", "&", "|", "^"});
+}
+
+TEST_P(IntOperators, ComparisonsMatchTheHost)
+{
+    NEEDS_SIMULATOR();
+    binary_cases(GetParam(), {"==", "!=", "<", "<=", ">", ">="});
+}
+
+// Shifts by every count below the width, constant and variable, and the
+// unary operators and increments.
+TEST_P(IntOperators, ShiftsUnaryAndIncrements)
+{
+    NEEDS_SIMULATOR();
+    const int_type &t = GetParam();
+    std::vector<int_case> cases;
+    for (int64_t a : {wrap(0x8421F00F, t), wrap(0x7E5AA503, t)})
+        for (int n = 0; n < t.bits; n += (n < 9 ? 1 : 3)) {
+            std::string set = "a = " + literal(a, t) + "; n = " + std::to_string(n) + "; ";
+            for (const char *op : {"<<", ">>"}) {
+                int64_t want = (int64_t)(uint32_t)host_op(op, a, n, t);
+                std::string r = "@";
+                cases.push_back({set + r + " = a " + op + " " + std::to_string(n) + ";", want, 4});
+                cases.push_back({set + r + " = a " + op + " n;", want, 4});
+                cases.push_back({set + "a " + op + "= n; " + r + " = a;", want, 4});
+            }
+        }
+    for (int64_t a : boundary_values(t)) {
+        std::string set = "a = " + literal(a, t) + "; ";
+        auto add = [&](const std::string &stmt, int64_t want) {
+            cases.push_back({set + stmt + "@ = x;", (int64_t)(uint32_t)wrap(want, t), 4});
+        };
+        add("x = -a; ", -a);
+        add("x = ~a; ", ~a);
+        add("a++; x = a; ", a + 1);
+        add("a--; x = a; ", a - 1);
+        add("x = a++; ", a);
+        add("x = --a; ", a - 1);
+        add("x = a + 1; ", a + 1);
+        add("x = 300 - a; ", 300 - a);
+    }
+    std::string type = t.name;
+    run_int_cases(cases, type + " a, x;\nunsigned char n;\n");
+}
+
+// Every pair of integer types, byte types included: the value the target
+// type holds, extended by the source's signedness when it widens.
+TEST(IntConversions, EveryPairOfSizesAndSignedness)
+{
+    NEEDS_SIMULATOR();
+    std::vector<int_type> types = {{"signed char", 8, true}, {"unsigned char", 8, false}};
+    types.insert(types.end(), std::begin(int_types), std::end(int_types));
+    std::vector<int_case> cases;
+    std::string decls;
+    for (size_t i = 0; i < types.size(); i++)
+        decls += std::string(types[i].name) + " v" + std::to_string(i) + ";\n";
+    for (size_t i = 0; i < types.size(); i++)
+        for (int64_t raw : {0x80FF7F80LL, 0x7F0180FFLL, -1LL}) {
+            int64_t v = wrap(raw, types[i]);
+            std::string set = "v" + std::to_string(i) + " = " + literal(v, types[i]) + "; ";
+            for (size_t j = 0; j < types.size(); j++) {
+                if (i == j)
+                    continue;
+                std::string to = "v" + std::to_string(j);
+                cases.push_back({set + to + " = v" + std::to_string(i) + "; @ = " + to + ";",
+                                 (int64_t)(uint32_t)wrap(v, types[j]), 4});
+            }
+        }
+    run_int_cases(cases, decls);
+}
+
+// Parameters and values of every width through calls, and calls inside
+// arguments while other arguments wait in the callee's block.
+TEST(IntCalls, ParametersAndReturnsOfEveryWidth)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.files.push_back({"main.c", R"(
+unsigned int r0, r1, r2;
+long r3, r4;
+short long r5;
+int add(int a, int b) { return a + b; }
+long mix(unsigned char c, long x, int y) { return x - y + c; }
+unsigned int twice(unsigned int v) { return v + v; }
+int neg(void) { return -1234; }
+short long tri(short long a, signed char b) { return a << b; }
+void main(void)
+{
+    r0 = add(1000, -3);
+    r1 = twice(add(300, 400)) + add(5, 6);
+    r2 = add(neg(), twice(2));
+    r3 = mix(7, 100000L, -20);
+    r4 = mix(200, mix(1, -5L, 3), add(1, 1));
+    r5 = tri(-3, 4) + tri(0x1234, 8);
+    FINISH();
+}
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    auto value = [&](const char *name, int bytes) {
+        uint32_t v = 0;
+        for (int k = 0; k < bytes; k++)
+            v |= (uint32_t)r.byte(name, (unsigned)k) << (8 * k);
+        return v;
+    };
+    EXPECT_EQ(value("r0", 2), 997u);
+    EXPECT_EQ(value("r1", 2), 1411u);                 // 2 * 700 + 11
+    EXPECT_EQ(value("r2", 2), (uint32_t)(-1230 & 0xFFFF));
+    EXPECT_EQ(value("r3", 4), 100027u);
+    EXPECT_EQ(value("r4", 4), 191u);                  // (-5 - 3 + 1) - 2 + 200
+    EXPECT_EQ(value("r5", 3), (uint32_t)((-48 + 0x123400) & 0xFFFFFF));
+}
+
+INSTANTIATE_TEST_SUITE_P(Types, IntOperators, testing::ValuesIn(int_types),
+                         [](const testing::TestParamInfo<int_type> &info) {
+                             std::string n = info.param.name;
+                             for (char &c : n)
+                                 if (c == ' ')
+                                     c = '_';
+                             return n;
+                         });
+
+} // namespace

@@ -1,0 +1,582 @@
+// Integers of two to four bytes: the emitter escapes the wide patterns call.
+//
+// Every wide value lives in data memory (a variable, or a temporary of the
+// frame) and is worked on a byte at a time through W, least significant
+// byte first. Carries pass from byte to byte in the carry bit; the idiom
+//
+//     movf  src,w           ; or movlw k
+//     btfsc status,0
+//     addlw 1               ; W + carry (overflows to 0 with the carry set)
+//     btfss status,0
+//     addwf dst,f           ; skipped when W + carry was 256: dst stays
+//
+// adds a byte and the incoming carry and leaves the outgoing one, with no
+// bank selection between a skip and the instruction it skips (the bank of
+// dst is selected before the first test). Subtraction adds the complement
+// with the carry set, which is the hardware's own no-borrow convention.
+//
+// Comparisons go from the most significant byte down and stop at the first
+// that differs; signed order is unsigned order with each top byte's sign
+// bit flipped.
+#include "kestrel.h"
+#include "select.h"
+
+#include <string>
+
+namespace {
+
+// One operand of a wide pattern: a constant, or bytes of data memory.
+struct wide_operand {
+    bool is_const = false;
+    uint32_t value = 0;       // a constant's bits, extended by its type to 4 bytes
+    std::string base;         // the first byte's address text
+    int bank = BANK_NONE;
+    uint32_t size = 0;
+    bool is_signed = false;
+};
+
+bool is_signed_node(tree_node *n)
+{
+    type_desc *t = n ? type_unqualify(n->type) : nullptr;
+    return t && (t->kind == TY_BASIC || t->kind == TY_ENUM) && t->arith == AR_SIGNED;
+}
+
+int top_level_of(tree_node *n)
+{
+    return n && n->level_count ? n->level_count - 1 : 0;
+}
+
+// The operand of the node at the level that the letter names: L or R, or
+// X, the scratch temporary that holds the node's own value.
+wide_operand operand_of(tree_node *node, int level, char which)
+{
+    wide_operand o;
+    if (which == 'X') {
+        o.base = operand_text(node, level, "~X");
+        o.bank = frame_bank;
+        o.size = node_size(node);
+        o.is_signed = is_signed_node(node);
+        return o;
+    }
+    tree_node *t = which == 'L' ? (level > 0 ? node : node->left) : node->right;
+    int lv = which == 'L' && level > 0 ? level - 1 : top_level_of(t);
+    o.size = node_size(t);
+    o.is_signed = is_signed_node(t);
+    if (t->op == OP_CONST) {
+        o.is_const = true;
+        uint32_t v = (uint32_t)t->value;
+        if (o.size && o.size < 4) {   // the constant as its type extends it
+            uint32_t bits = 8 * o.size;
+            v &= (1u << bits) - 1;
+            if (o.is_signed && (v >> (bits - 1)) & 1)
+                v |= ~0u << bits;
+        }
+        o.value = v;
+        return o;
+    }
+    o.base = operand_text(node, level, which == 'L' ? "~L" : "~R");
+    o.bank = bank_of_operand_node(t, lv);
+    return o;
+}
+
+// The address text of byte i of a memory operand.
+std::string byte_at(const wide_operand &o, uint32_t i)
+{
+    return i ? o.base + "+" + std::to_string(i) : o.base;
+}
+
+void insn(const char *mnemonic, const std::string &operands = "")
+{
+    if (operands.empty())
+        out_printf("%s\n\t", mnemonic);
+    else
+        out_printf("%s\t%s\n\t", mnemonic, operands.c_str());
+}
+
+void select_bank(const wide_operand &o)
+{
+    if (!o.is_const)
+        bank_select(o.bank);
+}
+
+std::string number(uint32_t byte)
+{
+    return std::to_string(byte & 0xFF);
+}
+
+// A label inside the escape's code: its own name, and the bank bits
+// unknown after it (it is reached from more than one place).
+std::string new_label()
+{
+    return "lw" + std::to_string(new_label_number());
+}
+
+void place_label(const std::string &name)
+{
+    out_printf("%s:\n\t", name.c_str());
+    bank_forget();
+}
+
+// Byte i of an operand as a constant, when it is one (past its size: its
+// extension).
+uint32_t const_byte(const wide_operand &o, uint32_t i)
+{
+    if (i < 4)
+        return (o.value >> (8 * i)) & 0xFF;
+    return (o.value >> 31) ? 0xFF : 0;
+}
+
+// Byte i of an operand into W. Past the operand's size: its extension
+// (zero, or copies of the sign bit). Only Z changes; the carry is kept.
+void load_w(const wide_operand &o, uint32_t i)
+{
+    if (o.is_const) {
+        insn("movlw", number(const_byte(o, i)));
+        return;
+    }
+    select_bank(o);
+    if (i < o.size) {
+        insn("movf", byte_at(o, i) + ",w");
+        return;
+    }
+    insn("movlw", "0");
+    if (o.is_signed) {
+        insn("btfsc", byte_at(o, o.size - 1) + ",7");
+        insn("movlw", "255");
+    }
+}
+
+// dst = src over dst's bytes, src extended or cut to them.
+void copy_into(const wide_operand &dst, const wide_operand &src)
+{
+    if (!src.is_const && src.base == dst.base)
+        return;
+    for (uint32_t i = 0; i < dst.size; i++) {
+        if (src.is_const && const_byte(src, i) == 0) {
+            select_bank(dst);
+            insn("clrf", byte_at(dst, i));
+            continue;
+        }
+        load_w(src, i);
+        select_bank(dst);
+        insn("movwf", byte_at(dst, i));
+    }
+}
+
+// dst += src, bytes from the first a constant does not leave as they are.
+void add_into(const wide_operand &dst, const wide_operand &src)
+{
+    uint32_t first = 0;
+    if (src.is_const)
+        while (first < dst.size && const_byte(src, first) == 0)
+            first++;
+    for (uint32_t i = first; i < dst.size; i++) {
+        load_w(src, i);
+        select_bank(dst);
+        if (i > first) {
+            insn("btfsc", "status,0");
+            insn("addlw", "1");
+            insn("btfss", "status,0");
+        }
+        insn("addwf", byte_at(dst, i) + ",f");
+    }
+}
+
+// dst -= src: the complement added with the carry in (byte 0 by subwf,
+// which leaves the carry set when nothing is borrowed).
+void subtract_into(const wide_operand &dst, const wide_operand &src)
+{
+    if (src.is_const) {
+        wide_operand neg = src;
+        neg.value = 0u - src.value;
+        neg.is_signed = false;
+        add_into(dst, neg);
+        return;
+    }
+    for (uint32_t i = 0; i < dst.size; i++) {
+        if (i == 0) {
+            load_w(src, 0);
+            select_bank(dst);
+            insn("subwf", byte_at(dst, 0) + ",f");
+            continue;
+        }
+        if (i < src.size) {
+            select_bank(src);
+            insn("comf", byte_at(src, i) + ",w");
+        } else {
+            load_w(src, i);
+            insn("xorlw", "255");
+        }
+        select_bank(dst);
+        insn("btfsc", "status,0");
+        insn("addlw", "1");
+        insn("btfss", "status,0");
+        insn("addwf", byte_at(dst, i) + ",f");
+    }
+}
+
+// dst &= src, dst |= src, dst ^= src
+void logic_into(const wide_operand &dst, const wide_operand &src, int op)
+{
+    const char *f = op == OP_AND ? "andwf" : op == OP_OR ? "iorwf" : "xorwf";
+    for (uint32_t i = 0; i < dst.size; i++) {
+        if (src.is_const) {
+            uint32_t k = const_byte(src, i);
+            if ((op == OP_AND && k == 0xFF) || (op != OP_AND && k == 0))
+                continue;   // leaves the byte as it is
+            select_bank(dst);
+            if (op == OP_AND && k == 0) {
+                insn("clrf", byte_at(dst, i));
+                continue;
+            }
+            if (op == OP_XOR && k == 0xFF) {
+                insn("comf", byte_at(dst, i) + ",f");
+                continue;
+            }
+            insn("movlw", number(k));
+            insn(f, byte_at(dst, i) + ",f");
+            continue;
+        }
+        load_w(src, i);
+        select_bank(dst);
+        insn(f, byte_at(dst, i) + ",f");
+    }
+}
+
+void complement_in_place(const wide_operand &dst)
+{
+    select_bank(dst);
+    for (uint32_t i = 0; i < dst.size; i++)
+        insn("comf", byte_at(dst, i) + ",f");
+}
+
+// dst = -dst: the complement plus one, the one carried while a byte wraps.
+void negate_in_place(const wide_operand &dst)
+{
+    complement_in_place(dst);
+    for (uint32_t i = 0; i < dst.size; i++) {
+        if (i)
+            insn("btfsc", "status,2");
+        insn("incf", byte_at(dst, i) + ",f");
+    }
+}
+
+// One place left or right, through the carry.
+void shift_once(const wide_operand &dst, bool left, bool sign)
+{
+    select_bank(dst);
+    uint32_t top = dst.size - 1;
+    if (left) {
+        insn("bcf", "status,0");
+        for (uint32_t i = 0; i <= top; i++)
+            insn("rlf", byte_at(dst, i) + ",f");
+        return;
+    }
+    if (sign)
+        insn("rlf", byte_at(dst, top) + ",w");
+    else
+        insn("bcf", "status,0");
+    for (uint32_t i = top + 1; i-- > 0;)
+        insn("rrf", byte_at(dst, i) + ",f");
+}
+
+// dst shifted by a constant count: whole bytes moved, then single places.
+// A count of the width or more leaves no bit (or only copies of the sign).
+void shift_by_constant(const wide_operand &dst, uint32_t count, bool left, bool sign)
+{
+    uint32_t size = dst.size;
+    if (count >= 8 * size)
+        count = 8 * size - (sign ? 1 : 0);
+    uint32_t bytes = count / 8, places = count % 8;
+    if (bytes) {
+        select_bank(dst);
+        if (left) {
+            for (uint32_t i = size; i-- > bytes;) {
+                insn("movf", byte_at(dst, i - bytes) + ",w");
+                insn("movwf", byte_at(dst, i));
+            }
+            for (uint32_t i = 0; i < bytes; i++)
+                insn("clrf", byte_at(dst, i));
+        } else {
+            for (uint32_t i = 0; i + bytes < size; i++) {
+                insn("movf", byte_at(dst, i + bytes) + ",w");
+                insn("movwf", byte_at(dst, i));
+            }
+            if (sign) {
+                insn("movlw", "0");
+                insn("btfsc", byte_at(dst, size - 1 - bytes) + ",7");
+                insn("movlw", "255");
+            }
+            for (uint32_t i = size - bytes; i < size; i++) {
+                if (sign)
+                    insn("movwf", byte_at(dst, i));
+                else
+                    insn("clrf", byte_at(dst, i));
+            }
+        }
+    }
+    for (uint32_t i = 0; i < places; i++)
+        shift_once(dst, left, sign);
+}
+
+// dst shifted by the count in W (or already in the counter): a loop over
+// a counter in the frame.
+void shift_by_w(const wide_operand &dst, const wide_operand &counter, bool left, bool sign, bool stored)
+{
+    std::string again = new_label(), test = new_label();
+    select_bank(counter);
+    if (!stored)
+        insn("movwf", counter.base);
+    insn("incf", counter.base + ",f");
+    insn("goto", test);
+    place_label(again);
+    shift_once(dst, left, sign);
+    place_label(test);
+    select_bank(counter);
+    insn("decfsz", counter.base + ",f");
+    insn("goto", again);
+}
+
+// The node's operation applied to dst in place, src its right operand (a
+// shift count not constant: in W, or in the counter when `stored`).
+void operate(tree_node *node, int level, int op, const wide_operand &dst, const wide_operand &src,
+             bool stored = false)
+{
+    switch (op) {
+    case OP_ADD: add_into(dst, src); break;
+    case OP_SUB: subtract_into(dst, src); break;
+    case OP_AND: case OP_OR: case OP_XOR: logic_into(dst, src, op); break;
+    case OP_SHL: case OP_SHR: {
+        bool left = op == OP_SHL, sign = !left && dst.is_signed;
+        if (src.is_const) {
+            shift_by_constant(dst, src.value & 0xFF, left, sign);
+        } else {
+            wide_operand counter;
+            counter.base = operand_text(node, level, "~Y");
+            counter.bank = frame_bank;
+            counter.size = 1;
+            shift_by_w(dst, counter, left, sign, stored);
+        }
+        break;
+    }
+    default: msg_report(712); break;
+    }
+}
+
+int compound_base(int op)
+{
+    switch (op) {
+    case OP_ASG_ADD: return OP_ADD;
+    case OP_ASG_SUB: return OP_SUB;
+    case OP_ASG_AND: return OP_AND;
+    case OP_ASG_OR: return OP_OR;
+    case OP_ASG_XOR: return OP_XOR;
+    case OP_ASG_SHL: return OP_SHL;
+    case OP_ASG_SHR: return OP_SHR;
+    default: return -1;
+    }
+}
+
+// X = value of the node: L op R, -L, ~L, L's old value (L++ and L--).
+void value_into_scratch(tree_node *node, int level)
+{
+    wide_operand x = operand_of(node, level, 'X');
+    wide_operand l = operand_of(node, level, 'L');
+    bool count_in_w = (node->op == OP_SHL || node->op == OP_SHR) && !operand_of(node, level, 'R').is_const;
+    if (count_in_w) {   // the count goes to its counter before W carries the copy
+        bank_select(frame_bank);
+        insn("movwf", operand_text(node, level, "~Y"));
+    }
+    copy_into(x, l);
+    switch (node->op) {
+    case OP_NEG: negate_in_place(x); return;
+    case OP_COMPL: complement_in_place(x); return;
+    case OP_POSTINC: case OP_POSTDEC: {
+        wide_operand r = operand_of(node, level, 'R');
+        if (node->op == OP_POSTINC)
+            add_into(l, r);
+        else
+            subtract_into(l, r);
+        return;
+    }
+    default: break;
+    }
+    operate(node, level, (int)node->op, x, operand_of(node, level, 'R'), count_in_w);
+}
+
+// L = R, L op= R.
+void into_left(tree_node *node, int level)
+{
+    wide_operand l = operand_of(node, level, 'L');
+    wide_operand r = operand_of(node, level, 'R');
+    if (node->op == OP_ASSIGN) {
+        copy_into(l, r);
+        return;
+    }
+    operate(node, level, compound_base((int)node->op), l, r);
+}
+
+// W (a byte of one side) into the node's scratch, byte i of o into W (its
+// sign bit flipped when `flip`), then `mnemonic` scratch,w: the two bytes
+// combined in memory.
+void through_scratch(tree_node *node, int level, const wide_operand &o, uint32_t i, bool flip,
+                     const char *mnemonic)
+{
+    wide_operand t = operand_of(node, level, 'X');
+    select_bank(t);
+    insn("movwf", t.base);
+    load_w(o, i);
+    if (flip)
+        insn("xorlw", "128");
+    select_bank(t);
+    insn(mnemonic, t.base + ",w");
+}
+
+// Below the lowest byte: on to `done` when the bytes just compared differ
+// (Z clear), the flags then deciding. True when the jump was written.
+bool on_difference(const std::string &done, uint32_t i)
+{
+    if (!i)
+        return false;
+    insn("btfss", "status,2");
+    insn("goto", done);
+    return true;
+}
+
+// The flags of a comparison: Z for == and != (set when equal); for the
+// order, the carry set when a >= b, with a = L, b = R for < and >=, and
+// a = R, b = L for <= and > (so that > is "not R >= L").
+void compare(tree_node *node, int level)
+{
+    wide_operand l = operand_of(node, level, 'L');
+    wide_operand r = operand_of(node, level, 'R');
+    uint32_t size = l.size > r.size ? l.size : r.size;
+    std::string done = new_label();
+    bool jumped = false;
+    if (node->op == OP_EQ || node->op == OP_NE) {
+        if (l.is_const)
+            std::swap(l, r);
+        if (r.is_const && r.value == 0 && !l.is_const) {
+            load_w(l, 0);
+            for (uint32_t i = 1; i < size; i++) {
+                select_bank(l);
+                insn("iorwf", byte_at(l, i) + ",w");
+            }
+            return;
+        }
+        for (uint32_t i = size; i-- > 0;) {
+            load_w(l, i);
+            if (r.is_const) {
+                insn("xorlw", number(const_byte(r, i)));
+            } else if (i < r.size) {
+                select_bank(r);
+                insn("xorwf", byte_at(r, i) + ",w");
+            } else {   // an extension byte: into the scratch, then compared
+                through_scratch(node, level, r, i, false, "xorwf");
+            }
+            jumped |= on_difference(done, i);
+        }
+        if (jumped)
+            place_label(done);
+        return;
+    }
+    bool swap = node->op == OP_LE || node->op == OP_GT;
+    const wide_operand &a = swap ? r : l, &b = swap ? l : r;
+    bool sign = l.is_signed;
+    for (uint32_t i = size; i-- > 0;) {
+        if (sign && i == size - 1) {   // the top bytes with their sign bits flipped
+            load_w(a, i);
+            insn("xorlw", "128");
+            through_scratch(node, level, b, i, true, "subwf");
+        } else if (a.is_const) {
+            load_w(b, i);
+            insn("sublw", number(const_byte(a, i)));
+        } else if (i < a.size) {
+            load_w(b, i);
+            select_bank(a);
+            insn("subwf", byte_at(a, i) + ",w");
+        } else {   // an extension byte of a: into the scratch first
+            load_w(a, i);
+            through_scratch(node, level, b, i, false, "subwf");
+        }
+        jumped |= on_difference(done, i);
+    }
+    if (jumped)
+        place_label(done);
+}
+
+// Conversions: a wide value to a byte in W, a byte in W widened into X,
+// a wide value widened or cut into X.
+void convert(tree_node *node, int level)
+{
+    tree_node *from = level > 0 ? node : node->left;
+    if (node_size(node) == 1) {
+        load_w(operand_of(node, level, 'L'), 0);
+        return;
+    }
+    wide_operand x = operand_of(node, level, 'X');
+    if (node_size(from) == 1) {
+        wide_operand w0 = x;
+        select_bank(x);
+        insn("movwf", x.base);
+        w0.size = 1;
+        w0.is_signed = is_signed_node(from);
+        for (uint32_t i = 1; i < x.size; i++) {
+            load_w(w0, i);
+            select_bank(x);
+            insn("movwf", byte_at(x, i));
+        }
+        return;
+    }
+    copy_into(x, operand_of(node, level, 'L'));
+}
+
+// The return value into the current function's parameter block, or a
+// called function's value out of its block into X.
+wide_operand value_block(cg_symbol *f, uint32_t size, bool is_signed)
+{
+    wide_operand o;
+    o.base = std::string("?") + sym_asm_name(f);
+    o.bank = frame_bank;
+    o.size = size;
+    o.is_signed = is_signed;
+    return o;
+}
+
+} // namespace
+
+int wide_escape(int n, tree_node *node, int level)
+{
+    switch (n) {
+    case 70: into_left(node, level); break;
+    case 71: value_into_scratch(node, level); break;
+    case 72: compare(node, level); break;
+    case 73: convert(node, level); break;
+    case 74: {   // return
+        wide_operand l = operand_of(node, level, 'L');
+        copy_into(value_block(current_function, l.size, l.is_signed), l);
+        break;
+    }
+    case 76: {   // Z set when the operand is zero
+        wide_operand l = operand_of(node, level, 'L');
+        load_w(l, 0);
+        for (uint32_t i = 1; i < l.size; i++) {
+            select_bank(l);
+            insn("iorwf", byte_at(l, i) + ",w");
+        }
+        break;
+    }
+    case 75: {   // the value a call left in the callee's parameter block
+        cg_symbol *callee = node->call_target;
+        if (!callee) {
+            msg_report(712);
+            break;
+        }
+        wide_operand x = operand_of(node, level, 'X');
+        copy_into(x, value_block(callee, x.size, x.is_signed));
+        break;
+    }
+    default: return -1;
+    }
+    return 0;
+}
