@@ -174,11 +174,23 @@ static void store_arguments(tree_node *call, vector_t *out)
     tree_node *list = call->right;
     if (!f || !list || !list->args)
         return;
-    // an argument that is a choice (&& || ?:) is made in jumps, into a
-    // temporary, before any argument is stored: an arm may call a helper
-    // whose parameters share memory with the callee's
+    // before any argument is stored (a statement made here may call a
+    // helper whose parameters share memory with the callee's): the effects
+    // of (a, b) are statements of their own, and an argument that is a
+    // choice (&& || ?:) is made in jumps, into a temporary
     for (uint32_t i = 0; i < vec_count(list->args); i++) {
         tree_node *arg = (tree_node *)vec_get(list->args, i);
+        while (arg->op == OP_SEQ) {
+            tree_node *first = arg->left, *rest = arg->right;
+            node_free(arg);
+            vector_t *split = vec_new(2);
+            nodeRewrite(first, split);
+            for (uint32_t k = 0; k < vec_count(split); k++)
+                lower_statement((tree_node *)vec_get(split, k), out);
+            vec_free(split);
+            arg = rest;
+        }
+        vec_set(list->args, arg, i);
         if (!tree_find(arg, nullptr, is_choice_node))
             continue;
         cg_symbol *tmp = new_temporary_auto(type_unqualify(arg->type));
@@ -188,12 +200,6 @@ static void store_arguments(tree_node *call, vector_t *out)
     vector_t *kept = vec_new(1);
     for (uint32_t i = 0; i < vec_count(list->args); i++) {
         tree_node *arg = (tree_node *)vec_get(list->args, i);
-        while (arg->op == OP_SEQ) {   // (a, b): a's effect first, then b passed
-            tree_node *first = arg->left, *rest = arg->right;
-            node_free(arg);
-            push_statement(out, first);
-            arg = rest;
-        }
         cg_symbol *p = f->params && i < vec_count(f->params) ? (cg_symbol *)vec_get(f->params, i) : nullptr;
         if (!p || ((p->flags & SF_INREG) && p->reg == REG_WREG)) {
             vec_push(kept, arg);

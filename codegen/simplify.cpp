@@ -1343,6 +1343,19 @@ static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
         n->right = unwidened(n->right, simp_type(n->left));
         tree_changed = true;
     }
+    // x *= y, x /= y, x %= y wider than a byte on a plain variable: x = x op y
+    // in the wider of the two types, so that the helper of that width is called
+    if ((n->op == OP_ASG_MUL || n->op == OP_ASG_DIV || n->op == OP_ASG_MOD) && simp_is_integer(n->left) &&
+        simp_is_integer(n->right) && (node_size(n->left) > 1 || node_size(n->right) > 1) &&
+        n->left->op == OP_ID && !tree_has_volatile(n->left)) {
+        type_desc *t = node_size(n->right) >= node_size(n->left) ? simp_type(n->right) : simp_type(n->left);
+        int base = n->op == OP_ASG_MUL ? OP_MUL : n->op == OP_ASG_DIV ? OP_DIV : OP_MOD;
+        tree_node *value = simp_node(base, simp_conv(tree_copy(n->left), t), simp_conv(n->right, t), t);
+        n->right = simp_conv(value, n->left->type);
+        n->op = OP_ASSIGN;
+        tree_changed = true;
+        return n;
+    }
     // a shift count widened from a narrower integer counts the same
     if ((op_attr[n->op] & OA_SHIFT) && simp_binary(n) && n->right->op == OP_CONV && n->right->left &&
         simp_is_integer(n->right) && simp_is_integer(n->right->left) &&

@@ -1,10 +1,4 @@
 // Unsigned byte division: the quotient; 255 for a zero divisor.
-#include "bytediv.h"
+#include "arith.h"
 
-unsigned char __lbdiv(unsigned char dividend, unsigned char divisor)
-{
-    unsigned char remainder;
-    unsigned char counter;
-    BYTE_DIVIDE(dividend, divisor, remainder, counter);
-    return dividend;
-}
+DEFINE_UNSIGNED_DIVIDE(__lbdiv, unsigned char, 8, 0x80, dividend)

@@ -1,10 +1,4 @@
-// Unsigned byte remainder; the dividend itself for a zero divisor.
-#include "bytediv.h"
+// Unsigned byte remainder; the dividend for a zero divisor.
+#include "arith.h"
 
-unsigned char __lbmod(unsigned char dividend, unsigned char divisor)
-{
-    unsigned char remainder;
-    unsigned char counter;
-    BYTE_DIVIDE(dividend, divisor, remainder, counter);
-    return remainder;
-}
+DEFINE_UNSIGNED_DIVIDE(__lbmod, unsigned char, 8, 0x80, remainder)

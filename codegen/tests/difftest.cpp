@@ -21,12 +21,6 @@
 // locals, and the global fsum, and that only by += of an expression without
 // calls: additions commute, so the order of calls in an expression leaves
 // the same sum.
-//
-// The constructs held back (dt_options) are kept out by limits a part of an
-// expression sets for what it holds (no calls, no * / %, no && || ?:, no
-// && ||), by casts that make an operand a byte, and by small rewrites of
-// what would fold into a held-back shape (a shift by one, x & 0 around a
-// call).
 #include "difftest.h"
 #include "difftest_tree.h"
 
@@ -193,7 +187,6 @@ expr_ptr make_binary(const std::string &op, expr_ptr a, expr_ptr b)
 // ---------------------------------------------------------------------------
 struct dt_gen {
     dt_rng rng;
-    dt_options opt;
     dt_tree tree;                     // the program made
     std::vector<dt_var> &vars = tree.vars;
     std::vector<dt_func> &funcs = tree.funcs;
@@ -395,7 +388,7 @@ struct dt_gen {
         expr_ptr rhs;
         if (op == "/=" || op == "%=") {
             dt_class c = class_of(t);
-            if (opt.mixed_compound_division && rng.chance(50))
+            if (rng.chance(50))
                 c = c == C_U ? C_S : C_U;
             rhs = gen_divisor(depth, c);
         } else if (op == "<<=" || op == ">>=") {
@@ -762,7 +755,7 @@ struct dt_gen {
 
 } // namespace
 
-dt_program difftest_generate(uint64_t seed, const dt_options &opt)
+dt_program difftest_generate(uint64_t seed)
 {
     dt_program out;
     out.seed = seed;
@@ -772,7 +765,6 @@ dt_program difftest_generate(uint64_t seed, const dt_options &opt)
     for (int attempt = 0;; attempt++) {
         dt_gen g;
         g.rng = rng;
-        g.opt = opt;
         g.gen_program();
         rng = g.rng;
         std::vector<std::string> lines = dt_print(g.tree);

@@ -13,34 +13,18 @@
 // Every program keeps clear of what C leaves undefined (divisors are OR-ed
 // with 1, shift counts masked to 0..7, int overflow avoided by narrowing
 // operands, no object written twice or written and read in one expression),
-// and of what the code generator cannot do yet: an operator whose result
-// depends on more than the low byte of its operands (/ % >> comparisons and
-// truth values) only ever sees byte-typed operands of one signedness.
+// and an operator whose result depends on more than the low byte of its
+// operands (/ % >> comparisons and truth values) sees operands of byte
+// range only.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Constructs the generator uses only when asked: the code generator
-// mishandles each of them today, so the CI programs leave them out until
-// the fault is mended; turning one on (KESTREL_DIFFTEST_ALLOW) shows
-// whether it is. One row per construct: its option name and what it is.
-// The faults, with u1 = 200 (unsigned char), s1 = -3, s2 = 40 (signed char):
-//   mixed_compound_division    u1 /= (s1 | 1);  s2 /= 255;  s2 %= 255;
-//                              u1 %= -3;  stop with (712): the division is
-//                              one of ints, which needs 16-bit code
-// Not a construct: main's temporaries are not shared between statements
-// (48 statements r = (u1 * u2) + (u3 * u4); stop with (1253), 100 bytes of
-// auto/param block), so programs keep main short.
-#define DT_CONSTRUCTS(X) \
-    X(mixed_compound_division, "v /= e and v %= e with e of the other signedness than v")
-
-struct dt_options {
-#define DT_OPTION_FIELD(name, what) bool name = false;
-    DT_CONSTRUCTS(DT_OPTION_FIELD)
-#undef DT_OPTION_FIELD
-};
+// Programs keep main short: its temporaries are not shared between
+// statements (48 statements r = (u1 * u2) + (u3 * u4); stop with (1253),
+// 100 bytes of auto/param block).
 
 // A global the program leaves in RAM and the byte the host computed for it.
 struct dt_expect {
@@ -58,6 +42,6 @@ struct dt_program {
 };
 
 // The program of a seed, with its expected values.
-dt_program difftest_generate(uint64_t seed, const dt_options &opt);
+dt_program difftest_generate(uint64_t seed);
 // Line n (from 1) of a program's text, for reports.
 std::string difftest_line(const dt_program &p, int line);

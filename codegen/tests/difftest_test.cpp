@@ -4,9 +4,8 @@
 //
 // CI runs a fixed set of seeds. A developer runs more with
 //   KESTREL_DIFFTEST_SEEDS=N [KESTREL_DIFFTEST_FIRST=seed] [KESTREL_DIFFTEST_JOBS=j]
-//   [KESTREL_DIFFTEST_ALLOW=all|name,...] build/tests/kestrel_difftest_tests --gtest_filter='DiffTestLongRun*'
-// (ALLOW adds constructs held back for known faults, see difftest.h). A
-// failing seed keeps its folder (main.c and everything the chain wrote) and
+//   build/tests/kestrel_difftest_tests --gtest_filter='DiffTestLongRun*'
+// A failing seed keeps its folder (main.c and everything the chain wrote) and
 // names it; the host compiler's build of each program checks the tester's
 // own run too.
 #include "csim.h"
@@ -24,55 +23,6 @@
 #include <thread>
 
 void tool_exit(int) {}
-
-// The CI programs leave out every construct of DT_CONSTRUCTS (dt_options
-// all off): the code generator cannot compile them yet, as difftest.h shows.
-
-// The constructs by name, for KESTREL_DIFFTEST_ALLOW.
-struct dt_construct {
-    const char *name;
-    bool dt_options::*field;
-    const char *what;
-};
-
-static const dt_construct constructs[] = {
-#define DT_CONSTRUCT_ROW(name, what) {#name, &dt_options::name, what},
-    DT_CONSTRUCTS(DT_CONSTRUCT_ROW)
-#undef DT_CONSTRUCT_ROW
-};
-
-static dt_options all_options()
-{
-    dt_options o;
-    for (const dt_construct &c : constructs)
-        o.*c.field = true;
-    return o;
-}
-
-// "all", or names separated by commas; an unknown name is reported with
-// the list of known ones.
-static bool parse_allowed(const std::string &list, dt_options *o, std::string *error)
-{
-    if (list == "all") {
-        *o = all_options();
-        return true;
-    }
-    std::istringstream in(list);
-    for (std::string name; std::getline(in, name, ',');) {
-        const dt_construct *found = nullptr;
-        for (const dt_construct &c : constructs)
-            if (name == c.name)
-                found = &c;
-        if (!found) {
-            *error = "unknown construct \"" + name + "\"; known: all";
-            for (const dt_construct &c : constructs)
-                *error += std::string(", ") + c.name;
-            return false;
-        }
-        o->*found->field = true;
-    }
-    return true;
-}
 
 static std::string hex_byte(int v)
 {
@@ -96,9 +46,9 @@ static std::string error_lines(const dt_program &p, const std::string &output)
 
 // Compiles and runs one seed's program: empty when every global holds the
 // host's value, else what went wrong (the folder is then kept).
-static std::string run_seed(uint64_t seed, const dt_options &opt)
+static std::string run_seed(uint64_t seed)
 {
-    dt_program p = difftest_generate(seed, opt);
+    dt_program p = difftest_generate(seed);
     std::ostringstream out;
     if (!p.error.empty()) {
         out << "seed " << seed << ": the generator broke its own rules (" << p.error << ")\n" << p.text;
@@ -137,7 +87,7 @@ TEST_P(FixedSeeds, EveryGlobalHoldsTheHostsValue)
 {
     if (!c_can_simulate())
         GTEST_SKIP() << "gpsim is not installed";
-    std::string failure = run_seed(GetParam(), dt_options{});
+    std::string failure = run_seed(GetParam());
     EXPECT_TRUE(failure.empty()) << failure;
 }
 
@@ -149,12 +99,10 @@ INSTANTIATE_TEST_SUITE_P(DiffTest, FixedSeeds, testing::Range<uint64_t>(1, ci_se
 TEST(DiffTestGenerator, SeedsAreReproducibleAndTheHostRunIsDefined)
 {
     for (uint64_t seed = 1; seed <= 50; seed++) {
-        dt_program a = difftest_generate(seed, all_options());
+        dt_program a = difftest_generate(seed);
         EXPECT_EQ(a.error, "") << "seed " << seed << "\n" << a.text;
-        EXPECT_EQ(a.text, difftest_generate(seed, all_options()).text) << "seed " << seed;
-        EXPECT_NE(a.text, difftest_generate(seed + 1, all_options()).text) << "seed " << seed;
-        dt_program c = difftest_generate(seed, dt_options{});
-        EXPECT_EQ(c.error, "") << "seed " << seed << "\n" << c.text;
+        EXPECT_EQ(a.text, difftest_generate(seed).text) << "seed " << seed;
+        EXPECT_NE(a.text, difftest_generate(seed + 1).text) << "seed " << seed;
     }
 }
 
@@ -203,7 +151,7 @@ static std::string host_compiler_check(const dt_program &p)
 TEST(DiffTestGenerator, TheHostCompilerAgreesWithTheHostRun)
 {
     for (uint64_t seed = 1; seed <= 12; seed++) {
-        dt_program p = difftest_generate(seed, all_options());
+        dt_program p = difftest_generate(seed);
         std::string failure = host_compiler_check(p);
         EXPECT_TRUE(failure.empty()) << failure;
     }
@@ -224,10 +172,6 @@ TEST(DiffTestLongRun, SeedsFromTheEnvironment)
         GTEST_SKIP() << "gpsim is not installed";
     uint64_t first = env_number("KESTREL_DIFFTEST_FIRST", 1000);
     unsigned jobs = (unsigned)env_number("KESTREL_DIFFTEST_JOBS", std::max(1u, std::thread::hardware_concurrency()));
-    dt_options opt;
-    std::string error;
-    const char *allow = getenv("KESTREL_DIFFTEST_ALLOW");
-    ASSERT_TRUE(!allow || parse_allowed(allow, &opt, &error)) << error;
     std::atomic<uint64_t> next{0};
     std::mutex lock;
     std::vector<std::string> failures;
@@ -235,7 +179,7 @@ TEST(DiffTestLongRun, SeedsFromTheEnvironment)
     for (unsigned j = 0; j < jobs; j++)
         workers.emplace_back([&] {
             for (uint64_t i; (i = next++) < count;) {
-                std::string f = run_seed(first + i, opt) + host_compiler_check(difftest_generate(first + i, opt));
+                std::string f = run_seed(first + i) + host_compiler_check(difftest_generate(first + i));
                 std::lock_guard<std::mutex> hold(lock);
                 if (!f.empty())
                     failures.push_back(f);

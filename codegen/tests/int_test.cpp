@@ -178,6 +178,29 @@ TEST_P(IntOperators, ComparisonsMatchTheHost)
     binary_cases(GetParam(), {"==", "!=", "<", "<=", ">", ">="});
 }
 
+TEST_P(IntOperators, MultiplyDivideAndRemainderMatchTheHost)
+{
+    NEEDS_SIMULATOR();
+    binary_cases(GetParam(), {"*", "/", "%"});
+}
+
+// Division by zero never hangs: the quotient has every bit set (signed: -1
+// for a dividend of 0 or more, 1 for a negative one), the remainder is the
+// dividend.
+TEST_P(IntOperators, DivisionByZeroGivesTheHelpersResult)
+{
+    NEEDS_SIMULATOR();
+    const int_type &t = GetParam();
+    std::vector<int_case> cases;
+    for (int64_t a : {wrap(1234, t), wrap(-1234, t), (int64_t)0}) {
+        std::string set = "a = " + literal(a, t) + "; b = 0; ";
+        int64_t quotient = t.is_signed ? (a < 0 ? 1 : -1) : wrap(-1, t);
+        cases.push_back({set + "@ = a / b;", (int64_t)(uint32_t)wrap(quotient, t), 4});
+        cases.push_back({set + "@ = a % b;", (int64_t)(uint32_t)a, 4});
+    }
+    run_int_cases(cases, std::string(t.name) + " a, b;\n");
+}
+
 // Shifts by every count below the width, constant and variable, and the
 // unary operators and increments.
 TEST_P(IntOperators, ShiftsUnaryAndIncrements)
