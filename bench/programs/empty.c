@@ -1,0 +1,4 @@
+/* The smallest program: start-up and an empty main. */
+void main(void)
+{
+}
