@@ -306,6 +306,54 @@ void main(void)
     EXPECT_EQ(value("r5", 3), (uint32_t)((-48 + 0x123400) & 0xFFFFFF));
 }
 
+// Wide objects in banks 1-3 and common memory, each operation reading one
+// bank and writing another, compound assignments included.
+TEST(IntBanks, OperandsInDifferentBanks)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.options = "--bankqual=require";
+    p.files.push_back({"main.c", R"(
+bank1 long l1;
+bank2 unsigned int w2;
+bank3 long l3;
+bank3 short long t3;
+near unsigned int wc;
+long a2 @ 0x150;
+void main(void)
+{
+    l1 = 100000L;
+    w2 = 40000;
+    l3 = l1 - w2;                  /* 60000 */
+    t3 = -5;
+    t3 += l3;                      /* 59995 */
+    wc = w2 >> 3;                  /* 5000 */
+    a2 = l3 * wc;                  /* 300000000 */
+    a2 /= -t3;                     /* -5000 */
+    w2 <<= 2;                      /* 160000 & 0xFFFF = 28928 */
+    l1 ^= a2;
+    if (l3 > w2 && a2 < 0)
+        wc |= 0x8000;
+    FINISH();
+}
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    auto value = [&](const char *name, int bytes) {
+        uint32_t v = 0;
+        for (int k = 0; k < bytes; k++)
+            v |= (uint32_t)r.byte(name, (unsigned)k) << (8 * k);
+        return v;
+    };
+    EXPECT_EQ(value("l3", 4), 60000u);
+    EXPECT_EQ(value("t3", 3), 59995u);
+    EXPECT_EQ(value("a2", 4), (uint32_t)-5000);
+    EXPECT_EQ(value("w2", 2), 28928u);
+    EXPECT_EQ(value("l1", 4), (uint32_t)(100000 ^ -5000));
+    EXPECT_EQ(value("wc", 2), 5000u | 0x8000u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Types, IntOperators, testing::ValuesIn(int_types),
                          [](const testing::TestParamInfo<int_type> &info) {
                              std::string n = info.param.name;
