@@ -53,6 +53,14 @@ void map_module_block(const std::string &name)
         map_printf("\n");
 }
 
+// A psect's length: what the modules put into it, and after that what the
+// link laid out there itself (common symbols, the functions' auto and
+// parameter blocks), which the second pass does not count again.
+static uint32_t psect_length(const psect_rec *p)
+{
+    return p->size + p->common;
+}
+
 static void map_psect_line(const symbol *P)
 {
     const psect_rec *p = P->ps;
@@ -61,13 +69,13 @@ static void map_psect_line(const symbol *P)
         map_printf("%8s", "");
     else
         map_printf("%8lX", (unsigned long)units(p, p->link));
-    map_printf(" %8lX %8lX %5d\n", (unsigned long)units(p, p->load), (unsigned long)units(p, p->size), p->space);
+    map_printf(" %8lX %8lX %5d\n", (unsigned long)units(p, p->load), (unsigned long)units(p, psect_length(p)), p->space);
 }
 
 // Psects with bytes; at debug level every psect.
 static bool listed_psect(const symbol *P)
 {
-    return is_psect(P) && !P->psect && (P->ps->size != 0 || opt.debug) && P != abs_psect;
+    return is_psect(P) && !P->psect && (psect_length(P->ps) != 0 || opt.debug) && P != abs_psect;
 }
 
 static void map_commons()
