@@ -287,13 +287,23 @@ tree_node *simp_comparison(tree_node *n)
         n->op = (uint32_t)mirrored_comparison((int)n->op);
         tree_changed = true;
     }
+    // a truth constant (a comparison folded) beside an integer: that
+    // integer's 0 or 1
+    if (simp_is_const(n->right) && simp_class(n->right) == AR_BIT && simp_is_integer(n->left))
+        n->right->type = n->left->type;
     // two truth values compared: as the bytes 0 and 1 they are
     if (!simp_is_const(n->left) && !simp_is_const(n->right) &&
         (simp_class(n->left) == AR_BIT || simp_class(n->right) == AR_BIT)) {
+        // (beside a wider integer: in that integer's type)
         type_desc *byte = basic_type_named("uc");
-        for (tree_node **side : {&n->left, &n->right})
-            if (simp_class(*side) == AR_BIT)
-                *side = simp_conv(*side, byte);
+        for (tree_node **side : {&n->left, &n->right}) {
+            tree_node *other = *side == n->left ? n->right : n->left;
+            if (simp_class(*side) != AR_BIT)
+                continue;
+            *side = simp_conv(*side, byte);
+            if (simp_is_integer(other) && node_size(other) > 1)
+                *side = simp_conv(*side, simp_type(other));
+        }
     }
     // a truth value ordered against a constant: the comparison of 0 and of 1
     // with it says whether the result is the value, its negation or fixed

@@ -1343,6 +1343,24 @@ static tree_node *rewrite(void *, tree_node *n, int, int, int, long *)
         n->right = unwidened(n->right, simp_type(n->left));
         tree_changed = true;
     }
+    // a truth value as an operand of arithmetic wider than a byte: the int
+    // 0 or 1 it is, as a byte widened to the operation's type
+    static const int wide_ops[] = {OP_ADD, OP_SUB, OP_MUL, OP_DIV, OP_MOD, OP_AND, OP_OR, OP_XOR,
+                                   OP_SHL, OP_SHR, OP_NEG, OP_COMPL, OP_ASG_ADD, OP_ASG_SUB, OP_ASG_MUL,
+                                   OP_ASG_DIV, OP_ASG_MOD, OP_ASG_AND, OP_ASG_OR, OP_ASG_XOR, OP_ASSIGN};
+    if (simp_is_integer(n) && node_size(n) > 1 &&
+        std::find(std::begin(wide_ops), std::end(wide_ops), (int)n->op) != std::end(wide_ops)) {
+        bool assigns = (op_attr[n->op] & OA_SIDE_EFFECT) != 0;
+        bool shift = (op_attr[n->op] & OA_SHIFT) != 0;
+        type_desc *byte = basic_type_named("uc");
+        for (tree_node **side : {&n->left, &n->right}) {
+            if (!*side || simp_class(*side) != AR_BIT || (side == &n->left && assigns) ||
+                (side == &n->right && (shift || !simp_binary(n))))
+                continue;
+            *side = simp_conv(simp_conv(*side, byte), n->type);
+            tree_changed = true;
+        }
+    }
     // x *= y, x /= y, x %= y wider than a byte on a plain variable: x = x op y
     // in the wider of the two types, so that the helper of that width is called
     if ((n->op == OP_ASG_MUL || n->op == OP_ASG_DIV || n->op == OP_ASG_MOD) && simp_is_integer(n->left) &&

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -352,6 +353,118 @@ void main(void)
     EXPECT_EQ(value("w2", 2), 28928u);
     EXPECT_EQ(value("l1", 4), (uint32_t)(100000 ^ -5000));
     EXPECT_EQ(value("wc", 2), 5000u | 0x8000u);
+}
+
+// ---------------------------------------------------------------------------
+// random expressions over variables of every width, against the host
+// ---------------------------------------------------------------------------
+// The C types by rank; a byte type is promoted to int.
+const int_type expr_types[] = {
+    {"signed char", 8, true},  {"unsigned char", 8, false}, {"int", 16, true},   {"unsigned int", 16, false},
+    {"short long", 24, true},  {"unsigned short long", 24, false}, {"long", 32, true}, {"unsigned long", 32, false},
+};
+
+struct typed_value {
+    int type;      // index into expr_types
+    int64_t value; // as the type holds it
+};
+
+// The type both operands take: C's usual arithmetic conversions, with the
+// bytes promoted to int first (each wider type holds every value of the
+// narrower unsigned ones, so a signed type wins over a narrower unsigned).
+int common_type(int a, int b)
+{
+    a = a < 2 ? 2 : a;
+    b = b < 2 ? 2 : b;
+    return a > b ? a : b;
+}
+
+struct expr_gen {
+    uint64_t state;
+    std::vector<typed_value> vars;   // v0.. as set at the start of main
+    unsigned below(unsigned n)
+    {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return (unsigned)(state >> 33) % n;
+    }
+    // A random expression: its C text and its value.
+    typed_value gen(int depth, std::string *text)
+    {
+        unsigned r = below(depth >= 3 ? 2 : 10);
+        if (r == 0) {
+            int v = (int)below((unsigned)vars.size());
+            *text = "v" + std::to_string(v);
+            return vars[v];
+        }
+        if (r == 1) {
+            int t = 2 + (int)below(6);
+            int64_t v = wrap((int64_t)((uint64_t)below(0x10000) << 16 | below(0x10000)) >> below(32), expr_types[t]);
+            *text = literal(v, expr_types[t]);
+            return {t, v};
+        }
+        std::string a_text, b_text;
+        typed_value a = gen(depth + 1, &a_text);
+        if (r == 2) {   // unary
+            const char *op = below(2) ? "-" : "~";
+            int t = common_type(a.type, a.type);
+            *text = std::string("(") + op + a_text + ")";
+            return {t, wrap(*op == '-' ? -a.value : ~a.value, expr_types[t])};
+        }
+        if (r == 3) {   // a cast
+            int t = (int)below(8);
+            *text = "((" + std::string(expr_types[t].name) + ")" + a_text + ")";
+            return {t, wrap(a.value, expr_types[t])};
+        }
+        if (r == 4) {   // a shift by a constant below the width
+            int t = common_type(a.type, a.type);
+            int n = (int)below((unsigned)expr_types[t].bits);
+            bool left = below(2);
+            *text = "(" + a_text + (left ? " << " : " >> ") + std::to_string(n) + ")";
+            return {t, host_op(left ? "<<" : ">>", a.value, n, expr_types[t])};
+        }
+        static const char *ops[] = {"+", "-", "*", "&", "|", "^", "<", "==", ">="};
+        std::string op = ops[below(9)];
+        typed_value b = gen(depth + 1, &b_text);
+        int t = common_type(a.type, b.type);
+        *text = "(" + a_text + " " + op + " " + b_text + ")";
+        int64_t av = wrap(a.value, expr_types[t]), bv = wrap(b.value, expr_types[t]);
+        if (is_comparison(op))
+            return {2, host_op(op, av, bv, expr_types[t])};
+        return {t, host_op(op, av, bv, expr_types[t])};
+    }
+};
+
+// Each seed: variables of every type set to random values, then results of
+// random expressions; the host computes every one in C's types. CI runs
+// seeds 1-12; KESTREL_INTEXPR_SEEDS=N [KESTREL_INTEXPR_FIRST=seed] runs others.
+TEST(IntExpressions, RandomExpressionsMatchTheHost)
+{
+    NEEDS_SIMULATOR();
+    const char *count = getenv("KESTREL_INTEXPR_SEEDS"), *first = getenv("KESTREL_INTEXPR_FIRST");
+    uint64_t from = first ? strtoull(first, nullptr, 0) : 1;
+    uint64_t to = from + (count ? strtoull(count, nullptr, 0) : 12);
+    for (uint64_t seed = from; seed < to; seed++) {
+        SCOPED_TRACE("seed " + std::to_string(seed));
+        expr_gen g{seed * 0x9E3779B97F4A7C15ull, {}};
+        std::string decls;
+        std::string set;
+        for (int i = 0; i < 8; i++) {
+            int t = i;
+            int64_t v = wrap((int64_t)((uint64_t)g.below(0x10000) << 16 | g.below(0x10000)), expr_types[t]);
+            g.vars.push_back({t, v});
+            decls += std::string(expr_types[t].name) + " v" + std::to_string(i) + ";\n";
+            set += "v" + std::to_string(i) + " = " + (t < 2 ? "(" + std::string(expr_types[t].name) + ")" +
+                                                             std::to_string(v) : literal(v, expr_types[t])) + "; ";
+        }
+        std::vector<int_case> cases = {{set + "@ = 0;", 0, 4}};
+        for (int k = 0; k < 14; k++) {
+            std::string text;
+            typed_value e = g.gen(0, &text);
+            // the result as an unsigned long takes the value, extended by its type
+            cases.push_back({"@ = " + text + ";", (int64_t)(uint32_t)e.value, 4});
+        }
+        run_int_program(cases, decls);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Types, IntOperators, testing::ValuesIn(int_types),
