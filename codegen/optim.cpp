@@ -267,13 +267,47 @@ static bool split_again(tree_node *s, vector_t *out)
     return true;
 }
 
+// x = a op b of integers wider than a byte, x a plain variable: x = a, then
+// x op= b (or x = b, x op= a where b reads x and op commutes). The value is
+// made in x itself, not in a temporary copied to x afterwards.
+static bool assign_in_place(tree_node *s, vector_t *out)
+{
+    static const int ops[] = {OP_ADD, OP_SUB, OP_AND, OP_OR, OP_XOR, OP_SHL, OP_SHR};
+    static const int compound[] = {OP_ASG_ADD, OP_ASG_SUB, OP_ASG_AND, OP_ASG_OR, OP_ASG_XOR, OP_ASG_SHL, OP_ASG_SHR};
+    if (s->op != OP_ASSIGN || !s->left || s->left->op != OP_ID || !s->right || tree_has_volatile(s->left))
+        return false;
+    tree_node *x = s->left, *v = s->right;
+    int k = 0;
+    while (k < 7 && v->op != (uint32_t)ops[k])
+        k++;
+    if (k == 7 || node_size(x) < 2 || !simp_is_integer(x) || !v->left || !v->right ||
+        !type_equal(type_unqualify(v->type), type_unqualify(x->type)) || contains_call(v))
+        return false;
+    tree_node *a = v->left, *b = v->right;
+    if (tree_references(b, x->sym)) {
+        bool commutes = v->op == OP_ADD || v->op == OP_AND || v->op == OP_OR || v->op == OP_XOR;
+        if (!commutes || tree_references(a, x->sym) || !type_equal(type_unqualify(b->type), type_unqualify(x->type)))
+            return false;
+        std::swap(a, b);
+    }
+    tree_node *first = node_make(OP_ASSIGN, tree_copy(x), a);
+    first->type = x->type;
+    tree_node *second = node_make((int)compound[k], x, b);
+    second->type = x->type;
+    node_free(v);
+    node_free(s);
+    lower_statement(first, out);
+    lower_statement(second, out);
+    return true;
+}
+
 static void lower_statement(tree_node *s, vector_t *out)
 {
     // the statements a choice was split into were not rewritten yet: a
     // product stored in an arm is a helper's call from here on
     s = tree_rewrite_all(s);
     if (!contains_call(s)) {
-        if (!split_again(s, out))
+        if (!split_again(s, out) && !assign_in_place(s, out))
             vec_push(out, s);
         return;
     }
@@ -290,6 +324,8 @@ static void lower_statement(tree_node *s, vector_t *out)
         return;
     if (tree_node *keep = top_call(s))
         store_arguments(keep, out);
+    else if (assign_in_place(s, out))
+        return;
     push_statement(out, s);
 }
 
