@@ -264,6 +264,25 @@ TEST(IntConversions, EveryPairOfSizesAndSignedness)
     run_int_cases(cases, decls);
 }
 
+// Equality looks at every byte: values that differ in one byte only, each
+// byte in turn, against a variable and against a constant.
+TEST(IntComparisons, EqualityLooksAtEveryByte)
+{
+    NEEDS_SIMULATOR();
+    std::vector<int_case> cases;
+    for (uint32_t diff : {0x1u, 0x100u, 0x10000u, 0x1000000u, 0x80000000u}) {
+        uint32_t a = 0x11223344u, b = a ^ diff;
+        std::string set = "a = " + std::to_string(a) + "UL; b = " + std::to_string(b) + "UL; ";
+        cases.push_back({set + "@ = a == b;", 0, 1});
+        cases.push_back({set + "@ = a != " + std::to_string(b) + "UL;", 1, 1});
+        cases.push_back({set + "@ = a == " + std::to_string(a) + "UL;", 1, 1});
+    }
+    cases.push_back({"i = 0x1301; @ = i == 0x1234;", 0, 1});
+    cases.push_back({"i = 0x1334; @ = i == 0x1234;", 0, 1});
+    cases.push_back({"i = 0x1234; @ = i == 0x1234;", 1, 1});
+    run_int_cases(cases, "unsigned long a, b;\nunsigned int i;\n");
+}
+
 // Parameters and values of every width through calls, and calls inside
 // arguments while other arguments wait in the callee's block.
 TEST(IntCalls, ParametersAndReturnsOfEveryWidth)
