@@ -277,6 +277,29 @@ static bool assign_in_place(tree_node *s, vector_t *out)
     if (s->op != OP_ASSIGN || !s->left || s->left->op != OP_ID || !s->right || tree_has_volatile(s->left))
         return false;
     tree_node *x = s->left, *v = s->right;
+    if ((v->op == OP_NEG || v->op == OP_COMPL) && v->left && node_size(x) >= 2 && simp_is_integer(x) &&
+        type_equal(type_unqualify(v->type), type_unqualify(x->type)) && !contains_call(v)) {
+        // x = ~a: x = a, x ^= all ones; x = -a: the same, then x += 1
+        bool negate = v->op == OP_NEG;
+        tree_node *ones = node_new_const(-1);
+        ones->type = x->type;
+        tree_node *first = node_make(OP_ASSIGN, tree_copy(x), v->left);
+        first->type = x->type;
+        tree_node *flip = node_make(OP_ASG_XOR, negate ? tree_copy(x) : x, ones);
+        flip->type = x->type;
+        node_free(v);
+        node_free(s);
+        lower_statement(first, out);
+        lower_statement(flip, out);
+        if (negate) {
+            tree_node *one = node_new_const(1);
+            one->type = x->type;
+            tree_node *inc = node_make(OP_ASG_ADD, x, one);
+            inc->type = x->type;
+            lower_statement(inc, out);
+        }
+        return true;
+    }
     int k = 0;
     while (k < 7 && v->op != (uint32_t)ops[k])
         k++;

@@ -166,6 +166,16 @@ void copy_into(const wide_operand &dst, const wide_operand &src)
 // dst += src, bytes from the first a constant does not leave as they are.
 void add_into(const wide_operand &dst, const wide_operand &src)
 {
+    if (src.is_const && (src.value & (dst.size >= 4 ? ~0u : (1u << (8 * dst.size)) - 1)) == 1) {
+        // one more: the next byte counts on while a byte wraps to 0
+        select_bank(dst);
+        for (uint32_t i = 0; i < dst.size; i++) {
+            if (i)
+                insn("btfsc", "status,2");
+            insn("incf", byte_at(dst, i) + ",f");
+        }
+        return;
+    }
     uint32_t first = 0;
     if (src.is_const)
         while (first < dst.size && const_byte(src, first) == 0)
@@ -483,6 +493,13 @@ void compare(tree_node *node, int level)
     bool swap = node->op == OP_LE || node->op == OP_GT;
     const wide_operand &a = swap ? r : l, &b = swap ? l : r;
     bool sign = l.is_signed;
+    // x < 0, x >= 0 of a signed x: its sign bit alone (127 - top byte leaves
+    // the carry set when bit 7 is clear)
+    if (sign && !swap && r.is_const && r.value == 0 && !l.is_const) {
+        load_w(l, l.size - 1);
+        insn("sublw", "127");
+        return;
+    }
     for (uint32_t i = size; i-- > 0;) {
         if (sign && i == size - 1) {   // the top bytes with their sign bits flipped
             load_w(a, i);
