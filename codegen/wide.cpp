@@ -253,6 +253,30 @@ void logic_into(const wide_operand &dst, const wide_operand &src, int op)
     }
 }
 
+// dst = src op k, k a constant: bytes that k clears or sets whole are
+// written without reading src.
+void logic_copy(const wide_operand &dst, const wide_operand &src, const wide_operand &k, int op)
+{
+    const char *lw = op == OP_AND ? "andlw" : op == OP_OR ? "iorlw" : "xorlw";
+    for (uint32_t i = 0; i < dst.size; i++) {
+        uint32_t b = const_byte(k, i);
+        if (op == OP_AND && b == 0) {
+            select_bank(dst);
+            insn("clrf", byte_at(dst, i));
+            continue;
+        }
+        if (op == OP_OR && b == 0xFF) {
+            insn("movlw", "255");
+        } else {
+            load_w(src, i);
+            if (!((op == OP_AND && b == 0xFF) || (op != OP_AND && b == 0)))
+                insn(lw, number(b));
+        }
+        select_bank(dst);
+        insn("movwf", byte_at(dst, i));
+    }
+}
+
 void complement_in_place(const wide_operand &dst)
 {
     select_bank(dst);
@@ -396,6 +420,13 @@ void value_into_scratch(tree_node *node, int level)
     if (count_in_w) {   // the count goes to its counter before W carries the copy
         bank_select(frame_bank);
         insn("movwf", operand_text(node, level, "~Y"));
+    }
+    if ((node->op == OP_AND || node->op == OP_OR || node->op == OP_XOR) && !l.is_const) {
+        wide_operand r = operand_of(node, level, 'R');
+        if (r.is_const) {   // each byte of l with its byte of the constant, on its way to X
+            logic_copy(x, l, r, (int)node->op);
+            return;
+        }
     }
     copy_into(x, l);
     switch (node->op) {
