@@ -329,6 +329,13 @@ static void lower_statement(tree_node *s, vector_t *out)
     // the statements a choice was split into were not rewritten yet: a
     // product stored in an arm is a helper's call from here on
     s = tree_rewrite_all(s);
+    if (s->op == OP_SEQ) {   // a rewrite made two statements of one
+        tree_node *first = s->left, *rest = s->right;
+        node_free(s);
+        lower_statement(first, out);
+        lower_statement(rest, out);
+        return;
+    }
     if (!contains_call(s)) {
         if (!split_again(s, out) && !assign_in_place(s, out))
             vec_push(out, s);

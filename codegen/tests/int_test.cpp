@@ -283,6 +283,20 @@ TEST(IntComparisons, EqualityLooksAtEveryByte)
     run_int_cases(cases, "unsigned long a, b;\nunsigned int i;\n");
 }
 
+// A value of several operations stored in its target: each made in the
+// target itself, one operation after the other.
+TEST(IntExpressions, NestedValuesMadeInTheirTarget)
+{
+    NEEDS_SIMULATOR();
+    std::vector<int_case> cases = {
+        {"a = 19121793UL; b = 123456789L; @ = ((a + b) >> 14) + 5;", 8707, 4},
+        {"@ = -(a - b);", 104334996, 4},
+        {"@ = ~(a & 0xFF00);", 4294916607LL, 4},
+        {"@ = -((a + b) >> 2);", 4259322651LL, 4},
+    };
+    run_int_cases(cases, "unsigned long a;\nlong b;\n");
+}
+
 // Parameters and values of every width through calls, and calls inside
 // arguments while other arguments wait in the callee's block.
 TEST(IntCalls, ParametersAndReturnsOfEveryWidth)
