@@ -983,6 +983,9 @@ static tree_node *truth_arms(tree_node *n)
     if (!((a == 1 && b == 0) || (a == 0 && b == 1)))
         return n;
     tree_free(arms);
+    // an integer or pointer condition holds when it is not zero
+    if (a == 1 && simp_class(c) != AR_BIT && (simp_is_integer(c) || simp_is_pointer(c)))
+        c = simp_node(OP_NE, c, simp_const(0, simp_type(c)), basic_type_named("b"));
     tree_node *v = a == 1 ? c : simp_not(c);
     v->type = basic_type_named("b");
     type_desc *t = n->type;

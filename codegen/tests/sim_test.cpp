@@ -233,6 +233,10 @@ signed char h(signed char p) { return p ? ((!u2) || (s0 | u1)) : !2; }
         {"r_14 = g(0);", 5},
         {"r_15 = h(1);", 1},
         {"r_16 = h(0);", 0},
+        {"r_17 = u1 ? 1 : 0;", 1},                                   // a byte's truth: not zero,
+        {"r_18 = u3 ? 0 : 1;", 0},                                   // not its bit 0
+        {"r_19 = (u1 ? 1 : (s1 - s1)) & 7;", 1},
+        {"r_20 = s3 ? 1 : 0;", 1},
     };
     run_cases(cases, decls);
 }
