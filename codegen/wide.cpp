@@ -46,8 +46,9 @@ int top_level_of(tree_node *n)
     return n && n->level_count ? n->level_count - 1 : 0;
 }
 
-// The operand of the node at the level that the letter names: L or R, or
-// X, the scratch temporary that holds the node's own value.
+// The operand of the node (whose operator record is at the level) that the
+// letter names: L or R, or X, the scratch temporary that holds the node's
+// own value.
 wide_operand operand_of(tree_node *node, int level, char which)
 {
     wide_operand o;
@@ -58,8 +59,8 @@ wide_operand operand_of(tree_node *node, int level, char which)
         o.is_signed = is_signed_node(node);
         return o;
     }
-    tree_node *t = which == 'L' ? (level > 0 ? node : node->left) : node->right;
-    int lv = which == 'L' && level > 0 ? level - 1 : top_level_of(t);
+    tree_node *t = which == 'L' ? node->left : node->right;
+    int lv = top_level_of(t);
     o.size = node_size(t);
     o.is_signed = is_signed_node(t);
     if (t->op == OP_CONST) {
@@ -557,7 +558,7 @@ void compare(tree_node *node, int level)
 // a wide value widened or cut into X.
 void convert(tree_node *node, int level)
 {
-    tree_node *from = level > 0 ? node : node->left;
+    tree_node *from = node->left;
     if (node_size(node) == 1) {
         load_w(operand_of(node, level, 'L'), 0);
         return;

@@ -34,6 +34,14 @@ int c_run::byte(const std::string &c_name, unsigned offset) const
     return it == ram.end() ? -1 : (int)it->second;
 }
 
+unsigned long c_run::value(const std::string &c_name, unsigned bytes) const
+{
+    unsigned long v = 0;
+    for (unsigned k = 0; k < bytes; k++)   // a byte that is missing reads as 0xFF
+        v |= (unsigned long)(byte(c_name, k) & 0xFF) << (8 * k);
+    return v;
+}
+
 long c_run::address(const std::string &c_name) const
 {
     auto it = symbols.find("_" + c_name);

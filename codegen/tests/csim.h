@@ -31,6 +31,8 @@ struct c_run {
     std::string log;                            // what gpsim printed
     // The byte at a C global's address plus offset (-1 when it has none).
     int byte(const std::string &c_name, unsigned offset = 0) const;
+    // The value of a C global of `bytes` bytes, least significant first.
+    unsigned long value(const std::string &c_name, unsigned bytes) const;
     // The address of a C global, or -1.
     long address(const std::string &c_name) const;
 };

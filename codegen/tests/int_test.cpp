@@ -75,7 +75,7 @@ int64_t host_op(const std::string &op, int64_t a, int64_t b, const int_type &t)
 
 bool is_comparison(const std::string &op)
 {
-    return op == "==" || op == "!=" || op == "<" || op == "<=" || op == ">" || op == ">=";
+    return c_comparison(op, 0, 0) >= 0;
 }
 
 // One result: the statement that sets it (@ names the result) and what it
@@ -110,9 +110,7 @@ void run_int_program(const std::vector<int_case> &cases, const std::string &decl
     ASSERT_TRUE(r.finished) << r.log;
     for (size_t i = 0; i < cases.size(); i++) {
         std::string name = "r_" + std::to_string(i);
-        uint64_t got = 0;
-        for (int k = 0; k < cases[i].bytes; k++)
-            got |= (uint64_t)(unsigned)r.byte(name, (unsigned)k) << (8 * k);
+        uint64_t got = r.value(name, (unsigned)cases[i].bytes);
         uint64_t want = (uint64_t)cases[i].want & ((1ull << (8 * cases[i].bytes)) - 1);
         EXPECT_EQ(got, want) << texts[i];
     }
@@ -233,6 +231,13 @@ TEST_P(IntOperators, ShiftsUnaryAndIncrements)
         add("x = --a; ", a - 1);
         add("x = a + 1; ", a + 1);
         add("x = 300 - a; ", 300 - a);
+        // the value of an assignment, plain and compound, used again
+        add("x = (a += 300); ", a + 300);
+        add("x = (a -= 7); ", a - 7);
+        add("x = (a ^= 0x5A5A); ", a ^ 0x5A5A);
+        add("x = a = 77; ", 77);
+        add("n = 3; x = (a <<= n); ", host_op("<<", a, 3, t));
+        add("x = (a >>= 2); ", host_op(">>", a, 2, t));
     }
     std::string type = t.name;
     run_int_cases(cases, type + " a, x;\nunsigned char n;\n");
@@ -326,12 +331,7 @@ void main(void)
     c_run r = c_compile_and_run(p);
     ASSERT_EQ(r.status, 0) << r.output;
     ASSERT_TRUE(r.finished) << r.log;
-    auto value = [&](const char *name, int bytes) {
-        uint32_t v = 0;
-        for (int k = 0; k < bytes; k++)
-            v |= (uint32_t)r.byte(name, (unsigned)k) << (8 * k);
-        return v;
-    };
+    auto value = [&](const char *name, unsigned bytes) { return (uint32_t)r.value(name, bytes); };
     EXPECT_EQ(value("r0", 2), 997u);
     EXPECT_EQ(value("r1", 2), 1411u);                 // 2 * 700 + 11
     EXPECT_EQ(value("r2", 2), (uint32_t)(-1230 & 0xFFFF));
@@ -374,12 +374,7 @@ void main(void)
     c_run r = c_compile_and_run(p);
     ASSERT_EQ(r.status, 0) << r.output;
     ASSERT_TRUE(r.finished) << r.log;
-    auto value = [&](const char *name, int bytes) {
-        uint32_t v = 0;
-        for (int k = 0; k < bytes; k++)
-            v |= (uint32_t)r.byte(name, (unsigned)k) << (8 * k);
-        return v;
-    };
+    auto value = [&](const char *name, unsigned bytes) { return (uint32_t)r.value(name, bytes); };
     EXPECT_EQ(value("l3", 4), 60000u);
     EXPECT_EQ(value("t3", 3), 59995u);
     EXPECT_EQ(value("a2", 4), (uint32_t)-5000);
