@@ -226,14 +226,14 @@ tree_node *simp_shift(tree_node *n)
     if (!simp_is_const(n->right))
         return n;
     n = undefined_shift(n);
-    if (n->op == OP_SHL && simp_is_const(n->right) && n->right->value < 8L * (long)node_size(n))
-        return distribute_shift(n);
     if (n->op != OP_SHL && n->op != OP_SHR && n->op != OP_ASG_SHL && n->op != OP_ASG_SHR)
         return n;
     if (n->right->value == 0) {   // a shift by nothing: the value (of a compound form, its target)
         tree_free(n->right);
         return simp_by_operand(n, n->left);
     }
+    if (n->op == OP_SHL && n->right->value < 8L * (long)node_size(n))
+        return distribute_shift(n);
     bool left = n->op == OP_SHL || n->op == OP_ASG_SHL;
     if (n->right->value >= 8L * (long)node_size(n) && (left || simp_is_unsigned(n))) {
         if (n->op == OP_ASG_SHL || n->op == OP_ASG_SHR) {

@@ -92,6 +92,17 @@ void bank_select(int bank)
         select_bit(BIT_RP1, 6, bank & 2, bank, "RP1");
 }
 
+// The half of the banks an indirect access reaches (IRP).
+void irp_select(int half)
+{
+    if (bstate_known(BIT_IRP) && (bstate_value(BIT_IRP) != 0) == (half != 0))
+        return;
+    if (!dry_run)
+        out_printf("b%cf\tstatus, 7\t;IRP=%d, banks %d-%d through FSR\n\t", half ? 's' : 'c', half ? 1 : 0,
+                   half ? 2 : 0, half ? 3 : 1);
+    bstate_set(BIT_IRP, half ? BIT_IRP : 0);
+}
+
 void bank_forget()
 {
     bstate_forget(BITS_ALL);

@@ -394,7 +394,7 @@ static void escape_name(tree_node *t, const escape &e, const expand_state &xs)
     }
     default: break;
     }
-    write_offset(xs.offset + e.plus);
+    write_offset(xs.offset + e.plus + (t->op == OP_ID ? t->value : 0));
 }
 
 // V: the constant, or the byte of it the offset and slice select.

@@ -292,6 +292,7 @@ enum sym_flag {
     SF_NEVER_READ = 0x2000000,
     SF_NO_NUMBER = 0x4000000, // callee without a function number
     SF_INTERNAL = 0x8000000,
+    SF_ADDR_ESCAPES = 0x10000000, // its address is a value a pointer may hold
 };
 
 struct cg_symbol {
@@ -682,8 +683,19 @@ int bank_of_operand_node(tree_node *t, int level);
 // not one of them
 int wide_escape(int n, tree_node *node, int level);
 void bank_select(int bank);
+void irp_select(int half);
 void bank_forget();
 void emit_apbank_macro(int bank);
+
+// ===========================================================================
+// code generation: access through pointers (indirect.cpp)
+// ===========================================================================
+cg_symbol *address_base(tree_node *address);
+void indirect_mark_escapes(cg_symbol *f);
+bool indirect_any_escapes();
+bool indirect_frame_escapes();
+void indirect_select_half(tree_node *address);
+void indirect_reset();
 
 // ===========================================================================
 // code generation: entry, exit and emitter escapes (entry.cpp)

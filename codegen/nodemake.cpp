@@ -225,7 +225,9 @@ static tree_node *make_address(tree_node *n)
         type_desc *member_type = x->type;
         tree_node *base = node_make(OP_ADDR, x->left, nullptr);
         tree_node *sum = node_make(OP_ADD, base, node_new_const((long)x->sym->offset));
-        sum->type = type_derive(member_type, TY_POINTER);
+        // an array member's address is its first element's
+        sum->type = type_is(member_type, TY_ARRAY) ? type_derive(typeSub(type_unqualify(member_type)), TY_POINTER)
+                                                   : type_derive(member_type, TY_POINTER);
         tree_free(x->right);
         node_free(x);
         node_free(n);
@@ -260,8 +262,10 @@ static tree_node *pointer_arithmetic(tree_node *n)
     }
     if (type_is_integer(n->right->type) && node_size(n->right) > psize && psize) {
         type_desc *narrow = basic_type_by(psize, AR_UNSIGNED);
-        if (narrow)
+        if (narrow) {   // the index cut to the pointer's width: no warning
             n->right = node_make(OP_CONV, n->right, node_new_type(narrow));
+            n->right->flags |= NF_COMPILER;
+        }
     }
     return n;
 }
@@ -333,7 +337,9 @@ static tree_node *make_by_operator(tree_node *n)
         return make_address(n);
     case OP_DEREF: {
         tree_node *x = n->left;
-        if (x && x->op == OP_ADDR) {
+        // the address of an array is the address of its first element:
+        // through it, the element is read, not the array
+        if (x && x->op == OP_ADDR && !(x->left && type_is(x->left->type, TY_ARRAY))) {
             tree_node *inner = x->left;
             node_free(x);
             node_free(n);

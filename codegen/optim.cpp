@@ -165,6 +165,7 @@ static tree_node *assign_node(cg_symbol *to, tree_node *value)
 }
 
 static void lower_statement(tree_node *s, vector_t *out);
+static bool has_deref(tree_node *n);
 
 // The arguments of a call that stays: each one not passed in W becomes a
 // store into the callee's parameter block, written before the call.
@@ -205,7 +206,11 @@ static void store_arguments(tree_node *call, vector_t *out)
             vec_push(kept, arg);
             continue;
         }
-        push_statement(out, assign_node(p, arg));
+        tree_node *store = assign_node(p, arg);
+        if (has_deref(store))   // read through a pointer first: no call comes between
+            lower_statement(store, out);
+        else
+            push_statement(out, store);
     }
     vec_free(list->args);
     list->args = kept;
@@ -324,6 +329,230 @@ static bool assign_in_place(tree_node *s, vector_t *out)
     return true;
 }
 
+// ---------------------------------------------------------------------------
+// reads and writes through pointers
+// ---------------------------------------------------------------------------
+static bool is_deref_node(void *, tree_node *n)
+{
+    return n->op == OP_DEREF;
+}
+
+static bool has_deref(tree_node *n)
+{
+    return tree_find(n, nullptr, is_deref_node) != nullptr;
+}
+
+static bool is_store_op(uint32_t op)
+{
+    switch (op) {
+    case OP_ASSIGN: case OP_POSTINC: case OP_POSTDEC: case OP_ASG_MOD: case OP_ASG_AND: case OP_ASG_MUL:
+    case OP_ASG_ADD: case OP_ASG_SUB: case OP_ASG_DIV: case OP_ASG_SHL: case OP_ASG_SHR: case OP_ASG_XOR:
+    case OP_ASG_OR:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A value a store through a pointer takes as it is: a variable, a constant
+// or an address.
+static bool is_plain_value(tree_node *v)
+{
+    return v->op == OP_ID || v->op == OP_CONST || (v->op == OP_ADDR && v->left && v->left->op == OP_ID);
+}
+
+static tree_node *typed_node(int op, tree_node *l, tree_node *r, type_desc *t)
+{
+    tree_node *n = node_make(op, l, r);
+    n->type = t;
+    return n;
+}
+
+// A temporary of the current function holding the value v, stored by a
+// statement of its own (lowered in its turn); its ID takes v's place.
+static tree_node *into_temporary(tree_node *v, vector_t *out)
+{
+    type_desc *t = type_unqualify(v->type);
+    cg_symbol *tmp = new_temporary_auto(t);
+    if (v->ptrs && v->ptrs->targets)
+        for (uint32_t i = 0; i < vec_count(v->ptrs->targets); i++)
+            ptrset_add_target(ptrset_of(tmp), (cg_symbol *)vec_get(v->ptrs->targets, i));
+    tree_node *store = typed_node(OP_ASSIGN, node_new_id(tmp), v, t);
+    lower_statement(store, out);
+    tree_node *id = node_new_id(tmp);
+    id->type = v->type;
+    return id;
+}
+
+static tree_node *hoist_reads(tree_node *n, vector_t *out);
+
+// A store through a pointer whose value an expression uses (x = (*p)++,
+// x = *p = v): the store in statements of its own, through a temporary
+// that then stands for its value.
+static tree_node *hoist_store(tree_node *n, vector_t *out)
+{
+    tree_node *l = n->left;
+    tree_node *a = hoist_reads(l->left, out);
+    if (a->op != OP_ID)
+        a = into_temporary(a, out);
+    type_desc *t = type_unqualify(l->type);
+    cg_symbol *tmp = new_temporary_auto(t);
+    auto through = [&](tree_node *address) {
+        tree_node *d = typed_node(OP_DEREF, address, nullptr, l->type);
+        d->ptrs = l->ptrs;
+        return d;
+    };
+    tree_node *v = hoist_reads(n->right, out);
+    if (n->op == OP_ASSIGN) {
+        lower_statement(typed_node(OP_ASSIGN, node_new_id(tmp), v, t), out);
+    } else {
+        lower_statement(typed_node(OP_ASSIGN, node_new_id(tmp), through(tree_copy(a)), t), out);
+        if (n->op == OP_POSTINC || n->op == OP_POSTDEC) {
+            // the old value is the result: the new one is stored from its own sum
+            int op = n->op == OP_POSTINC ? OP_ADD : OP_SUB;
+            tree_node *sum = typed_node(op, node_new_id(tmp), v, t);
+            lower_statement(typed_node(OP_ASSIGN, through(a), sum, t), out);
+            node_free(l);
+            node_free(n);
+            return node_new_id(tmp);
+        }
+        lower_statement(typed_node((int)n->op, node_new_id(tmp), v, t), out);
+    }
+    lower_statement(typed_node(OP_ASSIGN, through(a), node_new_id(tmp), t), out);
+    node_free(l);
+    node_free(n);
+    return node_new_id(tmp);
+}
+
+// Every read through a pointer below n (not the target of a store) goes to
+// a temporary, innermost first.
+static tree_node *hoist_reads(tree_node *n, vector_t *out)
+{
+    if (!n)
+        return n;
+    int arity = op_arity((int)n->op);
+    if (is_store_op(n->op) && n->left && n->left->op == OP_DEREF)
+        return hoist_store(n, out);
+    if (is_store_op(n->op) && n->left && n->left->op == OP_BITFIELD && n->left->left &&
+        n->left->left->op == OP_DEREF) {   // its value used: left to the matcher, which refuses it
+        n->right = hoist_reads(n->right, out);
+        return n;
+    }
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        n->left = hoist_reads(n->left, out);
+    if (arity == OA_BINARY)
+        n->right = hoist_reads(n->right, out);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        vec_set(n->args, hoist_reads((tree_node *)vec_get(n->args, i), out), i);
+    if (n->op != OP_DEREF)
+        return n;
+    return into_temporary(n, out);
+}
+
+// The statement's reads and writes through pointers in the forms the
+// patterns take. True when the statement went out in pieces.
+static bool lower_indirect(tree_node *s, vector_t *out)
+{
+    if (!has_deref(s))
+        return false;
+    if (s->op == OP_POSTINC || s->op == OP_POSTDEC)   // a statement: only the effect counts
+        s->op = s->op == OP_POSTINC ? OP_ASG_ADD : OP_ASG_SUB;
+    tree_node *l = s->left;
+    if (s->op == OP_ASSIGN && l && l->op == OP_ID && s->right && s->right->op == OP_DEREF) {
+        // x = *a: kept, once a reads through no other pointer
+        if (!has_deref(s->right->left))
+            return false;
+        s->right->left = hoist_reads(s->right->left, out);
+        vec_push(out, s);
+        return true;
+    }
+    if (s->op == OP_ASSIGN && l && l->op == OP_DEREF && s->right->op == OP_DEREF && node_size(l) >= 4) {
+        // *a = *b of four bytes or more: a loop moves copies of both pointers
+        tree_node *b = s->right;
+        tree_node *from = into_temporary(hoist_reads(b->left, out), out);
+        tree_node *to = into_temporary(hoist_reads(l->left, out), out);
+        b->left = from;
+        l->left = to;
+        vec_push(out, s);
+        return true;
+    }
+    if (s->op == OP_ASSIGN && l && l->op == OP_DEREF) {
+        // *a = v: v first (into a temporary unless plain), then a
+        s->right = hoist_reads(s->right, out);
+        if (!is_plain_value(s->right))
+            s->right = into_temporary(s->right, out);
+        l->left = hoist_reads(l->left, out);
+        vec_push(out, s);
+        return true;
+    }
+    bool field = l && l->op == OP_BITFIELD && l->left && l->left->op == OP_DEREF;
+    if (is_store_op(s->op) && l && (l->op == OP_DEREF || field)) {
+        // *a op= v: t = *a; t op= v; *a = t, the address computed once (a
+        // bit-field through a pointer: its byte read, changed, written)
+        tree_node *d = field ? l->left : l;
+        tree_node *a = hoist_reads(d->left, out);
+        if (a->op != OP_ID)
+            a = into_temporary(a, out);
+        type_desc *t = type_unqualify(d->type);
+        cg_symbol *tmp = new_temporary_auto(t);
+        tree_node *load = typed_node(OP_DEREF, tree_copy(a), nullptr, d->type);
+        load->ptrs = d->ptrs;
+        node_free(d);
+        if (field)
+            l->left = node_new_id(tmp);
+        else
+            s->left = node_new_id(tmp);
+        lower_statement(typed_node(OP_ASSIGN, node_new_id(tmp), load, t), out);
+        lower_statement(s, out);
+        tree_node *back = typed_node(OP_DEREF, a, nullptr, load->type);
+        back->ptrs = load->ptrs;
+        lower_statement(typed_node(OP_ASSIGN, back, node_new_id(tmp), t), out);
+        return true;
+    }
+    s = hoist_reads(s, out);
+    if (has_deref(s))   // a form no pattern takes: the matcher says so
+        vec_push(out, s);
+    else
+        lower_statement(s, out);
+    return true;
+}
+
+// A compound store into a bit-field: the field assigned its new value
+// (clearing and setting every bit: a constant).
+static bool lower_bitfield(tree_node *s, vector_t *out)
+{
+    tree_node *b = s->left;
+    if (s->op == OP_ASSIGN || !is_store_op(s->op) || !b || b->op != OP_BITFIELD || !b->left || b->left->op != OP_ID)
+        return false;
+    if (s->op == OP_POSTINC || s->op == OP_POSTDEC)
+        s->op = s->op == OP_POSTINC ? OP_ASG_ADD : OP_ASG_SUB;
+    uint32_t all = node_mask(b);
+    tree_node *v = s->right;
+    if ((s->op == OP_ASG_AND || s->op == OP_ASG_OR) && v->op == OP_CONST &&
+        ((uint32_t)v->value & all) == (s->op == OP_ASG_AND ? 0 : all)) {
+        v->value = s->op == OP_ASG_AND ? 0 : (int32_t)all;
+    } else {
+        static const int ops[][2] = {{OP_ASG_ADD, OP_ADD}, {OP_ASG_SUB, OP_SUB}, {OP_ASG_AND, OP_AND},
+                                     {OP_ASG_OR, OP_OR}, {OP_ASG_XOR, OP_XOR}, {OP_ASG_SHL, OP_SHL},
+                                     {OP_ASG_SHR, OP_SHR}, {OP_ASG_MUL, OP_MUL}, {OP_ASG_DIV, OP_DIV},
+                                     {OP_ASG_MOD, OP_MOD}};
+        int op = 0;
+        for (auto &row : ops)
+            if ((int)s->op == row[0])
+                op = row[1];
+        if (!op)
+            return false;
+        s->right = typed_node(op, tree_copy(b), v, b->type);
+    }
+    s->op = OP_ASSIGN;
+    // not simplified again: that would make the store compound once more
+    s->right = tree_rewrite_all(s->right);
+    if (contains_call(s->right))   // a product became a helper's call
+        s->right = hoist_calls(s->right, nullptr, out);
+    vec_push(out, s);
+    return true;
+}
+
 static void lower_statement(tree_node *s, vector_t *out)
 {
     // the statements a choice was split into were not rewritten yet: a
@@ -337,7 +566,7 @@ static void lower_statement(tree_node *s, vector_t *out)
         return;
     }
     if (!contains_call(s)) {
-        if (!split_again(s, out) && !assign_in_place(s, out))
+        if (!split_again(s, out) && !lower_indirect(s, out) && !lower_bitfield(s, out) && !assign_in_place(s, out))
             vec_push(out, s);
         return;
     }
@@ -352,10 +581,21 @@ static void lower_statement(tree_node *s, vector_t *out)
     }
     if (split_again(s, out))
         return;
-    if (tree_node *keep = top_call(s))
+    if (tree_node *keep = top_call(s)) {
         store_arguments(keep, out);
-    else if (assign_in_place(s, out))
+        if (has_deref(s)) {   // the call's W argument, or the store of its result, through a pointer
+            if (s->op == OP_ASSIGN && s->left && s->left->op == OP_DEREF) {
+                // *a = f(): the result in a temporary, then the store
+                tree_node *call = s->right;
+                s->right = into_temporary(call, out);
+                lower_statement(s, out);
+                return;
+            }
+            s = hoist_reads(s, out);
+        }
+    } else if (lower_indirect(s, out) || lower_bitfield(s, out) || assign_in_place(s, out)) {
         return;
+    }
     push_statement(out, s);
 }
 
@@ -470,6 +710,7 @@ static bool phase_call_graph()
         f->reach_count = vec_index_of(reached, f) != UINT32_MAX ? 1 : 0;
         if (f->reach_count) {
             mark_uses(f);
+            indirect_mark_escapes(f);
         } else if (!(f->flags & SF_LIBFUNC)) {
             sym_set_position(f);
             msg_report(520, sym_asm_name(f));

@@ -55,6 +55,7 @@ void kestrel_reset()
     rewrite_reader_reset();
     optim_reset();
     place_reset();
+    indirect_reset();
     psects_reset();
     sym_init();
     target_init();

@@ -152,6 +152,13 @@ static bool place_object(cg_symbol *s, uint32_t size, bool from_top)
     }
     if (a == RANGE_NONE)
         a = alloc_in("COMMON", size, from_top, RANGE_ALLOC_RESERVE);
+    // an object a pointer may address lies where pointers reach: banks 0-1
+    if (a == RANGE_NONE && (s->flags & SF_ADDR_ESCAPES) && chip.banks > 2) {
+        for (int bank = 0; bank < 2 && a == RANGE_NONE; bank++)
+            a = alloc_in(str_printf("BANK%d", bank).c_str(), size, from_top, RANGE_ALLOC_RESERVE);
+        if (a == RANGE_NONE)
+            return false;
+    }
     if (a == RANGE_NONE)
         a = alloc_in("RAM", size, from_top, RANGE_ALLOC_RESERVE);
     if (a == RANGE_NONE)
@@ -200,7 +207,13 @@ static void place_bits(const std::vector<cg_symbol *> &list, bool *changed)
 
 static void place_list(const std::vector<cg_symbol *> &list, bool from_top, bool *changed)
 {
-    for (cg_symbol *s : list) {
+    // objects pointers reach have fewer places (banks 0-1): they go first
+    std::vector<cg_symbol *> order;
+    for (bool reached : {true, false})
+        for (cg_symbol *s : list)
+            if (((s->flags & SF_ADDR_ESCAPES) != 0) == reached)
+                order.push_back(s);
+    for (cg_symbol *s : order) {
         if (is_bit(s) || (s->flags & SF_ABSOLUTE))
             continue;
         unsigned long old = s->place_addr;
@@ -208,7 +221,8 @@ static void place_list(const std::vector<cg_symbol *> &list, bool from_top, bool
         int8_t old_state = s->place_state;
         uint32_t size = object_size(s);
         if (!place_object(s, size, from_top)) {
-            msg_report(1250, (long)size, size == 1 ? "" : "s", sym_asm_name(s));
+            bool low = (s->flags & SF_ADDR_ESCAPES) && chip.banks > 2;
+            msg_report(low ? 1492 : 1250, (long)size, size == 1 ? "" : "s", sym_asm_name(s));
             continue;
         }
         s->place_state = PLACE_ROUND;
@@ -239,10 +253,21 @@ static void place_frame(bool *changed)
     if (!compiled_stack_size)
         return;
     uint32_t a = alloc_in("COMMON", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
+    // autos a pointer may address: the frame where pointers reach
+    const char *const low_half[] = {"BANK0", "BANK1"};
+    if (indirect_frame_escapes() && chip.banks > 2)
+        for (int pass = 0; pass < 2; pass++)
+            for (const char *cls : low_half)
+                if (a == RANGE_NONE)
+                    a = alloc_in(cls, compiled_stack_size, pass == 1, RANGE_ALLOC_RESERVE);
+    // the low banks are kept for the objects pointers reach when there are any
+    bool keep_low = indirect_any_escapes() && !indirect_frame_escapes();
+    for (int bank = chip.banks - 1; keep_low && bank >= 2 && a == RANGE_NONE; bank--)
+        a = alloc_in(str_printf("BANK%d", bank).c_str(), compiled_stack_size, false, RANGE_ALLOC_RESERVE);
     if (a == RANGE_NONE)
-        a = alloc_in("RAM", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
+        a = alloc_in("RAM", compiled_stack_size, keep_low, RANGE_ALLOC_RESERVE);
     if (a == RANGE_NONE)
-        a = alloc_in("RAM", compiled_stack_size, true, RANGE_ALLOC_RESERVE);
+        a = alloc_in("RAM", compiled_stack_size, !keep_low, RANGE_ALLOC_RESERVE);
     if (a == RANGE_NONE) {
         msg_report(1253, (long)compiled_stack_size, compiled_stack_size == 1 ? "" : "s");
         return;

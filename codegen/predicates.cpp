@@ -223,6 +223,10 @@ static int class_of(tree_node *n)
     type_desc *t = n ? type_unqualify(n->type) : nullptr;
     if (!t)
         return AR_VOID;
+    // a structure of up to four bytes moves like an unsigned integer of its
+    // size (in W, in the wide patterns), never takes part in arithmetic
+    if (t->kind == TY_STRUCT && type_size(t) >= 1 && type_size(t) <= 4)
+        return AR_UNSIGNED;
     if (t->kind == TY_STRUCT || t->kind == TY_ARRAY || t->kind == TY_FUNCTION)
         return AR_VOID;
     return type_arith_class(t);

@@ -210,7 +210,9 @@ void simp_note(unsigned n)
 bool simp_same_id(tree_node *a, tree_node *b)
 {
     // one name read in two widths is not one value
-    return a && b && a->op == OP_ID && b->op == OP_ID && a->sym == b->sym && node_size(a) == node_size(b);
+    // (nor are two parts of one object)
+    return a && b && a->op == OP_ID && b->op == OP_ID && a->sym == b->sym && a->value == b->value &&
+           node_size(a) == node_size(b);
 }
 
 static bool complete(tree_node *n);
@@ -240,7 +242,9 @@ static tree_node *normalise(void *, tree_node *n, int, int, int, long *)
         n->left->fvalue = -n->left->fvalue;
         return simp_replace(n, n->left);
     }
-    if ((n->op == OP_ASG_AND || n->op == OP_ASG_OR) && simp_same_id(n->left, n->right)) {
+    // x &= x, x |= x, x ^= x: one read less, unless x is volatile
+    if ((n->op == OP_ASG_AND || n->op == OP_ASG_OR) && simp_same_id(n->left, n->right) &&
+        !tree_has_volatile(n->left)) {
         tree_free(n->right);
         return simp_replace(n, n->left);
     }
@@ -248,7 +252,7 @@ static tree_node *normalise(void *, tree_node *n, int, int, int, long *)
         tree_free(n->right);
         return simp_replace(n, n->left);
     }
-    if (n->op == OP_ASG_XOR && simp_same_id(n->left, n->right)) {
+    if (n->op == OP_ASG_XOR && simp_same_id(n->left, n->right) && !tree_has_volatile(n->left)) {
         tree_free(n->right);
         n->right = simp_const(0, n->left->type);
         n->op = OP_ASSIGN;
@@ -691,7 +695,7 @@ static tree_node *rewrite_conversion(tree_node *n)
         return simp_replace(n, x);
     }
     if (simp_is_const(x) && (simp_is_integer(n) || simp_is_pointer(n))) {
-        if (node_size(n) < node_size(x))
+        if (node_size(n) < node_size(x) && !(n->flags & NF_COMPILER))
             msg_report(752);
         x->value = simp_fit(x->value, t);
         x->type = t;
@@ -699,7 +703,7 @@ static tree_node *rewrite_conversion(tree_node *n)
         return simp_replace(n, x);
     }
     if (simp_is_integer(n) && (simp_is_integer(x) || simp_is_pointer(x)) && readable_in_place(x, node_size(n))) {
-        if (node_size(n) < node_size(x))
+        if (node_size(n) < node_size(x) && !(n->flags & NF_COMPILER))
             msg_report(752);
         x->type = t;
         tree_free(n->right);
@@ -1064,6 +1068,55 @@ static tree_node *absolute_variable(tree_node *n)
     return simp_replace(n, id);
 }
 
+// *(&x + k), *(T *)&x: bytes of x at a constant offset, read or written
+// directly as the type of the access. The ID node carries the byte offset
+// in its value. Constant objects live in program memory and stay indirect.
+static tree_node *direct_access(tree_node *n)
+{
+    tree_node *a = n->left;
+    long k = 0;
+    if (a->op == OP_ADD && a->right && simp_is_const(a->right)) {
+        k = a->right->value;
+        a = a->left;
+    }
+    while (a->op == OP_CONV && a->left && type_is(a->left->type, TY_POINTER))
+        a = a->left;
+    if (a->op != OP_ADDR || !a->left || a->left->op != OP_ID)
+        return n;
+    tree_node *id = a->left;
+    cg_symbol *s = id->sym;
+    uint32_t size = node_size(n);
+    long at = (long)id->value + k;
+    if (sym_is_function(s) || (type_qualifiers(s->type) & Q_CONST) || !size || at < 0 ||
+        at + (long)size > (long)type_size(s->type))
+        return n;
+    if (at == 0 && size == type_size(s->type) && type_equal(type_unqualify(n->type), type_unqualify(s->type)))
+        return n;   // the object itself: the rule below gives it back whole
+    tree_node *x = node_new_id(s);
+    x->value = (int32_t)at;
+    x->type = n->type;
+    x->ptrs = n->ptrs;
+    x->ptr_depth = n->ptr_depth;
+    tree_free(n->left);
+    return simp_replace(n, x);
+}
+
+// &x where x is part of an object: the object's address and the offset.
+static tree_node *address_of_part(tree_node *n)
+{
+    tree_node *id = n->left;
+    long k = id->value;
+    id->value = 0;
+    type_desc *t = n->type;
+    n->type = type_derive(id->sym->type, TY_POINTER);
+    if (type_is(id->sym->type, TY_ARRAY))
+        n->type = type_derive(typeSub(type_unqualify(id->sym->type)), TY_POINTER);
+    id->type = id->sym->type;
+    tree_node *sum = node_make(OP_ADD, node_make(OP_CONV, n, node_new_type(t)), simp_const(k, basic_type_named("i")));
+    sum->type = t;
+    return sum;
+}
+
 // ---------------------------------------------------------------------------
 // the per-operator rewriter
 // ---------------------------------------------------------------------------
@@ -1092,7 +1145,7 @@ static tree_node *rewrite_by_operator(tree_node *n)
             n->op = OP_XOR;
             return n;
         }
-        if (simp_same_id(n->left, n->right) && simp_is_integer(n)) {
+        if (simp_same_id(n->left, n->right) && simp_is_integer(n) && !tree_has_volatile(n->left)) {
             tree_free(n->right);
             n->op = OP_MUL;
             n->right = simp_const(2, n->type);
@@ -1205,8 +1258,10 @@ static tree_node *rewrite_by_operator(tree_node *n)
             node_free(n->left);
             return simp_replace(n, x);
         }
-        return n;
+        return direct_access(n);
     case OP_ADDR:
+        if (n->left->op == OP_ID && n->left->value)
+            return address_of_part(n);
         if (n->left->op == OP_DEREF) {
             tree_node *p = n->left->left;
             node_free(n->left);

@@ -439,7 +439,8 @@ bool tree_equal(tree_node *a, tree_node *b)
     case OP_TYPE:
         return type_equal(a->type, b->type);
     case OP_ID:   // a name read in another width or signedness is another value
-        return (a->sym == b->sym || same_absolute(a->sym, b->sym)) && same_reading(a->type, b->type);
+        return (a->sym == b->sym || same_absolute(a->sym, b->sym)) && a->value == b->value &&
+               same_reading(a->type, b->type);
     case OP_CONST:
         return a->value == b->value;
     case OP_FCONST:
@@ -598,7 +599,7 @@ void tree_dump(FILE *f, tree_node *n, int indent)
     }
     fprintf(f, "%*s%s", indent, "", n->op < OP_COUNT ? op_spelling[n->op] : "?");
     if (n->op == OP_ID && n->sym)
-        fprintf(f, " %s", n->sym->name);
+        fprintf(f, n->value ? " %s+%d" : " %s", n->sym->name, (int)n->value);
     else if (n->op == OP_CONST || n->op == OP_REG)
         fprintf(f, " %ld", (long)n->value);
     else if (n->op == OP_FCONST)

@@ -126,7 +126,10 @@ type_desc *type_derive(type_desc *base, int kind)
             t->ptr_flags = PTR_TO_FUNCTION;
             t->size = 1;
         } else {
-            t->size = pointer_analysis_done ? 1 : 2;
+            // a data pointer is one byte: its targets lie in one half of
+            // the banks (the IRP bit comes from the targets), or in the
+            // page of constant data
+            t->size = 1;
         }
         return t;
     case TY_FUNCTION:

@@ -29,6 +29,7 @@ namespace {
 struct wide_operand {
     bool is_const = false;
     uint32_t value = 0;       // a constant's bits, extended by its type to 4 bytes
+    std::string address;      // a constant known to the linker: an object's address (one byte)
     std::string base;         // the first byte's address text
     int bank = BANK_NONE;
     uint32_t size = 0;
@@ -76,6 +77,12 @@ wide_operand operand_of(tree_node *node, int level, char which)
         return o;
     }
     o.base = operand_text(node, level, which == 'L' ? "~L" : "~R");
+    if (t->op == OP_ADDR) {   // low(x): a constant the linker fills in
+        o.is_const = true;
+        o.address = o.base;
+        o.base.clear();
+        return o;
+    }
     o.bank = bank_of_operand_node(t, lv);
     return o;
 }
@@ -131,6 +138,10 @@ uint32_t const_byte(const wide_operand &o, uint32_t i)
 // (zero, or copies of the sign bit). Only Z changes; the carry is kept.
 void load_w(const wide_operand &o, uint32_t i)
 {
+    if (!o.address.empty()) {
+        insn("movlw", i ? std::string("0") : o.address);
+        return;
+    }
     if (o.is_const) {
         insn("movlw", number(const_byte(o, i)));
         return;
@@ -153,7 +164,7 @@ void copy_into(const wide_operand &dst, const wide_operand &src)
     if (!src.is_const && src.base == dst.base)
         return;
     for (uint32_t i = 0; i < dst.size; i++) {
-        if (src.is_const && const_byte(src, i) == 0) {
+        if (src.is_const && src.address.empty() && const_byte(src, i) == 0) {
             select_bank(dst);
             insn("clrf", byte_at(dst, i));
             continue;
@@ -582,6 +593,188 @@ void convert(tree_node *node, int level)
 
 // The return value into the current function's parameter block, or a
 // called function's value out of its block into X.
+// The address in W into FSR, and IRP for the half of the banks it reaches.
+void point_fsr(tree_node *address)
+{
+    insn("movwf", "fsr");
+    indirect_select_half(address);
+}
+
+// L = *W, byte by byte through INDF.
+void read_through(tree_node *node, int level)
+{
+    wide_operand l = operand_of(node, level, 'L');
+    point_fsr(node->right->left);
+    for (uint32_t i = 0; i < l.size; i++) {
+        if (i)
+            insn("incf", "fsr,f");
+        insn("movf", "indf,w");
+        select_bank(l);
+        insn("movwf", byte_at(l, i));
+    }
+}
+
+// *W = R, byte by byte through INDF (R a variable or a constant).
+void write_through(tree_node *node, int level)
+{
+    wide_operand r = operand_of(node, level, 'R');
+    r.size = node_size(node->left);   // a constant: as many bytes as the target has
+    point_fsr(node->left->left);
+    for (uint32_t i = 0; i < r.size; i++) {
+        if (i)
+            insn("incf", "fsr,f");
+        if (r.is_const && r.address.empty() && const_byte(r, i) == 0) {
+            insn("clrf", "indf");
+            continue;
+        }
+        load_w(r, i);
+        insn("movwf", "indf");
+    }
+}
+
+// A bit-field's byte, its offset, width and mask.
+struct field_place {
+    wide_operand byte;
+    int offset;
+    int width;
+    uint32_t mask;   // the field's bits in place
+};
+
+field_place field_of(tree_node *field_node, tree_node *node, int level, char which)
+{
+    field_place f;
+    f.byte = operand_of(node, level, which);
+    f.byte.size = 1;
+    f.offset = field_node->bitfield ? field_node->bitfield->bit_offset : 0;
+    f.width = field_node->bitfield ? field_node->bitfield->bit_width : 8;
+    f.mask = (((1u << f.width) - 1) << f.offset) & 0xFF;
+    return f;
+}
+
+std::string bit_of(const field_place &f)
+{
+    return f.byte.base + "," + std::to_string(f.offset);
+}
+
+// W = the field, shifted down (through the scratch byte Y when it moves).
+void read_field(tree_node *node, int level)
+{
+    field_place f = field_of(node, node, level, 'L');
+    select_bank(f.byte);
+    if (f.width == 1) {
+        insn("movlw", "0");
+        insn("btfsc", bit_of(f));
+        insn("movlw", "1");
+        return;
+    }
+    uint32_t low = (1u << f.width) - 1;
+    int shift = f.offset;
+    if (shift == 0) {
+        insn("movf", f.byte.base + ",w");
+    } else {
+        insn(shift >= 4 ? "swapf" : "movf", f.byte.base + ",w");
+        shift = shift >= 4 ? shift - 4 : shift;
+        if (shift) {
+            std::string y = operand_text(node, level, "~Y");
+            bank_select(frame_bank);
+            insn("movwf", y);
+            for (int i = 0; i < shift; i++)   // the carry shifted in lies above the field
+                insn("rrf", y + ",f");
+            insn("movf", y + ",w");
+        }
+    }
+    if (f.offset + f.width < 8 || f.offset)
+        insn("andlw", number(low));
+}
+
+// The field = a constant, or W (through the scratch byte X): its byte's
+// other bits kept.
+void write_field(tree_node *node, int level)
+{
+    field_place f = field_of(node->left, node->left, top_level_of(node->left), 'L');
+    tree_node *v = node->right;
+    uint32_t low = (1u << f.width) - 1;
+    if (v->op == OP_CONST) {
+        uint32_t bits = (((uint32_t)v->value & low) << f.offset) & 0xFF;
+        select_bank(f.byte);
+        if (f.width == 1) {
+            insn(bits ? "bsf" : "bcf", bit_of(f));
+        } else if (f.mask == 0xFF) {
+            insn("movlw", number(bits));
+            insn("movwf", f.byte.base);
+        } else {
+            insn("movf", f.byte.base + ",w");
+            insn("andlw", number(~f.mask));
+            if (bits)
+                insn("iorlw", number(bits));
+            insn("movwf", f.byte.base);
+        }
+        return;
+    }
+    if (f.width == 1) {   // any value but 0 sets it; bit 0 of the value in C's conversion
+        insn("andlw", "1");
+        select_bank(f.byte);
+        insn("bcf", bit_of(f));
+        insn("btfss", "status,2");
+        insn("bsf", bit_of(f));
+        return;
+    }
+    // x ^= (x ^ v << offset) & mask: the bits shifted in below the field
+    // fall outside the mask
+    std::string x = operand_text(node, level, "~X");
+    int shift = f.offset;
+    if (shift) {
+        bank_select(frame_bank);
+        insn("movwf", x);
+        if (shift >= 4) {
+            insn("swapf", x + ",f");
+            shift -= 4;
+        }
+        for (int i = 0; i < shift; i++)
+            insn("rlf", x + ",f");
+        insn("movf", x + ",w");
+    }
+    select_bank(f.byte);
+    insn("xorwf", f.byte.base + ",w");
+    insn("andlw", number(f.mask));
+    insn("xorwf", f.byte.base + ",f");
+}
+
+wide_operand value_block(cg_symbol *f, uint32_t size, bool is_signed);
+
+// *L = *R for objects of any size: the pointers (temporaries the lowering
+// made, free to move) step through both, a byte at a time through Y.
+void copy_between(tree_node *node, int level)
+{
+    wide_operand dst = operand_of(node, level, 'L'), src = operand_of(node, level, 'R');
+    std::string count = operand_text(node, level, "~X"), value = operand_text(node, level, "~Y");
+    uint32_t size = node_size(node->left);
+    bank_select(frame_bank);
+    insn("movlw", number(size));
+    insn("movwf", count);
+    std::string loop = new_label();
+    place_label(loop);
+    select_bank(src);
+    insn("movf", src.base + ",w");
+    point_fsr(node->right->left);
+    insn("movf", "indf,w");
+    bank_select(frame_bank);
+    insn("movwf", value);
+    select_bank(dst);
+    insn("movf", dst.base + ",w");
+    point_fsr(node->left->left);
+    bank_select(frame_bank);
+    insn("movf", value + ",w");
+    insn("movwf", "indf");
+    select_bank(src);
+    insn("incf", src.base + ",f");
+    select_bank(dst);
+    insn("incf", dst.base + ",f");
+    bank_select(frame_bank);
+    insn("decfsz", count + ",f");
+    insn("goto", loop);
+}
+
 wide_operand value_block(cg_symbol *f, uint32_t size, bool is_signed)
 {
     wide_operand o;
@@ -604,6 +797,26 @@ int wide_escape(int n, tree_node *node, int level)
     case 74: {   // return
         wide_operand l = operand_of(node, level, 'L');
         copy_into(value_block(current_function, l.size, l.is_signed), l);
+        break;
+    }
+    case 82: copy_between(node, level); break;
+    case 83: {   // a called function's value straight into L
+        cg_symbol *callee = node->right->call_target;
+        wide_operand l = operand_of(node, level, 'L');
+        if (!callee) {
+            msg_report(712);
+            break;
+        }
+        copy_into(l, value_block(callee, l.size, l.is_signed));
+        break;
+    }
+    case 80: read_field(node, level); break;
+    case 81: write_field(node, level); break;
+    case 77: read_through(node, level); break;
+    case 78: write_through(node, level); break;
+    case 79: {   // a copy of an object of any size
+        wide_operand l = operand_of(node, level, 'L');
+        copy_into(l, operand_of(node, level, 'R'));
         break;
     }
     case 76: {   // Z set when the operand is zero

@@ -1,0 +1,326 @@
+// Data compiled by the installed chain and run in gpsim: arrays, pointers
+// and indirect access in every bank, structures and unions of every size
+// copied, passed and returned, bit-fields, volatile accesses, programs of
+// several files. Every expected value is worked out here, on the host.
+#include "csim.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+void tool_exit(int) {}
+
+namespace {
+
+c_run run_main(const std::string &text, const std::string &options = "")
+{
+    c_program p;
+    p.options = options;
+    p.files.push_back({"main.c", text});
+    return c_compile_and_run(p);
+}
+
+// Bytes of a global, as the host computes them.
+void expect_bytes(const c_run &r, const char *name, const std::vector<int> &want)
+{
+    for (size_t i = 0; i < want.size(); i++)
+        EXPECT_EQ(r.byte(name, (unsigned)i), want[i] & 0xFF) << name << "[" << i << "]";
+}
+
+// Arrays fixed in each of the four banks, written and read by a variable
+// index (the IRP bit follows the array's own bank), and through a pointer
+// that reaches banks 2-3 only.
+TEST(DataPointers, ArraysInEveryBankByIndexAndPointer)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+unsigned char a0[10] @ 0x20;
+unsigned char a1[10] @ 0xA0;
+unsigned char a2[10] @ 0x110;
+unsigned char a3[10] @ 0x190;
+int w3[3] @ 0x1A0;
+unsigned char *p;
+unsigned char sum;
+void main(void)
+{
+    unsigned char i;
+    for (i = 0; i < 10; i++) { a0[i] = i; a1[i] = i + 10; a2[i] = i + 20; a3[i] = i + 30; }
+    for (i = 0; i < 10; i++) sum += a0[i] + a1[9 - i] + a2[i] + a3[i];
+    p = a3 + 2; *p += 100;
+    p++; *p = 7;
+    p = a2; p[9] = 99;
+    for (i = 0; i < 3; i++) w3[i] = 1000 * i - 1;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    std::vector<int> a0, a1, a2, a3;
+    for (int i = 0; i < 10; i++) {
+        a0.push_back(i);
+        a1.push_back(i + 10);
+        a2.push_back(i == 9 ? 99 : i + 20);
+        a3.push_back(i == 2 ? 132 : i == 3 ? 7 : i + 30);
+    }
+    expect_bytes(r, "a0", a0);
+    expect_bytes(r, "a1", a1);
+    expect_bytes(r, "a2", a2);
+    expect_bytes(r, "a3", a3);
+    EXPECT_EQ(r.byte("sum"), (45 + 145 + 245 + 345) & 0xFF);
+    EXPECT_EQ(r.value("w3", 6), 0x07CF03E7FFFFul);   // -1, 999, 1999
+}
+
+// Pointers held in variables and parameters: loops through them, members
+// through ->, stores through them whose values are used again, integers
+// of every width read, written and changed in place.
+TEST(DataPointers, ParametersLoopsAndStoresWhoseValuesAreUsed)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+struct P { unsigned char x; int y; } pa;
+unsigned char buf[8];
+unsigned char sum, x1, x2, x3, x4;
+int hw[4];
+long lv[3];
+long *lp;
+int r5;
+void fill(unsigned char *q, unsigned char n, unsigned char v) { while (n--) *q++ = v++; }
+unsigned char add(unsigned char *q, unsigned char n)
+{
+    unsigned char s = 0;
+    while (n) { s += *q; q++; n--; }
+    return s;
+}
+void bump(struct P *p) { p->x++; p->y += 1000; }
+void main(void)
+{
+    unsigned char *p;
+    int *ip = hw;
+    fill(buf, 8, 1);
+    sum = add(buf, 8);
+    pa.x = 5; pa.y = -3;
+    bump(&pa);
+    bump(&pa);
+    p = buf + 3;
+    x1 = (*p)++;
+    x2 = *p;
+    x3 = (*p += 7);
+    x4 = *(p - 3) = 50;
+    ip[1] = 1000; ip[2] = ip[1] * 3;
+    *(ip + 3) = -5;
+    ip[3] -= 20;
+    r5 = ip[2] + ip[3];
+    lp = lv;
+    lp[0] = 70000; lp[1] = 5;
+    *lp += lp[1];
+    lp[2] = lp[0] << 2;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    expect_bytes(r, "buf", {50, 2, 3, 4 + 1 + 7, 5, 6, 7, 8});
+    EXPECT_EQ(r.byte("sum"), 36);
+    EXPECT_EQ(r.byte("pa"), 7);
+    EXPECT_EQ(r.value("pa", 3) >> 8, 1997u);
+    EXPECT_EQ(r.byte("x1"), 4);
+    EXPECT_EQ(r.byte("x2"), 5);
+    EXPECT_EQ(r.byte("x3"), 12);
+    EXPECT_EQ(r.byte("x4"), 50);
+    EXPECT_EQ(r.value("hw", 8), 0xFFE70BB803E80000ul);
+    EXPECT_EQ(r.value("r5", 2), 2975u);
+    EXPECT_EQ(r.value("lv", 4), 70005u);
+    unsigned long third = 0;
+    for (unsigned k = 0; k < 4; k++)
+        third |= (unsigned long)r.byte("lv", 8 + k) << (8 * k);
+    EXPECT_EQ(third, 70005ul << 2);
+}
+
+// A one-byte pointer reaches one half of the banks: objects whose
+// addresses it may hold lie in banks 0-1 (or common memory). Programs that
+// break that are refused, with no output.
+TEST(DataPointers, WhatOnePointerCannotReachIsRefused)
+{
+    NEEDS_SIMULATOR();
+    c_run both = run_main(R"(
+unsigned char a1[10] @ 0xA0;
+unsigned char a2[10] @ 0x110;
+unsigned char *p;
+void main(void) { p = a1; *p = 1; p = a2; *p = 2; FINISH(); }
+)");
+    EXPECT_NE(both.status, 0);
+    EXPECT_NE(both.output.find("(1491)"), std::string::npos) << both.output;
+    c_run full = run_main(R"(
+unsigned char h1[80], h2[80], h3[80];
+unsigned char *p;
+void main(void) { p = h1; *p = 1; p = h2; *p = 2; p = h3; *p = 3; FINISH(); }
+)");
+    EXPECT_NE(full.status, 0);
+    EXPECT_NE(full.output.find("(1492)"), std::string::npos) << full.output;
+}
+
+// Structures of 1, 3, 17 and 80 bytes copied directly, through pointers,
+// passed and returned by value.
+TEST(Structures, CopiedPassedAndReturnedInEverySize)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+struct One { unsigned char v; } o1, o2;
+struct Three { unsigned char a; int b; } t1, t2, t3;
+struct Big { unsigned char d[17]; } b1, b2, b3;
+struct Huge { unsigned char d[80]; } h1, h2;
+struct Huge *ph1, *ph2;
+struct Three *pt;
+unsigned char r1, r2;
+int r3;
+struct One inc1(struct One x) { x.v++; return x; }
+struct Three make(unsigned char a, int b) { struct Three t; t.a = a; t.b = b; return t; }
+int gety(struct Three t) { return t.b + t.a; }
+struct Big flip(struct Big x)
+{
+    unsigned char i, t;
+    for (i = 0; i < 8; i++) { t = x.d[i]; x.d[i] = x.d[16 - i]; x.d[16 - i] = t; }
+    return x;
+}
+unsigned char sum17(struct Big x) { unsigned char i, s = 0; for (i = 0; i < 17; i++) s += x.d[i]; return s; }
+void main(void)
+{
+    unsigned char i;
+    o1.v = 41;
+    o2 = inc1(o1);
+    t1 = make(7, -1234);
+    t2 = t1;
+    pt = &t3;
+    *pt = t2;
+    pt->b += 4;
+    r3 = gety(t3);
+    for (i = 0; i < 17; i++) b1.d[i] = i;
+    b2 = flip(b1);
+    r1 = sum17(b2);
+    b3 = b2;
+    for (i = 0; i < 80; i++) h1.d[i] = i ^ 0x55;
+    ph1 = &h1; ph2 = &h2;
+    *ph2 = *ph1;
+    r2 = h2.d[79];
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("o2"), 42);
+    expect_bytes(r, "t2", {7, -1234 & 0xFF, (-1234 >> 8) & 0xFF});
+    expect_bytes(r, "t3", {7, -1230 & 0xFF, (-1230 >> 8) & 0xFF});
+    EXPECT_EQ(r.value("r3", 2), (unsigned long)(-1223 & 0xFFFF));
+    std::vector<int> flipped;
+    for (int i = 0; i < 17; i++)
+        flipped.push_back(16 - i);
+    expect_bytes(r, "b2", flipped);
+    expect_bytes(r, "b3", flipped);
+    EXPECT_EQ(r.byte("r1"), 136);
+    std::vector<int> huge;
+    for (int i = 0; i < 80; i++)
+        huge.push_back(i ^ 0x55);
+    expect_bytes(r, "h2", huge);
+    EXPECT_EQ(r.byte("r2"), 79 ^ 0x55);
+}
+
+// A union read in its members' widths, and bit-fields of widths 1, 3 and
+// 7 set, read, changed and stored from variables.
+TEST(Structures, UnionsAndBitFields)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+union U { unsigned long l; unsigned char b[4]; int w[2]; } u;
+struct BF { unsigned a:1; unsigned b:3; unsigned c:7; unsigned char d; } bf, *pbf;
+unsigned char r1, r2, r3, r4, r5, r6, v;
+unsigned int rw;
+void main(void)
+{
+    u.l = 0x12345678;
+    r1 = u.b[0]; r2 = u.b[3];
+    rw = u.w[1];
+    u.b[1] = 0xAA;
+    bf.a = 1; bf.b = 5; bf.c = 100; bf.d = 9;
+    r3 = bf.b; r4 = bf.c; r5 = bf.a;
+    bf.b++;
+    r6 = bf.b + bf.c;
+    v = 0x5B;
+    pbf = &bf;
+    pbf->c = v;
+    pbf->c += 2;
+    pbf->a = v & 2;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.value("u", 4), 0x1234AA78u);
+    EXPECT_EQ(r.byte("r1"), 0x78);
+    EXPECT_EQ(r.byte("r2"), 0x12);
+    EXPECT_EQ(r.value("rw", 2), 0x1234u);
+    EXPECT_EQ(r.byte("r3"), 5);
+    EXPECT_EQ(r.byte("r4"), 100);
+    EXPECT_EQ(r.byte("r5"), 1);
+    EXPECT_EQ(r.byte("r6"), 106);
+    // a = (0x5B & 2) != 0 as a one-bit field: bit 0 of 2, so 0; b = 6
+    expect_bytes(r, "bf", {6 << 1, 0x5B + 2, 9});
+}
+
+// Two reads of a volatile register stay two: the free-running timer moves
+// between them, so their difference is not 0.
+TEST(Volatile, TwoReadsOfARegisterStayTwo)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+unsigned char d, s;
+void main(void)
+{
+    OPTION_REG = 0x08;   /* the timer counts instruction cycles */
+    d = TMR0 - TMR0;
+    s = TMR0 ^ TMR0;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_NE(r.byte("d"), 0);
+    EXPECT_NE(r.byte("s"), 0);
+}
+
+// Two files with static objects and functions of one name keep them apart;
+// an extern array is reached from the file that does not define it.
+TEST(Programs, TwoFilesWithStaticsOfOneName)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.files.push_back({"main.c", R"(
+static unsigned char count;
+static unsigned char next(void) { return ++count; }
+extern unsigned char table[4];
+unsigned char other(void);
+unsigned char r1, r2, r3;
+void main(void)
+{
+    next(); next();
+    r1 = other();
+    r2 = count;
+    r3 = table[3];
+    FINISH();
+}
+)"});
+    p.files.push_back({"second.c", R"(
+static unsigned char count = 0;
+static unsigned char next(void) { count += 10; return count; }
+unsigned char table[4];
+unsigned char other(void) { unsigned char i; for (i = 0; i < 4; i++) table[i] = i * 5; next(); return next(); }
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("r1"), 20);
+    EXPECT_EQ(r.byte("r2"), 2);
+    EXPECT_EQ(r.byte("r3"), 15);
+}
+
+} // namespace
