@@ -124,6 +124,11 @@ void indirect_mark_escapes(cg_symbol *f)
         mark_escapes((tree_node *)vec_get(f->func->stmts, i), false);
 }
 
+void indirect_note_escape(cg_symbol *s)
+{
+    escape(s);
+}
+
 bool indirect_any_escapes()
 {
     return !escaping.empty();

@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 struct range_space;
 struct range_class;
@@ -692,6 +694,7 @@ void emit_apbank_macro(int bank);
 // ===========================================================================
 cg_symbol *address_base(tree_node *address);
 void indirect_mark_escapes(cg_symbol *f);
+void indirect_note_escape(cg_symbol *s);   // an initialiser holds its address
 bool indirect_any_escapes();
 bool indirect_frame_escapes();
 void indirect_select_half(tree_node *address);
@@ -713,6 +716,9 @@ extern uint32_t compiled_stack_size;   // bytes of the auto/param block
 void data_classify();
 vector_t *place_data();
 void data_output();
+// The bytes of an object's initial value: numbers, or texts the linker
+// fills in (addresses). False when the initialiser is in error (reported).
+bool data_image(cg_symbol *s, std::vector<std::string> *bytes);
 void data_sizes(unsigned long *strings, unsigned long *cnst, unsigned long *data, unsigned long *bss,
                 unsigned long *persist);
 void place_reset();

@@ -212,6 +212,16 @@ static tree_node *make_conditional(tree_node *n)
 
 // "&U": the address of an object; a member access becomes address arithmetic
 // on its aggregate, and &U(*U x) is x.
+// The type an address of t points at: an array's address is the address of
+// its first scalar element (the front end indexes arrays of arrays by byte
+// offsets it computes itself), anything else its own.
+static type_desc *array_element(type_desc *t)
+{
+    while (type_is(t, TY_ARRAY))
+        t = typeSub(t);
+    return t;
+}
+
 static tree_node *make_address(tree_node *n)
 {
     tree_node *x = n->left;
@@ -226,15 +236,14 @@ static tree_node *make_address(tree_node *n)
         tree_node *base = node_make(OP_ADDR, x->left, nullptr);
         tree_node *sum = node_make(OP_ADD, base, node_new_const((long)x->sym->offset));
         // an array member's address is its first element's
-        sum->type = type_is(member_type, TY_ARRAY) ? type_derive(typeSub(type_unqualify(member_type)), TY_POINTER)
-                                                   : type_derive(member_type, TY_POINTER);
+        sum->type = type_derive(array_element(member_type), TY_POINTER);
         tree_free(x->right);
         node_free(x);
         node_free(n);
         return sum;
     }
     type_desc *t = x ? x->type : nullptr;
-    n->type = type_is(t, TY_ARRAY) ? type_derive(typeSub(t), TY_POINTER) : type_derive(t, TY_POINTER);
+    n->type = type_derive(array_element(t), TY_POINTER);
     if (x && x->op == OP_ID) {
         n->ptrs = targets_of(x->sym);
         x->sym->flags |= SF_ADDR_TAKEN;
@@ -326,6 +335,10 @@ static void give_type(tree_node *n)
 static tree_node *make_by_operator(tree_node *n)
 {
     switch (n->op) {
+    case OP_SIZEOF_T:
+        if (!n->left || n->left->op != OP_TYPE)
+            return n;
+        [[fallthrough]];
     case OP_SIZEOF: {
         tree_node *c = node_new_const((long)node_size(n->left));
         c->flags |= NF_COMPILER;

@@ -20,7 +20,12 @@
 // Bytes of the auto/param block (the compiled stack).
 uint32_t compiled_stack_size;
 // The objects of the lists, in list order.
-static std::vector<cg_symbol *> list_persist, list_bss;
+static std::vector<cg_symbol *> list_persist, list_bss, list_data;
+// The initial values of the initialised objects, a text per byte.
+static std::vector<std::vector<std::string>> data_images;
+// The bank of the initialised-data block (all initialised objects, back to
+// back: the start-up code copies their image in one run).
+static int data_bank = BANK_NONE;
 // Placement rounds run so far.
 static int place_rounds;
 
@@ -43,10 +48,40 @@ static range_space *data_space()
 // ---------------------------------------------------------------------------
 // classification
 // ---------------------------------------------------------------------------
+static tree_node *count_init_use(void *changed, tree_node *n, int, int, int, long *)
+{
+    if (n->op == OP_ID && n->sym && !sym_is_function(n->sym) && n->sym->use_count == 0) {
+        n->sym->use_count = 1;
+        *(bool *)changed = true;
+    }
+    return n;
+}
+
+// Objects named in the initial values of used objects are used too (an
+// address held by an initialised pointer), until no more are found.
+static void count_initialiser_uses()
+{
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (uint32_t i = 0; i < vec_count(global_objects); i++) {
+            cg_symbol *s = (cg_symbol *)vec_get(global_objects, i);
+            if (!s->use_count || !s->init_list)
+                continue;
+            long result = 0;
+            for (uint32_t k = 0; k < vec_count(s->init_list); k++)
+                tree_walk(WALK_PREORDER, &changed, (tree_node *)vec_get(s->init_list, k), count_init_use, 0, 0, 0,
+                          &result);
+        }
+    }
+}
+
 void data_classify()
 {
+    count_initialiser_uses();
     list_persist.clear();
     list_bss.clear();
+    list_data.clear();
+    data_images.clear();
     for (uint32_t i = 0; i < vec_count(global_objects); i++) {
         cg_symbol *s = (cg_symbol *)vec_get(global_objects, i);
         if (sym_is_function(s) || s->cls != 'F' || (s->flags & (SF_UNDEF | SF_INTERNAL)))
@@ -63,7 +98,21 @@ void data_classify()
         }
         if (s->init_list && vec_count(s->init_list)) {
             sym_set_position(s);
-            msg_report(1490, (q & Q_CONST) ? "constant objects" : "initialised objects");
+            if (q & Q_CONST) {
+                msg_report(1490, "constant objects");
+                continue;
+            }
+            if (s->flags & SF_ABSOLUTE) {
+                msg_report(1490, "initialised objects at absolute addresses");
+                continue;
+            }
+            std::vector<std::string> image;
+            if (!data_image(s, &image))
+                continue;
+            s->data_list = DL_DATA;
+            list_data.push_back(s);
+            s->bank = BANK_NONE;
+            s->place_state = PLACE_NEVER;
             continue;
         }
         if ((q & Q_CONST) && !(s->flags & SF_ABSOLUTE)) {
@@ -85,12 +134,24 @@ void data_classify()
         s->bank = BANK_NONE;
         s->place_state = PLACE_NEVER;
     }
+    // the block in a fixed order: larger objects first, then by name
+    std::stable_sort(list_data.begin(), list_data.end(), [](cg_symbol *a, cg_symbol *b) {
+        if (object_size(a) != object_size(b))
+            return object_size(a) > object_size(b);
+        return strcmp(sym_asm_name(a), sym_asm_name(b)) < 0;
+    });
+    for (cg_symbol *s : list_data) {
+        data_images.emplace_back();
+        data_image(s, &data_images.back());
+    }
 }
 
 void data_sizes(unsigned long *strings, unsigned long *cnst, unsigned long *data, unsigned long *bss,
                 unsigned long *persist)
 {
     *strings = *cnst = *data = *bss = *persist = 0;
+    for (cg_symbol *s : list_data)
+        *data += object_size(s);
     for (cg_symbol *s : list_bss)
         *bss += object_size(s);
     for (cg_symbol *s : list_persist)
@@ -277,6 +338,48 @@ static void place_frame(bool *changed)
         *changed = true;
 }
 
+// The initialised objects back to back in one bank (banks 0-1 when a
+// pointer may reach one of them).
+static void place_data_block(bool *changed)
+{
+    uint32_t total = 0;
+    bool reached = false;
+    for (cg_symbol *s : list_data) {
+        total += object_size(s);
+        reached |= (s->flags & SF_ADDR_ESCAPES) != 0;
+    }
+    if (!total)
+        return;
+    uint32_t a = RANGE_NONE;
+    int bank = BANK_NONE;
+    for (int b = 0; b < chip.banks && a == RANGE_NONE; b++) {
+        if (reached && b >= 2)
+            break;
+        a = alloc_in(str_printf("BANK%d", b).c_str(), total, true, RANGE_ALLOC_RESERVE);
+        bank = b;
+    }
+    if (a == RANGE_NONE && chip.banks <= 1) {   // one bank: whatever RAM has room
+        a = alloc_in("RAM", total, true, RANGE_ALLOC_RESERVE);
+        bank = 0;
+    }
+    if (a == RANGE_NONE) {
+        msg_report(1254, (long)total, total == 1 ? "" : "s");
+        return;
+    }
+    data_bank = bank;
+    uint32_t offset = 0;
+    for (cg_symbol *s : list_data) {
+        unsigned long old = s->place_addr;
+        int old_bank = s->bank;
+        int8_t old_state = s->place_state;
+        s->place_addr = a + offset;
+        s->bank = bank;   // the block's bank, even where it overlaps common memory
+        s->place_state = PLACE_ROUND;
+        offset += object_size(s);
+        note_place(s, old, old_bank, old_state, changed);
+    }
+}
+
 vector_t *place_data()
 {
     if (!target_class("RAM") && !target_class("COMMON"))
@@ -290,6 +393,7 @@ vector_t *place_data()
     place_list(list_persist, false, &changed);
     place_bits(list_bss, &changed);
     place_list(list_bss, true, &changed);
+    place_data_block(&changed);
     if (changed)
         return vec_new(1);
     range_space_commit(data_space());
@@ -337,6 +441,35 @@ static void emit_uninitialised(cg_symbol *s)
     printf("%s:\n       ds      %u\n", name, object_size(s));
 }
 
+// The initialised objects in their bank's data psect, their image (a retlw
+// per byte) in the psect the start-up code copies from, and the names it
+// copies by.
+static void emit_initialised()
+{
+    if (list_data.empty())
+        return;
+    int bank = data_bank < 0 ? 0 : data_bank;
+    pending_psect = bank == 0 ? PS_RDATA0 : PS_RDATA1 + bank - 1;
+    switch_psect(false);
+    // the block's bounds are labels of its own, around it
+    printf("\tglobal\t__Lramdata, __Hramdata\n__Lramdata:\n");
+    for (cg_symbol *s : list_data) {
+        const char *name = sym_asm_name(s);
+        if (s->storage != ST_STATIC)
+            printf("\tglobal\t%s\n", name);
+        printf("%s:\n       ds      %u\n", name, object_size(s));
+    }
+    printf("__Hramdata:\n");
+    pending_psect = PS_IDATA;
+    switch_psect(false);
+    for (size_t i = 0; i < list_data.size(); i++) {
+        printf(";initializer for %s\n", sym_asm_name(list_data[i]));
+        for (const std::string &b : data_images[i])
+            printf("\tretlw\t%s\n", b.c_str());
+    }
+    printf("\tGLOBAL\t__databank\n__databank\tEQU\t%d\n", bank);
+}
+
 void data_output()
 {
     for (cg_symbol *s : list_persist)
@@ -347,12 +480,16 @@ void data_output()
             emit_uninitialised(s);
     for (cg_symbol *s : list_bss)
         emit_uninitialised(s);
+    emit_initialised();
 }
 
 void place_reset()
 {
     list_persist.clear();
     list_bss.clear();
+    list_data.clear();
+    data_images.clear();
+    data_bank = BANK_NONE;
     compiled_stack_size = 0;
     place_rounds = 0;
     frame_bank = BANK_COMMON;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 void tool_exit(int) {}
@@ -137,6 +138,50 @@ void main(void)
     EXPECT_EQ(third, 70005ul << 2);
 }
 
+// Arrays of arrays and of structures with array members, indexed by
+// variables at every level.
+TEST(DataPointers, ArraysOfArraysAndOfStructures)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+int m[3][4];
+struct E { unsigned char tag; int v[3]; } es[4];
+int total;
+unsigned char tags;
+void main(void)
+{
+    unsigned char i, j;
+    for (i = 0; i < 3; i++)
+        for (j = 0; j < 4; j++)
+            m[i][j] = i * 100 + j;
+    for (i = 0; i < 4; i++) {
+        es[i].tag = i + 1;
+        for (j = 0; j < 3; j++)
+            es[i].v[j] = m[j][i] - i;
+    }
+    for (i = 0; i < 4; i++) {
+        tags += es[i].tag;
+        for (j = 0; j < 3; j++)
+            total += es[i].v[j];
+    }
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    int m[3][4], total = 0;
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 4; j++)
+            m[i][j] = i * 100 + j;
+    for (int i = 0; i < 4; i++)
+        for (int j = 0; j < 3; j++)
+            total += m[j][i] - i;
+    EXPECT_EQ(r.value("total", 2), (unsigned long)(total & 0xFFFF));
+    EXPECT_EQ(r.byte("tags"), 10);
+    EXPECT_EQ(r.value("m", 2), 0u);
+    EXPECT_EQ(r.byte("m", 2 * 11), 203);
+}
+
 // A one-byte pointer reaches one half of the banks: objects whose
 // addresses it may hold lie in banks 0-1 (or common memory). Programs that
 // break that are refused, with no output.
@@ -265,6 +310,76 @@ void main(void)
     EXPECT_EQ(r.byte("r6"), 106);
     // a = (0x5B & 2) != 0 as a one-bit field: bit 0 of 2, so 0; b = 6
     expect_bytes(r, "bf", {6 << 1, 0x5B + 2, 9});
+}
+
+// Initial values are copied at every start: changed before a restart, they
+// are back after it; cleared objects read 0 again, on both sides of an
+// object at a fixed address; persistent ones keep what they had.
+TEST(InitialValues, CopiedAgainAtEveryStart)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+unsigned char a = 5;
+int b[3] = {1, -2};
+struct S { unsigned char x; unsigned f:3; unsigned g:4; long l; int arr[2]; } s = {7, 5, 9, 100000, {3, 4}};
+char str[] = "hi";
+unsigned char *p = &a;
+struct S ss[2] = {{1}, {2, 1, 1, 5, {6, 7}}};
+int m[2][2] = {1, 2, 3, 4};
+unsigned char below[20];
+unsigned char fixed @ 0x48;
+unsigned char above[20];
+persistent unsigned char restarts;
+unsigned char r;
+void main(void)
+{
+    if (restarts == 0) {
+        restarts = 1;
+        a = 0; b[1] = 0; s.l = 0; str[0] = 0; ss[1].g = 0; m[1][1] = 0; p = 0;
+        below[0] = below[19] = above[0] = above[19] = 0x5A;
+        asm("ljmp start");
+    }
+    restarts++;
+    r = *p + str[1] + ss[1].arr[1] + m[1][0] + below[0] + above[19] + b[2];
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("restarts"), 2);
+    EXPECT_EQ(r.byte("a"), 5);
+    expect_bytes(r, "b", {1, 0, 0xFE, 0xFF, 0, 0});
+    expect_bytes(r, "s", {7, 5 | 9 << 3, 0xA0, 0x86, 0x01, 0, 3, 0, 4, 0});
+    expect_bytes(r, "str", {'h', 'i', 0});
+    expect_bytes(r, "ss", {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 1 | 1 << 3, 5, 0, 0, 0, 6, 0, 7, 0});
+    expect_bytes(r, "m", {1, 0, 2, 0, 3, 0, 4, 0});
+    EXPECT_EQ(r.byte("p"), (int)r.address("a") & 0xFF);
+    for (const char *name : {"below", "above"}) {
+        EXPECT_EQ(r.byte(name, 0), 0) << name;
+        EXPECT_EQ(r.byte(name, 19), 0) << name;
+    }
+    EXPECT_EQ(r.byte("r"), 5 + 'i' + 7 + 3);
+}
+
+// Objects and initialised blocks that fit no bank, and initialised bits,
+// are refused with their messages and no output.
+TEST(InitialValues, WhatCannotBePlacedOrInitialisedIsRefused)
+{
+    struct bad_case {
+        const char *text;
+        const char *message;
+    };
+    const bad_case cases[] = {
+        {"unsigned char big[120];\nvoid main(void) { big[1] = 1; FINISH(); }", "(1250)"},
+        {"unsigned char big[100] = {1};\nvoid main(void) { big[1] = 1; FINISH(); }", "(1254)"},
+        {"bit flag = 1;\nvoid main(void) { flag = 0; FINISH(); }", "(732)"},
+    };
+    for (const bad_case &c : cases) {
+        c_run r = run_main(c.text);
+        EXPECT_NE(r.status, 0) << c.text;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << c.text << "\n" << r.output;
+        EXPECT_FALSE(std::filesystem::exists(r.dir + "/main.hex")) << c.text;
+    }
 }
 
 // Two reads of a volatile register stay two: the free-running timer moves
