@@ -24,9 +24,17 @@
 
 #include <vector>
 
-// Objects whose address escapes, in the order found.
-static std::vector<cg_symbol *> escaping;
-static bool half_reported;
+// Objects whose address escapes, in the order found: in RAM, and constant
+// objects and strings in program memory.
+static std::vector<cg_symbol *> escaping, rom_escaping;
+static bool half_reported, rom_reported;
+
+// Constant objects and strings live in program memory; objects at a fixed
+// address (the chip's registers among them) in RAM.
+bool is_rom_object(cg_symbol *s)
+{
+    return (type_qualifiers(s->type) & Q_CONST) && !(s->flags & SF_ABSOLUTE);
+}
 
 // The object an address is computed from: &x, through conversions and the
 // pointer operand of + and -.
@@ -70,7 +78,7 @@ static void escape(cg_symbol *s)
     if (s->flags & SF_ADDR_ESCAPES)
         return;
     s->flags |= SF_ADDR_ESCAPES;
-    escaping.push_back(s);
+    (is_rom_object(s) ? rom_escaping : escaping).push_back(s);
 }
 
 // The addresses below n: in base position (what a dereference adds its
@@ -82,17 +90,12 @@ static void mark_escapes(tree_node *n, bool base)
         return;
     if (n->op == OP_ADDR && n->left && n->left->op == OP_ID) {
         cg_symbol *s = n->left->sym;
-        if (!base && !sym_is_function(s)) {
-            if (type_qualifiers(s->type) & Q_CONST)
-                refuse(n, "pointers to constant data");
+        if (!base && !sym_is_function(s))
             escape(s);
-        }
         return;
     }
     switch (n->op) {
     case OP_DEREF:
-        if (cg_symbol *b = address_base(n->left); b && (type_qualifiers(b->type) & Q_CONST))
-            refuse(n, "constant tables read by index");
         mark_escapes(n->left, true);
         return;
     case OP_CONV:
@@ -183,10 +186,35 @@ void indirect_select_half(tree_node *address)
     irp_select(half < 0 ? 0 : half);
 }
 
+// Whether a read through the address goes to program memory: an address
+// computed from a constant object does; a pointer value reaches whatever
+// kind of object has its address taken, and when both kinds do, which one
+// a pointer holds is not known: the program is refused (1493).
+bool indirect_reads_rom(tree_node *address)
+{
+    if (cg_symbol *base = address_base(address))
+        return is_rom_object(base);
+    if (rom_escaping.empty())
+        return false;
+    if (escaping.empty())
+        return true;
+    if (cg_phase >= 4 && !rom_reported) {
+        rom_reported = true;
+        if (address->file)
+            cur_file = address->file;
+        if (address->line)
+            cur_line = address->line;
+        msg_report(1493, sym_asm_name(rom_escaping.front()), sym_asm_name(escaping.front()));
+    }
+    return false;
+}
+
 void indirect_reset()
 {
-    for (cg_symbol *s : escaping)
-        s->flags &= ~SF_ADDR_ESCAPES;
-    escaping.clear();
-    half_reported = false;
+    for (std::vector<cg_symbol *> *list : {&escaping, &rom_escaping}) {
+        for (cg_symbol *s : *list)
+            s->flags &= ~SF_ADDR_ESCAPES;
+        list->clear();
+    }
+    half_reported = rom_reported = false;
 }

@@ -79,18 +79,14 @@ void put_scalar(init_walk &w, tree_node *raw, uint32_t size, uint32_t offset)
         uint32_t v = t->op == OP_FCONST ? float_bits(t->fvalue, (int)size) : (uint32_t)t->value;
         for (uint32_t i = 0; i < size && offset + i < w.values.size(); i++)
             w.values[offset + i] = i < 4 ? (v >> (8 * i)) & 0xFF : ((int32_t)v < 0 ? 0xFF : 0);
-    } else if (address_value(t, &target, &k) && size == 1 && !sym_is_function(target) &&
-               !(type_qualifiers(target->type) & Q_CONST)) {
+    } else if (address_value(t, &target, &k) && size == 1 && !sym_is_function(target)) {
         std::string name = sym_asm_name(target);
         if (k)
             name += (k > 0 ? "+" : "") + std::to_string(k);
         w.texts[offset] = "low(" + name + ")";
         indirect_note_escape(target);
     } else {
-        if (t->op == OP_STRING || address_value(t, &target, &k))
-            msg_report(1490, "pointers to constant data");
-        else
-            msg_report(713);
+        msg_report(713);
         w.bad = true;
     }
     tree_free(t);

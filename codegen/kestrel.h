@@ -698,6 +698,8 @@ void indirect_note_escape(cg_symbol *s);   // an initialiser holds its address
 bool indirect_any_escapes();
 bool indirect_frame_escapes();
 void indirect_select_half(tree_node *address);
+bool indirect_reads_rom(tree_node *address);
+bool is_rom_object(cg_symbol *s);
 void indirect_reset();
 
 // ===========================================================================

@@ -348,6 +348,9 @@ static tree_node *make_by_operator(tree_node *n)
     }
     case OP_ADDR:
         return make_address(n);
+    case OP_STRING:   // the address of the first character (its label is known once read)
+        n->type = type_derive(type_qualify(basic("c"), Q_CONST), TY_POINTER);
+        return n;
     case OP_DEREF: {
         tree_node *x = n->left;
         // the address of an array is the address of its first element:

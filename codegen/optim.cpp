@@ -361,6 +361,17 @@ static bool is_plain_value(tree_node *v)
     return v->op == OP_ID || v->op == OP_CONST || (v->op == OP_ADDR && v->left && v->left->op == OP_ID);
 }
 
+// An address through which constant data in program memory may be read
+// (a constant object's, or a pointer to const): such reads take their own
+// pattern, not the copy loop between two RAM pointers.
+static bool may_read_rom(tree_node *address)
+{
+    if (cg_symbol *base = address_base(address))
+        return is_rom_object(base);
+    type_desc *t = type_unqualify(address->type);
+    return !t || t->kind != TY_POINTER || (type_qualifiers(t->sub) & Q_CONST);
+}
+
 static tree_node *typed_node(int op, tree_node *l, tree_node *r, type_desc *t)
 {
     tree_node *n = node_make(op, l, r);
@@ -466,7 +477,8 @@ static bool lower_indirect(tree_node *s, vector_t *out)
         vec_push(out, s);
         return true;
     }
-    if (s->op == OP_ASSIGN && l && l->op == OP_DEREF && s->right->op == OP_DEREF && node_size(l) >= 4) {
+    if (s->op == OP_ASSIGN && l && l->op == OP_DEREF && s->right->op == OP_DEREF && node_size(l) >= 4 &&
+        !may_read_rom(s->right->left)) {
         // *a = *b of four bytes or more: a loop moves copies of both pointers
         tree_node *b = s->right;
         tree_node *from = into_temporary(hoist_reads(b->left, out), out);

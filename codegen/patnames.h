@@ -34,7 +34,7 @@
     X(HASWTEMP) X(HASTTEMP) X(HASLTEMP) X(ISEEPROM) X(EXTERNID) X(BANKED_ADDRESS) X(STRUCT2) \
     X(STRUCT3) X(STRUCT4) X(STRUCT5) X(STRUCT6) X(ONE_OR_TWO) X(ONE_TO_THREE) X(ONE_TO_SEVEN) \
     X(FOUR) X(ISTWO) X(ISTHREE) X(ISFIVE) X(ISSIX) X(ISTEN) X(UNSCONV_NOT_PTR) X(UNSCONV) \
-    X(PTR_TO_CONST) X(ISZERO) X(LISFLOAT)
+    X(PTR_TO_CONST) X(ISZERO) X(LISFLOAT) X(ROMREAD)
 
 enum predicate_number {
     PRED_NONE = 0,
@@ -43,8 +43,8 @@ enum predicate_number {
 #undef PRED_ENUM
     PRED_END
 };
-static_assert(PRED_END == 164 && PRED_ALWAYS == 117 && PRED_LISFLOAT == 163,
-              "the predicates are numbered 1 to 163");
+static_assert(PRED_END == 165 && PRED_ALWAYS == 117 && PRED_LISFLOAT == 163,
+              "the predicates are numbered 1 to 164");
 enum { PRED_NEGATED = 0x8000 };
 
 // Selection modes, bit 0 first.

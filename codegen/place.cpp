@@ -20,9 +20,9 @@
 // Bytes of the auto/param block (the compiled stack).
 uint32_t compiled_stack_size;
 // The objects of the lists, in list order.
-static std::vector<cg_symbol *> list_persist, list_bss, list_data;
-// The initial values of the initialised objects, a text per byte.
-static std::vector<std::vector<std::string>> data_images;
+static std::vector<cg_symbol *> list_persist, list_bss, list_data, list_const;
+// The initial values of the initialised and constant objects, a text per byte.
+static std::vector<std::vector<std::string>> data_images, const_images;
 // The bank of the initialised-data block (all initialised objects, back to
 // back: the start-up code copies their image in one run).
 static int data_bank = BANK_NONE;
@@ -50,6 +50,11 @@ static range_space *data_space()
 // ---------------------------------------------------------------------------
 static tree_node *count_init_use(void *changed, tree_node *n, int, int, int, long *)
 {
+    if (n->op == OP_STRING && n->left && n->left->op == OP_CONST)   // a string literal's label
+        if (cg_symbol *s = sym_find(str_printf("STR_%ld", (long)n->left->value).c_str()); s && !s->use_count) {
+            s->use_count = 1;
+            *(bool *)changed = true;
+        }
     if (n->op == OP_ID && n->sym && !sym_is_function(n->sym) && n->sym->use_count == 0) {
         n->sym->use_count = 1;
         *(bool *)changed = true;
@@ -82,9 +87,11 @@ void data_classify()
     list_bss.clear();
     list_data.clear();
     data_images.clear();
+    list_const.clear();
+    const_images.clear();
     for (uint32_t i = 0; i < vec_count(global_objects); i++) {
         cg_symbol *s = (cg_symbol *)vec_get(global_objects, i);
-        if (sym_is_function(s) || s->cls != 'F' || (s->flags & (SF_UNDEF | SF_INTERNAL)))
+        if (sym_is_function(s) || s->cls != 'F' || (s->flags & (SF_UNDEF | SF_INTERNAL | SF_STRING)))
             continue;
         uint32_t q = type_qualifiers(s->type);
         s->data_list = DL_NONE;
@@ -98,8 +105,12 @@ void data_classify()
         }
         if (s->init_list && vec_count(s->init_list)) {
             sym_set_position(s);
-            if (q & Q_CONST) {
-                msg_report(1490, "constant objects");
+            if ((q & Q_CONST) && !(s->flags & SF_ABSOLUTE)) {
+                std::vector<std::string> image;
+                if (!data_image(s, &image))
+                    continue;
+                s->data_list = DL_CONST;
+                list_const.push_back(s);
                 continue;
             }
             if (s->flags & SF_ABSOLUTE) {
@@ -144,6 +155,37 @@ void data_classify()
         data_images.emplace_back();
         data_image(s, &data_images.back());
     }
+    std::stable_sort(list_const.begin(), list_const.end(), [](cg_symbol *a, cg_symbol *b) {
+        if (object_size(a) != object_size(b))
+            return object_size(a) > object_size(b);
+        return strcmp(sym_asm_name(a), sym_asm_name(b)) < 0;
+    });
+    for (cg_symbol *s : list_const) {
+        const_images.emplace_back();
+        data_image(s, &const_images.back());
+    }
+    // the constant data and the strings share one page of program memory
+    unsigned long strings, cnst, data, bss, persist;
+    data_sizes(&strings, &cnst, &data, &bss, &persist);
+    if (strings + cnst > 255) {
+        if (!list_const.empty())
+            sym_set_position(list_const.front());
+        msg_report(1490, "constant data and strings of more than 255 bytes");
+    }
+}
+
+// A string is written when it is used, or when a used string lies in its
+// tail (it is written as an equate into this one).
+static bool string_written(string_rec *r)
+{
+    if (r->label->use_count)
+        return true;
+    for (uint32_t i = 0; strings_merged && i < vec_count(strings_merged); i++) {
+        string_rec *m = (string_rec *)vec_get(strings_merged, i);
+        if (m->host == r && m->label->use_count)
+            return true;
+    }
+    return false;
 }
 
 void data_sizes(unsigned long *strings, unsigned long *cnst, unsigned long *data, unsigned long *bss,
@@ -152,6 +194,13 @@ void data_sizes(unsigned long *strings, unsigned long *cnst, unsigned long *data
     *strings = *cnst = *data = *bss = *persist = 0;
     for (cg_symbol *s : list_data)
         *data += object_size(s);
+    for (cg_symbol *s : list_const)
+        *cnst += object_size(s);
+    for (uint32_t i = 0; strings_kept && i < vec_count(strings_kept); i++) {
+        string_rec *r = (string_rec *)vec_get(strings_kept, i);
+        if (!r->host && string_written(r))
+            *strings += r->length;
+    }
     for (cg_symbol *s : list_bss)
         *bss += object_size(s);
     for (cg_symbol *s : list_persist)
@@ -470,6 +519,49 @@ static void emit_initialised()
     printf("\tGLOBAL\t__databank\n__databank\tEQU\t%d\n", bank);
 }
 
+// Constant objects and strings: one page of program memory that starts
+// with its dispatcher. A call of stringdir with the low byte of an address
+// of the page in W (PCLATH holding the page) jumps there, and the retlw
+// found returns its byte: the one-byte pointer to constant data is that
+// low byte.
+static void emit_constants()
+{
+    unsigned long strings, cnst, data, bss, persist;
+    data_sizes(&strings, &cnst, &data, &bss, &persist);
+    if (!strings && !cnst)
+        return;
+    pending_psect = PS_STRINGS;
+    switch_psect(false);
+    printf("\tglobal\tstringdir\nstringdir:\n\tmovwf\tpcl\n");
+    for (size_t i = 0; i < list_const.size(); i++) {
+        cg_symbol *s = list_const[i];
+        const char *name = sym_asm_name(s);
+        if (s->storage != ST_STATIC)
+            printf("\tglobal\t%s\n", name);
+        printf("%s:\n", name);
+        for (const std::string &b : const_images[i])
+            printf("\tretlw\t%s\n", b.c_str());
+    }
+    for (uint32_t i = 0; strings_kept && i < vec_count(strings_kept); i++) {
+        string_rec *r = (string_rec *)vec_get(strings_kept, i);
+        if (r->host || !string_written(r))
+            continue;
+        printf("%s:\n", sym_asm_name(r->label));
+        for (uint32_t k = 0; k < r->length; k++) {
+            int c = r->bytes[k];
+            if (c >= 0x20 && c < 0x7F && c != '\'' && c != ';')
+                printf("\tretlw\t%d\t;'%c'\n", c, c);
+            else
+                printf("\tretlw\t%d\n", c);
+        }
+    }
+    for (uint32_t i = 0; strings_merged && i < vec_count(strings_merged); i++) {
+        string_rec *r = (string_rec *)vec_get(strings_merged, i);
+        if (r->label->use_count)
+            printf("%s\tequ\t%s+%u\n", sym_asm_name(r->label), sym_asm_name(r->host->label), r->offset);
+    }
+}
+
 void data_output()
 {
     for (cg_symbol *s : list_persist)
@@ -481,6 +573,7 @@ void data_output()
     for (cg_symbol *s : list_bss)
         emit_uninitialised(s);
     emit_initialised();
+    emit_constants();
 }
 
 void place_reset()
@@ -489,6 +582,8 @@ void place_reset()
     list_bss.clear();
     list_data.clear();
     data_images.clear();
+    list_const.clear();
+    const_images.clear();
     data_bank = BANK_NONE;
     compiled_stack_size = 0;
     place_rounds = 0;

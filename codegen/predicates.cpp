@@ -44,7 +44,7 @@ struct pred_row {
 enum { B_MINUS_ONE, B_SECONDBYTE, B_THIRDBYTE, B_FOURTHBYTE, B_ONEBIT, B_ONEBITCOMP };
 // Kinds of PF_QUAL.
 enum { Q_VOLATILE_BYTE, Q_NONVOL, Q_LNONVOL_BYTE, Q_NONVOL_SIZE, Q_FTN, Q_NOT_VA_START, Q_EXTERN,
-       Q_CODEPTR, Q_NOTCODE, Q_CONSTPTR, Q_BIG_OBJ, Q_CONST_BIG_OBJ, Q_ONEBITF, Q_QBIT };
+       Q_CODEPTR, Q_NOTCODE, Q_CONSTPTR, Q_BIG_OBJ, Q_CONST_BIG_OBJ, Q_ONEBITF, Q_QBIT, Q_ROMREAD };
 // Kinds of PF_IDENTITY.
 enum { I_SAMESAME, I_SAMEID };
 
@@ -214,6 +214,7 @@ static const pred_row pred_table[] = {
     {PF_QUAL, 0, Q_CONSTPTR, 0},                          // 161 PTR_TO_CONST
     {PF_VALUE, 0, 0, 0},                                  // 162 ISZERO
     {PF_LSIZE, C_FLOAT, 0, 0x7FFFFFFF},                   // 163 LISFLOAT
+    {PF_QUAL, 0, Q_ROMREAD, 0},                           // 164 ROMREAD
 };
 
 static_assert(sizeof pred_table / sizeof pred_table[0] == PRED_END, "one row per predicate");
@@ -322,6 +323,7 @@ static bool qual_fits(tree_node *n, long kind, long b)
     case Q_CONST_BIG_OBJ: return node_size(n) > 4 && (q & Q_CONST);
     case Q_ONEBITF: return n->op == OP_BITFIELD && n->bitfield && n->bitfield->bit_width == 1;
     case Q_QBIT: return class_of(n) == AR_BIT;
+    case Q_ROMREAD: return n->op == OP_DEREF && n->left && indirect_reads_rom(n->left);
     default: return false;
     }
 }

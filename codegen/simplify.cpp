@@ -1101,6 +1101,20 @@ static tree_node *direct_access(tree_node *n)
     return simp_replace(n, x);
 }
 
+// A string literal is the address of its first character, in program
+// memory with the constant data.
+static tree_node *string_address(tree_node *n)
+{
+    if (!n->left || n->left->op != OP_CONST)
+        return n;
+    cg_symbol *s = sym_find(str_printf("STR_%ld", (long)n->left->value).c_str());
+    if (!s || !(s->flags & SF_STRING))
+        return n;
+    tree_node *addr = node_make(OP_ADDR, node_new_id(s), nullptr);
+    tree_free(n->left);
+    return simp_replace(n, addr);
+}
+
 // &x where x is part of an object: the object's address and the offset.
 static tree_node *address_of_part(tree_node *n)
 {
@@ -1240,6 +1254,7 @@ static tree_node *rewrite_by_operator(tree_node *n)
     case OP_SHL: case OP_SHR: case OP_ASG_SHL: case OP_ASG_SHR: return simp_shift(n);
     case OP_CONV: return rewrite_conversion(n);
     case OP_MEMBER: return rewrite_member(n);
+    case OP_STRING: return string_address(n);
     case OP_ASSIGN: return rewrite_assign(n);
     case OP_NOT: return rewrite_not(n);
     case OP_QUEST: return rewrite_question(n);

@@ -742,6 +742,31 @@ void write_field(tree_node *node, int level)
 
 wide_operand value_block(cg_symbol *f, uint32_t size, bool is_signed);
 
+// L = bytes of program memory from the offset in W: each fetched by a call
+// of the table's dispatcher, which jumps to the retlw at that offset of
+// its page (PCLATH holds the page; the code's own page bits are set back).
+void read_rom(tree_node *node, int level)
+{
+    wide_operand l = operand_of(node, level, 'L');
+    std::string offset = operand_text(node, level, "~X");
+    bank_select(frame_bank);
+    insn("movwf", offset);
+    for (uint32_t i = 0; i < l.size; i++) {
+        if (i) {
+            bank_select(frame_bank);
+            insn("incf", offset + ",f");
+        }
+        insn("movlw", "high(stringdir)");
+        insn("movwf", "pclath");
+        bank_select(frame_bank);
+        insn("movf", offset + ",w");
+        insn("call", "stringdir");
+        insn("pagesel", "$");
+        select_bank(l);
+        insn("movwf", byte_at(l, i));
+    }
+}
+
 // *L = *R for objects of any size: the pointers (temporaries the lowering
 // made, free to move) step through both, a byte at a time through Y.
 void copy_between(tree_node *node, int level)
@@ -800,6 +825,7 @@ int wide_escape(int n, tree_node *node, int level)
         break;
     }
     case 82: copy_between(node, level); break;
+    case 84: read_rom(node, level); break;
     case 83: {   // a called function's value straight into L
         cg_symbol *callee = node->right->call_target;
         wide_operand l = operand_of(node, level, 'L');

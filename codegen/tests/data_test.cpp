@@ -3,6 +3,7 @@
 // copied, passed and returned, bit-fields, volatile accesses, programs of
 // several files. Every expected value is worked out here, on the host.
 #include "csim.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
@@ -380,6 +381,68 @@ TEST(InitialValues, WhatCannotBePlacedOrInitialisedIsRefused)
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.text << "\n" << r.output;
         EXPECT_FALSE(std::filesystem::exists(r.dir + "/main.hex")) << c.text;
     }
+}
+
+// Constant tables and strings in program memory, read by index and through
+// pointers; a string that is the tail of another takes no room of its own.
+TEST(ConstantData, TablesAndStringsByIndexAndPointer)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+const unsigned char tab[4] = {10, 20, 30, 40};
+const int wt[3] = {1000, -2, 300};
+struct K { unsigned char a; int b; };
+const struct K ks[2] = {{1, 2}, {3, -4}};
+const char *greet = "hey";
+const char *msg;
+unsigned char r1, r2, r3, r4, i;
+int w1, w2;
+unsigned char len(const char *s) { unsigned char n = 0; while (*s++) n++; return n; }
+void main(void)
+{
+    i = 2;
+    msg = "hello";
+    r1 = tab[i] + msg[i] + "abc"[i];
+    w1 = wt[i] - wt[i - 1];
+    w2 = ks[1].b + ks[i - 1].a;
+    r2 = len(msg) + len("lo") * 10 + len(greet) * 100;
+    r3 = tab[1];
+    r4 = msg[4];
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("r1"), (30 + 'l' + 'c') & 0xFF);
+    EXPECT_EQ(r.value("w1", 2), 302u);
+    EXPECT_EQ(r.value("w2", 2), (unsigned long)(-1 & 0xFFFF));
+    EXPECT_EQ(r.byte("r2"), (5 + 20 + 300) & 0xFF);
+    EXPECT_EQ(r.byte("r3"), 20);
+    EXPECT_EQ(r.byte("r4"), 'o');
+    c_program asm_only;
+    asm_only.options = "-S";
+    asm_only.files.push_back({"main.c", "const char *a = \"hello\", *b = \"lo\";\n"
+                                        "unsigned char r;\nvoid main(void) { r = a[1] + b[1]; FINISH(); }\n"});
+    c_run s = c_compile(asm_only);
+    ASSERT_EQ(s.status, 0) << s.output;
+    std::string as = tool_read(s.dir + "/main.as");
+    EXPECT_NE(as.find("equ\tSTR_"), std::string::npos) << "\"lo\" is the tail of \"hello\"\n" << as;
+}
+
+// A one-byte pointer holds a RAM address or an offset in the page of
+// constant data; when both kinds of address are taken, which one a pointer
+// holds is unknown, and the program is refused.
+TEST(ConstantData, PointersToBothKindsOfMemoryAreRefused)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+unsigned char buf[4];
+unsigned char r;
+unsigned char first(const char *s) { return *s; }
+void main(void) { r = first("a") + first(buf); FINISH(); }
+)");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("(1493)"), std::string::npos) << r.output;
 }
 
 // Two reads of a volatile register stay two: the free-running timer moves
