@@ -143,7 +143,9 @@ static void midrange_args(arglist *args)
     linker_default_option_copy(args, "-pidloc=IDLOC");
     linker_default_option_copy(args, "-DIDLOC=2");
     if (c->eeprom_size) {
-        class_range_args(memory_eedata_space, args);
+        // The EEPROM's own addresses link from 0; a device programmer loads
+        // its bytes from word 2100h of the HEX file, clear of program memory.
+        linker_default_optionf(args, "-AEEDATA=00h-0%lXh/02100h", static_cast<unsigned long>(c->eeprom_size - 1));
         linker_default_option_copy(args, "-peeprom_data=EEDATA");
         linker_default_option_copy(args, "-DEEDATA=2");
     }

@@ -220,6 +220,52 @@ IDLOC_MACRO = r'''/* __IDLOC(x) writes the four hexadecimal digits of x into the
         __zeph_xstr(x) ")>>4&15, (" __zeph_xstr(x) ")&15")'''
 
 
+EEPROM_MACROS = r'''/* The data EEPROM.
+ * __EEPROM_DATA(a, b, c, d, e, f, g, h) puts eight bytes into it when the
+ * chip is programmed, after those of the uses before it (file level).
+ * EEPROM_READ(address) is the byte at an address; EEPROM_WRITE(address,
+ * value) writes one and waits until it is done (a read during a write
+ * is not served), with the interrupts held off through the unlock
+ * sequence. */
+#define __EEPROM_DATA(a, b, c, d, e, f, g, h) \
+    asm("\tpsect eeprom_data,class=EEDATA,delta=2,space=2"); \
+    asm("\tdb\t" __zeph_xstr(a) "," __zeph_xstr(b) "," __zeph_xstr(c) "," __zeph_xstr(d) "," \
+        __zeph_xstr(e) "," __zeph_xstr(f) "," __zeph_xstr(g) "," __zeph_xstr(h))
+#define EEPROM_READ(address) (%(addr)s = (address), %(pgd)sRD = 1, %(data)s)
+#define EEPROM_WRITE(address, value) do { \
+        unsigned char __zeph_gie; \
+        while (WR) \
+            continue; \
+        %(addr)s = (address); \
+        %(data)s = (value); \
+        %(pgd)sWREN = 1; \
+        __zeph_gie = GIE; \
+        GIE = 0; \
+        EECON2 = 0x55; \
+        EECON2 = 0xAA; \
+        WR = 1; \
+        if (__zeph_gie) \
+            GIE = 1; \
+        WREN = 0; \
+        while (WR) \
+            continue; \
+    } while (0)'''
+
+
+def eeprom_lines(m):
+    """The EEPROM macros, for a chip with a data EEPROM."""
+    names = {name for name, _ in m.registers}
+    bits = {name for _, name, _ in m.bits}
+    data = 'EEDATA' if 'EEDATA' in names else 'EEDAT' if 'EEDAT' in names else None
+    if not data or not {'EEADR', 'EECON1', 'EECON2'} <= names or not {'RD', 'WR', 'WREN', 'GIE'} <= bits:
+        return []
+    pgd = 'EEPGD = 0, ' if 'EEPGD' in bits else ''
+    text = EEPROM_MACROS % {'data': data, 'addr': 'EEADR', 'pgd': pgd}
+    if pgd:   # in the write's statements the clearing is a statement of its own
+        text = text.replace('EEPGD = 0, WREN = 1; \\', 'EEPGD = 0; \\\n        WREN = 1; \\')
+    return ['', text]
+
+
 def example_values(values):
     """Two values of a word for a comment's example: the first, and the
     watchdog off where the word has it."""
@@ -294,7 +340,7 @@ def configuration_lines(m):
 def write_header(chip, m, path):
     lines = comment_lines(chip, m)
     lines += ['#ifndef %s' % guard(chip), '#define %s' % guard(chip), '']
-    lines += declaration_lines(m) + configuration_lines(m)
+    lines += declaration_lines(m) + configuration_lines(m) + eeprom_lines(m)
     lines += ['', '#endif']
     with open(path, 'w', encoding='ascii', newline='\n') as f:
         f.write('\n'.join(lines) + '\n')

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 
 void tool_exit(int) {}
@@ -443,6 +444,72 @@ void main(void) { r = first("a") + first(buf); FINISH(); }
 )");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("(1493)"), std::string::npos) << r.output;
+}
+
+// The bytes of an Intel HEX file by address.
+std::map<unsigned, unsigned> hex_bytes(const std::string &text)
+{
+    std::map<unsigned, unsigned> out;
+    unsigned upper = 0;
+    size_t at = 0;
+    while ((at = text.find(':', at)) != std::string::npos) {
+        auto byte = [&](size_t k) { return (unsigned)std::stoul(text.substr(at + 1 + 2 * k, 2), nullptr, 16); };
+        unsigned n = byte(0), address = byte(1) << 8 | byte(2), type = byte(3);
+        if (type == 4)
+            upper = (byte(4) << 8 | byte(5)) << 16;
+        for (unsigned i = 0; type == 0 && i < n; i++)
+            out[upper + address + i] = byte(4 + i);
+        at++;
+    }
+    return out;
+}
+
+// EEPROM data, the ID locations and the configuration word set from C by
+// the chip header's macros land where a device programmer looks for them
+// (words 2100h, 2000h and 2007h); the program reads the EEPROM, writes it
+// and reads the new bytes back.
+TEST(Eeprom, InitialDataWritesAndReadsBack)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.prelude = false;
+    p.files.push_back({"main.c", R"(#include <zeph.h>
+__CONFIG(_WDT_OFF & _PWRTE_ON);
+__IDLOC(0x1234);
+__EEPROM_DATA(1, 2, 3, 4, 5, 6, 7, 8);
+__EEPROM_DATA(0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80);
+volatile unsigned char test_done;
+unsigned char r1, r2, r3, r4;
+void main(void)
+{
+    r1 = EEPROM_READ(1);
+    r2 = EEPROM_READ(9);
+    EEPROM_WRITE(3, 0x99);
+    EEPROM_WRITE(20, r1 + r2);
+    r3 = EEPROM_READ(3);
+    r4 = EEPROM_READ(20);
+    test_done = 1;
+    for (;;)
+        continue;
+}
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("r1"), 2);
+    EXPECT_EQ(r.byte("r2"), 0x20);
+    EXPECT_EQ(r.byte("r3"), 0x99);
+    EXPECT_EQ(r.byte("r4"), 0x22);
+    std::map<unsigned, unsigned> hex = hex_bytes(tool_read(r.dir + "/main.hex"));
+    const unsigned eeprom[16] = {1, 2, 3, 4, 5, 6, 7, 8, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
+    for (unsigned i = 0; i < 16; i++) {
+        EXPECT_EQ(hex[0x4200 + 2 * i], eeprom[i]) << "EEPROM byte " << i;
+        EXPECT_EQ(hex[0x4200 + 2 * i + 1], 0u) << "EEPROM byte " << i;
+    }
+    for (unsigned i = 0; i < 4; i++)
+        EXPECT_EQ(hex[0x4000 + 2 * i], i + 1) << "ID location " << i;
+    EXPECT_EQ(hex[0x400E] | hex[0x400F] << 8, 0x3FFBu & 0x3FF7u);   // _WDT_OFF & _PWRTE_ON
+    EXPECT_FALSE(hex[0] == 1 && hex[1] == 0) << "the EEPROM's first byte at the reset vector";
 }
 
 // Two reads of a volatile register stay two: the free-running timer moves

@@ -817,4 +817,36 @@ extern volatile bit EEWR            @ 0xC61;
     asm("\tdw (" __zeph_xstr(x) ")>>12&15, (" __zeph_xstr(x) ")>>8&15, (" \
         __zeph_xstr(x) ")>>4&15, (" __zeph_xstr(x) ")&15")
 
+/* The data EEPROM.
+ * __EEPROM_DATA(a, b, c, d, e, f, g, h) puts eight bytes into it when the
+ * chip is programmed, after those of the uses before it (file level).
+ * EEPROM_READ(address) is the byte at an address; EEPROM_WRITE(address,
+ * value) writes one and waits until it is done (a read during a write
+ * is not served), with the interrupts held off through the unlock
+ * sequence. */
+#define __EEPROM_DATA(a, b, c, d, e, f, g, h) \
+    asm("\tpsect eeprom_data,class=EEDATA,delta=2,space=2"); \
+    asm("\tdb\t" __zeph_xstr(a) "," __zeph_xstr(b) "," __zeph_xstr(c) "," __zeph_xstr(d) "," \
+        __zeph_xstr(e) "," __zeph_xstr(f) "," __zeph_xstr(g) "," __zeph_xstr(h))
+#define EEPROM_READ(address) (EEADR = (address), EEPGD = 0, RD = 1, EEDATA)
+#define EEPROM_WRITE(address, value) do { \
+        unsigned char __zeph_gie; \
+        while (WR) \
+            continue; \
+        EEADR = (address); \
+        EEDATA = (value); \
+        EEPGD = 0; \
+        WREN = 1; \
+        __zeph_gie = GIE; \
+        GIE = 0; \
+        EECON2 = 0x55; \
+        EECON2 = 0xAA; \
+        WR = 1; \
+        if (__zeph_gie) \
+            GIE = 1; \
+        WREN = 0; \
+        while (WR) \
+            continue; \
+    } while (0)
+
 #endif

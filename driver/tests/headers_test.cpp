@@ -128,7 +128,8 @@ bool is_pair_name(const register_map &m, const std::string &name)
 
 // ---------------------------------------------------------------------------
 // a chip header: "extern volatile unsigned char NAME @ 0xA;", "extern
-// volatile bit NAME @ 0xA;", "#define NAME 0xV" (other macros start "__")
+// volatile bit NAME @ 0xA;", "#define NAME 0xV" (other macros start "__" or
+// take arguments)
 // ---------------------------------------------------------------------------
 
 struct chip_header {
@@ -148,7 +149,8 @@ chip_header read_header(const std::string &chip)
             h.config_arguments = 1 + static_cast<int>(std::count(line.begin(), line.begin() + line.find(')'), ','));
         } else if (line.rfind("#define ", 0) == 0 && line.rfind("#define __", 0) != 0) {
             w >> a >> name >> value;
-            h.values[name] = std::stoul(value, nullptr, 16);
+            if (name.find('(') == std::string::npos)   // not the EEPROM access macros
+                h.values[name] = std::stoul(value, nullptr, 16);
         } else if (line.rfind("extern volatile unsigned char ", 0) == 0) {
             w >> a >> b >> c >> d >> name >> at >> value;
             h.registers[name] = std::stoul(value, nullptr, 16);

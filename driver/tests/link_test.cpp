@@ -114,7 +114,7 @@ const std::string midrange_banks = "-prbss_0=BANK0,rbit_0=BANK0,rdata_0=BANK0,id
                                    "-prbss_3=BANK3,rbit_3=BANK3,rdata_3=BANK3,idata_3=CODE -pnvram_3=BANK3,nvbit_3=BANK3";
 const std::string midrange_rest = "-pidata=CODE -pfnautoc=COMMON -pfnauto0=BANK0 -pfnauto1=BANK1 -pfnauto2=BANK2 "
                                   "-pfnauto3=BANK3 -ACONFIG=02007h-02007h -pconfig=CONFIG -DCONFIG=2 "
-                                  "-AIDLOC=02000h-02003h -pidloc=IDLOC -DIDLOC=2 -AEEDATA=00h-0FFh "
+                                  "-AIDLOC=02000h-02003h -pidloc=IDLOC -DIDLOC=2 -AEEDATA=00h-0FFh/02100h "
                                   "-peeprom_data=EEDATA -DEEDATA=2 -pfloat_text0=CODE,float_text1=CODE,"
                                   "float_text2=CODE -pfloat_text3=CODE,float_text4=CODE -DCODE=2";
 

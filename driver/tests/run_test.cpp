@@ -612,7 +612,7 @@ TEST_F(DriverRun, LinkerPlacementThroughGetOption)
          {"-preset_vec=00h,intentry,intcode,intret,init,init23,end_init,clrtext,maintext,pstrings\n",
           "-ptemp=-COMMON\n-pcommon=-COMMON\n-prbss_0=BANK0,rbit_0=BANK0,rdata_0=BANK0,idata_0=CODE\n-pnvram=BANK0\n",
           "-pidata=CODE\n-pfnautoc=COMMON\n-pfnauto0=BANK0\n", "-ACONFIG=02007h-02007h\n-pconfig=CONFIG\n-DCONFIG=2\n",
-          "-AEEDATA=00h-0FFh\n-peeprom_data=EEDATA\n-DEEDATA=2\n", "-DCODE=2\n"})
+          "-AEEDATA=00h-0FFh/02100h\n-peeprom_data=EEDATA\n-DEEDATA=2\n", "-DCODE=2\n"})
         EXPECT_NE(std::string::npos, got.find(line)) << line << "\n" << got;
 }
 
