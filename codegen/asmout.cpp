@@ -106,11 +106,13 @@ void switch_psect(bool force)
 
 // The psect of a function's code: _main's own, a psect of its own for a
 // function at an absolute address, else the next numbered text psect.
+// Every function's code is a psect of the CODE class, which the linker
+// keeps within one page: a function's gotos and calls carry no page bits.
+// main too (the start-up code jumps to it with its page): in the psect
+// placed after the start-up code it could run across a page boundary.
 void select_function_psect(cg_symbol *f)
 {
-    if (f == main_function)
-        pending_psect = PS_MAINTEXT;
-    else if (f->flags & SF_ABSOLUTE) {
+    if (f->flags & SF_ABSOLUTE) {
         pending_psect = PS_FUNC_TEXT;
         text_function = f;
     } else {

@@ -12,6 +12,16 @@
 
 namespace {
 
+// Set while an image is made only to read a value from it: the messages
+// belong to the run that writes the object.
+bool quiet;
+
+void complain(unsigned n)
+{
+    if (!quiet)
+        msg_report(n);
+}
+
 struct init_walk {
     vector_t *list;
     uint32_t pos = 0;
@@ -86,7 +96,7 @@ void put_scalar(init_walk &w, tree_node *raw, uint32_t size, uint32_t offset)
         w.texts[offset] = "low(" + name + ")";
         indirect_note_escape(target);
     } else {
-        msg_report(713);
+        complain(713);
         w.bad = true;
     }
     tree_free(t);
@@ -104,7 +114,7 @@ void put_field(init_walk &w, cg_symbol *m, uint32_t offset)
         t = peek(w);
     }
     if (!t || is_close(t) || is_open(t)) {
-        msg_report(713);
+        complain(713);
         w.bad = true;
         return;
     }
@@ -113,7 +123,7 @@ void put_field(init_walk &w, cg_symbol *m, uint32_t offset)
     while (v->op == OP_CONV && v->left)
         v = v->left;
     if (v->op != OP_CONST) {
-        msg_report(713);
+        complain(713);
         w.bad = true;
     } else {
         uint32_t mask = m->bit_width >= 32 ? ~0u : (1u << m->bit_width) - 1;
@@ -124,7 +134,7 @@ void put_field(init_walk &w, cg_symbol *m, uint32_t offset)
     tree_free(v);
     if (braced) {
         if (!is_close(peek(w))) {
-            msg_report(240);
+            complain(240);
             w.bad = true;
         }
         skip_group(w);
@@ -174,7 +184,7 @@ void init_object(init_walk &w, type_desc *t, uint32_t offset, bool element)
             init_object(w, t, offset);
         for (int b = 0; b < braces; b++) {
             if (!is_close(peek(w)) && !w.bad) {
-                msg_report(240);
+                complain(240);
                 w.bad = true;
             }
             skip_group(w);
@@ -193,12 +203,13 @@ void init_object(init_walk &w, type_desc *t, uint32_t offset, bool element)
 
 } // namespace
 
-bool data_image(cg_symbol *s, std::vector<std::string> *bytes)
+bool data_image(cg_symbol *s, std::vector<std::string> *bytes, bool silent)
 {
+    quiet = silent;
     bytes->clear();
     type_desc *t = type_unqualify(s->type);
     if (t && t->kind == TY_BASIC && t->arith == AR_BIT) {
-        msg_report(732);
+        complain(732);
         return false;
     }
     init_walk w;
@@ -208,7 +219,7 @@ bool data_image(cg_symbol *s, std::vector<std::string> *bytes)
     w.texts.assign(size, std::string());
     init_object(w, s->type, 0);
     if (peek(w)) {   // values left over at the outer level
-        msg_report(240);
+        complain(240);
         w.bad = true;
     }
     for (uint32_t i = 0; i < size; i++)

@@ -720,7 +720,7 @@ vector_t *place_data();
 void data_output();
 // The bytes of an object's initial value: numbers, or texts the linker
 // fills in (addresses). False when the initialiser is in error (reported).
-bool data_image(cg_symbol *s, std::vector<std::string> *bytes);
+bool data_image(cg_symbol *s, std::vector<std::string> *bytes, bool silent = false);
 void data_sizes(unsigned long *strings, unsigned long *cnst, unsigned long *data, unsigned long *bss,
                 unsigned long *persist);
 void place_reset();

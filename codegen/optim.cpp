@@ -166,6 +166,7 @@ static tree_node *assign_node(cg_symbol *to, tree_node *value)
 
 static void lower_statement(tree_node *s, vector_t *out);
 static bool has_deref(tree_node *n);
+static tree_node *hoist_reads(tree_node *n, vector_t *out);
 
 // The arguments of a call that stays: each one not passed in W becomes a
 // store into the callee's parameter block, written before the call.
@@ -246,6 +247,8 @@ static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
     }
     cg_symbol *tmp = new_temporary_auto(t);
     store_arguments(n, out);
+    if (has_deref(n))   // the argument in W read through a pointer first
+        n = hoist_reads(n, out);
     push_statement(out, assign_node(tmp, n));
     return node_new_id(tmp);
 }
@@ -340,6 +343,38 @@ static bool is_deref_node(void *, tree_node *n)
 static bool has_deref(tree_node *n)
 {
     return tree_find(n, nullptr, is_deref_node) != nullptr;
+}
+
+static bool may_read_rom(tree_node *address);
+
+// A read through a pointer that goes to a temporary of its own first: one
+// of more than a byte, or one that may reach program memory. A byte of RAM
+// is read into W where it is used.
+static bool is_hoistable(void *, tree_node *n)
+{
+    if (n->op != OP_DEREF)
+        return false;
+    type_desc *t = type_unqualify(n->type);
+    bool byte = node_size(n) == 1 && t && (t->kind == TY_BASIC || t->kind == TY_POINTER || t->kind == TY_ENUM) &&
+                t->arith != AR_BIT && t->arith != AR_FLOAT;
+    return !byte || may_read_rom(n->left);
+}
+
+static bool is_store_through(void *, tree_node *n);
+
+// Whether the statement has reads or stores through pointers to lower.
+static bool indirect_work(tree_node *s)
+{
+    return tree_find(s, nullptr, is_hoistable) || tree_find(s, nullptr, is_store_through);
+}
+
+static bool is_store_op(uint32_t op);
+
+static bool is_store_through(void *, tree_node *n)
+{
+    if (!is_store_op(n->op) || !n->left)
+        return false;
+    return n->left->op == OP_DEREF || (n->left->op == OP_BITFIELD && n->left->left && n->left->left->op == OP_DEREF);
 }
 
 static bool is_store_op(uint32_t op)
@@ -455,23 +490,64 @@ static tree_node *hoist_reads(tree_node *n, vector_t *out)
         n->right = hoist_reads(n->right, out);
     for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
         vec_set(n->args, hoist_reads((tree_node *)vec_get(n->args, i), out), i);
-    if (n->op != OP_DEREF)
+    if (!is_hoistable(nullptr, n))
         return n;
     return into_temporary(n, out);
+}
+
+// A constant object named directly lives in program memory: its value when
+// the initialiser gives it, else a read through its address (the page of
+// constant data has no RAM address to name).
+static tree_node *read_rom_objects(tree_node *n)
+{
+    if (!n)
+        return n;
+    if (n->op == OP_ADDR)
+        return n;
+    if (n->op == OP_ID && n->sym && !sym_is_function(n->sym) && is_rom_object(n->sym)) {
+        tree_node *addr = node_make(OP_ADDR, node_new_id(n->sym), nullptr);
+        if (n->value)   // a part of the object: its address and offset
+            addr = typed_node(OP_ADD, addr, node_new_const(n->value), type_derive(n->type, TY_POINTER));
+        // made by hand: building it collapses *&x back into x
+        tree_node *load = node_new();
+        load->op = OP_DEREF;
+        load->left = addr;
+        load->type = n->type;
+        load->ptrs = addr->ptrs;
+        load->ptr_depth = addr->ptr_depth + 1;
+        load->file = n->file;
+        load->line = n->line;
+        tree_node *v = simp_constant_value(load, n->sym, n->value);
+        node_free(n);
+        return v;
+    }
+    int arity = op_arity((int)n->op);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        n->left = read_rom_objects(n->left);
+    if (arity == OA_BINARY)
+        n->right = read_rom_objects(n->right);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        vec_set(n->args, read_rom_objects((tree_node *)vec_get(n->args, i)), i);
+    return n;
+}
+
+static bool is_rom_id(void *, tree_node *n)
+{
+    return n->op == OP_ID && n->sym && !sym_is_function(n->sym) && is_rom_object(n->sym);
 }
 
 // The statement's reads and writes through pointers in the forms the
 // patterns take. True when the statement went out in pieces.
 static bool lower_indirect(tree_node *s, vector_t *out)
 {
-    if (!has_deref(s))
+    if (!indirect_work(s))
         return false;
     if (s->op == OP_POSTINC || s->op == OP_POSTDEC)   // a statement: only the effect counts
         s->op = s->op == OP_POSTINC ? OP_ASG_ADD : OP_ASG_SUB;
     tree_node *l = s->left;
     if (s->op == OP_ASSIGN && l && l->op == OP_ID && s->right && s->right->op == OP_DEREF) {
         // x = *a: kept, once a reads through no other pointer
-        if (!has_deref(s->right->left))
+        if (!indirect_work(s->right->left))
             return false;
         s->right->left = hoist_reads(s->right->left, out);
         vec_push(out, s);
@@ -522,7 +598,7 @@ static bool lower_indirect(tree_node *s, vector_t *out)
         return true;
     }
     s = hoist_reads(s, out);
-    if (has_deref(s))   // a form no pattern takes: the matcher says so
+    if (indirect_work(s))   // a form no pattern takes: the matcher says so
         vec_push(out, s);
     else
         lower_statement(s, out);
@@ -570,6 +646,8 @@ static void lower_statement(tree_node *s, vector_t *out)
     // the statements a choice was split into were not rewritten yet: a
     // product stored in an arm is a helper's call from here on
     s = tree_rewrite_all(s);
+    if (tree_find(s, nullptr, is_rom_id))   // values found there may fold further
+        s = tree_rewrite_all(read_rom_objects(s));
     if (s->op == OP_SEQ) {   // a rewrite made two statements of one
         tree_node *first = s->left, *rest = s->right;
         node_free(s);
@@ -586,6 +664,10 @@ static void lower_statement(tree_node *s, vector_t *out)
         KASSERT(round < 100);
         tree_node *keep = top_call(s);
         s = hoist_calls(s, keep, out);
+        // the arguments of the call that stays read through pointers
+        // first: an operation on what they read may become a helper's call
+        if (tree_node *stays = top_call(s); stays && stays->right && has_deref(stays->right))
+            stays->right = hoist_reads(stays->right, out);
         s = tree_rewrite_all(s);
         keep = top_call(s);
         if (calls_in(s) <= (keep ? 1u : 0u))

@@ -102,6 +102,9 @@ void simp_note(unsigned n);                      // a message reported after the
 bool simp_same_id(tree_node *a, tree_node *b);
 bool simp_fold_int(tree_node *n, long a, long b, bool uns, long *out);
 tree_node *simp_not(tree_node *x);               // !x, simplified
+// A read n of a constant object at a byte offset: the constant its
+// initialiser gives, or n itself (the read stays).
+tree_node *simp_constant_value(tree_node *n, cg_symbol *s, long at);
 // Arithmetic by constants, shifts, differences (arith.cpp).
 tree_node *simp_multiply(tree_node *n);
 tree_node *simp_divide(tree_node *n);

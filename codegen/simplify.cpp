@@ -12,8 +12,10 @@
 #include "select.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstring>
+#include <string>
 #include <vector>
 
 // The message noted during the passes, reported once after them.
@@ -1068,6 +1070,30 @@ static tree_node *absolute_variable(tree_node *n)
     return simp_replace(n, id);
 }
 
+// Bytes of a constant object at a constant offset: the value its
+// initialiser gives them, when that is a number (an integer read); else the
+// read stays, from program memory.
+tree_node *simp_constant_value(tree_node *n, cg_symbol *s, long at)
+{
+    uint32_t size = node_size(n);
+    if (!s->init_list || (s->flags & SF_ABSOLUTE) || (type_qualifiers(s->type) & Q_VOLATILE) ||
+        !simp_is_integer(n) || size > 4)
+        return n;
+    std::vector<std::string> image;
+    if (!data_image(s, &image, true) || at + size > image.size())
+        return n;
+    uint32_t v = 0;
+    for (uint32_t i = 0; i < size; i++) {
+        const std::string &b = image[at + i];
+        if (b.empty() || !isdigit((unsigned char)b[0]))
+            return n;
+        v |= (uint32_t)std::stoul(b) << (8 * i);
+    }
+    tree_node *c = simp_const((long)(int32_t)v, type_unqualify(n->type));
+    tree_free(n->left);
+    return simp_replace(n, c);
+}
+
 // *(&x + k), *(T *)&x: bytes of x at a constant offset, read or written
 // directly as the type of the access. The ID node carries the byte offset
 // in its value. Constant objects live in program memory and stay indirect.
@@ -1087,9 +1113,10 @@ static tree_node *direct_access(tree_node *n)
     cg_symbol *s = id->sym;
     uint32_t size = node_size(n);
     long at = (long)id->value + k;
-    if (sym_is_function(s) || (type_qualifiers(s->type) & Q_CONST) || !size || at < 0 ||
-        at + (long)size > (long)type_size(s->type))
+    if (sym_is_function(s) || !size || at < 0 || at + (long)size > (long)type_size(s->type))
         return n;
+    if (type_qualifiers(s->type) & Q_CONST)
+        return simp_constant_value(n, s, at);
     if (at == 0 && size == type_size(s->type) && type_equal(type_unqualify(n->type), type_unqualify(s->type)))
         return n;   // the object itself: the rule below gives it back whole
     tree_node *x = node_new_id(s);
@@ -1266,7 +1293,8 @@ static tree_node *rewrite_by_operator(tree_node *n)
     case OP_DEREF:
         if (simp_is_const(n->left))
             return absolute_variable(n);
-        if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n) && !keeps_address(n->left->left)) {
+        if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n) && !keeps_address(n->left->left) &&
+            !(n->left->left->op == OP_ID && is_rom_object(n->left->left->sym))) {
             tree_node *x = n->left->left;
             if (x->op == OP_CALL)   // a structure returned: read as the type asked for
                 x->type = n->type;

@@ -826,6 +826,21 @@ int wide_escape(int n, tree_node *node, int level)
     }
     case 82: copy_between(node, level); break;
     case 84: read_rom(node, level); break;
+    case 85:   // W = *W
+        point_fsr(node->left);
+        insn("movf", "indf,w");
+        break;
+    case 86: {   // W = the byte of program memory at the offset in W
+        std::string offset = operand_text(node, level, "~Y");
+        bank_select(frame_bank);
+        insn("movwf", offset);
+        insn("movlw", "high(stringdir)");
+        insn("movwf", "pclath");
+        insn("movf", offset + ",w");
+        insn("call", "stringdir");
+        insn("pagesel", "$");
+        break;
+    }
     case 83: {   // a called function's value straight into L
         cg_symbol *callee = node->right->call_target;
         wide_operand l = operand_of(node, level, 'L');

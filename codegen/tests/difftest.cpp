@@ -749,7 +749,47 @@ struct dt_gen {
             e->var = v;
             tree.init.push_back(expression_statement(e));
         }
-        tree.main_body = gen_block(10 + (int)rng.below(9));
+        // globals reached through indexes and pointers take more code a
+        // statement: fewer statements keep main within a page
+        dt_storage how = (dt_storage)rng.below(ST_KINDS);
+        tree.main_body = gen_block(how == ST_PLAIN || how == ST_MEMBER ? 10 + (int)rng.below(9)
+                                                                       : 5 + (int)rng.below(5));
+        place_globals(how);
+    }
+
+    // The globals moved into aggregates: the host's run is the same, the
+    // code reaches them through members, indexes and pointers.
+    void place_globals(dt_storage how)
+    {
+        tree.storage = how;
+        if (how == ST_PLAIN)
+            return;
+        unsigned count[2] = {0, 0}, all = 0;
+        for (dt_var &v : vars)
+            if (v.owner == -1)
+                count[v.type == T_SC]++;
+        for (dt_var &v : vars) {
+            if (v.owner != -1)
+                continue;
+            bool sgn = v.type == T_SC;
+            const char *array = sgn ? "gs" : "gu";
+            unsigned k = v.offset = sgn ? --count[1] : --count[0];   // the last first
+            std::string element = std::string(array) + "[" + std::to_string(k) + "]";
+            v.object = array;
+            switch (how) {
+            case ST_ARRAY: v.access = element; break;
+            case ST_MEMBER:
+                v.object = "gv";
+                v.offset = all++;
+                v.access = "gv." + v.name;
+                break;
+            case ST_POINTER: v.access = "(*p_" + v.name + ")"; break;
+            case ST_TABLE:   // the table holds the index at its mirror place
+                v.access = std::string(array) + "[x" + array + "[" + std::to_string(k) + "]]";
+                break;
+            default: break;
+            }
+        }
     }
 };
 
@@ -778,8 +818,11 @@ dt_program difftest_generate(uint64_t seed)
         out.cost = run.cost;
         out.error = run.fault;
         for (int v = 0; v < (int)g.vars.size(); v++)
-            if (g.vars[v].owner == -1)
-                out.expect.push_back({g.vars[v].name, (int)(run.value[v] & 0xFF), run.written_at[v]});
+            if (g.vars[v].owner == -1) {
+                const dt_var &d = g.vars[v];
+                out.expect.push_back({d.object.empty() ? d.name : d.object, (int)(run.value[v] & 0xFF),
+                                      run.written_at[v], d.offset});
+            }
         return out;
     }
 }

@@ -28,9 +28,10 @@
 
 // A global the program leaves in RAM and the byte the host computed for it.
 struct dt_expect {
-    std::string name;   // the C name
+    std::string name;   // the C name (of the object that holds it)
     int value;          // 0-255
     int line;           // the line of main.c that last wrote it
+    unsigned offset;    // its byte in that object
 };
 
 struct dt_program {

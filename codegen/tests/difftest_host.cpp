@@ -26,7 +26,7 @@ struct dt_printer {
     std::string expr(const expr_ptr &e, bool outer)
     {
         std::string s;
-        const std::string &name = e->var >= 0 ? g.vars[e->var].name : std::string();
+        const std::string name = e->var >= 0 ? reach(e->var) : std::string();
         switch (e->kind) {
         case E_VAR:
             return name;
@@ -62,6 +62,13 @@ struct dt_printer {
         return outer ? s : "(" + s + ")";
     }
 
+    // How the program names a variable: a global in an aggregate by the
+    // way to it.
+    std::string reach(int v) const
+    {
+        return g.vars[v].access.empty() ? g.vars[v].name : g.vars[v].access;
+    }
+
     int emit(int indent, const std::string &text)
     {
         lines.push_back(std::string(indent * 4, ' ') + text);
@@ -94,7 +101,7 @@ struct dt_printer {
             emit(indent, "}");
             return;
         }
-        std::string c = g.vars[s.counter].name;
+        std::string c = reach(s.counter);
         switch (s.form) {
         case L_DOWN:
             s.line = emit(indent, c + " = " + expr(s.e, true) + ";");
@@ -124,10 +131,47 @@ struct dt_printer {
 
     std::string declaration(int v) { return std::string(dt_type_name(g.vars[v].type)) + " " + g.vars[v].name; }
 
-    void program(dt_tree &gen)
+    // The aggregates that hold the globals (the tables of indexes hold each
+    // global's index at the mirror place of its own).
+    void aggregates()
     {
+        std::vector<int> globals[2];
         for (int v = 0; v < (int)g.vars.size(); v++)
             if (g.vars[v].owner == -1)
+                globals[g.vars[v].type == T_SC].push_back(v);
+        if (g.storage == ST_MEMBER) {
+            emit(0, "struct {");
+            for (int v = 0; v < (int)g.vars.size(); v++)
+                if (g.vars[v].owner == -1)
+                    emit(1, declaration(v) + ";");
+            emit(0, "} gv;");
+            return;
+        }
+        for (int sgn = 0; sgn < 2; sgn++) {
+            size_t n = globals[sgn].size();
+            if (!n)
+                continue;
+            const char *array = sgn ? "gs" : "gu";
+            emit(0, std::string(dt_type_name(sgn ? T_SC : T_UC)) + " " + array + "[" + std::to_string(n) + "];");
+            if (g.storage == ST_TABLE) {
+                std::string table;
+                for (size_t i = 0; i < n; i++)
+                    table += (i ? ", " : "") + std::to_string(i);
+                emit(0, std::string("const unsigned char x") + array + "[] = {" + table + "};");
+            }
+            for (int v : globals[sgn])
+                if (g.storage == ST_POINTER)
+                    emit(0, std::string(dt_type_name(g.vars[v].type)) + " *p_" + g.vars[v].name + " = &" + array +
+                                "[" + std::to_string(g.vars[v].offset) + "];");
+        }
+    }
+
+    void program(dt_tree &gen)
+    {
+        if (g.storage != ST_PLAIN)
+            aggregates();
+        for (int v = 0; v < (int)g.vars.size(); v++)
+            if (g.vars[v].owner == -1 && g.vars[v].access.empty())
                 emit(0, declaration(v) + ";");
         for (dt_func &f : gen.funcs) {
             std::string params;

@@ -63,9 +63,9 @@ static std::string run_seed(uint64_t seed)
         out << "seed " << seed << ": FINISH() not reached within " << prog.cycles << " cycles\n";
     else
         for (const dt_expect &e : p.expect) {
-            int got = r.byte(e.name);
+            int got = r.byte(e.name, e.offset);
             if (got != e.value)
-                out << "seed " << seed << ": " << e.name << " is " << (got < 0 ? "missing" : hex_byte(got))
+                out << "seed " << seed << ": " << e.name << "+" << e.offset << " is " << (got < 0 ? "missing" : hex_byte(got))
                     << " in gpsim, the host has " << hex_byte(e.value) << "; last written by line " << e.line
                     << ": " << difftest_line(p, e.line) << "\n";
         }
@@ -119,8 +119,11 @@ static std::string host_compiler_check(const dt_program &p)
     size_t m = text.find("void main(void)");
     text.replace(m, 4, "int");
     std::string dump = "static void dump(void)\n{\n";
+    // each global by its byte: a plain variable, or an element or member
+    auto key = [](const dt_expect &e) { return e.name + "+" + std::to_string(e.offset); };
     for (const dt_expect &e : p.expect)
-        dump += "    printf(\"%s %d\\n\", \"" + e.name + "\", (unsigned char)" + e.name + ");\n";
+        dump += "    printf(\"%s %d\\n\", \"" + key(e) + "\", ((unsigned char *)&" + e.name + ")[" +
+                std::to_string(e.offset) + "]);\n";
     tool_write(dir + "/host.c", "#include <stdio.h>\n#define FINISH() dump()\nstatic void dump(void);\n" + text + dump + "}\n");
     std::string out = tool_run(dir, "cc -w -fsanitize=undefined -fno-sanitize-recover=undefined -o host host.c", &status);
     if (status != 0) {
@@ -138,8 +141,8 @@ static std::string host_compiler_check(const dt_program &p)
     if (status != 0)
         report << "seed " << p.seed << ": the host's build stopped:\n" << out;
     for (const dt_expect &e : p.expect)
-        if (status == 0 && (!got.count(e.name) || got[e.name] != e.value))
-            report << "seed " << p.seed << ": " << e.name << " is " << got[e.name] << " built by the host compiler, "
+        if (status == 0 && (!got.count(key(e)) || got[key(e)] != e.value))
+            report << "seed " << p.seed << ": " << key(e) << " is " << got[key(e)] << " built by the host compiler, "
                    << e.value << " in the tester's run\n";
     if (report.str().empty())
         std::filesystem::remove_all(dir);

@@ -64,7 +64,17 @@ struct dt_var {
     dt_type type;
     dt_role role;
     int owner;   // the function, -1 for a global
+    // a global kept in an aggregate (see dt_storage): how the program
+    // reaches it, and the object and byte that hold it
+    std::string access;
+    std::string object;
+    unsigned offset = 0;
 };
+
+// Where the globals live: plain variables; elements of two arrays (one per
+// byte type); members of one structure; array elements reached through
+// initialised pointers; array elements indexed by constant tables.
+enum dt_storage { ST_PLAIN, ST_ARRAY, ST_MEMBER, ST_POINTER, ST_TABLE, ST_KINDS };
 
 struct dt_func {
     std::string name;
@@ -83,6 +93,7 @@ struct dt_tree {
     std::vector<dt_func> funcs;
     std::vector<dt_stmt> init;        // main's start-up assignments
     std::vector<dt_stmt> main_body;
+    dt_storage storage = ST_PLAIN;
 };
 
 inline const char *dt_type_name(dt_type t)

@@ -93,15 +93,21 @@ void run_int_program(const std::vector<int_case> &cases, const std::string &decl
     src << decls;
     for (size_t i = 0; i < cases.size(); i++)
         src << (cases[i].bytes == 1 ? "unsigned char" : "unsigned long") << " r_" << i << ";\n";
-    src << "void main(void)\n{\n";
+    // a few statements per function: a function's code must fit one page
+    const size_t per_function = 10;
     std::vector<std::string> texts;
     for (size_t i = 0; i < cases.size(); i++) {
+        if (i % per_function == 0)
+            src << (i ? "}\n" : "") << "void part" << i / per_function << "(void)\n{\n";
         std::string t = cases[i].text;
         for (size_t at; (at = t.find('@')) != std::string::npos;)
             t.replace(at, 1, "r_" + std::to_string(i));
         texts.push_back(t);
         src << "    " << t << "\n";
     }
+    src << (cases.empty() ? "" : "}\n") << "void main(void)\n{\n";
+    for (size_t k = 0; k * per_function < cases.size(); k++)
+        src << "    part" << k << "();\n";
     src << "    FINISH();\n}\n";
     c_program p;
     p.files.push_back({"main.c", src.str()});
