@@ -166,6 +166,7 @@ static tree_node *assign_node(cg_symbol *to, tree_node *value)
 
 static void lower_statement(tree_node *s, vector_t *out);
 static bool has_deref(tree_node *n);
+static bool indirect_work(tree_node *s);
 static tree_node *hoist_reads(tree_node *n, vector_t *out);
 
 // The arguments of a call that stays: each one not passed in W becomes a
@@ -240,15 +241,20 @@ static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
         return node_new_const(0);
     }
     // with their calls in temporaries, the arguments may simplify further
-    // (& | of truth values becomes && ||, a product becomes a helper call)
-    for (uint32_t i = 0; n->right && n->right->args && i < vec_count(n->right->args); i++) {
-        tree_node *arg = tree_rewrite_all((tree_node *)vec_get(n->right->args, i));
-        vec_set(n->right->args, hoist_calls(arg, nullptr, out), i);
+    // (& | of truth values becomes && ||, a product becomes a helper call);
+    // so again once their reads and stores through pointers are statements
+    // of their own
+    for (int round = 0; round < 2; round++) {
+        for (uint32_t i = 0; n->right && n->right->args && i < vec_count(n->right->args); i++) {
+            tree_node *arg = tree_rewrite_all((tree_node *)vec_get(n->right->args, i));
+            vec_set(n->right->args, hoist_calls(arg, nullptr, out), i);
+        }
+        if (round || !n->right || !indirect_work(n->right))
+            break;
+        n->right = hoist_reads(n->right, out);
     }
     cg_symbol *tmp = new_temporary_auto(t);
     store_arguments(n, out);
-    if (has_deref(n))   // the argument in W read through a pointer first
-        n = hoist_reads(n, out);
     push_statement(out, assign_node(tmp, n));
     return node_new_id(tmp);
 }

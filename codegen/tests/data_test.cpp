@@ -8,8 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <string>
 
 void tool_exit(int) {}
@@ -510,6 +513,85 @@ void main(void)
         EXPECT_EQ(hex[0x4000 + 2 * i], i + 1) << "ID location " << i;
     EXPECT_EQ(hex[0x400E] | hex[0x400F] << 8, 0x3FFBu & 0x3FF7u);   // _WDT_OFF & _PWRTE_ON
     EXPECT_FALSE(hex[0] == 1 && hex[1] == 0) << "the EEPROM's first byte at the reset vector";
+}
+
+// The data-size line of the assembly counts what the link places: the
+// initialised block, the cleared objects and the frames, each psect in the
+// class of the bank the code generator chose for it.
+TEST(Placement, DataSizesAgreeWithTheMap)
+{
+    c_program p;
+    p.options = "--bankqual=require -Mmain.map";
+    p.files.push_back({"main.c", R"(
+unsigned char table[12] = {1, 2, 3};
+int counts[4] = {10, 20};
+bank1 unsigned char b1[30];
+bank2 unsigned char b2[40];
+bank3 long b3[5];
+near unsigned char flag;
+unsigned char add(unsigned char a, unsigned char b) { unsigned char t[3]; t[0] = a; t[2] = b; return t[0] + t[2]; }
+void main(void)
+{
+    b1[3] = add(table[2], b2[1]);
+    b3[1] = counts[1] + flag;
+    FINISH();
+}
+)"});
+    c_run r = c_compile(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    p.options += " -S";
+    c_run s = c_compile(p);
+    ASSERT_EQ(s.status, 0) << s.output;
+    std::string as = tool_read(s.dir + "/main.as");
+    unsigned long strings, cnst, data, bss, persist, stack;
+    size_t at = as.find(";Data sizes:");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(sscanf(as.c_str() + at, ";Data sizes: Strings %lu, constant %lu, data %lu, bss %lu, persistent %lu stack %lu",
+                     &strings, &cnst, &data, &bss, &persist, &stack), 6);
+    // the map's totals by class: "CLASS name", then "psect link load length space"
+    std::istringstream map(tool_read(r.dir + "/main.map"));
+    std::string line, cls;
+    bool totals = false;
+    unsigned long placed_data = 0, placed_bss = 0, placed_stack = 0;
+    while (std::getline(map, line)) {
+        std::istringstream w(line);
+        std::vector<std::string> f;
+        for (std::string x; w >> x;)
+            f.push_back(x);
+        if (!f.empty() && f[0] == "TOTAL")
+            totals = true;
+        if (!totals || f.empty())
+            continue;
+        if (f[0] == "SEGMENTS")
+            break;
+        if (f[0] == "CLASS") {
+            cls = f.size() > 1 ? f[1] : "";
+            continue;
+        }
+        if (f.size() != 5)
+            continue;
+        unsigned long length = std::stoul(f[3], nullptr, 16);
+        const std::string &psect = f[0];
+        auto in_bank_class = [&](const char *stem) {
+            std::string bank = psect.substr(strlen(stem));
+            EXPECT_EQ(cls, "BANK" + bank) << psect;
+        };
+        if (psect.rfind("rdata_", 0) == 0) {
+            placed_data += length;
+            in_bank_class("rdata_");
+        } else if (psect.rfind("rbss_", 0) == 0) {
+            placed_bss += length;
+            in_bank_class("rbss_");
+        } else if (psect == "common") {
+            placed_bss += length;
+        } else if (psect.rfind("fnauto", 0) == 0) {
+            placed_stack += length;
+        }
+    }
+    EXPECT_EQ(data, 12u + 8u);
+    EXPECT_EQ(placed_data, data);
+    EXPECT_EQ(placed_bss, bss);
+    EXPECT_EQ(placed_stack, stack);
 }
 
 // Two reads of a volatile register stay two: the free-running timer moves
