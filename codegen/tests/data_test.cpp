@@ -187,6 +187,46 @@ void main(void)
     EXPECT_EQ(r.byte("m", 2 * 11), 203);
 }
 
+// Two arrays of 80 bytes fill two banks, each indexed by a variable;
+// enumerations take one byte or two by their values.
+TEST(DataPointers, TwoLargeArraysAndEnumerations)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+enum color { RED, GREEN = 5, BLUE };
+enum big { SMALL = 1, LARGE = 1000 };
+enum color c = BLUE;
+enum big b;
+unsigned char r1, sz1, sz2, r3;
+int r2;
+unsigned char big1[80], big2[80];
+void main(void)
+{
+    unsigned char i;
+    b = LARGE;
+    r1 = c + GREEN;
+    r2 = b + 1;
+    sz1 = sizeof(c);
+    sz2 = sizeof(b);
+    for (i = 0; i < 80; i++) { big1[i] = i; big2[79 - i] = i + 1; }
+    r3 = big1[40] + big2[40];
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("r1"), 11);
+    EXPECT_EQ(r.value("r2", 2), 1001u);
+    EXPECT_EQ(r.byte("sz1"), 1);
+    EXPECT_EQ(r.byte("sz2"), 2);
+    EXPECT_EQ(r.byte("r3"), 80);
+    EXPECT_NE(r.address("big1") >> 7, r.address("big2") >> 7) << "one bank holds one of them";
+    for (int i = 0; i < 80; i += 13) {
+        EXPECT_EQ(r.byte("big1", (unsigned)i), i);
+        EXPECT_EQ(r.byte("big2", (unsigned)(79 - i)), i + 1);
+    }
+}
+
 // A one-byte pointer reaches one half of the banks: objects whose
 // addresses it may hold lie in banks 0-1 (or common memory). Programs that
 // break that are refused, with no output.
