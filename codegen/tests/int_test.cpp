@@ -346,6 +346,49 @@ void main(void)
     EXPECT_EQ(value("r5", 3), (uint32_t)((-48 + 0x123400) & 0xFFFFFF));
 }
 
+// Compound assignments, increments and decrements of 16-, 24- and 32-bit
+// objects reached through pointers, helpers' operators among them.
+TEST(IntPointers, CompoundAssignmentsThroughPointers)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.files.push_back({"main.c", R"(
+long lv[2] = {100000, -7};
+int iv[2] = {1234, -99};
+short long tv = 70000;
+long *lp = &lv[0];
+int *ip = &iv[1];
+short long *tp = &tv;
+unsigned char n = 3;
+long r1;
+int r2;
+void main(void)
+{
+    *lp *= 3;
+    *lp /= 7;
+    lp[1] -= *lp;
+    *ip %= 10;
+    iv[0] <<= n;
+    *ip ^= 0x0F0F;
+    *tp += *lp;
+    r1 = (*lp)++;
+    r2 = --(*ip);
+    FINISH();
+}
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    int32_t l0 = 100000 * 3 / 7, l1 = -7 - l0;
+    int16_t i1 = (int16_t)((-99 % 10) ^ 0x0F0F);
+    EXPECT_EQ((uint32_t)r.value("r1", 4), (uint32_t)l0);
+    EXPECT_EQ((uint32_t)r.value("lv", 4), (uint32_t)(l0 + 1));
+    EXPECT_EQ((uint32_t)(r.value("lv", 8) >> 32), (uint32_t)l1);
+    EXPECT_EQ(r.value("iv", 2), (unsigned long)(1234 << 3));
+    EXPECT_EQ(r.value("r2", 2), (unsigned long)(uint16_t)(i1 - 1));
+    EXPECT_EQ(r.value("tv", 3), (unsigned long)(70000 + l0));
+}
+
 // Wide objects in banks 1-3 and common memory, each operation reading one
 // bank and writing another, compound assignments included.
 TEST(IntBanks, OperandsInDifferentBanks)
