@@ -647,8 +647,61 @@ static bool lower_bitfield(tree_node *s, vector_t *out)
     return true;
 }
 
+// A switch: its value in a variable (a temporary unless it is one), then
+// for a byte one SWITCH statement the compare chain of its pattern writes;
+// for a wider value a compare-and-jump per case, then the jump to the
+// default. The case list is a chain of "," whose leaves are "$ value label"
+// pairs and, last, the default label.
+static bool lower_switch(tree_node *s, vector_t *out)
+{
+    if (s->op != OP_SWITCH || !s->left)
+        return false;
+    tree_node *v = s->left;
+    std::vector<tree_node *> cases;
+    tree_node *fallback = nullptr;
+    for (tree_node *l = s->right; l;) {
+        tree_node *item = l->op == OP_COMMA ? l->left : l;
+        if (item && item->op == OP_CJUMP)
+            cases.push_back(item);
+        else
+            fallback = item;
+        l = l->op == OP_COMMA ? l->right : nullptr;
+    }
+    // duplicate values: the front end reports them; met here, refused
+    for (size_t i = 0; i < cases.size(); i++)
+        for (size_t k = 0; k < i; k++)
+            if (cases[i]->left && cases[k]->left && cases[i]->left->value == cases[k]->left->value) {
+                node_set_position(s);
+                msg_report(695, (long)cases[i]->left->value);
+                return true;
+            }
+    if (v->op != OP_ID || tree_has_volatile(v))
+        v = into_temporary(v, out);
+    s->left = v;
+    if (node_size(v) == 1) {
+        vec_push(out, s);
+        return true;
+    }
+    for (tree_node *c : cases) {
+        tree_node *value = node_new_const(c->left->value);
+        value->type = v->type;
+        tree_node *test = typed_node(OP_EQ, tree_copy(v), value, basic_type_named("b"));
+        tree_node *jump = node_make(OP_CJUMP, test, tree_copy(c->right));
+        jump->type = basic_type_named("v");
+        lower_statement(jump, out);
+    }
+    if (fallback) {
+        tree_node *jump = node_make(OP_JUMP, tree_copy(fallback), nullptr);
+        jump->type = basic_type_named("i");
+        vec_push(out, jump);
+    }
+    return true;
+}
+
 static void lower_statement(tree_node *s, vector_t *out)
 {
+    if (lower_switch(s, out))
+        return;
     // the statements a choice was split into were not rewritten yet: a
     // product stored in an arm is a helper's call from here on
     s = tree_rewrite_all(s);

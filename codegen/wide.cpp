@@ -826,6 +826,28 @@ int wide_escape(int n, tree_node *node, int level)
     }
     case 82: copy_between(node, level); break;
     case 84: read_rom(node, level); break;
+    case 87: {   // the compare chain of a byte switch
+        wide_operand v = operand_of(node, level, 'L');
+        load_w(v, 0);
+        uint32_t before = 0;
+        tree_node *fallback = nullptr;
+        for (tree_node *l = node->right; l;) {
+            tree_node *item = l->op == OP_COMMA ? l->left : l;
+            if (item && item->op == OP_CJUMP && item->left && item->right) {
+                uint32_t value = (uint32_t)item->left->value & 0xFF;
+                insn("xorlw", number(value ^ before));
+                insn("btfsc", "status,2");
+                insn("goto", "l" + std::to_string(item->right->value));
+                before = value;
+            } else {
+                fallback = item;
+            }
+            l = l->op == OP_COMMA ? l->right : nullptr;
+        }
+        if (fallback)
+            insn("goto", "l" + std::to_string(fallback->value));
+        break;
+    }
     case 85:   // W = *W
         point_fsr(node->left);
         insn("movf", "indf,w");

@@ -634,6 +634,80 @@ void main(void)
     EXPECT_EQ(placed_stack, stack);
 }
 
+// Switches on bytes (every value from -128 to 127 through a compare chain,
+// fall-through and default), and on 16- and 32-bit values at their
+// boundaries. The host computes the same hash of every result.
+TEST(Switch, EveryByteValueAndWideBoundaries)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+unsigned int hash;
+unsigned char wide[10];
+unsigned char pick(signed char x)
+{
+    unsigned char k = 0;
+    switch (x) {
+    case -128: return 1;
+    case -100: k = 5;
+    case -99: return k + 2;
+    case -1: return 3;
+    case 0: return 4;
+    case 1: return 5;
+    case 2: break;
+    case 50: return 6;
+    case 64: return 7;
+    case 126: return 8;
+    case 127: return 9;
+    default: return 10;
+    }
+    return 11;
+}
+unsigned char wpick(int w)
+{
+    switch (w) { case -32768: return 1; case -1: return 2; case 255: return 3; case 256: return 4; case 32767: return 5; }
+    return 0;
+}
+unsigned char lpick(long l)
+{
+    switch (l) { case -2147483647L - 1: return 1; case 65536: return 2; case -65536: return 3; case 16777216: return 4; default: return 9; }
+}
+void main(void)
+{
+    signed char x = -128;
+    do {
+        hash = hash * 31 + pick(x);
+    } while (x++ != 127);
+    wide[0] = wpick(-32768); wide[1] = wpick(-1); wide[2] = wpick(255); wide[3] = wpick(256); wide[4] = wpick(32767);
+    wide[5] = lpick(-2147483647L - 1); wide[6] = lpick(65536); wide[7] = lpick(-65536); wide[8] = lpick(16777216);
+    wide[9] = lpick(65535);
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    auto pick = [](int x) -> unsigned {
+        switch (x) {
+        case -128: return 1;
+        case -100: return 7;
+        case -99: return 2;
+        case -1: return 3;
+        case 0: return 4;
+        case 1: return 5;
+        case 2: return 11;
+        case 50: return 6;
+        case 64: return 7;
+        case 126: return 8;
+        case 127: return 9;
+        default: return 10;
+        }
+    };
+    uint16_t hash = 0;
+    for (int x = -128; x <= 127; x++)
+        hash = (uint16_t)(hash * 31 + pick(x));
+    EXPECT_EQ(r.value("hash", 2), hash);
+    expect_bytes(r, "wide", {1, 2, 3, 4, 5, 1, 2, 3, 4, 9});
+}
+
 // Two reads of a volatile register stay two: the free-running timer moves
 // between them, so their difference is not 0.
 TEST(Volatile, TwoReadsOfARegisterStayTwo)
