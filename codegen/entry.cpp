@@ -34,8 +34,34 @@ void emit_function_entry(cg_symbol *f)
     store_w_parameter(f);
 }
 
+// The interrupt vector's code: W, STATUS (from bank 0 on), PCLATH and FSR
+// saved in common memory, then a long jump to the function's code in its
+// own page (PCLATH held the page of the code interrupted).
+void emit_interrupt_entry(cg_symbol *f)
+{
+    int own = pending_psect;
+    pending_psect = PS_INTENTRY;
+    switch_psect(false);
+    printf("\tglobal\tinterrupt_function\ninterrupt_function:\n"
+           "\tmovwf\tsaved_w\n\tswapf\tstatus,w\n\tclrf\tstatus\n\tmovwf\tsaved_status\n"
+           "\tmovf\tpclath,w\n\tmovwf\tsaved_pclath\n\tmovf\tfsr,w\n\tmovwf\tsaved_fsr\n"
+           "\tljmp\t%s\n",
+           sym_asm_name(f));
+    pending_psect = own;
+    switch_psect(true);
+}
+
 void emit_function_exit(cg_symbol *f)
 {
+    if (f == interrupt_function) {
+        // the context back in the reverse order; swapf moves W's copy
+        // without touching the restored flags
+        out_printf("\tmovf\tsaved_fsr,w\n\tmovwf\tfsr\n\tmovf\tsaved_pclath,w\n\tmovwf\tpclath\n"
+                   "\tswapf\tsaved_status,w\n\tmovwf\tstatus\n\tswapf\tsaved_w,f\n\tswapf\tsaved_w,w\n"
+                   "\tretfie\n");
+        bank_forget();
+        return;
+    }
     if (f == main_function) {
         // main is entered by a jump from the start-up code, never by a call:
         // its end starts the program again, from bank 0 as after a reset

@@ -58,6 +58,8 @@ void gen_function(cg_symbol *f, bool write)
     bank_forget();
     temp_area_reset();
     f->temp_largest = 0;
+    if (write && f == interrupt_function)
+        emit_interrupt_entry(f);
     if (write) {
         switch_psect(false);
         printf("%s:\n", sym_asm_name(f));

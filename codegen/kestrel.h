@@ -642,6 +642,7 @@ void callgraph_reset();
 // ===========================================================================
 extern int cg_phase;              // 1 to 6 while the pass runs
 extern cg_symbol *main_function;  // _main, when it has a body
+extern cg_symbol *interrupt_function; // the interrupt function, when there is one
 int optim_whole_program();
 cg_symbol *new_temporary_auto(type_desc *t);
 uint32_t frame_total(cg_symbol *f);
@@ -707,6 +708,7 @@ void indirect_reset();
 // ===========================================================================
 void emit_function_entry(cg_symbol *f);
 void emit_function_exit(cg_symbol *f);
+void emit_interrupt_entry(cg_symbol *f);
 int cg_emit_escape(int n, tree_node *node, int offset, int level);
 
 // ===========================================================================

@@ -37,6 +37,7 @@
 
 int cg_phase;
 cg_symbol *main_function;
+cg_symbol *interrupt_function;
 // The next temporary auto of the function's pool a statement may take.
 static uint32_t hoist_counter;
 // Trace output of the statements and the matcher (a developer's aid).
@@ -826,16 +827,22 @@ static void mark_uses(cg_symbol *f)
 // phases
 // ---------------------------------------------------------------------------
 // The functions the program runs: reachable from _main.
+// The functions the program runs: reachable from _main, then those
+// reachable from the interrupt function.
 static vector_t *reached_functions(bool deepest_first)
 {
-    vector_t *all = callgraph_reached(main_function, deepest_first);
-    vector_t *out = vec_new(vec_count(all) + 1);
-    for (uint32_t i = 0; i < vec_count(all); i++) {
-        cg_symbol *f = (cg_symbol *)vec_get(all, i);
-        if (f->func)
-            vec_push(out, f);
+    vector_t *out = vec_new(16);
+    for (cg_symbol *root : {main_function, interrupt_function}) {
+        if (!root)
+            continue;
+        vector_t *all = callgraph_reached(root, deepest_first);
+        for (uint32_t i = 0; i < vec_count(all); i++) {
+            cg_symbol *f = (cg_symbol *)vec_get(all, i);
+            if (f->func && vec_index_of(out, f) == UINT32_MAX)
+                vec_push(out, f);
+        }
+        vec_free(all);
     }
-    vec_free(all);
     return out;
 }
 
@@ -846,6 +853,12 @@ static bool phase_call_graph()
     main_function = sym_find("_main");
     if (main_function && !main_function->func)
         main_function = nullptr;
+    interrupt_function = nullptr;
+    for (uint32_t i = 0; i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        if (f->func && (type_qualifiers(f->type) & Q_INTERRUPT))
+            interrupt_function = f;
+    }
     compute_frame_sizes(functions);
     if (!main_function)
         return false;
@@ -915,6 +928,10 @@ static void layout_compiled_stack()
     compiled_stack_size = 0;
     for (uint32_t i = 0; i < vec_count(order); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(order, i);
+        // the interrupt code runs while any of main's frames is live: its
+        // frames lie above all of them (the linker lays them out so too)
+        if (f == interrupt_function)
+            f->cgraph->base = compiled_stack_size;
         uint32_t end = f->cgraph->base + frame_total(f);
         if (end > compiled_stack_size)
             compiled_stack_size = end;
@@ -969,6 +986,8 @@ static int phase_output()
     vec_free(order);
     if (emit_fn_calls(main_function))
         printf("\tFNROOT\t%s\n", sym_asm_name(main_function));
+    if (interrupt_function && emit_fn_calls(interrupt_function))
+        printf("\tFNCALL\tintlevel1,%s\n\tFNROOT\tintlevel1\n", sym_asm_name(interrupt_function));
     return 0;
 }
 
@@ -983,12 +1002,20 @@ static bool refuse_what_is_not_built()
         msg_report(1490, chip.family == 1 ? "programs for the 12-bit cores" : "programs for this core");
         return true;
     }
+    // one interrupt function, its context saved in common memory (W is
+    // saved before any bank can be selected)
     bool refused = false;
+    int interrupts = 0;
     for (uint32_t i = 0; i < vec_count(functions); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(functions, i);
-        if (type_qualifiers(f->type) & Q_INTERRUPT) {
+        if (!(type_qualifiers(f->type) & Q_INTERRUPT))
+            continue;
+        const char *why = ++interrupts > 1        ? "programs of more than one interrupt function"
+                          : !target_class("COMMON") ? "interrupt functions on chips without common memory"
+                                                    : nullptr;
+        if (why) {
             sym_set_position(f);
-            msg_report(1490, "interrupt functions");
+            msg_report(1490, why);
             refused = true;
         }
     }
@@ -1023,6 +1050,7 @@ void optim_reset()
 {
     cg_phase = 0;
     main_function = nullptr;
+    interrupt_function = nullptr;
     hoist_counter = 0;
     trace_trees = false;
     callgraph_reset();

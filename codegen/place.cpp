@@ -437,6 +437,9 @@ vector_t *place_data()
     bool changed = false;
     if (place_rounds++ == 0)
         take_absolute(&changed);
+    // the interrupt context: saved_w, saved_status, saved_pclath, saved_fsr
+    if (interrupt_function && alloc_in("COMMON", 4, true, RANGE_ALLOC_RESERVE) == RANGE_NONE)
+        msg_report(1250, 4L, "s", "saved_w");
     place_frame(&changed);
     place_bits(list_persist, &changed);
     place_list(list_persist, false, &changed);
@@ -562,8 +565,21 @@ static void emit_constants()
     }
 }
 
+// Where the interrupt function keeps the registers it saves: common
+// memory, reached in every bank.
+static void emit_interrupt_context()
+{
+    if (!interrupt_function)
+        return;
+    pending_psect = PS_COMMON;
+    switch_psect(false);
+    for (const char *name : {"saved_w", "saved_status", "saved_pclath", "saved_fsr"})
+        printf("\tglobal\t%s\n%s:\n       ds      1\n", name, name);
+}
+
 void data_output()
 {
+    emit_interrupt_context();
     for (cg_symbol *s : list_persist)
         if (s->flags & SF_ABSOLUTE)
             emit_absolute(s);

@@ -708,6 +708,79 @@ void main(void)
     expect_bytes(r, "wide", {1, 2, 3, 4, 5, 1, 2, 3, 4, 9});
 }
 
+// A Timer0 interrupt every 256 cycles counts ticks while code in page 1
+// does 16- and 32-bit arithmetic: over 10,000 interrupts every result stays
+// right (the context of the code interrupted comes back whole).
+TEST(Interrupts, TimerTicksWhileArithmeticRuns)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.cycles = 8000000;
+    p.files.push_back({"main.c", R"(
+volatile unsigned int ticks;
+volatile unsigned char seen;
+unsigned long acc;
+unsigned int w;
+long m;
+void interrupt isr(void)
+{
+    if (T0IF) {
+        T0IF = 0;
+        ticks++;
+        seen = (ticks & 3) * 5;
+    }
+}
+void work(void) @ 0x900
+{
+    unsigned int i;
+    for (i = 0; i < 600; i++) {
+        acc += (unsigned long)i * 3;
+        w ^= i << 1;
+        m = m * 3 / 2 - i;
+    }
+}
+void main(void)
+{
+    OPTION_REG = 0x08;   /* Timer0 counts instruction cycles */
+    T0IE = 1;
+    GIE = 1;
+    work();
+    GIE = 0;
+    FINISH();
+}
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    uint32_t acc = 0;
+    uint16_t w = 0;
+    int32_t m = 0;
+    for (int32_t i = 0; i < 600; i++) {
+        acc += (uint32_t)i * 3;
+        w ^= (uint16_t)(i << 1);
+        m = (int32_t)((uint32_t)m * 3) / 2 - i;
+    }
+    EXPECT_EQ(r.value("acc", 4), acc);
+    EXPECT_EQ(r.value("w", 2), w);
+    EXPECT_EQ((uint32_t)r.value("m", 4), (uint32_t)m);
+    EXPECT_GT(r.value("ticks", 2), 10000u);
+    EXPECT_EQ(r.address("work"), 0x900) << "the arithmetic runs in page 1";
+}
+
+// A function called from main and from the interrupt function would have
+// one frame for two calls that may be active at once: the link refuses it.
+TEST(Interrupts, AFunctionSharedWithMainIsRefused)
+{
+    c_run r = run_main(R"(
+unsigned char count, twice;
+unsigned char bump(unsigned char x) { return x + 1; }
+void interrupt isr(void) { count = bump(count); T0IF = 0; }
+void main(void) { twice = bump(twice); FINISH(); }
+)");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.output.find("(472)"), std::string::npos) << r.output;
+}
+
 // Two reads of a volatile register stay two: the free-running timer moves
 // between them, so their difference is not 0.
 TEST(Volatile, TwoReadsOfARegisterStayTwo)
