@@ -61,17 +61,49 @@ int callgraph_add_call(cg_symbol *caller, cg_symbol *callee, bool indirect)
     return dag_add_edge(from->node, to->node, 1, CGE_CALL);
 }
 
-// A call node of a statement of the function ctx: an edge to its callee.
+// The functions whose address the program takes: a call through a pointer
+// may reach any of them.
+vector_t *pointed_functions()
+{
+    static vector_t *list;
+    if (!list)
+        list = vec_new(4);
+    vec_clear(list);
+    for (uint32_t i = 0; i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        if (f->func && (f->flags & SF_ADDR_TAKEN) && !(type_qualifiers(f->type) & Q_INTERRUPT))
+            vec_push(list, f);
+    }
+    return list;
+}
+
+// A call node of a statement of the function ctx: an edge to its callee;
+// a call through a pointer, an edge to every function a pointer may hold
+// (their frames lie above the caller's, as for any callee).
 static tree_node *collect_calls_visit(void *ctx, tree_node *n, int, int, int, long *)
 {
-    if (n->op == OP_CALL && n->left && n->left->op == OP_ID && n->left->sym)
+    if (n->op != OP_CALL || !n->left)
+        return n;
+    if (n->left->op == OP_ID && n->left->sym) {
         callgraph_add_call((cg_symbol *)ctx, n->left->sym, false);
+        return n;
+    }
+    vector_t *targets = pointed_functions();
+    for (uint32_t i = 0; i < vec_count(targets); i++)
+        callgraph_add_call((cg_symbol *)ctx, (cg_symbol *)vec_get(targets, i), true);
     return n;
 }
 
 void collect_calls(cg_symbol *f)
 {
     callgraph_node_of(f, CGK_FUNCTION);
+    // a function whose address is taken is made even when no call through
+    // a pointer is seen: main stands for the place that holds it
+    if (f == sym_find("_main")) {
+        vector_t *targets = pointed_functions();
+        for (uint32_t i = 0; i < vec_count(targets); i++)
+            callgraph_add_call(f, (cg_symbol *)vec_get(targets, i), true);
+    }
     long result = 0;
     for (uint32_t i = 0; f->func && f->func->stmts && i < vec_count(f->func->stmts); i++)
         tree_walk(WALK_PREORDER, f, (tree_node *)vec_get(f->func->stmts, i), collect_calls_visit, 0, 0, 0, &result);

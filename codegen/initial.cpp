@@ -89,6 +89,8 @@ void put_scalar(init_walk &w, tree_node *raw, uint32_t size, uint32_t offset)
         uint32_t v = t->op == OP_FCONST ? float_bits(t->fvalue, (int)size) : (uint32_t)t->value;
         for (uint32_t i = 0; i < size && offset + i < w.values.size(); i++)
             w.values[offset + i] = i < 4 ? (v >> (8 * i)) & 0xFF : ((int32_t)v < 0 ? 0xFF : 0);
+    } else if (address_value(t, &target, &k) && size == 1 && sym_is_function(target) && !k) {
+        w.texts[offset] = std::string("low(fp") + sym_asm_name(target) + ")";   // its dispatch stub
     } else if (address_value(t, &target, &k) && size == 1 && !sym_is_function(target)) {
         std::string name = sym_asm_name(target);
         if (k)

@@ -631,6 +631,7 @@ cg_record *callgraph_node_of(cg_symbol *s, uint32_t kind);
 int callgraph_add_call(cg_symbol *caller, cg_symbol *callee, bool indirect);
 void record_caller(cg_symbol *object, cg_symbol *f);
 void collect_calls(cg_symbol *f);
+vector_t *pointed_functions();   // functions whose address is taken (a list the next call reuses)
 vector_t *callgraph_reached(cg_symbol *root, bool deepest_first);
 vector_t *callgraph_callees(cg_symbol *f);
 bool callgraph_on_cycle(cg_symbol *f);
@@ -662,7 +663,7 @@ void layout_autos(cg_symbol *f);
 // ===========================================================================
 enum psect_kind {
     PS_NONE = 0, PS_RBSS0 = 1, PS_TEXT = 2, PS_FUNC_TEXT = 3, PS_RDATA0 = 4, PS_IDATA = 5, PS_COMMON = 6,
-    PS_STRINGS = 7, PS_NVRAM = 10, PS_RBIT0 = 11, PS_MAINTEXT = 12, PS_INTENTRY = 13, PS_NVBIT = 18,
+    PS_STRINGS = 7, PS_NVRAM = 10, PS_RBIT0 = 11, PS_MAINTEXT = 12, PS_INTENTRY = 13, PS_FUNCTAB = 16, PS_NVBIT = 18,
     PS_NVRRAM = 22, PS_NVBIT_C = 23, PS_RBSS1 = 24, PS_RDATA1 = 27, PS_RBIT0B = 30, PS_RBIT_C = 34,
     PS_EEDATA = 37, PS_NVRAM1 = 40, PS_NVBIT1 = 43, PS_COUNT = 46,
 };

@@ -219,6 +219,29 @@ static void store_arguments(tree_node *call, vector_t *out)
     list->args = kept;
 }
 
+// A call through a pointer: the pointer in a variable of its own (the
+// dispatcher reads it last, after the argument in W). The functions a
+// pointer may hold share nothing else: one byte of argument, passed in W,
+// and a value of at most a byte.
+static tree_node *into_temporary(tree_node *v, vector_t *out);
+
+static void lower_pointer_call(tree_node *call, vector_t *out)
+{
+    tree_node *d = call->left;
+    if (!d || d->op != OP_DEREF || !d->left)
+        return;
+    if (d->left->op != OP_ID || tree_has_volatile(d->left))
+        d->left = into_temporary(d->left, out);
+    vector_t *args = call->right ? call->right->args : nullptr;
+    bool wide_arg = args && (vec_count(args) > 1 ||
+                             (vec_count(args) == 1 && node_size((tree_node *)vec_get(args, 0)) > 1));
+    if (wide_arg || node_size(call) > 1) {
+        node_set_position(call);
+        msg_report(1490, wide_arg ? "calls through pointers with more than one byte of arguments"
+                                  : "calls through pointers that return more than a byte");
+    }
+}
+
 // Moves every call below n that is not `keep` into a statement of its own,
 // innermost first; the call's place takes the temporary holding its result.
 static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
@@ -256,6 +279,7 @@ static tree_node *hoist_calls(tree_node *n, tree_node *keep, vector_t *out)
     }
     cg_symbol *tmp = new_temporary_auto(t);
     store_arguments(n, out);
+    lower_pointer_call(n, out);
     push_statement(out, assign_node(tmp, n));
     return node_new_id(tmp);
 }
@@ -359,7 +383,7 @@ static bool may_read_rom(tree_node *address);
 // is read into W where it is used.
 static bool is_hoistable(void *, tree_node *n)
 {
-    if (n->op != OP_DEREF)
+    if (n->op != OP_DEREF || type_is(n->type, TY_FUNCTION))   // a call's target through a pointer
         return false;
     type_desc *t = type_unqualify(n->type);
     bool byte = node_size(n) == 1 && t && (t->kind == TY_BASIC || t->kind == TY_POINTER || t->kind == TY_ENUM) &&
@@ -737,6 +761,7 @@ static void lower_statement(tree_node *s, vector_t *out)
         return;
     if (tree_node *keep = top_call(s)) {
         store_arguments(keep, out);
+        lower_pointer_call(keep, out);
         if (has_deref(s)) {   // the call's W argument, or the store of its result, through a pointer
             if (s->op == OP_ASSIGN && s->left && s->left->op == OP_DEREF) {
                 // *a = f(): the result in a temporary, then the store

@@ -577,9 +577,45 @@ static void emit_interrupt_context()
         printf("\tglobal\t%s\n%s:\n       ds      1\n", name, name);
 }
 
+// The dispatch table of calls through pointers: a call of fptable with
+// the low byte of a stub's address in W (PCLATH holding the page) jumps to
+// the stub, which jumps to its function (handing it the argument that
+// waited in FSR). A function pointer is that low byte.
+static void emit_function_table()
+{
+    vector_t *targets = pointed_functions();
+    std::vector<cg_symbol *> used;
+    for (uint32_t i = 0; i < vec_count(targets); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(targets, i);
+        if (f->cgraph && f->cgraph->generated)
+            used.push_back(f);
+    }
+    if (used.empty())
+        return;
+    pending_psect = PS_FUNCTAB;
+    switch_psect(false);
+    printf("\tglobal\tfptable\nfptable:\n\tmovwf\tpcl\n");
+    unsigned words = 1;
+    for (cg_symbol *f : used) {
+        const char *name = sym_asm_name(f);
+        cg_symbol *first = f->params && vec_count(f->params) ? (cg_symbol *)vec_get(f->params, 0) : nullptr;
+        bool in_w = first && (first->flags & SF_INREG) && first->reg == REG_WREG;
+        printf("\tglobal\tfp%s\nfp%s:\n", name, name);
+        if (in_w)
+            printf("\tmovf\tfsr,w\n");
+        printf("\tljmp\t%s\n", name);
+        words += (in_w ? 1 : 0) + 3;
+    }
+    if (words > 256) {
+        sym_set_position(used.back());
+        msg_report(1490, "more functions called through pointers than one page of the dispatch table holds");
+    }
+}
+
 void data_output()
 {
     emit_interrupt_context();
+    emit_function_table();
     for (cg_symbol *s : list_persist)
         if (s->flags & SF_ABSOLUTE)
             emit_absolute(s);

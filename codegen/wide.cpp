@@ -826,6 +826,20 @@ int wide_escape(int n, tree_node *node, int level)
     }
     case 82: copy_between(node, level); break;
     case 84: read_rom(node, level); break;
+    case 88: {   // a call through a pointer: the table jumps to the function
+        tree_node *d = node->left;
+        tree_node *var = d->left;
+        if (node->right && node->right->args && vec_count(node->right->args))
+            insn("movwf", "fsr");   // the stub hands it back in W
+        insn("movlw", "high(fptable)");
+        insn("movwf", "pclath");
+        std::string name = operand_text(node, level, "~L");
+        bank_select(bank_of_operand_node(var, top_level_of(var)));
+        insn("movf", name + ",w");
+        insn("call", "fptable");
+        insn("pagesel", "$");
+        break;
+    }
     case 87: {   // the compare chain of a byte switch
         wide_operand v = operand_of(node, level, 'L');
         load_w(v, 0);

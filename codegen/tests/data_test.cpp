@@ -832,6 +832,69 @@ INSTANTIATE_TEST_SUITE_P(Chips, EveryMidrangeChip,
                                          "16F88", "16F873A", "16F874A", "16F876A", "16F877A", "16F882", "16F883",
                                          "16F884", "16F886", "16F887", "16F913", "16F914", "16F916", "16F917"));
 
+// Calls through function pointers: held in variables, constant tables and
+// structures, with and without a byte argument, compared; the frames of
+// every function a pointer may reach lie above the caller's, so the
+// caller's locals survive the calls.
+TEST(FunctionPointers, TablesStructuresAndComparisons)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+unsigned char a, b, c, d, e;
+unsigned char twice(unsigned char x) { unsigned char t[2]; t[1] = x; return t[1] + x; }
+unsigned char inc(unsigned char x) { unsigned char u = x; return u + 1; }
+unsigned char seven(void) { return 7; }
+unsigned char (*op)(unsigned char);
+unsigned char (*const ops[2])(unsigned char) = {twice, inc};
+unsigned char (*g)(void) = seven;
+struct H { unsigned char k; unsigned char (*f)(unsigned char); } h;
+unsigned char apply(unsigned char (*f)(unsigned char), unsigned char v)
+{
+    unsigned char keep = v * 3, got = f(v);
+    return keep + got;
+}
+void main(void)
+{
+    unsigned char i;
+    op = twice;
+    a = op(5);
+    op = inc;
+    b = op(a) + ops[1](3);
+    c = g();
+    h.f = twice;
+    for (i = 0; i < 2; i++)
+        d += ops[i](10);
+    d += h.f(1) + (op == inc) + (op != twice);
+    e = apply(twice, 4) + apply(inc, 4);
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("a"), 10);
+    EXPECT_EQ(r.byte("b"), 15);
+    EXPECT_EQ(r.byte("c"), 7);
+    EXPECT_EQ(r.byte("d"), 35);
+    EXPECT_EQ(r.byte("e"), 12 + 8 + 12 + 5);
+}
+
+// What the one-byte calling convention of calls through pointers cannot
+// carry is refused.
+TEST(FunctionPointers, WiderArgumentsAndValuesAreRefused)
+{
+    const char *cases[] = {
+        "int wide(int x) { return x; }\nint (*p)(int) = wide;\nint r;\nvoid main(void) { r = p(300); FINISH(); }",
+        "unsigned char two(unsigned char x, unsigned char y) { return x + y; }\n"
+        "unsigned char (*p)(unsigned char, unsigned char) = two;\nunsigned char r;\n"
+        "void main(void) { r = p(1, 2); FINISH(); }",
+    };
+    for (const char *text : cases) {
+        c_run r = run_main(text);
+        EXPECT_NE(r.status, 0) << text;
+        EXPECT_NE(r.output.find("(1490)"), std::string::npos) << text << "\n" << r.output;
+    }
+}
+
 // Two reads of a volatile register stay two: the free-running timer moves
 // between them, so their difference is not 0.
 TEST(Volatile, TwoReadsOfARegisterStayTwo)
