@@ -79,10 +79,27 @@ static void select_bit(uint32_t bit, int reg_bit, bool value, int bank, const ch
     bstate_set(bit, value ? bit : 0);
 }
 
+static void select_fsr_bit(uint32_t bit, int reg_bit, bool value, int bank)
+{
+    if (bstate_known(bit) && (bstate_value(bit) != 0) == value)
+        return;
+    if (!dry_run)
+        out_printf("b%cf\tfsr, %d\t;select bank%d\n\t", value ? 's' : 'c', reg_bit, bank);
+    bstate_set(bit, value ? bit : 0);
+}
+
 void bank_select(int bank)
 {
     if (bank < 0 || chip.banks <= 1)
         return;
+    if (chip.family == 1) {
+        // the 12-bit cores select the bank by FSR's bits 5 and 6 (any write
+        // of FSR, an indirect access, selects anew: the state is forgotten)
+        select_fsr_bit(BIT_RP0, 5, bank & 1, bank);
+        if (chip.banks > 2)
+            select_fsr_bit(BIT_RP1, 6, bank & 2, bank);
+        return;
+    }
     if (chip.family != 2) {
         msg_report(1490, "bank selection on this chip family");
         return;

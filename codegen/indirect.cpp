@@ -179,7 +179,7 @@ static int escaping_half()
 
 void indirect_select_half(tree_node *address)
 {
-    if (chip.banks <= 2)   // all of RAM lies below 0x100: IRP stays clear
+    if (chip.banks <= 2 || chip.family == 1)   // all of RAM lies below 0x100: IRP stays clear
         return;
     cg_symbol *base = address_base(address);
     int half = base ? half_of(base) : escaping_half();

@@ -362,7 +362,9 @@ static void place_frame(bool *changed)
     frame_bank = BANK_COMMON;
     if (!compiled_stack_size)
         return;
-    uint32_t a = alloc_in("COMMON", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
+    // (on the 12-bit cores common memory holds no frames: the link has no
+    // psect for them there)
+    uint32_t a = chip.family == 1 ? RANGE_NONE : alloc_in("COMMON", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
     // autos a pointer may address: the frame where pointers reach
     const char *const low_half[] = {"BANK0", "BANK1"};
     if (indirect_frame_escapes() && chip.banks > 2)
@@ -435,8 +437,15 @@ vector_t *place_data()
         cg_fatal(1246);
     range_space_discard(data_space());
     bool changed = false;
-    if (place_rounds++ == 0)
+    if (place_rounds++ == 0) {
         take_absolute(&changed);
+        // the 12-bit cores' temporary area at the top of common memory (the
+        // start-up code and the run-time library's routines use it)
+        if (chip.family == 1 && target_class("COMMON")) {
+            uint32_t size = chip.common_size > 3 || chip.banks == 1 ? 4 : 2;
+            alloc_in("COMMON", size, true, RANGE_ALLOC_USE);
+        }
+    }
     // the interrupt context: saved_w, saved_status, saved_pclath, saved_fsr
     if (interrupt_function && alloc_in("COMMON", 4, true, RANGE_ALLOC_RESERVE) == RANGE_NONE)
         msg_report(1250, 4L, "s", "saved_w");

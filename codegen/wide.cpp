@@ -597,6 +597,8 @@ void convert(tree_node *node, int level)
 void point_fsr(tree_node *address)
 {
     insn("movwf", "fsr");
+    if (chip.family == 1)   // FSR's bits 5 and 6 are the bank selection there
+        bank_forget();
     indirect_select_half(address);
 }
 
@@ -829,8 +831,11 @@ int wide_escape(int n, tree_node *node, int level)
     case 88: {   // a call through a pointer: the table jumps to the function
         tree_node *d = node->left;
         tree_node *var = d->left;
-        if (node->right && node->right->args && vec_count(node->right->args))
+        if (node->right && node->right->args && vec_count(node->right->args)) {
             insn("movwf", "fsr");   // the stub hands it back in W
+            if (chip.family == 1)
+                bank_forget();
+        }
         insn("movlw", "high(fptable)");
         insn("movwf", "pclath");
         std::string name = operand_text(node, level, "~L");
