@@ -109,6 +109,22 @@ void bank_select(int bank)
         select_bit(BIT_RP1, 6, bank & 2, bank, "RP1");
 }
 
+// The instructions bank_select(bank) would write now.
+int bank_select_cost(int bank)
+{
+    if (bank < 0 || chip.banks <= 1)
+        return 0;
+    int cost = 0;
+    for (uint32_t bit : {(uint32_t)BIT_RP0, (uint32_t)BIT_RP1}) {
+        if (bit == BIT_RP1 && chip.banks <= 2)
+            continue;
+        bool value = bit == BIT_RP0 ? (bank & 1) : (bank & 2);
+        if (!bstate_known(bit) || (bstate_value(bit) != 0) != value)
+            cost++;
+    }
+    return cost;
+}
+
 // The half of the banks an indirect access reaches (IRP).
 void irp_select(int half)
 {

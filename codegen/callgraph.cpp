@@ -85,7 +85,8 @@ static tree_node *collect_calls_visit(void *ctx, tree_node *n, int, int, int, lo
     if (n->op != OP_CALL || !n->left)
         return n;
     if (n->left->op == OP_ID && n->left->sym) {
-        callgraph_add_call((cg_symbol *)ctx, n->left->sym, false);
+        if (strcmp(n->left->sym->name, "__delay") != 0)   // a delay is code in place
+            callgraph_add_call((cg_symbol *)ctx, n->left->sym, false);
         return n;
     }
     vector_t *targets = pointed_functions();

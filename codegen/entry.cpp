@@ -144,7 +144,7 @@ static void shift_by_constant(tree_node *node, int level)
 
 int cg_emit_escape(int n, tree_node *node, int offset, int level)
 {
-    if (n >= 70 && n < 89 && wide_escape(n, node, level) == 0)
+    if (n >= 70 && n < 92 && wide_escape(n, node, level) == 0)
         return offset;
     switch (n) {
     case 16:   // shift of one byte by a constant

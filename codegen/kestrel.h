@@ -688,6 +688,7 @@ int bank_of_operand_node(tree_node *t, int level);
 int wide_escape(int n, tree_node *node, int level);
 void bank_select(int bank);
 void irp_select(int half);
+int bank_select_cost(int bank);
 void bank_forget();
 void emit_apbank_macro(int bank);
 

@@ -121,8 +121,11 @@ cg_symbol *new_temporary_auto(type_desc *t)
         f->temps = vec_new(4);
     for (; hoist_counter < vec_count(f->temps); hoist_counter++) {
         cg_symbol *s = (cg_symbol *)vec_get(f->temps, hoist_counter);
-        if (type_size(s->type) == type_size(t) && type_arith_class(type_unqualify(s->type)) ==
-                                                      type_arith_class(type_unqualify(t))) {
+        // (a pointer's temporary is a pointer's only: its ID reads as one)
+        if (type_size(s->type) == type_size(t) &&
+            type_arith_class(type_unqualify(s->type)) == type_arith_class(type_unqualify(t)) &&
+            type_is(s->type, TY_POINTER) == type_is(t, TY_POINTER) &&
+            type_is(s->type, TY_STRUCT) == type_is(t, TY_STRUCT)) {
             hoist_counter++;
             return s;
         }
@@ -178,6 +181,18 @@ static void store_arguments(tree_node *call, vector_t *out)
     tree_node *list = call->right;
     if (!f || !list || !list->args)
         return;
+    if (!strcmp(f->name, "__delay")) {   // a delay of a constant count: code in place, no call
+        tree_node *n = vec_count(list->args) == 1 ? (tree_node *)vec_get(list->args, 0) : nullptr;
+        if (!n || n->op != OP_CONST || n->value < 0) {
+            node_set_position(call);
+            msg_report(1490, "delays of a count that is not a constant");
+            return;
+        }
+        call->value = n->value;   // the count moves to the call, which takes no arguments
+        tree_free(n);
+        vec_clear(list->args);
+        return;
+    }
     // before any argument is stored (a statement made here may call a
     // helper whose parameters share memory with the callee's): the effects
     // of (a, b) are statements of their own, and an argument that is a

@@ -744,6 +744,80 @@ void write_field(tree_node *node, int level)
 
 wide_operand value_block(cg_symbol *f, uint32_t size, bool is_signed);
 
+// A loop of k passes (1-256) of a body of c cycles, counted down in a
+// register: movlw k; movwf r; L: body; decfsz r,f; goto L takes
+// k * (c + 3) + 1 cycles.
+unsigned long loop_cycles(unsigned long k, unsigned long c)
+{
+    return k * (c + 3) + 1;
+}
+
+// W counted down from k (256 as 0): movlw k; L: addlw 255; btfss Z; goto L,
+// 4k cycles.
+void w_loop(unsigned long k)
+{
+    insn("movlw", number((uint32_t)k));
+    std::string l = new_label();
+    place_label(l);
+    insn("addlw", "255");
+    insn("btfss", "status,2");
+    insn("goto", l);
+}
+
+// FSR counted down from k around the largest W loop: loop_cycles(k, 1024).
+void fsr_loop(unsigned long k)
+{
+    insn("movlw", number((uint32_t)k));
+    insn("movwf", "fsr");
+    std::string l = new_label();
+    place_label(l);
+    w_loop(256);
+    insn("decfsz", "fsr,f");
+    insn("goto", l);
+}
+
+// Exactly n cycles: loops of W (4 cycles a pass), of FSR around them, and of
+// a byte of the frame around those; what is left in nops (goto $+1 is two
+// cycles in one word).
+void delay(tree_node *node, int level)
+{
+    unsigned long n = (uint32_t)node->value;   // the count, moved here from the argument
+    const unsigned long inner = 4 * 256;                // the largest W loop
+    const unsigned long middle = loop_cycles(256, inner); // FSR around it
+    if (n >= middle + 4) {
+        int s = bank_select_cost(frame_bank);
+        unsigned long k3 = (n - (unsigned long)s - 1) / (middle + 3);
+        if (k3 > 256) {
+            msg_report(1490, "delays of more than 67,000,000 cycles");
+            return;
+        }
+        std::string counter = operand_text(node, level, "~X");
+        bank_select(frame_bank);
+        insn("movlw", number((uint32_t)k3));
+        insn("movwf", counter);
+        std::string l3 = new_label();
+        place_label(l3);
+        fsr_loop(256);
+        insn("decfsz", counter + ",f");
+        insn("goto", l3);
+        n -= (unsigned long)s + loop_cycles(k3, middle);
+    }
+    if (n >= inner + 4 + 3) {
+        unsigned long k2 = (n - 1) / (inner + 3);
+        fsr_loop(k2);
+        n -= loop_cycles(k2, inner);
+    }
+    if (n >= 4) {
+        unsigned long k = n / 4 > 256 ? 256 : n / 4;
+        w_loop(k);
+        n -= 4 * k;
+    }
+    for (; n >= 2; n -= 2)
+        insn("goto", "$+1");
+    if (n)
+        insn("nop");
+}
+
 // L = bytes of program memory from the offset in W: each fetched by a call
 // of the table's dispatcher, which jumps to the retlw at that offset of
 // its page (PCLATH holds the page; the code's own page bits are set back).
@@ -828,6 +902,7 @@ int wide_escape(int n, tree_node *node, int level)
     }
     case 82: copy_between(node, level); break;
     case 84: read_rom(node, level); break;
+    case 91: delay(node, level); break;
     case 88: {   // a call through a pointer: the table jumps to the function
         tree_node *d = node->left;
         tree_node *var = d->left;

@@ -357,6 +357,10 @@ def write_selector(chips, path):
         '#ifndef __ZEPH_H',
         '#define __ZEPH_H',
         '',
+        '/* _delay(n) waits exactly n instruction cycles (n a constant): loops in',
+        ' * place, not a call. */',
+        'void _delay(unsigned long);',
+        '',
     ]
     for i, (chip, _) in enumerate(chips):
         lines.append('#%s defined(_%s)' % ('if' if i == 0 else 'elif', chip))

@@ -895,6 +895,46 @@ TEST(FunctionPointers, WiderArgumentsAndValuesAreRefused)
     }
 }
 
+// _delay(n) takes exactly n cycles: the simulator's cycle count at each
+// write of a marker, less the two cycles of the write itself.
+TEST(Delay, ExactCycleCounts)
+{
+    NEEDS_SIMULATOR();
+    const unsigned long counts[] = {0, 1, 2, 3, 4, 5, 7, 10, 100, 1000, 1027, 1028, 1031, 5000, 262913, 262920, 300000};
+    std::string body;
+    unsigned marker = 1;
+    for (unsigned long n : counts)
+        body += "    mark = " + std::to_string(marker++) + ";\n    _delay(" + std::to_string(n) + ");\n";
+    body += "    mark = " + std::to_string(marker) + ";\n";
+    c_program p;
+    p.files.push_back({"main.c", "volatile unsigned char mark;\nvoid main(void)\n{\n" + body + "    FINISH();\n}\n"});
+    c_run r = c_compile(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    long at = r.address("mark");
+    ASSERT_GE(at, 0);
+    std::ostringstream script;
+    // the stops: each write of the marker, and a bound past the last
+    script << std::hex << "break w 0x" << at << "\n" << std::dec << "break c 2000000\n";
+    for (unsigned i = 0; i <= marker; i++)
+        script << "run\n";
+    script << "quit\n";
+    tool_write(r.dir + "/delay.stc", script.str());
+    int status = 0;
+    std::string log =
+        tool_run(r.dir, "gpsim -i -S disable -p p16f877a -I '" + r.dir + "/delay.stc' main.hex </dev/null", &status);
+    std::vector<unsigned long> cycles;
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("0x", 0) == 0 && line.find(" p16f877a ") != std::string::npos)
+            cycles.push_back(std::stoul(line.substr(2, line.find(' ') - 2), nullptr, 16));
+    // the first stop is the start-up code clearing the marker; the gap
+    // around _delay(0) is what the writes themselves take
+    ASSERT_GE(cycles.size(), (size_t)marker + 1) << log;
+    unsigned long writes = cycles[2] - cycles[1];
+    for (size_t i = 0; i + 1 < (size_t)marker; i++)
+        EXPECT_EQ(cycles[i + 2] - cycles[i + 1] - writes, counts[i]) << "_delay(" << counts[i] << ")";
+}
+
 // Two reads of a volatile register stay two: the free-running timer moves
 // between them, so their difference is not 0.
 TEST(Volatile, TwoReadsOfARegisterStayTwo)

@@ -7,6 +7,10 @@
 #ifndef __ZEPH_H
 #define __ZEPH_H
 
+/* _delay(n) waits exactly n instruction cycles (n a constant): loops in
+ * place, not a call. */
+void _delay(unsigned long);
+
 #if defined(_10F200)
 #include <pic10f200.h>
 #elif defined(_10F202)
