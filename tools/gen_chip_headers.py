@@ -360,6 +360,12 @@ def write_selector(chips, path):
         '/* _delay(n) waits exactly n instruction cycles (n a constant): loops in',
         ' * place, not a call. */',
         'void _delay(unsigned long);',
+        '/* With _XTAL_FREQ defined as the clock in Hz (four clocks a cycle):',
+        ' * delays in microseconds and milliseconds. */',
+        '#ifdef _XTAL_FREQ',
+        '#define __delay_us(x) _delay((unsigned long)(x) * (_XTAL_FREQ / 4000UL) / 1000UL)',
+        '#define __delay_ms(x) _delay((unsigned long)(x) * (_XTAL_FREQ / 4000UL))',
+        '#endif',
         '',
     ]
     for i, (chip, _) in enumerate(chips):
