@@ -29,11 +29,13 @@
 static std::vector<cg_symbol *> escaping, rom_escaping;
 static bool half_reported, rom_reported;
 
-// Constant objects and strings live in program memory; objects at a fixed
-// address (the chip's registers among them) in RAM.
+// Constant objects with initial values and strings live in program
+// memory; objects at a fixed address (the chip's registers among them), and
+// constant objects without an initialiser (cleared RAM, warning 746), in RAM.
 bool is_rom_object(cg_symbol *s)
 {
-    return (type_qualifiers(s->type) & Q_CONST) && !(s->flags & SF_ABSOLUTE);
+    return (type_qualifiers(s->type) & Q_CONST) && !(s->flags & SF_ABSOLUTE) &&
+           ((s->flags & SF_STRING) || (s->init_list && vec_count(s->init_list)));
 }
 
 // The object an address is computed from: &x, through conversions and the

@@ -473,6 +473,18 @@ void main(void)
     EXPECT_NE(as.find("equ\tSTR_"), std::string::npos) << "\"lo\" is the tail of \"hello\"\n" << as;
 }
 
+// A constant object without an initialiser is cleared RAM (warning 746),
+// read as RAM, by name and by index.
+TEST(ConstantData, WithoutAnInitialiserIsClearedRam)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main("const unsigned char z;\nconst unsigned char zt[3];\nunsigned char r, i = 2;\n"
+                       "void main(void) { r = z + zt[i] + zt[1] + 5; FINISH(); }\n");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("r"), 5);
+}
+
 // A one-byte pointer holds a RAM address or an offset in the page of
 // constant data; when both kinds of address are taken, which one a pointer
 // holds is unknown, and the program is refused.
