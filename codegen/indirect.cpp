@@ -65,16 +65,6 @@ cg_symbol *address_base(tree_node *a)
     return nullptr;
 }
 
-// What is not built yet is refused where it is used, never compiled wrong.
-static void refuse(tree_node *n, const char *what)
-{
-    if (n->file)
-        cur_file = n->file;
-    if (n->line)
-        cur_line = n->line;
-    msg_report(1490, what);
-}
-
 static void escape(cg_symbol *s)
 {
     if (s->flags & SF_ADDR_ESCAPES)

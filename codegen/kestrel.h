@@ -546,6 +546,7 @@ int operator_assign_form(int op);
 tree_node *asm_line_node(const char *line);
 void asm_names_reset();
 type_desc *pointer_index_type(tree_node *n, int cls);
+void switch_cases(tree_node *list, std::vector<tree_node *> *cases, tree_node **fallback);
 
 // ===========================================================================
 // intermediate-code reader (reader.cpp) and library reader (library.cpp)

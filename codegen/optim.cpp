@@ -690,27 +690,19 @@ static bool lower_bitfield(tree_node *s, vector_t *out)
 // A switch: its value in a variable (a temporary unless it is one), then
 // for a byte one SWITCH statement the compare chain of its pattern writes;
 // for a wider value a compare-and-jump per case, then the jump to the
-// default. The case list is a chain of "," whose leaves are "$ value label"
-// pairs and, last, the default label.
+// default.
 static bool lower_switch(tree_node *s, vector_t *out)
 {
     if (s->op != OP_SWITCH || !s->left)
         return false;
     tree_node *v = s->left;
     std::vector<tree_node *> cases;
-    tree_node *fallback = nullptr;
-    for (tree_node *l = s->right; l;) {
-        tree_node *item = l->op == OP_COMMA ? l->left : l;
-        if (item && item->op == OP_CJUMP)
-            cases.push_back(item);
-        else
-            fallback = item;
-        l = l->op == OP_COMMA ? l->right : nullptr;
-    }
+    tree_node *fallback;
+    switch_cases(s->right, &cases, &fallback);
     // duplicate values: the front end reports them; met here, refused
     for (size_t i = 0; i < cases.size(); i++)
         for (size_t k = 0; k < i; k++)
-            if (cases[i]->left && cases[k]->left && cases[i]->left->value == cases[k]->left->value) {
+            if (cases[i]->left->value == cases[k]->left->value) {
                 node_set_position(s);
                 msg_report(695, (long)cases[i]->left->value);
                 return true;

@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <vector>
 
 // Bytes of the auto/param block (the compiled stack).
@@ -22,7 +23,7 @@ uint32_t compiled_stack_size;
 // The objects of the lists, in list order.
 static std::vector<cg_symbol *> list_persist, list_bss, list_data, list_const;
 // The initial values of the initialised and constant objects, a text per byte.
-static std::vector<std::vector<std::string>> data_images, const_images;
+static std::map<cg_symbol *, std::vector<std::string>> images;
 // The bank of the initialised-data block (all initialised objects, back to
 // back: the start-up code copies their image in one run).
 static int data_bank = BANK_NONE;
@@ -86,9 +87,8 @@ void data_classify()
     list_persist.clear();
     list_bss.clear();
     list_data.clear();
-    data_images.clear();
     list_const.clear();
-    const_images.clear();
+    images.clear();
     for (uint32_t i = 0; i < vec_count(global_objects); i++) {
         cg_symbol *s = (cg_symbol *)vec_get(global_objects, i);
         if (sym_is_function(s) || s->cls != 'F' || (s->flags & (SF_UNDEF | SF_INTERNAL | SF_STRING)))
@@ -106,8 +106,7 @@ void data_classify()
         if (s->init_list && vec_count(s->init_list)) {
             sym_set_position(s);
             if ((q & Q_CONST) && !(s->flags & SF_ABSOLUTE)) {
-                std::vector<std::string> image;
-                if (!data_image(s, &image))
+                if (!data_image(s, &images[s]))
                     continue;
                 s->data_list = DL_CONST;
                 list_const.push_back(s);
@@ -117,8 +116,7 @@ void data_classify()
                 msg_report(1490, "initialised objects at absolute addresses");
                 continue;
             }
-            std::vector<std::string> image;
-            if (!data_image(s, &image))
+            if (!data_image(s, &images[s]))
                 continue;
             s->data_list = DL_DATA;
             list_data.push_back(s);
@@ -145,25 +143,14 @@ void data_classify()
         s->bank = BANK_NONE;
         s->place_state = PLACE_NEVER;
     }
-    // the block in a fixed order: larger objects first, then by name
-    std::stable_sort(list_data.begin(), list_data.end(), [](cg_symbol *a, cg_symbol *b) {
+    // the blocks in a fixed order: larger objects first, then by name
+    auto larger_first = [](cg_symbol *a, cg_symbol *b) {
         if (object_size(a) != object_size(b))
             return object_size(a) > object_size(b);
         return strcmp(sym_asm_name(a), sym_asm_name(b)) < 0;
-    });
-    for (cg_symbol *s : list_data) {
-        data_images.emplace_back();
-        data_image(s, &data_images.back());
-    }
-    std::stable_sort(list_const.begin(), list_const.end(), [](cg_symbol *a, cg_symbol *b) {
-        if (object_size(a) != object_size(b))
-            return object_size(a) > object_size(b);
-        return strcmp(sym_asm_name(a), sym_asm_name(b)) < 0;
-    });
-    for (cg_symbol *s : list_const) {
-        const_images.emplace_back();
-        data_image(s, &const_images.back());
-    }
+    };
+    std::stable_sort(list_data.begin(), list_data.end(), larger_first);
+    std::stable_sort(list_const.begin(), list_const.end(), larger_first);
     // the constant data and the strings share one page of program memory
     unsigned long strings, cnst, data, bss, persist;
     data_sizes(&strings, &cnst, &data, &bss, &persist);
@@ -523,9 +510,9 @@ static void emit_initialised()
     printf("__Hramdata:\n");
     pending_psect = PS_IDATA;
     switch_psect(false);
-    for (size_t i = 0; i < list_data.size(); i++) {
-        printf(";initializer for %s\n", sym_asm_name(list_data[i]));
-        for (const std::string &b : data_images[i])
+    for (cg_symbol *s : list_data) {
+        printf(";initializer for %s\n", sym_asm_name(s));
+        for (const std::string &b : images[s])
             printf("\tretlw\t%s\n", b.c_str());
     }
     printf("\tGLOBAL\t__databank\n__databank\tEQU\t%d\n", bank);
@@ -545,13 +532,12 @@ static void emit_constants()
     pending_psect = PS_STRINGS;
     switch_psect(false);
     printf("\tglobal\tstringdir\nstringdir:\n\tmovwf\tpcl\n");
-    for (size_t i = 0; i < list_const.size(); i++) {
-        cg_symbol *s = list_const[i];
+    for (cg_symbol *s : list_const) {
         const char *name = sym_asm_name(s);
         if (s->storage != ST_STATIC)
             printf("\tglobal\t%s\n", name);
         printf("%s:\n", name);
-        for (const std::string &b : const_images[i])
+        for (const std::string &b : images[s])
             printf("\tretlw\t%s\n", b.c_str());
     }
     for (uint32_t i = 0; strings_kept && i < vec_count(strings_kept); i++) {
@@ -642,9 +628,8 @@ void place_reset()
     list_persist.clear();
     list_bss.clear();
     list_data.clear();
-    data_images.clear();
     list_const.clear();
-    const_images.clear();
+    images.clear();
     data_bank = BANK_NONE;
     compiled_stack_size = 0;
     place_rounds = 0;

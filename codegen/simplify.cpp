@@ -1080,7 +1080,7 @@ tree_node *simp_constant_value(tree_node *n, cg_symbol *s, long at)
         !simp_is_integer(n) || size > 4)
         return n;
     std::vector<std::string> image;
-    if (!data_image(s, &image, true) || at + size > image.size())
+    if (!data_image(s, &image, true) || (size_t)at + size > image.size())
         return n;
     uint32_t v = 0;
     for (uint32_t i = 0; i < size; i++) {
@@ -1117,8 +1117,6 @@ static tree_node *direct_access(tree_node *n)
         return n;
     if (type_qualifiers(s->type) & Q_CONST)
         return simp_constant_value(n, s, at);
-    if (at == 0 && size == type_size(s->type) && type_equal(type_unqualify(n->type), type_unqualify(s->type)))
-        return n;   // the object itself: the rule below gives it back whole
     tree_node *x = node_new_id(s);
     x->value = (int32_t)at;
     x->type = n->type;

@@ -617,3 +617,18 @@ void tree_dump(FILE *f, tree_node *n, int indent)
     for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
         tree_dump(f, (tree_node *)vec_get(n->args, i), indent + 2);
 }
+
+// The cases of a switch's list, a chain of "," whose leaves are "$ value
+// label" pairs and, last, the default label.
+void switch_cases(tree_node *list, std::vector<tree_node *> *cases, tree_node **fallback)
+{
+    *fallback = nullptr;
+    for (tree_node *l = list; l;) {
+        tree_node *item = l->op == OP_COMMA ? l->left : l;
+        if (item && item->op == OP_CJUMP && item->left && item->right)
+            cases->push_back(item);
+        else
+            *fallback = item;
+        l = l->op == OP_COMMA ? l->right : nullptr;
+    }
+}

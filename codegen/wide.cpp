@@ -818,9 +818,23 @@ void delay(tree_node *node, int level)
         insn("nop");
 }
 
+// A call of a one-page dispatch table (stringdir, fptable) with the byte
+// at `from` (a register of `bank`) in W: PCLATH takes the table's page
+// first (the read of the byte leaves it alone), and the code's own page
+// bits are set back after the call.
+void call_table(const char *table, const std::string &from, int bank)
+{
+    insn("movlw", std::string("high(") + table + ")");
+    insn("movwf", "pclath");
+    bank_select(bank);
+    insn("movf", from + ",w");
+    insn("call", table);
+    insn("pagesel", "$");
+}
+
 // L = bytes of program memory from the offset in W: each fetched by a call
 // of the table's dispatcher, which jumps to the retlw at that offset of
-// its page (PCLATH holds the page; the code's own page bits are set back).
+// its page.
 void read_rom(tree_node *node, int level)
 {
     wide_operand l = operand_of(node, level, 'L');
@@ -832,12 +846,7 @@ void read_rom(tree_node *node, int level)
             bank_select(frame_bank);
             insn("incf", offset + ",f");
         }
-        insn("movlw", "high(stringdir)");
-        insn("movwf", "pclath");
-        bank_select(frame_bank);
-        insn("movf", offset + ",w");
-        insn("call", "stringdir");
-        insn("pagesel", "$");
+        call_table("stringdir", offset, frame_bank);
         select_bank(l);
         insn("movwf", byte_at(l, i));
     }
@@ -911,32 +920,22 @@ int wide_escape(int n, tree_node *node, int level)
             if (chip.family == 1)
                 bank_forget();
         }
-        insn("movlw", "high(fptable)");
-        insn("movwf", "pclath");
-        std::string name = operand_text(node, level, "~L");
-        bank_select(bank_of_operand_node(var, top_level_of(var)));
-        insn("movf", name + ",w");
-        insn("call", "fptable");
-        insn("pagesel", "$");
+        call_table("fptable", operand_text(node, level, "~L"), bank_of_operand_node(var, top_level_of(var)));
         break;
     }
     case 87: {   // the compare chain of a byte switch
         wide_operand v = operand_of(node, level, 'L');
         load_w(v, 0);
         uint32_t before = 0;
-        tree_node *fallback = nullptr;
-        for (tree_node *l = node->right; l;) {
-            tree_node *item = l->op == OP_COMMA ? l->left : l;
-            if (item && item->op == OP_CJUMP && item->left && item->right) {
-                uint32_t value = (uint32_t)item->left->value & 0xFF;
-                insn("xorlw", number(value ^ before));
-                insn("btfsc", "status,2");
-                insn("goto", "l" + std::to_string(item->right->value));
-                before = value;
-            } else {
-                fallback = item;
-            }
-            l = l->op == OP_COMMA ? l->right : nullptr;
+        std::vector<tree_node *> cases;
+        tree_node *fallback;
+        switch_cases(node->right, &cases, &fallback);
+        for (tree_node *item : cases) {
+            uint32_t value = (uint32_t)item->left->value & 0xFF;
+            insn("xorlw", number(value ^ before));
+            insn("btfsc", "status,2");
+            insn("goto", "l" + std::to_string(item->right->value));
+            before = value;
         }
         if (fallback)
             insn("goto", "l" + std::to_string(fallback->value));
@@ -950,11 +949,7 @@ int wide_escape(int n, tree_node *node, int level)
         std::string offset = operand_text(node, level, "~Y");
         bank_select(frame_bank);
         insn("movwf", offset);
-        insn("movlw", "high(stringdir)");
-        insn("movwf", "pclath");
-        insn("movf", offset + ",w");
-        insn("call", "stringdir");
-        insn("pagesel", "$");
+        call_table("stringdir", offset, frame_bank);
         break;
     }
     case 83: {   // a called function's value straight into L

@@ -238,7 +238,7 @@ EEPROM_MACROS = r'''/* The data EEPROM.
             continue; \
         %(addr)s = (address); \
         %(data)s = (value); \
-        %(pgd)sWREN = 1; \
+%(pgd_statement)s        WREN = 1; \
         __zeph_gie = GIE; \
         GIE = 0; \
         EECON2 = 0x55; \
@@ -259,10 +259,10 @@ def eeprom_lines(m):
     data = 'EEDATA' if 'EEDATA' in names else 'EEDAT' if 'EEDAT' in names else None
     if not data or not {'EEADR', 'EECON1', 'EECON2'} <= names or not {'RD', 'WR', 'WREN', 'GIE'} <= bits:
         return []
-    pgd = 'EEPGD = 0, ' if 'EEPGD' in bits else ''
-    text = EEPROM_MACROS % {'data': data, 'addr': 'EEADR', 'pgd': pgd}
-    if pgd:   # in the write's statements the clearing is a statement of its own
-        text = text.replace('EEPGD = 0, WREN = 1; \\', 'EEPGD = 0; \\\n        WREN = 1; \\')
+    # data, not program memory: EEPGD cleared where the chip has it
+    pgd = 'EEPGD' in bits
+    text = EEPROM_MACROS % {'data': data, 'addr': 'EEADR', 'pgd': 'EEPGD = 0, ' if pgd else '',
+                            'pgd_statement': '        EEPGD = 0; \\\n' if pgd else ''}
     return ['', text]
 
 

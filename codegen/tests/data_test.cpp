@@ -907,8 +907,32 @@ TEST(FunctionPointers, WiderArgumentsAndValuesAreRefused)
     }
 }
 
-// _delay(n) takes exactly n cycles: the simulator's cycle count at each
-// write of a marker, less the two cycles of the write itself.
+// The simulator's cycle count at each write of `mark` (the first stop is
+// the start-up code clearing it), the run bounded past the last of `writes`.
+std::vector<unsigned long> marker_cycles(const c_run &r, unsigned writes)
+{
+    std::vector<unsigned long> cycles;
+    long at = r.address("mark");
+    if (at < 0)
+        return cycles;
+    std::ostringstream script;
+    script << std::hex << "break w 0x" << at << "\n" << std::dec << "break c 2000000\n";
+    for (unsigned i = 0; i <= writes; i++)
+        script << "run\n";
+    script << "quit\n";
+    tool_write(r.dir + "/delay.stc", script.str());
+    int status = 0;
+    std::string log =
+        tool_run(r.dir, "gpsim -i -S disable -p p16f877a -I '" + r.dir + "/delay.stc' main.hex </dev/null", &status);
+    std::istringstream in(log);
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("0x", 0) == 0 && line.find(" p16f877a ") != std::string::npos)
+            cycles.push_back(std::stoul(line.substr(2, line.find(' ') - 2), nullptr, 16));
+    return cycles;
+}
+
+// _delay(n) takes exactly n cycles: the gaps between writes of a marker,
+// less what the writes take.
 TEST(Delay, ExactCycleCounts)
 {
     NEEDS_SIMULATOR();
@@ -922,29 +946,31 @@ TEST(Delay, ExactCycleCounts)
     p.files.push_back({"main.c", "volatile unsigned char mark;\nvoid main(void)\n{\n" + body + "    FINISH();\n}\n"});
     c_run r = c_compile(p);
     ASSERT_EQ(r.status, 0) << r.output;
-    long at = r.address("mark");
-    ASSERT_GE(at, 0);
-    std::ostringstream script;
-    // the stops: each write of the marker, and a bound past the last
-    script << std::hex << "break w 0x" << at << "\n" << std::dec << "break c 2000000\n";
-    for (unsigned i = 0; i <= marker; i++)
-        script << "run\n";
-    script << "quit\n";
-    tool_write(r.dir + "/delay.stc", script.str());
-    int status = 0;
-    std::string log =
-        tool_run(r.dir, "gpsim -i -S disable -p p16f877a -I '" + r.dir + "/delay.stc' main.hex </dev/null", &status);
-    std::vector<unsigned long> cycles;
-    std::istringstream in(log);
-    for (std::string line; std::getline(in, line);)
-        if (line.rfind("0x", 0) == 0 && line.find(" p16f877a ") != std::string::npos)
-            cycles.push_back(std::stoul(line.substr(2, line.find(' ') - 2), nullptr, 16));
-    // the first stop is the start-up code clearing the marker; the gap
-    // around _delay(0) is what the writes themselves take
-    ASSERT_GE(cycles.size(), (size_t)marker + 1) << log;
+    std::vector<unsigned long> cycles = marker_cycles(r, marker);
+    // the gap around _delay(0) is what the writes themselves take
+    ASSERT_GE(cycles.size(), (size_t)marker + 1);
     unsigned long writes = cycles[2] - cycles[1];
     for (size_t i = 0; i + 1 < (size_t)marker; i++)
         EXPECT_EQ(cycles[i + 2] - cycles[i + 1] - writes, counts[i]) << "_delay(" << counts[i] << ")";
+}
+
+// __delay_ms and __delay_us at a 4 MHz clock: a cycle a microsecond.
+TEST(Delay, MillisecondsAndMicrosecondsFromTheClock)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.prelude = false;
+    p.files.push_back({"main.c", "#define _XTAL_FREQ 4000000\n#include <zeph.h>\n__CONFIG(_WDT_OFF);\n"
+                                 "volatile unsigned char mark;\n"
+                                 "void main(void) { mark = 1; mark = 2; __delay_ms(2); mark = 3; __delay_us(50); "
+                                 "mark = 4; for (;;) continue; }\n"});
+    c_run r = c_compile(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::vector<unsigned long> cycles = marker_cycles(r, 4);
+    ASSERT_GE(cycles.size(), 5u);
+    unsigned long writes = cycles[2] - cycles[1];
+    EXPECT_EQ(cycles[3] - cycles[2] - writes, 2000u);
+    EXPECT_EQ(cycles[4] - cycles[3] - writes, 50u);
 }
 
 // Two reads of a volatile register stay two: the free-running timer moves
