@@ -279,8 +279,10 @@ static std::vector<uint8_t> sym_entry_bytes(const obj_sym_entry &e)
 static std::vector<std::vector<uint8_t>> symbol_entries()
 {
     std::vector<std::vector<uint8_t>> out;
-    for (const std::string &name : as.symbol_order) {
-        const asm_symbol &s = as.symbols[name];
+    // Evaluating a value enters the names it uses into the table, so the
+    // order grows during the walk: walk it by index, never by reference.
+    for (size_t i = 0; i < as.symbol_order.size(); i++) {
+        const asm_symbol &s = *asm_find(as.symbol_order[i]);
         long v;
         if (s.kind == AS_LABEL) {
             if (s.global || !as.strip_locals)

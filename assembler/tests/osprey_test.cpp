@@ -284,6 +284,32 @@ x	equ	??_main+1
     EXPECT_EQ(o.text["rbss_0"].size(), 6u);
 }
 
+// A global equated to names the module never mentions elsewhere: evaluating
+// it enters those names into the symbol table while the symbols are written.
+TEST_F(Osprey, GlobalEquatedToNewNames)
+{
+    const struct { const char *value, *base; uint32_t add; } cases[] = {
+        {"?", "?", 0}, {"later+3", "later", 3}, {"a+b", "", 0},
+    };
+    for (const auto &c : cases) {
+        write("q.as", std::string("\tpsect\ttext,class=CODE,delta=2\nx\tequ\t") + c.value +
+                          "\n\tmovlw\tb\n\tglobal\tx\n");
+        int st;
+        std::string out = osprey("16F877A", "q.as", &st);
+        EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << c.value << out;
+        if (!*c.base) {  // two unknown names: nothing the object format holds
+            EXPECT_NE(st, 0) << c.value << out;
+            EXPECT_NE(out.find("(1428)"), std::string::npos) << c.value << out;
+            continue;
+        }
+        ASSERT_EQ(st, 0) << c.value << out;
+        auto syms = symbols_of(read_object("q.obj"));
+        EXPECT_EQ(syms["x"].flags, 0x18u) << c.value;
+        EXPECT_EQ(syms["x"].psect, c.base) << c.value;
+        EXPECT_EQ(syms["x"].value, c.add) << c.value;
+    }
+}
+
 TEST_F(Osprey, FixedLengthFarCallsByProgramSize)
 {
     // fcall and ljmp take the same number of words whatever the target, so
