@@ -43,17 +43,42 @@ static tree_node *integer_leaf(const char *tok)
     return n;
 }
 
+// A record read inside an expression holds far more of the stack than an
+// operator does (its reader keeps a token buffer), so it counts as this many
+// levels.
+static const int RECORD_LEVELS = 8;
+
+// Opens levels around the expression being read; too many stop the run
+// before the stack runs out.
+static void nesting_enter(int levels)
+{
+    if ((nesting += levels) > NESTING_MAX) {
+        nesting = 0;
+        cg_fatal(1121);
+    }
+}
+
 // Reads a record met inside an expression; true when it was one of those
-// allowed there (the caller then takes the next token).
+// allowed there (the caller then takes the next token). Such a record reads
+// expressions of its own, which may hold records again, so it counts as a
+// level of nesting too.
 static bool nested_record(int op)
 {
-    switch (op) {
-    case OP_REC_C: decl_read_enum(); return true;
-    case OP_REC_S: decl_read_struct(false); return true;
-    case OP_REC_U: decl_read_struct(true); return true;
-    case OP_REC_V: decl_read_var(); return true;
-    default: return false;
+    static const struct { int op; void (*read)(); } records[] = {
+        {OP_REC_C, decl_read_enum},
+        {OP_REC_S, [] { decl_read_struct(false); }},
+        {OP_REC_U, [] { decl_read_struct(true); }},
+        {OP_REC_V, decl_read_var},
+    };
+    for (const auto &r : records) {
+        if (r.op != op)
+            continue;
+        nesting_enter(RECORD_LEVELS);
+        r.read();
+        nesting -= RECORD_LEVELS;
+        return true;
     }
+    return false;
 }
 
 // Makes the node of one token; null when the token gives no node (an
@@ -133,10 +158,7 @@ tree_node *ic_read_expr()
         }
         if (op < 0)
             continue;
-        if (++nesting > NESTING_MAX) {
-            nesting = 0;
-            cg_fatal(1121);
-        }
+        nesting_enter(1);
         tree_node *left = read_operand(op, false);
         tree_node *right = nullptr;
         if (op_arity(op) == OA_BINARY && op != OP_AT)

@@ -386,10 +386,12 @@ struct sum_term {
     int position;
 };
 
-// Whether a node continues the sum rooted at a node of the given type.
+// Whether a node continues the sum rooted at a node of the given type. A
+// malformed input can leave an operand out: such a node is not walked into.
 bool simp_in_sum(tree_node *n, tree_node *root)
 {
-    return (n->op == OP_ADD || n->op == OP_SUB || n->op == OP_NEG) && simp_is_integer(n) &&
+    return n && (n->op == OP_ADD || n->op == OP_SUB || n->op == OP_NEG) && n->left &&
+           (n->op == OP_NEG || n->right) && simp_is_integer(n) &&
            node_size(n) == node_size(root) && simp_class(n) == simp_class(root);
 }
 

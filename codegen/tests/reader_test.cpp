@@ -319,6 +319,31 @@ TEST_F(reader, absurdly_deep_expression_is_an_error_not_a_crash)
     EXPECT_EQ(count(751), 0);
 }
 
+// Records met inside an expression read expressions of their own: a chain
+// of them is held to the same depth as a chain of operators.
+TEST_F(reader, records_nested_without_end_are_an_error_not_a_crash)
+{
+    std::string chain;
+    for (int i = 0; i < 100000; i++)
+        chain += "[c ";
+    EXPECT_EQ(read_fatal(chain), 1);
+    EXPECT_EQ(count(1121), 1);
+    SetUp();
+    read("[c E1 [c E2 1 2 .. ] 3 .. ]\n[v _a `i 1 e ]\n");   // a shallow nesting still reads
+    EXPECT_EQ(count(1121) + count(714), 0);
+    EXPECT_NE(sym("_a"), nullptr);
+}
+
+// A count whose sum ends before its operands do: reported, not folded.
+TEST_F(reader, count_expression_cut_short)
+{
+    for (const char *text : {"[s 1 c - 1 - 1\n", "[s 1 c + 1 + 1\n", "[s 1 c - 1 -U\n", "[s 1 c + -U\n"}) {
+        SetUp();
+        read(text);
+        EXPECT_GE(count(714), 1) << text;
+    }
+}
+
 TEST_F(reader, pragma_letters_set_function_facts)
 {
     read("[v _f `(v 0 e ]\n[v _g `(v 0 e ]\n"
