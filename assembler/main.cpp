@@ -75,8 +75,9 @@ static std::string chip_database;
 static bool chip_from_command_line;
 static long rom_override = -1;
 
-// Reads the chip's ARCH and ROMSIZE from the chip database.
-static bool chip_lookup(const std::string &name, int *family, unsigned long *rom)
+// The chip database the run reads: the one named, else the installation's
+// (empty when there is none).
+static std::string chip_database_path()
 {
     std::string path = chip_database;
     if (path.empty()) {
@@ -85,6 +86,13 @@ static bool chip_lookup(const std::string &name, int *family, unsigned long *rom
             path = p;
         free(p);
     }
+    return path;
+}
+
+// Reads the chip's ARCH and ROMSIZE from the chip database.
+static bool chip_lookup(const std::string &name, int *family, unsigned long *rom)
+{
+    std::string path = chip_database_path();
     FILE *f = path.empty() ? nullptr : fopen(path.c_str(), "rb");
     if (!f)
         return false;
@@ -223,11 +231,18 @@ int main(int argc, char **argv)
         msg_report(1400);
     if (output_path.empty())
         output_path = default_output(source);
-    if (os_same_file(source, output_path.c_str()))
-        msg_report(1432, output_path.c_str());
-    // The listing is written while the source is still to be read again.
-    if (!listing.empty() && os_same_file(source, listing.c_str()))
-        msg_report(1432, listing.c_str());
+    // No output goes over a file the run reads: the source (the listing is
+    // written while the source is still to be read again) or the chip
+    // database, whatever the spelling of the names or links between them.
+    std::string database = chip_database_path();
+    for (const std::string &out : {output_path, listing}) {
+        if (out.empty())
+            continue;
+        if (os_same_file(source, out.c_str()))
+            msg_report(1432, out.c_str());
+        if (!database.empty() && os_same_file(database.c_str(), out.c_str()))
+            msg_report(1470, out.c_str());
+    }
     // The object would be written over the listing; a device takes both.
     std::error_code error;
     if (!listing.empty() && (listing == output_path || os_same_file(listing.c_str(), output_path.c_str())) &&

@@ -14,6 +14,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 void tool_exit(int) {}
@@ -420,6 +421,24 @@ TEST_F(Osprey, NoOutputFromAnUnreadableOrOverwrittenSource)
     EXPECT_NE(st, 0) << out;
     EXPECT_NE(out.find("(1401)"), std::string::npos) << out;
     EXPECT_FALSE(std::ifstream(dir + "/d.obj").good());
+}
+
+// The chip database is read too: neither the object nor the listing may go
+// over it, whichever way its name is spelt.
+TEST_F(Osprey, NoOutputOverTheChipDatabase)
+{
+    write("s.as", "\tpsect\tt,class=CODE,delta=2\n\tnop\n");
+    ASSERT_EQ(symlink("chips.ini", (dir + "/link.ini").c_str()), 0);
+    const std::string cases[] = {"-ochips.ini s.as", "-lchips.ini s.as", "-o./chips.ini s.as", "-llink.ini s.as",
+                                 "-o" + dir + "/chips.ini s.as"};
+    for (const std::string &args : cases) {
+        int st;
+        std::string out = osprey("16F877A", args, &st);
+        EXPECT_NE(st, 0) << args << out;
+        EXPECT_NE(out.find("(1470)"), std::string::npos) << args << out;
+        EXPECT_EQ(tool_read(dir + "/chips.ini"), CHIPS) << args;
+        EXPECT_FALSE(std::ifstream(dir + "/s.obj").good()) << args;
+    }
 }
 
 // A relocatable place before any psect has no psect to name: the run reports
