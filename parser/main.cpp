@@ -22,6 +22,7 @@ static bool store_named;            // the string store was named on the command
 static bool fp_flag;                // -fp: printf feature records at the end
 static std::string xref_given;      // the name given to -C (empty: from the input)
 static std::vector<std::string> pending_pragmas; // -G texts, run once the files are open
+static const char *input_path;      // the input file named, null for standard input
 
 void tool_exit(int)
 {
@@ -54,6 +55,14 @@ static void main_signal(int)
 // ---------------------------------------------------------------------------
 // options
 // ---------------------------------------------------------------------------
+// No file the run writes may be its input, whatever the spelling of the
+// names or the links between them: each is checked before it is opened.
+static void main_output_check(const char *name)
+{
+    if (input_path && os_same_file(input_path, name))
+        msg_report(176, name);
+}
+
 static void main_unknown(const char *arg)
 {
     msg_report(168, arg);
@@ -127,9 +136,11 @@ static void main_option(const char *arg)
         } else if (isdigit((unsigned char)*v) && !v[1]) {
             msg_set_format_mode(*v - '0');
             opt.format = *v - '0';
+        } else {
+            main_output_check(v);
+            if (freopen(v, "a", stderr))
+                setvbuf(stderr, nullptr, _IOLBF, 512);
         }
-        else if (freopen(v, "a", stderr))
-            setvbuf(stderr, nullptr, _IOLBF, 512);
         break;
     case 'F': opt.ff = true; break;
     case 'G': pending_pragmas.push_back(v); break;
@@ -152,6 +163,7 @@ static void main_option(const char *arg)
     case 'P':
     case 'p':
         opt.proto_plain = c == 'P';
+        main_output_check(v);
         proto_file = fopen(v, "w");
         if (!proto_file)
             msg_report(141, "prototype", v);
@@ -207,6 +219,7 @@ static void main_open_xref()
         size_t dot = name.find_last_of('.');
         name = dot == std::string::npos ? name + ".crf" : name.substr(0, dot) + ".crf";
     }
+    main_output_check(name.c_str());
     xref_file = fopen(name.c_str(), "a");
     if (!xref_file) {
         msg_report(338, "xref", name.c_str());
@@ -362,11 +375,16 @@ int main(int argc, char **argv)
         args = getargs(nullptr, "plover");
         count = getargs_count;
     }
+    // The input is known before the options, which open some outputs.
     int i = 1;
-    for (; i < count && args[i] && args[i][0] == '-'; i++) {
-        if (!args[i][1])
-            main_unknown(args[i]);
-        main_option(args[i]);
+    while (i < count && args[i] && args[i][0] == '-')
+        i++;
+    if (i < count)
+        input_path = args[i];
+    for (int k = 1; k < i; k++) {
+        if (!args[k][1])
+            main_unknown(args[k]);
+        main_option(args[k]);
     }
     int operands = count - i;
     const char *in = operands >= 1 ? args[i] : nullptr;
@@ -380,10 +398,10 @@ int main(int argc, char **argv)
         input_name = in;
         // Neither the output nor a named string store may be the input:
         // both are truncated when opened, before the input is read.
-        if (out && os_same_file(in, out))
-            msg_report(176, out);
-        if (store_named && os_same_file(in, store_name))
-            msg_report(176, store_name);
+        if (out)
+            main_output_check(out);
+        if (store_named)
+            main_output_check(store_name);
         input = nullptr;
         if (!os_is_directory(in))
             input = fopen(in, "r");

@@ -474,9 +474,10 @@ TEST(ParserFiles, BadCommandLines)
     EXPECT_NE(text.find("(168) unknown option \"--bogus\""), std::string::npos) << text;
 }
 
-// An input named again as the output or as the string store, or a directory
-// given as the input, stops the run with its number before anything is
-// written, and the input keeps its text.
+// An input named again as any file the run writes (the output, the string
+// store, the prototypes, the cross-reference, the messages), through any
+// spelling or link, or a directory given as the input, stops the run with its
+// number before anything is written, and the input keeps its text.
 TEST(ParserFiles, InputNeverOverwrittenNorADirectory)
 {
     std::string plover = std::string(ZEPH_BUILD_DIR) + "/bin/plover";
@@ -489,11 +490,19 @@ TEST(ParserFiles, InputNeverOverwrittenNorADirectory)
     } cases[] = {
         {"in.pre in.pre", "(176) output file \"in.pre\" is the same as the input file"},
         {"in.pre out.plover in.pre", "(176) output file \"in.pre\" is the same as the input file"},
+        {"in.pre link.pre", "(176) output file \"link.pre\" is the same as the input file"},
+        {"-pin.pre in.pre out.plover", "(176) output file \"in.pre\" is the same as the input file"},
+        {"-P./in.pre in.pre out.plover", "(176) output file \"./in.pre\" is the same as the input file"},
+        {"-Cin.pre in.pre out.plover", "(176) output file \"in.pre\" is the same as the input file"},
+        {"-Clink.pre in.pre out.plover", "(176) output file \"link.pre\" is the same as the input file"},
+        {"-C in.crf out.plover", "(176) output file \"in.crf\" is the same as the input file"},
+        {"-Ein.pre in.pre out.plover", "(176) output file \"in.pre\" is the same as the input file"},
         {"sub out.plover", "(141) can't open input file \"sub\": Is a directory"},
     };
     for (const auto &c : cases) {
         tool_write(dir + "/in.pre", source);
-        std::string cmd = "cd " + dir + " && mkdir -p sub && " + plover + " " + c.operands + " 2>err";
+        std::string cmd = "cd " + dir + " && mkdir -p sub && ln -sf in.pre link.pre && ln -sf in.pre in.crf && " +
+                          plover + " " + c.operands + " 2>err";
         EXPECT_NE(std::system(cmd.c_str()), 0) << c.operands;
         std::string errors = tool_read(dir + "/err");
         EXPECT_NE(errors.find(c.message), std::string::npos) << c.operands << "\n" << errors;
