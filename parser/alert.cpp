@@ -20,6 +20,10 @@ static std::string alert_last_func;   // function of the last heading
 static bool alert_any;                // a heading has been shown
 static bool alert_caret;              // the report being built goes beside a caret
 static int alert_column;              // display column of the last character read
+// An echo under a message shows at most this much of the line (the -L
+// listing shows lines whole); a message placed further along the line takes
+// the plain layout, so no report is wider than the echo.
+static const size_t ALERT_ECHO_MAX = 512;
 
 static bool alert_format_mode()
 {
@@ -43,6 +47,8 @@ void lex_echo_line()
     std::string text = lex_line_start ? lex_line_start : "";
     if (!text.empty() && text.back() == '\n')
         text.pop_back();
+    if (!opt.echo_lines && text.size() > ALERT_ECHO_MAX)
+        text = text.substr(0, ALERT_ECHO_MAX) + "...";
     if (fmt)
         fprintf(stderr, "%s%u:%s\n", opt.format >= 2 ? "L" : "", lex_line, text.c_str());
     else
@@ -58,7 +64,7 @@ static void alert_prereport()
     }
     msg_set_location(lex_file.c_str(), &lex_line, &lex_line_start, &lex_pos);
     if (alert_format_mode() || !lex_line_start || !lex_pos || lex_pos <= lex_line_start ||
-        lex_pos > lex_line_start + strlen(lex_line_start))
+        lex_pos > lex_line_start + strnlen(lex_line_start, ALERT_ECHO_MAX))
         return;
     int c = 0;
     for (const char *p = lex_line_start; p + 1 < lex_pos; p++)

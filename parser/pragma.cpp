@@ -12,6 +12,20 @@
 
 static std::unordered_map<std::string, pragma_name_t> lex_pragma_names; // marks by name
 
+// Every word left over on a line is read as a pragma again, so one long line
+// of unknown words would give a warning for each: only this many are shown.
+static const int PRAGMA_UNKNOWN_MAX = 10;
+static int lex_pragma_unknown_count; // unknown words of the current line
+
+static void lex_pragma_unknown(const std::string &word)
+{
+    int n = ++lex_pragma_unknown_count;
+    if (n <= PRAGMA_UNKNOWN_MAX)
+        msg_report(335, word.c_str());
+    else if (n == PRAGMA_UNKNOWN_MAX + 1)
+        msg_report(1500);
+}
+
 pragma_name_t *lex_pragma_name(const std::string &name)
 {
     auto it = lex_pragma_names.find(name);
@@ -109,7 +123,7 @@ static void lex_pragma_warning(const std::vector<std::string> &w, size_t &i)
         i += nums.size();
         return;
     }
-    msg_report(335, sub.c_str());
+    lex_pragma_unknown(sub);
 }
 
 static uint32_t lex_pragma_qual(const std::vector<std::string> &w, size_t &i, unsigned msg,
@@ -263,7 +277,7 @@ static void lex_pragma_one(const std::vector<std::string> &w, size_t &i)
             msg_report(219);
         }
     } else {
-        msg_report(335, word.c_str());
+        lex_pragma_unknown(word);
     }
 }
 
@@ -285,6 +299,7 @@ void lex_pragma(const char *text)
         }
     }
     size_t i = 0;
+    lex_pragma_unknown_count = 0;
     while (i < w.size())
         lex_pragma_one(w, i);
 }

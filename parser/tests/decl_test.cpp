@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <unistd.h>
 
@@ -358,6 +359,46 @@ TEST(ParserFiles, MessagesUnderTheSourceLine)
     plover_result f = plover_run("-E1", "int y = 08;\n");
     EXPECT_EQ(f.errors.find('^'), std::string::npos) << f.errors;
     EXPECT_NE(f.errors.find("(223)"), std::string::npos) << f.errors;
+}
+
+// The longest line of a text.
+static size_t longest_line(const std::string &text)
+{
+    size_t longest = 0, start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        longest = std::max(longest, end - start);
+    return std::max(longest, text.size() - start);
+}
+
+// A long line is echoed in part under a message, and a message placed past
+// that part takes the plain layout, so no report grows with the line; one
+// pragma line of unknown words reports the first few of them only. The -L
+// listing still shows the line whole.
+TEST(ParserFiles, ReportsOfLongLinesStayShort)
+{
+    std::string words = "#pragma";
+    for (int i = 0; i < 10000; i++)
+        words += " x";
+    plover_result w = plover_run("", words + "\n#pragma y\nint a;\n");
+    EXPECT_EQ(w.status, 0) << w.errors.substr(0, 2000);
+    EXPECT_LT(w.errors.size(), 4000u) << w.errors.substr(0, 2000);
+    size_t unknown = 0;
+    for (size_t at = 0; (at = w.errors.find("(335) unknown pragma \"x\"", at)) != std::string::npos; at++)
+        unknown++;
+    EXPECT_EQ(unknown, 10u) << w.errors;
+    EXPECT_NE(w.errors.find("(1500)"), std::string::npos) << w.errors;
+    EXPECT_NE(w.errors.find("(335) unknown pragma \"y\""), std::string::npos) << w.errors;  // the count is per line
+
+    const std::string pad(5000, ' ');
+    plover_result early = plover_run("", "int y = 08;" + pad + "int z;\n");
+    EXPECT_NE(early.errors.find("^ (223)"), std::string::npos) << early.errors.substr(0, 2000);
+    EXPECT_NE(early.errors.find("...\n"), std::string::npos) << early.errors.substr(0, 2000);
+    EXPECT_LT(longest_line(early.errors), 600u) << early.errors.substr(0, 2000);
+    plover_result late = plover_run("", pad + "int y = 08;\n");
+    EXPECT_NE(late.errors.find("t.pre: 1: (223)"), std::string::npos) << late.errors.substr(0, 2000);
+    EXPECT_LT(longest_line(late.errors), 600u) << late.errors.substr(0, 2000);
+    plover_result listed = plover_run("-L", pad + "int y = 08;\n");
+    EXPECT_NE(listed.errors.find(pad + "int y = 08;\n"), std::string::npos) << listed.errors.substr(0, 2000);
 }
 
 // The optional outputs: printf feature records (-fp), the function
