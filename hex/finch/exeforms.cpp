@@ -62,6 +62,7 @@ void buf_put32(std::vector<uint8_t> &b, size_t at, uint32_t v)
 
 void buf_append_image(std::vector<uint8_t> &b, uint64_t from, uint64_t to)
 {
+    image_span_check(from, to);
     bool written;
     for (uint64_t a = from; a < to; a++)
         b.push_back(image_byte((uint32_t)a, &written));

@@ -65,6 +65,7 @@ struct finch_options {
     std::string symbol_file;
     std::string checksum_file;
     bool checksum_wanted;     // -C (without a name: standard input)
+    uint32_t max_image;       // --max-size=<n>: most image bytes a binary form writes; 0: by machine
 };
 
 extern finch_options opt;
@@ -210,6 +211,9 @@ uint64_t lowest_written(const std::vector<uint32_t> &numbers);
 void buf_put16(std::vector<uint8_t> &b, size_t at, uint32_t v);
 void buf_put32(std::vector<uint8_t> &b, size_t at, uint32_t v);
 void buf_append_image(std::vector<uint8_t> &b, uint64_t from, uint64_t to);
+// Counts the image bytes [from, to) towards the output; past the bound the
+// run stops (message 1501) before any of them is written.
+void image_span_check(uint64_t from, uint64_t to);
 
 // Executable forms (exeforms.cpp)
 bool dos_relocations_in_header();

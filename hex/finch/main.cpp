@@ -3,7 +3,7 @@
 // The output and the symbol file are written to temporary files beside their
 // final names and renamed into place only after a run without errors, so a
 // failed conversion leaves no half-written file that looks finished; neither
-// may name the object file being read.
+// may name a file being read (the object file, the checksum list).
 #include "finch.h"
 
 #include "common.h"
@@ -40,13 +40,15 @@ void tool_exit(int status)
 }
 
 // Opens `name` for writing through a temporary beside it; `what` names the
-// file in messages. Refuses the object file itself.
+// file in messages. Refuses the files the run reads.
 static void pending_open(pending_file &p, const std::string &name, const char *what, const char *mode)
 {
     // The output renamed over the symbol file would silently take its place.
     bool over_symbols = &p == &output && symbols.file && !symbols.temp.empty() &&
                         (name == symbols.name || os_same_file(name.c_str(), symbols.name.c_str()));
-    if (over_symbols || os_same_file(name.c_str(), opt.input.c_str())) {
+    bool over_input = os_same_file(name.c_str(), opt.input.c_str()) ||
+                      (!opt.checksum_file.empty() && os_same_file(name.c_str(), opt.checksum_file.c_str()));
+    if (over_symbols || over_input) {
         msg_report(378, what, name.c_str());
         tool_exit(1);
     }

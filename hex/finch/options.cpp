@@ -9,6 +9,9 @@
 //
 // "-8" alone asks for the 8086 executable form; "-8" followed by more text
 // is a record length, so that form takes no address value.
+//
+// --max-size=<n> states the most image bytes a binary form may write; the
+// bound otherwise follows the machine of the object file (output.cpp).
 #include "finch.h"
 
 #include <cctype>
@@ -280,6 +283,14 @@ static bool option_one(const char *arg)
     if (strcmp(arg, "-8") == 0) {
         opt.format = FMT_DOS8;
         forms_seen |= SEEN_8;
+        return true;
+    }
+    if (strncasecmp(arg, "--max-size=", 11) == 0) {
+        const char *p = arg + 11;
+        if (!read_number(p, &opt.max_image) || *p || opt.max_image == 0) {
+            msg_report(1502, arg + 11);
+            fatal_exit();
+        }
         return true;
     }
     if (strcmp(arg, "-g") == 0) {

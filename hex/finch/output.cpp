@@ -19,11 +19,13 @@
 //
 // Data a form cannot address (Intel type 02 records reach 1 MB, plain
 // Tektronix 64 KB) stops the run with message 411 instead of landing at a
-// wrong address.
+// wrong address. A binary image larger than its bound (image_bound) stops it
+// with message 1501 before a byte of it is written.
 #include "finch.h"
 
 #include <algorithm>
 #include <cstring>
+#include <strings.h>
 
 #include "common.h"
 #include "hexrec.h"
@@ -409,9 +411,34 @@ static bool text_write(FILE *out, const std::vector<uint32_t> &numbers, const st
 // The binary forms
 // ---------------------------------------------------------------------------
 
+// The most image bytes a binary form writes unless a bound is stated: for a
+// PIC, the whole program space of the widest core (64K words, two bytes
+// each); for other machines, the 24-bit address space of the largest target
+// a form serves. An image far past that comes from data at a stray address,
+// and would fill the disk with fill bytes.
+static uint64_t image_bound()
+{
+    if (opt.max_image)
+        return opt.max_image;
+    return strncasecmp(syms.machine.c_str(), "PIC", 3) == 0 ? 0x20000 : 0x1000000;
+}
+
+void image_span_check(uint64_t from, uint64_t to)
+{
+    static uint64_t total;   // image bytes the output holds so far
+    if (to <= from)
+        return;
+    total += to - from;
+    if (total > image_bound()) {
+        msg_report(1501, (unsigned long long)total, (unsigned long long)image_bound());
+        fatal_exit();
+    }
+}
+
 // Bytes [from, to) of the image, fill where nothing was written.
 static void binary_span(FILE *out, uint64_t from, uint64_t to)
 {
+    image_span_check(from, to);
     uint8_t chunk[PAGE_SIZE];
     while (from < to) {
         uint64_t page_end = (from / PAGE_SIZE + 1) * PAGE_SIZE;

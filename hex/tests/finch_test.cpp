@@ -678,8 +678,59 @@ TEST_F(Finch, RefusesBadInput)
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find(msg_tag(378)), std::string::npos) << r.err;
     EXPECT_FALSE(exists("l.hex")) << "the output never replaces the symbol file";
+    write("sums.txt", "0-0 1\n");
+    r = finch("-C./sums.txt l.obj sums.txt");
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find(msg_tag(378)), std::string::npos) << r.err;
+    EXPECT_EQ(read("sums.txt"), "0-0 1\n") << "the output never replaces the checksum list";
     r = finch("l.obj a.hex b.hex");
     EXPECT_NE(r.err.find(msg_tag(529)), std::string::npos) << r.err;
+}
+
+// A binary form writes every address of its image: one byte at a stray
+// address would make a file of gigabytes. An image past the machine's whole
+// program space (128 KB for a PIC), or past a stated bound, is refused
+// before a byte of it is written.
+TEST_F(Finch, ImageFarPastTheMachineIsRefused)
+{
+    const std::string stray = text_record(0, {1, 2}) + text_record(0x74000002, {3});
+    const struct {
+        const char *name;
+        std::string records;
+        const char *args;
+    } refusals[] = {
+        {"binary", stray, "-B"},
+        {"68000 header", stray, "-N"},
+        {"CP/M-68K with symbols and relocations", stray + sym_record(0, "__Lbss"), "-P -S -L"},
+        {"HL header", stray, "-H"},
+        {"COFF text from the symbols", text_record(0, {1}) + sym_record(0x74000000, "__Htext"), "-U"},
+        {"one byte past the program space", text_record(0, {1}) + text_record(0x20000, {2}), "-B"},
+        {"past a stated bound", text_record(0, {1}) + text_record(0xFF, {2}), "-B --max-size=0FFh"},
+    };
+    for (const auto &c : refusals) {
+        SCOPED_TRACE(c.name);
+        fs::remove(path("l.bin"));
+        object("l.obj", c.records);
+        run_result r = finch(std::string(c.args) + " l.obj l.bin");
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(msg_tag(1501)), std::string::npos) << r.err;
+        EXPECT_FALSE(exists("l.bin"));
+        EXPECT_FALSE(exists("l.bin.tmp"));
+    }
+    object("l.obj", text_record(0, {1}) + text_record(0x1FFFF, {2}));
+    run_result r = finch("-B l.obj l.bin");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(fs::file_size(path("l.bin")), 0x20000u);
+    object("l.obj", stray);
+    r = finch("-I l.obj l.hex");
+    EXPECT_EQ(r.status, 0) << "HEX records hold only the bytes written: " << r.err;
+    object("l.obj", text_record(0, {1}) + text_record(0xFF, {2}));
+    r = finch("-B --max-size=100h l.obj l.bin");
+    EXPECT_EQ(r.status, 0) << r.err;
+    for (const char *bad : {"--max-size=0", "--max-size=12x", "--max-size="}) {
+        r = finch(std::string(bad) + " l.obj l.bin");
+        EXPECT_NE(r.err.find(msg_tag(1502)), std::string::npos) << bad << r.err;
+    }
 }
 
 // A device named as the output is written in place, never replaced by a
