@@ -566,7 +566,16 @@ os_version_t os_version_info()
 std::string os_version_text() { return os_version_info().text; }
 unsigned os_version_flags() { return os_version_info().flags; }
 
+// gcc names an address-sanitizer build by a macro, clang by a feature test.
 #if defined(__SANITIZE_ADDRESS__)
+#define OS_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OS_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+#if defined(OS_ADDRESS_SANITIZER)
 // The programs keep their tables until the process ends and free nothing
 // before exit, by design; the sanitizer build looks for memory errors, not
 // for that.
