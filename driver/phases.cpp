@@ -777,6 +777,14 @@ bool phase_debug_convert(const char *hexfile, const char *symfile, uint32_t bit)
     bool omf = bit == OUT_OMF || bit == OUT_EOMF;
     if (!omf && !(bit & (OUT_COD | OUT_COFF | OUT_MCOF | OUT_ELF | OUT_HTK)))
         return true;
+    // The database gives no processor number where the chips' public files
+    // do not: a file that carries one is refused rather than written with
+    // a made-up number (under --noexec, which writes nothing, the command
+    // is shown as ever).
+    if (bit == OUT_MCOF && !opts.noexec && chip_selected && !chip_selected->processor_id) {
+        msg_report(1535, chip_selected->name, "MCOF", "mcof");
+        return false;
+    }
     arglist *a = arglist_new(TOOL_EGRET);
     const char *chip = chip_selected ? chip_selected->name : "";
     const char *arch = chip_selected ? arch_name(chip_selected->architecture) : nullptr;
