@@ -19,6 +19,9 @@ static const char *alert_pos;         // current position in it
 static bool alert_caret;              // the next report goes beside a caret
 static int alert_column;              // display column of the last character read
 static std::string alert_last_echoed; // file name of the last echo
+static uint32_t alert_text_serial;    // stream whose line alert_line_text holds
+static uint32_t alert_text_lines;     // and in_lines_read then: a long line with
+                                      // many reports is narrowed once
 
 std::string alert_narrow(const wstr &s)
 {
@@ -57,12 +60,12 @@ static void alert_prereport()
             return;
         }
         alert_file = alert_narrow(in_main_name);
-        alert_line_no = in_line > 1 ? (unsigned)in_line - 1 : 1;
+        alert_line_no = in_line > 1 ? (unsigned)in_line_for_report() - 1 : 1;
         msg_set_location(alert_file.c_str(), &alert_line_no, nullptr, nullptr);
         return;
     }
     alert_file = alert_narrow(s->name);
-    alert_line_no = (unsigned)in_line;
+    alert_line_no = (unsigned)in_line_for_report();
     // A newline just read ends the line still in the buffer, which the
     // counter has already left: a directive missing its argument is
     // reported at its own line.
@@ -70,10 +73,14 @@ static void alert_prereport()
         s->buf[s->pos - 1] == '\n' && alert_line_no > 1)
         alert_line_no--;
     // Marker characters of an expansion text have no 8-bit form.
-    alert_line_text = alert_narrow(s->buf);
-    for (size_t i = 0; i < s->buf.size(); i++)
-        if (s->buf[i] > 0xFF)
-            alert_line_text[i] = '?';
+    if (s->serial != alert_text_serial || in_lines_read != alert_text_lines) {
+        alert_text_serial = s->serial;
+        alert_text_lines = in_lines_read;
+        alert_line_text = alert_narrow(s->buf);
+        for (size_t i = 0; i < s->buf.size(); i++)
+            if (s->buf[i] > 0xFF)
+                alert_line_text[i] = '?';
+    }
     size_t pos = s->pos < s->buf.size() ? s->pos : s->buf.size();
     alert_start = alert_line_text.c_str();
     alert_pos = alert_start + pos;

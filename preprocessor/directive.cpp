@@ -7,7 +7,8 @@
 // at. Each handler returns the newlines the caller owes for the consumed line
 // (#asm and #pragma write lines of their own); after it the rest of the line
 // must be empty. #include searches the including file's directory (quoted
-// form) and then the -I directories in order.
+// form) and then the -I directories in order; files nest at most
+// dir_include_limit deep (each holds an open file and its buffers).
 #include "wren.h"
 
 #include <cerrno>
@@ -27,6 +28,7 @@ struct cond_record {
 };
 
 static cond_record dir_conds[32]; // [0] is the file level
+static const int dir_include_limit = 200; // nested #include files below the main file
 static int dir_cond_top;          // index of the innermost open group
 
 typedef int (*dir_handler_t)();
@@ -168,7 +170,7 @@ static void dir_push_cond(unsigned char flags)
 {
     if (dir_cond_top + 1 >= (int)(sizeof dir_conds / sizeof dir_conds[0]))
         msg_report(144);
-    dir_conds[++dir_cond_top] = {flags, in_line};
+    dir_conds[++dir_cond_top] = {flags, in_line_for_report()};
 }
 
 // Opens a group; a group opened in skipped text can never become active.
@@ -427,6 +429,8 @@ static int dir_include()
     // names the line after the directive.
     // A file found but not opened (a file including itself runs out of
     // descriptors) is reported with that reason, not as missing.
+    if (in_file_depth > dir_include_limit)
+        msg_report(1510, dir_include_limit);
     dir_open_errno = 0;
     FILE *f = nullptr;
     std::string path;
@@ -436,6 +440,7 @@ static int dir_include()
     }
     dir_end_line();
     if (f) {
+        pp_check_input(path.c_str());
         out_record_include(path.c_str());
         in_push_file(f, alert_widen(path.c_str()));
     }
@@ -510,7 +515,7 @@ static int dir_line()
     }
     if (ok) {
         // The newline of this line was counted already.
-        in_line = (int)n;
+        in_line = (int64_t)n;
         out_marker_needed = true;
     }
     return 1;

@@ -5,15 +5,19 @@
 // a text stream holds a whole text (an expansion, an argument, a pasted
 // token). The raw reader takes characters from the top stream, pops finished
 // streams and pushes an argument stream where an expansion names a parameter.
+// An isolated stream (an argument being expanded by itself) is never popped
+// by the reader: its end reads as the end of the input until its owner
+// removes it.
 // On top of it in_getc() drops carriage returns, joins spliced lines and
 // removes comments. Characters given back with in_ungetc() sit on the
 // stream's own pushback list, so whatever produced them is never redone.
+#include <algorithm>
 #include <cstring>
 
 #include "wren.h"
 
 input_stream *in_top;        // top of the stream stack
-int in_line;                 // current line of the current file
+int64_t in_line;             // current line of the current file
 wstr in_main_name;           // name of the main file, kept after it ends
 wstr in_name_buf;            // last identifier read
 unsigned in_ident_limit = 31; // -N
@@ -21,12 +25,13 @@ bool in_raw;                 // literals and #include names: no comments or spli
 bool in_keep_comments;       // -C: comments go to the output
 bool in_directive;           // a directive line is being read
 bool in_line_echoed;         // the current source line was echoed under a message
-uint32_t in_ident_serial;    // stream the last identifier began in
-int in_ident_kind;           // and its kind
-macro_rec *in_ident_arg_of;  // the macro whose argument it was read from
+int in_file_depth;           // file streams on the stack
+int in_expansion_depth;      // expansions and isolated arguments on the stack
+uint32_t in_lines_read;      // lines read from files so far
 
 static int in_depth;         // streams on the stack, to see a comment leave its file
 static uint32_t in_serial;   // serial of the last stream made
+static bool in_line_reported; // a line past in_line_max was reported
 static const unsigned max_pushback = 8; // more characters given back is an internal fault
 
 int in_class(int c)
@@ -79,6 +84,7 @@ static input_stream *input_push(int kind, const wstr &name)
         in_top->saved_line = in_line;
     in_top = s;
     in_depth++;
+    in_expansion_depth += kind == IN_EXPANSION || kind == IN_ISOLATED;
     return s;
 }
 
@@ -87,6 +93,7 @@ void in_push_file(FILE *f, const wstr &name)
     input_stream *s = input_push(IN_FILE, name);
     s->file = f;
     in_line = 1;
+    in_file_depth++;
     out_marker_needed = true;
 }
 
@@ -96,8 +103,7 @@ void in_push_text(const wstr &text, int kind, const wstr &name)
     s->buf = text;
 }
 
-// Removes the top stream; an expansion gives its macro back, an argument
-// stream disables its macro again (it was enabled while the argument was read).
+// Removes the top stream; an expansion gives its macro back.
 static void in_pop()
 {
     input_stream *s = in_top;
@@ -105,9 +111,8 @@ static void in_pop()
         if (--s->macro->in_use < 0)
             msg_report(158, alert_narrow(s->macro->name).c_str());
     }
-    if (s->kind == IN_ARGUMENT && s->arg_of)
-        s->arg_of->in_use++;
     if (s->kind == IN_FILE) {
+        in_file_depth--;
         if (s->file && s->file != stdin)
             fclose(s->file);
         out_marker_needed = true;
@@ -116,6 +121,7 @@ static void in_pop()
         in_main_name = s->name;
     in_top = s->enclosing;
     in_depth--;
+    in_expansion_depth -= s->kind == IN_EXPANSION || s->kind == IN_ISOLATED;
     if (in_top)
         in_line = in_top->saved_line;
     delete s;
@@ -154,6 +160,12 @@ static bool in_read_file_line(input_stream *s)
     s->pos = 0;
     in_replace_trigraphs(s->buf);
     in_line_echoed = false;
+    in_lines_read++;
+    // #line may set the largest number; the line after it has none.
+    if (in_line > in_line_max && !in_line_reported) {
+        in_line_reported = true;
+        msg_report(1511, (int)in_line_max);
+    }
     return true;
 }
 
@@ -185,13 +197,9 @@ static int in_raw_next()
             int c = s->buf[s->pos++];
             if (s->kind == IN_EXPANSION && ch_is_param(c)) {
                 unsigned k = c - CH_PARAM;
-                wstr text = k < s->args.size() ? s->args[k] : wstr();
-                macro_rec *m = s->macro;
                 input_stream *a = input_push(IN_ARGUMENT, s->name);
-                a->buf = text;
-                a->arg_of = m;
-                if (m)
-                    m->in_use--;
+                if (k < s->args.size())
+                    a->buf = s->args[k];
                 continue;
             }
             return c;
@@ -200,6 +208,8 @@ static int in_raw_next()
             s->end_seen = true;
             return CH_ENDEXP;
         }
+        if (s->kind == IN_ISOLATED)
+            return CH_EOF;
         in_pop();
     }
 }
@@ -371,17 +381,19 @@ void in_skip_line()
     while (c != '\n' && c != CH_EOF);
 }
 
+// An identifier; no-expand prefixes do not count towards the length limit.
 void in_read_ident(int first)
 {
-    in_ident_serial = in_top ? in_top->serial : 0;
-    in_ident_kind = in_top ? in_top->kind : IN_FILE;
-    in_ident_arg_of = in_top && in_top->kind == IN_ARGUMENT ? in_top->arg_of : nullptr;
     in_name_buf.clear();
     in_name_buf += (wch)first;
+    size_t prefix = first == CH_NOEXPAND;
     int c;
-    while (in_is_ident_char(c = in_getc()))
-        if (in_name_buf.size() < in_ident_limit)
+    while (in_is_ident_char(c = in_getc())) {
+        if (c == CH_NOEXPAND && prefix == in_name_buf.size())
+            prefix++;
+        if (in_name_buf.size() < in_ident_limit + prefix)
             in_name_buf += (wch)c;
+    }
     in_ungetc(c);
 }
 
@@ -439,6 +451,29 @@ void in_copy_number(int first, wstr &out)
     in_ungetc(c);
 }
 
+// A punctuator that starts with c, as long as C reads it (<<=, ->, ##...),
+// from one stream only: the next stream's text is another token.
+void in_copy_punctuator(int c, wstr &out)
+{
+    static const char *const longer[] = {
+        "<<=", ">>=", "->", "++", "--", "<<", ">>", "<=", ">=", "==", "!=", "&&", "||",
+        "*=", "/=", "%=", "+=", "-=", "&=", "^=", "|=", "##",
+    };
+    char tok[4] = {(char)c};
+    size_t n = 1;
+    while (n < 3) {
+        int d = in_peek_same();
+        bool grows = false;
+        for (const char *p : longer)
+            grows = grows || (strncmp(p, tok, n) == 0 && p[n] == d);
+        if (!grows || d <= 0)
+            break;
+        tok[n++] = (char)in_raw_next();
+    }
+    for (size_t i = 0; i < n; i++)
+        out += (wch)tok[i];
+}
+
 void in_copy_literal(int quote, wstr &out)
 {
     bool was_raw = in_raw;
@@ -478,14 +513,21 @@ bool in_top_is_file()
     return in_top && in_top->kind == IN_FILE;
 }
 
-bool in_top_exhausted()
-{
-    return !in_top || (in_top->pushback.empty() && in_top->pos >= in_top->buf.size() &&
-                       in_top->kind != IN_FILE);
-}
-
 void in_drop_to_file()
 {
     while (in_top && in_top->kind != IN_FILE)
         in_pop();
+}
+
+// Removes an isolated stream whose end has been read.
+void in_end_isolated()
+{
+    if (in_top && in_top->kind == IN_ISOLATED)
+        in_pop();
+}
+
+// The current line for a message's %d.
+int in_line_for_report()
+{
+    return (int)std::min(in_line, in_line_max);
 }

@@ -1,68 +1,49 @@
 // Macro table, #define, expansion and token pasting.
 //
-// The table has 64 chains; a name's hash is the sum of its characters plus
-// its length, and within a chain records of one hash stay in ascending name
-// order. A body is stored with marker characters in place of parameters (#,
-// ## and the macro's own name marked too). Expanding a call builds the body's
-// text with the arguments that # and ## need substituted, and pushes it as a
-// new stream; the remaining parameter markers push their argument as a
-// stream of its own when the reader meets them, so each argument is rescanned
-// where it stands. A macro is disabled while one of its expansions is being
-// read, except inside its own argument streams, so f(f(1)) expands fully.
+// The table maps names to records (headers define thousands: a lookup takes
+// constant time). A body is stored with marker characters in place of
+// parameters (#, ## and the macro's own name marked too). Expanding a call
+// collects the arguments as written, builds the body's text with the
+// arguments that # and ## need substituted (an empty one beside ## joins
+// nothing), expands every other argument by itself (as if it were the rest of
+// the input) and pushes the text as a new stream; the remaining parameter
+// markers push their expanded argument as a stream of its own when the reader
+// meets them, so it is rescanned where it stands. A macro is disabled while
+// one of its expansions is being read; a name read then is painted with the
+// no-expand prefix when it is collected into a text, so it never expands
+// later, as C has it. Expansions nest at most mac_nest_limit deep (arguments
+// expanded by themselves count, as they nest on the program's stack too).
 // Records are never freed: a stream may still point at a replaced one.
 #include "wren.h"
 
 #include <cstring>
 #include <ctime>
+#include <unordered_map>
 
-static macro_rec *mac_table[64];    // chains by hash & 63
-static int mac_nest_count;          // nested expansions since the last file identifier
-static macro_rec *mac_chain_first;  // the macro that began the current chain
+static std::unordered_map<wstr, macro_rec *> mac_table; // defined macros by name
+static const wstr mac_no_text;      // an argument that is not there
+static macro_rec *mac_chain_first;  // the macro that began the current nesting
 static unsigned mac_drops;          // times pending expansions were dropped
-static const int mac_nest_limit = 999;
+static const int mac_nest_limit = 999; // nested expansions, 115 beyond
 static const size_t mac_text_limit = 8191; // longest expansion or pasted text
-
-static uint32_t mac_hash(const wstr &name)
-{
-    uint32_t h = (uint32_t)name.size();
-    for (wch c : name)
-        h += c;
-    return h;
-}
 
 macro_rec *mac_find(const wstr &name)
 {
-    uint32_t h = mac_hash(name);
-    for (macro_rec *m = mac_table[h & 63]; m; m = m->next)
-        if (m->hash == h && m->name == name)
-            return m;
-    return nullptr;
+    auto it = mac_table.find(name);
+    return it == mac_table.end() ? nullptr : it->second;
 }
 
 bool mac_undefine(const wstr &name)
 {
-    uint32_t h = mac_hash(name);
-    for (macro_rec **p = &mac_table[h & 63]; *p; p = &(*p)->next) {
-        if ((*p)->hash == h && (*p)->name == name) {
-            *p = (*p)->next;
-            return true;
-        }
-    }
-    return false;
+    return mac_table.erase(name) != 0;
 }
 
-// Removes any macro of the name and makes a new one without a body.
+// Replaces any macro of the name with a new one without a body.
 macro_rec *mac_define(const wstr &name)
 {
-    mac_undefine(name);
     macro_rec *m = new macro_rec();
     m->name = name;
-    m->hash = mac_hash(name);
-    macro_rec **p = &mac_table[m->hash & 63];
-    while (*p && !((*p)->hash == m->hash && (*p)->name > name))
-        p = &(*p)->next;
-    m->next = *p;
-    *p = m;
+    mac_table[name] = m;
     return m;
 }
 
@@ -88,12 +69,9 @@ void mac_make_predefined()
     mac_define_text("__TIME__", clock.c_str());
 }
 
-// The macro of an identifier just read, when it may expand now. A name read
-// straight from a file starts a new chain of nested expansions.
+// The macro of an identifier just read, when it may expand now.
 macro_rec *mac_lookup_enabled(const wstr &name)
 {
-    if (in_top_is_file())
-        mac_nest_count = 0;
     macro_rec *m = mac_find(name);
     return m && m->in_use == 0 ? m : nullptr;
 }
@@ -149,8 +127,14 @@ static bool mac_read_params(std::vector<wstr> &params)
     }
 }
 
-// What follows "##" in a body: white space is skipped, then an identifier or
-// a number joins the body; anything else is reported and copied.
+// Punctuators that ## may join to the token before them (<<=, ->, ##, ...).
+static bool mac_pastes_punctuator(int c)
+{
+    return c > 0 && c < 0x80 && strchr("+-*/%&|^=<>!#:", c);
+}
+
+// What follows "##" in a body: white space is skipped, then an identifier, a
+// number or a punctuator joins the body; anything else is reported and copied.
 static void mac_body_after_paste(wstr &body, const std::vector<wstr> &params, const wstr &self)
 {
     mac_trim_blank(body);
@@ -161,6 +145,8 @@ static void mac_body_after_paste(wstr &body, const std::vector<wstr> &params, co
         mac_body_ident(body, params, self);
     } else if (in_class(c) == CC_DIGIT) {
         in_copy_number(c, body);
+    } else if (mac_pastes_punctuator(c)) {
+        body += (wch)c;
     } else {
         if (c >= 0x20 && c < 0x7F)
             msg_report(137, c);
@@ -174,7 +160,8 @@ static void mac_body_after_paste(wstr &body, const std::vector<wstr> &params, co
 }
 
 // The body up to the end of the line (the newline is left for the caller).
-static wstr mac_read_body(const std::vector<wstr> &params, const wstr &self)
+// '#' stringizes only in a function-like macro's body.
+static wstr mac_read_body(const std::vector<wstr> &params, const wstr &self, bool function_like)
 {
     wstr body;
     for (;;) {
@@ -191,6 +178,10 @@ static wstr mac_read_body(const std::vector<wstr> &params, const wstr &self)
                 continue;
             }
             in_ungetc(d);
+            if (!function_like) {
+                body += (wch)c;
+                continue;
+            }
             in_ungetc(in_next_nonblank());
             body += CH_STRINGIZE;
         } else if (k == CC_IDENT) {
@@ -250,7 +241,7 @@ void mac_do_define()
         in_ungetc(c);
         m->nparams = MAC_OBJECT;
     }
-    wstr body = mac_read_body(params, name);
+    wstr body = mac_read_body(params, name, m->nparams >= 0);
     if (existed && (!old_has_body || old_body != body))
         msg_report(111, alert_narrow(name).c_str());
     m->body = body;
@@ -261,20 +252,14 @@ void mac_do_define()
 // expansion
 // ---------------------------------------------------------------------------
 
-// Looks for the '(' of a call, passing white space and line ends. When there
-// is none, what was passed is given back and false returned. A macro's own
-// name read inside its argument must find its '(' inside that argument: after
-// the argument it stands in the macro's own replacement, where it never
-// expands again.
-static bool mac_find_open_paren(macro_rec *m)
+// Looks for the '(' of a call, passing white space, line ends and the ends
+// of expansions. When there is none, what was passed is given back and false
+// returned.
+static bool mac_find_open_paren()
 {
-    bool from_argument = in_ident_kind == IN_ARGUMENT && in_ident_arg_of == m;
-    uint32_t origin = in_ident_serial;
     bool passed_newline = false;
     bool passed_white = false;
     for (;;) {
-        if (from_argument && (!in_top || in_top->serial != origin || in_top_exhausted()))
-            break;
         int c = in_getc();
         if (c == '(')
             return true;
@@ -300,72 +285,150 @@ static bool mac_find_open_paren(macro_rec *m)
     return false;
 }
 
-// Reads the arguments of a call up to the matching ')'. False at the end of
-// the input (reported).
+// A token joins a text being collected: after a blank where white space
+// stood, after a boundary marker where it comes from another stream than the
+// token before (so that the two never read as one token again).
+struct mac_collector {
+    wstr text;
+    bool blank = false;       // white space since the last token
+    bool boundary = false;    // an expansion boundary since the last token
+    uint32_t source = 0;      // stream of the last character read
+
+    // Notes what a character read says about the spacing; true when it is
+    // white space or a marker, which the caller then passes.
+    bool note(int c)
+    {
+        uint32_t s = in_top ? in_top->serial : 0;
+        boundary = boundary || s != source;
+        source = s;
+        if (c == CH_ENDEXP || c == CH_PASTE) {
+            boundary = true;
+            return true;
+        }
+        if (c == '\n' || in_class(c) == CC_WHITE) {
+            blank = true;
+            return true;
+        }
+        return false;
+    }
+
+    void add(const wstr &tok)
+    {
+        if (!text.empty() && (blank || boundary))
+            text += blank ? (wch)u' ' : (wch)CH_ENDEXP;
+        text += tok;
+        blank = boundary = false;
+    }
+};
+
+static bool mac_is_disabled(const wstr &name)
+{
+    macro_rec *m = mac_find(name);
+    return m && m->in_use > 0;
+}
+
+// The token that starts with c (already read) into tok; false when it was
+// consumed instead: a macro call expanded (TAKE_EXPAND) or a token joined by
+// ## to the next one and pushed to be read again.
+bool mac_take_token(int c, wstr &tok, int how)
+{
+    int k = in_class(c);
+    tok.clear();
+    if (k == CC_IDENT) {
+        in_read_ident(c);
+        tok = in_name_buf;
+        macro_rec *m = how & TAKE_EXPAND ? mac_lookup_enabled(tok) : nullptr;
+        if (m && mac_expand(m))
+            return false;
+        if ((how & TAKE_PAINT) && mac_is_disabled(tok))
+            tok.insert(tok.begin(), CH_NOEXPAND);
+    } else if (k == CC_DIGIT || c == '.') {
+        int d = in_getc();
+        in_ungetc(d);
+        if (k == CC_DIGIT || in_class(d) == CC_DIGIT)
+            in_copy_number(c, tok);
+        else
+            tok = (wch)c;
+    } else if (k == CC_QUOTE) {
+        in_copy_literal(c, tok);
+        return true;
+    } else if (mac_pastes_punctuator(c)) {
+        in_copy_punctuator(c, tok);
+    } else {
+        tok = (wch)c;
+    }
+    return !mac_try_paste(tok);
+}
+
+// Reads the arguments of a call, as written, up to the matching ')'. False
+// at the end of the input (reported), which inside an argument expanded by
+// itself is a call left open there.
 static bool mac_read_args(macro_rec *m, std::vector<wstr> &args)
 {
-    int call_line = in_line;
-    unsigned drops = mac_drops;
+    int call_line = in_line_for_report();
     int depth = 0;
-    bool blank = false;
-    bool any = false;
-    wstr cur;
+    mac_collector cur;
+    cur.source = in_top ? in_top->serial : 0;
     for (;;) {
-        // A runaway nesting dropped the text this call was reading.
-        if (drops != mac_drops)
-            return false;
         int c = in_getc();
         if (c == CH_EOF) {
-            msg_report(116, call_line);
+            if (in_top && in_top->kind == IN_ISOLATED)
+                msg_report(1512, alert_narrow(m->name).c_str(), alert_narrow(in_top->name).c_str());
+            else
+                msg_report(116, call_line);
             return false;
         }
-        int k = in_class(c);
-        if (c == '\n' || k == CC_WHITE || c == CH_ENDEXP) {
-            if (c == '\n')
-                out_marker_needed = true;
-            blank = !cur.empty() && c != CH_ENDEXP ? true : blank;
+        if (c == '\n')
+            out_marker_needed = true;
+        if (cur.note(c))
             continue;
-        }
         if ((c == ')' || c == ',') && depth == 0) {
-            if (c == ')' && !any && cur.empty() && m->nparams == 0)
+            if (c == ')' && args.empty() && cur.text.empty() && m->nparams == 0)
                 return true;
             if (args.size() >= MAX_PARAMS)
                 msg_report(151);
-            args.push_back(cur);
-            cur.clear();
-            blank = false;
-            any = true;
+            args.push_back(cur.text);
+            cur.text.clear();
+            cur.blank = cur.boundary = false;
             if (c == ')')
                 return true;
             continue;
         }
-        if (blank)
-            cur += u' ';
-        blank = false;
-        if (k == CC_QUOTE) {
-            in_copy_literal(c, cur);
-            continue;
-        }
-        wstr tok;
-        if (k == CC_IDENT) {
-            int from_kind = in_top ? in_top->kind : IN_FILE;
-            in_read_ident(c);
-            if (from_kind == IN_ARGUMENT || from_kind == IN_TEXT) {
-                macro_rec *inner = mac_lookup_enabled(in_name_buf);
-                if (inner && mac_expand(inner))
-                    continue;
-            }
-            tok = in_name_buf;
-        } else if (k == CC_DIGIT) {
-            in_copy_number(c, tok);
-        } else {
-            depth += c == '(' ? 1 : c == ')' ? -1 : 0;
-            tok = (wch)c;
-        }
+        depth += c == '(' ? 1 : c == ')' ? -1 : 0;
         // A ## inside an expansion that is read as an argument joins here.
-        if (!mac_try_paste(tok))
-            cur += tok;
+        wstr tok;
+        if (mac_take_token(c, tok, TAKE_PAINT))
+            cur.add(tok);
+        else
+            cur.boundary = true;
     }
+}
+
+// Argument text fully macro-expanded by itself, as if it were the rest of
+// the input; false when a runaway nesting dropped the pending input.
+static bool mac_expand_argument(macro_rec *m, wstr &arg, unsigned drops)
+{
+    in_push_text(arg, IN_ISOLATED, m->name);
+    mac_collector out;
+    out.source = in_top->serial;
+    for (;;) {
+        int c = in_getc();
+        if (c == CH_EOF)
+            break;
+        if (out.note(c))
+            continue;
+        wstr tok;
+        bool taken = mac_take_token(c, tok, TAKE_EXPAND | TAKE_PAINT);
+        if (drops != mac_drops)
+            return false; // the isolated stream is gone with the rest
+        if (taken)
+            out.add(tok);
+        else
+            out.boundary = true;
+    }
+    in_end_isolated();
+    arg = out.text;
+    return true;
 }
 
 // An argument in a string literal, markers dropped. Quotes and backslashes
@@ -402,19 +465,22 @@ static void mac_stringize(wstr &out, const wstr &arg)
     out += u'"';
 }
 
-// The expansion text: the body with # and ## arguments substituted.
-static wstr mac_build_text(macro_rec *m, const std::vector<wstr> &args, bool &uses_params)
+// The expansion text: the body with # and ## arguments substituted (as
+// written). An empty argument beside ## leaves the other operand alone.
+// plain receives a bit for each parameter that stays in the text, whose
+// argument is to be expanded first.
+static wstr mac_build_text(macro_rec *m, const std::vector<wstr> &args, uint32_t &plain)
 {
     const wstr &b = m->body;
     wstr out;
-    uses_params = false;
+    plain = 0;
     for (size_t i = 0; i < b.size(); i++) {
         wch c = b[i];
         if (c == CH_STRINGIZE) {
             wch d = i + 1 < b.size() ? b[i + 1] : 0;
             if (ch_is_param(d)) {
                 unsigned k = d - CH_PARAM;
-                mac_stringize(out, k < args.size() ? args[k] : wstr());
+                mac_stringize(out, k < args.size() ? args[k] : mac_no_text);
             } else {
                 msg_report(172);
                 out += u'#';
@@ -424,16 +490,21 @@ static wstr mac_build_text(macro_rec *m, const std::vector<wstr> &args, bool &us
             i++;
         } else if (ch_is_param(c)) {
             unsigned k = c - CH_PARAM;
-            wstr arg = k < args.size() ? args[k] : wstr();
-            if (i + 1 < b.size() && b[i + 1] == CH_PASTE) {
-                out += arg;
-            } else if (i > 0 && b[i - 1] == CH_PASTE) {
-                if (!arg.empty() && arg[0] != CH_NOEXPAND && in_class(arg[0]) == CC_IDENT)
+            const wstr &arg = k < args.size() ? args[k] : mac_no_text;
+            bool before_paste = i + 1 < b.size() && b[i + 1] == CH_PASTE;
+            bool after_paste = i > 0 && b[i - 1] == CH_PASTE;
+            if (!before_paste && !after_paste) {
+                out += c;
+                plain |= 1u << k;
+            } else if (arg.empty()) {
+                if (after_paste && !out.empty() && out.back() == CH_PASTE)
+                    out.pop_back(); // x ## <empty>: x
+                else if (before_paste)
+                    i++;            // <empty> ## y: y
+            } else {
+                if (after_paste && arg[0] != CH_NOEXPAND && in_class(arg[0]) == CC_IDENT)
                     out += CH_NOEXPAND;
                 out += arg;
-            } else {
-                out += c;
-                uses_params = true;
             }
         } else {
             out += c;
@@ -449,7 +520,7 @@ static void mac_push_expansion(macro_rec *m, const wstr &text, std::vector<wstr>
     in_push_text(text, IN_EXPANSION, m->name);
     in_top->macro = m;
     if (args)
-        in_top->args = *args;
+        in_top->args = std::move(*args);
     m->in_use++;
 }
 
@@ -457,7 +528,7 @@ static void mac_push_expansion(macro_rec *m, const wstr &text, std::vector<wstr>
 static bool mac_expand_builtin(macro_rec *m)
 {
     if (m->nparams == MAC_LINE) {
-        mac_push_expansion(m, alert_widen(std::to_string(in_line).c_str()), nullptr);
+        mac_push_expansion(m, alert_widen(std::to_string(in_line_for_report()).c_str()), nullptr);
         return true;
     }
     input_stream *f = in_file_stream();
@@ -480,29 +551,34 @@ bool mac_expand(macro_rec *m)
     in_ungetc(c);
     if (c == CH_PASTE)
         return false;
-    if (mac_nest_count == 0)
+    // Expansions nest on the stream stack, and arguments expanded by
+    // themselves on the program's stack as well: their depth is limited.
+    if (in_expansion_depth == 0)
         mac_chain_first = m;
-    if (++mac_nest_count >= mac_nest_limit) {
+    if (in_expansion_depth + 1 >= mac_nest_limit) {
         msg_report(115, alert_narrow(m->name).c_str(), alert_narrow(mac_chain_first->name).c_str());
         in_drop_to_file();
         mac_drops++;
-        mac_nest_count = 0;
         return false;
     }
     if (m->nparams == MAC_LINE || m->nparams == MAC_FILE)
         return mac_expand_builtin(m);
     std::vector<wstr> args;
     if (m->nparams >= 0) {
-        if (!mac_find_open_paren(m))
+        if (!mac_find_open_paren())
             return false;
         if (!mac_read_args(m, args))
             return true;
         if ((int)args.size() != m->nparams)
             msg_report(171, alert_narrow(m->name).c_str(), (int)args.size(), m->nparams);
     }
-    bool uses_params = false;
-    wstr text = mac_build_text(m, args, uses_params);
-    mac_push_expansion(m, text, uses_params ? &args : nullptr);
+    uint32_t plain = 0;
+    wstr text = mac_build_text(m, args, plain);
+    unsigned drops = mac_drops;
+    for (size_t k = 0; k < args.size() && k < 32; k++)
+        if ((plain >> k & 1) && !mac_expand_argument(m, args[k], drops))
+            return true; // dropped with the rest of the pending input
+    mac_push_expansion(m, text, plain ? &args : nullptr);
     return true;
 }
 
@@ -520,7 +596,8 @@ static wstr mac_strip_noexpand(const wstr &s)
 }
 
 // After a token: when a paste marker follows, joins the token with the next
-// one and pushes the result to be read again (true).
+// one (taken as written, never expanded) and pushes the result to be read
+// again (true).
 bool mac_try_paste(wstr &token)
 {
     int c = in_getc();
@@ -528,28 +605,22 @@ bool mac_try_paste(wstr &token)
         in_ungetc(c);
         return false;
     }
-    wstr next;
-    for (;;) {
+    do
         c = in_getc_nomarkers();
-        while (in_class(c) == CC_WHITE)
-            c = in_getc_nomarkers();
-        int k = in_class(c);
-        if (k == CC_IDENT) {
-            in_read_ident(c);
-            macro_rec *m = mac_lookup_enabled(in_name_buf);
-            if (m && mac_expand(m))
-                continue;
-            next = in_name_buf;
-        } else if (k == CC_DIGIT) {
-            in_copy_number(c, next);
-        } else if (c > 0 && c < 0x80 && strchr("+-&|<>", c)) {
-            next = (wch)c;
-        } else {
-            msg_report(169, c);
-            in_ungetc(c);
-            return false;
-        }
-        break;
+    while (in_class(c) == CC_WHITE);
+    int k = in_class(c);
+    wstr next;
+    if (k == CC_IDENT) {
+        in_read_ident(c);
+        next = in_name_buf;
+    } else if (k == CC_DIGIT) {
+        in_copy_number(c, next);
+    } else if (mac_pastes_punctuator(c)) {
+        in_copy_punctuator(c, next);
+    } else {
+        msg_report(169, c);
+        in_ungetc(c);
+        return false;
     }
     wstr joined = mac_strip_noexpand(token) + mac_strip_noexpand(next);
     if (joined.size() > mac_text_limit)

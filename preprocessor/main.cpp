@@ -6,7 +6,16 @@
 // one input line at a time: a directive, a skipped line, or a line of tokens
 // with macros expanded, preceded by the newlines (or the line marker) it is
 // owed.
+//
+// No output may replace an input: every output name (the output, the
+// dependency list, the message file) is checked against the input and the
+// @file before anything is written, and against each header as it is
+// included. The output and the dependency list are therefore made only at
+// the exit (the text waits in a temporary file), once every header is known.
 #include "wren.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -22,6 +31,12 @@ FILE *pp_deps_file;                   // where the list goes
 
 static const char *pp_input_name;     // input file, null for standard input
 static const char *pp_output_name;    // output file, null for standard output
+static const char *pp_command_name;   // the @file the arguments came from
+static const char *pp_error_name;     // -E<file>: the messages' file
+static int pp_saved_stderr = -1;      // standard error before -E<file>
+static FILE *pp_text_file;            // the output's text until the exit
+static bool pp_outputs_refused;       // an output names a header: none is made
+static bool pp_files_open;            // the input is open: outputs are owed
 static int pp_error_limit = 10;       // --emax=, applied after the options
 static char pp_err_buffer[512];       // line buffer of a -E<file> stream
 static bool pp_exiting;               // tool_exit is running
@@ -52,6 +67,68 @@ static void pp_option_define(const char *arg)
     mac_define_text(name.c_str(), value.c_str());
 }
 
+// ---------------------------------------------------------------------------
+// outputs against inputs
+// ---------------------------------------------------------------------------
+
+// Whether two names are one file: the same file on disk however it is
+// spelled (through "./", other paths, symbolic links), or one path for a
+// file not made yet.
+static bool pp_same_file(const char *a, const char *b)
+{
+    if (!a || !b)
+        return false;
+    if (os_same_file(a, b))
+        return true;
+    char *x = os_path_absolute(a);
+    char *y = os_path_absolute(b);
+    bool same = strcmp(x, y) == 0;
+    free(x);
+    free(y);
+    return same;
+}
+
+// A device (such as /dev/null) may take several outputs; a file may not.
+static bool pp_is_device(const char *name)
+{
+    struct stat st;
+    return stat(name, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
+// An output must not be the input or the @file (1470), nor another output
+// (1513); both are fatal.
+static void pp_check_output(const char *name, const char *const *others, size_t count)
+{
+    if (!name)
+        return;
+    for (const char *input : {pp_input_name, pp_command_name})
+        if (pp_same_file(name, input))
+            msg_report(1470, name);
+    if (pp_is_device(name))
+        return;
+    for (size_t i = 0; i < count; i++)
+        if (others[i] != name && pp_same_file(name, others[i]))
+            msg_report(1513, name);
+}
+
+// A header about to be read must not be an output. The message file gives
+// standard error back first, so that the report is not written into it.
+void pp_check_input(const char *path)
+{
+    if (pp_same_file(path, pp_error_name) && !pp_is_device(path)) {
+        fflush(stderr);
+        dup2(pp_saved_stderr, fileno(stderr));
+        pp_outputs_refused = true;
+        msg_report(1470, pp_error_name);
+    }
+    for (const char *name : {pp_output_name, (const char *)pp_deps_name}) {
+        if (pp_same_file(path, name) && !pp_is_device(path)) {
+            pp_outputs_refused = true;
+            msg_report(1470, name);
+        }
+    }
+}
+
 static void pp_option_messages(const char *arg)
 {
     const char *p = arg + 2;
@@ -62,10 +139,22 @@ static void pp_option_messages(const char *arg)
         msg_set_format_mode(pp_format_mode);
         return;
     }
-    if (!freopen(p, "a", stderr)) {
+    const char *outputs[] = {pp_output_name};
+    pp_check_output(p, outputs, 1);
+    // Standard error is reopened only on a file that opens: a failed reopen
+    // would close it and lose the report.
+    FILE *probe = fopen(p, "a");
+    if (!probe) {
         msg_report(141, "error", p);
         return;
     }
+    fclose(probe);
+    fflush(stderr);
+    if (pp_saved_stderr < 0)
+        pp_saved_stderr = dup(fileno(stderr));
+    if (!freopen(p, "a", stderr))
+        exit(1); // standard error is gone: nothing can be told
+    pp_error_name = p;
     setvbuf(stderr, pp_err_buffer, _IOLBF, sizeof pp_err_buffer);
 }
 
@@ -124,9 +213,22 @@ static void pp_option(const char *arg)
     }
 }
 
+// The file names are taken first, so that an option naming an output is
+// checked against them wherever it stands.
 static void pp_read_arguments(int argc, char **argv)
 {
     int files = 0;
+    for (int i = 1; i < argc; i++) {
+        const char *arg = argv[i];
+        if (arg[0] == '-' && arg[1])
+            continue;
+        const char *name = strcmp(arg, "-") == 0 ? nullptr : arg;
+        if (++files == 1)
+            pp_input_name = name;
+        else if (files == 2)
+            pp_output_name = name;
+    }
+    files = 0;
     for (int i = 1; i < argc; i++) {
         const char *arg = argv[i];
         if (arg[0] == '-' && arg[1]) {
@@ -137,11 +239,6 @@ static void pp_read_arguments(int argc, char **argv)
             msg_report(110);
             tool_exit(1);
         }
-        const char *name = strcmp(arg, "-") == 0 ? nullptr : arg;
-        if (files == 1)
-            pp_input_name = name;
-        else
-            pp_output_name = name;
     }
 }
 
@@ -153,6 +250,9 @@ static void pp_open_files()
 {
     if (pp_output_name && pp_input_name && os_same_file(pp_input_name, pp_output_name))
         msg_report(176, pp_output_name);
+    const char *outputs[] = {pp_output_name, pp_deps_name, pp_error_name};
+    for (const char *name : outputs)
+        pp_check_output(name, outputs, 3);
     FILE *in = stdin;
     if (pp_input_name) {
         in = nullptr;
@@ -163,20 +263,13 @@ static void pp_open_files()
         if (!in)
             msg_report(141, "input", pp_input_name);
     }
-    FILE *out = stdout;
-    if (pp_output_name && !(out = fopen(pp_output_name, "w")))
-        msg_report(141, "output", pp_output_name);
-    out_file = pp_deps_only ? nullptr : out;
-    if (pp_deps_name) {
-        pp_deps_file = fopen(pp_deps_name, "w");
-        if (!pp_deps_file)
-            msg_report(141, "dependency", pp_deps_name);
-    } else if (pp_deps_only) {
-        pp_deps_file = out;
-    }
+    if (pp_output_name && !pp_deps_only && !(pp_text_file = tmpfile()))
+        msg_report(141, "temporary", "");
+    out_file = pp_deps_only ? nullptr : pp_output_name ? pp_text_file : stdout;
     if (!pp_source_name)
         pp_source_name = xstrdup(pp_input_name ? pp_input_name : "");
     in_push_file(in, alert_widen(pp_input_name ? pp_input_name : ""));
+    pp_files_open = true;
 }
 
 // Closes a written stream; a failed write or close is reported (fatal).
@@ -191,24 +284,65 @@ static void pp_close_output(FILE *f, const char *name)
         msg_report(413, name ? name : "standard output");
 }
 
+// Creates an output file at the exit.
+static FILE *pp_create_output(const char *name, const char *kind)
+{
+    if (!name)
+        return stdout;
+    FILE *f = fopen(name, "w");
+    if (!f)
+        msg_report(141, kind, name);
+    return f;
+}
+
+// The output: the text kept in the temporary file, copied; a text the
+// temporary file did not take whole is a write error of the output.
+static void pp_place_output()
+{
+    FILE *text = pp_text_file;
+    out_file = nullptr;
+    if (!text)
+        return;
+    pp_text_file = nullptr;
+    FILE *f = pp_create_output(pp_output_name, "output");
+    bool lost = fflush(text) != 0 || ferror(text);
+    char buf[8192];
+    size_t n;
+    rewind(text);
+    while ((n = fread(buf, 1, sizeof buf, text)) > 0)
+        fwrite(buf, 1, n, f);
+    lost = lost || ferror(text);
+    fclose(text);
+    if (lost)
+        msg_report(413, pp_output_name);
+    pp_close_output(f, pp_output_name);
+}
+
+// The dependency list: its own file, else the output, else standard output.
+static void pp_place_deps()
+{
+    if (!pp_deps_name && !pp_deps_only)
+        return;
+    const char *name = pp_deps_name ? pp_deps_name : pp_output_name;
+    pp_deps_file = pp_create_output(name, "dependency");
+    out_write_deps();
+    FILE *f = pp_deps_file;
+    pp_deps_file = nullptr;
+    if (f != stdout)
+        pp_close_output(f, name);
+}
+
 void tool_exit(int status)
 {
     if (pp_exiting)
         return; // a fatal report from the closing below: the library exits
     pp_exiting = true;
-    out_write_deps();
-    if (pp_deps_file && pp_deps_file != stdout && pp_deps_file != out_file) {
-        FILE *f = pp_deps_file;
-        pp_deps_file = nullptr;
-        pp_close_output(f, pp_deps_name ? pp_deps_name : pp_output_name);
+    in_main_name.clear(); // reports from here on concern files, not a line
+    if (pp_files_open && !pp_outputs_refused) {
+        pp_place_deps();
+        pp_place_output();
     }
-    FILE *out = pp_deps_only ? pp_deps_file : out_file;
-    if (!out)
-        out = stdout;
-    out_file = nullptr;
-    pp_close_output(out, pp_output_name);
-    if (out != stdout)
-        pp_close_output(stdout, nullptr);
+    pp_close_output(stdout, nullptr);
     exit(status);
 }
 
@@ -233,13 +367,6 @@ static bool pp_would_join(int a, int b)
     if (a == b && strchr("+-<>&|#", a))
         return true;
     return (a == '-' && b == '>') || (a == '/' && (b == '*' || b == '/'));
-}
-
-static bool pp_peek_digit()
-{
-    int d = in_getc();
-    in_ungetc(d);
-    return in_class(d) == CC_DIGIT;
 }
 
 // Writes one token; a blank goes before it when the line had white space
@@ -292,22 +419,7 @@ void pp_copy_tokens()
             continue;
         }
         wstr tok;
-        if (k == CC_IDENT) {
-            in_read_ident(c);
-            macro_rec *m = mac_lookup_enabled(in_name_buf);
-            tok = in_name_buf;
-            if (m && mac_expand(m)) {
-                boundary = true;
-                continue;
-            }
-        } else if (k == CC_DIGIT || (c == '.' && pp_peek_digit())) {
-            in_copy_number(c, tok);
-        } else if (k == CC_QUOTE) {
-            in_copy_literal(c, tok);
-        } else {
-            tok = (wch)c;
-        }
-        if (k != CC_QUOTE && mac_try_paste(tok)) {
+        if (!mac_take_token(c, tok, TAKE_EXPAND)) {
             boundary = true;
             continue;
         }
@@ -369,6 +481,7 @@ static void pp_process()
 static void pp_get_arguments(int &argc, char **&argv)
 {
     if (argc == 2 && argv[1][0] == '@') {
+        pp_command_name = argv[1] + 1;
         if (!freopen(argv[1] + 1, "r", stdin))
             msg_report(141, "command", argv[1] + 1);
     } else if (argc > 1) {

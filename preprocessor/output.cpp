@@ -50,7 +50,7 @@ void out_marker()
     out_marker_needed = false;
     if (!out_file)
         return;
-    int line = in_line;
+    int line = in_line_for_report();
     if (out_in_asm) {
         fputs("\n#endasm", out_file);
         line--;

@@ -6,8 +6,10 @@
 // written as the low bytes. Input comes from one stack of streams (files and
 // texts); a macro expansion is simply a new text stream on top of the stack.
 // Marker characters inside expansion texts carry what the C rules need
-// (parameters, # and ##, names that must not expand again, expansion ends) and
-// never reach the output.
+// (parameters, # and ##, names that must not expand again, expansion ends and
+// boundaries between tokens) and never reach the output. An argument is
+// macro-expanded by itself before it replaces its parameter, then rescanned
+// with the rest of the replacement.
 //
 // Units: main (start-up, options, main loop), output (line markers, owed
 // newlines, dependency list), input (streams and tokenizer), directive
@@ -31,7 +33,8 @@ enum : wch {
     CH_STRINGIZE = 0x7F1C, // next character is the parameter to stringize
     CH_NOEXPAND = 0x7F1D,  // prefix: the identifier never matches a macro
     CH_PASTE = 0x7F1E,     // ## (white space for the classifier)
-    CH_ENDEXP = 0x7F1F,    // end of an expansion, returned once per stream
+    CH_ENDEXP = 0x7F1F,    // end of an expansion, returned once per stream; inside
+                           // a collected text, a boundary between two tokens
     CH_PARAM = 0x7F7F,     // CH_PARAM + k: parameter k (0 to 31)
 };
 const int CH_EOF = -1;
@@ -50,10 +53,8 @@ enum {
 };
 
 struct macro_rec {
-    macro_rec *next; // chain link in its bucket
     wstr body;       // replacement text with marker characters
     bool has_body;   // false: defined without a body (absent, not empty)
-    uint32_t hash;   // sum of the name's characters + its length
     int nparams;     // -1 object-like, 0..31 function-like, -2 / -3 built-ins
     int in_use;      // expansions of this macro being read
     wstr name;
@@ -69,6 +70,11 @@ macro_rec *mac_lookup_enabled(const wstr &name);
 bool mac_expand(macro_rec *m);
 bool mac_try_paste(wstr &token);
 
+// How mac_take_token treats an identifier: expand an enabled macro it names;
+// paint one whose macro is being expanded (the no-expand prefix).
+enum { TAKE_EXPAND = 1, TAKE_PAINT = 2 };
+bool mac_take_token(int c, wstr &tok, int how);
+
 // ---------------------------------------------------------------------------
 // input: stream stack and tokenizer
 // ---------------------------------------------------------------------------
@@ -77,11 +83,12 @@ enum stream_kind {
     IN_EXPANSION = 1, // a macro's expansion
     IN_ARGUMENT = 2,  // one argument of the expansion below it
     IN_TEXT = 3,      // a pasted token or a text given back
+    IN_ISOLATED = 4,  // an argument expanded by itself: its end ends the input
 };
 
 struct input_stream {
     size_t pos;                  // next character in buf
-    int saved_line;              // line counter while a stream above is read
+    int64_t saved_line;          // line counter while a stream above is read
     bool end_seen;               // CH_ENDEXP already returned
     input_stream *enclosing;     // stream below on the stack
     wstr name;                   // file name, or the macro's name
@@ -90,7 +97,6 @@ struct input_stream {
     wstr line_name;              // displayed name set by #line
     bool has_line_name;          // line_name is in force
     int carried_count;           // expansion count carried from popped streams
-    macro_rec *arg_of;           // argument stream: the macro it belongs to
     FILE *file;                  // file streams only
     wstr buf;                    // current line (files) or the whole text
     int kind;                    // stream_kind
@@ -99,7 +105,8 @@ struct input_stream {
 };
 
 extern input_stream *in_top;   // top of the stream stack
-extern int in_line;            // current line of the current file
+extern int64_t in_line;        // current line of the current file (checked
+                               // against in_line_max when a line begins)
 extern wstr in_main_name;      // name of the main file, kept after it ends
 extern wstr in_name_buf;       // last identifier read
 extern unsigned in_ident_limit; // identifier length limit
@@ -107,9 +114,10 @@ extern bool in_raw;            // no comments or splices while set
 extern bool in_keep_comments;  // -C
 extern bool in_directive;      // reading a directive line
 extern bool in_line_echoed;    // current source line already echoed
-extern uint32_t in_ident_serial; // stream the last identifier began in
-extern int in_ident_kind;      // and its kind
-extern macro_rec *in_ident_arg_of; // the macro whose argument it was read from
+extern int in_file_depth;      // file streams on the stack
+extern uint32_t in_lines_read; // lines read from files so far
+extern int in_expansion_depth; // expansions and isolated arguments on the stack
+const int64_t in_line_max = 0x7FFFFFFF; // largest line number
 
 enum char_class { CC_OTHER, CC_IDENT, CC_DIGIT, CC_OPERATOR, CC_QUOTE, CC_DOT, CC_WHITE, CC_BACKSLASH, CC_END };
 int in_class(int c);
@@ -124,10 +132,12 @@ void in_skip_line();
 void in_read_ident(int first);
 void in_copy_number(int first, wstr &out);
 void in_copy_literal(int quote, wstr &out);
+void in_copy_punctuator(int c, wstr &out);
 input_stream *in_file_stream();
 bool in_top_is_file();
-bool in_top_exhausted();
 void in_drop_to_file();
+void in_end_isolated();
+int in_line_for_report();
 
 // ---------------------------------------------------------------------------
 // output: text, line markers, owed newlines, dependency list
@@ -163,6 +173,7 @@ extern char *pp_source_name;   // -F, else the input name
 extern FILE *pp_deps_file;     // where the list goes
 
 void pp_copy_tokens();
+void pp_check_input(const char *path);
 
 // ---------------------------------------------------------------------------
 // directive: control lines, conditional stack, include search

@@ -4,6 +4,8 @@
 #include "wren_test.h"
 #include "tool_run.h"
 
+#include <unistd.h>
+
 namespace {
 
 // The arguments the driver gives for a mid-range chip with four banks.
@@ -79,6 +81,7 @@ TEST(WrenCli, FailuresAreReportedWithNonZeroStatus)
         {"-Lno/such/dir/x.d t.c out", 141}, // the dependency list cannot be created
         {"t.c /dev/full", 413},            // the output cannot be written
         {"t.c t.c", 176},                  // the output would overwrite the input
+        {"-Eno/such/dir/e t.c out", 141},  // the message file cannot be made: told on stderr
         {"-Q t.c out", 168},               // unknown option
         {"--frob t.c out", 168},           // unknown long option
     };
@@ -88,6 +91,52 @@ TEST(WrenCli, FailuresAreReportedWithNonZeroStatus)
         EXPECT_EQ(wren_numbers(r.err), std::vector<int>{row.number}) << row.args;
     }
     EXPECT_EQ(d.read("t.c"), "int a;\n");
+}
+
+// No output replaces an input, however it is named; nothing is written then.
+// Inputs are the source, its headers and the option file; outputs the text,
+// the dependency list and the message file.
+TEST(WrenCli, OutputsNeverReplaceInputs)
+{
+    const std::string fmt = "VRK_ERR_FORMAT=%n VRK_WARN_FORMAT=%n";
+    const std::string source = "int a;\n#include \"h.h\"\n";
+    const std::string header = "int h;\n";
+    const std::string opts = "-E1 -Eopts t.c o.pre\n";
+    struct {
+        const char *args;
+        int number;
+    } rows[] = {
+        {"-E1 -Lt.c t.c o.pre", 1470},         // the dependency list over the source
+        {"-E1 -L./t.c t.c o.pre", 1470},       // spelled another way
+        {"-E1 -Llink.c t.c o.pre", 1470},      // through a symbolic link
+        {"-E1 -Et.c t.c o.pre", 1470},         // the messages appended to the source
+        {"-E1 -Esub/../t.c t.c o.pre", 1470},  // before the source is named
+        {"-E1 t.c h.h", 1470},                 // the text over a header
+        {"-E1 -Lh.h t.c o.pre", 1470},         // the list over a header
+        {"-E1 -Eh.h t.c o.pre", 1470},         // the messages into a header
+        {"@opts", 1470},                       // the messages into the option file
+        {"-E1 -Lo.pre t.c o.pre", 1513},       // two outputs in one file
+        {"-E1 -Eo.pre t.c ./o.pre", 1513},
+    };
+    for (const auto &row : rows) {
+        scratch_dir d;
+        d.write("t.c", source);
+        d.write("h.h", header);
+        d.write("opts", opts);
+        d.write("sub/keep", "");
+        ASSERT_EQ(symlink("t.c", d.at("link.c").c_str()), 0);
+        wren_result r = wren_run(d, row.args, fmt);
+        EXPECT_NE(r.status, 0) << row.args;
+        EXPECT_EQ(wren_numbers(r.err), std::vector<int>{row.number}) << row.args << ": " << r.err;
+        EXPECT_EQ(d.read("t.c"), source) << row.args;
+        EXPECT_EQ(d.read("h.h"), header) << row.args;
+        EXPECT_EQ(d.read("opts"), opts) << row.args;
+        EXPECT_NE(access(d.at("o.pre").c_str(), F_OK), 0) << row.args;
+    }
+    // A device may take several outputs.
+    scratch_dir d;
+    d.write("t.c", "int a;\n");
+    EXPECT_EQ(wren_run(d, "-E/dev/null -L/dev/null t.c /dev/null").status, 0);
 }
 
 TEST(WrenCli, OptionFileAndErrorFile)

@@ -90,8 +90,8 @@ TEST(WrenInclude, Failures)
     EXPECT_EQ(wren_text_numbers("", many), std::vector<int>{147});
 }
 
-// A header that includes itself runs out of file descriptors: the failure
-// names that reason, not a missing file (a low limit keeps the run short).
+// With fewer file descriptors than headers may nest, a header that includes
+// itself runs out of them: the failure names that reason, not a missing file.
 TEST(WrenInclude, SelfIncludeReportsWhyItFailed)
 {
     scratch_dir d;
@@ -101,6 +101,35 @@ TEST(WrenInclude, SelfIncludeReportsWhyItFailed)
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("(141) can't open include file \"self.h\": Too many open files"), std::string::npos)
         << r.err.substr(0, 400);
+}
+
+// Headers nest at most 200 deep below the main file: a header that includes
+// itself ends at once with 1510, before descriptors or memory run out.
+TEST(WrenInclude, NestingLimit)
+{
+    const std::string fmt = "VRK_ERR_FORMAT=%n@%f:%l";
+    scratch_dir d;
+    d.write("self.h", "int s;\n#include \"self.h\"\n");
+    d.write("t.c", "#include \"self.h\"\n");
+    wren_result r = wren_run(d, "-E1 t.c", fmt);
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, "1510@self.h:2\n");
+    // A chain of 200 headers is read to the end; one more is refused.
+    for (int depth : {200, 201}) {
+        scratch_dir c;
+        for (int i = 1; i < depth; i++)
+            c.write("h" + std::to_string(i) + ".h", "#include \"h" + std::to_string(i + 1) + ".h\"\n");
+        c.write("h" + std::to_string(depth) + ".h", "deepest\n");
+        c.write("t.c", "#include \"h1.h\"\nafter\n");
+        wren_result chain = wren_run(c, "-E1 t.c", fmt);
+        if (depth == 200) {
+            EXPECT_EQ(chain.status, 0) << chain.err;
+            EXPECT_EQ(wren_tokens(chain.out), "deepest\nafter\n");
+        } else {
+            EXPECT_NE(chain.status, 0);
+            EXPECT_EQ(chain.err, "1510@h200.h:1\n");
+        }
+    }
 }
 
 TEST(WrenInclude, CommentRunningOutOfAHeader)

@@ -89,6 +89,43 @@ TEST(WrenLines, CommentErrors)
     EXPECT_EQ(wren_numbers(r.err), std::vector<int>{180});
 }
 
+// #line may name the largest line number, 2147483647; a line after that one
+// is an error, reported once, and the counter never wraps round.
+TEST(WrenLines, LineNumbersStopAtTheLargest)
+{
+    wren_result last = wren_text("#line 2147483647\na __LINE__\n");
+    EXPECT_EQ(last.status, 0);
+    EXPECT_EQ(last.err, "");
+    EXPECT_EQ(wren_tokens(last.out), "a 2147483647\n");
+    wren_outcome past = wren_outcome_of("#line 2147483647\na\nb\nc\n");
+    EXPECT_NE(past.status, 0);
+    EXPECT_EQ(past.numbers, std::vector<int>{1511});
+    EXPECT_EQ(past.tokens, "a\nb\nc\n");
+    // The includer's next line, after a header read at the largest number.
+    scratch_dir d;
+    d.write("t.c", "#line 2147483647\n#include \"h.h\"\nb\n");
+    d.write("h.h", "#define H 1\nh __LINE__\n");
+    wren_result r = wren_run(d, "-E1 t.c", "VRK_ERR_FORMAT=%n@%l");
+    EXPECT_NE(r.status, 0);
+    EXPECT_EQ(r.err, "1511@2147483647\n");
+    EXPECT_EQ(wren_tokens(r.out), "h 2\nb\n");
+}
+
+// Each report takes the text of its line without copying the whole line
+// again: 20000 warnings on one long line take a second or two, copying the
+// line for each about a minute.
+TEST(WrenLines, ManyReportsOnOneLongLine)
+{
+    std::string expr = "'ab'";
+    for (int i = 1; i < 20000; i++)
+        expr += "+'ab'";
+    scratch_dir d;
+    d.write("t.c", "#if " + expr + "\n#endif\n");
+    wren_result r = wren_run(d, "-E1 -W-9 t.c", "VRK_WARN_FORMAT=%n timeout 15");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(wren_numbers(r.err), std::vector<int>(20000, 174));
+}
+
 TEST(WrenLines, LongLinesAreValidInput)
 {
     std::string line;

@@ -3,6 +3,8 @@
 // by hand, except where wren's own rules differ (stated per row).
 #include "wren_test.h"
 
+#include <algorithm>
+
 namespace {
 
 struct macro_case {
@@ -57,6 +59,12 @@ const macro_case macro_cases[] = {
     {"-U of an unknown name", "a\n", "a\n", {177}, "-UNOTDEF"},
     {"__STDC__ and __LINE__", "__STDC__\n\n__LINE__\n", "1\n3\n", {}, ""},
     {"__FILE__ after #line", "#line 10 \"a\\\\b.c\"\n__FILE__ __LINE__\n", "\"a\\\\\\\\b.c\" 10\n", {}, ""},
+    {"a call left open inside an argument",
+     "#define F(x) [x]\n#define OPEN F(\n#define ID(x) x\nID(OPEN 1) 2)\n", "2)\n", {1512}, ""},
+    {"a name that may not expand again keeps all its 31 characters",
+     "#define ABCDEFGHIJKLMNOPQRSTUVWXYZ01234 ABCDEFGHIJKLMNOPQRSTUVWXYZ01234 + 1\n"
+     "#define ID(x) x\nABCDEFGHIJKLMNOPQRSTUVWXYZ01234 ID(ABCDEFGHIJKLMNOPQRSTUVWXYZ01234)\n",
+     "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234 + 1 ABCDEFGHIJKLMNOPQRSTUVWXYZ01234 + 1\n", {}, ""},
 };
 
 TEST(WrenMacro, ExpansionCases)
@@ -93,6 +101,43 @@ TEST(WrenMacro, NestedExpansionLimit)
     deep += "1" + std::string(1200, ')') + "\nafter\n";
     EXPECT_EQ(wren_text_numbers(deep), std::vector<int>{115});
     EXPECT_EQ(wren_tokens(wren_text(deep).out), "after\n");
+}
+
+// The limit counts expansions inside one another, not side by side: a body
+// or an argument may use a macro any number of times.
+TEST(WrenMacro, ExpansionsSideBySideAreNotNested)
+{
+    std::string uses;
+    for (int i = 0; i < 1500; i++)
+        uses += "A ";
+    std::string src = "#define A 1\n#define ID(x) x\n#define MANY " + uses + "\nID(" + uses + ") MANY\n";
+    wren_outcome o = wren_outcome_of(src);
+    EXPECT_EQ(o.numbers, std::vector<int>{});
+    std::string ones;
+    for (int i = 0; i < 3000; i++)
+        ones += i ? " 1" : "1";
+    EXPECT_EQ(o.tokens, ones + "\n");
+}
+
+// A lookup takes constant time however many macros there are, also when
+// their names are anagrams (which a hash of the character sum put in one
+// chain): 40000 of them take a second or two, a chain's quadratic walk about
+// a minute.
+TEST(WrenMacro, ManyMacrosAreLookedUpInConstantTime)
+{
+    std::string name = "ABCDEFGH", src, uses, values;
+    for (int i = 0; i < 40000; i++, std::next_permutation(name.begin(), name.end())) {
+        src += "#define " + name + " " + std::to_string(i) + "\n";
+        if (i % 2000 == 0) {
+            uses += name + " ";
+            values += (values.empty() ? "" : " ") + std::to_string(i);
+        }
+    }
+    scratch_dir d;
+    d.write("t.c", src + uses + "\n");
+    wren_result r = wren_run(d, "t.c", "timeout 15");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(wren_tokens(r.out), values + "\n");
 }
 
 TEST(WrenMacro, DateAndTimeAreStringLiterals)
