@@ -246,7 +246,14 @@ enum os_path_style { OS_PATH_WINDOWS = 0, OS_PATH_POSIX = 1 };
 extern const int os_native_path_style;
 extern const char os_dir_sep; // native separator
 
+// The folder temporary files go in: the first of TEMP, TMP and TMPDIR that
+// is set and not empty, else /tmp.
+std::string os_temp_folder();
+// A new file or folder of a name nobody else holds, in the temporary folder;
+// it goes at exit (a folder with the files in it) unless temporary files are
+// kept. Null after message 141 when none can be made.
 char *os_temp_name();
+char *os_temp_dir();
 void os_keep_temp_files(int on);
 void os_remove_temp_files();
 int os_setenv(const char *name, const char *value);
@@ -278,6 +285,9 @@ char *os_current_dir();
 int os_remove_file(const char *path);
 // Renames over an existing file (atomic on one file system); 0 on success.
 int os_rename_file(const char *from, const char *to);
+// As os_rename_file, and across file systems too, where the file is copied;
+// the new name holds either its old file or the whole moved one.
+int os_move_file(const char *from, const char *to);
 // True when both names are the same file (same device and inode).
 bool os_same_file(const char *a, const char *b);
 bool os_isatty(FILE *f);

@@ -136,24 +136,43 @@ struct temp_file {
     char *name;
     temp_file *next;
 };
-// Remembered temporary files, newest first.
+// Remembered temporary files and folders, newest first.
 static temp_file *temp_files;
 // When set, temporary files stay after the run.
 static int temp_keep;
 
-char *os_temp_name()
+std::string os_temp_folder()
 {
-    const char *dir = getenv("TEMP");
-    if (!dir)
-        dir = getenv("TMP");
-    if (!dir || !*dir)
-        dir = ".";
-    std::string path = dir;
+    for (const char *name : {"TEMP", "TMP", "TMPDIR"})
+        if (const char *dir = getenv(name); dir && *dir)
+            return dir;
+    return "/tmp";
+}
+
+static void temp_remember(const std::string &path)
+{
+    temp_file *t = static_cast<temp_file *>(xmalloc(sizeof(temp_file)));
+    if (!temp_files)
+        atexit(os_remove_temp_files);
+    t->name = xstrdup(path.c_str());
+    t->next = temp_files;
+    temp_files = t;
+}
+
+// The pattern of a new temporary name in the temporary folder.
+static std::string temp_pattern()
+{
+    std::string path = os_temp_folder();
     if (path.back() != '/')
         path += '/';
-    path += "zephXXXXXX";
+    return path + "zephXXXXXX";
+}
+
+char *os_temp_name()
+{
     // mkstemp creates the file with a name nobody else holds.
-    const std::string pattern = path;
+    const std::string pattern = temp_pattern();
+    std::string path = pattern;
     int fd = mkstemp(path.data());
     if (fd < 0) {
         // Callers take the name as given: a directory that cannot hold a new
@@ -162,18 +181,35 @@ char *os_temp_name()
         return nullptr;
     }
     close(fd);
-    temp_file *t = static_cast<temp_file *>(malloc(sizeof(temp_file)));
-    if (!t)
+    temp_remember(path);
+    return xstrdup(path.c_str());
+}
+
+char *os_temp_dir()
+{
+    const std::string pattern = temp_pattern();
+    std::string path = pattern;
+    if (!mkdtemp(path.data())) {
+        msg_report(141, "temporary", pattern.c_str());
         return nullptr;
-    if (!temp_files)
-        atexit(os_remove_temp_files);
-    t->name = xstrdup(path.c_str());
-    t->next = temp_files;
-    temp_files = t;
+    }
+    temp_remember(path);
     return xstrdup(path.c_str());
 }
 
 void os_keep_temp_files(int on) { temp_keep = on; }
+
+// A remembered folder goes with the files in it (it holds no folders).
+static void temp_remove(const char *name)
+{
+    if (DIR *d = opendir(name)) {
+        while (dirent *e = readdir(d))
+            if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0)
+                remove((std::string(name) + "/" + e->d_name).c_str());
+        closedir(d);
+    }
+    remove(name);
+}
 
 void os_remove_temp_files()
 {
@@ -182,7 +218,7 @@ void os_remove_temp_files()
     while (temp_files) {
         temp_file *t = temp_files;
         temp_files = t->next;
-        remove(t->name);
+        temp_remove(t->name);
         free(t->name);
         free(t);
     }
@@ -480,6 +516,37 @@ char *os_program_path()
 
 int os_remove_file(const char *path) { return remove(path); }
 int os_rename_file(const char *from, const char *to) { return rename(from, to); }
+
+// Across file systems the file is copied beside its new name under a name of
+// this process, then renamed over it: the new name never holds a part.
+int os_move_file(const char *from, const char *to)
+{
+    if (rename(from, to) == 0)
+        return 0;
+    if (errno != EXDEV)
+        return -1;
+    FILE *in = fopen(from, "rb");
+    if (!in)
+        return -1;
+    std::string part = std::string(to) + "." + std::to_string(getpid()) + ".part";
+    FILE *out = fopen(part.c_str(), "wb");
+    bool ok = out != nullptr;
+    char buf[8192];
+    for (size_t n; ok && (n = fread(buf, 1, sizeof buf, in)) > 0;)
+        ok = fwrite(buf, 1, n, out) == n;
+    ok = ok && !ferror(in);
+    fclose(in);
+    if (out)
+        ok = fclose(out) == 0 && ok;
+    int saved = errno;
+    if (ok && rename(part.c_str(), to) == 0) {
+        remove(from);
+        return 0;
+    }
+    remove(part.c_str());
+    errno = saved;
+    return -1;
+}
 
 bool os_same_file(const char *a, const char *b)
 {

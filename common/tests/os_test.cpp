@@ -247,6 +247,77 @@ TEST(Os, TemporaryFilesGoAtExitUnlessKept)
     unsetenv("TEMP");
 }
 
+// The first of TEMP, TMP and TMPDIR that is set and not empty names the
+// temporary folder, else /tmp: never the current directory, which may be
+// one the run cannot write to.
+TEST(Os, TemporaryFolderFromTheEnvironment)
+{
+    struct Case {
+        const char *temp, *tmp, *tmpdir; // null: unset
+        const char *want;
+    } cases[] = {
+        {"/a", "/b", "/c", "/a"},
+        {"", "/b", "/c", "/b"},
+        {nullptr, nullptr, "/c", "/c"},
+        {"", "", "", "/tmp"},
+        {nullptr, nullptr, nullptr, "/tmp"},
+    };
+    for (const Case &c : cases) {
+        const char *names[] = {"TEMP", "TMP", "TMPDIR"};
+        const char *values[] = {c.temp, c.tmp, c.tmpdir};
+        for (int i = 0; i < 3; i++)
+            values[i] ? setenv(names[i], values[i], 1) : unsetenv(names[i]);
+        EXPECT_EQ(os_temp_folder(), c.want) << c.temp << "," << c.tmp << "," << c.tmpdir;
+    }
+    unsetenv("TEMP");
+    unsetenv("TMP");
+    unsetenv("TMPDIR");
+}
+
+// A temporary folder goes at exit with the files put in it, unless kept.
+TEST(Os, TemporaryFolderGoesWithItsFiles)
+{
+    std::string dir = temp_dir();
+    setenv("TEMP", dir.c_str(), 1);
+    for (int keep : {0, 1}) {
+        EXPECT_EXIT(
+            {
+                os_keep_temp_files(keep);
+                char *d = os_temp_dir();
+                std::ofstream(std::string(d) + "/l.obj") << "x";
+                std::ofstream(std::string(d) + "/startup.as") << "x";
+                exit(strncmp(d, dir.c_str(), dir.size()) == 0 && os_is_directory(d) ? 0 : 2);
+            },
+            testing::ExitedWithCode(0), "");
+        auto left = std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator());
+        EXPECT_EQ(left, keep) << keep;
+    }
+    unsetenv("TEMP");
+}
+
+// A move replaces the file at the new name whole, on one file system and
+// across two (where the file is copied).
+TEST(Os, MoveReplacesTheTargetWhole)
+{
+    std::string dir = temp_dir();
+    std::vector<std::string> sources = {dir + "/from"};
+    // A second file system, when the machine has one at hand.
+    struct stat here, shm;
+    if (stat(dir.c_str(), &here) == 0 && stat("/dev/shm", &shm) == 0 && here.st_dev != shm.st_dev &&
+        access("/dev/shm", W_OK) == 0)
+        sources.push_back("/dev/shm/zeph_os_move_" + std::to_string(getpid()));
+    for (const std::string &from : sources) {
+        std::ofstream(from) << "new text";
+        std::ofstream(dir + "/to") << "old text that is longer";
+        EXPECT_EQ(os_move_file(from.c_str(), (dir + "/to").c_str()), 0) << from;
+        EXPECT_EQ(tool_read(dir + "/to"), "new text") << from;
+        EXPECT_FALSE(os_file_exists(from.c_str())) << from;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), std::filesystem::directory_iterator()), 1);
+    EXPECT_NE(os_move_file((dir + "/missing").c_str(), (dir + "/to").c_str()), 0);
+    EXPECT_EQ(tool_read(dir + "/to"), "new text");
+}
+
 TEST(Os, ExactCaseAndFileTests)
 {
     std::string dir = temp_dir();
