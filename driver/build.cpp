@@ -79,16 +79,21 @@ void print_banner()
 void build_state_create()
 {
     for (vector_t **v : {&bs.sources, &bs.intermediates, &bs.ilibraries, &bs.objects, &bs.hexfiles,
-                         &bs.defines, &bs.libnames, &bs.linker_opts, &bs.deletions, &bs.stages})
+                         &bs.defines, &bs.libnames, &bs.linker_opts, &bs.written, &bs.published, &bs.stages})
         *v = vec_new_default();
     memory_model_start();
+    // Without an installation directory (a copy of the program outside a
+    // bin directory, nothing recorded by --setup) nothing can be found, the
+    // message file included: the run ends whatever kind the message has.
     char *root = install_dir(INST_ROOT);
-    if (!root)
+    if (!root || !*root) {
         msg_report(1228);
+        tool_exit(1);
+    }
     free(root);
-    bs.chipinfo_path = install_path(INST_DAT, "zeph.ini");
-    char *include = install_dir(INST_INCLUDE);
-    bs.include_arg = zeph_asprintf("-I%s", include ? include : "");
+    bs.chipinfo_path = install_lookup(INST_DAT, "zeph.ini", "chip database");
+    char *include = install_lookup(INST_INCLUDE, nullptr, "include directory");
+    bs.include_arg = zeph_asprintf("-I%s", include);
     free(include);
     for (char *&t : bs.temp)
         t = os_temp_name();
@@ -310,10 +315,9 @@ static bool printf_prepass()
     for (const auto &row : printf_features)
         if (mask & row.bit)
             vec_push(bs.defines, zeph_asprintf("-D%s", row.macro));
-    char *doprnt = install_path(INST_LIB, "doprnt.c");
-    classify_input(doprnt);
-    compile_source(doprnt);
-    free(doprnt);
+    bs.library_source = install_lookup(INST_LIB, "doprnt.c", "C library source");
+    classify_input(bs.library_source);
+    compile_source(bs.library_source);
     return !build_failed();
 }
 
@@ -346,9 +350,9 @@ static void choose_map_name()
     } else if (settings.map_requested) {
         bs.map_file = output_file_name("map");
     } else {
-        char *t = os_temp_name();
-        bs.temp_map = replace_extension(t, "map");
-        free(t);
+        char *name = replace_extension(bs.output_name ? bs.output_name : "l", "map");
+        bs.temp_map = run_file(name);
+        free(name);
         bs.map_file = xstrdup(bs.temp_map);
     }
 }
@@ -386,14 +390,14 @@ static void link_and_convert()
         convert_outputs();
     if (vec_count(bs.sources) == 1 && bs.classified == 1 && vec_count(bs.objects) == 1)
         delete_temp(static_cast<const char *>(vec_get(bs.objects, 0)));
-    delete_temp("l.obj");
+    delete_temp(link_object());
     if (settings.getoption || !linked)
         return;
     // A map no linker wrote (--noexec, linker switched off) is skipped there.
     print_map_summary(bs.map_file, opts.summary & SUMMARY_FILE);
     if (settings.cross_reference && settings.cr_listing) {
         phase_cross_reference();
-        delete_temp("tanager.tmp");
+        delete_temp(cross_reference_file());
     }
 }
 
@@ -548,8 +552,30 @@ static void refuse_outputs_over_inputs()
     bs.file_args = nullptr;
 }
 
+void publish_on_success(char *from, char *to)
+{
+    vec_push(bs.published, from);
+    vec_push(bs.published, to);
+}
+
+// Moves the run's own files that are products into place; one never
+// written (--noexec) is passed over.
+static void publish_products()
+{
+    for (uint32_t i = 0; i + 1 < vec_count(bs.published); i += 2) {
+        auto *from = static_cast<const char *>(vec_get(bs.published, i));
+        auto *to = static_cast<const char *>(vec_get(bs.published, i + 1));
+        if (os_file_exists(from) && os_move_file(from, to) != 0) {
+            msg_report(1521, "runtime startup", to);
+            tool_exit(1);
+        }
+    }
+}
+
 static int finish()
 {
+    if (!build_failed())
+        publish_products();
     if (opts.time)
         print_stage_times();
     return build_failed() ? 1 : 0;
@@ -575,7 +601,7 @@ int build_main(int argc, char **argv)
     name_output();
     refuse_outputs_over_inputs();
     if (settings.cross_reference)
-        if (FILE *f = fopen("tanager.tmp", "w+"))
+        if (FILE *f = fopen(cross_reference_file(), "w+"))
             fclose(f);
     // The banner (unless -Q), and from here on standard error goes to the
     // -E file or standard output.
@@ -606,16 +632,30 @@ int build_main(int argc, char **argv)
     return finish();
 }
 
+// A failed run leaves none of the outputs its programs were run to write:
+// a HEX file beside a failing exit would pass for up to date with make.
+static void remove_written()
+{
+    for (uint32_t i = 0; i < vec_count(bs.written); i++) {
+        auto *path = static_cast<const char *>(vec_get(bs.written, i));
+        if (!os_file_exists(path))
+            continue;
+        if (settings.verbose)
+            msg_print("del %s", path);
+        remove(path);
+    }
+}
+
 int build_cleanup(int status)
 {
     if (status == 0 && build_failed())
         status = 1;
     if (!bs.created)
         return status;
+    if (status != 0)
+        remove_written();
     for (char *t : bs.temp)
         delete_temp(t);
     delete_temp(bs.temp_map);
-    for (uint32_t i = 0; bs.deletions && i < vec_count(bs.deletions); i++)
-        delete_temp(static_cast<const char *>(vec_get(bs.deletions, i)));
     return status;
 }

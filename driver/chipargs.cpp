@@ -186,10 +186,8 @@ vector_t *codegen_library_list()
         return v;
     uint32_t first = c->data_bank + (c->eeprom_size ? 4 : 0) + (c->flash_type == CHIP_FLASH_READWRITE_B ? 8 : 0);
     char *name = zeph_asprintf("pic%x%02x-p.lpp", first, c->flash_write | c->flash_erase);
-    char *path = install_path(INST_LIB, name);
+    vec_push(v, install_lookup(INST_LIB, name, "library"));
     free(name);
-    if (path)
-        vec_push(v, path);
     return v;
 }
 

@@ -55,10 +55,6 @@ static bool make_startup(const char *base, bool prelink)
 {
     bool keep = opts.runtime & RT_KEEP;
     char *source = zeph_asprintf("%sas", base);
-    if (prelink && !keep) {
-        vec_push(bs.deletions, xstrdup(source));
-        vec_push(bs.deletions, zeph_asprintf("%sobj", base));
-    }
     FILE *f = fopen(source, "w");
     if (!f) {
         msg_report(141, "runtime startup", source);
@@ -98,7 +94,7 @@ static void append_libraries(arglist *a)
         for (uint32_t i = 0; i < vec_count(bs.libnames); i++) {
             char *stem = library_stem(static_cast<const char *>(vec_get(bs.libnames, i)));
             char *file = zeph_asprintf("%s.lib", stem);
-            arglist_append(a, install_path(INST_LIB, file));
+            arglist_append(a, install_lookup(INST_LIB, file, "library"));
             free(stem);
             free(file);
         }
@@ -111,7 +107,7 @@ static bool link_stage(bool prelink, const char *startup_base)
     stage_timer("Linker");
     arglist *a = arglist_new(TOOL_HERON);
     arglist_append_copy(a, styles[opts.callgraph & 3]);
-    arglist_appendf(a, "-h+%s", bs.symbol_file);
+    arglist_append_output(a, "-h+", xstrdup(bs.symbol_file));
     arglist_append_copy(a, "-z");
     if (prelink) {
         arglist_append_copy(a, "-w9");
@@ -119,10 +115,11 @@ static bool link_stage(bool prelink, const char *startup_base)
             arglist_append_copy(a, "--norlf");
     }
     arglist_appendf(a, "-Q%s", chip_selected->name);
-    if (!prelink)
-        arglist_append_copy(a, "-ol.obj");
+    // The prelink's output is never read, but without a name the linker
+    // would write it to the current directory.
+    arglist_appendf(a, "-o%s", link_object());
     append_user_options(a);
-    arglist_appendf(a, "-M%s", bs.map_file);
+    arglist_append_output(a, "-M", xstrdup(bs.map_file));
     if (settings.ide_format)
         arglist_append_copy(a, "-E1");
     if (prelink) {
@@ -160,14 +157,13 @@ static bool link_stage(bool prelink, const char *startup_base)
 // success the final symbol file is what the symbol table holds.
 bool phase_link()
 {
-    char *base;
-    if (opts.runtime & RT_KEEP) {
-        base = object_file_name("startup", "");
-    } else {
-        char *t = os_temp_name();
-        base = replace_extension(t, "");
-        free(t);
-    }
+    // The start-up files are the run's own, so that links side by side in
+    // one directory never read each other's; kept, they become products
+    // in the object directory when the run succeeds.
+    char *base = run_file("startup.");
+    if (opts.runtime & RT_KEEP)
+        for (const char *ext : {"as", "obj", "lst"})
+            publish_on_success(zeph_asprintf("%s%s", base, ext), object_file_name("startup", ext));
     bool ok = (opts.runtime & RT_NOSTARTUP) || link_stage(true, base);
     ok = ok && link_stage(false, base);
     if (ok) {

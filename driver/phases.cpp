@@ -22,13 +22,15 @@ const char *const tool_names[] = {
 };
 static_assert(std::size(tool_names) == TOOL_COUNT, "one program per tool index");
 
-// Debug-converter keys by output bit.
+// Debug-converter keys by output bit, and the extension of the file the
+// converter names after the HEX file (the OMF files are named for it).
 static const struct {
     uint32_t bit;    // --output bit
     const char *key; // egret's -o key
+    const char *ext; // extension of its output, null when named for it
 } converter_keys[] = {
-    {0x400, "cod"}, {0x800, "cof"}, {0x1000, "mcof"}, {0x4000, "elf"},
-    {0x8000, "omf"}, {0x10000, "eomf"}, {0x20000, "htk"},
+    {0x400, "cod", "cod"}, {0x800, "cof", "cof"}, {0x1000, "mcof", "cof"}, {0x4000, "elf", "elf"},
+    {0x8000, "omf", nullptr}, {0x10000, "eomf", nullptr}, {0x20000, "htk", "dbg"},
 };
 
 // ---------------------------------------------------------------------------
@@ -67,7 +69,20 @@ arglist *arglist_new(uint32_t tool)
     auto *list = static_cast<arglist *>(xmalloc(sizeof(arglist)));
     list->tool = tool;
     list->entries = llist_new();
+    list->outputs = vec_new_default();
     return list;
+}
+
+void arglist_note_output(arglist *list, char *path)
+{
+    if (path)
+        vec_push(list->outputs, path);
+}
+
+void arglist_append_output(arglist *list, const char *prefix, char *path)
+{
+    arglist_appendf(list, "%s%s", prefix, path);
+    arglist_note_output(list, path);
 }
 
 static arg_entry *entry_new(uint32_t flags, char *text)
@@ -151,6 +166,8 @@ arglist *arglist_copy(const arglist *list)
         auto *e = static_cast<arg_entry *>(n->data);
         arglist_append_copy_flags(c, e->flags, e->text);
     }
+    for (uint32_t i = 0; i < vec_count(list->outputs); i++)
+        arglist_note_output(c, xstrdup(static_cast<const char *>(vec_get(list->outputs, i))));
     return c;
 }
 
@@ -169,6 +186,7 @@ void arglist_free(arglist *list)
     for (llist_node *n = list->entries->head; n; n = n->next)
         entry_free(static_cast<arg_entry *>(n->data));
     llist_free(list->entries);
+    free_strings(list->outputs);
     free(list);
 }
 
@@ -264,8 +282,51 @@ char *output_file_name(const char *ext)
 char *object_file_name(const char *name, const char *ext)
 {
     char *base = replace_extension(os_path_basename(name), ext);
-    char *path = place_in(bs.object_dir, base);
+    // The C library's printf source is compiled for this run alone: its
+    // files are intermediates.
+    bool library = bs.library_source && strcmp(name, bs.library_source) == 0;
+    char *path = library ? run_file(base) : place_in(bs.object_dir, base);
     free(base);
+    return path;
+}
+
+// The run's folder is made when first needed, so that runs that write
+// nothing (--help, --chipinfo) make none.
+char *run_file(const char *name)
+{
+    if (!bs.run_dir) {
+        bs.run_dir = os_temp_dir();
+        if (!bs.run_dir)
+            tool_exit(1);
+    }
+    return os_path_join(bs.run_dir, name);
+}
+
+const char *link_object()
+{
+    if (!bs.link_object)
+        bs.link_object = run_file("l.obj");
+    return bs.link_object;
+}
+
+const char *cross_reference_file()
+{
+    // Without a listing to make of it, the file is the product of --cr and
+    // stays in the current directory.
+    if (!bs.cr_file)
+        bs.cr_file = settings.cr_listing ? run_file("tanager.tmp") : xstrdup("tanager.tmp");
+    return bs.cr_file;
+}
+
+char *install_lookup(int kind, const char *name, const char *what)
+{
+    char *path = name ? install_path(kind, name) : install_dir(kind);
+    if (!path) {
+        std::string shown = name ? std::string(what) + " " + name : what;
+        msg_report(1520, shown.c_str());
+        // Fatal by its kind; the run stops even when the message file says otherwise.
+        tool_exit(1);
+    }
     return path;
 }
 
@@ -411,12 +472,14 @@ bool run_phase(arglist *list)
     if (setfile && !off)
         apply_setoption(list, setfile);
     prepend_common(list);
-    char *path = install_path(INST_BIN, tool_names[list->tool]);
-    if (!path)
-        path = xstrdup(tool_names[list->tool]);
+    char *path = install_lookup(INST_BIN, tool_names[list->tool], "program");
     if (settings.verbose && !off)
         echo_command(path, list);
-    int status = opts.noexec || off ? 0 : spawn_tool(path, list);
+    bool runs = !opts.noexec && !off;
+    // What the program writes is the run's to remove should the run fail.
+    for (uint32_t i = 0; runs && i < vec_count(list->outputs); i++)
+        vec_push(bs.written, xstrdup(static_cast<const char *>(vec_get(list->outputs, i))));
+    int status = runs ? spawn_tool(path, list) : 0;
     free(path);
     arglist_free(list);
     return status == 0;
@@ -432,7 +495,7 @@ bool phase_listing(const char *source, const char *base)
 {
     arglist *a = arglist_new(TOOL_LINNET);
     arglist_append_copy(a, source);
-    arglist_appendf(a, "%slst", base);
+    arglist_append_output(a, "", zeph_asprintf("%slst", base));
     return run_phase(a);
 }
 
@@ -445,9 +508,7 @@ bool phase_preprocess(const char *source, const char *base)
     if (settings.ide_format)
         arglist_append_copy(a, "-E1");
     if (opts.ide == IDE_TARNEL) {
-        char *dep = object_file_name(base, "d");
-        arglist_appendf(a, "-LM-%s", dep);
-        free(dep);
+        arglist_append_output(a, "-LM-", object_file_name(base, "d"));
     } else if (opts.scandep) {
         arglist_append_copy(a, "-L");
     }
@@ -463,9 +524,9 @@ bool phase_preprocess(const char *source, const char *base)
     preprocessor_chip_args(a);
     arglist_append(a, opts.ide == IDE_MPLAB ? os_path_absolute(source) : xstrdup(source));
     if (settings.pre || base_is_doprnt(base))
-        arglist_appendf(a, "%spre", base);
+        arglist_append_output(a, "", zeph_asprintf("%spre", base));
     else if (opts.scandep && opts.ide != IDE_TARNEL)
-        arglist_appendf(a, "%sdep", base);
+        arglist_append_output(a, "", zeph_asprintf("%sdep", base));
     else
         arglist_append_copy(a, bs.temp[0]);
     return run_phase(a);
@@ -483,11 +544,11 @@ bool phase_parse(const char *base)
     if (opts.asm_only || opts.asmlist)
         arglist_append_copy(a, "-S");
     if (settings.cross_reference)
-        arglist_appendf(a, "-c%s", "tanager.tmp");
+        arglist_appendf(a, "-c%s", cross_reference_file());
     if (settings.strict)
         arglist_append_copy(a, "-strict");
     if (opts.proto)
-        arglist_appendf(a, "-p%spro", base);
+        arglist_append_output(a, "-p", zeph_asprintf("%spro", base));
     arglist_append_copy(a, "-u");
     arglist_append_copy(a, "-fp");
     if (opts.ide == IDE_TARNEL)
@@ -497,7 +558,7 @@ bool phase_parse(const char *base)
         arglist_appendf(a, "%spre", base);
     else
         arglist_append_copy(a, bs.temp[0]);
-    arglist_appendf(a, "%splover", base);
+    arglist_append_output(a, "", zeph_asprintf("%splover", base));
     arglist_append_copy(a, bs.temp[2]);
     bool ok = run_phase(a);
     // Without a parser run (--noexec, --getoption, switched off) there is no
@@ -524,7 +585,7 @@ static char *ilibrary_path(const char *name)
         return nullptr;
     char *stem = library_stem(name);
     char *file = zeph_asprintf("%s.lpp", stem);
-    char *path = install_path(INST_LIB, file);
+    char *path = install_lookup(INST_LIB, file, "library");
     free(stem);
     free(file);
     return path;
@@ -558,13 +619,13 @@ bool phase_codegen(const char *base, vector_t *inputs, bool prepass)
     if (prepass)
         arglist_append_copy(a, "-w9");
     else
-        arglist_appendf(a, "-D%ssdb", base);
+        arglist_append_output(a, "-D", zeph_asprintf("%ssdb", base));
     codegen_processor_args(a);
     if (prepass) {
         arglist_append_copy(a, "-fp");
         arglist_appendf(a, "-A%s", base);
     } else if (opts.asm_only && !(opts.opt & 0xFF)) {
-        arglist_appendf(a, "-A%sas", base);
+        arglist_append_output(a, "-A", zeph_asprintf("%sas", base));
     } else {
         arglist_appendf(a, "-A%s", bs.temp[0]);
     }
@@ -603,9 +664,9 @@ bool phase_assemble(const char *base, const char *source, bool marked)
     arglist_appendf(a, "-C%s", bs.chipinfo_path);
     arglist_appendf(a, "-ver=V%s", bs.version);
     if (opts.asmlist)
-        arglist_appendf(a, "-l%slst", base);
+        arglist_append_output(a, "-l", zeph_asprintf("%slst", base));
     assembler_chip_args(a);
-    arglist_appendf(a, "-o%s%s", base, opts.asm_only ? "as" : "obj");
+    arglist_append_output(a, "-o", zeph_asprintf("%s%s", base, opts.asm_only ? "as" : "obj"));
     arglist_append_copy(a, source);
     bool ok = run_phase(a);
     if (!ok && !opts.asm_only) {
@@ -625,7 +686,7 @@ bool phase_library(bool intermediate)
     stage_timer("Library builder");
     arglist *a = arglist_new(TOOL_ROOK);
     arglist_append_copy(a, "r");
-    arglist_append(a, output_file_name(intermediate ? "lpp" : "lib"));
+    arglist_append_output(a, "", output_file_name(intermediate ? "lpp" : "lib"));
     arglist_append_strings(a, intermediate ? bs.intermediates : bs.objects);
     return run_phase(a);
 }
@@ -645,11 +706,11 @@ bool phase_cross_reference()
     stage_timer("Cross reference");
     arglist *a = arglist_new(TOOL_TANAGER);
     if (settings.cr_listing)
-        arglist_appendf(a, "-o%s", settings.cr_listing);
+        arglist_append_output(a, "-o", xstrdup(settings.cr_listing));
     char *crf = output_file_name("crf");
     arglist_appendf(a, "-h%s", crf);
     free(crf);
-    arglist_append_copy(a, "tanager.tmp");
+    arglist_append_copy(a, cross_reference_file());
     return run_phase(a);
 }
 
@@ -677,8 +738,8 @@ bool phase_hex_output(const char *output, uint32_t bits)
     if (bits & 0x80000D)
         arglist_append_copy(a, "-16,2");
     hex_conversion_args(a, bits);
-    arglist_append_copy(a, "l.obj");
-    arglist_append_copy(a, output);
+    arglist_append_copy(a, link_object());
+    arglist_append_output(a, "", xstrdup(output));
     bool ok = run_phase(a);
     if (ok && (bits & (OUT_INTEL | OUT_INHX032)))
         ok = phase_hex_merge(output, bits);
@@ -736,10 +797,8 @@ bool phase_hex_merge(const char *hexfile, uint32_t bits)
     arglist_append_strings(a, bs.hexfiles);
     if (settings.ide_format)
         arglist_append_copy(a, "-E1");
-    arglist_appendf(a, "-O%s", hexfile);
-    char *log = output_file_name("hxl");
-    arglist_appendf(a, "-logfile=%s", log);
-    free(log);
+    arglist_append_output(a, "-O", xstrdup(hexfile));
+    arglist_append_output(a, "-logfile=", output_file_name("hxl"));
     if (bits & OUT_INHX032)
         arglist_append_copy(a, "-format=INHX032");
     arglist_append_copy(a, "-addressing=2");
@@ -803,12 +862,15 @@ bool phase_debug_convert(const char *hexfile, const char *symfile, uint32_t bit)
     arglist_append_copy(a, hexfile);
     arglist_append_copy(a, symfile);
     for (const auto &k : converter_keys)
-        if (k.bit == bit)
+        if (k.bit == bit) {
             arglist_appendf(a, "-o%s", k.key);
+            if (k.ext)
+                arglist_note_output(a, output_file_name(k.ext));
+        }
     if (settings.ide_format)
         arglist_append_copy(a, "-E1");
     if (omf)
-        arglist_append(a, output_file_name("omf"));
+        arglist_append_output(a, "", output_file_name("omf"));
     converter_args(a, bit);
     return run_phase(a);
 }

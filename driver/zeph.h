@@ -289,7 +289,10 @@ struct build_state {
     vector_t *defines;       // preprocessor arguments
     vector_t *libnames;      // -L<name>
     vector_t *linker_opts;   // -L-<option>
-    vector_t *deletions;     // extra files removed at exit
+    vector_t *written;       // outputs the programs were run to write,
+                             // removed when the run fails
+    vector_t *published;     // pairs: a file of the run's folder, then the
+                             // product it becomes when the run succeeds
     vector_t *file_args;     // file arguments awaiting classification
     vector_t *stages;        // stage_record, first use order
     uint32_t classified;     // file arguments classified
@@ -298,6 +301,10 @@ struct build_state {
     char *output_dir;        // absolute
     char *object_dir;        // absolute
     char *temp_map;          // map name removed at exit
+    char *run_dir;           // the run's own folder in the temporary folder
+    char *link_object;       // the final link's output, read by the HEX converter
+    char *cr_file;           // the cross-reference file the parser adds to
+    char *library_source;    // the C library's printf source, once compiled
     char *map_file;          // the link map's name
     char *symbol_file;       // the symbol file's name
     char *chipinfo_path;     // the chip database
@@ -324,9 +331,13 @@ void print_banner();
 const char *output_extension(uint32_t bits);
 void set_output_dir(const char *path);
 void set_output_name(const char *path);
+// Moves `from` (a file of the run's folder) to `to` when the run succeeds;
+// both owned.
+void publish_on_success(char *from, char *to);
 long long now_ms();
-// Removes the temporary files (unless --nodel) and gives the exit status:
-// the exit hook's work before the process ends.
+// Removes the temporary files (unless --nodel) and, when the run failed, the
+// outputs its programs were run to write; gives the exit status: the exit
+// hook's work before the process ends.
 int build_cleanup(int status);
 // Joins standard error to the -E file or standard output, and line
 // buffering for IDEs (sysdep.cpp).
@@ -356,8 +367,9 @@ struct arg_entry {
 };
 
 struct arglist {
-    uint32_t tool;  // tool_index
-    llist *entries; // arg_entry, in order
+    uint32_t tool;      // tool_index
+    llist *entries;     // arg_entry, in order
+    vector_t *outputs;  // owned names of the files the program writes
 };
 
 arglist *arglist_new(uint32_t tool);
@@ -375,6 +387,10 @@ void arglist_prependf_flags(arglist *list, uint32_t flags, const char *format, .
     __attribute__((format(printf, 3, 4)));
 void arglist_prepend_copy(arglist *list, const char *text);
 void arglist_prepend_copy_flags(arglist *list, uint32_t flags, const char *text);
+// Appends prefix followed by path, a file the program writes (path owned).
+void arglist_append_output(arglist *list, const char *prefix, char *path);
+// Notes a file the program writes without naming it (path owned).
+void arglist_note_output(arglist *list, char *path);
 arglist *arglist_copy(const arglist *list);
 uint32_t arglist_count(const arglist *list);
 void arglist_free(arglist *list);
@@ -398,6 +414,18 @@ char *replace_extension(const char *name, const char *ext);
 char *output_file_name(const char *ext);
 char *object_file_name(const char *name, const char *ext);
 void delete_temp(const char *path);
+// A file of the run's own folder, made private to this run in the temporary
+// folder, so that runs side by side in one directory never share one; the
+// folder goes at exit unless --nodel.
+char *run_file(const char *name);
+// The final link's output, and the cross-reference file (private unless it
+// is the product of --cr).
+const char *link_object();
+const char *cross_reference_file();
+// The installation's directory of `kind`, or the file `name` in it; when no
+// installation directory is known the run ends with message 1520, which
+// names what was looked for ("what name").
+char *install_lookup(int kind, const char *name, const char *what);
 
 bool phase_listing(const char *source, const char *base);
 bool phase_preprocess(const char *source, const char *base);

@@ -149,7 +149,8 @@ extern chip_record *chip_selected;
 
 // Without a callback: looks up `name` (exact, else the one section whose name
 // ends with it) and returns its finished record, or null. With a callback:
-// walks every section in file order (`name` ignored) and returns null.
+// walks every section in file order (`name` ignored) and returns null. A
+// null path (no database was found) is message 1520.
 chip_record *read_chipinfo(const char *path, const char *name, void *context, chip_callback_t callback);
 // read_chipinfo without callback; not found is fatal message 922. Sets chip_selected.
 chip_record *chipinfo_lookup(const char *path, const char *name);

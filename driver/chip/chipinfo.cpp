@@ -476,6 +476,11 @@ struct chipinfo_candidate {
 
 chip_record *read_chipinfo(const char *path, const char *name, void *context, chip_callback_t callback)
 {
+    // No path: the caller could not find the database.
+    if (!path) {
+        msg_report(1520, "chip database");
+        return nullptr;
+    }
     // A copy: messages given after the read (919) still name the file.
     static char *file_copy;
     free(file_copy);
@@ -551,7 +556,7 @@ chip_record *chipinfo_lookup(const char *path, const char *name)
     // first chip of the file; it names none.
     chip_record *chip = name && *name ? read_chipinfo(path, name, nullptr, nullptr) : nullptr;
     if (!chip)
-        msg_report(922, name ? name : "", path);
+        msg_report(922, name ? name : "", path ? path : "");
     chip_selected = chip;
     return chip;
 }

@@ -1,10 +1,13 @@
 // The whole installed chain, driven by zeph as a user runs it: an assembly
 // program for a mid-range and a baseline chip goes through the assembler,
 // the generated start-up code, both link stages and the HEX converter, and
-// the HEX file runs in gpsim with the values it leaves in RAM read back.
+// the HEX file runs in gpsim with the values it leaves in RAM read back; and
+// programs built side by side by make in one directory.
 #include "tool_run.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 void tool_exit(int) {}
 
@@ -90,4 +93,58 @@ _count:	ds	1
     ASSERT_TRUE(syms.count("_count"));
     auto ram = simulate("12f508", 0x1F);
     EXPECT_EQ(ram[syms["_count"]], 0x42u);
+}
+
+// Eight programs that share an assembly module, linked by make at once in
+// one directory, twenty times over: each run's intermediates (the final
+// link's output, the start-up files) are its own, so every HEX file comes out
+// as the one-at-a-time build makes it. The programs differ in code and in the
+// RAM their start-up code clears, so a file taken from another run shows.
+// The objects are made once; only the links, where the runs met, repeat.
+TEST(ParallelMake, EveryHexFileAsTheSerialBuildMakesIt)
+{
+    const std::string work = tool_tempdir("zeph_make");
+    const int programs = 8;
+    tool_write(work + "/util.as", "\tpsect\tutiltext,class=CODE,delta=2\n\tglobal\t_twice\n"
+                                  "_twice:\n\tmovwf\t0x70\n\taddwf\t0x70,w\n\treturn\n");
+    std::string all, objects = " util.obj";
+    for (int n = 1; n <= programs; n++) {
+        tool_write(work + "/p" + std::to_string(n) + ".as",
+                   "\tFNCONF\tfnauto0,??,?\n\tpsect\tmaintext,class=CODE,delta=2\n\tglobal\t_main,_twice,_value\n"
+                   "_main:\n\tmovlw\t" + std::to_string(3 * n) + "\n\tcall\t_twice\n\tmovwf\t_value\n\tgoto\t$\n"
+                   "\tpsect\trbss_0,class=BANK0,space=1\n_value:\tds\t" + std::to_string(2 * n) + "\n");
+        all += " p" + std::to_string(n) + ".hex";
+        objects += " p" + std::to_string(n) + ".obj";
+    }
+    tool_write(work + "/Makefile", "ZEPH = " ZEPH_BUILD_DIR "/bin/zeph --chip=16F877A --output=-mcof -Q\n"
+                                   "all:" + all + "\n"
+                                   "%.obj: %.as\n\t$(ZEPH) -C $<\n"
+                                   "p%.hex: p%.obj util.obj\n\t$(ZEPH) $^\n");
+    auto hex_files = [&] {
+        std::vector<std::string> hex;
+        for (int n = 1; n <= programs; n++)
+            hex.push_back(tool_read(work + "/p" + std::to_string(n) + ".hex"));
+        return hex;
+    };
+    auto remove_hex_files = [&] {
+        for (int n = 1; n <= programs; n++)
+            std::remove((work + "/p" + std::to_string(n) + ".hex").c_str());
+    };
+    int st;
+    std::string out = tool_run(work, "make -j8" + objects, &st);
+    ASSERT_EQ(st, 0) << out;
+    out = tool_run(work, "make -j1", &st);
+    ASSERT_EQ(st, 0) << out;
+    const std::vector<std::string> serial = hex_files();
+    for (int n = 0; n < programs; n++)
+        ASSERT_NE(serial[n].find(":00000001FF"), std::string::npos) << "p" << n + 1 << ".hex\n" << out;
+    ASSERT_EQ(std::set<std::string>(serial.begin(), serial.end()).size(), serial.size()) << "programs alike";
+    for (int round = 1; round <= 20; round++) {
+        remove_hex_files();
+        out = tool_run(work, "make -j8", &st);
+        ASSERT_EQ(st, 0) << "round " << round << "\n" << out;
+        ASSERT_EQ(hex_files(), serial) << "round " << round << "\n" << out;
+    }
+    // The final link's output stayed in each run's own folder.
+    EXPECT_FALSE(std::filesystem::exists(work + "/l.obj"));
 }

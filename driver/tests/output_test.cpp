@@ -32,6 +32,10 @@ protected:
         bs.hexfiles = vec_new_default();
         bs.linker_opts = vec_new_default();
         bs.warn_arg = nullptr;
+        // The run's own folder, never made here: nothing runs.
+        bs.run_dir = xstrdup("run");
+        bs.link_object = nullptr;
+        bs.cr_file = nullptr;
     }
     void TearDown() override
     {
@@ -64,26 +68,26 @@ TEST_F(OutputPhases, HexOutputAndMerge)
         std::vector<std::string> want;
     } cases[] = {
         {nullptr, nullptr, nullptr, "prog.hex", OUT_INTEL,
-         {"finch -i -16,2 l.obj prog.hex", "siskin prog.hex -Oprog.hex -logfile=prog.hxl -addressing=2"}},
+         {"finch -i -16,2 run/l.obj prog.hex", "siskin prog.hex -Oprog.hex -logfile=prog.hxl -addressing=2"}},
         {"3FFF", "1234@7FE", nullptr, "prog.hex", OUT_INTEL,
-         {"finch -i -16,2 l.obj prog.hex",
+         {"finch -i -16,2 run/l.obj prog.hex",
           "siskin prog.hex -Oprog.hex -logfile=prog.hxl -addressing=2 -serial=1234@7FE -fill=FF3F@0-7FF "
           "-fill=FF3F@800-FFF -fill=FF3F@1000-17FF -fill=FF3F@1800-1FFF"}},
         {nullptr, nullptr, "0-7FF@800", "prog.hex", OUT_INHX032,
-         {"finch -i -16,2 l.obj prog.hex",
+         {"finch -i -16,2 run/l.obj prog.hex",
           "siskin prog.hex -Oprog.hex -logfile=prog.hxl -format=INHX032 -addressing=2 -fill=FF3F@0-7FF "
           "-ck=0-7FF@800+0w-2t34g2"}},
         {nullptr, nullptr, "0-7FF@800,width=1,algorithm=3,offset=10", "prog.hex", OUT_INTEL,
-         {"finch -i -16,2 l.obj prog.hex",
+         {"finch -i -16,2 run/l.obj prog.hex",
           "siskin prog.hex -Oprog.hex -logfile=prog.hxl -addressing=2 -fill=FF3F@0-7FF -ck=0-7FF@800+10w1t34g3"}},
         // Binary output gets the same word as the HEX fill above.
-        {nullptr, nullptr, "0-7FF@800", "prog.bin", OUT_BIN, {"finch -b -F03FFFh l.obj prog.bin"}},
-        {nullptr, nullptr, nullptr, "prog.bin", OUT_BIN, {"finch -b -F03FFFh l.obj prog.bin"}},
-        {"off", nullptr, nullptr, "prog.bin", OUT_BIN, {"finch -b l.obj prog.bin"}},
-        {"123456789@0-10", nullptr, nullptr, "prog.bin", OUT_BIN, {"finch -b -F012345678h l.obj prog.bin"}},
-        {nullptr, nullptr, nullptr, "prog.s19", OUT_MOT, {"finch -m -16,2 l.obj prog.s19"}},
-        {nullptr, nullptr, nullptr, "prog.ubr", OUT_UBROF, {"finch -ub l.obj prog.ubr"}},
-        {nullptr, nullptr, nullptr, "prog.tsk", OUT_TSK & 0x40, {"finch -h l.obj prog.tsk"}},
+        {nullptr, nullptr, "0-7FF@800", "prog.bin", OUT_BIN, {"finch -b -F03FFFh run/l.obj prog.bin"}},
+        {nullptr, nullptr, nullptr, "prog.bin", OUT_BIN, {"finch -b -F03FFFh run/l.obj prog.bin"}},
+        {"off", nullptr, nullptr, "prog.bin", OUT_BIN, {"finch -b run/l.obj prog.bin"}},
+        {"123456789@0-10", nullptr, nullptr, "prog.bin", OUT_BIN, {"finch -b -F012345678h run/l.obj prog.bin"}},
+        {nullptr, nullptr, nullptr, "prog.s19", OUT_MOT, {"finch -m -16,2 run/l.obj prog.s19"}},
+        {nullptr, nullptr, nullptr, "prog.ubr", OUT_UBROF, {"finch -ub run/l.obj prog.ubr"}},
+        {nullptr, nullptr, nullptr, "prog.tsk", OUT_TSK & 0x40, {"finch -h run/l.obj prog.tsk"}},
     };
     for (const Case &c : cases) {
         captured_lines.clear();
@@ -145,7 +149,7 @@ TEST_F(OutputPhases, DebugConversionAndListers)
     vec_push(modules, const_cast<char *>("b"));
     EXPECT_TRUE(phase_library_order("libc.lib", modules));
     vec_free(modules);
-    std::vector<std::string> want = {"tanager -ox.lst -hprog.crf tanager.tmp", "rook o libc.lib a b"};
+    std::vector<std::string> want = {"tanager -ox.lst -hprog.crf run/tanager.tmp", "rook o libc.lib a b"};
     EXPECT_EQ(want, lines());
 }
 

@@ -10,8 +10,10 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -49,11 +51,19 @@ tool=$(basename "$0")
 } >> "$ZEPH_STANDIN_LOG"
 for a in "$@"; do last="$a"; done
 case "$tool" in
-  linnet|wren) : > "$last" ;;
+  linnet|wren|finch) : > "$last" ;;
   plover) for a in "$@"; do case "$a" in *.plover) : > "$a" ;; esac; done ;;
-  kestrel) for a in "$@"; do case "$a" in -A?*) : > "${a#-A}" ;; esac; done ;;
+  kestrel) for a in "$@"; do case "$a" in
+    -A?*) printf '%s' "${STANDIN_KESTREL_TEXT:-}" > "${a#-A}" ;;
+    -D?*) : > "${a#-D}" ;;
+  esac; done ;;
   osprey) for a in "$@"; do case "$a" in -o?*) : > "${a#-o}" ;; esac; done ;;
-  heron) for a in "$@"; do case "$a" in -M?*) [ -z "${STANDIN_MAP:-}" ] || cp "$STANDIN_MAP" "${a#-M}" ;; esac; done ;;
+  heron) out=l.obj; for a in "$@"; do case "$a" in
+    -M?*) [ -z "${STANDIN_MAP:-}" ] || cp "$STANDIN_MAP" "${a#-M}" ;;
+    -h+?*) : > "${a#-h+}" ;;
+    -o?*) out="${a#-o}" ;;
+  esac; done; : > "$out" ;;
+  siskin) for a in "$@"; do case "$a" in -logfile=?*) : > "${a#-logfile=}" ;; esac; done ;;
 esac
 if [ "$tool" = "$STANDIN_INTERRUPT_TOOL" ]; then kill -INT "$PPID"; fi
 if [ "$tool" = "$STANDIN_FAIL_TOOL" ]; then exit "$STANDIN_FAIL_CODE"; fi
@@ -82,6 +92,7 @@ std::string quote(const std::string &s)
 class DriverRun : public ::testing::Test {
 protected:
     fs::path root, work;
+    fs::path program; // the zeph that run() starts
     std::string out; // standard output and error of the last run
 
     void SetUp() override
@@ -91,7 +102,8 @@ protected:
         for (const char *d : {"bin", "dat", "include", "lib", "tmp", "work"})
             fs::create_directories(root / d);
         work = root / "work";
-        fs::copy_file(fs::path(ZEPH_BUILD_DIR) / "bin" / "zeph", root / "bin" / "zeph");
+        program = root / "bin" / "zeph";
+        fs::copy_file(fs::path(ZEPH_BUILD_DIR) / "bin" / "zeph", program);
         fs::copy_file(fs::path(ZEPH_BUILD_DIR) / "dat" / "en_msgs.txt", root / "dat" / "en_msgs.txt");
         std::ofstream(root / "dat" / "zeph.ini") << chip_db;
         for (const char *t : tools) {
@@ -110,7 +122,7 @@ protected:
                           "-u VRK_WARN_FORMAT -u VRK_MSG_FORMAT VRK_REGISTRY=" + quote((root / "registry").string()) +
                           " TEMP=" + quote((root / "tmp").string()) +
                           " ZEPH_STANDIN_LOG=" + quote((root / "log").string()) + " " + env + " " +
-                          quote((root / "bin" / "zeph").string());
+                          quote(program.string());
         for (const std::string &a : args)
             cmd += " " + quote(a);
         cmd += input.empty() ? " </dev/null" : " <" + quote(input);
@@ -675,6 +687,121 @@ TEST_F(DriverRun, UsbDescriptionCompiledBeforeThePreprocessor)
     std::ofstream(work / "dev.usb") << "DEVICE dev\nVENDOR=0x4D8\nENDDEVICE\n";
     EXPECT_NE(0, run({"--chip=16F877A", "-C", "dev.usb"}));
     EXPECT_NE(std::string::npos, out.find("dev.usb: 2: (1235) unknown keyword VENDOR")) << out;
+}
+
+// A copy of the program with no installation directory to find (no bin
+// directory above it and nothing recorded, or an empty record) says so by
+// number and stops: it neither crashes on the chip database it cannot name
+// nor runs programs from anywhere else.
+TEST_F(DriverRun, NoInstallationDirectoryIsReportedNotACrash)
+{
+    fs::create_directories(root / "loose");
+    fs::copy_file(program, root / "loose" / "zeph");
+    struct Case {
+        const char *what;
+        fs::path program;
+        bool empty_record;
+    } cases[] = {
+        {"copy outside a bin directory", root / "loose" / "zeph", false},
+        {"empty installation record", root / "bin" / "zeph", true},
+    };
+    for (const Case &c : cases) {
+        fs::remove(root / "registry");
+        if (c.empty_record) {
+            setenv("VRK_REGISTRY", (root / "registry").c_str(), 1);
+            install_dir_set("");
+            unsetenv("VRK_REGISTRY");
+        }
+        program = c.program;
+        for (const std::vector<std::string> &args :
+             {std::vector<std::string>{"--chip=16F877A", "main.c"}, std::vector<std::string>{"--chipinfo"}}) {
+            EXPECT_EQ(1, run(args)) << c.what << " " << args[0] << "\n" << out;
+            EXPECT_TRUE(has_message(1228)) << c.what << "\n" << out;
+            EXPECT_EQ(std::string::npos, out.find("runtime error")) << c.what << "\n" << out;
+            EXPECT_EQ(std::string::npos, out.find("Sanitizer")) << c.what << "\n" << out;
+        }
+    }
+    EXPECT_FALSE(fs::exists(root / "log"));
+}
+
+// The files a run makes only for itself (the final link's output, the
+// start-up files, the preprocessor's output, the unrequested map, the C
+// library's printf compiled for the program) are its own, in the temporary
+// folder: TEMP, else TMP, else TMPDIR (the first set and not empty), else
+// /tmp. Nothing lands in the current directory when the products have
+// directories of their own, and the products keep their names.
+TEST_F(DriverRun, IntermediatesLiveInTheTemporaryFolder)
+{
+    std::ofstream(root / "fixture.map") << link_map;
+    std::ofstream(root / "lib" / "doprnt.c") << "int printf(const char *f, ...) { return 0; }\n";
+    fs::create_directories(work / "out");
+    fs::create_directories(work / "obj");
+    fs::create_directories(root / "tmpdir");
+    // The code generator's first pass finds printf with one feature.
+    const std::string env = "STANDIN_MAP=" + quote((root / "fixture.map").string()) +
+                            " STANDIN_KESTREL_TEXT='_printf 1' TEMP= TMP= TMPDIR=" + quote((root / "tmpdir").string());
+    const std::vector<std::string> args = {"--chip=16F877A", "--outdir=out", "--objdir=obj", "--output=-mcof",
+                                           "main.c"};
+    std::vector<std::string> kept = args;
+    kept.insert(kept.begin(), {"--nodel", "-V"});
+    EXPECT_EQ(0, run(kept, env)) << out;
+    std::set<std::string> names;
+    for (const auto &e : fs::directory_iterator(work))
+        names.insert(e.path().filename().string());
+    EXPECT_EQ((std::set<std::string>{"main.c", "obj", "out"}), names) << out;
+    for (const char *product : {"out/main.hex", "out/main.hxl", "out/main.sym", "out/main.sdb", "obj/main.lst",
+                                "obj/main.plover", "obj/startup.as", "obj/startup.obj"})
+        EXPECT_TRUE(fs::exists(work / product)) << product << "\n" << out;
+    // Kept by --nodel: the run's folder with the final link's output, which
+    // the HEX converter read from there.
+    std::string folder;
+    for (const auto &e : fs::directory_iterator(root / "tmpdir"))
+        if (fs::exists(e.path() / "l.obj"))
+            folder = e.path().string();
+    ASSERT_FALSE(folder.empty()) << out;
+    EXPECT_NE(std::string::npos, out.find("finch --edf=" + root.string() + "/dat/en_msgs.txt -i -16,2 " + folder +
+                                          "/l.obj out/main.hex\n"))
+        << out;
+    EXPECT_NE(std::string::npos, out.find(" " + folder + "/doprnt.plover ")) << out;
+    EXPECT_FALSE(fs::exists(work / "obj" / "doprnt.plover")) << out;
+
+    // A current directory the run may not write to is no obstacle (the test
+    // cannot show it when permissions do not bind it).
+    if (geteuid() != 0) {
+        fs::permissions(work, fs::perms::owner_write, fs::perm_options::remove);
+        EXPECT_EQ(0, run(args, env)) << out;
+        fs::permissions(work, fs::perms::owner_write, fs::perm_options::add);
+    }
+}
+
+// A run that fails removes what its programs were run to write, so that make
+// does not take a HEX file beside a failed build for up to date (a failure of
+// the debug-file step comes after the HEX file is written); the same run
+// that succeeds leaves them, the kept start-up file among them.
+TEST_F(DriverRun, FailedRunLeavesNoOutputs)
+{
+    std::ofstream(root / "fixture.map") << link_map;
+    const std::string map = "STANDIN_MAP=" + quote((root / "fixture.map").string());
+    const char *const outputs[] = {"main.hex", "main.hxl", "main.sym", "main.sdb", "main.lst", "main.plover",
+                                   "startup.as"};
+    EXPECT_EQ(0, run({"--chip=16F877A", "--output=-mcof", "main.c"}, map)) << out;
+    for (const char *f : outputs)
+        EXPECT_TRUE(fs::exists(work / f)) << f << "\n" << out;
+    for (const char *tool : {"egret", "siskin", "finch", "heron", "kestrel"}) {
+        for (const char *f : outputs)
+            fs::remove(work / f);
+        EXPECT_EQ(1, run({"--chip=16F877A", "main.c"}, map + " STANDIN_FAIL_CODE=2 STANDIN_FAIL_TOOL=" + tool))
+            << tool << "\n" << out;
+        for (const char *f : outputs)
+            EXPECT_FALSE(fs::exists(work / f)) << tool << " failed, " << f << " left\n" << out;
+        EXPECT_TRUE(fs::exists(work / "main.c"));
+    }
+    // A HEX file no program of the failed run wrote is not the run's to remove.
+    std::ofstream(work / "main.hex") << ":00000001FF\n";
+    EXPECT_EQ(1, run({"--chip=16F877A", "--setoption=finch,off", "--setoption=siskin,off", "main.c"},
+                     map + " STANDIN_FAIL_TOOL=egret"))
+        << out;
+    EXPECT_TRUE(fs::exists(work / "main.hex")) << out;
 }
 
 } // namespace

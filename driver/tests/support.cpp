@@ -1,14 +1,29 @@
 // Exit hook and message capture for the driver's unit tests.
 #include "support.h"
 
+#include <unistd.h>
+
 std::vector<std::string> captured_lines;
 
 void tool_exit(int status) { throw fatal_exit{status}; }
 
 static void capture(const char *line) { captured_lines.push_back(line); }
 
+// The build tree is the installation the phases find their programs in,
+// recorded in a registry of the test program's own.
+static void install_for_test()
+{
+    static const std::string registry = "driver_test_registry_" + std::to_string(getpid());
+    static const struct remover {
+        ~remover() { remove(registry.c_str()); }
+    } at_end;
+    setenv("VRK_REGISTRY", registry.c_str(), 1);
+    install_dir_set(ZEPH_BUILD_DIR);
+}
+
 void messages_for_test()
 {
+    install_for_test();
     msg_reset_for_tests();
     msg_open_file(ZEPH_BUILD_DIR "/dat/en_msgs.txt");
     msg_set_output_hook(capture);

@@ -245,6 +245,10 @@ TEST(ChipLookupDeath, BadDatabasesAreReportedWithTheirNumber)
     EXPECT_EXIT(read_chipinfo(last.c_str(), "877A", nullptr, nullptr), testing::ExitedWithCode(1), "1015.*ROMSIZE");
     EXPECT_EXIT(chipinfo_lookup((testing::TempDir() + "no_such_dir/zeph.ini").c_str(), "X"),
                 testing::ExitedWithCode(1), "141.*chip info");
+    // No database could be found at all: said so, neither a crash nor a
+    // walk of nothing.
+    EXPECT_EXIT(chipinfo_lookup(nullptr, "X"), testing::ExitedWithCode(1), "1520.*chip database");
+    EXPECT_EXIT(chipinfo_list(nullptr, 0, stdout), testing::ExitedWithCode(1), "1520.*chip database");
 }
 
 TEST(ChipLookupDeath, CountMessagesWordTheirPluralsAndGiveTheLine)
