@@ -32,7 +32,10 @@ static bool in_common(unsigned long address)
     range_class *c = target_class("COMMON");
     if (c && range_contains(c, (uint32_t)address))
         return true;
-    // the core registers every bank maps at the same address
+    // the core registers every bank maps at the same address; on the 12-bit
+    // cores the first 16 addresses of every bank are those of bank 0
+    if (chip.family == 1)
+        return (address & 0x1F) < 0x10;
     return chip.family == 2 && address >= 2 && address <= 4;
 }
 
@@ -79,10 +82,22 @@ static void select_bit(uint32_t bit, int reg_bit, bool value, int bank, const ch
     bstate_set(bit, value ? bit : 0);
 }
 
+// 12-bit core: FSR holds a pointer that code still uses. Selecting a bank
+// (bits 5 and 6 of FSR) moves the pointer to the same place of that bank,
+// so before the next access through it the bank of its target is selected
+// again (indf_ready); a pointer whose target's bank is not known cannot be
+// moved back, and a selection then is refused.
+bool fsr_in_use;
+int fsr_target_bank = BANK_NONE;
+
 static void select_fsr_bit(uint32_t bit, int reg_bit, bool value, int bank)
 {
     if (bstate_known(bit) && (bstate_value(bit) != 0) == value)
         return;
+    if (fsr_in_use && fsr_target_bank == BANK_NONE) {
+        fsr_in_use = false;
+        msg_report(1490, "accesses through pointers mixed with objects of other banks on the 12-bit cores");
+    }
     if (!dry_run)
         out_printf("b%cf\tfsr, %d\t;select bank%d\n\t", value ? 's' : 'c', reg_bit, bank);
     bstate_set(bit, value ? bit : 0);
@@ -139,6 +154,28 @@ void irp_select(int half)
 void bank_forget()
 {
     bstate_forget(BITS_ALL);
+}
+
+// 12-bit core: FSR was just loaded with an address of the given bank (a
+// pointer to common memory holds a bank-0 address): its bank bits are known.
+void fsr_pointed(int target)
+{
+    bank_forget();
+    fsr_in_use = true;
+    fsr_target_bank = target;
+    if (chip.banks <= 1 || target == BANK_NONE)
+        return;
+    int bank = target == BANK_COMMON ? 0 : target;
+    bstate_set(BIT_RP0, bank & 1 ? BIT_RP0 : 0);
+    if (chip.banks > 2)
+        bstate_set(BIT_RP1, bank & 2 ? BIT_RP1 : 0);
+}
+
+// Before an access through FSR: its bank bits those of the target again.
+void indf_ready()
+{
+    if (chip.family == 1 && fsr_in_use && fsr_target_bank >= 0)
+        bank_select(fsr_target_bank);
 }
 
 void emit_apbank_macro(int bank)

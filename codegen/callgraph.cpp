@@ -82,6 +82,8 @@ vector_t *pointed_functions()
 // (their frames lie above the caller's, as for any callee).
 static tree_node *collect_calls_visit(void *ctx, tree_node *n, int, int, int, long *)
 {
+    if (n->op == OP_DEREF && n->left && indirect_reads_rom(n->left))
+        ((cg_symbol *)ctx)->func->reads_tables = true;
     if (n->op != OP_CALL || !n->left)
         return n;
     if (n->left->op == OP_ID && n->left->sym) {

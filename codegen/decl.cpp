@@ -29,6 +29,8 @@ func_info *new_func(cg_symbol *s)
     f->sym = s;
     f->trees = vec_new(16);
     f->level = scope_level;
+    f->reads_tables = false;
+    f->jump_return = false;
     s->func = f;
     return f;
 }
@@ -80,7 +82,9 @@ uint32_t func_layout_params(cg_symbol *f)
     for (uint32_t i = 0; f->params && i < vec_count(f->params); i++) {
         cg_symbol *p = (cg_symbol *)vec_get(f->params, i);
         if (!placed) {
-            uint32_t r = first_param_in_w(p, (int)i) ? (uint32_t)REG_WREG : reg_for_var(p, avail);
+            // only W carries a parameter: the generated code keeps no
+            // variable in the 12-bit cores' temporary registers
+            uint32_t r = first_param_in_w(p, (int)i) ? (uint32_t)REG_WREG : 0;
             if (r) {
                 p->flags |= SF_INREG;
                 p->reg = r;

@@ -31,7 +31,8 @@ void emit_function_entry(cg_symbol *f)
     if (!dry_run)
         out_printf("; Regs used in %s: %s\n", sym_asm_name(f), regset_text(f->used_regs));
     bank_forget();
-    store_w_parameter(f);
+    if (!f->func || !f->func->jump_return)   // else its caller stored it
+        store_w_parameter(f);
 }
 
 // The interrupt vector's code: W, STATUS (from bank 0 on), PCLATH and FSR
@@ -65,8 +66,15 @@ void emit_function_exit(cg_symbol *f)
     if (f == main_function) {
         // main is entered by a jump from the start-up code, never by a call:
         // its end starts the program again, from bank 0 as after a reset
-        out_printf("\tclrf\tstatus\n\tglobal\tstart\n\tljmp\tstart\n");
+        out_printf("\tclrf\tstatus\n%s\tglobal\tstart\n\tljmp\tstart\n", chip.family == 1 ? "\tclrf\tfsr\n" : "");
         bank_forget();
+        return;
+    }
+    if (chip.family == 1) {   // the 12-bit core returns by retlw only
+        if (f->func && f->func->jump_return)
+            emit_jump_return(f);
+        else
+            out_printf("\tretlw\t0\n");
         return;
     }
     out_printf("\treturn\n");
@@ -163,6 +171,15 @@ int cg_emit_escape(int n, tree_node *node, int offset, int level)
         break;
     case 61:
         out_putc('\n');
+        break;
+    case 92:   // the call of the function named
+        call_function(node);
+        break;
+    case 93:   // a byte returned
+        return_byte_value();
+        break;
+    case 94:   // the byte a call returned, into W
+        fetch_byte_value(node);
         break;
     default:
         msg_report(679, n);

@@ -62,7 +62,7 @@ void gen_function(cg_symbol *f, bool write)
         emit_interrupt_entry(f);
     if (write) {
         switch_psect(false);
-        printf("%s:\n", sym_asm_name(f));
+        emit_function_label(f);
     }
     emit_function_entry(f);
     for (uint32_t i = 0; i < vec_count(fi->stmts); i++) {

@@ -178,6 +178,26 @@ void indirect_select_half(tree_node *address)
     irp_select(half < 0 ? 0 : half);
 }
 
+// The bank of every object an address may reach: BANK_COMMON when all lie
+// in common memory, BANK_NONE when they lie in more than one bank.
+int indirect_target_bank(tree_node *address)
+{
+    std::vector<cg_symbol *> one;
+    if (cg_symbol *base = address_base(address))
+        one.push_back(base);
+    const std::vector<cg_symbol *> &targets = one.empty() ? escaping : one;
+    int bank = BANK_COMMON;
+    for (cg_symbol *s : targets) {
+        int b = bank_of_symbol(s);
+        if (b == BANK_COMMON)
+            continue;
+        if (b < 0 || (bank != BANK_COMMON && b != bank))
+            return BANK_NONE;
+        bank = b;
+    }
+    return targets.empty() ? BANK_NONE : bank;
+}
+
 // Whether a read through the address goes to program memory: an address
 // computed from a constant object does; a pointer value reaches whatever
 // kind of object has its address taken, and when both kinds do, which one

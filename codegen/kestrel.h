@@ -368,6 +368,8 @@ struct func_info {
     int level;             // scope level of the function
     vector_t *stmts;       // simple statements: simplified, split, calls lowered
     tree_node *entry_stmt; // the function's own label, written before its prologue
+    bool reads_tables;     // calls a retlw table's dispatcher (a level of the stack)
+    bool jump_return;      // 12-bit core: entered by a jump, returns through jmp_tab
 };
 
 extern int scope_level;
@@ -666,7 +668,7 @@ enum psect_kind {
     PS_NONE = 0, PS_RBSS0 = 1, PS_TEXT = 2, PS_FUNC_TEXT = 3, PS_RDATA0 = 4, PS_IDATA = 5, PS_COMMON = 6,
     PS_STRINGS = 7, PS_NVRAM = 10, PS_RBIT0 = 11, PS_MAINTEXT = 12, PS_INTENTRY = 13, PS_FUNCTAB = 16, PS_NVBIT = 18,
     PS_NVRRAM = 22, PS_NVBIT_C = 23, PS_RBSS1 = 24, PS_RDATA1 = 27, PS_RBIT0B = 30, PS_RBIT_C = 34,
-    PS_EEDATA = 37, PS_NVRAM1 = 40, PS_NVBIT1 = 43, PS_COUNT = 46,
+    PS_JMP_TAB = 35, PS_EEDATA = 37, PS_IDATA12 = 39, PS_NVRAM1 = 40, PS_NVBIT1 = 43, PS_COUNT = 46,
 };
 extern int pending_psect;
 void switch_psect(bool force);
@@ -692,6 +694,11 @@ void irp_select(int half);
 int bank_select_cost(int bank);
 void bank_forget();
 void emit_apbank_macro(int bank);
+extern bool fsr_in_use;   // 12-bit core: a bank selection now would move the pointer in FSR
+extern int fsr_target_bank;   // the bank of the object FSR points into, BANK_NONE when not known
+void fsr_pointed(int target);
+void indf_ready();
+int indirect_target_bank(tree_node *address);
 
 // ===========================================================================
 // code generation: access through pointers (indirect.cpp)
@@ -713,6 +720,19 @@ void emit_function_entry(cg_symbol *f);
 void emit_function_exit(cg_symbol *f);
 void emit_interrupt_entry(cg_symbol *f);
 int cg_emit_escape(int n, tree_node *node, int offset, int level);
+// 12-bit core: which functions return through the jump table (before frames
+// are laid out: such a function keeps its return point in its frame), and
+// the table of return points with the entry stubs' page check.
+void decide_jump_returns();
+void emit_jump_table();
+void jump_returns_reset();
+uint32_t jump_return_slot(cg_symbol *f);
+void call_function(tree_node *node);
+void return_byte_value();
+void fetch_byte_value(tree_node *node);
+void emit_function_label(cg_symbol *f);
+void emit_jump_return(cg_symbol *f);
+void note_low_page_use();
 
 // ===========================================================================
 // code generation: data classification, placement and output (place.cpp)

@@ -50,7 +50,7 @@ uint32_t frame_auto_side(cg_symbol *f)
 
 uint32_t frame_param_side(cg_symbol *f)
 {
-    return f->params_size;
+    return f->params_size + (f->func && f->func->jump_return ? 1 : 0);
 }
 
 uint32_t frame_total(cg_symbol *f)
@@ -183,9 +183,9 @@ static void store_arguments(tree_node *call, vector_t *out)
         return;
     if (!strcmp(f->name, "__delay")) {   // a delay of a constant count: code in place, no call
         tree_node *n = vec_count(list->args) == 1 ? (tree_node *)vec_get(list->args, 0) : nullptr;
-        if (!n || n->op != OP_CONST || n->value < 0) {
+        if (!n || n->op != OP_CONST || n->value < 0 || chip.family == 1) {
             node_set_position(call);
-            msg_report(1490, "delays of a count that is not a constant");
+            msg_report(1490, chip.family == 1 ? "delays on the 12-bit cores" : "delays of a count that is not a constant");
             return;
         }
         call->value = n->value;   // the count moves to the call, which takes no arguments
@@ -250,7 +250,10 @@ static void lower_pointer_call(tree_node *call, vector_t *out)
     vector_t *args = call->right ? call->right->args : nullptr;
     bool wide_arg = args && (vec_count(args) > 1 ||
                              (vec_count(args) == 1 && node_size((tree_node *)vec_get(args, 0)) > 1));
-    if (wide_arg || node_size(call) > 1) {
+    if (chip.family == 1) {
+        node_set_position(call);
+        msg_report(1490, "calls through pointers on the 12-bit cores");
+    } else if (wide_arg || node_size(call) > 1) {
         node_set_position(call);
         msg_report(1490, wide_arg ? "calls through pointers with more than one byte of arguments"
                                   : "calls through pointers that return more than a byte");
@@ -813,10 +816,11 @@ static void compute_frame_sizes(vector_t *list)
     for (uint32_t i = 0; i < vec_count(list); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(list, i);
         f->params_size = func_layout_params(f);
-        // a value of 2 to 4 bytes is returned at the start of the parameter block
+        // a value of 2 to 4 bytes is returned at the start of the parameter
+        // block; on the 12-bit core a byte too (its retlw overwrites W)
         type_desc *ft = type_unqualify(f->type);
         uint32_t ret = ft && ft->kind == TY_FUNCTION ? type_size(ft->sub) : 0;
-        if (ret > 1 && ret > f->params_size)
+        if ((ret > 1 || (ret == 1 && chip.family == 1)) && ret > f->params_size)
             f->params_size = ret;
     }
     for (uint32_t i = 0; i < vec_count(list); i++) {
@@ -1027,11 +1031,16 @@ static int phase_output()
 // compiled into code that would run wrong.
 static bool refuse_what_is_not_built()
 {
-    if (chip.family != 2) {
+    // the enhanced 12-bit cores select banks by a register of their own
+    static const char *const enhanced_12bit[] = {"16F527", "16F570"};
+    bool enhanced = false;
+    for (const char *name : enhanced_12bit)
+        enhanced |= chip.family == 1 && chip.name && !strcmp(chip.name, name);
+    if ((chip.family != 2 && chip.family != 1) || enhanced) {
         // the program is refused as a whole: shown at main when there is one
         if (cg_symbol *m = sym_find("_main"); m && m->func)
             sym_set_position(m);
-        msg_report(1490, chip.family == 1 ? "programs for the 12-bit cores" : "programs for this core");
+        msg_report(1490, enhanced ? "programs for the enhanced 12-bit cores" : "programs for this core");
         return true;
     }
     // one interrupt function, its context saved in common memory (W is
@@ -1042,7 +1051,8 @@ static bool refuse_what_is_not_built()
         cg_symbol *f = (cg_symbol *)vec_get(functions, i);
         if (!(type_qualifiers(f->type) & Q_INTERRUPT))
             continue;
-        const char *why = ++interrupts > 1        ? "programs of more than one interrupt function"
+        const char *why = chip.family == 1          ? "interrupt functions on the 12-bit cores, which have no interrupts"
+                          : ++interrupts > 1        ? "programs of more than one interrupt function"
                           : !target_class("COMMON") ? "interrupt functions on chips without common memory"
                                                     : nullptr;
         if (why) {
@@ -1063,6 +1073,7 @@ int optim_whole_program()
         return msg_exit_status();
     if (!phase_call_graph() || run.printf_pass)
         return 0;
+    decide_jump_returns();
     cg_phase = 2;
     data_classify();
     if (msg_exit_status())
@@ -1086,4 +1097,5 @@ void optim_reset()
     hoist_counter = 0;
     trace_trees = false;
     callgraph_reset();
+    jump_returns_reset();
 }

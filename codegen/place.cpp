@@ -226,12 +226,16 @@ static uint32_t alloc_in(const char *cls_name, uint32_t size, bool from_top, int
 }
 
 // The bank of a banked RAM address, or BANK_COMMON in common memory.
-static int bank_at(uint32_t address)
+// The bank a block of size bytes at address needs selected: none when all
+// of it is common memory, else the bank of its banked bytes (on the 12-bit
+// cores common memory starts a bank, so a block may run out of it).
+static int bank_at(uint32_t address, uint32_t size)
 {
     range_class *common = target_class("COMMON");
-    if (common && range_contains(common, address))
+    uint32_t last = address + (size ? size - 1 : 0);
+    if (common && range_contains(common, address) && range_contains(common, last))
         return BANK_COMMON;
-    return bank_of_address(address);
+    return bank_of_address(common && range_contains(common, address) ? last : address);
 }
 
 // An object's place: the bank its qualifiers name, else common memory,
@@ -261,7 +265,7 @@ static bool place_object(cg_symbol *s, uint32_t size, bool from_top)
     if (a == RANGE_NONE)
         return false;
     s->place_addr = a;
-    s->bank = bank_at(a);
+    s->bank = bank_at(a, size);
     return true;
 }
 
@@ -349,9 +353,10 @@ static void place_frame(bool *changed)
     frame_bank = BANK_COMMON;
     if (!compiled_stack_size)
         return;
-    // (on the 12-bit cores common memory holds no frames: the link has no
-    // psect for them there)
-    uint32_t a = chip.family == 1 ? RANGE_NONE : alloc_in("COMMON", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
+    // (a 12-bit chip of one bank has no frame psect in common memory: there
+    // the common class is only the top of bank 0)
+    bool common = chip.family != 1 || chip.banks > 1;
+    uint32_t a = common ? alloc_in("COMMON", compiled_stack_size, false, RANGE_ALLOC_RESERVE) : RANGE_NONE;
     // autos a pointer may address: the frame where pointers reach
     const char *const low_half[] = {"BANK0", "BANK1"};
     if (indirect_frame_escapes() && chip.banks > 2)
@@ -367,11 +372,14 @@ static void place_frame(bool *changed)
         a = alloc_in("RAM", compiled_stack_size, keep_low, RANGE_ALLOC_RESERVE);
     if (a == RANGE_NONE)
         a = alloc_in("RAM", compiled_stack_size, !keep_low, RANGE_ALLOC_RESERVE);
+    // 12-bit cores: bank 0 with the common memory below it
+    if (a == RANGE_NONE && chip.family == 1)
+        a = alloc_in("BANK0", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
     if (a == RANGE_NONE) {
         msg_report(1253, (long)compiled_stack_size, compiled_stack_size == 1 ? "" : "s");
         return;
     }
-    frame_bank = bank_at(a);
+    frame_bank = bank_at(a, compiled_stack_size);
     if (frame_bank != old)
         *changed = true;
 }
@@ -426,12 +434,6 @@ vector_t *place_data()
     bool changed = false;
     if (place_rounds++ == 0) {
         take_absolute(&changed);
-        // the 12-bit cores' temporary area at the top of common memory (the
-        // start-up code and the run-time library's routines use it)
-        if (chip.family == 1 && target_class("COMMON")) {
-            uint32_t size = chip.common_size > 3 || chip.banks == 1 ? 4 : 2;
-            alloc_in("COMMON", size, true, RANGE_ALLOC_USE);
-        }
     }
     // the interrupt context: saved_w, saved_status, saved_pclath, saved_fsr
     if (interrupt_function && alloc_in("COMMON", 4, true, RANGE_ALLOC_RESERVE) == RANGE_NONE)
@@ -508,7 +510,9 @@ static void emit_initialised()
         printf("%s:\n       ds      %u\n", name, object_size(s));
     }
     printf("__Hramdata:\n");
-    pending_psect = PS_IDATA;
+    // the 12-bit start-up code copies its image from idata12, which the link
+    // places where calls reach (the first half of a page)
+    pending_psect = chip.family == 1 ? PS_IDATA12 : PS_IDATA;
     switch_psect(false);
     for (cg_symbol *s : list_data) {
         printf(";initializer for %s\n", sym_asm_name(s));
@@ -529,8 +533,12 @@ static void emit_constants()
     data_sizes(&strings, &cnst, &data, &bss, &persist);
     if (!strings && !cnst)
         return;
-    pending_psect = PS_STRINGS;
+    // on the 12-bit core a computed jump reaches the first half of a page:
+    // the table lies with the call stubs at the start of page 0
+    pending_psect = chip.family == 1 ? PS_JMP_TAB : PS_STRINGS;
     switch_psect(false);
+    if (chip.family == 1)
+        note_low_page_use();
     printf("\tglobal\tstringdir\nstringdir:\n\tmovwf\tpcl\n");
     for (cg_symbol *s : list_const) {
         const char *name = sym_asm_name(s);
@@ -621,6 +629,7 @@ void data_output()
         emit_uninitialised(s);
     emit_initialised();
     emit_constants();
+    emit_jump_table();
 }
 
 void place_reset()

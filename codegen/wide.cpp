@@ -175,6 +175,58 @@ void copy_into(const wide_operand &dst, const wide_operand &src)
     }
 }
 
+// Whether byte i of src is a register that the bank selected for dst
+// reaches too (src + 1 can then be read after a skip).
+bool file_beside(const wide_operand &src, const wide_operand &dst, uint32_t i)
+{
+    return !src.is_const && i < src.size && (src.bank < 0 || dst.bank < 0 || src.bank == dst.bank);
+}
+
+// dst[i] += k + carry, the carry out left: W = k, or k + 1 with the carry
+// (k = 255 with the carry adds 256: the byte stays and the carry with it).
+void add_constant_with_carry(const wide_operand &dst, uint32_t i, uint32_t k, bool last)
+{
+    select_bank(dst);
+    if (k == 0xFF) {
+        insn("movlw", "255");
+        insn("btfss", "status,0");
+        insn("addwf", byte_at(dst, i) + ",f");
+        return;
+    }
+    if (k == 0 && last) {   // no carry out wanted
+        insn("btfsc", "status,0");
+        insn("incf", byte_at(dst, i) + ",f");
+        return;
+    }
+    insn("movlw", number(k));
+    insn("btfsc", "status,0");
+    insn("movlw", number(k + 1));
+    insn("addwf", byte_at(dst, i) + ",f");
+}
+
+// dst[i] += W + carry without addlw (the 12-bit core): the carry added to
+// dst first; when that wraps dst to 0 the sum is W and the carry stays
+// set. For the last byte no carry out is wanted.
+void add_w_with_carry(const wide_operand &dst, uint32_t i, bool last)
+{
+    select_bank(dst);
+    std::string d = byte_at(dst, i);
+    insn("btfsc", "status,0");
+    if (last) {
+        insn("incf", d + ",f");
+        insn("addwf", d + ",f");
+        return;
+    }
+    std::string add = new_label(), done = new_label();
+    insn("incfsz", d + ",f");
+    insn("goto", add);
+    insn("movwf", d);
+    insn("goto", done);
+    out_printf("%s:\n\t", add.c_str());
+    insn("addwf", d + ",f");
+    out_printf("%s:\n\t", done.c_str());
+}
+
 // dst += src, bytes from the first a constant does not leave as they are.
 void add_into(const wide_operand &dst, const wide_operand &src)
 {
@@ -193,14 +245,32 @@ void add_into(const wide_operand &dst, const wide_operand &src)
         while (first < dst.size && const_byte(src, first) == 0)
             first++;
     for (uint32_t i = first; i < dst.size; i++) {
-        load_w(src, i);
-        select_bank(dst);
-        if (i > first) {
+        bool last = i + 1 == dst.size;
+        if (i == first) {
+            load_w(src, i);
+            select_bank(dst);
+            insn("addwf", byte_at(dst, i) + ",f");
+        } else if (src.is_const) {
+            add_constant_with_carry(dst, i, src.address.empty() ? const_byte(src, i) : 0, last);
+        } else if (chip.family != 1) {
+            load_w(src, i);
+            select_bank(dst);
             insn("btfsc", "status,0");
             insn("addlw", "1");
             insn("btfss", "status,0");
+            insn("addwf", byte_at(dst, i) + ",f");
+        } else if (file_beside(src, dst, i)) {
+            // W = src, or src + 1 with the carry; src + 1 wrapping to 0
+            // skips the add, which leaves dst and the carry as they should be
+            load_w(src, i);
+            select_bank(dst);
+            insn("btfsc", "status,0");
+            insn("incfsz", byte_at(src, i) + ",w");
+            insn("addwf", byte_at(dst, i) + ",f");
+        } else {
+            load_w(src, i);
+            add_w_with_carry(dst, i, last);
         }
-        insn("addwf", byte_at(dst, i) + ",f");
     }
 }
 
@@ -222,12 +292,26 @@ void subtract_into(const wide_operand &dst, const wide_operand &src)
             insn("subwf", byte_at(dst, 0) + ",f");
             continue;
         }
+        if (chip.family == 1 && file_beside(src, dst, i)) {
+            // W = src, or src + 1 with a borrow (carry clear); src + 1
+            // wrapping to 0 skips the subtraction, the borrow kept
+            load_w(src, i);
+            select_bank(dst);
+            insn("btfss", "status,0");
+            insn("incfsz", byte_at(src, i) + ",w");
+            insn("subwf", byte_at(dst, i) + ",f");
+            continue;
+        }
         if (i < src.size) {
             select_bank(src);
             insn("comf", byte_at(src, i) + ",w");
         } else {
             load_w(src, i);
             insn("xorlw", "255");
+        }
+        if (chip.family == 1) {
+            add_w_with_carry(dst, i, i + 1 == dst.size);
+            continue;
         }
         select_bank(dst);
         insn("btfsc", "status,0");
@@ -538,7 +622,7 @@ void compare(tree_node *node, int level)
     bool sign = l.is_signed;
     // x < 0, x >= 0 of a signed x: its sign bit alone (127 - top byte leaves
     // the carry set when bit 7 is clear)
-    if (sign && !swap && r.is_const && r.value == 0 && !l.is_const) {
+    if (sign && !swap && r.is_const && r.value == 0 && !l.is_const && chip.family != 1) {
         load_w(l, l.size - 1);
         insn("sublw", "127");
         return;
@@ -548,6 +632,9 @@ void compare(tree_node *node, int level)
             load_w(a, i);
             insn("xorlw", "128");
             through_scratch(node, level, b, i, true, "subwf");
+        } else if (a.is_const && chip.family == 1) {   // no sublw: k - b through the scratch
+            load_w(a, i);
+            through_scratch(node, level, b, i, false, "subwf");
         } else if (a.is_const) {
             load_w(b, i);
             insn("sublw", number(const_byte(a, i)));
@@ -598,7 +685,7 @@ void point_fsr(tree_node *address)
 {
     insn("movwf", "fsr");
     if (chip.family == 1)   // FSR's bits 5 and 6 are the bank selection there
-        bank_forget();
+        fsr_pointed(indirect_target_bank(address));
     indirect_select_half(address);
 }
 
@@ -610,7 +697,10 @@ void read_through(tree_node *node, int level)
     for (uint32_t i = 0; i < l.size; i++) {
         if (i)
             insn("incf", "fsr,f");
+        indf_ready();
         insn("movf", "indf,w");
+        if (i + 1 == l.size)
+            fsr_in_use = false;   // the last byte is read
         select_bank(l);
         insn("movwf", byte_at(l, i));
     }
@@ -626,10 +716,12 @@ void write_through(tree_node *node, int level)
         if (i)
             insn("incf", "fsr,f");
         if (r.is_const && r.address.empty() && const_byte(r, i) == 0) {
+            indf_ready();
             insn("clrf", "indf");
             continue;
         }
         load_w(r, i);
+        indf_ready();
         insn("movwf", "indf");
     }
 }
@@ -824,6 +916,12 @@ void delay(tree_node *node, int level)
 // bits are set back after the call.
 void call_table(const char *table, const std::string &from, int bank)
 {
+    if (chip.family == 1) {   // the table in page 0, which fcall selects
+        bank_select(bank);
+        insn("movf", from + ",w");
+        insn("fcall", table);
+        return;
+    }
     insn("movlw", std::string("high(") + table + ")");
     insn("movwf", "pclath");
     bank_select(bank);
@@ -868,6 +966,7 @@ void copy_between(tree_node *node, int level)
     insn("movf", src.base + ",w");
     point_fsr(node->right->left);
     insn("movf", "indf,w");
+    fsr_in_use = false;
     bank_select(frame_bank);
     insn("movwf", value);
     select_bank(dst);
@@ -875,7 +974,9 @@ void copy_between(tree_node *node, int level)
     point_fsr(node->left->left);
     bank_select(frame_bank);
     insn("movf", value + ",w");
+    indf_ready();
     insn("movwf", "indf");
+    fsr_in_use = false;
     select_bank(src);
     insn("incf", src.base + ",f");
     select_bank(dst);
@@ -897,7 +998,16 @@ wide_operand value_block(cg_symbol *f, uint32_t size, bool is_signed)
 
 } // namespace
 
+static int wide_escape_code(int n, tree_node *node, int level);
+
 int wide_escape(int n, tree_node *node, int level)
+{
+    int done = wide_escape_code(n, node, level);
+    fsr_in_use = false;
+    return done;
+}
+
+static int wide_escape_code(int n, tree_node *node, int level)
 {
     switch (n) {
     case 70: into_left(node, level); break;

@@ -205,6 +205,12 @@ struct dt_gen {
     int dest = -1;                    // the statement's own target: may be read, not written inside
     bool pure = false;                // no side effects (loop bounds, evaluated again and again)
     bool no_calls = false;            // no calls (fsum's update)
+    // sizes of the program: smaller for chips of a few dozen bytes of RAM
+    int input_count = ::input_count;
+    int result_count = ::result_count;
+    int max_depth = ::max_depth;
+    int max_nest = ::max_nest;
+    bool small = false;
 
     int add_var(const std::string &name, dt_type t, dt_role role, int owner)
     {
@@ -737,7 +743,7 @@ struct dt_gen {
     void gen_program()
     {
         gen_globals();
-        funcs.resize(2 + rng.below(3));
+        funcs.resize(small ? 1 : 2 + rng.below(3));
         for (int f = 0; f < (int)funcs.size(); f++)
             gen_function(f);
         for (int v = 0; v < (int)vars.size(); v++) {
@@ -795,7 +801,7 @@ struct dt_gen {
 
 } // namespace
 
-dt_program difftest_generate(uint64_t seed)
+dt_program difftest_generate(uint64_t seed, bool small)
 {
     dt_program out;
     out.seed = seed;
@@ -805,6 +811,13 @@ dt_program difftest_generate(uint64_t seed)
     for (int attempt = 0;; attempt++) {
         dt_gen g;
         g.rng = rng;
+        if (small) {
+            g.small = true;
+            g.input_count = 2;
+            g.result_count = 2;
+            g.max_depth = 2;
+            g.max_nest = 1;
+        }
         g.gen_program();
         rng = g.rng;
         std::vector<std::string> lines = dt_print(g.tree);

@@ -42,7 +42,8 @@ struct dt_program {
     std::string error;                 // non-empty: the generator broke its own rules (a fault of the tester)
 };
 
-// The program of a seed, with its expected values.
-dt_program difftest_generate(uint64_t seed);
+// The program of a seed, with its expected values; a small one (fewer
+// globals, functions and levels) for chips of a few dozen bytes of RAM.
+dt_program difftest_generate(uint64_t seed, bool small = false);
 // Line n (from 1) of a program's text, for reports.
 std::string difftest_line(const dt_program &p, int line);

@@ -4,6 +4,7 @@
 //
 // CI runs a fixed set of seeds. A developer runs more with
 //   KESTREL_DIFFTEST_SEEDS=N [KESTREL_DIFFTEST_FIRST=seed] [KESTREL_DIFFTEST_JOBS=j]
+//   [KESTREL_DIFFTEST_CHIP=12F508]
 //   build/tests/kestrel_difftest_tests --gtest_filter='DiffTestLongRun*'
 // A failing seed keeps its folder (main.c and everything the chain wrote) and
 // names it; the host compiler's build of each program checks the tester's
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
@@ -46,15 +48,26 @@ static std::string error_lines(const dt_program &p, const std::string &output)
 
 // Compiles and runs one seed's program: empty when every global holds the
 // host's value, else what went wrong (the folder is then kept).
-static std::string run_seed(uint64_t seed)
+// Chips of the 12-bit cores: small programs, for their few bytes of RAM.
+static bool small_chip(const std::string &chip)
 {
-    dt_program p = difftest_generate(seed);
+    static const char *const baseline[] = {"10F2", "12F5", "16F5", "12C5", "16C5"};
+    for (const char *prefix : baseline)
+        if (chip.compare(0, strlen(prefix), prefix) == 0)
+            return true;
+    return false;
+}
+
+static std::string run_seed(uint64_t seed, const std::string &chip = "16F877A")
+{
+    dt_program p = difftest_generate(seed, small_chip(chip));
     std::ostringstream out;
     if (!p.error.empty()) {
         out << "seed " << seed << ": the generator broke its own rules (" << p.error << ")\n" << p.text;
         return out.str();
     }
     c_program prog;
+    prog.chip = chip;
     prog.files.push_back({"main.c", p.text});
     c_run r = c_compile_and_run(prog);
     if (r.status != 0)
@@ -73,7 +86,7 @@ static std::string run_seed(uint64_t seed)
         std::filesystem::remove_all(r.dir);
         return "";
     }
-    out << "seed " << seed << ": program and the chain's files kept in " << r.dir << "\n";
+    out << "seed " << seed << " (" << chip << "): program and the chain's files kept in " << r.dir << "\n";
     return out.str();
 }
 
@@ -93,6 +106,35 @@ TEST_P(FixedSeeds, EveryGlobalHoldsTheHostsValue)
 
 INSTANTIATE_TEST_SUITE_P(DiffTest, FixedSeeds, testing::Range<uint64_t>(1, ci_seed_count + 1),
                          [](const testing::TestParamInfo<uint64_t> &info) { return "seed" + std::to_string(info.param); });
+
+// Small programs on the 12-bit cores, from seeds whose programs fit the
+// few bytes of RAM of a chip of one bank (12F508) and of one with four
+// banks and two pages (16F505).
+struct chip_seed {
+    const char *chip;
+    uint64_t seed;
+};
+
+class BaselineSeeds : public testing::TestWithParam<chip_seed> {};
+
+TEST_P(BaselineSeeds, EveryGlobalHoldsTheHostsValue)
+{
+    if (!c_can_simulate())
+        GTEST_SKIP() << "gpsim is not installed";
+    std::string failure = run_seed(GetParam().seed, GetParam().chip);
+    EXPECT_TRUE(failure.empty()) << failure;
+}
+
+static const chip_seed baseline_seeds[] = {
+    {"12F508", 5},  {"12F508", 7},  {"12F508", 14}, {"12F508", 17}, {"12F508", 19}, {"12F508", 32},
+    {"12F508", 38}, {"12F508", 48}, {"16F505", 2},  {"16F505", 8},  {"16F505", 12}, {"16F505", 18},
+    {"16F505", 20}, {"16F505", 21}, {"16F505", 23}, {"16F505", 27},
+};
+
+INSTANTIATE_TEST_SUITE_P(DiffTest, BaselineSeeds, testing::ValuesIn(baseline_seeds),
+                         [](const testing::TestParamInfo<chip_seed> &info) {
+                             return std::string("chip") + info.param.chip + "_seed" + std::to_string(info.param.seed);
+                         });
 
 // The same program from the same seed, and different programs from
 // neighbouring seeds; and the host's run is free of what C leaves undefined.
@@ -174,6 +216,8 @@ TEST(DiffTestLongRun, SeedsFromTheEnvironment)
     if (!c_can_simulate())
         GTEST_SKIP() << "gpsim is not installed";
     uint64_t first = env_number("KESTREL_DIFFTEST_FIRST", 1000);
+    const char *chip_env = getenv("KESTREL_DIFFTEST_CHIP");
+    std::string chip = chip_env && *chip_env ? chip_env : "16F877A";
     unsigned jobs = (unsigned)env_number("KESTREL_DIFFTEST_JOBS", std::max(1u, std::thread::hardware_concurrency()));
     std::atomic<uint64_t> next{0};
     std::mutex lock;
@@ -182,7 +226,7 @@ TEST(DiffTestLongRun, SeedsFromTheEnvironment)
     for (unsigned j = 0; j < jobs; j++)
         workers.emplace_back([&] {
             for (uint64_t i; (i = next++) < count;) {
-                std::string f = run_seed(first + i) + host_compiler_check(difftest_generate(first + i));
+                std::string f = run_seed(first + i, chip) + host_compiler_check(difftest_generate(first + i, small_chip(chip)));
                 std::lock_guard<std::mutex> hold(lock);
                 if (!f.empty())
                     failures.push_back(f);

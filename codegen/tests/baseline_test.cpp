@@ -1,0 +1,207 @@
+// C on the 12-bit cores, compiled by the installed chain and run in gpsim:
+// calls deeper than the two-level stack (returning through the table of
+// return points), values returned without W, constant tables and strings
+// read through the dispatcher in page 0, initialised data, wide arithmetic
+// without addlw and sublw, on chips of one page and bank (12F508, 10F222)
+// and of two pages and two or four banks (12F509, 16F505). What the code
+// generator cannot yet do there is refused with a numbered message.
+#include "csim.h"
+#include "tool_run.h"
+
+#include <gtest/gtest.h>
+
+void tool_exit(int) {}
+
+namespace {
+
+c_run run_on(const std::string &chip, const std::string &text)
+{
+    c_program p;
+    p.chip = chip;
+    p.files.push_back({"main.c", text});
+    return c_compile_and_run(p);
+}
+
+class BaselineChips : public testing::TestWithParam<const char *> {};
+
+// main -> e1 -> e2 -> e3 -> e4 -> e5: five calls deep, each function
+// changing the global before and after its call, so a return to the wrong
+// place or a lost return shows in the value; byte values returned through
+// three levels, and a function called both from main and from deep down.
+TEST_P(BaselineChips, CallChainsDeeperThanTheStack)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_on(GetParam(), R"(
+const unsigned char tab[4] = {2, 3, 5, 7};
+unsigned char g, r1, r2, r3;
+void e5(void) { g = g + tab[g & 3]; }
+void e4(void) { g ^= 1; e5(); g ^= 16; }
+void e3(void) { g |= 2; e4(); }
+void e2(void) { e3(); g += 3; }
+void e1(void) { g ^= 8; e2(); }
+unsigned char d3(unsigned char x) { return x + tab[x & 3]; }
+unsigned char d2(unsigned char x) { return d3(x) ^ 1; }
+unsigned char d1(unsigned char x) { return d2(x) ^ 8; }
+void main(void) { g = 6; e1(); r1 = g; r2 = d1(6); e4(); r3 = g + d3(1); FINISH(); }
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    // g: 6 ^ 8 = 14, | 2 = 14, ^ 1 = 15, + tab[3] = 22, ^ 16 = 6, + 3 = 9
+    EXPECT_EQ(r.byte("r1"), 9);
+    EXPECT_EQ(r.byte("r2"), ((6 + 5) ^ 1) ^ 8);
+    // e4 from main: 9 ^ 1 = 8, + tab[0] = 10, ^ 16 = 26; d3(1) = 4
+    EXPECT_EQ(r.byte("r3"), 30);
+}
+
+// Tables and a string in program memory, initialised data, a switch, 16-bit
+// subtraction, addition and comparison, byte multiplication and division.
+TEST_P(BaselineChips, DataAndArithmetic)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_on(GetParam(), R"(
+const unsigned char tab[5] = {2, 3, 5, 7, 11};
+const char msg[] = "baseline";
+unsigned char init = 42;
+unsigned int w1 = 1000, w2;
+unsigned char r1, r2, r3, r4, r5;
+void main(void)
+{
+    unsigned char i;
+    for (i = 0; i < 5; i++)
+        r1 += tab[i];
+    switch (r1) { case 28: r2 = 1; break; case 29: r2 = 2; break; default: r2 = 3; }
+    r3 = msg[3] + init;
+    w2 = w1 - r1;
+    w2 += 300;
+    if (w2 > 1200) r4 = 1;
+    r5 = (unsigned char)(init * 5) / 7;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("r1"), 28);
+    EXPECT_EQ(r.byte("r2"), 1);
+    EXPECT_EQ(r.byte("r3"), ('e' + 42) & 0xFF);
+    EXPECT_EQ(r.value("w2", 2), 1000u - 28 + 300);
+    EXPECT_EQ(r.byte("r4"), 1);
+    EXPECT_EQ(r.byte("r5"), ((42 * 5) & 0xFF) / 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(Chips, BaselineChips, testing::Values("12F508", "10F222", "12F509", "16F505"));
+
+// Carries between bytes without addlw: sums and differences whose carries
+// run through every byte, with the operands in different banks, signed
+// division and remainder of ints, and a negation.
+TEST(BaselineArithmetic, CarriesSignsAndBanks)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_on("16F505", R"(
+unsigned long a = 0x00FFFFFFul, b;
+bank1 unsigned int x = 0x01FF;
+bank2 unsigned int y = 0x00FF;
+int q, m;
+signed char n = 100, neg;
+void main(void)
+{
+    b = a + 1;
+    a -= 0x01000000ul;
+    x += y;
+    y -= 0x0100;
+    q = -300 / 7;
+    m = -300 % 7;
+    neg = -n;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.value("b", 4), 0x01000000u);
+    EXPECT_EQ(r.value("a", 4), 0xFFFFFFFFu);
+    EXPECT_EQ(r.value("x", 2), 0x02FEu);
+    EXPECT_EQ(r.value("y", 2), 0xFFFFu);
+    EXPECT_EQ(r.value("q", 2), (unsigned)(-300 / 7) & 0xFFFF);
+    EXPECT_EQ(r.value("m", 2), (unsigned)(-300 % 7) & 0xFFFF);
+    EXPECT_EQ(r.byte("neg"), (-100) & 0xFF);
+}
+
+// What the 12-bit cores cannot run, or this code generator cannot yet make
+// for them, is refused at its line with message 1490.
+TEST(BaselineRefusals, NumberedMessages)
+{
+    struct refusal {
+        const char *text;
+        const char *what;
+    } cases[] = {
+        {"void interrupt isr(void) { }\nvoid main(void) { FINISH(); }", "which have no interrupts"},
+        {"unsigned char one(unsigned char x) { return x; }\nunsigned char (*p)(unsigned char) = one;\n"
+         "unsigned char r;\nvoid main(void) { r = p(1); FINISH(); }",
+         "calls through pointers"},
+        {"void main(void) { _delay(100); FINISH(); }", "delays"},
+    };
+    for (const refusal &c : cases) {
+        c_program p;
+        p.chip = "12F508";
+        p.files.push_back({"main.c", c.text});
+        c_run r = c_compile(p);
+        EXPECT_NE(r.status, 0) << c.text;
+        EXPECT_NE(r.output.find("(1490)"), std::string::npos) << r.output;
+        EXPECT_NE(r.output.find(c.what), std::string::npos) << r.output;
+    }
+}
+
+// The bank bits are FSR's: reading or writing another bank's object while
+// FSR points moves the pointer, so the target's bank is selected again
+// before each access through it. Where the target's bank is not known (a
+// pointer to objects of two banks) such code is refused, never made wrong.
+TEST(BaselinePointers, AccessesAcrossBanks)
+{
+    NEEDS_SIMULATOR();
+    // arrays of 12 bytes: no two share a bank of 16
+    c_run r = run_on("16F505", R"(
+unsigned char a[12];
+unsigned char b[12];
+unsigned char v[12];
+unsigned int w1[6];
+unsigned char k, sum;
+unsigned int got;
+void put(unsigned char *q) { *q = v[k]; }
+void main(void)
+{
+    for (k = 0; k < 12; k++)
+        v[k] = k * 3;
+    k = 5;
+    put(&a[2]);
+    put(&b[7]);
+    w1[3] = 1000;
+    got = w1[3] + w1[k - 2];
+    for (k = 0; k < 12; k++)
+        sum += a[k] + b[k];
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("a", 2), 15);
+    EXPECT_EQ(r.byte("b", 7), 15);
+    EXPECT_EQ(r.byte("sum"), 30);
+    EXPECT_EQ(r.value("got", 2), 2000u);
+
+    c_program p;
+    p.chip = "16F505";
+    p.files.push_back({"main.c", R"(
+unsigned char x0[12];
+unsigned char x1[12];
+unsigned char x2[12];
+unsigned char k;
+void put(unsigned char *q) { *q = x2[3]; }
+void main(void) { put(&x0[1]); put(&x1[1]); FINISH(); }
+)"});
+    c_run refused = c_compile(p);
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("(1490) accesses through pointers mixed with objects of other banks"),
+              std::string::npos)
+        << refused.output;
+}
+
+} // namespace
