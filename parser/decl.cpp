@@ -163,6 +163,8 @@ static void init_array(type_t *t, init_out_t &out, bool nested)
         return;
     }
     uint32_t n = 0;
+    if (lex_peek() == T_RBRACE) // "{ }" initialises nothing
+        msg_report(241);
     while (lex_peek() != T_RBRACE) {
         if (t->count && n == t->count) {
             msg_report(240);
@@ -208,6 +210,8 @@ static void init_struct(type_t *t, init_out_t &out, bool in_array, bool nested)
         return;
     }
     lex_next();
+    if (lex_peek() == T_RBRACE)
+        msg_report(241);
     for (sym_t *m = tag->members; m && lex_peek() != T_RBRACE; m = m->next_member) {
         init_element(m->type, out, false, true);
         if (t->base == B_UNION || lex_next() != O_ARG) {
@@ -503,6 +507,10 @@ static bool decl_one(const decl_spec_t &ds, int context)
         cls = K_EXTERN;
     if (!is_func && type_is_void(t) && t->kind == TY_BASE && cls != K_TYPEDEF)
         msg_report(288);
+    // an object of a block has its size where it is declared; one of the
+    // file may get it from a later struct body (checked at the end of the unit)
+    if (!is_func && context == DC_BLOCK && cls != K_TYPEDEF && cls != K_EXTERN)
+        type_check_complete(t);
     if (!is_func && qual_role.using_ && decl_any_level_has(t, qual_role.using_))
         msg_report(1277);
     sym_t *s = sym_declare(name, cls, t, nullptr);
@@ -741,6 +749,7 @@ static void decl_params(sym_t *fn, std::vector<sym_t *> &params, bool old_style)
             continue;
         }
         type_t *t = p->type;
+        type_check_complete(t);
         if (t->kind == TY_ARRAY) {
             if (t->count > 1)
                 msg_report(368, p->name.c_str());

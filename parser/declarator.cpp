@@ -43,10 +43,13 @@ static void type_spec_class(decl_spec_t &ds, int kw, int context)
     if (kw == K_REGISTER) {
         if (context != DC_BLOCK && context != DC_PARAM)
             msg_report(270);
+        if (ds.reg)
+            msg_report(268);
         ds.reg = true;
         return;
     }
-    if (ds.cls && ds.cls != kw)
+    // one storage class to a declaration: another, or the same again, is 268
+    if (ds.cls)
         msg_report(268);
     ds.cls = kw;
     if (kw == K_AUTO || kw == K_STATIC || kw == K_TYPEDEF)
@@ -395,6 +398,8 @@ static type_t *type_apply_suffix(const suffix_t &s, type_t *t)
             msg_report(280);
         if (u->kind == TY_BASE && u->base == B_BIT)
             msg_report(287);
+        if (u->kind == TY_BASE && u->base == B_VOID)
+            msg_report(288);
         n->dim = s.dim;
         n->count = s.count;
     } else {
@@ -574,6 +579,12 @@ static void type_member(sym_t *tag, sym_t **last, const decl_spec_t &ds)
     std::string n = name ? name->name : std::string();
     if (type_is_func(t))
         msg_report(263);
+    // a member needs its size: no undefined struct, no array without a dimension
+    type_t *u = type_unfold(t);
+    if (u && u->kind == TY_ARRAY && !u->dim && !u->count)
+        msg_report(283);
+    else
+        type_check_complete(t);
     int width = -1;
     if (lex_next() == O_COLON) {
         int64_t v = 0;
@@ -607,6 +618,8 @@ static void type_members(sym_t *tag)
         if (c == T_RBRACE || c == T_EOF) {
             if (c == T_EOF)
                 msg_report(300);
+            else if (!tag->members)
+                msg_report(1532);
             break;
         }
         lex_unget();

@@ -253,20 +253,29 @@ static int expr_index_code(type_t *ptr, bool is_unsigned)
     return B_INDEX | (is_unsigned ? 1 : 0);
 }
 
+// The size of an array type as a tree of the given code: the size of its
+// innermost element times each dimension. The code generator sizes what an
+// array's address points at by its first scalar element, and a type leaf of
+// an array type names only that element, so the dimensions are multiplied here.
+static tree_t *expr_array_size(type_t *t, int code)
+{
+    type_t *tu = type_unfold(t);
+    type_t *eu = type_unfold(tu->sub);
+    tree_t *elem = eu && eu->kind == TY_ARRAY
+                       ? expr_array_size(eu, code)
+                       : tree_unary(O_SIZEOFT, tree_type_leaf(tu->sub), type_base(code));
+    tree_t *dim = tu->dim ? tu->dim : tree_icon(tu->count, type_base(B_INDEX + 1));
+    return tree_binary(O_MUL, elem, expr_convert(tree_copy(dim), type_base(code)), type_base(code));
+}
+
 // sizeof(*p) as a tree of the given code.
 static tree_t *expr_pointee_size(tree_t *p, int code)
 {
     type_t *pt = type_unfold(p->type);
     type_t *target = pt->sub;
-    tree_t *deref = tree_unary(O_DEREF, tree_copy(p), target);
-    type_t *tu = type_unfold(target);
-    if (tu && tu->kind == TY_ARRAY) {
-        tree_t *elem = tree_unary(O_SIZEOFT, tree_type_leaf(tu->sub), type_base(code));
-        tree_t *dim = tu->dim ? tu->dim : tree_icon(tu->count, type_base(B_INDEX + 1));
-        return tree_binary(O_MUL, elem, expr_convert(tree_copy(dim), type_base(code)),
-                           type_base(code));
-    }
-    return tree_unary(O_SIZEOF, deref, type_base(code));
+    if (type_is_array(target))
+        return expr_array_size(target, code);
+    return tree_unary(O_SIZEOF, tree_unary(O_DEREF, tree_copy(p), target), type_base(code));
 }
 
 static tree_t *expr_scale(tree_t *p, tree_t *i)
@@ -293,7 +302,7 @@ static bool expr_lvalue(tree_t *e)
 
 static void expr_check_modify(tree_t *l)
 {
-    if (!expr_lvalue(l)) {
+    if (!expr_lvalue(l) || type_is_void(l->type)) { // *p of a void pointer holds nothing
         msg_report(202);
         return;
     }
@@ -542,7 +551,9 @@ tree_t *expr_make(int op, tree_t *l, tree_t *r)
             type_explain(l->type, nullptr);
             return nullptr;
         }
-        if (l->op == O_ADDR && !type_is_func(t->sub))
+        // *&x is x; but an array decayed to &a gives its first element, of
+        // the element type, not the array again (*a, *s.m, *arr2)
+        if (l->op == O_ADDR && !type_is_func(t->sub) && !type_is_array(l->left->type))
             return l->left;
         return tree_unary(O_DEREF, l, t->sub);
     }
@@ -628,6 +639,20 @@ static tree_t *expr_string()
     return e;
 }
 
+// What sizeof cannot measure: a function, void, a struct or union without
+// its body, a bit-field (e, when given, is the operand expression).
+static void expr_check_sized(type_t *t, tree_t *e)
+{
+    if (type_is_func(t))
+        msg_report(1530);
+    else if (type_is_void(t))
+        msg_report(206);
+    else if (e && e->op == O_DOT && e->sym && (e->sym->flags & F_BITFIELD))
+        msg_report(1531);
+    else
+        type_check_complete(t);
+}
+
 static tree_t *expr_sizeof()
 {
     type_t *st = type_base(type_size_code());
@@ -644,6 +669,10 @@ static tree_t *expr_sizeof()
             }
             if (type_base_code(t) == B_BIT)
                 msg_report(211);
+            expr_check_sized(t, nullptr);
+            type_t *tu = type_unfold(t);
+            if (tu && tu->kind == TY_ARRAY && (tu->dim || tu->count)) // int[3][4]
+                return expr_array_size(tu, type_base_code(st));
             return tree_unary(O_SIZEOFT, tree_type_leaf(t), st);
         }
         tok = paren;
@@ -656,6 +685,7 @@ static tree_t *expr_sizeof()
         return nullptr;
     if (type_base_code(e->type) == B_BIT)
         msg_report(211);
+    expr_check_sized(e->type, e);
     if (e->op == O_IDENT && type_is_array(e->type) && !(e->sym->flags & F_WRITTEN)) {
         type_t *t = e->type;
         tree_t *dim = t->dim;
@@ -668,10 +698,12 @@ static tree_t *expr_sizeof()
             msg_report(353, e->sym->name.c_str());
             return tree_icon(0, st);
         }
-        tree_t *elem = tree_unary(O_SIZEOFT, tree_type_leaf(t->sub), st);
-        tree_t *d = dim ? tree_copy(dim) : tree_icon(t->count, type_base(B_INDEX + 1));
-        return tree_binary(O_MUL, elem, expr_convert(d, st), st);
+        return expr_array_size(t, type_base_code(st));
     }
+    // an array reached through its address (*a, a[i], p->m[i]) is measured
+    // by its type, not by what the address points at
+    if (e->op == O_DEREF && type_is_array(e->type))
+        return expr_array_size(e->type, type_base_code(st));
     return tree_unary(O_SIZEOF, e, st);
 }
 

@@ -265,6 +265,7 @@ bool type_is_integer(type_t *t);
 bool type_is_arith(type_t *t);
 bool type_is_scalar(type_t *t);
 bool type_is_void(type_t *t);
+void type_check_complete(type_t *t);          // 198: an object of a struct/union without body
 bool type_is_aggregate(type_t *t);
 int type_base_code(type_t *t);
 uint32_t type_quals(type_t *t);

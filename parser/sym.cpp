@@ -471,8 +471,14 @@ void sym_leave_block(bool write_line)
 void sym_check_file_scope()
 {
     for (sym_t *head : sym_chains)
-        for (sym_t *s = head; s; s = s->next_hash)
+        for (sym_t *s = head; s; s = s->next_hash) {
             sym_check_unused(s);
+            // a definition of the file whose struct body never came
+            if (s->level == 0 && (s->flags & F_DEFINING) && s->cls != K_TYPEDEF &&
+                s->cls != C_STRUCT && s->cls != C_UNION && s->cls != C_ENUM && s->type &&
+                !type_is_func(s->type))
+                type_check_complete(s->type);
+        }
 }
 
 sym_t *sym_member(sym_t *tag, const std::string &name)

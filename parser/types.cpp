@@ -123,6 +123,26 @@ bool type_is_void(type_t *t)
     return type_base_code(t) == B_VOID;
 }
 
+// The struct or union tag whose body has not been seen, when t is such a
+// struct or union or an array of them: an object of t has no size yet.
+static sym_t *type_undefined_tag(type_t *t)
+{
+    t = type_unfold(t);
+    while (t && t->kind == TY_ARRAY)
+        t = type_unfold(t->sub);
+    if (t && t->kind == TY_BASE && (t->base == B_STRUCT || t->base == B_UNION) && t->tag &&
+        !t->tag->defined_tag)
+        return t->tag;
+    return nullptr;
+}
+
+// Reports an object type left incomplete by its struct or union (198).
+void type_check_complete(type_t *t)
+{
+    if (sym_t *tag = type_undefined_tag(t))
+        msg_report(198, tag->name.c_str());
+}
+
 bool type_is_aggregate(type_t *t)
 {
     int b = type_base_code(t);

@@ -187,6 +187,72 @@ void main(void)
     EXPECT_EQ(r.byte("m", 2 * 11), 203);
 }
 
+// `*` applied to arrays reads and writes their first elements: named
+// arrays, rows of arrays of arrays (from `*` and from subscripts), members
+// through `.` and `->`; sizeof of a row reached through its address is the
+// row's size; arrays of three dimensions are indexed by whole rows.
+TEST(DataPointers, StarOnArraysAndTheSizesOfRows)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+int v[4];
+int m[3][4];
+int a3[2][3][4];
+struct S { char c; int a[3]; char n[2][5]; } s, *ps;
+unsigned char r[20];
+void main(void)
+{
+    unsigned char i, j, k;
+    int *p;
+    ps = &s;
+    for (i = 0; i < 4; i++) v[i] = 10 + i;
+    for (i = 0; i < 3; i++) for (j = 0; j < 4; j++) m[i][j] = i * 10 + j;
+    for (i = 0; i < 2; i++) for (j = 0; j < 3; j++) for (k = 0; k < 4; k++) a3[i][j][k] = i * 100 + j * 10 + k;
+    s.a[0] = 7; s.a[1] = 8; s.n[0][0] = 'a'; s.n[1][0] = 'b';
+    r[0] = *v;
+    r[1] = **m;
+    r[2] = *m[2];
+    r[3] = 2[*m];
+    r[4] = (*m)[3] + *(*(m + 1) + 2);
+    p = *m; r[5] = p[5];
+    r[6] = *s.a + *ps->a;
+    r[7] = **ps->n + *s.n[1];
+    *v = 50; **m = 51; *m[1] = 52; *s.n[1] = 'c';
+    r[8] = v[0]; r[9] = m[0][0]; r[10] = m[1][0]; r[11] = s.n[1][0];
+    r[12] = sizeof m[1];
+    r[13] = sizeof *m;
+    r[14] = sizeof ps->n[1];
+    r[15] = sizeof(int[3][4]);
+    r[16] = sizeof a3[1];
+    r[17] = a3[1][2][3];
+    r[18] = *(*(*(a3 + 1) + 1) + 1);
+    p = *a3[1] + 5;
+    r[19] = **a3[1] + a3[0][2][1] + *p;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    int v[4], m[3][4], a3[2][3][4];
+    for (int i = 0; i < 4; i++)
+        v[i] = 10 + i;
+    for (int i = 0; i < 3; i++)
+        for (int j = 0; j < 4; j++)
+            m[i][j] = i * 10 + j;
+    for (int i = 0; i < 2; i++)
+        for (int j = 0; j < 3; j++)
+            for (int k = 0; k < 4; k++)
+                a3[i][j][k] = i * 100 + j * 10 + k;
+    const int word = 2; // an int of the PIC
+    std::vector<int> want = {
+        v[0], m[0][0], m[2][0], m[0][2], m[0][3] + m[1][2], m[1][1], 7 + 7, 'a' + 'b',
+        50, 51, 52, 'c',
+        4 * word, 4 * word, 5, 3 * 4 * word, 3 * 4 * word,
+        a3[1][2][3], a3[1][1][1], a3[1][0][0] + a3[0][2][1] + a3[1][1][1],
+    };
+    expect_bytes(r, "r", want);
+}
+
 // Two arrays of 80 bytes fill two banks, each indexed by a variable;
 // enumerations take one byte or two by their values.
 TEST(DataPointers, TwoLargeArraysAndEnumerations)

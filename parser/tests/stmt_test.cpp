@@ -13,16 +13,6 @@
 
 namespace {
 
-// The body records of function f (between [f ] and its exit label).
-std::string body_of(const std::string &records)
-{
-    size_t from = records.find("[f ]\n");
-    size_t to = records.find("[e :UE ", from);
-    if (from == std::string::npos || to == std::string::npos)
-        return "(no body) " + records;
-    return records.substr(from + 5, to - from - 5);
-}
-
 struct body_case {
     const char *decls;   // file-scope declarations before f
     const char *body;    // the body of void f(void)
@@ -36,7 +26,7 @@ void check_bodies(const body_case *cases, size_t n)
         std::string source = std::string(c.decls) + "\nvoid f(void)\n{\n" + c.body + "\n}\n";
         plover_result r = plover_run(driver_switches, source);
         EXPECT_EQ(r.status, 0) << c.body << "\n" << r.errors;
-        EXPECT_EQ(body_of(plover_records(r.output)), c.records) << c.body;
+        EXPECT_EQ(plover_body(plover_records(r.output)), c.records) << c.body;
         std::string error;
         EXPECT_TRUE(ic_check(r.output, &error)) << c.body << ": " << error;
     }
@@ -369,7 +359,7 @@ TEST(ParserStmt, LimitsAndEndOfUnit)
 
     plover_result o = plover_run("", "void f(void) { for (int i = 0; i < 2; i++) ; }\n");
     EXPECT_EQ(o.status, 0) << o.errors;
-    EXPECT_EQ(body_of(plover_records(o.output)),
+    EXPECT_EQ(plover_body(plover_records(o.output)),
               "{\n[v _i `i 1 a ]\n[e = _i -> 0 `i ]\n[e $ < _i -> 2 `i 2 ]\n[e $U 3 ]\n[e :U 2 ]\n"
               "[e ++ _i -> 1 `i ]\n[e $ < _i -> 2 `i 2 ]\n[e :U 3 ]\n}\n");
 }
@@ -381,7 +371,7 @@ TEST(ParserDecl, ConstLocalsBecomeStatic)
     plover_result r = plover_run("-QCu,const -R", "void f(void) { const int k = 3; const char t[] = \"a\";"
                                                  " const char *p = t; int z; z = k; }\n");
     EXPECT_EQ(r.status, 0) << r.errors;
-    EXPECT_EQ(body_of(plover_records(r.output)),
+    EXPECT_EQ(plover_body(plover_records(r.output)),
               "[v F2 `Ci 1 s k ]\n[i F2\n-> 3 `i\n]\n"
               "[v F3 `Cc -> 2 `ux s t ]\n[i F3\n:U ..\n-> 97 `c\n-> 0 `c\n..\n]\n"
               "[v _p `*Cc 1 a ]\n[e = _p &U F3 ]\n"
