@@ -1,6 +1,8 @@
 // Exit hook and message capture for the driver's unit tests.
 #include "support.h"
 
+#include <gtest/gtest.h>
+
 #include <unistd.h>
 
 std::vector<std::string> captured_lines;
@@ -10,12 +12,18 @@ void tool_exit(int status) { throw fatal_exit{status}; }
 static void capture(const char *line) { captured_lines.push_back(line); }
 
 // The build tree is the installation the phases find their programs in,
-// recorded in a registry of the test program's own.
+// recorded in a registry of the test program's own (removed at its end, not
+// at the end of a child it forks).
 static void install_for_test()
 {
-    static const std::string registry = "driver_test_registry_" + std::to_string(getpid());
+    static const pid_t owner = getpid();
+    static const std::string registry = testing::TempDir() + "driver_test_registry_" + std::to_string(owner);
     static const struct remover {
-        ~remover() { remove(registry.c_str()); }
+        ~remover()
+        {
+            if (getpid() == owner)
+                remove(registry.c_str());
+        }
     } at_end;
     setenv("VRK_REGISTRY", registry.c_str(), 1);
     install_dir_set(ZEPH_BUILD_DIR);
