@@ -76,29 +76,21 @@ static void make_proto_params(cg_symbol *owner, type_desc *fn)
 
 uint32_t func_layout_params(cg_symbol *f)
 {
-    regset *avail = objset_copy(regset_of(REG_ALLREG));
+    // only W carries a parameter (the first, when it fits): the generated
+    // code keeps no variable in the 12-bit cores' temporary registers
     uint32_t offset = 0;
-    bool placed = false;
     for (uint32_t i = 0; f->params && i < vec_count(f->params); i++) {
         cg_symbol *p = (cg_symbol *)vec_get(f->params, i);
-        if (!placed) {
-            // only W carries a parameter: the generated code keeps no
-            // variable in the 12-bit cores' temporary registers
-            uint32_t r = first_param_in_w(p, (int)i) ? (uint32_t)REG_WREG : 0;
-            if (r) {
-                p->flags |= SF_INREG;
-                p->reg = r;
-                objset_subtract_with(avail, regset_of(r));
-                placed = true;
-                continue;
-            }
+        if (i == 0 && first_param_in_w(p, 0)) {
+            p->flags |= SF_INREG;
+            p->reg = REG_WREG;
+            continue;
         }
         uint32_t mask = type_align_mask(p->type);
         offset = (offset + mask) & ~mask;
         p->frame_offset = (int16_t)offset;
         offset += type_size(p->type);
     }
-    objset_free(avail);
     return offset;
 }
 

@@ -169,7 +169,6 @@ void regset_add_reg(regset *s, uint32_t n);
 uint32_t reg_class_member(const regset *avail, uint32_t n);
 uint32_t reg_class_member_avoiding(const regset *avail, uint32_t n, const regset *avoid);
 bool reg_class_has(uint32_t n, uint32_t r);
-uint32_t reg_for_var(cg_symbol *s, const regset *avail);
 uint32_t first_param_in_w(cg_symbol *param, int index);
 uint32_t temp_alloc(tree_node *node, uint32_t size);
 void temp_area_reset();
@@ -698,7 +697,6 @@ extern bool fsr_in_use;   // 12-bit core: a bank selection now would move the po
 extern int fsr_target_bank;   // the bank of the object FSR points into, BANK_NONE when not known
 void fsr_pointed(int target);
 void indf_ready();
-int indirect_target_bank(tree_node *address);
 
 // ===========================================================================
 // code generation: access through pointers (indirect.cpp)
@@ -710,6 +708,7 @@ bool indirect_any_escapes();
 bool indirect_frame_escapes();
 void indirect_select_half(tree_node *address);
 bool indirect_reads_rom(tree_node *address);
+int indirect_target_bank(tree_node *address);
 bool is_rom_object(cg_symbol *s);
 void indirect_reset();
 

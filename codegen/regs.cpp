@@ -181,36 +181,6 @@ uint32_t reg_class_member(const regset *avail, uint32_t n)
     return reg_class_member_avoiding(avail, n, nullptr);
 }
 
-uint32_t reg_for_var(cg_symbol *s, const regset *avail)
-{
-    uint32_t size = type_size(s->type);
-    bool is_const = type_qualifiers(s->type) & Q_CONST;
-    if (chip.family == 1) {
-        if (!chip.common_size || size > 4 || is_const || size == 0)
-            return 0;
-        if (s->reg && reg_class_has(REG_CLASS_BYTE, s->reg) && regset_has(avail, s->reg))
-            return s->reg;
-        switch (size) {
-        case 1: return reg_class_member(avail, REG_CLASS_BYTE);
-        case 2: return reg_class_member(avail, REG_CLASS_WORD);
-        case 3: return chip.common_size >= 3 ? reg_class_member(avail, REG_CLASS_TRIPLE) : 0;
-        default: return chip.common_size > 3 ? reg_class_member(avail, REG_CLASS_LONG) : 0;
-        }
-    }
-    if (chip.family == 3 && size == 1) {
-        type_desc *t = type_unqualify(s->type);
-        bool small_ptr = t->kind == TY_POINTER && type_size(t->sub) == 1 &&
-                         !(type_qualifiers(t->sub) & Q_CONST);
-        if (small_ptr && regset_has(avail, REG_WREG)) {
-            if (regset_has(avail, REG_FSR))
-                return REG_FSR;
-            return REG_FSR1;
-        }
-        return regset_has(avail, REG_WREG) ? REG_WREG : 0;
-    }
-    return 0;
-}
-
 uint32_t first_param_in_w(cg_symbol *param, int index)
 {
     uint32_t size = type_size(param->type);

@@ -96,9 +96,10 @@ TEST(ParserChain, CorpusOfProgramsIsClean)
 // member decays again), `+` and `-` with an integer, pointer differences,
 // comparisons, subscripts both ways round, conditions, `?:`, calls through
 // function designators, and sizeof of an array reached through an address.
-// Worked out by hand from Part 4.104 (row 69 `*U` has "pointer required"
-// without "operand kept as it is"; item 5 step 9 scales by the element size
-// in the index type `x`, unsigned `ux` for an array's subscript) in the
+// Worked out by hand from the operator table (unary `*` requires a pointer
+// and does not keep its operand as it is, so an array decays first; an
+// index is scaled by the element size in the index type `x`, unsigned `ux`
+// for an array's subscript) in the
 // forms of the ParserStmt.Expressions goldens: `&U _v` is v's address,
 // `*U &U _v` its first element. A row of m (int[4]) is sized as #T `i times
 // its dimension: the code generator sizes what an array's address points at

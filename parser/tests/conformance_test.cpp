@@ -10,7 +10,7 @@
 //
 // - valid units: gcc and plover are both clean (gcc agreeing keeps the
 //   table's word honest);
-// - invalid units: gcc diagnoses, plover reports the message the Parts name;
+// - invalid units: gcc diagnoses, plover reports the numbered message that belongs to the fault;
 // - documented differences: units this system's dialect defines otherwise
 //   than C89, each with its reason: gcc gives the other verdict, and plover
 //   does what the row says. A row that no longer differs fails, so the table
@@ -569,10 +569,10 @@ struct difference {
     const char *reason;
 };
 
-// Where the Parts define C otherwise than C89. Short, and every row has its reason.
+// Where this dialect defines C otherwise than C89. Short, and every row has its reason.
 const difference differences[] = {
     // the dialect's keywords are not identifiers
-    {"keyword_bit", 269, "int bit;\n", "bit is a type (-B, Part 4.105 item 3): int bit is two types"},
+    {"keyword_bit", 269, "int bit;\n", "bit is a type (-B): int bit is two types"},
     {"keyword_near", 195, "int near;\nint f(void) { return near; }\n",
      "near is a qualifier (-QN,near): no name to read"},
     {"keyword_far", 195, "int far;\nint f(void) { return far; }\n", "far is a qualifier (-QF,far)"},
@@ -582,37 +582,37 @@ const difference differences[] = {
      "persistent is a qualifier (-QS)"},
     {"keyword_interrupt", 195, "int interrupt;\nint f(void) { return interrupt; }\n",
      "interrupt is a qualifier (-QI)"},
-    {"keyword_asm", 285, "int asm;\n", "asm(\"...\") is a statement (Part 4.107 item 4)"},
-    // C forms the Parts accept
+    {"keyword_asm", 285, "int asm;\n", "asm(\"...\") is a statement"},
+    // C forms the dialect accepts
     {"mixed_declarations", 0, "int f(void) { int a = 1; a++; int b = a; return b; }\n",
-     "declarations may stand wherever a statement may (Part 4.107 item 4)"},
+     "declarations may stand wherever a statement may"},
     {"for_declaration", 0, "int f(void) { int s = 0; for (int i = 0; i < 2; i++) s += i; return s; }\n",
-     "a for opens a scope with declarations allowed in its first part (Part 4.107 item 4)"},
+     "a for opens a scope with declarations allowed in its first part"},
     {"line_comment", 0, "int x; // a comment\n", "the preprocessor takes // comments"},
-    {"binary_constant", 0, "int x = 0b101;\n", "0b constants (Part 4.103)"},
-    {"long_long", 0, "long long x;\n", "long long is long without -O (Part 4.105 item 3)"},
-    {"short_long", 0, "short long x;\n", "short long is the 24-bit type (-J, Part 4.105 item 3)"},
-    {"empty_declaration", 0, "int;\n", "specifiers alone end at ';' (Part 4.107 item 1)"},
+    {"binary_constant", 0, "int x = 0b101;\n", "0b constants are the dialect's binary numbers"},
+    {"long_long", 0, "long long x;\n", "long long is long without -O"},
+    {"short_long", 0, "short long x;\n", "short long is the 24-bit type (-J)"},
+    {"empty_declaration", 0, "int;\n", "specifiers alone end at ';'"},
     {"same_block_redeclaration", 0, "int f(void) { int a; int a; a = 1; return a; }\n",
      "a redeclaration at one level with the same class and a compatible type is accepted "
-     "(Part 4.106, Declare step 1)"},
+     "(a declaration repeated, not a second object)"},
     {"assign_const", 0, "const int c = 1;\nvoid f(void) { c = 2; }\n",
-     "const protects an object only with its -Q row's m flag (Part 4.105 item 1); the driver "
+     "const protects an object only with its -Q row's m flag; the driver "
      "gives it u; the code generator refuses the store to program memory (712)"},
     {"duplicate_case", 0, "int f(int x) { switch (x) { case 1: case 1: return 0; } return 1; }\n",
      "duplicate case values are the code generator's (695)"},
-    // valid C89 the Parts diagnose or refuse
+    // valid C89 the dialect diagnoses or refuses
     {"sizeof_in_enumerator", 991, "enum { Z = sizeof(int) };\n",
      "enumerator values are computed by the parser's evaluator, which has no #T "
-     "(Part 4.104 item 6)"},
+     "(sizeof of a type is left to the code generator)"},
     {"address_of_array", 362, "int a[4];\nint (*p)[4] = &a;\n",
-     "& of an array is its first element's address (Part 4.104 item 5, step 4)"},
+     "& of an array is its first element's address"},
     {"string_to_char_pointer", 359, "char *s = \"xyz\";\n",
      "strings are const (the driver's -Gstrings,const): their address is a pointer to const char"},
     {"signed_bitfield", 369, "struct b { signed int s : 3; } v;\n",
-     "bit-fields are unsigned (Part 4.105 item 6)"},
+     "bit-fields are unsigned"},
     {"int_bitfield", 369, "struct b { int s : 3; } v;\n",
-     "plain int bit-fields are unsigned too (Part 4.105 item 6)"},
+     "plain int bit-fields are unsigned too"},
 };
 
 // Decaying operands, generated: an array reached one way, under every operator.
