@@ -125,6 +125,33 @@ void main(void)
     EXPECT_EQ(r.byte("neg"), (-100) & 0xFF);
 }
 
+// A computed jump reaches only the first half of a page: constant data
+// that would run past 0xFF of page 0 fails the link with a numbered
+// message instead of being read from the wrong place; 250 bytes fit.
+TEST(BaselineTables, TablesPastTheFirstHalfPageFailTheLink)
+{
+    NEEDS_SIMULATOR();
+    for (int size : {250, 254}) {
+        std::string values;
+        int sum = 0;
+        for (int i = 0; i < size; i++) {
+            values += (i ? "," : "") + std::to_string(i * 7 & 0xFF);
+            sum += i * 7 & 0xFF;
+        }
+        c_run r = run_on("12F508", "const unsigned char big[" + std::to_string(size) + "] = {" + values +
+                                       "};\nunsigned char i, r;\nvoid main(void)\n{\n    for (i = 0; i < " +
+                                       std::to_string(size) + "; i++)\n        r += big[i];\n    FINISH();\n}\n");
+        if (size == 250) {
+            ASSERT_EQ(r.status, 0) << r.output;
+            ASSERT_TRUE(r.finished) << r.log;
+            EXPECT_EQ(r.byte("r"), sum & 0xFF);
+        } else {
+            EXPECT_NE(r.status, 0);
+            EXPECT_NE(r.output.find("(1268) fixup overflow"), std::string::npos) << r.output;
+        }
+    }
+}
+
 // What the 12-bit cores cannot run, or this code generator cannot yet make
 // for them, is refused at its line with message 1490.
 TEST(BaselineRefusals, NumberedMessages)
