@@ -45,9 +45,17 @@ static bool is_bit_object(cg_symbol *s)
     return t && t->kind == TY_BASIC && t->arith == AR_BIT;
 }
 
+// Whether s lies in the frames: a parameter, an auto, or a function's
+// parameter or auto block as a whole (va_start takes the address of one).
+bool sym_in_frame(cg_symbol *s)
+{
+    return s->storage == ST_AUTO || s->storage == ST_PARAM ||
+           (s->owner && (s == s->owner->param_block || s == s->owner->auto_block));
+}
+
 int bank_of_symbol(cg_symbol *s)
 {
-    if (s->storage == ST_AUTO || s->storage == ST_PARAM)
+    if (sym_in_frame(s))
         return frame_bank;
     if (s->flags & SF_ABSOLUTE) {
         unsigned long a = is_bit_object(s) ? s->address >> 3 : s->address;

@@ -22,12 +22,41 @@
 // assignment through a pointer reads, operates and writes back.
 #include "kestrel.h"
 
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 // Objects whose address escapes, in the order found: in RAM, and constant
 // objects and strings in program memory.
 static std::vector<cg_symbol *> escaping, rom_escaping;
 static bool half_reported, rom_reported;
+
+// The arguments of a variadic function are read through va_list pointers
+// made from the address of its parameter block. When every such pointer
+// value stays in pointer variables that hold nothing else and is only
+// read through, stepped or passed on (the whole program is checked), those
+// reads reach the parameter blocks and nothing else reaches them: the
+// blocks then take no part in the choice between RAM and program memory
+// that every other pointer read makes (so printf can read constant format
+// strings), and the variables are the va_pointers.
+static std::unordered_set<cg_symbol *> va_pointers;
+static std::vector<cg_symbol *> va_blocks;
+static bool va_trusted;
+
+// What the pointer variables of the program may hold, followed from every
+// value stored into them: addresses of RAM objects, of constant data in
+// program memory, or values whose source is not followed (read from
+// memory, returned by a call, made from an integer). A read through a
+// variable that holds only one kind reads that kind, whatever other
+// pointers hold; this is what lets one function read constant strings
+// while another writes RAM buffers through pointers. Nothing is followed
+// in a program with in-line assembly or calls into assembly modules, which
+// may store into variables by name.
+const unsigned PV_RAM = 1, PV_ROM = 2, PV_UNKNOWN = 4;
+static std::unordered_map<cg_symbol *, unsigned> held;
+static unsigned va_slot_kinds;   // what variadic arguments of pointer type hold
+static bool values_followed;
 
 // Constant objects with initial values and strings live in program
 // memory; objects at a fixed address (the chip's registers among them), and
@@ -38,13 +67,22 @@ bool is_rom_object(cg_symbol *s)
            ((s->flags & SF_STRING) || (s->init_list && vec_count(s->init_list)));
 }
 
-// The object an address is computed from: &x, through conversions and the
-// pointer operand of + and -.
-cg_symbol *address_base(tree_node *a)
+static bool is_param_block(cg_symbol *s)
+{
+    return s && s->owner && s == s->owner->param_block;
+}
+
+// The node an address is derived from: through conversions, the pointer
+// operand of + and -, and the variable of p += n, p++ and the like.
+static tree_node *derived_base(tree_node *a)
 {
     while (a) {
         switch (a->op) {
         case OP_CONV:
+        case OP_ASG_ADD:
+        case OP_ASG_SUB:
+        case OP_POSTINC:
+        case OP_POSTDEC:
             a = a->left;
             break;
         case OP_ADD:
@@ -56,13 +94,31 @@ cg_symbol *address_base(tree_node *a)
             else
                 return nullptr;
             break;
-        case OP_ADDR:
-            return a->left && a->left->op == OP_ID ? a->left->sym : nullptr;
         default:
-            return nullptr;
+            return a;
         }
     }
     return nullptr;
+}
+
+// The object an address is computed from: &x, through conversions and the
+// pointer operand of + and -.
+cg_symbol *address_base(tree_node *a)
+{
+    tree_node *b = derived_base(a);
+    // (an update's operand is a variable: never the address of an object)
+    return b && b->op == OP_ADDR && b->left && b->left->op == OP_ID ? b->left->sym : nullptr;
+}
+
+// Whether the value of e points into a parameter block as a va_list does.
+static bool va_value(tree_node *e)
+{
+    tree_node *b = derived_base(e);
+    if (!b)
+        return false;
+    if (b->op == OP_ADDR && b->left && b->left->op == OP_ID)
+        return is_param_block(b->left->sym);
+    return b->op == OP_ID && va_pointers.count(b->sym);
 }
 
 static void escape(cg_symbol *s)
@@ -82,8 +138,14 @@ static void mark_escapes(tree_node *n, bool base)
         return;
     if (n->op == OP_ADDR && n->left && n->left->op == OP_ID) {
         cg_symbol *s = n->left->sym;
-        if (!base && !sym_is_function(s))
+        if (!base && va_trusted && is_param_block(s)) {
+            if (!(s->flags & SF_ADDR_ESCAPES)) {
+                s->flags |= SF_ADDR_ESCAPES;
+                va_blocks.push_back(s);
+            }
+        } else if (!base && !sym_is_function(s)) {
             escape(s);
+        }
         return;
     }
     switch (n->op) {
@@ -113,6 +175,273 @@ static void mark_escapes(tree_node *n, bool base)
         mark_escapes((tree_node *)vec_get(n->args, i), false);
 }
 
+// ---------------------------------------------------------------------------
+// va_list pointers
+// ---------------------------------------------------------------------------
+// The parameter a call passes its W argument to (the only argument a
+// lowered call still carries).
+static cg_symbol *w_parameter(tree_node *call)
+{
+    cg_symbol *f = call->call_target;
+    if (!f || !f->params || !vec_count(f->params) || (call->left && call->left->op != OP_ID))
+        return nullptr;
+    return (cg_symbol *)vec_get(f->params, 0);
+}
+
+static void check_va_pointers(vector_t *functions);
+
+static bool va_collect(tree_node *n)
+{
+    bool added = false;
+    if (n->op == OP_ASSIGN && n->left && n->left->op == OP_ID && n->right && va_value(n->right))
+        added |= va_pointers.insert(n->left->sym).second;
+    if (n->op == OP_CALL && n->right && n->right->args && vec_count(n->right->args))
+        if (cg_symbol *p = w_parameter(n); p && va_value((tree_node *)vec_get(n->right->args, 0)))
+            added |= va_pointers.insert(p).second;
+    int arity = op_arity((int)n->op);
+    if ((arity == OA_UNARY || arity == OA_BINARY) && n->left)
+        added |= va_collect(n->left);
+    if (arity == OA_BINARY && n->right)
+        added |= va_collect(n->right);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        added |= va_collect((tree_node *)vec_get(n->args, i));
+    return added;
+}
+
+// Whether the va_list values below n are used only as they may be: read
+// through (allowed: n is an address), stepped, stored into va_pointers and
+// passed in W to a va_pointer parameter; and va_pointers get nothing else.
+static bool va_uses_ok(tree_node *n, bool allowed)
+{
+    if (!n)
+        return true;
+    switch (n->op) {
+    case OP_ID:
+        return allowed || !va_pointers.count(n->sym);
+    case OP_ADDR:
+        if (n->left && n->left->op == OP_ID && va_pointers.count(n->left->sym))
+            return false;   // the address of a va_list: where it goes is not followed
+        return allowed || !(n->left && n->left->op == OP_ID && is_param_block(n->left->sym));
+    case OP_DEREF:
+        return va_uses_ok(n->left, true);
+    case OP_ASSIGN:
+        if (n->left && n->left->op == OP_ID) {
+            bool into = va_pointers.count(n->left->sym) != 0;
+            if (into && !va_value(n->right))
+                return false;
+            return va_uses_ok(n->right, into);
+        }
+        return va_uses_ok(n->left, false) && va_uses_ok(n->right, false);
+    case OP_CONV:
+        return va_uses_ok(n->left, allowed);
+    case OP_ADD:
+    case OP_SUB:
+        if (n->left && type_is(n->left->type, TY_POINTER))
+            return va_uses_ok(n->left, allowed) && va_uses_ok(n->right, false);
+        return va_uses_ok(n->left, false) && va_uses_ok(n->right, allowed && n->op == OP_ADD);
+    case OP_ASG_ADD:
+    case OP_ASG_SUB:
+    case OP_POSTINC:
+    case OP_POSTDEC:
+        if (n->left && n->left->op == OP_ID && va_pointers.count(n->left->sym))
+            return va_uses_ok(n->right, false);
+        break;
+    case OP_CALL: {
+        cg_symbol *p = w_parameter(n);
+        bool ok = va_uses_ok(n->left, false);
+        for (uint32_t i = 0; n->right && n->right->args && i < vec_count(n->right->args); i++) {
+            tree_node *arg = (tree_node *)vec_get(n->right->args, i);
+            bool into = i == 0 && p && va_pointers.count(p);
+            if (into && !va_value(arg))
+                return false;
+            ok = ok && va_uses_ok(arg, into);
+        }
+        return ok;
+    }
+    default:
+        break;
+    }
+    int arity = op_arity((int)n->op);
+    bool ok = true;
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        ok = va_uses_ok(n->left, false);
+    if (arity == OA_BINARY)
+        ok = ok && va_uses_ok(n->right, false);
+    for (uint32_t i = 0; ok && n->args && i < vec_count(n->args); i++)
+        ok = va_uses_ok((tree_node *)vec_get(n->args, i), false);
+    return ok;
+}
+
+// ---------------------------------------------------------------------------
+// what pointer variables hold
+// ---------------------------------------------------------------------------
+static bool followed_variable(cg_symbol *s)
+{
+    return s && type_is(s->type, TY_POINTER) && !(s->flags & (SF_ABSOLUTE | SF_FROM_ASM | SF_UNDEF)) &&
+           !(type_qualifiers(s->type) & Q_VOLATILE) &&
+           (s->storage == ST_AUTO || s->storage == ST_PARAM || s->storage == ST_STATIC || s->storage == ST_EXTERN);
+}
+
+// The kinds of object the pointer value e may point into.
+static unsigned value_kinds(tree_node *e)
+{
+    tree_node *b = derived_base(e);
+    if (!b)
+        return PV_UNKNOWN;
+    switch (b->op) {
+    case OP_ADDR:
+        if (!b->left || b->left->op != OP_ID || sym_is_function(b->left->sym))
+            return PV_UNKNOWN;
+        return is_rom_object(b->left->sym) ? PV_ROM : PV_RAM;
+    case OP_STRING:
+        return PV_ROM;
+    case OP_CONST:
+        return b->value == 0 ? 0 : PV_UNKNOWN;   // a null pointer points nowhere
+    case OP_ID: {
+        if (!followed_variable(b->sym) || b->value)
+            return PV_UNKNOWN;
+        auto it = held.find(b->sym);
+        return it == held.end() ? 0 : it->second;
+    }
+    case OP_DEREF:   // a pointer passed as a variadic argument, read by va_arg
+        return va_trusted && va_value(b->left) ? va_slot_kinds : PV_UNKNOWN;
+    default:
+        return PV_UNKNOWN;
+    }
+}
+
+static bool hold(cg_symbol *s, unsigned kinds)
+{
+    unsigned &h = held[s];
+    unsigned before = h;
+    h |= kinds;
+    return h != before;
+}
+
+static bool has_body(cg_symbol *f)
+{
+    return f->func && f->func->stmts;
+}
+
+// One pass over a statement; whether anything was added.
+static bool follow_values(tree_node *n)
+{
+    bool added = false;
+    if (n->op == OP_ASM)
+        values_followed = false;
+    if (n->op == OP_ASSIGN && n->left && n->left->op == OP_ID && n->right) {
+        cg_symbol *s = n->left->sym;
+        if ((s->flags & SF_VA_SLOT) && type_is(n->right->type, TY_POINTER)) {
+            unsigned before = va_slot_kinds;
+            va_slot_kinds |= value_kinds(n->right);
+            added |= va_slot_kinds != before;
+        } else if (followed_variable(s)) {
+            added |= hold(s, n->left->value ? PV_UNKNOWN : value_kinds(n->right));
+        }
+    }
+    if (n->op == OP_ADDR && n->left && n->left->op == OP_ID && followed_variable(n->left->sym))
+        added |= hold(n->left->sym, PV_UNKNOWN);   // stores through its address are not followed
+    if (n->op == OP_CALL) {
+        vector_t *args = n->right ? n->right->args : nullptr;
+        tree_node *arg = args && vec_count(args) ? (tree_node *)vec_get(args, 0) : nullptr;
+        if (n->left && n->left->op == OP_ID) {
+            cg_symbol *f = n->call_target ? n->call_target : n->left->sym;
+            if (f && !has_body(f) && strcmp(f->name, "__delay") != 0)
+                values_followed = false;   // an assembly routine
+            if (cg_symbol *p = w_parameter(n); arg && p && followed_variable(p))
+                added |= hold(p, value_kinds(arg));
+        } else if (arg) {
+            vector_t *targets = pointed_functions();
+            for (uint32_t i = 0; i < vec_count(targets); i++) {
+                cg_symbol *f = (cg_symbol *)vec_get(targets, i);
+                if (f->params && vec_count(f->params) && followed_variable((cg_symbol *)vec_get(f->params, 0)))
+                    added |= hold((cg_symbol *)vec_get(f->params, 0), value_kinds(arg));
+            }
+        }
+    }
+    int arity = op_arity((int)n->op);
+    if ((arity == OA_UNARY || arity == OA_BINARY) && n->left)
+        added |= follow_values(n->left);
+    if (arity == OA_BINARY && n->right)
+        added |= follow_values(n->right);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        added |= follow_values((tree_node *)vec_get(n->args, i));
+    return added;
+}
+
+// Global pointers start as their initialisers say: an address or null.
+static void follow_initialisers(vector_t *globals)
+{
+    for (uint32_t i = 0; globals && i < vec_count(globals); i++) {
+        cg_symbol *s = (cg_symbol *)vec_get(globals, i);
+        if (!followed_variable(s))
+            continue;
+        if (s->init_list && vec_count(s->init_list) == 1)
+            hold(s, value_kinds((tree_node *)vec_get(s->init_list, 0)));
+        else if (s->init_value)
+            hold(s, value_kinds(s->init_value));
+        else if (s->init_list && vec_count(s->init_list))
+            hold(s, PV_UNKNOWN);
+    }
+}
+
+static void follow_pointer_values(vector_t *functions, vector_t *globals)
+{
+    held.clear();
+    va_slot_kinds = 0;
+    values_followed = true;
+    follow_initialisers(globals);
+    for (bool added = true; added && values_followed;) {
+        added = false;
+        for (uint32_t i = 0; i < vec_count(functions); i++) {
+            cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+            for (uint32_t k = 0; has_body(f) && k < vec_count(f->func->stmts); k++)
+                added |= follow_values((tree_node *)vec_get(f->func->stmts, k));
+        }
+    }
+}
+
+// The pointer variable an address is read through, when what it holds is
+// followed: its kinds (PV_*), else PV_UNKNOWN.
+static unsigned followed_kinds(tree_node *address, cg_symbol **variable)
+{
+    if (!values_followed)
+        return PV_UNKNOWN;
+    tree_node *b = derived_base(address);
+    *variable = b && b->op == OP_ID ? b->sym : nullptr;
+    return value_kinds(address);
+}
+
+void indirect_follow_pointers(vector_t *functions, vector_t *globals)
+{
+    check_va_pointers(functions);
+    follow_pointer_values(functions, globals);
+}
+
+static void check_va_pointers(vector_t *functions)
+{
+    va_pointers.clear();
+    for (bool added = true; added;) {
+        added = false;
+        for (uint32_t i = 0; i < vec_count(functions); i++) {
+            cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+            for (uint32_t k = 0; f->func && f->func->stmts && k < vec_count(f->func->stmts); k++)
+                added |= va_collect((tree_node *)vec_get(f->func->stmts, k));
+        }
+    }
+    va_trusted = true;
+    for (uint32_t i = 0; va_trusted && i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        for (uint32_t k = 0; va_trusted && f->func && f->func->stmts && k < vec_count(f->func->stmts); k++)
+            va_trusted = va_uses_ok((tree_node *)vec_get(f->func->stmts, k), false);
+    }
+    // a va_pointer that is a global or lives at an address is reached in
+    // ways not followed here
+    for (cg_symbol *p : va_pointers)
+        if (!(p->storage == ST_AUTO || p->storage == ST_PARAM) || (p->flags & SF_ABSOLUTE))
+            va_trusted = false;
+}
+
 void indirect_mark_escapes(cg_symbol *f)
 {
     for (uint32_t i = 0; i < vec_count(f->func->stmts); i++)
@@ -126,13 +455,15 @@ void indirect_note_escape(cg_symbol *s)
 
 bool indirect_any_escapes()
 {
-    return !escaping.empty();
+    return !escaping.empty() || !va_blocks.empty();
 }
 
 bool indirect_frame_escapes()
 {
+    if (!va_blocks.empty())
+        return true;
     for (cg_symbol *s : escaping)
-        if (s->storage == ST_AUTO || s->storage == ST_PARAM)
+        if (sym_in_frame(s))
             return true;
     return false;
 }
@@ -153,7 +484,9 @@ static int half_of(cg_symbol *s)
 static int escaping_half()
 {
     int half = -1;
-    for (cg_symbol *s : escaping) {
+    std::vector<cg_symbol *> all(escaping);
+    all.insert(all.end(), va_blocks.begin(), va_blocks.end());
+    for (cg_symbol *s : all) {
         int h = half_of(s);
         if (h < 0)
             continue;
@@ -185,6 +518,8 @@ int indirect_target_bank(tree_node *address)
     std::vector<cg_symbol *> one;
     if (cg_symbol *base = address_base(address))
         one.push_back(base);
+    else if (va_trusted && va_value(address))
+        one = va_blocks;
     const std::vector<cg_symbol *> &targets = one.empty() ? escaping : one;
     int bank = BANK_COMMON;
     for (cg_symbol *s : targets) {
@@ -206,6 +541,22 @@ bool indirect_reads_rom(tree_node *address)
 {
     if (cg_symbol *base = address_base(address))
         return is_rom_object(base);
+    if (va_trusted && va_value(address))
+        return false;
+    cg_symbol *variable = nullptr;
+    unsigned kinds = followed_kinds(address, &variable);
+    if (!(kinds & PV_UNKNOWN)) {
+        if (kinds == (PV_ROM | PV_RAM) && cg_phase >= 4 && !rom_reported) {
+            rom_reported = true;
+            if (address->file)
+                cur_file = address->file;
+            if (address->line)
+                cur_line = address->line;
+            const char *name = variable && variable->src_name ? variable->src_name : "";
+            msg_report(1541, *name == '_' ? name + 1 : *name ? name : "?");
+        }
+        return kinds == PV_ROM;
+    }
     if (rom_escaping.empty())
         return false;
     if (escaping.empty())
@@ -223,7 +574,12 @@ bool indirect_reads_rom(tree_node *address)
 
 void indirect_reset()
 {
-    for (std::vector<cg_symbol *> *list : {&escaping, &rom_escaping}) {
+    va_pointers.clear();
+    va_trusted = false;
+    held.clear();
+    va_slot_kinds = 0;
+    values_followed = false;
+    for (std::vector<cg_symbol *> *list : {&escaping, &rom_escaping, &va_blocks}) {
         for (cg_symbol *s : *list)
             s->flags &= ~SF_ADDR_ESCAPES;
         list->clear();

@@ -294,6 +294,7 @@ enum sym_flag {
     SF_NO_NUMBER = 0x4000000, // callee without a function number
     SF_INTERNAL = 0x8000000,
     SF_ADDR_ESCAPES = 0x10000000, // its address is a value a pointer may hold
+    SF_VA_SLOT = 0x20000000,      // a variadic call's argument in the callee's parameter block
 };
 
 struct cg_symbol {
@@ -648,6 +649,13 @@ extern cg_symbol *main_function;  // _main, when it has a body
 extern cg_symbol *interrupt_function; // the interrupt function, when there is one
 int optim_whole_program();
 cg_symbol *new_temporary_auto(type_desc *t);
+tree_node *lower_into_temporary(tree_node *v, vector_t *out);   // v's value in a temporary, its ID returned
+void lower_statement_into(tree_node *s, vector_t *out);          // s lowered onto out
+
+// floating point (float.cpp)
+bool flt_needs_lowering(tree_node *s);
+tree_node *flt_lower(tree_node *s, vector_t *out);
+void flt_erase(vector_t *stmts, uint32_t from);
 uint32_t frame_total(cg_symbol *f);
 uint32_t frame_auto_side(cg_symbol *f);
 uint32_t frame_param_side(cg_symbol *f);
@@ -684,6 +692,7 @@ enum { BANK_COMMON = -1, BANK_NONE = -3 };
 extern int frame_bank;            // bank of the auto/param block
 int bank_of_address(unsigned long address);
 int bank_of_symbol(cg_symbol *s);
+bool sym_in_frame(cg_symbol *s);
 int bank_of_operand_node(tree_node *t, int level);
 // integers of two to four bytes (wide.cpp): escape n's code; -1 when n is
 // not one of them
@@ -703,6 +712,7 @@ void indf_ready();
 // ===========================================================================
 cg_symbol *address_base(tree_node *address);
 void indirect_mark_escapes(cg_symbol *f);
+void indirect_follow_pointers(vector_t *functions, vector_t *globals);   // before the escapes are marked
 void indirect_note_escape(cg_symbol *s);   // an initialiser holds its address
 bool indirect_any_escapes();
 bool indirect_frame_escapes();

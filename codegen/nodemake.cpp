@@ -254,12 +254,24 @@ static tree_node *make_address(tree_node *n)
 // "+" and "-" on a pointer: the targets follow the pointer, a wider integer
 // is narrowed to the pointer's size, and a pointer difference takes the
 // signed index type (at least int).
+// The integer added to a pointer, cut to the pointer's width (no warning).
+static void narrow_index(tree_node *n)
+{
+    uint32_t psize = node_size(n->left);
+    if (type_is_integer(n->right->type) && node_size(n->right) > psize && psize) {
+        type_desc *narrow = basic_type_by(psize, AR_UNSIGNED);
+        if (narrow) {
+            n->right = node_make(OP_CONV, n->right, node_new_type(narrow));
+            n->right->flags |= NF_COMPILER;
+        }
+    }
+}
+
 static tree_node *pointer_arithmetic(tree_node *n)
 {
     if (!n->left || !n->right || !type_is(n->left->type, TY_POINTER))
         return n;
     n->ptrs = n->left->ptrs;
-    uint32_t psize = node_size(n->left);
     if (type_is(n->right->type, TY_POINTER)) {
         if (n->op != OP_SUB)
             return n;
@@ -269,13 +281,7 @@ static tree_node *pointer_arithmetic(tree_node *n)
         n->type = t;
         return n;
     }
-    if (type_is_integer(n->right->type) && node_size(n->right) > psize && psize) {
-        type_desc *narrow = basic_type_by(psize, AR_UNSIGNED);
-        if (narrow) {   // the index cut to the pointer's width: no warning
-            n->right = node_make(OP_CONV, n->right, node_new_type(narrow));
-            n->right->flags |= NF_COMPILER;
-        }
-    }
+    narrow_index(n);
     return n;
 }
 
@@ -382,6 +388,11 @@ static tree_node *make_by_operator(tree_node *n)
         return pointer_arithmetic(n);
     case OP_ADD:
         return pointer_arithmetic(n);
+    case OP_ASG_ADD: case OP_ASG_SUB: case OP_POSTINC: case OP_POSTDEC:
+        // p += i, p++: the step in the pointer's width, as for p + i
+        if (n->left && n->right && type_is(n->left->type, TY_POINTER))
+            narrow_index(n);
+        return n;
     case OP_CONV:
         n->type = n->right ? n->right->type : n->type;
         if (n->left)

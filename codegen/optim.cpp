@@ -169,9 +169,32 @@ static tree_node *assign_node(cg_symbol *to, tree_node *value)
 }
 
 static void lower_statement(tree_node *s, vector_t *out);
+static bool is_stepped_post_update(void *root, tree_node *n);
+static tree_node *lower_post_updates(tree_node *n, tree_node *root, vector_t *out);
 static bool has_deref(tree_node *n);
 static bool indirect_work(tree_node *s);
 static tree_node *hoist_reads(tree_node *n, vector_t *out);
+
+// An argument of a variadic call past the fixed parameters: a slot of its
+// own type in the callee's parameter block, after the fixed parameters and
+// the arguments before it (where va_arg walks them); the block grows to
+// hold the longest list any call passes.
+static cg_symbol *variadic_slot(cg_symbol *f, uint32_t *extra_offset, tree_node *arg)
+{
+    uint32_t fixed = func_layout_params(f);
+    type_desc *t = type_unqualify(arg->type);
+    cg_symbol *p = sym_new(str_printf("%s$v%u", f->name, fixed + *extra_offset).c_str());
+    p->cls = 'F';
+    p->storage = ST_PARAM;
+    p->type = t;
+    p->owner = f;
+    p->frame_offset = (int16_t)(fixed + *extra_offset);
+    p->flags |= SF_INTERNAL | SF_NODEBUG | SF_WRITTEN | SF_VA_SLOT;
+    *extra_offset += type_size(t);
+    if (fixed + *extra_offset > f->params_size)
+        f->params_size = fixed + *extra_offset;
+    return p;
+}
 
 // The arguments of a call that stays: each one not passed in W becomes a
 // store into the callee's parameter block, written before the call.
@@ -217,9 +240,12 @@ static void store_arguments(tree_node *call, vector_t *out)
         vec_set(list->args, node_new_id(tmp), i);
     }
     vector_t *kept = vec_new(1);
+    uint32_t fixed = f->params ? vec_count(f->params) : 0, extra_offset = 0;
     for (uint32_t i = 0; i < vec_count(list->args); i++) {
         tree_node *arg = (tree_node *)vec_get(list->args, i);
-        cg_symbol *p = f->params && i < vec_count(f->params) ? (cg_symbol *)vec_get(f->params, i) : nullptr;
+        cg_symbol *p = i < fixed ? (cg_symbol *)vec_get(f->params, i) : nullptr;
+        if (!p && (f->flags & SF_VARARGS))
+            p = variadic_slot(f, &extra_offset, arg);
         if (!p || ((p->flags & SF_INREG) && p->reg == REG_WREG)) {
             vec_push(kept, arg);
             continue;
@@ -749,6 +775,18 @@ static void lower_statement(tree_node *s, vector_t *out)
         lower_statement(rest, out);
         return;
     }
+    if (tree_find(s, s, is_stepped_post_update)) {
+        if (split_again(s, out))   // an arm's update happens only when chosen
+            return;
+        s = lower_post_updates(s, s, out);
+    }
+    if (flt_needs_lowering(s)) {
+        // a float operation in an operand that is evaluated only when
+        // chosen stays there: the choice is split into jumps first
+        if (split_again(s, out))
+            return;
+        s = flt_lower(s, out);
+    }
     if (!contains_call(s)) {
         if (!split_again(s, out) && !lower_indirect(s, out) && !lower_bitfield(s, out) && !assign_in_place(s, out))
             vec_push(out, s);
@@ -788,6 +826,46 @@ static void lower_statement(tree_node *s, vector_t *out)
     push_statement(out, s);
 }
 
+tree_node *lower_into_temporary(tree_node *v, vector_t *out)
+{
+    return into_temporary(v, out);
+}
+
+void lower_statement_into(tree_node *s, vector_t *out)
+{
+    lower_statement(s, out);
+}
+
+// p++ and p-- of a byte variable by a step other than one (a pointer to
+// objects wider than a byte), its old value used in the statement: the old
+// value kept in a temporary, the update a statement of its own before it.
+static bool is_stepped_post_update(void *root, tree_node *n)
+{
+    return n != root && (n->op == OP_POSTINC || n->op == OP_POSTDEC) && node_size(n) == 1 && n->left &&
+           n->left->op == OP_ID && !tree_has_volatile(n->left) && n->right && n->right->op == OP_CONST &&
+           n->right->value != 1;
+}
+
+static tree_node *lower_post_updates(tree_node *n, tree_node *root, vector_t *out)
+{
+    if (!n)
+        return n;
+    int arity = op_arity((int)n->op);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        n->left = lower_post_updates(n->left, root, out);
+    if (arity == OA_BINARY)
+        n->right = lower_post_updates(n->right, root, out);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        vec_set(n->args, lower_post_updates((tree_node *)vec_get(n->args, i), root, out), i);
+    if (!is_stepped_post_update(root, n))
+        return n;
+    tree_node *old = into_temporary(tree_copy(n->left), out);
+    tree_node *update = typed_node(n->op == OP_POSTINC ? OP_ASG_ADD : OP_ASG_SUB, n->left, n->right, n->type);
+    node_free(n);
+    lower_statement(update, out);
+    return old;
+}
+
 // A statement tree of the function as read, split into simple statements.
 static void prepare_statement(cg_symbol *f, tree_node *t, vector_t *out)
 {
@@ -806,6 +884,7 @@ static void prepare_statement(cg_symbol *f, tree_node *t, vector_t *out)
     for (uint32_t i = 0; i < vec_count(split); i++)
         lower_statement((tree_node *)vec_get(split, i), out);
     vec_free(split);
+    flt_erase(out, before);
     if (dropped)
         msg_report_once(vec_count(out) > before ? 760 : 759);
 }
@@ -827,8 +906,13 @@ static void compute_frame_sizes(vector_t *list)
         cg_symbol *f = (cg_symbol *)vec_get(list, i);
         current_function = f;
         f->func->stmts = vec_new(vec_count(f->func->trees) + 8);
+        // the run-time library's functions are not the user's to mend:
+        // their warnings are not shown (errors still are)
+        int level = f->flags & SF_LIBFUNC ? msg_set_warning_level(9) : 0;
         for (uint32_t k = 0; k < vec_count(f->func->trees); k++)
             prepare_statement(f, (tree_node *)vec_get(f->func->trees, k), f->func->stmts);
+        if (f->flags & SF_LIBFUNC)
+            msg_set_warning_level(level);
         collect_calls(f);
         if (trace_trees) {
             fprintf(stderr, "=== %s\n", f->name);
@@ -907,6 +991,7 @@ static bool phase_call_graph()
         }
     }
     call_graph_completed = true;
+    indirect_follow_pointers(functions, global_objects);
     for (uint32_t i = 0; i < vec_count(functions); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(functions, i);
         f->reach_count = vec_index_of(reached, f) != UINT32_MAX ? 1 : 0;

@@ -71,17 +71,21 @@
     if (dividend < 0)                                 \
         remainder = -remainder;                       \
     return remainder;
+// The magnitudes of a signed dividend and divisor divided unsigned: it
+// declares and leaves utype quotient and remainder (and magnitude, counter).
+#define MAGNITUDES_DIVIDED(dividend, divisor, utype, bits, top)             \
+    utype quotient = dividend;                                              \
+    utype magnitude = divisor;                                              \
+    utype remainder;                                                        \
+    unsigned char counter;                                                  \
+    if (dividend < 0)                                                       \
+        quotient = -quotient;                                               \
+    if (divisor < 0)                                                        \
+        magnitude = -magnitude;                                             \
+    DIVIDE_STEPS(quotient, magnitude, remainder, counter, bits, top)
 #define DEFINE_SIGNED_DIVIDE(name, type, utype, bits, top, result)          \
     type name(type dividend, type divisor)                                  \
     {                                                                       \
-        utype quotient = dividend;                                          \
-        utype magnitude = divisor;                                          \
-        utype remainder;                                                    \
-        unsigned char counter;                                              \
-        if (dividend < 0)                                                   \
-            quotient = -quotient;                                           \
-        if (divisor < 0)                                                    \
-            magnitude = -magnitude;                                         \
-        DIVIDE_STEPS(quotient, magnitude, remainder, counter, bits, top);   \
+        MAGNITUDES_DIVIDED(dividend, divisor, utype, bits, top);            \
         result                                                              \
     }

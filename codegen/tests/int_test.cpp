@@ -346,6 +346,47 @@ void main(void)
     EXPECT_EQ(value("r5", 3), (uint32_t)((-48 + 0x123400) & 0xFFFFFF));
 }
 
+// Constants returned from functions of every width, zero among them (a
+// zero fits W, but a wider value is returned in the parameter block), on
+// both cores.
+TEST(IntCalls, ConstantResultsOfEveryWidth)
+{
+    NEEDS_SIMULATOR();
+    for (const char *chip : {"16F877A", "12F509"}) {
+        c_program p;
+        p.chip = chip;
+        p.files.push_back({"main.c", R"(
+unsigned char b0, b1;
+unsigned int w0, w1, w2;
+short long t0;
+long l0, l1;
+unsigned char pick8(unsigned char a) { if (a == 3) return 0; return a; }
+unsigned int pick16(unsigned int a) { if (a == 3) return 0; if (a == 4) return 0x100; return a; }
+short long pick24(short long a) { if (a == 3) return 0; return a; }
+long pick32(long a) { if (a == 3) return 0; if (a == 4) return -1; return a; }
+void main(void)
+{
+    b0 = pick8(3); b1 = pick8(9);
+    w0 = pick16(3); w1 = pick16(4); w2 = pick16(7);
+    t0 = pick24(3);
+    l0 = pick32(3); l1 = pick32(4);
+    FINISH();
+}
+)"});
+        c_run r = c_compile_and_run(p);
+        ASSERT_EQ(r.status, 0) << r.output;
+        ASSERT_TRUE(r.finished) << r.log;
+        EXPECT_EQ(r.value("b0", 1), 0u) << chip;
+        EXPECT_EQ(r.value("b1", 1), 9u) << chip;
+        EXPECT_EQ(r.value("w0", 2), 0u) << chip;
+        EXPECT_EQ(r.value("w1", 2), 0x100u) << chip;
+        EXPECT_EQ(r.value("w2", 2), 7u) << chip;
+        EXPECT_EQ(r.value("t0", 3), 0u) << chip;
+        EXPECT_EQ(r.value("l0", 4), 0u) << chip;
+        EXPECT_EQ(r.value("l1", 4), 0xFFFFFFFFul) << chip;
+    }
+}
+
 // Compound assignments, increments and decrements of 16-, 24- and 32-bit
 // objects reached through pointers, helpers' operators among them.
 TEST(IntPointers, CompoundAssignmentsThroughPointers)
