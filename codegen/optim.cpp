@@ -763,6 +763,21 @@ static void lower_statement(tree_node *s, vector_t *out)
 {
     if (lower_switch(s, out))
         return;
+    // a truth value returned from a function of another type (return a <
+    // b from an int function): made in a temporary of the function's type
+    // as an assignment makes it
+    if (s->op == OP_RETURN && s->left && simp_class(s->left) == AR_BIT && current_function) {
+        type_desc *ft = type_unqualify(current_function->type);
+        type_desc *rt = ft && ft->kind == TY_FUNCTION ? type_unqualify(ft->sub) : nullptr;
+        if (rt && type_size(rt) && type_arith_class(rt) != AR_BIT) {
+            cg_symbol *tmp = new_temporary_auto(rt);
+            lower_statement(typed_node(OP_ASSIGN, node_new_id(tmp), s->left, rt), out);
+            s->left = node_new_id(tmp);
+            s->type = rt;
+            push_statement(out, s);
+            return;
+        }
+    }
     // the statements a choice was split into were not rewritten yet: a
     // product stored in an arm is a helper's call from here on
     s = tree_rewrite_all(s);
@@ -1088,6 +1103,28 @@ static void compute_call_depths()
     vec_free(order);
 }
 
+// A function called from main and from the interrupt function shares one
+// frame between them: allowed where #pragma interrupt_level 1 marks it (the
+// program promises that the two calls never overlap, interrupts being off
+// around main's), which the linker learns from FNBREAK; it then lays the
+// frame out in the interrupt's graph only. Unmarked, the link refuses the
+// program (472).
+static void emit_level_breaks()
+{
+    vector_t *from_main = main_function ? callgraph_reached(main_function, false) : vec_new(1);
+    vector_t *from_interrupt = callgraph_reached(interrupt_function, false);
+    for (uint32_t i = 0; i < vec_count(from_interrupt); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(from_interrupt, i);
+        if (f == interrupt_function || !(f->int_levels & 2) || vec_index_of(from_main, f) == UINT32_MAX)
+            continue;
+        if (!f->func || !f->cgraph || !f->cgraph->generated)
+            continue;
+        printf("\tglobal\tintlevel1\n\tFNBREAK\t%s,intlevel1\n", sym_asm_name(f));
+    }
+    vec_free(from_main);
+    vec_free(from_interrupt);
+}
+
 // Phase 6: the functions written.
 static int phase_output()
 {
@@ -1107,8 +1144,10 @@ static int phase_output()
     vec_free(order);
     if (emit_fn_calls(main_function))
         printf("\tFNROOT\t%s\n", sym_asm_name(main_function));
-    if (interrupt_function && emit_fn_calls(interrupt_function))
+    if (interrupt_function && emit_fn_calls(interrupt_function)) {
         printf("\tFNCALL\tintlevel1,%s\n\tFNROOT\tintlevel1\n", sym_asm_name(interrupt_function));
+        emit_level_breaks();
+    }
     return 0;
 }
 

@@ -44,7 +44,8 @@ struct pred_row {
 enum { B_MINUS_ONE, B_SECONDBYTE, B_THIRDBYTE, B_FOURTHBYTE, B_ONEBIT, B_ONEBITCOMP };
 // Kinds of PF_QUAL.
 enum { Q_VOLATILE_BYTE, Q_NONVOL, Q_LNONVOL_BYTE, Q_NONVOL_SIZE, Q_FTN, Q_NOT_VA_START, Q_EXTERN,
-       Q_CODEPTR, Q_NOTCODE, Q_CONSTPTR, Q_BIG_OBJ, Q_CONST_BIG_OBJ, Q_ONEBITF, Q_QBIT, Q_ROMREAD };
+       Q_CODEPTR, Q_NOTCODE, Q_CONSTPTR, Q_BIG_OBJ, Q_CONST_BIG_OBJ, Q_ONEBITF, Q_QBIT, Q_ROMREAD,
+       Q_CTRL, Q_OPTION };
 // Kinds of PF_IDENTITY.
 enum { I_SAMESAME, I_SAMEID };
 
@@ -136,8 +137,8 @@ static const pred_row pred_table[] = {
     {PF_FALSE, 0, 0, 0},                                  // 83 LNOSTACK
     {PF_QUAL, 0, Q_NOT_VA_START, 0},                      // 84 NOT_VA_START
     {PF_SIZE, C_STRUCT, 1, 1},                            // 85 BYTESTRUCT
-    {PF_FALSE, 0, 0, 0},                                  // 86 IS_CTRL
-    {PF_FALSE, 0, 0, 0},                                  // 87 IS_OPTION
+    {PF_QUAL, 0, Q_CTRL, 0},                              // 86 IS_CTRL
+    {PF_QUAL, 0, Q_OPTION, 0},                            // 87 IS_OPTION
     {PF_SIZE, C_UNSIGNED, 4, 4},                          // 88 UNSLONG
     {PF_SIZE, C_SIGNED, 4, 4},                            // 89 SIGNLONG
     {PF_CONV, C_SIGNED, 4, 1},                            // 90 SIGNBYTE_TO_LONG
@@ -324,6 +325,17 @@ static bool qual_fits(tree_node *n, long kind, long b)
     case Q_ONEBITF: return n->op == OP_BITFIELD && n->bitfield && n->bitfield->bit_width == 1;
     case Q_QBIT: return class_of(n) == AR_BIT;
     case Q_ROMREAD: return n->op == OP_DEREF && n->left && indirect_reads_rom(n->left);
+    // a control register of the 12-bit cores: written by the option
+    // instruction (the one at address 0) or by tris with its port's address
+    // (of a store: its target)
+    case Q_CTRL:
+        if (n->op == OP_ASSIGN && n->left)
+            return qual_fits(n->left, Q_CTRL, 0);
+        return n->op == OP_ID && n->sym && (q & Q_CONTROL) && (n->sym->flags & SF_ABSOLUTE);
+    case Q_OPTION:
+        if (n->op == OP_ASSIGN && n->left)
+            return qual_fits(n->left, Q_OPTION, 0);
+        return qual_fits(n, Q_CTRL, 0) && n->sym->address == 0;
     default: return false;
     }
 }

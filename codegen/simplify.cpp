@@ -1294,7 +1294,10 @@ static tree_node *rewrite_by_operator(tree_node *n)
         if (n->left->op == OP_ADDR && node_size(n->left->left) == node_size(n) && !keeps_address(n->left->left) &&
             !(n->left->left->op == OP_ID && is_rom_object(n->left->left->sym))) {
             tree_node *x = n->left->left;
-            if (x->op == OP_CALL)   // a structure returned: read as the type asked for
+            // a structure returned, or an object read as the one element or
+            // member of its size (e[0] of an array of one byte): read as the
+            // type asked for
+            if (x->op == OP_CALL || x->op == OP_ID)
                 x->type = n->type;
             node_free(n->left);
             return simp_replace(n, x);

@@ -671,16 +671,22 @@ static sym_t *type_tag_head(int cls, int *c)
     return tag;
 }
 
+// A member may define a structure in turn; the definitions open around this
+// one are counted (1550 beyond the bound), as the reader recurses on each.
 static type_t *type_struct_specifier(int kw)
 {
+    static int nesting; // structure and union definitions open around this one
     int cls = kw == K_STRUCT ? C_STRUCT : C_UNION;
     int c;
     sym_t *tag = type_tag_head(cls, &c);
     if (!tag)
         return type_base(B_INT);
     if (c == T_LBRACE) {
+        if (++nesting > STRUCT_MAX_DEPTH)
+            msg_report(1550, STRUCT_MAX_DEPTH);
         tag->members = nullptr;
         type_members(tag);
+        nesting--;
     } else {
         lex_unget();
     }

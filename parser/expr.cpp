@@ -324,18 +324,33 @@ static tree_t *expr_condition(tree_t *e)
     return e;
 }
 
+// A null pointer constant: an integer constant expression of value 0, or
+// one converted to void * (NULL as the headers define it). It converts to
+// every pointer type, a function's address included.
+static bool expr_null_pointer(tree_t *e)
+{
+    int64_t v;
+    if (type_is_integer(e->type))
+        return expr_value(e, &v) && v == 0;
+    if (!type_is_void_ptr(e->type) || type_quals(type_unfold(e->type)->sub))
+        return false;
+    if (e->op == O_ICON) // (void *)0 folded
+        return e->value == 0;
+    return e->op == O_CONV && type_is_integer(e->left->type) && expr_value(e->left, &v) && v == 0;
+}
+
 tree_t *expr_to_type(tree_t *r, type_t *target)
 {
     r = expr_decay(r);
-    if (type_is_ptr(target) && type_is_ptr(r->type)) {
-        if (!type_ptr_assignable(target, r->type)) {
+    if (type_is_ptr(target) && (type_is_ptr(r->type) || type_is_integer(r->type))) {
+        if (!expr_null_pointer(r) && !(type_is_ptr(r->type) && type_ptr_assignable(target, r->type))) {
             msg_report(359);
             type_explain(target, r->type);
         }
-    } else if (type_is_ptr(target) && type_is_integer(r->type)) {
-        int64_t v;
-        if (!(expr_value(r, &v) && v == 0))
-            msg_report(359);
+    } else if (type_is_ptr(target)) { // a floating value, a struct or a void expression
+        msg_report(type_is_void(r->type) ? 206 : 209);
+        type_explain(target, r->type);
+        return r;
     } else if (type_is_arith(target) && !type_is_arith(r->type)) {
         if (type_is_void(r->type))
             msg_report(206);
@@ -359,6 +374,36 @@ static tree_t *expr_arith(int op, tree_t *l, tree_t *r, bool sign_row)
     return tree_binary(op, lc, rc, type_base(code));
 }
 
+// The pointer operands of a comparison. Equality takes two pointers one of
+// which converts to the other, or a pointer and a null pointer constant; an
+// order takes two pointers to objects of one type (an address and NULL, a
+// void * and another pointer, or two functions are not ordered).
+static void expr_pointer_compare(int op, tree_t **l, tree_t **r)
+{
+    bool lp = type_is_ptr((*l)->type), rp = type_is_ptr((*r)->type);
+    bool equality = op == O_EQ || op == O_NE;
+    bool ln = expr_null_pointer(*l), rn = expr_null_pointer(*r);
+    if (lp && rp && (!equality || (!ln && !rn))) {
+        bool ordered = equality || (type_is_void_ptr((*l)->type) == type_is_void_ptr((*r)->type) &&
+                                    !type_is_func(type_unfold((*l)->type)->sub));
+        if (!ordered || (!type_ptr_assignable((*l)->type, (*r)->type) &&
+                         !type_ptr_assignable((*r)->type, (*l)->type))) {
+            msg_report(366, op_spelling[op - O_START]);
+            type_explain((*l)->type, (*r)->type);
+        }
+        return;
+    }
+    bool null_against_pointer = rp ? ln || (lp && rn) : rn;
+    if (!equality || !null_against_pointer) {
+        msg_report(209);
+        type_explain((*l)->type, (*r)->type);
+    } else if (lp && rn) {
+        *r = expr_convert(*r, (*l)->type);
+    } else {
+        *l = expr_convert(*l, (*r)->type);
+    }
+}
+
 static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
 {
     l = expr_decay(l);
@@ -379,7 +424,7 @@ static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
         if (lp && type_is_integer(r->type))
             return tree_binary(O_SUB, l, expr_scale(l, r), l->type);
         if (lp && rp) {
-            if (!type_compatible(l->type, r->type, true)) {
+            if (!type_ptr_similar(l->type, r->type)) {
                 msg_report(208, "-");
                 type_explain(l->type, r->type);
             }
@@ -391,20 +436,7 @@ static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
     case O_LT: case O_GT: case O_LE: case O_GE: case O_EQ: case O_NE: {
         type_t *it = type_base(B_INT);
         if (lp || rp) {
-            int64_t v;
-            if (lp && rp) {
-                if (!type_ptr_assignable(l->type, r->type) && !type_ptr_assignable(r->type, l->type)) {
-                    msg_report(366, op_spelling[op - O_START]);
-                    type_explain(l->type, r->type);
-                }
-            } else if (!(expr_value(lp ? r : l, &v) && v == 0)) {
-                msg_report(209);
-                type_explain(l->type, r->type);
-            } else if (lp) {
-                r = expr_convert(r, l->type);
-            } else {
-                l = expr_convert(l, r->type);
-            }
+            expr_pointer_compare(op, &l, &r);
             return tree_binary(op, l, r, it);
         }
         tree_t *n = expr_arith(op, l, r, op <= O_GE);
@@ -1118,6 +1150,49 @@ static tree_t *expr_binary(int min_prec)
     }
 }
 
+// A pointer to what p points at, with the qualifiers q added on that level.
+static type_t *expr_pointer_with(type_t *p, uint32_t q)
+{
+    type_t *pt = type_unfold(p);
+    type_t *sub = type_copy(type_unfold(pt->sub));
+    sub->qual |= q;
+    type_t *r = type_copy(pt);
+    r->qual = 0;
+    r->sub = sub;
+    return r;
+}
+
+// The type of c ? a : b when an arm is a pointer. A null pointer constant
+// takes the other arm's type; a void * and a pointer to an object give a
+// void *; two pointers to versions of one type give a pointer to it. In the
+// last two the result carries the qualifiers of both arms (c ? p : cp is a
+// const char * when one arm is). Anything else is a mismatch: 208 for two
+// pointers, 209 for a pointer and another type.
+static type_t *expr_arms_pointer(tree_t *a, tree_t *b)
+{
+    if (!type_is_ptr(a->type) || !type_is_ptr(b->type)) {
+        tree_t *p = type_is_ptr(a->type) ? a : b, *o = p == a ? b : a;
+        if (!expr_null_pointer(o)) {
+            msg_report(209);
+            type_explain(a->type, b->type);
+        }
+        return p->type;
+    }
+    if (expr_null_pointer(a) || expr_null_pointer(b))
+        return expr_null_pointer(a) ? b->type : a->type;
+    uint32_t qa = type_quals(type_unfold(a->type)->sub), qb = type_quals(type_unfold(b->type)->sub);
+    bool va = type_is_void_ptr(a->type), vb = type_is_void_ptr(b->type);
+    bool functions = type_is_func(type_unfold(a->type)->sub) || type_is_func(type_unfold(b->type)->sub);
+    if ((va || vb) && !functions)
+        return expr_pointer_with(va ? a->type : b->type, qa | qb);
+    if (va || vb || !type_ptr_similar(a->type, b->type)) {
+        msg_report(208, ":");
+        type_explain(a->type, b->type);
+        return a->type;
+    }
+    return expr_pointer_with(a->type, qb);
+}
+
 static tree_t *expr_conditional()
 {
     tree_t *c = expr_binary(13);
@@ -1145,13 +1220,16 @@ static tree_t *expr_conditional()
         a = expr_arith_to(a, code, false, nullptr);
         b = expr_arith_to(b, code, false, nullptr);
         t = type_base(code);
-    } else if (type_is_ptr(a->type)) {
-        b = expr_convert(b, a->type);
-        t = a->type;
-    } else if (type_is_ptr(b->type)) {
-        a = expr_convert(a, b->type);
-        t = b->type;
+    } else if (type_is_ptr(a->type) || type_is_ptr(b->type)) {
+        t = expr_arms_pointer(a, b);
+        a = expr_convert(a, t);
+        b = expr_convert(b, t);
     } else {
+        if ((type_is_aggregate(a->type) || type_is_aggregate(b->type)) &&
+            !type_compatible(a->type, b->type, true)) {
+            msg_report(209);
+            type_explain(a->type, b->type);
+        }
         t = a->type;
     }
     return tree_binary(O_QUEST, c, tree_binary(O_COLON, a, b, t), t);

@@ -149,7 +149,7 @@ struct tree_t {
 enum { TREE_MAX_DEPTH = 2000 };
 // The same bound, for the same reason, on statements nested in statements
 // and on declarators nested in parentheses or parameter lists.
-enum { STMT_MAX_DEPTH = 500, DECLARATOR_MAX_DEPTH = 100 };
+enum { STMT_MAX_DEPTH = 500, DECLARATOR_MAX_DEPTH = 100, STRUCT_MAX_DEPTH = 100 };
 
 // ---------------------------------------------------------------------------
 // options and global state
@@ -275,7 +275,9 @@ int64_t type_max_long();
 int type_size_code();
 bool type_compatible(type_t *a, type_t *b, bool lenient);
 bool type_qual_compatible(uint32_t a, uint32_t b);
+bool type_is_void_ptr(type_t *t);
 bool type_ptr_assignable(type_t *target, type_t *value);
+bool type_ptr_similar(type_t *a, type_t *b);
 std::string type_english(type_t *t);
 void type_explain(type_t *a, type_t *b);
 uint32_t qual_lookup(const std::string &word);

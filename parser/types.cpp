@@ -462,12 +462,31 @@ bool type_compatible(type_t *a, type_t *b, bool lenient)
     }
 }
 
+// Whether t is a pointer to void, and so converts to and from a pointer to
+// any object (a function's address is no object: it never converts).
+bool type_is_void_ptr(type_t *t)
+{
+    t = type_unfold(t);
+    return t && t->kind == TY_PTR && type_is_void(t->sub);
+}
+
+// Pointer assignment: the qualifier sets of each level, then the types
+// pointed at without their qualifiers. Only the level pointed at may gain
+// const or volatile: below it the value's pointer would be seen through the
+// target as another type (a char ** taken as a const char ** would let a
+// pointer to const be stored where a char * is read). void * stands for a
+// pointer to any object, on the first level only: a char ** is a void *,
+// but a void ** is no char **.
 bool type_ptr_assignable(type_t *target, type_t *value)
 {
     type_t *a = type_unfold(target), *b = type_unfold(value);
-    while (a && b && a->kind == TY_PTR && b->kind == TY_PTR) {
+    if (a && b && a->kind == TY_PTR && b->kind == TY_PTR && (type_is_void_ptr(a) || type_is_void_ptr(b)))
+        return type_qual_compatible(type_quals(a->sub), type_quals(b->sub)) && !type_is_func(a->sub) &&
+               !type_is_func(b->sub);
+    uint32_t cv = 3;
+    for (bool first = true; a && b && a->kind == TY_PTR && b->kind == TY_PTR; first = false) {
         type_t *as = type_unfold(a->sub), *bs = type_unfold(b->sub);
-        if (!type_qual_compatible(as->qual, bs->qual))
+        if (!type_qual_compatible(as->qual, bs->qual) || (!first && (as->qual & cv) != (bs->qual & cv)))
             return false;
         a = as;
         b = bs;
@@ -476,11 +495,26 @@ bool type_ptr_assignable(type_t *target, type_t *value)
         return false;
     if (a->kind == TY_PTR || b->kind == TY_PTR)
         return false;
-    if (a->kind == TY_BASE && b->kind == TY_BASE && (a->base == B_VOID || b->base == B_VOID))
-        return true;
     type_t ca = *a, cb = *b;
     ca.qual = cb.qual = 0;
     return type_compatible(&ca, &cb, true);
+}
+
+// Whether two pointers point at versions of one type that differ at most
+// in const and volatile on the level pointed at: the pointers p - q
+// subtracts and the arms of ?: may be. A qualifier naming a memory space
+// (a bank, far, near) must agree, since the addresses belong to one space.
+bool type_ptr_similar(type_t *a, type_t *b)
+{
+    type_t *x = type_unfold(a), *y = type_unfold(b);
+    if (!x || !y || x->kind != TY_PTR || y->kind != TY_PTR)
+        return false;
+    type_t cx = *type_unfold(x->sub), cy = *type_unfold(y->sub);
+    uint32_t cv = 3;
+    if ((cx.qual & ~cv) != (cy.qual & ~cv))
+        return false;
+    cx.qual = cy.qual = 0;
+    return type_compatible(&cx, &cy, true);
 }
 
 // A type in words, level by level from the outside in, for messages that

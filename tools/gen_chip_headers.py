@@ -304,12 +304,40 @@ def comment_lines(chip, m):
         ' * to bits of two addresses names the first; the others are REGISTER_NAME.',
     ]
     unplaced = [r for r in dict.fromkeys(r for r, _, _ in m.bits) if r not in dict(m.registers)]
-    if unplaced:
-        names = ', '.join(unplaced[:-1]) + ' and ' + unplaced[-1] if len(unplaced) > 1 else unplaced[0]
-        text = ('The bits of %s are left out: these registers have no data address, '
-                'the OPTION and TRIS instructions write them.' % names)
-        lines += [' * ' + line for line in textwrap.wrap(text, 73)]
+    controls = [name for name, _ in control_registers(m)]
+    if controls:
+        names = ', '.join(controls[:-1]) + ' and ' + controls[-1] if len(controls) > 1 else controls[0]
+        text = ('%s have no data address: they are declared control, and a store into one '
+                'is made by the OPTION or TRIS instruction (OPTION at 0, a TRIS register at its '
+                'port\'s address). They cannot be read, and their bits are left out.' % names)
+        lines += [' *'] + [' * ' + line for line in textwrap.wrap(text, 73)]
+    others = [r for r in unplaced if r not in controls]
+    if others:
+        names = ', '.join(others[:-1]) + ' and ' + others[-1] if len(others) > 1 else others[0]
+        text = 'The bits of %s are left out: these registers have no data address.' % names
+        lines += [' *'] + [' * ' + line for line in textwrap.wrap(text, 73)]
     return lines + [' */']
+
+
+def control_registers(m):
+    """The 12-bit cores' registers without a data address that instructions
+    write: [(name, address)], OPTION at 0 and each TRIS register at its
+    port's address. A map without an OPTION register is no 12-bit core's."""
+    address_of = dict(m.registers)
+    unplaced = [r for r in dict.fromkeys(r for r, _, _ in m.bits) if r not in address_of]
+    if not any(r in ('OPTION', 'OPTION_REG') for r in unplaced):
+        return []
+    out = []
+    for name in unplaced:
+        if name in ('OPTION', 'OPTION_REG'):
+            out.append((name, 0))
+            continue
+        port = {'TRIS': 'GPIO', 'TRISIO': 'GPIO', 'TRISGPIO': 'GPIO'}.get(name)
+        if not port and name.startswith('TRIS') and len(name) == 5:
+            port = 'PORT' + name[4]
+        if port in address_of:
+            out.append((name, address_of[port]))
+    return out
 
 
 def declaration_lines(m):
@@ -318,6 +346,10 @@ def declaration_lines(m):
     width = max(len(n) for n, _ in registers)
     lines = ['/* Registers */']
     lines += ['extern volatile unsigned char %-*s @ 0x%03X;' % (width, n, a) for n, a in registers]
+    controls = control_registers(m)
+    if controls:
+        lines += ['', '/* Written by the OPTION and TRIS instructions */']
+        lines += ['extern control volatile unsigned char %-*s @ 0x%03X;' % (width, n, a) for n, a in controls]
     address_of = dict(m.registers)
     current = None
     width = max([len(n) for _, n, _ in bits] + [1])

@@ -152,6 +152,43 @@ TEST(BaselineTables, TablesPastTheFirstHalfPageFailTheLink)
     }
 }
 
+// OPTION and the TRIS registers have no data address: a store into one is
+// the OPTION or TRIS instruction. Timer 0 counts the instruction clock only
+// once OPTION clears T0CS; a port's pins driven as outputs read back what
+// was written. Reading one of them is refused.
+TEST(BaselineControlRegisters, OptionAndTrisAreWrittenByTheirInstructions)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_on("12F509", R"(
+unsigned char before, after, pins;
+void main(void)
+{
+    unsigned char i, t;
+    t = TMR0;
+    for (i = 0; i < 20; i++)
+        ;
+    before = TMR0 - t;
+    OPTION_REG = 0xC8;   /* timer on the instruction clock, prescaler to the watchdog */
+    t = TMR0;
+    for (i = 0; i < 20; i++)
+        ;
+    after = TMR0 - t;
+    TRISIO = 0x08;
+    GPIO = 0x05;
+    pins = GPIO & 0x07;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("before"), 0);
+    EXPECT_GT(r.byte("after"), 20);
+    EXPECT_EQ(r.byte("pins"), 5);
+    c_run refused = run_on("16F505", "unsigned char x;\nvoid main(void) { TRISB = 0; x = TRISC; FINISH(); }\n");
+    EXPECT_NE(refused.status, 0);
+    EXPECT_NE(refused.output.find("(712)"), std::string::npos) << refused.output;
+}
+
 // What the 12-bit cores cannot run, or this code generator cannot yet make
 // for them, is refused at its line with message 1490.
 TEST(BaselineRefusals, NumberedMessages)

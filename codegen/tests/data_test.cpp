@@ -554,6 +554,34 @@ TEST(ConstantData, WithoutAnInitialiserIsClearedRam)
 // A one-byte pointer holds a RAM address or an offset in the page of
 // constant data; when both kinds of address are taken, which one a pointer
 // holds is unknown, and the program is refused.
+// An array of one element is read and written as its element, constants
+// and compound assignments included.
+TEST(DataArrays, ArrayOfOneElement)
+{
+    NEEDS_SIMULATOR();
+    c_run r = run_main(R"(
+char pool[6];
+char *end = pool + 3;
+unsigned char e[1] = {4}, f[1], g[1];
+int w[1];
+void main(void)
+{
+    e[0] += 1;
+    f[0] = 5;
+    g[0] = end - pool;
+    w[0] = -300;
+    w[0] -= 1;
+    FINISH();
+}
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("e"), 5);
+    EXPECT_EQ(r.byte("f"), 5);
+    EXPECT_EQ(r.byte("g"), 3);
+    EXPECT_EQ(r.value("w", 2), (unsigned long)(-301 & 0xFFFF));
+}
+
 // One pointer that may hold the address of a constant string and of a RAM
 // array cannot be one byte: refused, naming the pointer.
 TEST(ConstantData, PointersToBothKindsOfMemoryAreRefused)
@@ -893,6 +921,59 @@ void main(void) { twice = bump(twice); FINISH(); }
 )");
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.output.find("(472)"), std::string::npos) << r.output;
+}
+
+// Marked by #pragma interrupt_level 1, a function may be called from main
+// (with interrupts off around the call) and from the interrupt function:
+// the program links and both calls compute right while interrupts come.
+TEST(Interrupts, AFunctionMarkedForTheInterruptLevelIsShared)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.cycles = 4000000;
+    p.files.push_back({"main.c", R"(
+volatile unsigned int ticks;
+unsigned int sum, last;
+#pragma interrupt_level 1
+unsigned int mix(unsigned int a, unsigned char b) { return a * 3 + b; }
+void interrupt isr(void)
+{
+    if (T0IF) {
+        T0IF = 0;
+        ticks = mix(ticks, 1) & 0x0FFF;
+    }
+}
+void main(void)
+{
+    unsigned char i;
+    OPTION_REG = 0x02;   /* Timer0 on the instruction clock / 8: the interrupt's call takes its time */
+    T0IE = 1;
+    GIE = 1;
+    for (i = 0; i < 200; i++) {
+        GIE = 0;
+        sum += mix(i, 2);
+        GIE = 1;
+    }
+    GIE = 0;
+    last = ticks;
+    FINISH();
+}
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    unsigned sum = 0;
+    for (unsigned i = 0; i < 200; i++)
+        sum += i * 3 + 2;
+    EXPECT_EQ(r.value("sum", 2), sum & 0xFFFF);
+    // the ticks follow x -> (3x + 1) mod 4096 from 0, once per interrupt
+    unsigned t = 0, steps = 0;
+    while (t != r.value("last", 2) && steps < 100000) {
+        t = (t * 3 + 1) & 0x0FFF;
+        steps++;
+    }
+    EXPECT_GT(steps, 10u) << "interrupts came while main ran";
+    EXPECT_LT(steps, 100000u) << "the interrupt's values are those of its own calls";
 }
 
 // One program of arrays, constant tables, pointers, structures, wide

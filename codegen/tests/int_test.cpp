@@ -387,6 +387,38 @@ void main(void)
     }
 }
 
+// A comparison or a negation returned from a function of a wider type (or
+// a byte) is 0 or 1 of that type.
+TEST(IntCalls, TruthValuesReturnedInTheFunctionsType)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.files.push_back({"main.c", R"(
+unsigned char u = 5;
+int below(void) { return u < 10; }
+int zero(void) { return !u; }
+long both(void) { return u == 5 && u > 2; }
+unsigned char other(void) { return u != 5; }
+int r1, r2;
+long r3;
+unsigned char r4;
+void main(void)
+{
+    r1 = below(); r2 = zero(); r3 = both(); r4 = other();
+    u = 12;
+    r1 += below() * 10; r4 += other() * 10; r3 += both() * 100;
+    FINISH();
+}
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.value("r1", 2), 1u);
+    EXPECT_EQ(r.value("r2", 2), 0u);
+    EXPECT_EQ(r.value("r3", 4), 1u);
+    EXPECT_EQ(r.value("r4", 1), 10u);
+}
+
 // Compound assignments, increments and decrements of 16-, 24- and 32-bit
 // objects reached through pointers, helpers' operators among them.
 TEST(IntPointers, CompoundAssignmentsThroughPointers)

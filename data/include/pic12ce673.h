@@ -9,8 +9,8 @@
  * bytes. Bits are extern volatile bits at their bit address, the
  * register's address * 8 + the bit number. A bit name that the map gives
  * to bits of two addresses names the first; the others are REGISTER_NAME.
- * The bits of TRIS are left out: these registers have no data address, the
- * OPTION and TRIS instructions write them.
+ *
+ * The bits of TRIS are left out: these registers have no data address.
  */
 #ifndef __PIC12CE673_H
 #define __PIC12CE673_H

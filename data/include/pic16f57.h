@@ -9,9 +9,11 @@
  * bytes. Bits are extern volatile bits at their bit address, the
  * register's address * 8 + the bit number. A bit name that the map gives
  * to bits of two addresses names the first; the others are REGISTER_NAME.
- * The bits of OPTION_REG, TRISC, TRISB and TRISA are left out: these
- * registers have no data address, the OPTION and TRIS instructions write
- * them.
+ *
+ * OPTION_REG, TRISC, TRISB and TRISA have no data address: they are
+ * declared control, and a store into one is made by the OPTION or TRIS
+ * instruction (OPTION at 0, a TRIS register at its port's address). They
+ * cannot be read, and their bits are left out.
  */
 #ifndef __PIC16F57_H
 #define __PIC16F57_H
@@ -25,6 +27,12 @@ extern volatile unsigned char FSR    @ 0x004;
 extern volatile unsigned char PORTA  @ 0x005;
 extern volatile unsigned char PORTB  @ 0x006;
 extern volatile unsigned char PORTC  @ 0x007;
+
+/* Written by the OPTION and TRIS instructions */
+extern control volatile unsigned char OPTION_REG @ 0x000;
+extern control volatile unsigned char TRISC  @ 0x007;
+extern control volatile unsigned char TRISB  @ 0x006;
+extern control volatile unsigned char TRISA  @ 0x005;
 
 /* STATUS bits: 0x003 * 8 + bit */
 extern volatile bit C      @ 0x018;

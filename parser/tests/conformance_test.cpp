@@ -393,6 +393,38 @@ const unit_case valid_units[] = {
                                   "int f(void) { return u > 10; }\n"},
     {"div_by_const", 0, "int x;\n"
                         "int f(void) { return x / 3 + x % 3; }\n"},
+    // pointers to versions of one type that differ in const or volatile
+    {"ptr_diff_qualified", 0, "char pool[4], *p, **pp;\n"
+                              "const char *cp = pool;\n"
+                              "volatile char *vp; const volatile char *cvp;\n"
+                              "char *const *pcp;\n"
+                              "int d;\n"
+                              "void f(void) { d = cp - pool; d = p - cp; d = vp - cvp; d = pp - pcp; }\n"},
+    {"ptr_compare_qualified", 0, "char *p, **pp; const char *cp; char *const *pcp;\n"
+                                 "int f(void) { return (cp == p) + (p < cp) + (cp >= p) + (pp != pcp); }\n"},
+    {"ptr_first_level_qualifier", 0, "void g(char *const *);\n"
+                                     "char **pp; char *const *pcp;\n"
+                                     "void f(void) { pcp = pp; g(pp); }\n"},
+    // NULL as the headers define it, and void * against pointers to pointers
+    {"null_to_ptr_ptr", 0, "#define NULL ((void *)0)\n"
+                           "long strtol(const char *, char **, int);\n"
+                           "char *end;\n"
+                           "long f(const char *s) { return strtol(s, NULL, 10) + strtol(s, &end, 10); }\n"},
+    {"void_ptr_ptr_ptr", 0, "void *v; const void *cv; char **pp; const char **cpp;\n"
+                            "void g(void *), h(char **);\n"
+                            "void f(void) { pp = v; v = pp; cv = cpp; g(pp); h(v); }\n"},
+    {"null_compare_ptr_ptr", 0, "char **pp; void *v;\n"
+                                "int f(void) { return pp == (void *)0 || pp != v || (void *)0 == pp; }\n"},
+    {"null_fn_ptr", 0, "int (*fp)(void);\n"
+                       "void g(int (*)(void));\n"
+                       "int f(void) { fp = (void *)0; g((void *)0); return fp == (void *)0; }\n"},
+    {"null_constant_expr", 0, "char **pp; void *v;\n"
+                              "void f(void) { pp = (void *)(1 - 1); v = 2 - 2; }\n"},
+    {"cond_qualified_arms", 0, "char *p, **pp; const char *cp; void *v;\n"
+                               "void f(int c) { cp = c ? p : cp; cp = c ? cp : p; p = c ? v : p; p = c ? p : v;\n"
+                               "                pp = c ? v : pp; pp = c ? (void *)0 : pp; pp = c ? pp : 0; }\n"},
+    {"cond_qualified_deref", 0, "char pool[4]; const char cpool[4] = \"ab\";\n"
+                                "int f(int c) { return *(c ? pool : cpool); }\n"},
 };
 
 // Constraint violations and syntax errors, with plover's message.
@@ -510,6 +542,8 @@ const unit_case invalid_units[] = {
                              "int f(void) { return *p; }\n"},
     {"sub_ptr_diff_types", 208, "int *p; char *q;\n"
                                 "int f(void) { return p - q; }\n"},
+    {"sub_ptr_deep_const", 208, "char **pp; const char **cpp;\n"
+                                "int f(void) { return pp - cpp; }\n"},
     {"cmp_ptr_int", 209, "int *p;\n"
                          "int f(void) { return p == 5; }\n"},
     {"deref_missing_member", 255, "struct s { int a[2]; } t;\n"
@@ -560,6 +594,54 @@ const unit_case invalid_units[] = {
     {"call_with_struct_for_int", 209, "struct s { int a; } v;\n"
                                       "int g(int);\n"
                                       "int f(void) { return g(v); }\n"},
+    // const added below the level pointed at, or taken away on any level
+    {"deep_const_assign", 359, "char **pp; const char **cpp;\n"
+                               "void f(void) { cpp = pp; }\n"},
+    {"deep_const_argument", 359, "void g(const char **);\n"
+                                 "char **pp;\n"
+                                 "void f(void) { g(pp); }\n"},
+    {"deep_const_both_levels", 359, "char **pp; const char *const *cpcp;\n"
+                                    "void f(void) { cpcp = pp; }\n"},
+    {"deep_const_compare", 366, "char **pp; const char **cpp;\n"
+                                "int f(void) { return pp == cpp; }\n"},
+    {"void_ptr_discards_const", 359, "void *v; const char *cp;\n"
+                                     "void f(void) { v = cp; }\n"},
+    {"void_ptr_ptr_deep", 359, "void **vv; char **pp;\n"
+                               "void f(void) { vv = pp; }\n"},
+    {"void_ptr_to_fn_ptr", 359, "int (*fp)(void); void *v;\n"
+                                "void f(void) { fp = v; }\n"},
+    {"qualified_void_zero", 359, "char **pp;\n"
+                                 "void f(void) { pp = (const void *)0; }\n"},
+    {"ptr_from_double", 209, "char *p; double d;\n"
+                             "void f(void) { p = d; }\n"},
+    {"ptr_from_struct", 209, "struct s { int a; } v; int *p;\n"
+                             "void f(void) { p = v; }\n"},
+    // comparisons with no order or no common type
+    {"fn_ptr_compare_void", 366, "int (*fp)(void); void *v;\n"
+                                 "int f(void) { return fp == v; }\n"},
+    {"ordered_void_ptr", 366, "void *v; char *p;\n"
+                              "int f(void) { return v < p; }\n"},
+    {"ordered_null", 209, "char *p;\n"
+                          "int f(void) { return p < 0; }\n"},
+    {"ordered_fn_ptr", 366, "int (*a)(void), (*b)(void);\n"
+                            "int f(void) { return a < b; }\n"},
+    // the arms of ?: and what the result may be assigned to
+    {"cond_discards_const", 359, "char *p; const char *cp;\n"
+                                 "void f(int c) { p = c ? p : cp; }\n"},
+    {"cond_void_discards_const", 359, "char *p; const void *cv;\n"
+                                      "void f(int c) { p = c ? p : cv; }\n"},
+    {"cond_ptr_mismatch", 208, "char *p; int *ip;\n"
+                               "void f(int c) { p = c ? p : ip; }\n"},
+    {"cond_deep_const_mismatch", 208, "char **pp; const char **cpp;\n"
+                                      "void f(int c) { pp = c ? pp : cpp; }\n"},
+    {"cond_fn_ptr_void", 208, "int (*fp)(void); void *v;\n"
+                              "void f(int c) { fp = c ? fp : v; }\n"},
+    {"cond_ptr_int", 209, "char *p;\n"
+                          "void f(int c) { p = c ? p : 5; }\n"},
+    {"cond_struct_mismatch", 209, "struct s { int a; } x; struct t { int a; } y;\n"
+                                  "void f(int c) { x = c ? x : y; }\n"},
+    {"cond_int_struct", 209, "struct s { int a; } x; int n;\n"
+                             "void f(int c) { n = c ? 1 : x; }\n"},
 };
 
 struct difference {

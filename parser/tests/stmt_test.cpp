@@ -106,6 +106,11 @@ TEST(ParserStmt, Expressions)
         {"int printf(const char *, ...);\n#pragma printf_check printf const\nchar buf[4];",
          "printf(\"%s\", buf);", "[e ( _printf , (. :s 1C -> &U _buf `*Cc ]\n"},
         {"char *s;", "s = \"ab\";", "[e = _s -> :s 1C `*c ]\n"},
+        // ?: of char * and const char *: the plain arm becomes a const char *,
+        // the type of the whole, which r takes as it is
+        {"char *p; const char *cp, *r; int c;", "r = c ? p : cp;", "[e = _r ? _c : -> _p `*Cc _cp ]\n"},
+        // NULL and a void * convert to a pointer to pointer
+        {"char **pp; void *v;", "pp = (void *)0; pp = v;", "[e = _pp -> 0 `**c ]\n[e = _pp -> _v `**c ]\n"},
         {"int x, y;", "x = (x, y);", "[e = _x ; _x _y ]\n"},
         {"int x; long l;", "l = x * 2 + l;", "[e = _l + -> * _x -> 2 `i `l _l ]\n"},
         {"unsigned u; int x;", "x = u < 10;", "[e = _x < _u -> 10 `ui ]\n"},
@@ -142,6 +147,8 @@ TEST(ParserStmt, MessagesOfStatementsAndExpressions)
         {"void f(void) { a: ; a: ; }\n", 247},
         {"void f(void) { goto nowhere; }\n", 254},
         {"int *p; char *q; void f(void) { p = q; }\n", 359},
+        // const and volatile may differ between pointers subtracted, a memory space may not
+        {"bank1 char *bp; char *p; int x; void f(void) { x = bp - p; }\n", 208},
         {"int a[4]; int x; void f(void) { x = a[5]; }\n", 360},
         {"unsigned u; int x; void f(void) { x = x < 10u; }\n", 355},
         {"float f; void g(void) { f = f % 2; }\n", 205},
@@ -351,6 +358,14 @@ TEST(ParserStmt, LimitsAndEndOfUnit)
         plover_result d = plover_run("", c);
         EXPECT_NE(d.status, 0) << c.substr(0, 40);
         EXPECT_TRUE(plover_reported(d, 295)) << c.substr(0, 40) << "\n" << d.errors.substr(0, 300);
+    }
+    // Structures defined inside structures have a bound of their own: 100
+    // deep is read, deeper stops with 1550 (it overflowed the stack).
+    for (int n : {100, 100000}) {
+        plover_result d = plover_run("", "struct s {" + repeat("struct {", n - 1) + "int a;" +
+                                             repeat("} m;", n - 1) + "} v;\n");
+        EXPECT_EQ(d.status, n <= 100 ? 0 : 1) << n << ": " << d.errors.substr(0, 300);
+        EXPECT_EQ(plover_reported(d, 1550), n > 100) << n;
     }
 
     plover_result s = plover_run("", "static void h(void) { }\nstatic int unused;\n");
