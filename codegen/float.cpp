@@ -122,9 +122,11 @@ static tree_node *ge_call(tree_node *a, tree_node *b, vector_t *out, tree_node *
     return call_of(f, as_bits(a, out), as_bits(b, out), basic_type_named("uc"));
 }
 
-// A comparison of two floats: the ordered ones through a >= b, equality
-// through both a >= b and b >= a (a NaN makes either false); a compare with
-// zero tests the bits.
+// A comparison of two floats, through the helper's a >= b (0 when either
+// is a NaN): a >= b and a <= b are one call; a < b is b >= a without a >=
+// b, so that a NaN makes it false, as is a == b without a >= b and b >= a.
+// Those that call twice read each operand twice, so each is a plain leaf
+// or a temporary first. A compare with zero tests the bits.
 static tree_node *lower_compare(tree_node *n, vector_t *out)
 {
     tree_node *a = n->left, *b = n->right;
@@ -136,28 +138,30 @@ static tree_node *lower_compare(tree_node *n, vector_t *out)
         node_free(n);
         return nonzero(x, out, op, t);
     }
-    tree_node *test;
-    int sense;   // compare the helper's byte with 0 by this operator
-    if (op == OP_EQ || op == OP_NE) {
-        if (!simple_leaf(a))
-            a = lower_into_temporary(a, out);
-        if (!simple_leaf(b))
-            b = lower_into_temporary(b, out);
-        tree_node *ab = ge_call(tree_copy(a), tree_copy(b), out, n);
-        tree_node *ba = ge_call(b, a, out, n);
-        if (!ab || !ba)
-            return n;
-        test = typed(OP_AND, ab, ba, basic_type_named("uc"));
-        sense = op == OP_EQ ? OP_NE : OP_EQ;
-    } else {
-        bool swap = op == OP_GT || op == OP_LE;   // a > b is !(b >= a)
-        test = swap ? ge_call(b, a, out, n) : ge_call(a, b, out, n);
+    if (op == OP_GE || op == OP_LE) {
+        tree_node *test = op == OP_GE ? ge_call(a, b, out, n) : ge_call(b, a, out, n);
         if (!test)
             return n;
-        sense = op == OP_GE || op == OP_LE ? OP_NE : OP_EQ;
+        node_free(n);
+        return typed(OP_NE, test, node_new_const_typed(0, basic_type_named("uc")), t);
     }
+    if (!simple_leaf(a))
+        a = lower_into_temporary(a, out);
+    if (!simple_leaf(b))
+        b = lower_into_temporary(b, out);
+    tree_node *ab = ge_call(tree_copy(a), tree_copy(b), out, n);
+    tree_node *ba = ge_call(b, a, out, n);
+    if (!ab || !ba)
+        return n;
     node_free(n);
-    return typed(sense, test, node_new_const_typed(0, basic_type_named("uc")), t);
+    switch (op) {
+    case OP_LT: return typed(OP_GT, ba, ab, t);
+    case OP_GT: return typed(OP_GT, ab, ba, t);
+    default: {
+        tree_node *both = typed(OP_AND, ab, ba, basic_type_named("uc"));
+        return typed(op == OP_EQ ? OP_NE : OP_EQ, both, node_new_const_typed(0, basic_type_named("uc")), t);
+    }
+    }
 }
 
 // The letters of an integer class and size in a conversion helper's name.
@@ -174,6 +178,17 @@ static tree_node *lower_conversion(tree_node *n, vector_t *out)
     type_desc *t = n->type;
     uint32_t to = node_size(n), from = node_size(x);
     bool from_float = is_float(x), to_float = is_float(n);
+    if (to_float && (x->op == OP_FCONST || (x->op == OP_CONST && !type_is(x->type, TY_POINTER)))) {
+        // a constant: its value in the float type, at compile time
+        if (x->op == OP_CONST) {
+            x->fvalue = simp_class(x) == AR_UNSIGNED ? (double)(uint32_t)x->value : (double)x->value;
+            x->op = OP_FCONST;
+        }
+        x->type = t;
+        tree_free(n->right);
+        node_free(n);
+        return x;
+    }
     if (from_float && to_float) {
         if (to == from) {
             x->type = t;
@@ -226,6 +241,8 @@ static tree_node *lower_conversion(tree_node *n, vector_t *out)
     return n;
 }
 
+static tree_node *lower_node(tree_node *n, vector_t *out);
+
 static bool has_side_effect(void *, tree_node *n)
 {
     return n->op == OP_CALL || n->op == OP_ASSIGN || n->op == OP_POSTINC || n->op == OP_POSTDEC ||
@@ -264,7 +281,14 @@ static tree_node *lower_update(tree_node *n, vector_t *out)
         old = lower_into_temporary(before, out);
         before = tree_copy(old);
     }
-    tree_node *value = call_of(f, as_bits(before, out), as_bits(n->right, out), x->type);
+    tree_node *step = n->right;
+    if (!is_float(step) || node_size(step) != size) {
+        // x op= y converts y to x's type (an integer, or a float of the
+        // other width) before the operation
+        type_desc *t = type_unqualify(x->type);
+        step = lower_node(typed(OP_CONV, step, node_new_type(t), t), out);
+    }
+    tree_node *value = call_of(f, as_bits(before, out), as_bits(step, out), x->type);
     tree_node *store = typed(OP_ASSIGN, x, value, n->type);
     node_free(n);
     if (!old)

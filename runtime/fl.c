@@ -2,6 +2,7 @@
 #define U fp_u32
 #define W 32
 #define F 23
+#define HI 3
 #define TOP_BIT 31
 #define TOP_BYTE 24
 #define CUT(x) (x)

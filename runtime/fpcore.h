@@ -8,7 +8,7 @@
 //   U           the unsigned type of an image (W bits)
 //   W           its width, 24 or 32
 //   F           its fraction bits, W - 9
-//   TOP_BIT     W - 1
+//   HI          the index of its top byte, W / 8 - 1
 //   TOP_BYTE    W - 8, the place of the top byte
 //   CUT(x)      x cut to W bits (only the host's 24-bit stand-in needs it)
 //   FP_OP(op)   the name of an operation: __ftadd, ...
@@ -21,15 +21,16 @@
 // its sign); 255 with a zero fraction is infinity, with any other
 // fraction a NaN. Every result is rounded to nearest, ties to even.
 //
-// The working form of a magnitude is an unsigned W-bit mantissa m and an
-// int exponent e standing for m * 2^(e - 127 - (W - 1)): when m's top bit
-// is set, e is the biased exponent of the result and the 8 bits below the
-// F + 1 kept ones decide the rounding (the lowest of them sticky: a shift
-// to the right ORs what it drops into it). No global is read or written.
+// The code is written for the size of what the code generator makes of
+// it: every frame byte counts against one bank that the deepest chain of
+// calls must fit. So the arithmetic works in a few static registers
+// (below) rather than in parameters and autos, one operation per
+// statement and in place (a nested wide expression takes a temporary of
+// its width), and bytes are reached through unions rather than by shifts.
 
 // The integer types of the chip; the host's C compiler, which builds the
 // same sources for the tests, gets types of the same widths (its 24-bit
-// stand-in holds values below 2^24, which CUT keeps so).
+// stand-in holds values below 2^24, which CUT and KEEP keep so).
 #ifdef __ZEPH__
 typedef unsigned int fp_u16;
 typedef int fp_i16;
@@ -37,6 +38,7 @@ typedef unsigned short long fp_u24;
 typedef short long fp_i24;
 typedef unsigned long fp_u32;
 typedef long fp_i32;
+#define KEEP(r)
 #else
 #include <stdint.h>
 typedef uint16_t fp_u16;
@@ -45,283 +47,391 @@ typedef uint32_t fp_u24;
 typedef int32_t fp_i24;
 typedef uint32_t fp_u32;
 typedef int32_t fp_i32;
+#define KEEP(r) ((r).l = CUT((r).l))
 #endif
 
 // Shift counts are written as plain numbers: the code generator warns
 // (752) about a shift whose count is a constant expression such as W - 1.
 #define SIGN ((U)1 << TOP_BIT)
 #define HIDDEN ((U)1 << F)
-#define FRACTION (HIDDEN - 1)
 #define INF ((U)0xFF << F)
 #define NAN_IMAGE (INF | HIDDEN >> 1)
 
-// The exponent field: the top byte moved down and the bit below it
-// (shifts of whole bytes are moves, other shifts cost code per place).
-#define EXPONENT(a) ((unsigned char)((unsigned char)((a) >> TOP_BYTE) << 1 | ((a) & HIDDEN ? 1 : 0)))
-// The sign as the top bit of a byte.
-#define SIGN_BYTE(a) ((unsigned char)((a) >> TOP_BYTE) & 0x80)
+// The working registers of the operations that round (add, sub, mul,
+// div, the conversions from integers and from the wider float): static,
+// so that they cost no frame. Each of those functions calls pack, so a
+// program that ran two of them in main and interrupt code at once would
+// share pack as well, which the code generator refuses; the functions
+// that do not round (neg, ge, tol, fttofl) keep to their frames.
+//
+// A magnitude at work is a mantissa MA and an exponent RE standing for
+// MA * 2^(RE - 127 - (W - 1)): when MA's top bit is set, RE is the biased
+// exponent of the result and the low byte of MA decides the rounding.
+typedef union {
+    U l;
+    unsigned char b[W / 8];
+} fp_reg;
+// MQ also holds the 32-bit integers converted to floats.
+typedef union {
+    U l;
+    fp_u32 L;
+    unsigned char b[4];
+} fp_wide;
+typedef union {
+    fp_i16 i;
+    unsigned char b[2];
+} fp_exp;
+static fp_reg FP_OP(ma), FP_OP(mb);   // mantissas: the operands
+static fp_wide FP_OP(mq);             // quotient, product or integer
+static fp_exp FP_OP(re);                         // the exponent of MA
+static unsigned char FP_OP(sg);                  // the result's sign (top bit)
+static unsigned char FP_OP(df);                  // signs differ / divide
+static unsigned char FP_OP(ea), FP_OP(eb);       // the operands' exponents, counters, spare bits
+#define MA FP_OP(ma)
+#define MB FP_OP(mb)
+#define MQ FP_OP(mq)
+#define RE FP_OP(re)
+#define SG FP_OP(sg)
+#define DF FP_OP(df)
+#define EA FP_OP(ea)
+#define EB FP_OP(eb)
+// The working mantissa of an infinity: the hidden bit alone.
+#define HALF (SIGN >> 1)
 
-// The working form of a nonzero image: its significand with the top bit
-// set and 8 rounding bits below, standing with the image's exponent.
-static U FP_OP(work)(U a)
+// MA normalised, rounded to nearest even, flushed to zero or overflowed to
+// infinity, given the sign SG: the image, left in MA. MA is nonzero.
+// (The tests of top bits are written as compares, which cost no temporary.)
+static void FP_OP(pack)(void)
 {
-    return CUT(a << 8) | SIGN;
-}
-
-// A NaN's magnitude is the only one above infinity's.
-static unsigned char FP_OP(isnan)(U a)
-{
-    return (a & ~SIGN) > INF;
-}
-
-// The nonzero magnitude m * 2^(e - 127 - (W - 1)) with the sign of the top
-// bit of `sign`, normalised, rounded to nearest even, then flushed to zero
-// or overflowed to infinity.
-static U FP_OP(pack)(unsigned char sign, int e, U m)
-{
-    while (!(m & SIGN)) {
-        m <<= 1;
-        e--;
+    while (MA.b[HI] < 0x80) {
+        MA.l <<= 1;
+        RE.i--;
     }
-    // above half, or half with an odd last bit
-    if ((m & 0x80) && (m & 0x17F)) {
-        m >>= 8;
-        m++;
-        if (m & HIDDEN << 1) {   // 1.11...1 rounded up to 10.0
-            m >>= 1;
-            e++;
-        }
-    } else
-        m >>= 8;
-    if (e <= 0)
-        return (U)sign << TOP_BYTE;
-    if (e >= 255)
-        return (U)(sign | 0x7F) << TOP_BYTE | HIDDEN;
-    // the hidden bit's place holds the exponent's last bit
-    if (e == (e >> 1) << 1)   // even (e & 1 draws a spurious (752) from the code generator)
-        m ^= HIDDEN;
-    return (U)(sign | (unsigned char)(e >> 1)) << TOP_BYTE | m;
+    // the low byte is above half, or half with an odd last kept bit
+    EA = MA.b[1] & 1;
+    if (EA)
+        MA.l++;
+    MA.l += 0x7F;
+    KEEP(MA);
+    if (MA.b[HI] < 0x80) {   // 1.11...1 rounded up to 10.0
+        MA.b[HI] = 0x80;
+        RE.i++;
+    }
+    // the fraction under the exponent's field: the hidden bit out, the
+    // rounding byte out, the exponent in and everything a place down
+    MA.l <<= 1;
+    KEEP(MA);
+    MA.l >>= 8;
+    EA = RE.b[0];
+    if (RE.i < 0)
+        EA = 0;
+    else if (RE.b[1])
+        EA = 255;
+    if (!EA || EA == 255)
+        MA.l = 0;
+    MA.b[HI] = EA;
+    MA.l >>= 1;
+    MA.b[HI] |= SG;
+}
+
+// The magnitudes in MA and MB (their sign bits clear) made mantissas with
+// the top bit clear and 7 rounding bits below, their exponents in EA, EB.
+// Nonzero when either is a NaN.
+// (In line for each: a routine for one register would need a pointer.)
+#define UNPACK(r, e)            \
+    e = r.b[HI];                \
+    e <<= 1;                    \
+    if (r.b[HI - 1] >= 0x80)    \
+        e++;                    \
+    r.l <<= 8;                  \
+    KEEP(r);                    \
+    r.b[HI] |= 0x80;            \
+    r.l >>= 1
+static unsigned char FP_OP(unpack)(void)
+{
+    UNPACK(MA, EA);
+    UNPACK(MB, EB);
+    if (EA == 255 && MA.l != HALF)
+        return 1;
+    if (EB == 255 && MB.l != HALF)
+        return 1;
+    return 0;
 }
 
 U FP_OP(add)(U a, U b)
 {
-    U m, mb;
-    unsigned char ea, eb, shift;
-    // a takes the larger magnitude, whose sign the sum has
-    if ((a & ~SIGN) < (b & ~SIGN)) {
-        m = a;
-        a = b;
-        b = m;
+    MA.l = a;
+    MB.l = b;
+    SG = MA.b[HI] & 0x80;
+    DF = MB.b[HI] & 0x80;
+    DF ^= SG;
+    MA.b[HI] &= 0x7F;
+    MB.b[HI] &= 0x7F;
+    // MA takes the larger magnitude, whose sign the sum has (and a NaN
+    // operand is MA)
+    if (MA.l < MB.l) {
+        MQ.l = MA.l;
+        MA.l = MB.l;
+        MB.l = MQ.l;
+        SG ^= DF;
     }
-    ea = EXPONENT(a);
-    eb = EXPONENT(b);
-    if (ea == 255) {
-        // a NaN operand is a (its magnitude is the larger)
-        if ((a & FRACTION) || (eb == 255 && ((a ^ b) & SIGN)))
-            return NAN_IMAGE;
-        return a;
+    if (FP_OP(unpack)())
+        goto nan;
+    if (EA == 255) {
+        if (EB == 255 && DF)
+            goto nan;
+        RE.b[1] = 1;   // infinite
+        goto pack;
     }
-    if (!eb)   // b is zero; so is a when its exponent is 0 too: -0 only from -0 + -0
-        return ea ? a : a & b & SIGN;
-    // one bit above for the carry, 7 below for the rounding
-    m = FP_OP(work)(a) >> 1;
-    mb = FP_OP(work)(b) >> 1;
-    shift = ea - eb;
-    if (shift > W)
-        shift = W;   // b is all sticky by then
-    while (shift--)
-        mb = (mb >> 1) | (mb & 1);
-    if ((a ^ b) & SIGN)
-        m -= mb;
+    // one bit above for the carry; pack shifts it back
+    RE.b[0] = EA;
+    RE.b[1] = 0;
+    RE.i++;
+    if (!EB) {
+        // b is zero; so is a when its exponent is 0 too (then pack flushes
+        // it): -0 only from -0 + -0
+        MB.l = 0;
+        if (!EA && DF)
+            SG = 0;
+    }
+    EB = EA - EB;
+    if (EB > W)
+        EB = W;   // b is all sticky by then
+    while (EB) {
+        EA = MB.b[0] & 1;
+        MB.l >>= 1;
+        MB.b[0] |= EA;
+        EB--;
+    }
+    if (DF)
+        MA.l -= MB.l;
     else
-        m += mb;
-    if (!m)   // exact cancellation is +0 (m itself: see the note on return 0 below)
-        return m;
-    return FP_OP(pack)(SIGN_BYTE(a), ea + 1, m);
+        MA.l += MB.l;
+    if (!MA.l)   // exact cancellation is +0
+        goto done;
+pack:
+    FP_OP(pack)();
+done:
+    return MA.l;
+nan:
+    return NAN_IMAGE;
 }
 
 U FP_OP(sub)(U a, U b)
 {
-    return FP_OP(add)(a, b ^ SIGN);
+    b ^= SIGN;
+    return FP_OP(add)(a, b);
 }
 
 U FP_OP(neg)(U a)
 {
-    return a ^ SIGN;
+    a ^= SIGN;
+    return a;
 }
 
-// The class of an exponent: 0 zero, 1 normal, 2 infinite.
-static unsigned char FP_OP(class)(unsigned char e)
+// Multiplication and division of MA by MB (images), DF nonzero to divide;
+// the result in MA. They share their special cases: a divisor's zero and
+// infinity swap (dividing by infinity is multiplying by zero), so both are
+// NaN for zero with infinity, infinite with an infinity, zero with a zero.
+static void FP_OP(muldiv)(void)
 {
-    if (!e)
-        return 0;
-    return e == 255 ? 2 : 1;
-}
-
-// Multiplication and division share their special cases: a divisor's
-// classes swap (dividing by infinity is multiplying by zero), so both are
-// NaN for zero with infinity, infinite for an infinite class, zero for a
-// zero class. A signed zero or infinity comes from pack as well.
-static U FP_OP(muldiv)(U a, U b, unsigned char divide)
-{
-    U m, mb, q;
-    unsigned char sign = SIGN_BYTE(a ^ b), ea = EXPONENT(a), eb = EXPONENT(b), ca, cb, n;
-    int e;
-    if (FP_OP(isnan)(a) || FP_OP(isnan)(b))
-        return NAN_IMAGE;
-    ca = FP_OP(class)(ea);
-    cb = FP_OP(class)(eb);
-    if (divide)
-        cb = 2 - cb;
-    if (ca + cb == 2 && ca != 1)
-        return NAN_IMAGE;
-    if (ca == 2 || cb == 2)
-        return FP_OP(pack)(sign, 255, SIGN);
-    if (!ca || !cb)
-        return FP_OP(pack)(sign, 0, SIGN);
-    // both significands with the top bit clear, 7 rounding bits below
-    m = FP_OP(work)(a) >> 1;
-    mb = FP_OP(work)(b) >> 1;
-    q = 0;
-    n = W;
-    if (divide) {
+    SG = MA.b[HI] ^ MB.b[HI];
+    SG &= 0x80;
+    MA.b[HI] &= 0x7F;
+    MB.b[HI] &= 0x7F;
+    if (FP_OP(unpack)()) {
+        MA.l = NAN_IMAGE;
+        return;
+    }
+    if (DF && (!EB || EB == 255))
+        EB = ~EB;
+    // MA's top bit is clear: pack takes one from the exponent
+    RE.b[0] = 0;
+    RE.b[1] = 1;
+    if (EA == 255 || EB == 255) {
+        if (!EA || !EB)
+            MA.l = NAN_IMAGE;
+        else
+            FP_OP(pack)();   // infinite
+        return;
+    }
+    RE.b[1] = 0;
+    if (!EA || !EB) {
+        FP_OP(pack)();   // zero
+        return;
+    }
+    MQ.l = 0;
+    RE.b[0] = EA;
+    if (DF) {
         // restoring division, one quotient bit per step; the quotient of
-        // significands in (1/2, 2) takes W - 1 or W bits, the remainder is sticky
+        // mantissas in (1/2, 2) takes W - 1 or W bits, the remainder is sticky
+        RE.i += 127;
+        do
+            RE.i--;
+        while (--EB);
+        EB = W;
         do {
-            q <<= 1;
-            if (m >= mb) {
-                m -= mb;
-                q |= 1;
+            MQ.l <<= 1;
+            if (MA.l >= MB.l) {
+                MA.l -= MB.l;
+                MQ.b[0] |= 1;
             }
-            m <<= 1;
-        } while (--n);
-        if (m)
-            q |= 1;
-        e = (int)ea - eb + 127;
+            MA.l <<= 1;
+        } while (--EB);
+        if (MA.l)
+            MQ.b[0] |= 1;
     } else {
         // shift and add from the multiplier's lowest bit (its lowest 7
         // are 0): the partial product moves right a place each step,
         // what falls out kept sticky
+        RE.i -= 124;
+        do
+            RE.i++;
+        while (--EB);
+        EB = W;
         do {
-            if (mb & 1)
-                q += m;
-            q = (q >> 1) | (q & 1);
-            mb >>= 1;
-        } while (--n);
-        e = (int)ea + eb - 124;
+            EA = MB.b[0] & 1;
+            if (EA)
+                MQ.l += MA.l;
+            EA = MQ.b[0] & 1;
+            MQ.l >>= 1;
+            MQ.b[0] |= EA;
+            MB.l >>= 1;
+        } while (--EB);
     }
-    return FP_OP(pack)(sign, e, q);
+    MA.l = MQ.l;
+    FP_OP(pack)();
 }
 
 U FP_OP(mul)(U a, U b)
 {
-    return FP_OP(muldiv)(a, b, 0);
+    MA.l = a;
+    MB.l = b;
+    DF = 0;
+    FP_OP(muldiv)();
+    return MA.l;
 }
 
 U FP_OP(div)(U a, U b)
 {
-    return FP_OP(muldiv)(a, b, 1);
+    MA.l = a;
+    MB.l = b;
+    DF = 1;
+    FP_OP(muldiv)();
+    return MA.l;
 }
 
-// An order of unsigned keys that follows the values: negatives below
-// positives, both zeros one key.
-static U FP_OP(key)(U a)
-{
-    if (!EXPONENT(a))
-        a = 0;
-    if (a & SIGN)
-        return CUT(~a);
-    return a | SIGN;
-}
-
+// The order of the values: negatives below positives, both zeros equal, a
+// NaN unordered. In the parameters themselves (no static register: see
+// above).
 unsigned char FP_OP(ge)(U a, U b)
 {
-    if (FP_OP(isnan)(a) || FP_OP(isnan)(b))
+    unsigned char sa, sb;
+    sa = (unsigned char)(a >> TOP_BYTE);
+    sa &= 0x80;
+    sb = (unsigned char)(b >> TOP_BYTE);
+    sb &= 0x80;
+    a &= ~SIGN;
+    b &= ~SIGN;
+    if (a > INF)
         return 0;
-    return FP_OP(key)(a) >= FP_OP(key)(b);
+    if (b > INF)
+        return 0;
+    if (a < HIDDEN) {
+        a = 0;
+        sa = 0;
+    }
+    if (b < HIDDEN) {
+        b = 0;
+        sb = 0;
+    }
+    if (sa != sb)
+        return sb != 0;
+    if (sa)
+        return b >= a;
+    return a >= b;
 }
 
-// Truncated toward zero: the working form shifted to the units place; a
+// Truncated toward zero: the mantissa shifted to the units place; a
 // value of 2^31 or more comes out modulo 2^32. The loops end for every
 // exponent.
 fp_i32 FP_OP(tol)(U f)
 {
-    unsigned char e = EXPONENT(f);
-    fp_u32 m = FP_OP(work)(f);
-    while (e < 127 + W - 1) {
+    fp_u32 m;
+    unsigned char e, neg;
+    m = f;
+#if W == 24
+    m <<= 8;
+#endif
+    // m: the image from its top bit down
+    neg = (unsigned char)(m >> 24);
+    e = neg;
+    e <<= 1;
+    if (m & 0x800000ul)
+        e++;
+    neg &= 0x80;
+    m <<= 8;
+    m |= 0x80000000ul;
+    while (e < 158) {
         m >>= 1;
         e++;
     }
-    while (e > 127 + W - 1) {
+    while (e > 158) {
         m <<= 1;
         e--;
     }
-    if (f & SIGN)
+    if (neg)
         m = -m;
     return (fp_i32)m;
 }
 
-// Every integer conversion ends here: the magnitude, narrowed to W bits
-// first where W is 24 (what falls out kept sticky), then rounded.
-U FP_FROM(ll)(fp_u32 u)
+// Every integer conversion ends here: the integer in MQ.L, DF nonzero when
+// it is signed. Its magnitude, narrowed to W bits first where W is 24
+// (what falls out kept sticky), rounded into MA.
+static void FP_OP(fromint)(void)
 {
-    int e = 127 + W - 1;
-#if W == 24
-    U m;
-#endif
-    // (m, u >> 8: zeros, as a function whose result is wider than a byte
-    // does not store a constant 0 from `return 0` with this code generator
-    // yet, and it warns (752) at a cast that narrows anything but a shift)
-    if (!u)
-        return (U)(u >> 8);
+    SG = 0;
+    if (DF && MQ.b[3] >= 0x80) {
+        SG = 0x80;
+        MQ.L = ~MQ.L;
+        MQ.L++;
+    }
+    MA.l = 0;
+    if (!MQ.L)
+        return;
+    RE.b[0] = 127 + 31;
+    RE.b[1] = 0;
 #if W == 24
     // the top bit of 32 set, then the low byte sticky in the high three
-    while (!(u & 0x80000000ul)) {
-        u <<= 1;
-        e--;
+    while (MQ.b[3] < 0x80) {
+        MQ.L <<= 1;
+        RE.i--;
     }
-    m = (U)(u >> 8);
-    if (u & 0xFF)
-        m |= 1;
-    return FP_OP(pack)(0, e + 8, m);
+    MA.b[0] = MQ.b[1];
+    MA.b[1] = MQ.b[2];
+    MA.b[2] = MQ.b[3];
+    if (MQ.b[0])
+        MA.b[0] |= 1;
 #else
-    return FP_OP(pack)(0, e, u);
+    MA.l = MQ.L;
 #endif
+    FP_OP(pack)();
 }
 
-U FP_FROM(al)(fp_i32 x)
-{
-    if (x < 0)
-        return FP_FROM(ll)(-(fp_u32)x) | SIGN;
-    return FP_FROM(ll)((fp_u32)x);
-}
-
-U FP_FROM(lb)(unsigned char x)
-{
-    return FP_FROM(ll)(x);
-}
-
-U FP_FROM(ab)(signed char x)
-{
-    return FP_FROM(al)(x);
-}
-
-U FP_FROM(lw)(fp_u16 x)
-{
-    return FP_FROM(ll)(x);
-}
-
-U FP_FROM(aw)(fp_i16 x)
-{
-    return FP_FROM(al)(x);
-}
-
-U FP_FROM(lt)(fp_u24 x)
-{
-    return FP_FROM(ll)(x);
-}
-
-U FP_FROM(at)(fp_i24 x)
-{
-    return FP_FROM(al)(x);
-}
+// FROM(k, type, signed): the conversion from one integer class.
+#define FROM(k, type, is_signed) \
+    U FP_FROM(k)(type x)         \
+    {                            \
+        MQ.L = x;                \
+        DF = is_signed;          \
+        FP_OP(fromint)();        \
+        return MA.l;             \
+    }
+FROM(lb, unsigned char, 0)
+FROM(ab, signed char, 1)
+FROM(lw, fp_u16, 0)
+FROM(aw, fp_i16, 1)
+FROM(lt, fp_u24, 0)
+FROM(at, fp_i24, 1)
+FROM(ll, fp_u32, 0)
+FROM(al, fp_i32, 1)

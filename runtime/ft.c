@@ -3,6 +3,7 @@
 #define U fp_u24
 #define W 24
 #define F 15
+#define HI 2
 #define TOP_BIT 23
 #define TOP_BYTE 16
 #ifdef __ZEPH__
@@ -15,22 +16,36 @@
 #include "fpcore.h"
 
 // The 32-bit image's 23 fraction bits are 8 more than this width keeps:
-// exactly the rounding bits of the working form.
+// exactly the rounding byte of the working mantissa.
 fp_u24 __fltoft(fp_u32 x)
 {
-    unsigned char e = (unsigned char)((unsigned char)(x >> 24) << 1) | (x & 0x800000ul ? 1 : 0);
-    unsigned char sign = (unsigned char)(x >> 24) & 0x80;
-    if (e == 255 && (x & 0x7FFFFFul))
+    MQ.L = x;
+    EA = MQ.b[3];
+    SG = EA & 0x80;
+    EA <<= 1;
+    if (MQ.b[2] >= 0x80)
+        EA++;
+    MA.b[0] = MQ.b[0];
+    MA.b[1] = MQ.b[1];
+    MA.b[2] = MQ.b[2] & 0x7F;
+    if (EA == 255 && MA.l)
         return NAN_IMAGE;
-    if (!e)
-        return FP_OP(pack)(sign, 0, SIGN);
-    return FP_OP(pack)(sign, e, CUT((fp_u24)((x << 8) >> 8)) | SIGN);
+    MA.b[HI] |= 0x80;
+    if (!EA)   // zero, a denormal too: nothing may round up to a normal
+        MA.l = SIGN;
+    RE.b[0] = EA;
+    RE.b[1] = 0;
+    FP_OP(pack)();
+    return MA.l;
 }
 
 // Exact: the fraction gains 8 zero bits (a NaN stays one); a denormal is zero.
 fp_u32 __fttofl(fp_u24 x)
 {
-    if (!EXPONENT(x))
+    fp_u32 r;
+    if (!(x & INF))
         x &= SIGN;
-    return (fp_u32)x << 8;
+    r = x;
+    r <<= 8;
+    return r;
 }

@@ -95,8 +95,15 @@ inline std::map<unsigned, unsigned> tool_gpsim(const std::string &dir, const std
                                                unsigned long cycles = 100000)
 {
     std::ostringstream script;
-    script << std::hex << "break w 0x" << done << ", (reg(0x" << done << ") == 1)\n" << std::dec << "break c "
-           << cycles << "\nrun\ndump\nquit\n";
+    script << std::hex << "break w 0x" << done << ", (reg(0x" << done << ") == 1)\n";
+    // the top 16 bytes of each bank are one memory on the mid-range chips:
+    // a write through another bank's address stops the run too (gpsim
+    // refuses the addresses a smaller chip lacks, and runs on)
+    if ((done & 0x7F) >= 0x70 && done < 0x200)
+        for (unsigned other = done & 0x7F; other < 0x200; other += 0x80)
+            if (other != done)
+                script << "break w 0x" << other << ", (reg(0x" << done << ") == 1)\n";
+    script << std::dec << "break c " << cycles << "\nrun\ndump\nquit\n";
     tool_write(dir + "/run.stc", script.str());
     int st;
     *log = tool_run(dir, "gpsim -i -S disable -p p" + chip + " -I '" + dir + "/run.stc' " + hex, &st);
