@@ -170,7 +170,9 @@ void emit_function_header(cg_symbol *f)
         printf("\tglobal %s_absaddr\n\t%s_absaddr equ 0x%lX\n", name, name, f->address);
     if (run.debug_lines)
         emit_line_file(f->def_line, f->def_file, true);
+    sdb_open_function(f);
     gen_function(f, true);
+    sdb_close_function(f);
     printf("; =============== function %s ends ===============\n\n", name);
     printf("GLOBAL __end_of%s\n\t__end_of%s:\n", name, name);
     printf("\tFNSIZE\t%s,%u,%u\n", name, frame_auto_side(f), frame_param_side(f));

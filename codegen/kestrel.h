@@ -607,6 +607,8 @@ void emit_asm_header();
 void sdb_write_header();
 void sdb_write_line();
 void sdb_write_var(cg_symbol *s);
+void sdb_open_function(cg_symbol *f);
+void sdb_close_function(cg_symbol *f);
 void sdb_write_typedef(cg_symbol *s);
 void sdb_write_struct(cg_symbol *tag);
 void sdb_write_enum(cg_symbol *tag);

@@ -206,9 +206,9 @@ static void store_arguments(tree_node *call, vector_t *out)
         return;
     if (!strcmp(f->name, "__delay")) {   // a delay of a constant count: code in place, no call
         tree_node *n = vec_count(list->args) == 1 ? (tree_node *)vec_get(list->args, 0) : nullptr;
-        if (!n || n->op != OP_CONST || n->value < 0 || chip.family == 1) {
+        if (!n || n->op != OP_CONST || n->value < 0) {
             node_set_position(call);
-            msg_report(1490, chip.family == 1 ? "delays on the 12-bit cores" : "delays of a count that is not a constant");
+            msg_report(1490, "delays of a count that is not a constant");
             return;
         }
         call->value = n->value;   // the count moves to the call, which takes no arguments

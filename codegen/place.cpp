@@ -376,7 +376,7 @@ static void place_frame(bool *changed)
     if (a == RANGE_NONE && chip.family == 1)
         a = alloc_in("BANK0", compiled_stack_size, false, RANGE_ALLOC_RESERVE);
     if (a == RANGE_NONE) {
-        msg_report(1253, (long)compiled_stack_size, compiled_stack_size == 1 ? "" : "s");
+        msg_report_once(1253, (long)compiled_stack_size, compiled_stack_size == 1 ? "" : "s");
         return;
     }
     frame_bank = bank_at(a, compiled_stack_size);
@@ -489,6 +489,7 @@ static void emit_uninitialised(cg_symbol *s)
     pending_psect = psect_of(s);
     switch_psect(false);
     printf("%s:\n       ds      %u\n", name, object_size(s));
+    sdb_write_var(s);
 }
 
 // The initialised objects in their bank's data psect, their image (a retlw
@@ -508,6 +509,7 @@ static void emit_initialised()
         if (s->storage != ST_STATIC)
             printf("\tglobal\t%s\n", name);
         printf("%s:\n       ds      %u\n", name, object_size(s));
+        sdb_write_var(s);
     }
     printf("__Hramdata:\n");
     // the 12-bit start-up code copies its image from idata12, which the link

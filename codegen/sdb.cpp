@@ -139,6 +139,30 @@ void sdb_write_var(cg_symbol *s)
     }
 }
 
+// A function's block in the debug file: its own record, then its autos and
+// parameters at their places in the frame, closed by the size of its autos.
+void sdb_open_function(cg_symbol *f)
+{
+    if (!run.sdb)
+        return;
+    sdb_write_var(f);
+    fputs("{\n", run.sdb);
+    for (vector_t *list : {f->autos, f->params})
+        for (uint32_t i = 0; list && i < vec_count(list); i++) {
+            cg_symbol *s = (cg_symbol *)vec_get(list, i);
+            if (!(s->flags & SF_INTERNAL) && type_size(s->type))
+                sdb_write_var(s);
+        }
+}
+
+void sdb_close_function(cg_symbol *f)
+{
+    if (!run.sdb)
+        return;
+    sdb_write_line();
+    fprintf(run.sdb, "} %u\n", f->autos_size);
+}
+
 void sdb_write_typedef(cg_symbol *s)
 {
     if (!run.sdb)

@@ -653,6 +653,25 @@ static tree_node *narrow_into(tree_node *n)
     return simp_conv(simp_replace(n, x), t);
 }
 
+// The index type of pointer arithmetic (an added integer is converted to
+// it, then to the pointer's width): narrowing into it is the language's.
+static bool is_index_type(type_desc *t)
+{
+    t = type_unqualify(t);
+    return t && t->kind == TY_BASIC && t->name && (!strcmp(t->name, "x") || !strcmp(t->name, "ux"));
+}
+
+// x converted to t in place of the conversion `as` pushed into an
+// operation: one the compiler made (the index of pointer arithmetic cut to
+// the pointer's width) stays the compiler's, without warning 752.
+static tree_node *narrowed_as(tree_node *x, type_desc *t, tree_node *as)
+{
+    tree_node *c = simp_conv(x, t);
+    if (c != x && c->op == OP_CONV)
+        c->flags |= as->flags & NF_COMPILER;
+    return c;
+}
+
 static tree_node *rewrite_conversion(tree_node *n)
 {
     tree_node *x = n->left;
@@ -697,7 +716,7 @@ static tree_node *rewrite_conversion(tree_node *n)
         return simp_replace(n, x);
     }
     if (simp_is_const(x) && (simp_is_integer(n) || simp_is_pointer(n))) {
-        if (node_size(n) < node_size(x) && !(n->flags & NF_COMPILER))
+        if (node_size(n) < node_size(x) && !(n->flags & NF_COMPILER) && !is_index_type(t))
             msg_report(752);
         x->value = simp_fit(x->value, t);
         x->type = t;
@@ -705,7 +724,7 @@ static tree_node *rewrite_conversion(tree_node *n)
         return simp_replace(n, x);
     }
     if (simp_is_integer(n) && (simp_is_integer(x) || simp_is_pointer(x)) && readable_in_place(x, node_size(n))) {
-        if (node_size(n) < node_size(x) && !(n->flags & NF_COMPILER))
+        if (node_size(n) < node_size(x) && !(n->flags & NF_COMPILER) && !is_index_type(t))
             msg_report(752);
         x->type = t;
         tree_free(n->right);
@@ -736,14 +755,14 @@ static tree_node *rewrite_conversion(tree_node *n)
         return r;
     }
     if (x->op == OP_SHL || x->op == OP_COMPL || x->op == OP_NEG) {   // low bytes from low bytes
-        x->left = simp_conv(x->left, t);
+        x->left = narrowed_as(x->left, t, n);
         x->type = t;
         tree_free(n->right);
         return simp_replace(n, x);
     }
     if ((op_attr[x->op] & OA_LOWPART) && simp_binary(x) && !(op_attr[x->op] & OA_SIDE_EFFECT)) {
-        x->left = simp_conv(x->left, t);
-        x->right = simp_conv(x->right, t);
+        x->left = narrowed_as(x->left, t, n);
+        x->right = narrowed_as(x->right, t, n);
         x->type = t;
         tree_free(n->right);
         return simp_replace(n, x);

@@ -21,6 +21,8 @@
 #include "kestrel.h"
 #include "select.h"
 
+#include <functional>
+
 #include <string>
 
 namespace {
@@ -868,12 +870,68 @@ void fsr_loop(unsigned long k)
     insn("goto", l);
 }
 
+// A loop counting a byte of the frame down from k (0 for 256) around
+// `body`: k * (body + 3) + 1 cycles.
+static void frame_loop(const std::string &counter, unsigned long k, const std::function<void()> &body)
+{
+    insn("movlw", number((uint32_t)(k & 0xFF)));
+    insn("movwf", counter);
+    std::string l = new_label();
+    place_label(l);
+    body();
+    insn("decfsz", counter + ",f");
+    insn("goto", l);
+}
+
+// The 12-bit core's delay: three bytes of the frame (X, Y, Y+1) counted
+// down in nested loops of 3, 772 and 197,636 cycles a pass.
+static void delay12(tree_node *node, int level, unsigned long n)
+{
+    const unsigned long pass1 = 3, pass2 = 256 * pass1 + 1 + 3, pass3 = 256 * pass2 + 1 + 3;
+    int s = bank_select_cost(frame_bank);
+    std::string c1 = operand_text(node, level, "~X"), c2 = operand_text(node, level, "~Y"),
+                c3 = operand_text(node, level, "~Y+1");
+    if (n >= (unsigned long)s + pass1 + 1) {
+        n -= (unsigned long)s;
+        bank_select(frame_bank);
+        auto inner = [&] { frame_loop(c1, 256, [] {}); };
+        auto middle = [&] { frame_loop(c2, 256, inner); };
+        if (n >= pass3 + 1) {
+            unsigned long k3 = (n - 1) / pass3;
+            if (k3 > 256) {
+                msg_report(1490, "delays of more than 50,000,000 cycles on the 12-bit cores");
+                return;
+            }
+            frame_loop(c3, k3, middle);
+            n -= k3 * pass3 + 1;
+        }
+        if (n >= pass2 + 1) {
+            unsigned long k2 = (n - 1) / pass2;
+            frame_loop(c2, k2, inner);
+            n -= k2 * pass2 + 1;
+        }
+        if (n >= pass1 + 1) {
+            unsigned long k1 = (n - 1) / pass1 > 256 ? 256 : (n - 1) / pass1;
+            frame_loop(c1, k1, [] {});
+            n -= k1 * pass1 + 1;
+        }
+    }
+    for (; n >= 2; n -= 2)
+        insn("goto", "$+1");
+    if (n)
+        insn("nop");
+}
+
 // Exactly n cycles: loops of W (4 cycles a pass), of FSR around them, and of
 // a byte of the frame around those; what is left in nops (goto $+1 is two
 // cycles in one word).
 void delay(tree_node *node, int level)
 {
     unsigned long n = (uint32_t)node->value;   // the count, moved here from the argument
+    if (chip.family == 1) {
+        delay12(node, level, n);
+        return;
+    }
     const unsigned long inner = 4 * 256;                // the largest W loop
     const unsigned long middle = loop_cycles(256, inner); // FSR around it
     if (n >= middle + 4) {

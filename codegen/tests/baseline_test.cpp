@@ -201,7 +201,6 @@ TEST(BaselineRefusals, NumberedMessages)
         {"unsigned char one(unsigned char x) { return x; }\nunsigned char (*p)(unsigned char) = one;\n"
          "unsigned char r;\nvoid main(void) { r = p(1); FINISH(); }",
          "calls through pointers"},
-        {"void main(void) { _delay(100); FINISH(); }", "delays"},
     };
     for (const refusal &c : cases) {
         c_program p;

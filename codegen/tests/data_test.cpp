@@ -554,6 +554,63 @@ TEST(ConstantData, WithoutAnInitialiserIsClearedRam)
 // A one-byte pointer holds a RAM address or an offset in the page of
 // constant data; when both kinds of address are taken, which one a pointer
 // holds is unknown, and the program is refused.
+// The debug file describes every function as a block holding its autos and
+// parameters at their frame offsets; the debug converter reads it back.
+TEST(DebugFile, FunctionBlocksWithTheirFrames)
+{
+    c_program p;
+    p.files.push_back({"main.c", R"(
+int total;
+int add(int a, int b)
+{
+    int t = a + b;
+    {
+        unsigned char inner = 1;
+        t += inner;
+    }
+    return t;
+}
+void main(void)
+{
+    total = add(1, 2);
+    FINISH();
+}
+)"});
+    c_run r = c_compile(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    std::string sdb = tool_read(r.dir + "/main.sdb");
+    size_t at = sdb.find("[v _add `(i ");
+    ASSERT_NE(at, std::string::npos) << sdb;
+    size_t open = sdb.find("{\n", at), close = sdb.find("\n} ", at);
+    ASSERT_NE(open, std::string::npos);
+    ASSERT_NE(close, std::string::npos);
+    std::string block = sdb.substr(open, close - open);
+    for (const char *record : {"[v _add_t `i  1 a 2 ", "[v _add_inner `uc  1 a 1 ", "[v _add_a `i  1 p 2 0 ]",
+                               "[v _add_b `i  1 p 2 2 ]"})
+        EXPECT_NE(block.find(record), std::string::npos) << record << " in\n" << block;
+    EXPECT_NE(sdb.find("[v _total `i  1 e 2 0 ]"), std::string::npos) << sdb;
+    int status;
+    std::string listing =
+        tool_run(r.dir, std::string(ZEPH_BUILD_DIR) + "/bin/egret -v main.sym -ovormak out.sym", &status);
+    EXPECT_EQ(status, 0) << listing;
+    EXPECT_NE(listing.find("    func: _add() "), std::string::npos) << listing;
+    EXPECT_NE(listing.find("        auto: _add_inner `u1 "), std::string::npos) << listing;
+    EXPECT_NE(listing.find("        param: _add_b `i2 "), std::string::npos) << listing;
+    EXPECT_NE(listing.find("    extern: _total `i2 "), std::string::npos) << listing;
+}
+
+// Pointer arithmetic cuts the index to the pointer's width: that is the
+// language's doing, so it warns of no shorter conversion (752).
+TEST(DataPointers, IndexCutToThePointersWidthWithoutWarning)
+{
+    c_program p;
+    p.files.push_back({"main.c", "char buf[9];\nchar *p = buf;\nunsigned n = 2;\nlong k = 1;\n"
+                                 "void main(void) { p = p + n; p += k; p = p - n; FINISH(); }\n"});
+    c_run r = c_compile(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(r.output.find("(752)"), std::string::npos) << r.output;
+}
+
 // An array of one element is read and written as its element, constants
 // and compound assignments included.
 TEST(DataArrays, ArrayOfOneElement)
@@ -1092,7 +1149,7 @@ TEST(FunctionPointers, WiderArgumentsAndValuesAreRefused)
 
 // The simulator's cycle count at each write of `mark` (the first stop is
 // the start-up code clearing it), the run bounded past the last of `writes`.
-std::vector<unsigned long> marker_cycles(const c_run &r, unsigned writes)
+std::vector<unsigned long> marker_cycles(const c_run &r, unsigned writes, const std::string &chip = "16f877a")
 {
     std::vector<unsigned long> cycles;
     long at = r.address("mark");
@@ -1106,35 +1163,44 @@ std::vector<unsigned long> marker_cycles(const c_run &r, unsigned writes)
     tool_write(r.dir + "/delay.stc", script.str());
     int status = 0;
     std::string log =
-        tool_run(r.dir, "gpsim -i -S disable -p p16f877a -I '" + r.dir + "/delay.stc' main.hex </dev/null", &status);
+        tool_run(r.dir, "gpsim -i -S disable -p p" + chip + " -I '" + r.dir + "/delay.stc' main.hex </dev/null", &status);
     std::istringstream in(log);
     for (std::string line; std::getline(in, line);)
-        if (line.rfind("0x", 0) == 0 && line.find(" p16f877a ") != std::string::npos)
+        if (line.rfind("0x", 0) == 0 && line.find(" p" + chip + " ") != std::string::npos)
             cycles.push_back(std::stoul(line.substr(2, line.find(' ') - 2), nullptr, 16));
     return cycles;
 }
 
 // _delay(n) takes exactly n cycles: the gaps between writes of a marker,
-// less what the writes take.
+// less what the writes take; on the mid-range core and on the 12-bit one
+// (loops of other lengths there: counts at each loop's boundaries).
 TEST(Delay, ExactCycleCounts)
 {
     NEEDS_SIMULATOR();
-    const unsigned long counts[] = {0, 1, 2, 3, 4, 5, 7, 10, 100, 1000, 1027, 1028, 1031, 5000, 262913, 262920, 300000};
+    const unsigned long counts[] = {0,    1,    2,    3,    4,    5,      7,      10,     100,    772,
+                                    773,  774,  1000, 1027, 1028, 1031,   5000,   197636, 197637, 197641,
+                                    262913, 262920, 300000};
     std::string body;
     unsigned marker = 1;
     for (unsigned long n : counts)
         body += "    mark = " + std::to_string(marker++) + ";\n    _delay(" + std::to_string(n) + ");\n";
     body += "    mark = " + std::to_string(marker) + ";\n";
-    c_program p;
-    p.files.push_back({"main.c", "volatile unsigned char mark;\nvoid main(void)\n{\n" + body + "    FINISH();\n}\n"});
-    c_run r = c_compile(p);
-    ASSERT_EQ(r.status, 0) << r.output;
-    std::vector<unsigned long> cycles = marker_cycles(r, marker);
-    // the gap around _delay(0) is what the writes themselves take
-    ASSERT_GE(cycles.size(), (size_t)marker + 1);
-    unsigned long writes = cycles[2] - cycles[1];
-    for (size_t i = 0; i + 1 < (size_t)marker; i++)
-        EXPECT_EQ(cycles[i + 2] - cycles[i + 1] - writes, counts[i]) << "_delay(" << counts[i] << ")";
+    for (const char *chip : {"16F877A", "12F509", "16F505"}) {
+        c_program p;
+        p.chip = chip;
+        p.files.push_back({"main.c", "volatile unsigned char mark;\nvoid main(void)\n{\n" + body + "    FINISH();\n}\n"});
+        c_run r = c_compile(p);
+        ASSERT_EQ(r.status, 0) << r.output;
+        std::string lower_chip = chip;
+        for (char &c : lower_chip)
+            c = (char)tolower((unsigned char)c);
+        std::vector<unsigned long> cycles = marker_cycles(r, marker, lower_chip);
+        // the gap around _delay(0) is what the writes themselves take
+        ASSERT_GE(cycles.size(), (size_t)marker + 1) << chip;
+        unsigned long writes = cycles[2] - cycles[1];
+        for (size_t i = 0; i + 1 < (size_t)marker; i++)
+            EXPECT_EQ(cycles[i + 2] - cycles[i + 1] - writes, counts[i]) << chip << " _delay(" << counts[i] << ")";
+    }
 }
 
 // __delay_ms and __delay_us at a 4 MHz clock: a cycle a microsecond.
