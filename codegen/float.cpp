@@ -309,6 +309,12 @@ static tree_node *lower_node(tree_node *n, vector_t *out)
     for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
         vec_set(n->args, lower_node((tree_node *)vec_get(n->args, i), out), i);
     switch (n->op) {
+    case OP_CONST:   // an integer constant given a float type: a float constant of its value
+        if (is_float(n)) {
+            n->fvalue = (double)n->value;
+            n->op = OP_FCONST;
+        }
+        return n;
     case OP_ADD: case OP_SUB: case OP_MUL: case OP_DIV:
         if (is_float(n)) {
             cg_symbol *f = helper(form_of(node_size(n)), arith_helper((int)n->op), n);
@@ -339,6 +345,20 @@ static tree_node *lower_node(tree_node *n, vector_t *out)
             type_desc *t = n->type;
             node_free(n);
             return nonzero(x, out, OP_EQ, t);
+        }
+        if (n->left && !is_float(n->left->left) && !is_float(n->left->right)) {
+            // the negation of a compare that a float's became (its operands
+            // are integers now): the opposite compare
+            static const int opposite[][2] = {{OP_EQ, OP_NE}, {OP_NE, OP_EQ}, {OP_LT, OP_GE},
+                                              {OP_GE, OP_LT}, {OP_GT, OP_LE}, {OP_LE, OP_GT}};
+            for (const auto &pair : opposite)
+                if (n->left->op == (uint32_t)pair[0] && n->left->left && n->left->right) {
+                    tree_node *c = n->left;
+                    c->op = (uint32_t)pair[1];
+                    c->type = n->type;
+                    node_free(n);
+                    return c;
+                }
         }
         return n;
     case OP_CJUMP:

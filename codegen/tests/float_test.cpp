@@ -392,6 +392,43 @@ void main(void)
     expect_image(r, "sum", 0, 4, third24 * 2, "float + double is a double");
 }
 
+// Tests against zero, in conditions and as values, of a float and a double
+// holding 0, -0, 2.5 and a NaN.
+TEST(FloatRun, TestsAgainstZero)
+{
+    NEEDS_SIMULATOR();
+    for (int size : {3, 4}) {
+        std::vector<double> values = {0.0, -0.0, 2.5, NAN};
+        std::string text = image_helpers(size) + "const img vi[4] = {" + image_table(values, size) + "};\n" + R"(
+unsigned char flags[4];
+double d;
+void main(void)
+{
+    unsigned char i;
+    for (i = 0; i < 4; i++) {
+        float f = load(vi[i]);
+        d = f;
+        flags[i] = 0;
+        if (f != 0)
+            flags[i] |= 1;
+        if (!d)
+            flags[i] |= 2;
+        if (d == 0)
+            flags[i] |= 4;
+        flags[i] |= (f != 0.0) << 3;
+    }
+    FINISH();
+}
+)";
+        c_run r = run_main(text, size == 3 ? "" : "--float=32 --double=32");
+        ASSERT_EQ(r.status, 0) << r.output;
+        ASSERT_TRUE(r.finished) << r.log;
+        const int want[] = {2 | 4, 2 | 4, 1 | 8, 1 | 8};
+        for (unsigned i = 0; i < 4; i++)
+            EXPECT_EQ(r.byte("flags", i), want[i]) << size * 8 << "-bit value " << values[i];
+    }
+}
+
 // A float's place that must be reached twice for x op= y is refused when
 // reaching it has an effect, rather than made twice.
 TEST(FloatRun, UpdatesThroughSideEffectsAreRefused)
