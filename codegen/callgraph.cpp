@@ -112,6 +112,37 @@ void collect_calls(cg_symbol *f)
         tree_walk(WALK_PREORDER, f, (tree_node *)vec_get(f->func->stmts, i), collect_calls_visit, 0, 0, 0, &result);
 }
 
+// Calls the C code does not show: an assembly module's function calling a
+// C function (the object scan's call pairs), and C functions named by
+// assembly code (the scan's undefined symbols, names in in-line assembly).
+// A function named from assembly with no caller the pairs give is taken as
+// called from main, as a function whose address is taken is: it is made,
+// and its frame lies above main's.
+void collect_external_calls(cg_symbol *main_function)
+{
+    if (run.ext_calls) {
+        vector_t *pairs = hash_values(run.ext_calls);
+        for (uint32_t i = 0; i < vec_count(pairs); i++) {
+            ext_call *e = (ext_call *)vec_get(pairs, i);
+            cg_symbol *from = sym_find(e->caller), *to = e->callee ? sym_find(e->callee) : nullptr;
+            if (from && to && sym_is_function(from) && sym_is_function(to))
+                callgraph_add_call(from, to, false);
+        }
+        vec_free(pairs);
+    }
+    if (!main_function)
+        return;
+    for (uint32_t i = 0; i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        if (!f->func || f == main_function || (type_qualifiers(f->type) & Q_INTERRUPT))
+            continue;
+        bool named = (run.ext_refs && hash_lookup(run.ext_refs, f->name)) || asm_name_referenced(f->name);
+        if (named && !(f->cgraph && main_function->cgraph &&
+                       dag_reaches(main_function->cgraph->node, f->cgraph->node, CGE_CALL)))
+            callgraph_add_call(main_function, f, false);
+    }
+}
+
 // The functions reachable from a root by calls, the root first; by depth,
 // ascending, or descending (callees first) when deepest_first is set.
 vector_t *callgraph_reached(cg_symbol *root, bool deepest_first)

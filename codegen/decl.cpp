@@ -81,7 +81,14 @@ uint32_t func_layout_params(cg_symbol *f)
     uint32_t offset = 0;
     for (uint32_t i = 0; f->params && i < vec_count(f->params); i++) {
         cg_symbol *p = (cg_symbol *)vec_get(f->params, i);
-        if (i == 0 && first_param_in_w(p, 0)) {
+        // a definition without a prototype receives its arguments promoted:
+        // a char or short parameter is the low end of an int's slot (the
+        // caller writes an int), and never arrives in W
+        bool unprototyped = !(p->flags & SF_PROTO_PARAM) && p->owner && sym_is_function(p->owner);
+        uint32_t size = type_size(p->type);
+        if (unprototyped && type_is_integer(p->type) && size < type_size(basic_type_named("i")))
+            size = type_size(basic_type_named("i"));
+        if (i == 0 && !unprototyped && first_param_in_w(p, 0)) {
             p->flags |= SF_INREG;
             p->reg = REG_WREG;
             continue;
@@ -89,7 +96,7 @@ uint32_t func_layout_params(cg_symbol *f)
         uint32_t mask = type_align_mask(p->type);
         offset = (offset + mask) & ~mask;
         p->frame_offset = (int16_t)offset;
-        offset += type_size(p->type);
+        offset += size;
     }
     return offset;
 }

@@ -547,6 +547,7 @@ tree_node *tree_from_seq(vector_t *seq);
 int operator_assign_form(int op);
 tree_node *asm_line_node(const char *line);
 void asm_names_reset();
+bool asm_name_referenced(const char *name);   // a _name met in in-line assembly
 type_desc *pointer_index_type(tree_node *n, int cls);
 void switch_cases(tree_node *list, std::vector<tree_node *> *cases, tree_node **fallback);
 
@@ -636,6 +637,7 @@ cg_record *callgraph_node_of(cg_symbol *s, uint32_t kind);
 int callgraph_add_call(cg_symbol *caller, cg_symbol *callee, bool indirect);
 void record_caller(cg_symbol *object, cg_symbol *f);
 void collect_calls(cg_symbol *f);
+void collect_external_calls(cg_symbol *main_function);
 vector_t *pointed_functions();   // functions whose address is taken (a list the next call reuses)
 vector_t *callgraph_reached(cg_symbol *root, bool deepest_first);
 vector_t *callgraph_callees(cg_symbol *f);

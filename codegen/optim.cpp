@@ -995,6 +995,7 @@ static bool phase_call_graph()
             interrupt_function = f;
     }
     compute_frame_sizes(functions);
+    collect_external_calls(main_function);
     if (!main_function)
         return false;
     vector_t *reached = reached_functions(false);

@@ -106,7 +106,14 @@ static void option_q(const char *text)
     e->caller = xstrdup(piece(text, 0).c_str());
     std::string callee = piece(text, 1);
     e->callee = callee.empty() ? nullptr : xstrdup(callee.c_str());
-    hash_insert(run.ext_calls, e->caller, e);
+    // keyed by the pair: a caller may call several functions
+    std::string key = piece(text, 0) + ":" + callee;
+    if (!hash_insert(run.ext_calls, xstrdup(key.c_str()), e)) {
+        free(e->caller);
+        free(e->callee);
+        free(e);
+        return;
+    }
     lib_want(e->caller);
     if (e->callee)
         lib_want(e->callee);

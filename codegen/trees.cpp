@@ -576,6 +576,11 @@ tree_node *asm_line_node(const char *line)
     return n;
 }
 
+bool asm_name_referenced(const char *name)
+{
+    return asm_names && hash_lookup(asm_names, name);
+}
+
 void asm_names_reset()
 {
     if (asm_names)
