@@ -60,10 +60,16 @@ void gen_function(cg_symbol *f, bool write)
     f->temp_largest = 0;
     if (write && f == interrupt_function)
         emit_interrupt_entry(f);
-    if (write) {
+    if (write)
         switch_psect(false);
+    // the finished text goes through the bank-selection pass on the
+    // mid-range cores (the 12-bit cores select banks through FSR)
+    FILE *code_stream = out_stream;
+    bool captured = write && chip.family == 2 && os_capture_stdout_begin();
+    if (captured)
+        out_stream = stdout;
+    if (write)
         emit_function_label(f);
-    }
     emit_function_entry(f);
     for (uint32_t i = 0; i < vec_count(fi->stmts); i++) {
         tree_node *s = (tree_node *)vec_get(fi->stmts, i);
@@ -81,6 +87,11 @@ void gen_function(cg_symbol *f, bool write)
             f->temp_largest = temp_area_size();
     }
     emit_function_exit(f);
+    if (captured) {
+        std::string text = os_capture_stdout_end();   // before stdout is named again
+        out_stream = code_stream;
+        fputs(peep_bank_selects(text).c_str(), stdout);
+    }
     objset_assign(f->used_regs, func_used);
     f->cgraph->generated = true;
     dry_run = false;

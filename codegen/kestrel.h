@@ -638,6 +638,10 @@ int callgraph_add_call(cg_symbol *caller, cg_symbol *callee, bool indirect);
 void record_caller(cg_symbol *object, cg_symbol *f);
 void collect_calls(cg_symbol *f);
 void collect_external_calls(cg_symbol *main_function);
+std::string peep_bank_selects(const std::string &function_text);   // banksel.cpp
+// A comment line in a function's code whose cycles are counted exactly.
+#define TIMED_CODE_MARK "timed code: its cycles are counted"
+
 vector_t *pointed_functions();   // functions whose address is taken (a list the next call reuses)
 vector_t *callgraph_reached(cg_symbol *root, bool deepest_first);
 vector_t *callgraph_callees(cg_symbol *f);

@@ -928,6 +928,9 @@ static void delay12(tree_node *node, int level, unsigned long n)
 void delay(tree_node *node, int level)
 {
     unsigned long n = (uint32_t)node->value;   // the count, moved here from the argument
+    // the count includes the bank selection made here: the pass that deletes
+    // selections already made leaves a function with timed code alone
+    out_printf(";%s\n\t", TIMED_CODE_MARK);
     if (chip.family == 1) {
         delay12(node, level, n);
         return;

@@ -249,6 +249,11 @@ extern const char os_dir_sep; // native separator
 // The folder temporary files go in: the first of TEMP, TMP and TMPDIR that
 // is set and not empty, else /tmp.
 std::string os_temp_folder();
+// Standard output collected in memory between begin and end (what printf
+// writes meanwhile is returned by end instead of written); begin fails
+// (false) when a capture is already open or no memory stream can be made.
+bool os_capture_stdout_begin();
+std::string os_capture_stdout_end();
 // A new file or folder of a name nobody else holds, in the temporary folder;
 // it goes at exit (a folder with the files in it) unless temporary files are
 // kept. Null after message 141 when none can be made.

@@ -138,6 +138,37 @@ struct temp_file {
 };
 // Remembered temporary files and folders, newest first.
 static temp_file *temp_files;
+static FILE *capture_saved;   // the real standard output while a capture is open
+static char *capture_text;
+static size_t capture_size;
+
+bool os_capture_stdout_begin()
+{
+    if (capture_saved)
+        return false;
+    fflush(stdout);
+    FILE *memory = open_memstream(&capture_text, &capture_size);
+    if (!memory)
+        return false;
+    capture_saved = stdout;
+    stdout = memory;
+    return true;
+}
+
+std::string os_capture_stdout_end()
+{
+    if (!capture_saved)
+        return std::string();
+    fclose(stdout);
+    stdout = capture_saved;
+    capture_saved = nullptr;
+    std::string text(capture_text ? capture_text : "", capture_size);
+    free(capture_text);
+    capture_text = nullptr;
+    capture_size = 0;
+    return text;
+}
+
 // When set, temporary files stay after the run.
 static int temp_keep;
 

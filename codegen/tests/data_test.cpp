@@ -1203,6 +1203,52 @@ TEST(Delay, ExactCycleCounts)
     }
 }
 
+// A delay right after a label, where every way in has selected the bank of
+// the delay's counter (the frame lies in bank 0): the delay counts the
+// selection it makes, so no later pass may take that selection away. The
+// same program with _delay(0) gives the gap without the delay.
+TEST(Delay, ExactAfterALabel)
+{
+    NEEDS_SIMULATOR();
+    auto gap = [](unsigned long n) {
+        c_program p;
+        // the marker outside common memory: gpsim stops on a write through
+        // the address named only
+        p.files.push_back({"main.c", R"(
+volatile unsigned char mark @ 0x30;
+unsigned char pad[0x40];
+unsigned char flag = 1;
+void main(void)
+{
+    unsigned char local[20];
+    mark = 1;
+    mark = 2;
+    if (flag)
+        pad[3] = 5;
+    else
+        pad[4] = 6;
+    _delay()" + std::to_string(n) + R"();
+    mark = 3;
+    local[flag] = 4;
+    pad[0] = local[1];
+    FINISH();
+}
+)"});
+        c_run r = c_compile(p);
+        EXPECT_EQ(r.status, 0) << r.output;
+        // (an object at an address is not cleared at start-up: the stops are
+        // the writes of 1, 2 and 3)
+        std::vector<unsigned long> cycles = marker_cycles(r, 2);
+        return cycles.size() >= 3 ? (long)(cycles[2] - cycles[1]) : -1L;
+    };
+    for (unsigned long n : {300000ul, 263000ul}) {
+        long with = gap(n), without = gap(0);
+        ASSERT_GE(with, 0);
+        ASSERT_GE(without, 0);
+        EXPECT_EQ(with - without, (long)n) << "_delay(" << n << ")";
+    }
+}
+
 // __delay_ms and __delay_us at a 4 MHz clock: a cycle a microsecond.
 TEST(Delay, MillisecondsAndMicrosecondsFromTheClock)
 {
