@@ -69,7 +69,7 @@ static void make_proto_params(cg_symbol *owner, type_desc *fn)
         p->storage = ST_PARAM;
         p->type = (type_desc *)vec_get(fn->params, i);
         p->owner = owner;
-        p->flags |= SF_ARG;
+        p->flags |= SF_ARG | SF_PROTO_PARAM;
         vec_push(owner->params, p);
     }
 }

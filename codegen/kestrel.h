@@ -573,6 +573,10 @@ struct string_rec {
 extern vector_t *strings_kept;
 extern vector_t *strings_merged;
 extern int switch_kind;        // pending "w" pragma
+// The kinds of `#pragma switch`, as recorded on a SWITCH node (spare); the
+// lowering leaves SWITCH_SIMPLE (a compare chain) or SWITCH_DIRECT (a jump
+// table) there, SWITCH_IN_RANGE added when the value was tested already.
+enum { SWITCH_AUTO, SWITCH_SIMPLE, SWITCH_SEARCH, SWITCH_DIRECT, SWITCH_IN_RANGE = 0x100 };
 extern uint8_t return_offset;  // "r" pragma
 extern uint32_t intlevel_mask; // "l" pragmas
 extern bool main_exit_flag;    // "m" pragma mainexit

@@ -716,10 +716,52 @@ static bool lower_bitfield(tree_node *s, vector_t *out)
     return true;
 }
 
-// A switch: its value in a variable (a temporary unless it is one), then
-// for a byte one SWITCH statement the compare chain of its pattern writes;
-// for a wider value a compare-and-jump per case, then the jump to the
-// default.
+// A case value as the switch's type orders it: sign-extended from its size
+// for a signed type, cut to it for an unsigned one.
+static int64_t switch_value(long raw, uint32_t size, bool is_signed)
+{
+    uint64_t bits = (uint64_t)(uint32_t)raw;
+    if (size < 4)
+        bits &= (1ull << (8 * size)) - 1;
+    if (is_signed && size && (bits >> (8 * size - 1)) & 1)
+        return (int64_t)(bits | ~((1ull << (8 * size)) - 1));
+    return (int64_t)bits;
+}
+
+// Words of the two ways a switch of n cases whose values span `range`
+// dispatches, the value's load left out of both. A byte switch's chain is
+// an xorlw, a skip and a goto per case and the goto to the default; its
+// table is the range test and the computed jump (ten words, one more to
+// subtract a lowest value other than 0) and a goto per value. A wider
+// value's chain compares every byte per case; its table first takes the
+// lowest value off in an unsigned temporary, tests it against the range
+// from the top byte down, and switches on the low byte.
+// (Measured on the 14-bit cores: a compare takes 8 words a case for an
+// int and 16 for a long; the table's fixed part is 24 words more than the
+// chain's for an int, 42 for a long.)
+static unsigned switch_chain_words(uint32_t size, size_t n)
+{
+    return (size == 1 ? 3 : 4 * size) * (unsigned)n + 1;
+}
+
+static unsigned switch_table_words(uint32_t size, int64_t low, uint64_t range)
+{
+    if (size > 1)
+        return (unsigned)range + 9 * size + 7;
+    return (unsigned)range + 10 + ((low & 0xFF) ? 1 : 0) - (range == 256 ? 2 : 0);
+}
+
+// A switch: its value in a variable (a temporary unless it is one), then a
+// compare chain or a jump table. A byte value is one SWITCH statement whose
+// pattern writes either (its spare says which); a wider value is a
+// compare-and-jump per case and the jump to the default, or, for a table,
+// the value less the lowest case in an unsigned temporary, one unsigned
+// test against the number of values (out of range: the default), and a
+// byte switch through the table on its low byte. Tables are made on the
+// 14-bit cores only (the 12-bit cores have no addlw, and their computed
+// jumps reach only the first half of a page), for at most 256 values from
+// the lowest case to the highest; with "#pragma switch direct" whenever
+// they can be, under "auto" when they take no more words than the chain.
 static bool lower_switch(tree_node *s, vector_t *out)
 {
     if (s->op != OP_SWITCH || !s->left)
@@ -728,18 +770,71 @@ static bool lower_switch(tree_node *s, vector_t *out)
     std::vector<tree_node *> cases;
     tree_node *fallback;
     switch_cases(s->right, &cases, &fallback);
-    // duplicate values: the front end reports them; met here, refused
+    // a case value the link fills in (an address) cannot be dispatched on
+    for (tree_node *c : cases)
+        if (c->left->op != OP_CONST) {
+            node_set_position(s);
+            msg_report(697);
+            return true;
+        }
+    // two cases of one value (as the switch's type holds it): refused
+    uint32_t size = node_size(v);
+    bool is_signed = type_arith_class(type_unqualify(v->type)) == AR_SIGNED;
     for (size_t i = 0; i < cases.size(); i++)
         for (size_t k = 0; k < i; k++)
-            if (cases[i]->left->value == cases[k]->left->value) {
+            if (switch_value(cases[i]->left->value, size, is_signed) ==
+                switch_value(cases[k]->left->value, size, is_signed)) {
                 node_set_position(s);
-                msg_report(695, (long)cases[i]->left->value);
+                msg_report(695, (long)switch_value(cases[i]->left->value, size, is_signed));
                 return true;
             }
+    if (cases.empty()) {
+        node_set_position(s);
+        msg_report(699);
+    }
     if (v->op != OP_ID || tree_has_volatile(v))
         v = into_temporary(v, out);
     s->left = v;
-    if (node_size(v) == 1) {
+    int64_t low = 0, high = 0;
+    for (size_t i = 0; i < cases.size(); i++) {
+        int64_t x = switch_value(cases[i]->left->value, size, is_signed);
+        if (i == 0 || x < low)
+            low = x;
+        if (i == 0 || x > high)
+            high = x;
+    }
+    uint64_t range = (uint64_t)(high - low) + 1;
+    int kind = (int)s->spare;
+    bool smaller = switch_table_words(size, low, range) <= switch_chain_words(size, cases.size());
+    bool table = chip.family == 2 && fallback && !cases.empty() && range <= 256 && size >= 1 && size <= 4 &&
+                 (kind == SWITCH_DIRECT || (kind == SWITCH_AUTO && smaller));
+    s->spare = table ? SWITCH_DIRECT : SWITCH_SIMPLE;
+    if (size == 1) {
+        vec_push(out, s);
+        return true;
+    }
+    if (table) {
+        static const char *const unsigned_names[] = {"", "uc", "ui", "um", "ul"};
+        type_desc *ut = basic_type_named(unsigned_names[size]);
+        type_desc *uc = basic_type_named("uc");
+        cg_symbol *index = new_temporary_auto(ut);
+        tree_node *value = typed_node(OP_CONV, tree_copy(v), node_new_type(ut), ut);
+        if (low)
+            value = typed_node(OP_SUB, value, node_new_const_typed((long)(uint32_t)low, ut), ut);
+        lower_statement(assign_node(index, value), out);
+        tree_node *test = typed_node(OP_GE, node_new_id(index), node_new_const_typed((long)(uint32_t)range, ut),
+                                     basic_type_named("b"));
+        tree_node *jump = node_make(OP_CJUMP, test, tree_copy(fallback));
+        jump->type = basic_type_named("v");
+        lower_statement(jump, out);
+        for (tree_node *c : cases) {
+            c->left->value = (int32_t)(switch_value(c->left->value, size, is_signed) - low);
+            c->left->type = uc;
+        }
+        tree_node *b = node_new_id(index);   // its low byte
+        b->type = uc;
+        s->left = b;
+        s->spare = SWITCH_DIRECT | SWITCH_IN_RANGE;
         vec_push(out, s);
         return true;
     }

@@ -21,6 +21,7 @@
 #include "kestrel.h"
 #include "select.h"
 
+#include <algorithm>
 #include <functional>
 
 #include <string>
@@ -1061,6 +1062,55 @@ wide_operand value_block(cg_symbol *f, uint32_t size, bool is_signed)
 
 static int wide_escape_code(int n, tree_node *node, int level);
 
+// A byte switch through a table of gotos, on the 14-bit cores: W = high
+// value - v counts down from the highest case (v below the lowest wraps
+// past the table's end, as v above the highest borrows), so one sublw is
+// the unsigned range test (v - lowest) < count, and the table runs from
+// the highest value to the lowest. PCLATH takes the table's page first,
+// plus the carry when the index passes a 256-word boundary; the table lies
+// in the function's own code page, so the gotos in it reach their labels.
+// A value already tested against the range (the low byte of a wider one
+// less its lowest case) skips the test. False (nothing written) when the
+// cases do not fit a table.
+static bool jump_table(const wide_operand &v, const std::vector<tree_node *> &cases, tree_node *fallback,
+                       bool in_range)
+{
+    if (chip.family != 2 || cases.empty() || !fallback)
+        return false;
+    auto value_of = [&](tree_node *item) -> int {
+        int x = (int)(item->left->value & 0xFF);
+        return v.is_signed && x >= 128 ? x - 256 : x;
+    };
+    int low = value_of(cases[0]), high = low;
+    for (tree_node *item : cases) {
+        low = std::min(low, value_of(item));
+        high = std::max(high, value_of(item));
+    }
+    int count = high - low + 1;
+    std::vector<std::string> targets((size_t)count, "l" + std::to_string(fallback->value));
+    for (tree_node *item : cases)
+        targets[(size_t)(high - value_of(item))] = "l" + std::to_string(item->right->value);
+    std::string table = new_label();
+    insn("movlw", "high(" + table + ")");
+    insn("movwf", "pclath");
+    load_w(v, 0);
+    if (low & 0xFF)
+        insn("addlw", number((uint32_t)-low));
+    insn("sublw", number((uint32_t)(count - 1)));   // W = count - 1 - (v - low), no borrow when in range
+    if (count < 256 && !in_range) {
+        insn("btfss", "status,0");
+        insn("goto", "l" + std::to_string(fallback->value));
+    }
+    insn("addlw", "low(" + table + ")");
+    insn("btfsc", "status,0");
+    insn("incf", "pclath,f");
+    insn("movwf", "pcl");
+    out_printf("%s:\n\t", table.c_str());
+    for (const std::string &t : targets)
+        insn("goto", t);
+    return true;
+}
+
 int wide_escape(int n, tree_node *node, int level)
 {
     int done = wide_escape_code(n, node, level);
@@ -1094,13 +1144,16 @@ static int wide_escape_code(int n, tree_node *node, int level)
         call_table("fptable", operand_text(node, level, "~L"), bank_of_operand_node(var, top_level_of(var)));
         break;
     }
-    case 87: {   // the compare chain of a byte switch
+    case 87: {   // a byte switch: a jump table or the compare chain
         wide_operand v = operand_of(node, level, 'L');
-        load_w(v, 0);
-        uint32_t before = 0;
         std::vector<tree_node *> cases;
         tree_node *fallback;
         switch_cases(node->right, &cases, &fallback);
+        if ((node->spare & ~SWITCH_IN_RANGE) == SWITCH_DIRECT &&
+            jump_table(v, cases, fallback, node->spare & SWITCH_IN_RANGE))
+            break;
+        load_w(v, 0);
+        uint32_t before = 0;
         for (tree_node *item : cases) {
             uint32_t value = (uint32_t)item->left->value & 0xFF;
             insn("xorlw", number(value ^ before));

@@ -300,6 +300,25 @@ static void stmt_switch(const jumps_t &outer)
     stmt_define(b);
 }
 
+// Whether a case value can match a switch value of type t. The value is
+// compared as an int when t is narrower (the switch value is promoted):
+// a value that, so converted, lies outside t's range could never match,
+// yet would match once cut to t's bytes, where the cases are compared.
+static bool stmt_case_fits(int64_t v, type_t *t)
+{
+    uint32_t size = type_size(t), int_size = type_size(type_base(B_INT));
+    int code = type_base_code(t);
+    if (!type_is_integer(t) || code == B_ENUM || code == B_BIT || size == 0 || size >= int_size || int_size > 4)
+        return true;
+    uint64_t int_mask = (1ull << (8 * int_size)) - 1, u = (uint64_t)v & int_mask;
+    int64_t as_int = (u >> (8 * int_size - 1)) & 1 ? (int64_t)(u | ~int_mask) : (int64_t)u;
+    bool is_unsigned = code & 1;
+    int bits = 8 * (int)size;
+    int64_t lo = is_unsigned ? 0 : -((int64_t)1 << (bits - 1));
+    int64_t hi = is_unsigned ? ((int64_t)1 << bits) - 1 : ((int64_t)1 << (bits - 1)) - 1;
+    return as_int >= lo && as_int <= hi;
+}
+
 static void stmt_case(const jumps_t &j)
 {
     int64_t v = 0;
@@ -316,6 +335,8 @@ static void stmt_case(const jumps_t &j)
     } else if (e && j.sw->expr) {
         if (j.sw->cases.size() >= 511)
             msg_report(308);
+        if (known && !stmt_case_fits(v, j.sw->expr->type))
+            msg_report(696, (long)v);
         j.sw->cases.push_back({expr_convert(e, j.sw->expr->type), l});
     }
 }

@@ -35,3 +35,22 @@ double __mpoly(double x, const double *c, unsigned char n);
 // and the rest.
 #define M_LN2_HI 0.69140625
 #define M_LN2_LO 1.7409305599e-3
+
+// Fixed point for sin, cos, tan, atan2 (and so atan, asin, acos) and pow:
+// 32-bit values, extra places over either form so that a result is
+// rounded once, when it is made a double. The operands and results of the
+// fixed-point routines are static registers (mmulhi.c), so chains of calls
+// through them keep small frames.
+extern unsigned long __mma, __mmb;
+// __mma = __mma __mmb / 2^32, rounded to nearest.
+void __mmulhi(void);
+// __mma = floor(__mma 2^32 / __mmb), __mma < __mmb.
+void __mdivhi(void);
+// __mma = Horner's rule in fixed point on u = __mmb (mfpoly.c).
+void __mfpoly(const unsigned long *c, unsigned char n, unsigned char alt);
+// The mantissa of a normal x at the top of 32 bits: |x| = m 2^(e - 158).
+unsigned long __mxmant(double x);
+// sin (0), cos (1) or tan (2) of x.
+double __mtrig(double x, unsigned char fn);
+// 1 - x^2 for |x| <= 1, rounded once (m1mx2.c).
+double __m1mx2(double x);

@@ -1,0 +1,8 @@
+// The tangent (mtrig.c); within 2 places for every finite x, NaN for
+// infinity.
+#include "mathimg.h"
+
+double tan(double x)
+{
+    return __mtrig(x, 2);
+}
