@@ -12,7 +12,10 @@
 #include "ranges.h"
 #include "select.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <vector>
 
 // All nodes of the graph (one universe).
 static vector_t *universe;
@@ -77,6 +80,222 @@ vector_t *pointed_functions()
     return list;
 }
 
+// Calls through pointers. A pointer may hold any function whose address is
+// taken; a call through it reaches those of its shape: the size of the
+// value and where each argument lies in the parameter block (a correct
+// call and the function it reaches agree on them). The functions of one
+// shape share an argument block, the parameter block of a node of its own
+// in the call graph, a callee of every function that calls through a
+// pointer of that shape and the caller of every function of it, so that
+// the linker lays it out above the callers' frames and the functions'
+// frames above it. The caller stores the arguments there (the first, when
+// it is a byte, waits in FSR for W), and the function's stub in the
+// dispatch table copies them into the function's own parameter block
+// before it jumps there; a value wider than a byte the stub, which then
+// calls the function, copies back into the block (a level more of the
+// hardware stack).
+struct fp_shape {
+    std::string key;
+    cg_symbol *block;    // the argument block's node: "?" + its name is the block
+    uint32_t args;       // bytes of arguments in the block
+    uint32_t value;      // bytes of the value
+    bool in_w;           // the first argument is a byte that comes in W
+    bool written;        // its frame was given to the linker (a call that is run)
+};
+static std::vector<fp_shape> fp_shapes;
+
+// The shape of a value of `value` bytes and arguments of these types:
+// offsets as the parameters of a function of those types are laid out.
+static std::string shape_key(uint32_t value, const std::vector<type_desc *> &types, bool varargs, uint32_t *args,
+                             bool *in_w)
+{
+    std::string key = "v" + std::to_string(value);
+    uint32_t offset = 0;
+    *in_w = false;
+    for (size_t i = 0; i < types.size(); i++) {
+        uint32_t size = type_size(types[i]);
+        if (i == 0 && size == 1) {
+            *in_w = true;
+            key += ",w";
+            continue;
+        }
+        uint32_t mask = type_align_mask(types[i]);
+        offset = (offset + mask) & ~mask;
+        key += "," + std::to_string(offset) + ":" + std::to_string(size);
+        offset += size;
+    }
+    if (varargs)
+        key += ",...";
+    *args = offset;
+    return key;
+}
+
+static cg_symbol *shape_block(const std::string &key, uint32_t value, uint32_t args, bool in_w, type_desc *type)
+{
+    for (fp_shape &s : fp_shapes)
+        if (s.key == key)
+            return s.block;
+    cg_symbol *b = sym_new(str_printf("fpargs%u", (unsigned)fp_shapes.size() + 1).c_str());
+    b->cls = 'F';
+    b->storage = ST_STATIC;
+    b->type = type;
+    b->flags |= SF_INTERNAL | SF_NODEBUG | SF_UNPREFIXED;
+    b->params_size = std::max(args, value > 1 ? value : 0u);
+    fp_shapes.push_back({key, b, args, value, in_w, false});
+    return b;
+}
+
+static fp_shape *shape_of_block(cg_symbol *b)
+{
+    for (fp_shape &s : fp_shapes)
+        if (s.block == b)
+            return &s;
+    return nullptr;
+}
+
+// A function defined without a prototype takes its arguments promoted, in
+// a layout of its own (no byte in W, a char in an int's slot), and a
+// variadic one takes arguments past its parameters: a call through a
+// pointer, which stores the arguments as their types lay them out into a
+// block of their number, would not hand them over. Such functions are
+// refused (once each) when the program calls through pointers.
+static std::vector<cg_symbol *> refused_targets;
+
+static void refuse_unprototyped_targets()
+{
+    std::vector<cg_symbol *> &reported = refused_targets;
+    vector_t *pointed = pointed_functions();
+    for (uint32_t i = 0; i < vec_count(pointed); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(pointed, i);
+        if (std::find(reported.begin(), reported.end(), f) != reported.end())
+            continue;
+        bool differs = false;
+        uint32_t offset = 0;
+        for (uint32_t k = 0; f->params && k < vec_count(f->params); k++) {
+            cg_symbol *p = (cg_symbol *)vec_get(f->params, k);
+            uint32_t size = type_size(p->type), mask = type_align_mask(p->type);
+            bool in_w = k == 0 && size == 1;
+            if (in_w != ((p->flags & SF_INREG) != 0))
+                differs = true;
+            if (in_w)
+                continue;
+            offset = (offset + mask) & ~mask;
+            if (p->frame_offset != (int16_t)offset)
+                differs = true;
+            offset += size;
+        }
+        bool varargs = (f->flags & SF_VARARGS) || (type_unqualify(f->type) && type_unqualify(f->type)->varargs);
+        if (differs || varargs || offset != func_layout_params(f)) {
+            reported.push_back(f);
+            sym_set_position(f);
+            msg_report(1490, varargs ? "calls through pointers to functions with a variable argument list"
+                                     : "calls through pointers to functions defined without a prototype");
+        }
+    }
+}
+
+cg_symbol *fpblock_for_call(tree_node *call)
+{
+    refuse_unprototyped_targets();
+    std::vector<type_desc *> types;
+    for (uint32_t i = 0; call->right && call->right->args && i < vec_count(call->right->args); i++)
+        types.push_back(((tree_node *)vec_get(call->right->args, i))->type);
+    uint32_t args;
+    bool in_w;
+    std::string key = shape_key(node_size(call), types, false, &args, &in_w);
+    return shape_block(key, node_size(call), args, in_w, call->type);
+}
+
+cg_symbol *fpblock_of_function(cg_symbol *f)
+{
+    type_desc *ft = type_unqualify(f->type);
+    std::vector<type_desc *> types;
+    for (uint32_t i = 0; f->params && i < vec_count(f->params); i++)
+        types.push_back(((cg_symbol *)vec_get(f->params, i))->type);
+    uint32_t args, value = ft && ft->kind == TY_FUNCTION ? type_size(ft->sub) : 0;
+    bool in_w;
+    std::string key = shape_key(value, types, ft && ft->varargs, &args, &in_w);
+    return shape_block(key, value, args, in_w, ft && ft->kind == TY_FUNCTION ? ft->sub : nullptr);
+}
+
+bool fpblock_is(cg_symbol *s)
+{
+    return shape_of_block(s) != nullptr;
+}
+
+uint32_t fpblock_args(cg_symbol *b)
+{
+    fp_shape *s = shape_of_block(b);
+    return s ? s->args : 0;
+}
+
+bool fpblock_calls_function(cg_symbol *b)
+{
+    fp_shape *s = shape_of_block(b);
+    return s && s->value > 1;
+}
+
+// The functions a call through the block may reach.
+vector_t *fpblock_targets(cg_symbol *b)
+{
+    vector_t *out = vec_new(4);
+    vector_t *pointed = pointed_functions();
+    for (uint32_t i = 0; i < vec_count(pointed); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(pointed, i);
+        if (fpblock_of_function(f) == b)
+            vec_push(out, f);
+    }
+    return out;
+}
+
+// A slot of a block (an argument that is not passed in W): the parameter
+// at its place in each function the block reaches; empty for any other
+// symbol.
+vector_t *fpblock_slot_params(cg_symbol *slot)
+{
+    vector_t *out = vec_new(1);
+    if (!slot->owner || slot->storage != ST_PARAM || !fpblock_is(slot->owner) || (slot->flags & SF_INREG))
+        return out;
+    vector_t *targets = fpblock_targets(slot->owner);
+    for (uint32_t i = 0; i < vec_count(targets); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(targets, i);
+        for (uint32_t k = 0; f->params && k < vec_count(f->params); k++) {
+            cg_symbol *p = (cg_symbol *)vec_get(f->params, k);
+            if (!(p->flags & SF_INREG) && p->frame_offset == slot->frame_offset)
+                vec_push(out, p);
+        }
+    }
+    vec_free(targets);
+    return out;
+}
+
+// A call through a pointer in the function `caller`: an edge to the
+// argument block and from the block to each function it may reach.
+void fpblock_add_call(cg_symbol *caller, cg_symbol *b)
+{
+    cg_record *from = callgraph_node_of(caller, CGK_FUNCTION);
+    cg_record *block = callgraph_node_of(b, CGK_FUNCTION);
+    dag_add_edge(from->node, block->node, 1, CGE_CALL);
+    vector_t *targets = fpblock_targets(b);
+    for (uint32_t i = 0; i < vec_count(targets); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(targets, i);
+        cg_record *to = callgraph_node_of(f, CGK_FUNCTION);
+        to->kind |= CGK_INDIRECT;
+        f->reach_count++;
+        dag_add_edge(block->node, to->node, 1, CGE_CALL);
+    }
+    vec_free(targets);
+}
+
+vector_t *fpblocks_called()
+{
+    vector_t *out = vec_new(4);
+    for (fp_shape &s : fp_shapes)
+        if (s.written)
+            vec_push(out, s.block);
+    return out;
+}
+
 // A call node of a statement of the function ctx: an edge to its callee;
 // a call through a pointer, an edge to every function a pointer may hold
 // (their frames lie above the caller's, as for any callee).
@@ -89,6 +308,10 @@ static tree_node *collect_calls_visit(void *ctx, tree_node *n, int, int, int, lo
     if (n->left->op == OP_ID && n->left->sym) {
         if (strcmp(n->left->sym->name, "__delay") != 0)   // a delay is code in place
             callgraph_add_call((cg_symbol *)ctx, n->left->sym, false);
+        return n;
+    }
+    if (n->call_target && fpblock_is(n->call_target)) {
+        fpblock_add_call((cg_symbol *)ctx, n->call_target);
         return n;
     }
     vector_t *targets = pointed_functions();
@@ -186,6 +409,18 @@ int emit_fn_calls(cg_symbol *root)
     int wrote = 0;
     for (uint32_t i = 0; i < vec_count(reached); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(reached, i);
+        if (fpblock_is(f)) {   // an argument block: its size, and the functions it reaches
+            shape_of_block(f)->written = true;
+            printf("\tglobal\t%s\n\tFNSIZE\t%s,0,%u\n", sym_asm_name(f), sym_asm_name(f), f->params_size);
+            vector_t *callees = callgraph_callees(f);
+            for (uint32_t k = 0; k < vec_count(callees); k++) {
+                cg_symbol *g = (cg_symbol *)vec_get(callees, k);
+                if (g->func && g->cgraph->generated)
+                    printf("\tFNCALL\t%s,%s\n", sym_asm_name(f), sym_asm_name(g));
+            }
+            vec_free(callees);
+            continue;
+        }
         if (!f->func || !f->cgraph || !f->cgraph->generated)
             continue;
         wrote = 1;
@@ -208,4 +443,6 @@ void callgraph_reset()
     called_without_body = nullptr;
     intlevel_groups = nullptr;
     call_graph_completed = false;
+    fp_shapes.clear();
+    refused_targets.clear();
 }

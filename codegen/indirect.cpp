@@ -336,7 +336,14 @@ static bool follow_values(tree_node *n)
             va_slot_kinds |= value_kinds(n->right);
             added |= va_slot_kinds != before;
         } else if (followed_variable(s)) {
-            added |= hold(s, n->left->value ? PV_UNKNOWN : value_kinds(n->right));
+            unsigned kinds = n->left->value ? PV_UNKNOWN : value_kinds(n->right);
+            added |= hold(s, kinds);
+            // an argument block's slot: the stubs copy it into the parameter
+            // of every function the call may reach
+            vector_t *params = fpblock_slot_params(s);
+            for (uint32_t i = 0; i < vec_count(params); i++)
+                added |= hold((cg_symbol *)vec_get(params, i), kinds);
+            vec_free(params);
         }
     }
     if (n->op == OP_ADDR && n->left && n->left->op == OP_ID && followed_variable(n->left->sym))

@@ -647,6 +647,16 @@ std::string peep_bank_selects(const std::string &function_text);   // banksel.cp
 #define TIMED_CODE_MARK "timed code: its cycles are counted"
 
 vector_t *pointed_functions();   // functions whose address is taken (a list the next call reuses)
+// calls through pointers: the argument block of each shape of call
+cg_symbol *fpblock_for_call(tree_node *call);     // the block a call through a pointer stores into
+cg_symbol *fpblock_of_function(cg_symbol *f);     // the block the function's stub copies from
+bool fpblock_is(cg_symbol *s);
+uint32_t fpblock_args(cg_symbol *b);              // bytes of arguments in the block
+bool fpblock_calls_function(cg_symbol *b);        // the stubs call (a value wider than a byte comes back)
+vector_t *fpblock_targets(cg_symbol *b);          // the functions a call through it may reach (a new list)
+vector_t *fpblock_slot_params(cg_symbol *slot);   // for a slot of a block, the parameters it is copied to (a new list)
+void fpblock_add_call(cg_symbol *caller, cg_symbol *b);
+vector_t *fpblocks_called();                      // blocks of calls that are run, after emit_fn_calls (a new list)
 vector_t *callgraph_reached(cg_symbol *root, bool deepest_first);
 vector_t *callgraph_callees(cg_symbol *f);
 bool callgraph_on_cycle(cg_symbol *f);

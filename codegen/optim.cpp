@@ -31,8 +31,10 @@
 #include "ranges.h"
 #include "select.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
 
 int cg_phase;
@@ -198,7 +200,7 @@ static cg_symbol *variadic_slot(cg_symbol *f, uint32_t *extra_offset, tree_node 
 
 // The arguments of a call that stays: each one not passed in W becomes a
 // store into the callee's parameter block, written before the call.
-static void store_arguments(tree_node *call, vector_t *out)
+static void store_arguments(tree_node *call, vector_t *out, vector_t *params = nullptr)
 {
     cg_symbol *f = call->call_target;
     tree_node *list = call->right;
@@ -240,10 +242,12 @@ static void store_arguments(tree_node *call, vector_t *out)
         vec_set(list->args, node_new_id(tmp), i);
     }
     vector_t *kept = vec_new(1);
-    uint32_t fixed = f->params ? vec_count(f->params) : 0, extra_offset = 0;
+    if (!params)
+        params = f->params;
+    uint32_t fixed = params ? vec_count(params) : 0, extra_offset = 0;
     for (uint32_t i = 0; i < vec_count(list->args); i++) {
         tree_node *arg = (tree_node *)vec_get(list->args, i);
-        cg_symbol *p = i < fixed ? (cg_symbol *)vec_get(f->params, i) : nullptr;
+        cg_symbol *p = i < fixed ? (cg_symbol *)vec_get(params, i) : nullptr;
         if (!p && (f->flags & SF_VARARGS))
             p = variadic_slot(f, &extra_offset, arg);
         if (!p || ((p->flags & SF_INREG) && p->reg == REG_WREG)) {
@@ -261,9 +265,11 @@ static void store_arguments(tree_node *call, vector_t *out)
 }
 
 // A call through a pointer: the pointer in a variable of its own (the
-// dispatcher reads it last, after the argument in W). The functions a
-// pointer may hold share nothing else: one byte of argument, passed in W,
-// and a value of at most a byte.
+// dispatcher reads it last, after the argument in W); a first argument of
+// one byte passed in W, the others stored into the argument block of the
+// call's shape (callgraph.cpp), in slots of the arguments' own types, from
+// where the stub of the function reached copies them; a value wider than
+// a byte comes back at the start of the block.
 static tree_node *into_temporary(tree_node *v, vector_t *out);
 
 static void lower_pointer_call(tree_node *call, vector_t *out)
@@ -273,17 +279,44 @@ static void lower_pointer_call(tree_node *call, vector_t *out)
         return;
     if (d->left->op != OP_ID || tree_has_volatile(d->left))
         d->left = into_temporary(d->left, out);
-    vector_t *args = call->right ? call->right->args : nullptr;
-    bool wide_arg = args && (vec_count(args) > 1 ||
-                             (vec_count(args) == 1 && node_size((tree_node *)vec_get(args, 0)) > 1));
     if (chip.family == 1) {
         node_set_position(call);
         msg_report(1490, "calls through pointers on the 12-bit cores");
-    } else if (wide_arg || node_size(call) > 1) {
-        node_set_position(call);
-        msg_report(1490, wide_arg ? "calls through pointers with more than one byte of arguments"
-                                  : "calls through pointers that return more than a byte");
+        return;
     }
+    type_desc *value = type_unqualify(call->type);
+    if (value && node_size(call) > 1 && (type_arith_class(value) == AR_FLOAT || node_size(call) > 4)) {
+        node_set_position(call);
+        msg_report(1490, node_size(call) > 4 ? "calls through pointers that return more than four bytes"
+                                             : "calls through pointers that return floating point");
+        return;
+    }
+    cg_symbol *block = fpblock_for_call(call);
+    call->call_target = block;
+    vector_t *args = call->right ? call->right->args : nullptr;
+    vector_t *slots = vec_new(4);
+    uint32_t offset = 0;
+    for (uint32_t i = 0; args && i < vec_count(args); i++) {
+        type_desc *t = type_unqualify(((tree_node *)vec_get(args, i))->type);
+        cg_symbol *p = sym_new(str_printf("%s$%u", block->name, i + 1).c_str());
+        p->cls = 'F';
+        p->storage = ST_PARAM;
+        p->type = t;
+        p->owner = block;
+        p->flags |= SF_INTERNAL | SF_NODEBUG | SF_WRITTEN;
+        if (i == 0 && type_size(t) == 1) {   // as func_layout_params lays out a function's
+            p->flags |= SF_INREG;
+            p->reg = REG_WREG;
+        } else {
+            uint32_t mask = type_align_mask(t);
+            offset = (offset + mask) & ~mask;
+            p->frame_offset = (int16_t)offset;
+            offset += type_size(t);
+        }
+        vec_push(slots, p);
+    }
+    store_arguments(call, out, slots);
+    vec_free(slots);
 }
 
 // Moves every call below n that is not `keep` into a statement of its own,
@@ -1059,7 +1092,7 @@ static void mark_uses(cg_symbol *f)
 // The functions the program runs: reachable from _main.
 // The functions the program runs: reachable from _main, then those
 // reachable from the interrupt function.
-static vector_t *reached_functions(bool deepest_first)
+static vector_t *reached_functions(bool deepest_first, bool with_blocks = false)
 {
     vector_t *out = vec_new(16);
     for (cg_symbol *root : {main_function, interrupt_function}) {
@@ -1068,12 +1101,32 @@ static vector_t *reached_functions(bool deepest_first)
         vector_t *all = callgraph_reached(root, deepest_first);
         for (uint32_t i = 0; i < vec_count(all); i++) {
             cg_symbol *f = (cg_symbol *)vec_get(all, i);
-            if (f->func && vec_index_of(out, f) == UINT32_MAX)
+            if ((f->func || (with_blocks && fpblock_is(f))) && vec_index_of(out, f) == UINT32_MAX)
                 vec_push(out, f);
         }
         vec_free(all);
     }
     return out;
+}
+
+// A call through a pointer stores its arguments into the block of its
+// shape, which calls of the main program use too: from the interrupt
+// function it would overwrite what an interrupted call had stored.
+static void refuse_interrupt_pointer_calls()
+{
+    vector_t *run = callgraph_reached(interrupt_function, false);
+    for (uint32_t i = 0; i < vec_count(run); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(run, i);
+        vector_t *callees = f->func ? callgraph_callees(f) : vec_new(1);
+        for (uint32_t k = 0; k < vec_count(callees); k++)
+            if (fpblock_is((cg_symbol *)vec_get(callees, k))) {
+                sym_set_position(f);
+                msg_report(1570, sym_asm_name(f));
+                break;
+            }
+        vec_free(callees);
+    }
+    vec_free(run);
 }
 
 // Phase 1: statements, the call graph, recursion, functions never called.
@@ -1101,6 +1154,7 @@ static bool phase_call_graph()
             msg_report_once(1089, sym_asm_name(f));
         }
     }
+    refuse_interrupt_pointer_calls();
     call_graph_completed = true;
     indirect_follow_pointers(functions, global_objects);
     for (uint32_t i = 0; i < vec_count(functions); i++) {
@@ -1154,7 +1208,7 @@ static void phase_allocation()
 // Step D: every function's frame above the frames of all its callers.
 static void layout_compiled_stack()
 {
-    vector_t *order = reached_functions(false);
+    vector_t *order = reached_functions(false, true);   // argument blocks are frames too
     for (uint32_t i = 0; i < vec_count(order); i++)
         ((cg_symbol *)vec_get(order, i))->cgraph->base = 0;
     compiled_stack_size = 0;
@@ -1187,14 +1241,25 @@ static void compute_call_depths()
     if (!(chip.n[3] & 1) || !main_function)
         return;
     uint32_t levels = (uint32_t)chip.n[1] + 1;
+    // the longest path of calls to each function, callers first; through a
+    // pointer the call of the dispatcher counts, and the call a stub makes
+    // when it copies a wide value back, but not the argument block's node
     vector_t *order = callgraph_reached(main_function, false);
+    std::map<cg_symbol *, uint32_t> calls;
     for (uint32_t i = 0; i < vec_count(order); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(order, i);
-        uint32_t calls = f->cgraph->node->depth - 1;   // main is at depth 1
-        if (calls > levels) {
+        uint32_t here = calls[f];
+        if (f->func && here > levels) {
             sym_set_position(f);
             msg_report(1258, sym_asm_name(f));
         }
+        uint32_t step = !fpblock_is(f) ? 1 : fpblock_calls_function(f) ? 1 : 0;
+        vector_t *callees = callgraph_callees(f);
+        for (uint32_t k = 0; k < vec_count(callees); k++) {
+            cg_symbol *g = (cg_symbol *)vec_get(callees, k);
+            calls[g] = std::max(calls[g], here + step);
+        }
+        vec_free(callees);
     }
     vec_free(order);
 }

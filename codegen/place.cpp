@@ -584,8 +584,29 @@ static void emit_interrupt_context()
 
 // The dispatch table of calls through pointers: a call of fptable with
 // the low byte of a stub's address in W (PCLATH holding the page) jumps to
-// the stub, which jumps to its function (handing it the argument that
-// waited in FSR). A function pointer is that low byte.
+// the stub, which hands its function the arguments of the call and jumps
+// there. A function pointer is that low byte. The arguments wait in the
+// argument block of the function's shape (callgraph.cpp), the first one in
+// FSR when it is a byte (for W); the stub copies the block into the
+// function's parameter block. A value wider than a byte the function
+// leaves in its own parameter block: that stub calls the function and
+// copies the value back into the argument block, where the caller takes it.
+static void stub_select_frame_bank()
+{
+    if (frame_bank < 0 || chip.banks <= 1)
+        return;
+    printf("\tb%cf\tstatus,5\n", frame_bank & 1 ? 's' : 'c');
+    if (chip.banks > 2)
+        printf("\tb%cf\tstatus,6\n", frame_bank & 2 ? 's' : 'c');
+}
+
+static unsigned stub_copy(const std::string &from, const std::string &to, uint32_t bytes)
+{
+    for (uint32_t i = 0; i < bytes; i++)
+        printf("\tmovf\t%s+%u,w\n\tmovwf\t%s+%u\n", from.c_str(), i, to.c_str(), i);
+    return 2 * bytes;
+}
+
 static void emit_function_table()
 {
     vector_t *targets = pointed_functions();
@@ -595,22 +616,52 @@ static void emit_function_table()
         if (f->cgraph && f->cgraph->generated)
             used.push_back(f);
     }
-    if (used.empty())
+    vector_t *blocks = fpblocks_called();
+    if (used.empty() && !vec_count(blocks)) {
+        vec_free(blocks);
         return;
+    }
     pending_psect = PS_FUNCTAB;
     switch_psect(false);
     printf("\tglobal\tfptable\nfptable:\n\tmovwf\tpcl\n");
+    // the blocks' names, which the call graph's lines name, are labels here
+    for (uint32_t i = 0; i < vec_count(blocks); i++) {
+        cg_symbol *b = (cg_symbol *)vec_get(blocks, i);
+        printf("\tglobal\t%s\n%s:\n", sym_asm_name(b), sym_asm_name(b));
+        if (b->params_size)
+            printf("\tglobal\t?%s\n", sym_asm_name(b));
+    }
     unsigned words = 1;
+    unsigned bank_words = frame_bank >= 0 && chip.banks > 1 ? (chip.banks > 2 ? 2 : 1) : 0;
     for (cg_symbol *f : used) {
         const char *name = sym_asm_name(f);
         cg_symbol *first = f->params && vec_count(f->params) ? (cg_symbol *)vec_get(f->params, 0) : nullptr;
         bool in_w = first && (first->flags & SF_INREG) && first->reg == REG_WREG;
+        // no call goes through a pointer of its shape: only the address is used
+        cg_symbol *block = fpblock_of_function(f);
+        bool called = vec_index_of(blocks, block) != UINT32_MAX;
+        std::string from = std::string("?") + sym_asm_name(block), to = std::string("?") + name;
         printf("\tglobal\tfp%s\nfp%s:\n", name, name);
+        if (called && fpblock_args(block)) {
+            stub_select_frame_bank();
+            words += bank_words + stub_copy(from, to, fpblock_args(block));
+        }
         if (in_w)
             printf("\tmovf\tfsr,w\n");
-        printf("\tljmp\t%s\n", name);
-        words += (in_w ? 1 : 0) + 3;
+        words += in_w ? 1 : 0;
+        if (called && fpblock_calls_function(block)) {
+            type_desc *ft = type_unqualify(f->type);
+            uint32_t value = type_size(ft->sub);
+            printf("\tfcall\t%s\n", name);
+            stub_select_frame_bank();
+            words += 3 + bank_words + stub_copy(to, from, value) + 1;
+            printf("\treturn\n");
+        } else {
+            printf("\tljmp\t%s\n", name);
+            words += 3;
+        }
     }
+    vec_free(blocks);
     if (words > 256) {
         sym_set_position(used.back());
         msg_report(1490, "more functions called through pointers than one page of the dispatch table holds");

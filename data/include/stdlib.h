@@ -1,9 +1,8 @@
 /* Integer arithmetic, number conversions and pseudo-random numbers.
  *
- * Not here: qsort and bsearch (a call through a function pointer carries
- * one byte of argument, and a comparison takes two pointers), the memory
- * allocator, and the conversions to and from floating point. strtol and
- * strtoul set no errno: a value out of range gives the limit alone.
+ * Not here: the memory allocator, and the conversions to and from floating
+ * point. strtol and strtoul set no errno: a value out of range gives the
+ * limit alone. qsort is a shell sort (no recursion), not stable.
  */
 #ifndef __STDLIB_H
 #define __STDLIB_H
@@ -35,5 +34,9 @@ unsigned long strtoul(const char *s, char **end, int base);
 
 int rand(void);
 void srand(unsigned int seed);
+
+void qsort(void *base, size_t nmemb, size_t size, int (*compar)(const void *, const void *));
+void *bsearch(const void *key, const void *base, size_t nmemb, size_t size,
+              int (*compar)(const void *, const void *));
 
 #endif

@@ -760,6 +760,130 @@ TEST(RuntimeStdlib, RandRepeatsItsSequenceForASeed)
     }
 }
 
+// qsort on arrays of ints (lengths 0 to 13, duplicates, the limits), of
+// longs in descending order and of three-byte structures by their byte key,
+// and bsearch for every element and for values between and beyond them:
+// the orders and the elements found are the host's (equal elements are
+// equal in every byte, so the sort's instability does not show). Three
+// programs, as the initialised arrays of one share a bank.
+int by_int16(const void *a, const void *b)
+{
+    int16_t x = *(const int16_t *)a, y = *(const int16_t *)b;
+    return x < y ? -1 : x > y;
+}
+
+template <typename T> std::string c_array(const std::string &decl, const std::vector<T> &values, bool wide)
+{
+    std::string s = decl + "[" + std::to_string(std::max<size_t>(values.size(), 1)) + "] = {";
+    for (size_t k = 0; k < values.size(); k++)
+        s += (k ? ", " : "") + literal(values[k], wide);
+    return s + (values.empty() ? "0};\n" : "};\n");
+}
+
+TEST(RuntimeStdlib, QsortAndBsearchMatchTheHost)
+{
+    NEEDS_SIMULATOR();
+    const std::string head = "#include <stdlib.h>\n"
+                             "struct rec { unsigned char key; int payload; };\n"
+                             "int by_int(const void *a, const void *b)\n"
+                             "{ int x = *(const int *)a, y = *(const int *)b; return x < y ? -1 : x > y; }\n"
+                             "int by_long_down(const void *a, const void *b)\n"
+                             "{ long x = *(const long *)a, y = *(const long *)b; return x > y ? -1 : x < y; }\n"
+                             "int by_key(const void *a, const void *b)\n"
+                             "{ return (int)((const struct rec *)a)->key - (int)((const struct rec *)b)->key; }\n";
+    const std::vector<std::vector<int16_t>> int_arrays = {
+        {}, {5}, {2, 1}, {3, 3, 3}, {9, -1, 7, -1, 0, INT16_MIN, INT16_MAX, 300, -300, 7, 2, 1, 0},
+        {1, 2, 3, 4, 5, 6}, {6, 5, 4, 3, 2, 1, 0}};
+    {
+        std::string text = head;
+        std::vector<std::string> statements;
+        for (size_t i = 0; i < int_arrays.size(); i++) {
+            text += c_array("int a" + std::to_string(i), int_arrays[i], false);
+            statements.push_back("qsort(a" + std::to_string(i) + ", " + std::to_string(int_arrays[i].size()) +
+                                 ", sizeof(int), by_int);");
+        }
+        c_run r;
+        ASSERT_TRUE(run(text + in_functions(statements), r));
+        for (size_t i = 0; i < int_arrays.size(); i++) {
+            std::vector<int16_t> want = int_arrays[i];
+            std::qsort(want.data(), want.size(), sizeof(int16_t), by_int16);
+            for (size_t k = 0; k < want.size(); k++)
+                EXPECT_EQ(element(r, "a" + std::to_string(i), (unsigned)k, 2), want[k]) << "array " << i << " [" << k << "]";
+        }
+    }
+    {
+        const std::vector<int32_t> longs = {70000, -1, 5, INT32_MIN, 123456789, 0, -70000, 5, INT32_MAX};
+        struct rec {
+            uint8_t key;
+            int16_t payload;
+        };
+        const std::vector<rec> recs = {{40, 1}, {3, -2}, {250, 3}, {17, 400}, {0, -5}, {128, 6}, {99, 7}, {1, 8}};
+        std::string text = head + c_array("long l", longs, true) + "struct rec s[" + std::to_string(recs.size()) + "] = {";
+        for (size_t k = 0; k < recs.size(); k++)
+            text += (k ? ", {" : "{") + std::to_string(recs[k].key) + ", " + std::to_string(recs[k].payload) + "}";
+        text += "};\nunsigned char rkey;\nint rfound[3];\n";
+        std::vector<std::string> statements = {
+            "qsort(l, " + std::to_string(longs.size()) + ", sizeof(long), by_long_down);",
+            "qsort(s, " + std::to_string(recs.size()) + ", sizeof(struct rec), by_key);"};
+        const int rkeys[] = {17, 250, 18};   // the last is not there
+        for (int k = 0; k < 3; k++)
+            statements.push_back("rkey = " + std::to_string(rkeys[k]) +
+                                 "; { struct rec *q = bsearch(&rkey, s, " + std::to_string(recs.size()) +
+                                 ", sizeof(struct rec), by_key); rfound[" + std::to_string(k) +
+                                 "] = q ? q->payload : -1; }");
+        c_run r;
+        ASSERT_TRUE(run(text + in_functions(statements), r));
+        std::vector<int32_t> want_l = longs;
+        std::qsort(want_l.data(), want_l.size(), sizeof(int32_t), [](const void *a, const void *b) {
+            int32_t x = *(const int32_t *)a, y = *(const int32_t *)b;
+            return x > y ? -1 : x < y;
+        });
+        for (size_t k = 0; k < want_l.size(); k++)
+            EXPECT_EQ(element(r, "l", (unsigned)k, 4), want_l[k]) << "l[" << k << "]";
+        std::vector<rec> want_s = recs;
+        std::qsort(want_s.data(), want_s.size(), sizeof(rec),
+                   [](const void *a, const void *b) { return (int)((const rec *)a)->key - (int)((const rec *)b)->key; });
+        for (size_t k = 0; k < want_s.size(); k++) {
+            EXPECT_EQ(r.byte("s", (unsigned)(3 * k)), want_s[k].key) << "s[" << k << "]";
+            EXPECT_EQ((int16_t)(r.byte("s", (unsigned)(3 * k + 1)) | r.byte("s", (unsigned)(3 * k + 2)) << 8),
+                      want_s[k].payload)
+                << "s[" << k << "]";
+        }
+        EXPECT_EQ(element(r, "rfound", 0, 2), 400);
+        EXPECT_EQ(element(r, "rfound", 1, 2), 3);
+        EXPECT_EQ(element(r, "rfound", 2, 2), -1);
+    }
+    {
+        // bsearch in the sorted a4: its values, and those one above them
+        std::vector<int16_t> sorted = int_arrays[4];
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<int16_t> keys;
+        for (int16_t v : sorted) {
+            keys.push_back(v);
+            if (v != INT16_MAX)
+                keys.push_back((int16_t)(v + 1));
+        }
+        std::string text = head + c_array("int a", sorted, false) + c_array("const int keys", keys, false) +
+                           "signed char found[" + std::to_string(keys.size()) + "];\n" +
+                           "void look(void)\n{\n    unsigned char i;\n    int k, *p;\n" +
+                           "    for (i = 0; i < " + std::to_string(keys.size()) + "; i++) {\n" +
+                           "        k = keys[i];\n" +
+                           "        p = bsearch(&k, a, " + std::to_string(sorted.size()) + ", sizeof(int), by_int);\n" +
+                           "        found[i] = p ? p - a : -1;\n    }\n}\n";
+        c_run r;
+        ASSERT_TRUE(run(text + in_functions({"look();"}), r));
+        for (size_t k = 0; k < keys.size(); k++) {
+            const void *p = std::bsearch(&keys[k], sorted.data(), sorted.size(), sizeof(int16_t), by_int16);
+            int got = (int8_t)r.byte("found", (unsigned)k);
+            if (!p)
+                EXPECT_EQ(got, -1) << "bsearch(" << keys[k] << ")";
+            else   // in a run of equal elements any one will do, as for the host
+                EXPECT_TRUE(got >= 0 && got < (int)sorted.size() && sorted[got] == keys[k])
+                    << "bsearch(" << keys[k] << ") gave " << got;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // The headers and the link
 // ---------------------------------------------------------------------------
