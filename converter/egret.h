@@ -341,6 +341,7 @@ bool dump_none(FILE *in);
 extern const format_desc symfile_format;
 extern const format_desc ihex_format;
 extern const format_desc srec_format;
+extern const format_desc mcoff_format;
 
 // ===========================================================================
 // options.cpp, main.cpp, tidy.cpp: the run

@@ -29,7 +29,6 @@ static const format_desc pe_format = NOT_BUILT("P&E", "pe", "pe", true);
 static const format_desc eomf51_format = NOT_BUILT("Extended OMF-51", "eomf51", "abs", true);
 static const format_desc omf51_format = NOT_BUILT("OMF-51", "omf51", "omf", true);
 static const format_desc cod_format = NOT_BUILT(".COD", "cod", "cod", true);
-static const format_desc mcoff_format = NOT_BUILT("Microchip COFF", "mcoff", "cof", true);
 static const format_desc coff_format = NOT_BUILT("COFF", "coff", "cof", true);
 static const format_desc icoff_format = NOT_BUILT("ICOFF", "icoff", "cof", true);
 static const format_desc elf_format = NOT_BUILT("ELF/DWARF", "elf", "elf", true);

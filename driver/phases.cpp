@@ -844,14 +844,6 @@ bool phase_debug_convert(const char *hexfile, const char *symfile, uint32_t bit)
         msg_report(1535, chip_selected->name, "MCOF", "mcof");
         return false;
     }
-    // egret does not write Microchip COFF yet: a build that leaves the
-    // output formats at their default goes without its debug file, with a
-    // warning, instead of failing at its last step; asked for by --output=,
-    // the request reaches egret, which refuses it by number.
-    if (bit == OUT_MCOF && !opts.noexec && driver_option(44)->times_given == 0) {
-        msg_report(1608);
-        return true;
-    }
     arglist *a = arglist_new(TOOL_EGRET);
     const char *chip = chip_selected ? chip_selected->name : "";
     const char *arch = chip_selected ? arch_name(chip_selected->architecture) : nullptr;
