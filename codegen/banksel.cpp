@@ -1,5 +1,6 @@
-// Bank selections that select what is selected already, removed from a
-// function's finished text (the mid-range cores).
+// Bank selections that select what is selected already, and loads of W
+// with the constant it holds already, removed from a function's finished
+// text (the mid-range cores).
 //
 // The generator forgets the bank bits (RP0, RP1 and IRP of STATUS) at every
 // label, so the first access after a label selects its bank again even when
@@ -7,7 +8,8 @@
 // the whole function: it follows the three bits along the code, meets the
 // states of every jump to a label and of the line falling into it, and
 // deletes a bcf or bsf of one of the bits that already holds the value it
-// sets. It is conservative: a function whose flow it cannot see whole (a
+// sets. W is followed the same way: a movlw of the constant W holds on every
+// way in is deleted too (movlw touches no flag). It is conservative: a function whose flow it cannot see whole (a
 // computed jump, a jump to a label outside it other than a function's, a
 // label named other than by a jump, a psect switch, an instruction it does
 // not know) or whose cycles are counted (a delay) is left as it was, and an instruction that follows a skip is
@@ -20,14 +22,17 @@
 
 namespace {
 
-// One bit's state: not reached yet, unknown, or a known value.
+// One bit's state: not reached yet, unknown, or a known value; W's: not
+// reached yet, unknown (empty), or the constant's text.
 const int8_t BIT_TOP = 2, BIT_UNKNOWN = -1;
+const char *const W_TOP = "\x01";
 
 struct bits_state {
     int8_t bit[3] = {BIT_TOP, BIT_TOP, BIT_TOP};   // RP0, RP1, IRP
+    std::string w = W_TOP;
     bool operator==(const bits_state &o) const
     {
-        return bit[0] == o.bit[0] && bit[1] == o.bit[1] && bit[2] == o.bit[2];
+        return bit[0] == o.bit[0] && bit[1] == o.bit[1] && bit[2] == o.bit[2] && w == o.w;
     }
 };
 
@@ -36,6 +41,7 @@ bits_state all_unknown()
     bits_state s;
     for (int8_t &b : s.bit)
         b = BIT_UNKNOWN;
+    s.w.clear();
     return s;
 }
 
@@ -45,6 +51,7 @@ bits_state meet(const bits_state &a, const bits_state &b)
     for (int i = 0; i < 3; i++)
         r.bit[i] = a.bit[i] == BIT_TOP ? b.bit[i] : b.bit[i] == BIT_TOP || a.bit[i] == b.bit[i] ? a.bit[i]
                                                                                               : BIT_UNKNOWN;
+    r.w = a.w == W_TOP ? b.w : b.w == W_TOP || a.w == b.w ? a.w : std::string();
     return r;
 }
 
@@ -56,7 +63,8 @@ enum insn_kind {
     IK_CALL,       // returns here with the bits unknown
     IK_JUMP,       // goto/ljmp to a label of the function
     IK_LEAVE,      // return, or a jump out of the function
-    IK_NEXT        // goto $+1
+    IK_NEXT,       // goto $+1
+    IK_LOAD_W      // movlw: W holds the constant
 };
 
 struct asm_line {
@@ -65,6 +73,8 @@ struct asm_line {
     insn_kind what = IK_PLAIN;
     int bit = 0, value = 0;  // IK_SET_BIT
     bool skips = false;      // a skip instruction: the next one may not run
+    bool writes_w = false;   // W is some other value after it
+    std::string constant;    // IK_LOAD_W: the constant, as a number where it is one
     bool removed = false;
 };
 
@@ -76,6 +86,33 @@ std::string trim(const std::string &s)
 
 bool is_status(const std::string &reg) { return reg == "status" || reg == "STATUS" || reg == "3" || reg == "03h"; }
 bool is_pcl(const std::string &reg) { return reg == "pcl" || reg == "PCL" || reg == "pc" || reg == "2" || reg == "02h"; }
+
+// A constant operand as a number's decimal text (01h, 0x1 and 1 are one
+// value); anything else (low(x), a name) as written.
+std::string constant_text(const std::string &operand)
+{
+    std::string t = operand;
+    int base = 10;
+    if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        base = 16;
+        t = t.substr(2);
+    } else if (t.size() > 1 && (t.back() == 'h' || t.back() == 'H')) {
+        base = 16;
+        t.pop_back();
+    }
+    if (t.empty())
+        return operand;
+    unsigned long v = 0;
+    for (char c : t) {
+        int d = isdigit((unsigned char)c) ? c - '0' : isxdigit((unsigned char)c) ? tolower(c) - 'a' + 10 : 99;
+        if (d >= base)
+            return operand;
+        v = v * (unsigned long)base + (unsigned long)d;
+        if (v > 0xFFFFFFFFul)
+            return operand;
+    }
+    return std::to_string(v & 0xFF);
+}
 
 bool is_name_char(char c) { return isalnum((unsigned char)c) || c == '_' || c == '?' || c == '@' || c == '$' || c == '.'; }
 
@@ -112,8 +149,18 @@ bool parse_line(const std::string &raw, asm_line *out)
     if (op == "line" || op == "file" || op == "global" || op == "signat")
         return true;
     out->kind = LK_INSN;
-    static const char *const no_effect[] = {"movlw", "addlw", "sublw", "andlw", "iorlw", "xorlw", "nop", "clrw",
-                                            "clrwdt", "pagesel"};
+    if (op == "movlw") {
+        out->what = IK_LOAD_W;
+        out->constant = constant_text(compact);
+        return true;
+    }
+    static const char *const w_ops[] = {"addlw", "sublw", "andlw", "iorlw", "xorlw", "clrw"};
+    for (const char *n : w_ops)
+        if (op == n) {
+            out->writes_w = true;
+            return true;
+        }
+    static const char *const no_effect[] = {"nop", "clrwdt", "pagesel"};
     for (const char *n : no_effect)
         if (op == n)
             return true;
@@ -133,7 +180,10 @@ bool parse_line(const std::string &raw, asm_line *out)
     for (const char *n : file_ops) {
         if (op != n)
             continue;
-        bool writes = op == "clrf" || op == "movwf" || dest == "f" || dest == "1";
+        // no destination means the register
+        bool to_w = dest == "w" || dest == "W" || dest == "0";
+        bool writes = op == "clrf" || op == "movwf" || !to_w;
+        out->writes_w = op != "clrf" && op != "movwf" && to_w;
         if (writes && is_pcl(reg))
             return false;   // a computed jump
         if (writes && is_status(reg))
@@ -168,8 +218,15 @@ void step(const asm_line &l, bits_state *s)
 {
     if (l.what == IK_SET_BIT)
         s->bit[l.bit] = (int8_t)l.value;
-    else if (l.what == IK_STATUS || l.what == IK_CALL)
+    else if (l.what == IK_STATUS || l.what == IK_CALL) {
+        std::string w = s->w;
         *s = all_unknown();
+        if (l.what == IK_STATUS && !l.writes_w)
+            s->w = w;
+    } else if (l.what == IK_LOAD_W)
+        s->w = l.constant;
+    if (l.writes_w)
+        s->w.clear();
 }
 
 } // namespace
@@ -264,6 +321,8 @@ std::string peep_bank_selects(const std::string &text)
         if (l.kind == LK_INSN) {
             const bits_state &s = before[i];
             if (l.what == IK_SET_BIT && !after_skip && s.bit[l.bit] == l.value)
+                l.removed = true;
+            if (l.what == IK_LOAD_W && !after_skip && s.w != W_TOP && !s.w.empty() && s.w == l.constant)
                 l.removed = true;
             after_skip = l.skips;
         }

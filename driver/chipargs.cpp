@@ -57,7 +57,8 @@ void preprocessor_chip_args(arglist *args)
     bool has_flash = c->flash_type != CHIP_FLASH_NONE;
     if (c->architecture == ARCH_MIDRANGE && has_flash && (opts.opt & OPTB_PROGMEM))
         arglist_appendf(args, "-D_PROGMEM_=%d", static_cast<int>(c->flash_type));
-    arglist_append_copy(args, double_is_32() ? "-S1,2,2,3,4,3,4" : "-S1,2,2,3,4,3,3");
+    // the sizes #if's sizeof sees: the last two are float's and double's
+    arglist_appendf(args, "-S1,2,2,3,4,%d,%d", float_is_32() ? 4 : 3, double_is_32() ? 4 : 3);
     if (opts.debugger == DBG_ICD)
         arglist_append_copy(args, "-DMPLAB_ICD=1");
     else if (opts.debugger == DBG_ICD2)

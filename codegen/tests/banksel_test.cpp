@@ -70,4 +70,27 @@ TEST(BankSelects, DeletedOnlyWhereEveryWayInHasTheBank)
     }
 }
 
+// W holds a constant until something else is put in it: a second load of
+// the same value (in any spelling) goes, one after W changed stays.
+TEST(BankSelects, LoadsOfTheConstantWHolds)
+{
+    const struct {
+        const char *name;
+        std::string text;
+        int loads_left;   // of movlw
+    } cases[] = {
+        {"same constant", "_f:\n\tmovlw\t01h\n\tmovwf\tx\n\tmovlw\t1\n\tmovwf\ty\n\treturn\n", 1},
+        {"W read from memory between", "_f:\n\tmovlw\t1\n\tmovwf\tx\n\tmovf\tz,w\n\tmovlw\t1\n\treturn\n", 2},
+        {"W changed by arithmetic", "_f:\n\tmovlw\t1\n\taddwf\tx,w\n\tmovlw\t1\n\treturn\n", 2},
+        {"a register changed, not W", "_f:\n\tmovlw\t1\n\taddwf\tx,f\n\tincf\tx\n\tmovlw\t1\n\treturn\n", 1},
+        {"after a call", "_f:\n\tmovlw\t1\n\tfcall\t_g\n\tmovlw\t1\n\treturn\n", 2},
+        {"ways in disagree", "_f:\n\tmovlw\t1\n\tbtfsc\tstatus,0\n\tgoto\tl2\n\tmovlw\t2\nl2:\n\tmovlw\t1\n\treturn\n", 3},
+        {"ways in agree", "_f:\n\tmovlw\t1\n\tbtfsc\tstatus,0\n\tgoto\tl2\n\tmovwf\tx\nl2:\n\tmovlw\t1\n\treturn\n", 1},
+        {"after a skip", "_f:\n\tmovlw\t1\n\tbtfsc\tstatus,0\n\tmovlw\t1\n\treturn\n", 2},
+        {"names compared as written", "_f:\n\tmovlw\tlow(_a)\n\tmovwf\tx\n\tmovlw\tlow(_a)\n\tmovlw\tlow(_b)\n\treturn\n", 2},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(count_of(peep_bank_selects(c.text), "movlw"), c.loads_left) << c.name;
+}
+
 } // namespace

@@ -241,6 +241,30 @@ TEST_F(DriverRun, OptionsReachTheirTools)
     EXPECT_NE(std::string::npos, e[4].find(" <root>/lib/vkpic-dc.lpp")) << e[4];
 }
 
+// The preprocessor's #if sizeof(float) and sizeof(double) follow --float
+// and --double (float.h picks its limits by them).
+TEST_F(DriverRun, FloatSizesReachThePreprocessor)
+{
+    const struct {
+        std::vector<std::string> options;
+        const char *sizes;
+    } cases[] = {
+        {{}, " -S1,2,2,3,4,3,3 "},
+        {{"--float=32"}, " -S1,2,2,3,4,4,3 "},
+        {{"--double=32"}, " -S1,2,2,3,4,3,4 "},
+        {{"--float=32", "--double=32"}, " -S1,2,2,3,4,4,4 "},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> args = {"--chip=16F877A", "-C", "--noexec", "-V"};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back("main.c");
+        ASSERT_EQ(0, run(args)) << out;
+        std::vector<std::string> e = echoes();
+        ASSERT_GE(e.size(), 2u) << out;
+        EXPECT_NE(std::string::npos, e[1].find(c.sizes)) << e[1];
+    }
+}
+
 // Options that change the command lines: the number of programs echoed and
 // pieces of their lines (index into the echoes).
 TEST_F(DriverRun, OptionEffectsOnCommandLines)
