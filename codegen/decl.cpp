@@ -144,6 +144,16 @@ static void storage_rest(cg_symbol *s, const char *p)
         if (!(type_qualifiers(s->type) & Q_INTERRUPT) && intlevel_mask > 1)
             s->int_levels |= intlevel_mask & ~1u;
         sym_asm_name(s);
+        if (type_qualifiers(s->type) & Q_INTERRUPT) {
+            // an interrupt function runs at one level, 1 unless a pragma
+            // names another (these chips have one interrupt: level 1)
+            uint32_t levels = (intlevel_mask == 1 ? 2u : intlevel_mask) & ~1u;
+            const char *name = sym_asm_name(s);
+            if (levels & (levels - 1))
+                msg_report(692, name);
+            else if (levels > 1u << 4)
+                msg_report(1179, name, 4);
+        }
         if (*p == 'f') {
             s->flags |= SF_ARG;
             p++;

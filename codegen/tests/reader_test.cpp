@@ -161,6 +161,23 @@ TEST_F(reader, interrupt_level_pragma_prefixes_the_next_function)
     EXPECT_EQ(sym("_after")->int_levels, 0u);                      // mask back to 1 after the body
 }
 
+// An interrupt function runs at one level: two named for it are an error,
+// one above 4 a warning.
+TEST_F(reader, interrupt_function_levels)
+{
+    const struct {
+        const char *pragmas;
+        int e692, w1179;
+    } cases[] = {{"", 0, 0}, {"[p l 1 ]\n", 0, 0}, {"[p l 1 ]\n[p l 2 ]\n", 1, 0}, {"[p l 5 ]\n", 0, 1}};
+    for (const auto &c : cases) {
+        SetUp();
+        read(std::string(c.pragmas) + "[v _isr `I(v 1 e ]\n{\n[e :U _isr ]\n}\n");
+        EXPECT_EQ(count(692), c.e692) << c.pragmas;
+        EXPECT_EQ(count(1179), c.w1179) << c.pragmas;
+        TearDown();
+    }
+}
+
 TEST_F(reader, strings_that_are_tails_share_storage)
 {
     read("[a 1 97 98 99 0 ]\n[a 2 98 99 0 ]\n[a 3 98 99 0 ]\n[a 4 120 0 ]\n");
