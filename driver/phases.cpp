@@ -841,6 +841,12 @@ bool phase_debug_convert(const char *hexfile, const char *symfile, uint32_t bit)
     // a made-up number (under --noexec, which writes nothing, the command
     // is shown as ever).
     if (bit == OUT_MCOF && !opts.noexec && chip_selected && !chip_selected->processor_id) {
+        // a debug file nobody asked for does not fail a firmware build: the
+        // default outputs go without it, with a warning
+        if (driver_option(44)->times_given == 0) {
+            msg_report(1608, chip_selected->name);
+            return true;
+        }
         msg_report(1535, chip_selected->name, "MCOF", "mcof");
         return false;
     }
