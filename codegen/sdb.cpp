@@ -92,11 +92,22 @@ const char *sdb_type_text(type_desc *t)
 
 static const char storage_letters[] = "tpares";
 
+// A local that the function refers to. Only externs are marked used when
+// read and only whole assignments mark a variable assigned, so a structure
+// reached through its members (its address taken) and a parameter that
+// arrives in W and is only read would otherwise be left out of the file.
+static bool sdb_local_referenced(const cg_symbol *s)
+{
+    if (s->flags & (SF_USED | SF_ASSIGNED | SF_WRITTEN | SF_ADDR_TAKEN))
+        return true;
+    return s->storage == ST_PARAM;
+}
+
 void sdb_write_var(cg_symbol *s)
 {
     if (!run.sdb || (s->flags & SF_NODEBUG))
         return;
-    if (s->storage < ST_EXTERN && !(s->flags & (SF_USED | SF_ASSIGNED)))
+    if (s->storage < ST_EXTERN && !sdb_local_referenced(s))
         return;
     sym_set_position(s);
     s->flags |= SF_DESCRIBED;

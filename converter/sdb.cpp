@@ -256,14 +256,52 @@ static sdb_entry *type_name_entry(const std::string &name)
     return nullptr;
 }
 
+// The length of the tag number part of a tag-like name ("S19" of
+// "S19point"), 0 when the name is not one.
+static size_t tag_number_length(const std::string &name)
+{
+    if (name.size() < 2 || !isupper((unsigned char)name[0]) || !isdigit((unsigned char)name[1]))
+        return 0;
+    size_t n = 1;
+    while (n < name.size() && isdigit((unsigned char)name[n]))
+        n++;
+    return n;
+}
+
+// The code generator names a structure or union in type texts by its tag
+// number with the source name appended ("S19point") while its record is
+// keyed by the number alone ("[s S19 point ..."): the record's tag is
+// found through its number and must carry that source name.
+static sdb_entry *numbered_tag_entry(const std::string &name)
+{
+    size_t n = tag_number_length(name);
+    if (!n || n == name.size())
+        return nullptr;
+    sdb_entry *e = type_name_entry(name.substr(0, n));
+    if (!e || e->kind != SC_STRUCT)
+        return nullptr;
+    if (e->alias ? name.compare(n, std::string::npos, e->alias) != 0 : !e->members.empty())
+        return nullptr;
+    return e;
+}
+
 static type_chain *type_of_name(const std::string &name)
 {
     sdb_entry *e = type_name_entry(name);
+    if (!e)
+        e = numbered_tag_entry(name);
     if (!e) {
         if (!isupper((unsigned char)name[0]))
             return nullptr;
-        // A tag used before its record: the record fills it later.
-        e = entry_new(name.c_str(), name[0] == 'E' ? SC_ENUM : SC_STRUCT);
+        // A tag used before its record: the record fills it later. A
+        // numbered structure is kept under its number, as its record
+        // names it, with the source name as the alias it will carry.
+        size_t n = name[0] == 'E' ? 0 : tag_number_length(name);
+        if (n && type_name_entry(name.substr(0, n)))
+            n = 0;   // the number is another structure's: keep the name whole
+        e = entry_new(n ? name.substr(0, n).c_str() : name.c_str(), name[0] == 'E' ? SC_ENUM : SC_STRUCT);
+        if (n && n < name.size())
+            e->alias = xstrdup(name.c_str() + n);
         scope_add(current, e);
     }
     type_chain *chain = new type_chain();
@@ -424,6 +462,7 @@ static void read_struct(bool is_union)
     sdb_entry *s = tag_entry(need_token(']'), SC_STRUCT);
     s->is_union = is_union;
     std::string alias = need_token(']');
+    free(s->alias);
     s->alias = alias == "." ? nullptr : xstrdup(alias.c_str());
     s->size = need_number(']');
     for (;;) {

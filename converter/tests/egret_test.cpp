@@ -348,6 +348,39 @@ TEST_F(EgretTest, SdbTreeListed)
     EXPECT_NE(r.out.find(want), std::string::npos) << r.out;
 }
 
+// Structures in type strings by tag number and name, as the code generator
+// writes them ("S1point"), by number alone, and before their record
+// (a pointer to a structure declared later, a structure pointing to
+// itself): each reaches the one record of its number. A number whose record
+// carries another name is a structure of its own.
+TEST_F(EgretTest, SdbStructuresNamedByNumberAndName)
+{
+    write("p.sym", "%locals\nmain.obj\nmain.c\n");
+    write("main.sdb", "[p PIC14 GLOBOPT ]\n\"1 main.c\n"
+                      "[s S1 point 3 `uc 1 x 1 0 `i 1 y 2 1 ]\n"
+                      "[s S2 node 2 `*S2node 1 next 1 0 `*S3leaf 1 leaf 1 1 ]\n"
+                      "[s S3 leaf 4 `l 1 value 4 0 ]\n"
+                      "[s S4 line 6 `[2]S1point 1 ends 6 0 ]\n"
+                      "[v _g `S1point 1 e 3 0 ]\n[v _a `[2]S1point 1 e 6 0 ]\n[v _n `*S2node 1 e 1 0 ]\n"
+                      "[v _t `S1 1 e 3 0 ]\n[v _o `S1other 1 e 3 0 ]\n[v pt_t `S1point 1 t 3 ]\n");
+    egret_result r = egret("-v p.sym -ovormak out.sym");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("    filename: \"main.c\"\n"
+                         "    struct: S1(point) = { x `u1 y `i2 }\n"
+                         "    struct: S2(node) = { next `*struct node leaf `*struct leaf }\n"
+                         "    struct: S3(leaf) = { value `i4 }\n"
+                         "    struct: S4(line) = { ends `[2]struct point }\n"
+                         "    extern: _g `struct point 1\n"
+                         "    extern: _a `[2]struct point 1\n"
+                         "    extern: _n `*struct node 1\n"
+                         "    extern: _t `struct point 1\n"
+                         "    struct: S1other = { }\n"
+                         "    extern: _o `struct S1other 1\n"
+                         "    typedef: pt_t `struct point 1\n}\n"),
+              std::string::npos)
+        << r.out;
+}
+
 // Two autos of one name in a block: with -k the second and every later
 // record of the block go into a faked inner block.
 TEST_F(EgretTest, SdbFakedInnerBlocks)

@@ -311,6 +311,208 @@ TEST_F(CoffTest, BaselineEntryLabelsAndJumpTable)
     EXPECT_NE(r.out.find("\tProcessor:\t0x6F54\n\tROM width:\t12\n\tRAM width:\t8\n"), std::string::npos) << r.out;
 }
 
+// egret's listing of a COFF symbol table (-d -v -v) reduced to types: each
+// variable as "<aux size> <type>" and each structure or union tag as
+// "size <n>: <member> = <offset>: <type>, ...", references to tags by
+// symbol index replaced by the tags' names.
+struct coff_types {
+    std::map<std::string, std::string> vars, tags;
+};
+
+coff_types coff_listing_types(const std::string &dump)
+{
+    const std::regex entry(R"(^\s*(\d+):\t\s*([a-z .]+?) \d+ (\d+)\[\d+\]\t(.*)$)");
+    std::vector<std::smatch> entries;
+    std::map<std::string, std::string> tag_at;
+    std::istringstream in(dump.substr(dump.find("Symbol table:")));
+    std::string line;
+    std::vector<std::string> lines;
+    while (std::getline(in, line))
+        lines.push_back(line);
+    for (const std::string &l : lines) {
+        std::smatch m;
+        if (std::regex_match(l, m, entry)) {
+            entries.push_back(m);
+            if (m[2] == "structure tag" || m[2] == "union tag")
+                tag_at[m[1]] = m.str(4).substr(0, m.str(4).find(':'));
+        }
+    }
+    auto named = [&](std::string text) {
+        static const std::regex ref(R"((struct|union) \[(\d+)\])");
+        std::smatch m;
+        std::string out;
+        while (std::regex_search(text, m, ref)) {
+            out += m.prefix().str() + m.str(1) + " " + (tag_at.count(m[2]) ? tag_at[m[2]] : "?" + m.str(2));
+            text = m.suffix();
+        }
+        return out + text;
+    };
+    coff_types t;
+    std::string tag;
+    for (const std::smatch &m : entries) {
+        std::string cls = m[2], rest = m[4];
+        if (cls == "structure tag" || cls == "union tag") {
+            tag = tag_at[m[1]];
+            t.tags[tag] = "size " + rest.substr(rest.find("size ") + 5, rest.find(", index") - rest.find("size ") - 5) + ":";
+        } else if (cls.rfind("member of", 0) == 0 && !tag.empty()) {
+            t.tags[tag] += (t.tags[tag].back() == ':' ? " " : ", ") + named(rest);
+        } else if (cls == "end of structure") {
+            tag.clear();
+        } else if (cls == "external symbol" || cls == "static") {
+            size_t eq = rest.find(" = "), colon = rest.find(": ", eq);
+            std::string after = rest.substr(colon + 2);
+            t.vars[rest.substr(0, eq)] = m.str(3) + " " + named(after.substr(after.find(' ') + 1));
+        }
+    }
+    return t;
+}
+
+// Structure, union and enumeration variables of a compiled C program, global
+// and local, nested, in arrays, behind pointers and typedefs: the SDB tree
+// gives each its tag with the members, and the COFF file (egret's listing
+// and gpvo) each variable its structure with members, offsets and sizes.
+// The code generator names a structure in type texts by its number and its
+// name ("S19point") and its record by the number alone.
+TEST_F(CoffTest, StructureUnionAndEnumVariablesOfACProgram)
+{
+    write("main.c", R"(struct point { unsigned char x; int y; };
+struct line { struct point a, b; unsigned char tag; };
+union word { unsigned int w; unsigned char b[2]; };
+struct node { struct node *next; struct leaf *leaf; unsigned char v; };
+struct leaf { long value; };
+struct poly { struct point corner[2]; struct line *edge; };
+enum colour { RED, GREEN = 5, BLUE };
+typedef struct { unsigned char lo, hi; } pair_t;
+typedef struct point point_t;
+typedef enum colour colour_t;
+struct point gp;
+struct line gl;
+union word gw;
+struct point arr[3];
+struct point *pp;
+struct line *lp;
+struct node n1, n2;
+struct leaf lf;
+struct poly gpoly;
+struct line lines[2];
+enum colour gc;
+colour_t gc2;
+pair_t gpair;
+point_t gpt;
+unsigned char use(struct point *p, struct line *l)
+{
+    struct point lpnt;
+    union word lw;
+    struct line ll;
+    lpnt.x = p->x + l->a.x;
+    lpnt.y = l->b.y;
+    lw.w = lpnt.y;
+    ll.a = lpnt;
+    ll.tag = lw.b[1];
+    gl = ll;
+    return ll.tag;
+}
+void main(void)
+{
+    pp = &arr[1];
+    lp = &lines[1];
+    n1.next = &n2;
+    n1.leaf = &lf;
+    gpoly.edge = lp;
+    gc = BLUE;
+    gc2 = GREEN;
+    gpair.lo = 1;
+    gpt.x = 2;
+    gw.w = 0x1234;
+    gp.x = use(pp, lp);
+    while (1)
+        ;
+}
+)");
+    egret_result r = shell(zeph + " --chip=16F877A main.c");
+    ASSERT_EQ(r.status, 0) << r.out;
+    // A pointer's size is the compiler's choice; the layouts follow from it.
+    std::string sdb = read("main.sdb");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(sdb, m, std::regex(R"(\[v _pp \S+ +1 e (\d+) )"))) << sdb;
+    unsigned ptr = std::stoul(m[1]);
+    auto at = [](unsigned n) { return std::to_string(n); };
+
+    r = egret("-v main.sym -ovormak out.sym");
+    ASSERT_EQ(r.status, 0) << r.out;
+    std::string tree = r.out.substr(r.out.find("Global block:"));
+    for (const char *want : {
+             "(point) = { x `u1 y `i2 }\n", "(line) = { a `struct point b `struct point tag `u1 }\n",
+             "(word) = { w `u2 b `[2]u1 }\n", "(node) = { next `*struct node leaf `*struct leaf v `u1 }\n",
+             "(leaf) = { value `i4 }\n", "(poly) = { corner `[2]struct point edge `*struct line }\n",
+             " = { lo `u1 hi `u1 }\n", " = { RED=0 GREEN=5 BLUE=6 }\n",
+             "    extern: _gp `struct point ", "    extern: _arr `[3]struct point ",
+             "    extern: _pp `*struct point ", "    extern: _lines `[2]struct line ",
+             "    typedef: _point_t `struct point ", "    extern: _gpt `struct point ",
+             "        auto: _use_lpnt `struct point ", "        auto: _use_lw `struct word ",
+             "        auto: _use_ll `struct line ", "        param: _use_l `*struct line "})
+        EXPECT_NE(tree.find(want), std::string::npos) << want << "\n" << tree;
+    EXPECT_EQ(tree.find("= { }"), std::string::npos) << tree;
+
+    r = egret("-d -v -v main.cof");
+    ASSERT_EQ(r.status, 0) << r.out;
+    coff_types t = coff_listing_types(r.out);
+    std::map<std::string, std::string> want_tags = {
+        {"point", "size 3: x = 0: uchar, y = 1: int"},
+        {"line", "size 7: a = 0: struct point, b = 3: struct point, tag = 6: uchar"},
+        {"word", "size 2: w = 0: uint, b = 0: array [2] of uchar"},
+        {"leaf", "size 4: value = 0: long"},
+        {"node", "size " + at(2 * ptr + 1) + ": next = 0: pointer to struct node, leaf = " + at(ptr) +
+                     ": pointer to struct leaf, v = " + at(2 * ptr) + ": uchar"},
+        {"poly", "size " + at(6 + ptr) + ": corner = 0: array [2] of struct point, edge = 6: pointer to struct line"},
+    };
+    for (const auto &[tag, layout] : want_tags)
+        EXPECT_EQ(t.tags[tag], layout) << tag << "\n" << r.out;
+    std::map<std::string, std::string> want_vars = {
+        {"gp", "3 struct point"},          {"gl", "7 struct line"},
+        {"gw", "2 union word"},            {"arr", "9 array [3] of struct point"},
+        {"pp", "3 pointer to struct point"}, {"lp", "7 pointer to struct line"},
+        {"n1", at(2 * ptr + 1) + " struct node"}, {"n2", at(2 * ptr + 1) + " struct node"},
+        {"lf", "4 struct leaf"},           {"gpoly", at(6 + ptr) + " struct poly"},
+        {"lines", "14 array [2] of struct line"}, {"gc", "1 char"},
+        {"gc2", "1 char"},                 {"gpt", "3 struct point"},
+        {"use_lpnt", "3 struct point"},    {"use_lw", "2 union word"},
+        {"use_ll", "7 struct line"},       {"use_l", "7 pointer to struct line"},
+    };
+    for (const auto &[var, type] : want_vars)
+        EXPECT_EQ(t.vars[var], type) << var << "\n" << r.out;
+    // The typedef'd structure without a tag name.
+    std::string pair = t.vars["gpair"];
+    ASSERT_EQ(pair.rfind("2 struct ", 0), 0u) << r.out;
+    EXPECT_EQ(t.tags[pair.substr(9)], "size 2: lo = 0: uchar, hi = 1: uchar") << r.out;
+
+    // gputils reads the same: each variable's type and derivation, each
+    // structure's members at their offsets.
+    gpvo_listing g = gpvo("main.cof");
+    expect_only_known_complaints(g);
+    struct Want {
+        const char *name, *type, *derivation, *sclass;
+        unsigned long value;
+    } want[] = {
+        {"gp", "T_STRUCT", "DT_NON", "C_EXT", 0},     {"gw", "T_UNION", "DT_NON", "C_EXT", 0},
+        {"arr", "T_STRUCT", "DT_ARY", "C_EXT", 0},    {"pp", "T_STRUCT", "DT_PTR", "C_EXT", 0},
+        {"use_lw", "T_UNION", "DT_NON", "C_STAT", 0}, {"y", "T_INT", "DT_NON", "C_MOS", 1},
+        {"tag", "T_UCHAR", "DT_NON", "C_MOS", 6},     {"w", "T_UINT", "DT_NON", "C_MOU", 0},
+        {"corner", "T_STRUCT", "DT_ARY", "C_MOS", 0}, {"edge", "T_STRUCT", "DT_PTR", "C_MOS", 6},
+        {"value", "T_LONG", "DT_NON", "C_MOS", 0},
+    };
+    for (const Want &w : want) {
+        const gpvo_symbol *s = g.symbol(w.name);
+        ASSERT_TRUE(s) << w.name;
+        EXPECT_EQ(s->type, w.type) << w.name;
+        EXPECT_EQ(s->derivation, w.derivation) << w.name;
+        EXPECT_EQ(s->sclass, w.sclass) << w.name;
+        if (w.sclass[2] == 'M') {
+            EXPECT_EQ(s->value, w.value) << w.name;
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------
 // Hand-made inputs
 // ---------------------------------------------------------------------------
