@@ -524,6 +524,87 @@ static tree_node *typed_node(int op, tree_node *l, tree_node *r, type_desc *t)
 
 // A temporary of the current function holding the value v, stored by a
 // statement of its own (lowered in its turn); its ID takes v's place.
+// Replaces every read of the variable (the assignment's destination: an
+// object, or one part of one at an offset) in a test by the constant; false
+// when the test reads anything that is not plain (a call, an access
+// through a pointer) or another part or width of the same object.
+static bool put_constant(tree_node *n, tree_node *var, tree_node *value, bool *seen)
+{
+    if (!n)
+        return true;
+    if (n->op == OP_CALL || n->op == OP_DEREF || n->op == OP_CALLARGS || n->op == OP_ASM)
+        return false;
+    if (n->op == OP_ID && n->sym == var->sym) {
+        if (!simp_same_id(n, var))
+            return false;
+        // the value as the variable holds it
+        uint32_t size = node_size(var);
+        int64_t v = value->value;
+        if (size && size < 4) {
+            v &= (1ll << (8 * size)) - 1;
+            if (type_arith_class(type_unqualify(var->type)) == AR_SIGNED && (v >> (8 * size - 1)) & 1)
+                v -= 1ll << (8 * size);
+        }
+        type_desc *t = n->type;
+        n->op = OP_CONST;
+        n->sym = nullptr;
+        n->value = (int32_t)v;
+        n->type = t;
+        *seen = true;
+        return true;
+    }
+    int arity = op_arity((int)n->op);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        if (!put_constant(n->left, var, value, seen))
+            return false;
+    if (arity == OA_BINARY)
+        return put_constant(n->right, var, value, seen);
+    return true;
+}
+
+// The test right after a variable is given a constant (the first test of a
+// counted loop: for (i = 0; i < n; i++)) decided here when the constant
+// decides it, so neither the test nor the jump around the loop's body is
+// made. A jump that follows a jump made unconditional is never reached.
+static void fold_tests_after_constants(vector_t *stmts)
+{
+    for (uint32_t i = 0; i + 1 < vec_count(stmts); i++) {
+        tree_node *s = (tree_node *)vec_get(stmts, i), *t = (tree_node *)vec_get(stmts, i + 1);
+        if (s->op != OP_ASSIGN || !s->left || s->left->op != OP_ID || !s->left->sym || !s->right ||
+            s->right->op != OP_CONST || tree_has_volatile(s->left) || !type_is_integer(s->left->type))
+            continue;
+        if (t->op != OP_CJUMP || !t->left || !t->right)
+            continue;
+        tree_node *test = tree_copy(t->left);
+        bool seen = false;
+        if (!put_constant(test, s->left, s->right, &seen) || !seen) {
+            tree_free(test);
+            continue;
+        }
+        int level = msg_set_warning_level(9);   // the user wrote no such test
+        test = tree_simplify(test);
+        msg_set_warning_level(level);
+        bool decided = simp_is_const(test), taken = decided && test->value != 0;
+        tree_free(test);
+        if (!decided)
+            continue;
+        if (!taken) {
+            vec_remove_at(stmts, i + 1);
+            tree_free(t);
+            continue;
+        }
+        tree_free(t->left);
+        t->left = t->right;
+        t->right = nullptr;
+        t->op = OP_JUMP;
+        while (i + 2 < vec_count(stmts) && ((tree_node *)vec_get(stmts, i + 2))->op == OP_JUMP) {
+            tree_node *dead = (tree_node *)vec_get(stmts, i + 2);
+            vec_remove_at(stmts, i + 2);
+            tree_free(dead);
+        }
+    }
+}
+
 static tree_node *into_temporary(tree_node *v, vector_t *out)
 {
     type_desc *t = type_unqualify(v->type);
@@ -1054,6 +1135,7 @@ static void compute_frame_sizes(vector_t *list)
         int level = f->flags & SF_LIBFUNC ? msg_set_warning_level(9) : 0;
         for (uint32_t k = 0; k < vec_count(f->func->trees); k++)
             prepare_statement(f, (tree_node *)vec_get(f->func->trees, k), f->func->stmts);
+        fold_tests_after_constants(f->func->stmts);
         if (f->flags & SF_LIBFUNC)
             msg_set_warning_level(level);
         collect_calls(f);

@@ -294,6 +294,61 @@ TEST(IntComparisons, EqualityLooksAtEveryByte)
     run_int_cases(cases, "unsigned long a, b;\nunsigned int i;\n");
 }
 
+// A test right after its variable is given a constant is decided when the
+// program is compiled (the first test of a counted loop): loops that run,
+// loops that never run, signed and wide counters, a member of a structure
+// tested after another member is set, and an if on a just-set value.
+TEST(IntLoops, FirstTestsDecidedByTheConstant)
+{
+    NEEDS_SIMULATOR();
+    c_program p;
+    p.files.push_back({"main.c", R"(
+struct S { unsigned char a, b; int c; } s;
+unsigned char n1, n2, n3, n4, n5, n6, n7;
+int w1;
+long l1;
+void main(void)
+{
+    unsigned char i;
+    signed char k;
+    int j;
+    long m;
+    for (i = 0; i < 10; i++) n1++;
+    for (i = 5; i < 3; i++) n2++;
+    for (k = -3; k < 2; k++) n3++;
+    for (k = 0; k > -1; k--) n4++;
+    for (j = 0; j < 300; j++) w1++;
+    for (j = 300; j < 300; j++) w1 += 1000;
+    for (m = 0; m < 70000L; m += 1000) l1++;
+    s.b = 7;
+    for (s.a = 0; s.a != s.b; s.a++) n5++;
+    s.c = -1;
+    for (s.a = 0; s.c < 0 && s.a < 3; s.a++) n6++;
+    i = 200;
+    if (i > 100) n6 += 10;
+    i = 300;
+    if (i == 44) n7 = 1;
+    k = 200;
+    if (k < 0) n7 += 2;
+    s.a = 0;
+    if (s.b) n7 += 4;
+    FINISH();
+}
+)"});
+    c_run r = c_compile_and_run(p);
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("n1"), 10);
+    EXPECT_EQ(r.byte("n2"), 0);
+    EXPECT_EQ(r.byte("n3"), 5);
+    EXPECT_EQ(r.byte("n4"), 1);
+    EXPECT_EQ(r.value("w1", 2), 300u);
+    EXPECT_EQ(r.value("l1", 4), 70u);
+    EXPECT_EQ(r.byte("n5"), 7);
+    EXPECT_EQ(r.byte("n6"), 13);
+    EXPECT_EQ(r.byte("n7"), 7);   // 300 kept as 44 in a byte; 200 is -56 in a signed one
+}
+
 // A value of several operations stored in its target: each made in the
 // target itself, one operation after the other.
 TEST(IntExpressions, NestedValuesMadeInTheirTarget)
