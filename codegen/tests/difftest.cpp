@@ -661,6 +661,177 @@ struct dt_gen {
         return s;
     }
 
+    // How a case label writes the value y of the selector's type: in
+    // decimal or hexadecimal, or as a value that converts to it (a cast,
+    // and for unsigned long a negative int).
+    std::string label_text(dt_sel w, long y)
+    {
+        const dt_sel_type &t = dt_sel_info(w);
+        long span = 1L << t.bits;
+        char buf[80];
+        unsigned r = rng.below(10);
+        if (!t.is_signed && y >= span / 2 && r < 4) {
+            long other = y - span;
+            if (w == W_ULONG && r < 2 && other > -2147483647L)
+                snprintf(buf, sizeof buf, "%ld", other);
+            else
+                snprintf(buf, sizeof buf, "(%s)(%ld)", t.name, other);
+        } else if (t.is_signed && y < 0 && r < 2 && w != W_INT) {
+            snprintf(buf, sizeof buf, "(%s)(0x%lX)", t.name, y + span);
+        } else if (y == -2147483647L - 1) {
+            snprintf(buf, sizeof buf, "(-2147483647 - 1)");
+        } else if (y >= 0 && (r < 7 || y > 2147483647L)) {
+            snprintf(buf, sizeof buf, "0x%lX", y);
+        } else {
+            snprintf(buf, sizeof buf, "%ld", y);
+        }
+        return buf;
+    }
+
+    // A random value of a selector's type.
+    long any_value(dt_sel w)
+    {
+        return dt_sel_convert(w, (long)(rng.next() & 0xFFFFFFFFu));
+    }
+
+    // switch (selector) { case ...: ... }: the selector of any of the
+    // integer types, a variable or an expression (in the wider types
+    // shifted by a constant); labels dense (a run of the values the
+    // selector takes) or sparse (with values far outside them), in arms of
+    // one or two labels, with or without a default, each arm ending in a
+    // break or falling into the next; under no pragma or one of two kinds.
+    dt_stmt gen_switch()
+    {
+        dt_stmt s;
+        s.kind = S_SWITCH;
+        begin_expression();
+        unsigned which = rng.below(100);
+        s.sel = which < 25 ? W_UC : which < 45 ? W_SC : which < 60 ? W_INT : (dt_sel)(W_UINT + rng.below(5));
+        const dt_sel_type &t = dt_sel_info(s.sel);
+        dt_range window{0, 0};   // values of the core that labels are taken near
+        bool counter = false;
+        if (t.bits == 8) {
+            dt_class c = s.sel == W_UC ? C_U : C_S;
+            std::vector<int> vars = readable(c), counters;
+            for (int v : vars)
+                if (vars_role(v) == R_COUNTER)
+                    counters.push_back(v);
+            unsigned r = rng.below(10);
+            if (!counters.empty() && r < 4) {
+                s.e = read_var(pick(counters));
+                counter = true;
+            } else if (!vars.empty() && r < 6) {
+                s.e = read_var(pick(vars));
+            } else if (r < 8) {
+                s.e = gen_byte(1, c);
+            } else {
+                s.e = gen_low(1);
+            }
+            s.plain = s.e->type == (c == C_U ? T_UC : T_SC) && s.e->kind != E_CONST;
+        } else {
+            unsigned r = rng.below(10);
+            if (r < 3)
+                s.e = gen_low(1);
+            else if (r < 7) {
+                long m = pick(std::vector<long>{3, 7, 15});
+                s.e = make_binary("&", gen_low(1), make_const(m, T_INT, std::to_string(m)));
+            } else
+                s.e = gen_byte(1, rng.chance(50) ? C_U : C_S);
+            // a bare byte-typed selector keeps its byte type (the code
+            // generator refuses labels outside it, 696): only an int is bare
+            s.plain = s.sel == W_INT && rng.chance(50) && s.e->type == T_INT;
+            if (!s.plain && rng.chance(s.sel == W_INT ? 25 : 50)) {
+                s.sel_op = rng.chance(60) ? "+" : "^";
+                if (s.sel_op == "^" || !t.is_signed)
+                    s.sel_k = any_value(s.sel);
+                else {   // a signed sum stays in its type
+                    long lo = -(1L << (t.bits - 1)) - s.e->range.lo, hi = (1L << (t.bits - 1)) - 1 - s.e->range.hi;
+                    s.sel_k = lo > hi ? 0 : lo + (long)(rng.next() % (unsigned long)(hi - lo + 1));
+                }
+            }
+        }
+        window = counter ? dt_range{0, 8} : s.e->range;
+        if (window.hi - window.lo > 40) {
+            window.lo += (long)(rng.next() % (unsigned long)(window.hi - window.lo - 40));
+            window.hi = window.lo + 40;
+        }
+        // the selector's value for a value of the core
+        auto value_of = [&](long x) {
+            long v = dt_sel_convert(s.sel, x);
+            if (s.sel_op.empty())
+                return v;
+            long k = dt_sel_convert(s.sel, s.sel_k);
+            return dt_sel_convert(s.sel, s.sel_op == "+" ? v + k : v ^ k);
+        };
+        int n = 1 + (int)rng.below(small ? 4 : 8);
+        std::vector<long> labels;
+        std::set<long> taken;
+        auto add_label = [&](long y) {
+            if (taken.insert(y).second)
+                labels.push_back(y);
+        };
+        if (rng.chance(50)) {   // dense: a run of the core's values
+            long x = window.lo + (long)rng.below((unsigned)(window.hi - window.lo + 1));
+            for (int i = 0; i < n; i++)
+                add_label(value_of(x + i - (rng.chance(20) ? 1 : 0)));
+        } else {
+            for (int i = 0; i < n; i++)
+                add_label(rng.chance(25) ? any_value(s.sel)
+                                         : value_of(window.lo + (long)rng.below((unsigned)(window.hi - window.lo + 1))));
+        }
+        if (rng.chance(30))
+            for (size_t i = labels.size(); i > 1; i--)
+                std::swap(labels[i - 1], labels[rng.below((unsigned)i)]);
+        long low = *std::min_element(labels.begin(), labels.end());
+        long high = *std::max_element(labels.begin(), labels.end());
+        unsigned kind = rng.below(100);
+        // a table of more than 64 values would crowd the page
+        if (kind < 25 && (high - low < 64 || high - low > 256))
+            s.pragma = "direct";
+        else if (kind < 40)
+            s.pragma = "simple";
+        // the arms, and where the default goes
+        std::vector<dt_stmt> arms;
+        for (size_t i = 0; i < labels.size();) {
+            dt_stmt arm;
+            arm.kind = S_CASE;
+            size_t take = rng.chance(30) && i + 1 < labels.size() ? 2 : 1;
+            for (size_t k = 0; k < take; k++, i++) {
+                arm.labels.push_back(labels[i]);
+                arm.label_text.push_back(label_text(s.sel, labels[i]));
+            }
+            arms.push_back(arm);
+        }
+        if (rng.chance(60)) {
+            size_t at = rng.below((unsigned)arms.size() + 1);
+            if (at < arms.size() && rng.chance(40))
+                arms[at].is_default = true;
+            else {
+                dt_stmt arm;
+                arm.kind = S_CASE;
+                arm.is_default = true;
+                arms.insert(arms.begin() + (long)at, arm);
+            }
+        }
+        nest++;
+        for (size_t i = 0; i < arms.size(); i++) {
+            dt_stmt &arm = arms[i];
+            int count = rng.chance(60) ? 1 : rng.chance(50) ? 0 : 2;
+            arm.body = gen_block(count);
+            if (fn != -1 && rng.chance(15))
+                arm.body.push_back(gen_return());
+            else
+                arm.brk = rng.chance(i + 1 == arms.size() ? 50 : 75);
+        }
+        if (arms.back().body.empty())   // a label needs a statement after it
+            arms.back().brk = true;
+        nest--;
+        s.body = arms;
+        return s;
+    }
+
+    dt_role vars_role(int v) { return vars[v].role; }
+
     dt_stmt gen_statement()
     {
         unsigned r = rng.below(100);
@@ -669,6 +840,8 @@ struct dt_gen {
             return gen_if();
         if (nest < max_nest && loops < loop_levels && r < 22)
             return gen_loop();
+        if (nest < max_nest && r >= 22 && r < 30)
+            return gen_switch();
         return gen_simple();
     }
 
@@ -799,6 +972,25 @@ struct dt_gen {
     }
 };
 
+// The nodes of statements' expressions and case labels: roughly how much
+// code they make.
+unsigned weight(const expr_ptr &e)
+{
+    unsigned n = e ? 1 : 0;
+    if (e)
+        for (const expr_ptr &k : e->kids)
+            n += weight(k);
+    return n;
+}
+
+unsigned weight(const std::vector<dt_stmt> &body)
+{
+    unsigned n = 0;
+    for (const dt_stmt &s : body)
+        n += 2 + weight(s.e) + weight(s.body) + weight(s.other) + 3 * (unsigned)s.labels.size();
+    return n;
+}
+
 } // namespace
 
 dt_program difftest_generate(uint64_t seed, bool small)
@@ -822,7 +1014,10 @@ dt_program difftest_generate(uint64_t seed, bool small)
         rng = g.rng;
         std::vector<std::string> lines = dt_print(g.tree);
         dt_outcome run = dt_run(g.tree);
-        if (run.cost > cost_bound && run.fault.empty() && attempt < 20)
+        // main within a page: statements nested in switches can swell it
+        bool direct = g.tree.storage == ST_PLAIN || g.tree.storage == ST_MEMBER;
+        bool too_big = weight(g.tree.main_body) > (direct ? 850u : 500u);
+        if ((run.cost > cost_bound || too_big) && run.fault.empty() && attempt < 20)
             continue;
         std::ostringstream text;
         for (const std::string &l : lines)

@@ -4,7 +4,8 @@
 // A 64-bit seed makes one program, the same on every host: globals of both
 // byte types set by assignments at the start of main, then statements
 // (assignments of expression trees, compound assignments, increments,
-// if/else, loops with bounded trip counts, calls of generated functions of
+// if/else, loops with bounded trip counts, switch statements on selectors
+// of every integer type from 8 to 32 bits, calls of generated functions of
 // 0-3 byte parameters). The host runs the program's own tree with C's rules
 // (operands promoted to a 16-bit int, the result converted to the
 // destination's type) and records what each global must hold at the end,

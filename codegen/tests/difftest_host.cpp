@@ -5,12 +5,14 @@
 // expressions, so the text needs no rule of precedence to read as the tree.
 // The host's run walks the same tree with C's rules for the 16-bit int of
 // the target: operands promoted, results converted to the destination's
-// type, && || ?: evaluated lazily. It checks on the way that nothing C
+// type, && || ?: evaluated lazily, a switch entered at the arm of the
+// selector's value as its type holds it. It checks on the way that nothing C
 // leaves undefined happens (int overflow, division by 0, a negative value
 // shifted left), which would be a fault of the generator.
 #include "difftest_tree.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -101,6 +103,22 @@ struct dt_printer {
             emit(indent, "}");
             return;
         }
+        if (s.kind == S_SWITCH) {
+            if (!s.pragma.empty())
+                emit(0, "#pragma switch " + s.pragma);
+            s.line = emit(indent, "switch (" + selector(s) + ") {");
+            for (dt_stmt &arm : s.body) {
+                for (const std::string &label : arm.label_text)
+                    arm.line = emit(indent, "case " + label + ":");
+                if (arm.is_default)
+                    arm.line = emit(indent, "default:");
+                block(arm.body, indent + 1);
+                if (arm.brk)
+                    emit(indent + 1, "break;");
+            }
+            emit(indent, "}");
+            return;
+        }
         std::string c = reach(s.counter);
         switch (s.form) {
         case L_DOWN:
@@ -127,6 +145,27 @@ struct dt_printer {
             break;
         }
         emit(indent, "}");
+    }
+
+    // A selector: e in the selector's type, combined with a constant of
+    // that type and converted back (a no-op on the target; what a
+    // narrower host type needs). The wider types' casts are always
+    // followed by a parenthesis: the host compiler's check reads them as
+    // macros.
+    std::string selector(const dt_stmt &s)
+    {
+        if (s.plain)
+            return expr(s.e, true);
+        std::string cast = std::string("(") + dt_sel_info(s.sel).name + ")";
+        std::string v = cast + "(" + expr(s.e, true) + ")";
+        if (s.sel_op.empty())
+            return v;
+        char k[40];
+        if (s.sel_k == -2147483647L - 1)
+            snprintf(k, sizeof k, "(-2147483647 - 1)");
+        else
+            snprintf(k, sizeof k, s.sel_k > 2147483647L ? "0x%lX" : "%ld", s.sel_k);
+        return cast + "(" + v + " " + s.sel_op + " " + cast + "(" + k + "))";
     }
 
     std::string declaration(int v) { return std::string(dt_type_name(g.vars[v].type)) + " " + g.vars[v].name; }
@@ -320,6 +359,46 @@ struct dt_machine {
         return 0;
     }
 
+    // The selector's value as its type holds it.
+    long selector(const dt_stmt &s)
+    {
+        long x = dt_sel_convert(s.sel, eval(s.e));
+        if (s.sel_op.empty())
+            return x;
+        long k = dt_sel_convert(s.sel, s.sel_k);
+        long r = s.sel_op == "+" ? x + k : x ^ k;
+        // int and the wider signed types must not overflow (the byte types
+        // are promoted to int first)
+        if (dt_sel_info(s.sel).bits >= 16 && dt_sel_info(s.sel).is_signed)
+            check(r == dt_sel_convert(s.sel, r), "overflow in a switch's selector");
+        return dt_sel_convert(s.sel, r);
+    }
+
+    // The arm whose label holds the selector's value, else the default's,
+    // then the arms after it until a break (or a return).
+    bool exec_switch(const dt_stmt &s, long *result)
+    {
+        long v = selector(s);
+        size_t entry = s.body.size();
+        unsigned long bytes = (unsigned long)dt_sel_info(s.sel).bits / 8;
+        for (size_t i = 0; i < s.body.size() && entry == s.body.size(); i++)
+            for (long label : s.body[i].labels) {
+                cost += 4 * bytes;
+                if (label == v)
+                    entry = i;
+            }
+        for (size_t i = 0; i < s.body.size() && entry == s.body.size(); i++)
+            if (s.body[i].is_default)
+                entry = i;
+        for (size_t i = entry; i < s.body.size(); i++) {
+            if (exec(s.body[i].body, result))
+                return true;
+            if (s.body[i].brk)
+                break;
+        }
+        return false;
+    }
+
     // Runs statements; true when one of them returned (the value in *result).
     bool exec(const std::vector<dt_stmt> &body, long *result)
     {
@@ -343,6 +422,8 @@ struct dt_machine {
         }
         if (s.kind == S_IF)
             return eval(s.e) ? exec(s.body, result) : exec(s.other, result);
+        if (s.kind == S_SWITCH)
+            return exec_switch(s, result);
         int c = s.counter;
         store(c, s.form == L_DOWN ? eval(s.e) : 0);
         for (int trips = 0;; trips++) {

@@ -21,6 +21,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -126,9 +127,9 @@ TEST_P(BaselineSeeds, EveryGlobalHoldsTheHostsValue)
 }
 
 static const chip_seed baseline_seeds[] = {
-    {"12F508", 5},  {"12F508", 7},  {"12F508", 14}, {"12F508", 17}, {"12F508", 19}, {"12F508", 32},
-    {"12F508", 38}, {"12F508", 48}, {"16F505", 2},  {"16F505", 8},  {"16F505", 12}, {"16F505", 18},
-    {"16F505", 20}, {"16F505", 21}, {"16F505", 23}, {"16F505", 27},
+    {"12F508", 5},  {"12F508", 17}, {"12F508", 19}, {"12F508", 25}, {"12F508", 27}, {"12F508", 32},
+    {"12F508", 38}, {"12F508", 48}, {"16F505", 2},  {"16F505", 4},  {"16F505", 12}, {"16F505", 18},
+    {"16F505", 21}, {"16F505", 23}, {"16F505", 26}, {"16F505", 27},
 };
 
 INSTANTIATE_TEST_SUITE_P(DiffTest, BaselineSeeds, testing::ValuesIn(baseline_seeds),
@@ -148,6 +149,30 @@ TEST(DiffTestGenerator, SeedsAreReproducibleAndTheHostRunIsDefined)
     }
 }
 
+// The CI seeds' programs hold switches on every selector type, bare and
+// cast, under both pragmas, with defaults and arms that fall through.
+TEST(DiffTestGenerator, TheFixedSeedsHoldEveryFormOfSwitch)
+{
+    std::string all;
+    for (uint64_t seed = 1; seed <= ci_seed_count; seed++)
+        all += difftest_generate(seed).text;
+    static const char *const forms[] = {
+        "switch ((unsigned char)(", "switch ((signed char)(", "switch ((int)(", "switch ((unsigned int)(",
+        "switch ((short long)(", "switch ((unsigned short long)(", "switch ((long)(", "switch ((unsigned long)(",
+        "#pragma switch direct", "#pragma switch simple", "default:", "case -",
+    };
+    for (const char *form : forms)
+        EXPECT_NE(all.find(form), std::string::npos) << form;
+    // a bare byte variable, and an arm that falls into the next label
+    EXPECT_TRUE(std::regex_search(all, std::regex("switch \\((gv\\.)?[us][0-9]\\) \\{")));
+    std::istringstream in(all);
+    bool falls = false;
+    for (std::string prev, line; std::getline(in, line); prev = line)
+        falls |= line.find("case ") != std::string::npos && !prev.empty() && prev.back() == ';' &&
+                 prev.find("break;") == std::string::npos && prev.find("return ") == std::string::npos;
+    EXPECT_TRUE(falls);
+}
+
 // The program built by the host's C compiler with the undefined-behaviour
 // checks, run, and its globals compared with the host run's values: an
 // independent check of the tester's own evaluator. The program keeps int
@@ -160,13 +185,29 @@ static std::string host_compiler_check(const dt_program &p)
     std::string text = p.text;
     size_t m = text.find("void main(void)");
     text.replace(m, 4, "int");
+    // the target's integer types the host lacks, or holds in more bits: the
+    // program writes their casts with a parenthesised operand, which reads
+    // as a call of a macro that converts the same way
+    static const char *const casts[][2] = {
+        {"(unsigned int)", "DT_U16"}, {"(unsigned short long)", "DT_U24"}, {"(short long)", "DT_S24"},
+        {"(unsigned long)", "DT_U32"}, {"(long)", "DT_S32"},
+    };
+    for (const auto &c : casts)
+        for (size_t at; (at = text.find(c[0])) != std::string::npos;)
+            text.replace(at, strlen(c[0]), c[1]);
     std::string dump = "static void dump(void)\n{\n";
     // each global by its byte: a plain variable, or an element or member
     auto key = [](const dt_expect &e) { return e.name + "+" + std::to_string(e.offset); };
     for (const dt_expect &e : p.expect)
         dump += "    printf(\"%s %d\\n\", \"" + key(e) + "\", ((unsigned char *)&" + e.name + ")[" +
                 std::to_string(e.offset) + "]);\n";
-    tool_write(dir + "/host.c", "#include <stdio.h>\n#define FINISH() dump()\nstatic void dump(void);\n" + text + dump + "}\n");
+    const char *prelude = "#include <stdint.h>\n#include <stdio.h>\n#define FINISH() dump()\nstatic void dump(void);\n"
+                          "#define DT_U16(v) ((uint16_t)(v))\n"
+                          "#define DT_U24(v) ((uint32_t)(v) & 0xFFFFFFu)\n"
+                          "#define DT_S24(v) ((int32_t)((uint32_t)(v) << 8) >> 8)\n"
+                          "#define DT_U32(v) ((uint32_t)(v))\n"
+                          "#define DT_S32(v) ((int32_t)(v))\n";
+    tool_write(dir + "/host.c", prelude + text + dump + "}\n");
     std::string out = tool_run(dir, "cc -w -fsanitize=undefined -fno-sanitize-recover=undefined -o host host.c", &status);
     if (status != 0) {
         std::filesystem::remove_all(dir);

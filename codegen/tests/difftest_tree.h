@@ -41,7 +41,37 @@ struct dt_expr {
     std::vector<expr_ptr> kids;  // operands, arguments, the assigned value
 };
 
-enum dt_stmt_kind { S_EXPR, S_IF, S_LOOP, S_RETURN };
+enum dt_stmt_kind { S_EXPR, S_IF, S_LOOP, S_RETURN, S_SWITCH, S_CASE };
+
+// The types of a switch's selector: the byte types and int, and the wider
+// ones only selectors and case labels use.
+enum dt_sel { W_UC, W_SC, W_INT, W_UINT, W_S24, W_U24, W_LONG, W_ULONG, W_KINDS };
+
+struct dt_sel_type {
+    const char *name;
+    int bits;
+    bool is_signed;
+};
+
+inline const dt_sel_type &dt_sel_info(dt_sel w)
+{
+    static const dt_sel_type types[] = {
+        {"unsigned char", 8, false}, {"signed char", 8, true},         {"int", 16, true},
+        {"unsigned int", 16, false}, {"short long", 24, true},          {"unsigned short long", 24, false},
+        {"long", 32, true},          {"unsigned long", 32, false},
+    };
+    return types[w];
+}
+
+// C's conversion of a value to a selector's type (two's complement).
+inline long dt_sel_convert(dt_sel w, long v)
+{
+    const dt_sel_type &t = dt_sel_info(w);
+    unsigned long mask = (1UL << t.bits) - 1, u = (unsigned long)v & mask;
+    if (t.is_signed && (u >> (t.bits - 1)))
+        return (long)u - (long)(1UL << t.bits);
+    return (long)u;
+}
 
 // The loop shapes, each counting a byte counter up or down to a bound of at
 // most 7: c = start & 7; while (c) {...; c--;}  /  for (c = 0; c < b; c++)
@@ -53,8 +83,23 @@ struct dt_stmt {
     expr_ptr e;                          // the expression, condition, loop start or bound, returned value
     int counter = -1;                    // S_LOOP
     dt_loop_form form = L_DOWN;          // S_LOOP
-    std::vector<dt_stmt> body, other;    // then / else; the loop's body
+    std::vector<dt_stmt> body, other;    // then / else; the loop's body; a switch's arms (S_CASE)
     int line = 0;                        // where it is printed
+    // S_SWITCH: e converted to the selector's type (`plain`: e is of that
+    // type and printed bare), then combined by sel_op ("+", "^" or none)
+    // with the constant sel_k of that type; "#pragma switch <pragma>" before
+    dt_sel sel = W_INT;
+    bool plain = false;
+    std::string sel_op;
+    long sel_k = 0;
+    std::string pragma;
+    // S_CASE: an arm's labels (values as the selector's type holds them,
+    // and how each is written), whether it holds the default label, its
+    // statements in body and whether a break ends them
+    std::vector<long> labels;
+    std::vector<std::string> label_text;
+    bool is_default = false;
+    bool brk = false;
 };
 
 enum dt_role { R_INPUT, R_RESULT, R_COUNTER, R_SUM, R_PARAM, R_LOCAL };
