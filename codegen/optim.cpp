@@ -522,8 +522,18 @@ static tree_node *typed_node(int op, tree_node *l, tree_node *r, type_desc *t)
     return n;
 }
 
-// A temporary of the current function holding the value v, stored by a
-// statement of its own (lowered in its turn); its ID takes v's place.
+// A value as a type of `size` bytes holds it: sign-extended from its size
+// for a signed type, cut to it for an unsigned one.
+static int64_t held_value(long raw, uint32_t size, bool is_signed)
+{
+    uint64_t bits = (uint64_t)(uint32_t)raw;
+    if (size < 4)
+        bits &= (1ull << (8 * size)) - 1;
+    if (is_signed && size && (bits >> (8 * size - 1)) & 1)
+        return (int64_t)(bits | ~((1ull << (8 * size)) - 1));
+    return (int64_t)bits;
+}
+
 // Replaces every read of the variable (the assignment's destination: an
 // object, or one part of one at an offset) in a test by the constant; false
 // when the test reads anything that is not plain (a call, an access
@@ -537,14 +547,8 @@ static bool put_constant(tree_node *n, tree_node *var, tree_node *value, bool *s
     if (n->op == OP_ID && n->sym == var->sym) {
         if (!simp_same_id(n, var))
             return false;
-        // the value as the variable holds it
-        uint32_t size = node_size(var);
-        int64_t v = value->value;
-        if (size && size < 4) {
-            v &= (1ll << (8 * size)) - 1;
-            if (type_arith_class(type_unqualify(var->type)) == AR_SIGNED && (v >> (8 * size - 1)) & 1)
-                v -= 1ll << (8 * size);
-        }
+        int64_t v = held_value(value->value, node_size(var),
+                               type_arith_class(type_unqualify(var->type)) == AR_SIGNED);
         type_desc *t = n->type;
         n->op = OP_CONST;
         n->sym = nullptr;
@@ -605,6 +609,8 @@ static void fold_tests_after_constants(vector_t *stmts)
     }
 }
 
+// A temporary of the current function holding the value v, stored by a
+// statement of its own (lowered in its turn); its ID takes v's place.
 static tree_node *into_temporary(tree_node *v, vector_t *out)
 {
     type_desc *t = type_unqualify(v->type);
@@ -830,18 +836,6 @@ static bool lower_bitfield(tree_node *s, vector_t *out)
     return true;
 }
 
-// A case value as the switch's type orders it: sign-extended from its size
-// for a signed type, cut to it for an unsigned one.
-static int64_t switch_value(long raw, uint32_t size, bool is_signed)
-{
-    uint64_t bits = (uint64_t)(uint32_t)raw;
-    if (size < 4)
-        bits &= (1ull << (8 * size)) - 1;
-    if (is_signed && size && (bits >> (8 * size - 1)) & 1)
-        return (int64_t)(bits | ~((1ull << (8 * size)) - 1));
-    return (int64_t)bits;
-}
-
 // Words of the two ways a switch of n cases whose values span `range`
 // dispatches, the value's load left out of both. A byte switch's chain is
 // an xorlw, a skip and a goto per case and the goto to the default; its
@@ -896,10 +890,10 @@ static bool lower_switch(tree_node *s, vector_t *out)
     bool is_signed = type_arith_class(type_unqualify(v->type)) == AR_SIGNED;
     for (size_t i = 0; i < cases.size(); i++)
         for (size_t k = 0; k < i; k++)
-            if (switch_value(cases[i]->left->value, size, is_signed) ==
-                switch_value(cases[k]->left->value, size, is_signed)) {
+            if (held_value(cases[i]->left->value, size, is_signed) ==
+                held_value(cases[k]->left->value, size, is_signed)) {
                 node_set_position(s);
-                msg_report(695, (long)switch_value(cases[i]->left->value, size, is_signed));
+                msg_report(695, (long)held_value(cases[i]->left->value, size, is_signed));
                 return true;
             }
     if (cases.empty()) {
@@ -911,7 +905,7 @@ static bool lower_switch(tree_node *s, vector_t *out)
     s->left = v;
     int64_t low = 0, high = 0;
     for (size_t i = 0; i < cases.size(); i++) {
-        int64_t x = switch_value(cases[i]->left->value, size, is_signed);
+        int64_t x = held_value(cases[i]->left->value, size, is_signed);
         if (i == 0 || x < low)
             low = x;
         if (i == 0 || x > high)
@@ -942,7 +936,7 @@ static bool lower_switch(tree_node *s, vector_t *out)
         jump->type = basic_type_named("v");
         lower_statement(jump, out);
         for (tree_node *c : cases) {
-            c->left->value = (int32_t)(switch_value(c->left->value, size, is_signed) - low);
+            c->left->value = (int32_t)(held_value(c->left->value, size, is_signed) - low);
             c->left->type = uc;
         }
         tree_node *b = node_new_id(index);   // its low byte

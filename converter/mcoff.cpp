@@ -990,6 +990,18 @@ bool mcoff_probe(FILE *in)
     return read16_le(h + 2) <= 1000 && (int32_t)read32_le(h + 8) >= 0 && (int32_t)read32_le(h + 12) >= 0;
 }
 
+// The header of section k and its name; null (reported) when the file
+// ends before it or the name is bad.
+static const uint8_t *section_header(coff_image &img, uint32_t k, std::string &name)
+{
+    const uint8_t *h = img.at(FILE_HEADER + img.opthdr + (uint64_t)SECTION_HEADER * k, SECTION_HEADER);
+    if (!h) {
+        short_read(img, "COFF section header");
+        return nullptr;
+    }
+    return read_name(img, h, name) ? h : nullptr;
+}
+
 struct read_section {
     uint32_t paddr, size, scnptr, lnnoptr, flags;
     uint16_t nlnno;
@@ -1006,11 +1018,9 @@ bool mcoff_read(FILE *in, const char *name)
     // Sections: each a segment, in its own units.
     std::vector<read_section> sections;
     for (uint32_t k = 0; k < img.nscns; k++) {
-        const uint8_t *h = img.at(FILE_HEADER + img.opthdr + (uint64_t)SECTION_HEADER * k, SECTION_HEADER);
-        if (!h)
-            return short_read(img, "COFF section header");
         std::string section_name;
-        if (!read_name(img, h, section_name))
+        const uint8_t *h = section_header(img, k, section_name);
+        if (!h)
             return false;
         read_section s = {read32_le(h + 8), read32_le(h + 16), read32_le(h + 20), read32_le(h + 28),
                           read32_le(h + 36), read16_le(h + 34), 0};
@@ -1190,11 +1200,9 @@ bool mcoff_dump(FILE *in)
         return false;
     std::vector<std::string> section_names;
     for (uint32_t k = 0; k < img.nscns; k++) {
-        const uint8_t *h = img.at(FILE_HEADER + img.opthdr + (uint64_t)SECTION_HEADER * k, SECTION_HEADER);
-        if (!h)
-            return short_read(img, "COFF section header");
         std::string section_name;
-        if (!read_name(img, h, section_name))
+        const uint8_t *h = section_header(img, k, section_name);
+        if (!h)
             return false;
         section_names.push_back(section_name);
         printf("Section %u: %s: @%lX", k, section_name.c_str(), (unsigned long)read32_le(h + 8));
