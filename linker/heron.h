@@ -71,6 +71,7 @@ struct psect_rec {
     bool in_chain;           // member of another psect's with-chain
     bool has_common;         // received common symbols
     bool merged_local;       // a module-local psect continued into another
+    symbol *localised_from;  // the global psect this module's piece stands for
     std::vector<psect_rec *> chain;    // with-chain: placed together with it
     uint32_t chain_total;    // size of itself and its chain, recursively
     std::vector<class_range *> *ranges; // class: its -A ranges, null when none

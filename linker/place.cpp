@@ -265,8 +265,21 @@ static void define_psect_link_symbols(symbol *P)
     psect_rec *p = P->ps;
     std::string name = P->name;
     if (is_psect(P)) {
-        define_link_symbol(("__L" + name).c_str(), P, p->link, OBJ_GLOBAL);
-        define_link_symbol(("__H" + name).c_str(), P, addr_add(p->link, p->size, P->name), OBJ_GLOBAL);
+        // placed module by module: the bounds are those of its pieces,
+        // each in its own units
+        symbol *L = P, *H = P;
+        uint32_t low = p->link, high = addr_add(p->link, p->size, P->name);
+        for (symbol *Q : psect_list) {
+            if (!is_psect(Q) || Q->ps->localised_from != P || (Q->marks & MARK_FAILED))
+                continue;
+            uint32_t base = psect_base(Q), end = addr_add(base, Q->ps->size, Q->name);
+            if (L == P || base < low)
+                L = Q, low = base;
+            if (H == P || end > high)
+                H = Q, high = end;
+        }
+        define_link_symbol(("__L" + name).c_str(), L, low, OBJ_GLOBAL);
+        define_link_symbol(("__H" + name).c_str(), H, high, OBJ_GLOBAL);
         if (p->load != p->link || (P->marks & MARK_LOAD_GIVEN))
             define_link_symbol(("__B" + name).c_str(), P, p->load - p->link, OBJ_GLOBAL);
         return;

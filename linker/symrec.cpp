@@ -63,6 +63,7 @@ static symbol *xpsect_localise(symbol *P, symbol *C)
         return P;
     symbol *L = sym_enter(P->name, (P->flags & ~OBJ_GLOBAL & ~OBJ_KIND_MASK & 0xFFFF) | OBJ_PSECT);
     L->ps->scale = P->ps->scale;
+    L->ps->localised_from = P;
     return L;
 }
 
