@@ -52,8 +52,9 @@ static std::string error_lines(const dt_program &p, const std::string &output)
 // Chips of the 12-bit cores: small programs, for their few bytes of RAM.
 static bool small_chip(const std::string &chip)
 {
-    static const char *const baseline[] = {"10F2", "12F5", "16F5", "12C5", "16C5"};
-    for (const char *prefix : baseline)
+    // the 12-bit cores, and mid-range chips of 64 to 128 bytes of RAM
+    static const char *const small[] = {"10F2", "12F5", "16F5", "12C5", "16C5", "12F6", "16F84", "16F63", "16F67"};
+    for (const char *prefix : small)
         if (chip.compare(0, strlen(prefix), prefix) == 0)
             return true;
     return false;
