@@ -95,7 +95,9 @@ void data_classify()
             continue;
         uint32_t q = type_qualifiers(s->type);
         s->data_list = DL_NONE;
-        if (s->use_count == 0) {
+        // an object an assembly module names is kept though C never uses it
+        bool from_assembly = run.ext_refs && hash_lookup(run.ext_refs, s->key);
+        if (s->use_count == 0 && !from_assembly) {
             // absolute objects (the chip's registers) take no memory
             if (run.warning_level < 0 && !(s->flags & SF_ABSOLUTE)) {
                 sym_set_position(s);

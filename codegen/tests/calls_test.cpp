@@ -190,4 +190,44 @@ void main(void)
     check(c_compile_and_run(p), "module as object");
 }
 
+// A C global that only an assembly module names is kept and placed (it was
+// left out and the link stopped with undefined symbols), and C code reading
+// a global that only the module writes reads what the module wrote.
+TEST(AssemblyModules, GlobalsOnlyAssemblyNames)
+{
+    NEEDS_SIMULATOR();
+    const std::string c_text = R"(
+unsigned char counter;
+unsigned char level;
+unsigned char r1, r2;
+extern void bump(void);
+void main(void)
+{
+    bump();
+    bump();
+    bump();
+    r1 = level;
+    r2 = level + 1;
+    FINISH();
+}
+)";
+    // through FSR, IRP from each address: counter += 1, level += 2
+    auto point_at = [](const char *name) {
+        return std::string("\tbcf\t3,7\n\tmovlw\thigh(") + name + ")\n\tandlw\t1\n\tbtfss\t3,2\n\tbsf\t3,7\n" +
+               "\tmovlw\tlow(" + name + ")\n\tmovwf\t4\n";
+    };
+    const std::string module = "\tpsect\tbumptext,class=CODE,delta=2\n"
+                               "\tglobal\t_bump,_counter,_level\n"
+                               "\tFNSIZE\t_bump,0,0\n"
+                               "_bump:\n" +
+                               point_at("_counter") + "\tincf\t0,f\n" + point_at("_level") +
+                               "\tincf\t0,f\n\tincf\t0,f\n\treturn\n";
+    c_run r = run_files({{"main.c", c_text}, {"bump.as", module}});
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("counter"), 3);
+    EXPECT_EQ(r.byte("r1"), 6);
+    EXPECT_EQ(r.byte("r2"), 7);
+}
+
 }  // namespace
