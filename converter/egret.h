@@ -342,6 +342,40 @@ extern const format_desc symfile_format;
 extern const format_desc ihex_format;
 extern const format_desc srec_format;
 extern const format_desc mcoff_format;
+extern const format_desc icoff_format;
+extern const format_desc cod_format;
+bool elf_probe(FILE *in);
+void elf_write(FILE *out, const char *name);
+bool elf_dump(FILE *in);
+// The description of an e_machine value, "0x%X" for one without a row.
+std::string elf_machine_description(uint16_t number);
+
+// ===========================================================================
+// dwarf.cpp, dwarfdump.cpp: the DWARF 2 sections of the ELF module
+// ===========================================================================
+
+// Appends a value in the run's byte order.
+void bytes_put16(std::vector<uint8_t> &b, uint16_t v);
+void bytes_put32(std::vector<uint8_t> &b, uint32_t v);
+
+struct dwarf_section {
+    std::string name;
+    std::vector<uint8_t> bytes;
+};
+
+// ".debug_abbrev", ".debug_info" and ".debug_line" from the SDB tree and the
+// line records; none when no SDB file was read.
+std::vector<dwarf_section> dwarf_generate();
+
+// A section of the ELF file being dumped: where its bytes lie.
+struct elf_section_view {
+    std::string name;
+    bool named;               // the name offset lay inside the name table
+    uint64_t offset, size;
+};
+
+// Lists the DWARF sections among `sections` of the file held in `file`.
+void dwarf_dump(const std::vector<uint8_t> &file, const std::vector<elf_section_view> &sections);
 
 // ===========================================================================
 // options.cpp, main.cpp, tidy.cpp: the run

@@ -28,10 +28,9 @@ bool dump_none(FILE *) { return false; }
 static const format_desc pe_format = NOT_BUILT("P&E", "pe", "pe", true);
 static const format_desc eomf51_format = NOT_BUILT("Extended OMF-51", "eomf51", "abs", true);
 static const format_desc omf51_format = NOT_BUILT("OMF-51", "omf51", "omf", true);
-static const format_desc cod_format = NOT_BUILT(".COD", "cod", "cod", true);
 static const format_desc coff_format = NOT_BUILT("COFF", "coff", "cof", true);
-static const format_desc icoff_format = NOT_BUILT("ICOFF", "icoff", "cof", true);
-static const format_desc elf_format = NOT_BUILT("ELF/DWARF", "elf", "elf", true);
+// ELF is written and dumped; reading it back is not built.
+static const format_desc elf_format = {elf_probe, read_not_built, elf_write, elf_dump, "ELF/DWARF", "elf", "elf", true};
 static const format_desc ubrof_format = NOT_BUILT("UBROF", "ubrof", "d43", true);
 static const format_desc htk_format = NOT_BUILT("Holtek DBG", "htk", "dbg", true);
 static const format_desc tsk_format = NOT_BUILT("Holtek TSK", "tsk", "tsk", true);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "tool_run.h"
@@ -38,3 +40,21 @@ protected:
 
 // The tag a numbered message carries in the default formats.
 inline std::string msg_tag(unsigned n) { return "(" + std::to_string(n) + ")"; }
+
+// Line records "line address ..." below a source file's name in a symbol file.
+inline std::set<std::pair<unsigned, unsigned long>> sym_lines(const std::string &text, const std::string &file)
+{
+    std::set<std::pair<unsigned, unsigned long>> lines;
+    std::istringstream in(text);
+    std::string line, current;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string first, second;
+        fields >> first >> second;
+        if (second.empty())
+            current = first;
+        else if (current == file && isdigit((unsigned char)first[0]))
+            lines.insert({(unsigned)std::stoul(first), std::stoul(second, nullptr, 16)});
+    }
+    return lines;
+}

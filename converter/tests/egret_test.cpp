@@ -129,9 +129,9 @@ TEST_F(EgretTest, FormatKeysAndUnbuiltFormats)
         {"p.hex -o", 602, ""},
         {"p.hex -o -v", 602, ""},
         {"p.hex -ocof", 1601, "COFF files"},
-        {"p.hex -oicoff", 1601, "ICOFF files"},
-        {"p.hex -oihex a.hex -oelf", 1601, "ELF/DWARF files"},
-        {"-iicoff p.hex -oihex a.hex", 1600, "ICOFF files"},
+        {"p.hex -ohtk", 1601, "Holtek DBG files"},
+        {"p.hex -oihex a.hex -oubrof", 1601, "UBROF files"},
+        {"-iubrof p.hex -oihex a.hex", 1600, "UBROF files"},
         {"p.hex", 613, ""},
         {"-ov", 614, ""},
         {"-p p.hex -ov", 609, ""},
@@ -166,7 +166,7 @@ TEST_F(EgretTest, ListIdentifyDumpAndUsage)
     r = egret("-d p.hex");
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find(msg_tag(634)), std::string::npos) << r.out;
-    r = egret("-d -icod p.hex");
+    r = egret("-d -iubrof p.hex");
     EXPECT_NE(r.status, 0) << r.out;
     EXPECT_NE(r.out.find(msg_tag(1602)), std::string::npos) << r.out;
 

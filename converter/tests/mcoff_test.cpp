@@ -145,23 +145,6 @@ std::map<std::string, unsigned long> sym_values(const std::string &text)
     return values;
 }
 
-std::set<std::pair<unsigned, unsigned long>> sym_lines(const std::string &text, const std::string &file)
-{
-    std::set<std::pair<unsigned, unsigned long>> lines;
-    std::istringstream in(text);
-    std::string line, current;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string first, second;
-        fields >> first >> second;
-        if (second.empty())
-            current = first;
-        else if (current == file && isdigit((unsigned char)first[0]))
-            lines.insert({(unsigned)std::stoul(first), std::stoul(second, nullptr, 16)});
-    }
-    return lines;
-}
-
 class CoffTest : public EgretTest {
 protected:
     gpvo_listing gpvo(const std::string &file)
