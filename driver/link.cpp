@@ -11,9 +11,18 @@
 
 #include <cctype>
 #include <cstring>
+#include <string>
 
 // Where a line of the header's option list is broken.
 constexpr size_t HEADER_WIDTH = 70;
+
+// The line of the header that names the stage: the only line in which the
+// two stages' files differ when their bodies are the same.
+static const char *startup_stage_line(bool prelink)
+{
+    return prelink ? "\t; Auto-generated runtime startup code for prelink stage.\n"
+                   : "\t; Auto-generated runtime startup code for final link stage.\n";
+}
 
 // The comment header of a start-up file: the compiler, the stage and the
 // options of the run, broken into lines of about 70 characters.
@@ -21,8 +30,7 @@ void write_startup_header(FILE *f, bool prelink)
 {
     fprintf(f, "\n\t; Vormak C Compiler for PIC10/12/16 MCUs V%s\n", bs.version);
     fprintf(f, "\t; Zeph toolchain for 8-bit PIC microcontrollers\n");
-    fprintf(f, "\n\t; Auto-generated runtime startup code for %s stage.\n\n\t;\n\t; Compiler options:\n\t;\n\t;",
-            prelink ? "prelink" : "final link");
+    fprintf(f, "\n%s\n\t;\n\t; Compiler options:\n\t;\n\t;", startup_stage_line(prelink));
     size_t running = 0;
     for (uint32_t i = 1; i < vec_count(bs.command_line); i++) {
         auto *arg = static_cast<const char *>(vec_get(bs.command_line, i));
@@ -49,21 +57,97 @@ static void append_strings(arglist *a, vector_t *v)
     free_strings(v);
 }
 
-// Writes and assembles the stage's start-up file; false when it cannot be
-// written. A failed assembly ends the run.
-static bool make_startup(const char *base, bool prelink)
+// The body the prelink assembled, kept so that the final stage can tell
+// whether its start-up object would come out the same.
+static std::string prelink_body;
+
+// The stage's start-up body as text; false when no memory stream can be
+// had (the body is then written straight into the file).
+static bool startup_body_text(bool prelink, std::string &text)
 {
-    bool keep = opts.runtime & RT_KEEP;
-    char *source = zeph_asprintf("%sas", base);
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *m = open_memstream(&buf, &len);
+    if (!m)
+        return false;
+    write_startup_body(m, prelink);
+    fclose(m);
+    text.assign(buf, len);
+    free(buf);
+    return true;
+}
+
+// The kept listing of the prelink's start-up file made the final stage's:
+// the assembler lists a comment line as it is, so the two listings differ
+// in the stage line alone. False (nothing changed) when that line is not
+// found exactly once.
+static bool relabel_listing(const char *base)
+{
+    char *name = zeph_asprintf("%slst", base);
+    std::string text;
+    bool ok = false;
+    if (FILE *f = fopen(name, "rb")) {
+        char buf[8192];
+        size_t n;
+        while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+            text.append(buf, n);
+        ok = !ferror(f);
+        fclose(f);
+    }
+    std::string from = startup_stage_line(true), to = startup_stage_line(false);
+    size_t at = text.find(from);
+    ok = ok && at != std::string::npos && text.find(from, at + 1) == std::string::npos;
+    if (ok) {
+        text.replace(at, from.size(), to);
+        FILE *f = fopen(name, "wb");
+        ok = f && fwrite(text.data(), 1, text.size(), f) == text.size();
+        if (f && fclose(f) != 0)
+            ok = false;
+    }
+    free(name);
+    return ok;
+}
+
+// Writes the stage's start-up file: the header, then the body's text, or
+// the body itself when it has no text.
+static bool write_startup_file(const char *source, bool prelink, const std::string *body)
+{
     FILE *f = fopen(source, "w");
     if (!f) {
         msg_report(141, "runtime startup", source);
-        free(source);
         return false;
     }
     write_startup_header(f, prelink);
-    write_startup_body(f, prelink);
+    if (body)
+        fwrite(body->data(), 1, body->size(), f);
+    else
+        write_startup_body(f, prelink);
     fclose(f);
+    return true;
+}
+
+// Writes and assembles the stage's start-up file; false when it cannot be
+// written. A failed assembly ends the run. When the final stage's body is
+// the prelink's, its object is the prelink's: the files differ only in the
+// stage line of the header comment, which leaves no trace in the object.
+// The final file is still written, and a kept listing relabelled, so that
+// what is kept is the final stage's as always.
+static bool make_startup(const char *base, bool prelink)
+{
+    bool keep = opts.runtime & RT_KEEP;
+    std::string body;
+    bool text = startup_body_text(prelink, body);
+    char *source = zeph_asprintf("%sas", base);
+    bool same = !prelink && text && !prelink_body.empty() && body == prelink_body;
+    prelink_body = prelink && text ? body : std::string();
+    if (!write_startup_file(source, prelink, text ? &body : nullptr)) {
+        free(source);
+        return false;
+    }
+    if (same && (!keep || relabel_listing(base))) {
+        free(source);
+        return true;
+    }
     uint32_t asmlist = opts.asmlist;
     opts.asmlist = keep;
     bool ok = phase_assemble(base, source, keep);

@@ -683,6 +683,7 @@ void decl_unit()
         }
         lex_unget();
         decl_declaration(DC_FILE);
+        tree_collect();
     }
 }
 

@@ -11,6 +11,7 @@
 // value the parser itself needs) are in constant.cpp.
 #include "plover.h"
 
+#include <algorithm>
 #include <cstring>
 
 static int expr_depth;              // nesting of the reader (295 beyond 100)
@@ -28,12 +29,58 @@ tree_t *expr_make(int op, tree_t *l, tree_t *r);
 // ---------------------------------------------------------------------------
 // nodes
 // ---------------------------------------------------------------------------
+// Nodes come from blocks handed out in order. At the top of the file's
+// declaration loop, once enough nodes have been handed out, the trees that
+// symbols still reach (array dimensions in their types) are copied out of
+// the blocks and every block is taken back: the trees of the functions
+// already written, held by nothing, cost no memory for the rest of the run.
+enum { TREE_BLOCK = 4096, TREE_COLLECT_MIN = 16 * TREE_BLOCK };
+static std::vector<tree_t *> tree_blocks; // blocks of TREE_BLOCK nodes
+static size_t tree_handed;                // nodes handed out of the blocks
+static size_t tree_collect_at = TREE_COLLECT_MIN;
+
+static tree_t *tree_alloc()
+{
+    size_t b = tree_handed / TREE_BLOCK;
+    if (b == tree_blocks.size())
+        tree_blocks.push_back(new tree_t[TREE_BLOCK]);
+    tree_t *e = &tree_blocks[b][tree_handed % TREE_BLOCK];
+    tree_handed++;
+    *e = tree_t{};
+    return e;
+}
+
 tree_t *tree_new(int op)
 {
-    tree_t *e = new tree_t{};
+    tree_t *e = tree_alloc();
     e->op = op;
-    e->type = type_base(B_VOID);
+    e->type = type_plain(B_VOID);
     return e;
+}
+
+// A tree that outlives the blocks: every node still in a block is copied
+// out (kept nodes stay where they are).
+tree_t *tree_keep(tree_t *e)
+{
+    if (!e || e->kept)
+        return e;
+    tree_t *c = new tree_t(*e);
+    c->kept = true;
+    c->left = tree_keep(e->left);
+    c->right = tree_keep(e->right);
+    return c;
+}
+
+void tree_collect()
+{
+    if (tree_handed < tree_collect_at || sym_recycle_hold)
+        return;
+    sym_keep_trees();
+    tree_handed = 0;
+    // The next collection once at least 65,536 nodes (and half of what the
+    // blocks hold) have been handed out again: its cost, a walk over the
+    // symbol table, stays in proportion to the parsing done.
+    tree_collect_at = std::max<size_t>(TREE_COLLECT_MIN, tree_blocks.size() * TREE_BLOCK / 2);
 }
 
 tree_t *tree_icon(int64_t v, type_t *t)
@@ -48,7 +95,7 @@ tree_t *tree_sym(sym_t *s)
 {
     tree_t *e = tree_new(O_IDENT);
     e->sym = s;
-    e->type = s->type ? s->type : type_base(B_INT);
+    e->type = s->type ? s->type : type_plain(B_INT);
     return e;
 }
 
@@ -56,7 +103,9 @@ tree_t *tree_copy(tree_t *e)
 {
     if (!e)
         return nullptr;
-    tree_t *c = new tree_t(*e);
+    tree_t *c = tree_alloc();
+    *c = *e;
+    c->kept = false;
     c->left = tree_copy(e->left);
     c->right = tree_copy(e->right);
     return c;
@@ -175,7 +224,9 @@ tree_t *expr_decay(tree_t *e)
         type_t *p = type_ptr(t->sub);
         if (e->op == O_DEREF) {
             // &U *U x is x itself, now pointing at the first element
-            tree_t *x = new tree_t(*e->left);
+            tree_t *x = tree_alloc();
+            *x = *e->left;
+            x->kept = false;
             x->type = p;
             return x;
         }
@@ -191,7 +242,7 @@ static int expr_promote_code(int b)
     if (b == B_BIT || b == B_ENUM || b == B_CHAR || b == B_SHORT)
         return B_INT;
     if (b == B_CHAR + 1 || b == B_SHORT + 1)
-        return type_size(type_base(b)) == type_size(type_base(B_INT)) ? B_INT + 1 : B_INT;
+        return type_size(type_plain(b)) == type_size(type_plain(B_INT)) ? B_INT + 1 : B_INT;
     return b;
 }
 
@@ -215,10 +266,10 @@ static tree_t *expr_arith_to(tree_t *e, int code, bool sign_row, tree_t *other)
             else
                 msg_report(373);
         }
-        if (type_size(e->type) < type_size(type_base(code)))
-            e = expr_convert(e, type_base(code & ~1));
+        if (type_size(e->type) < type_size(type_plain(code)))
+            e = expr_convert(e, type_plain(code & ~1));
     }
-    return expr_convert(e, type_base(code));
+    return expr_convert(e, type_plain(code));
 }
 
 static int expr_common_code(int a, int b)
@@ -263,9 +314,9 @@ static tree_t *expr_array_size(type_t *t, int code)
     type_t *eu = type_unfold(tu->sub);
     tree_t *elem = eu && eu->kind == TY_ARRAY
                        ? expr_array_size(eu, code)
-                       : tree_unary(O_SIZEOFT, tree_type_leaf(tu->sub), type_base(code));
-    tree_t *dim = tu->dim ? tu->dim : tree_icon(tu->count, type_base(B_INDEX + 1));
-    return tree_binary(O_MUL, elem, expr_convert(tree_copy(dim), type_base(code)), type_base(code));
+                       : tree_unary(O_SIZEOFT, tree_type_leaf(tu->sub), type_plain(code));
+    tree_t *dim = tu->dim ? tu->dim : tree_icon(tu->count, type_plain(B_INDEX + 1));
+    return tree_binary(O_MUL, elem, expr_convert(tree_copy(dim), type_plain(code)), type_plain(code));
 }
 
 // sizeof(*p) as a tree of the given code.
@@ -275,16 +326,16 @@ static tree_t *expr_pointee_size(tree_t *p, int code)
     type_t *target = pt->sub;
     if (type_is_array(target))
         return expr_array_size(target, code);
-    return tree_unary(O_SIZEOF, tree_unary(O_DEREF, tree_copy(p), target), type_base(code));
+    return tree_unary(O_SIZEOF, tree_unary(O_DEREF, tree_copy(p), target), type_plain(code));
 }
 
 static tree_t *expr_scale(tree_t *p, tree_t *i)
 {
     bool u = type_base_code(i->type) & 1;
     int code = expr_index_code(p->type, u);
-    tree_t *n = expr_convert(i, type_base(code));
-    tree_t *prod = tree_binary(O_MUL, n, expr_pointee_size(p, code), type_base(code));
-    return tree_binary(O_CONV, prod, tree_type_leaf(type_base(code)), type_base(code));
+    tree_t *n = expr_convert(i, type_plain(code));
+    tree_t *prod = tree_binary(O_MUL, n, expr_pointee_size(p, code), type_plain(code));
+    return tree_binary(O_CONV, prod, tree_type_leaf(type_plain(code)), type_plain(code));
 }
 
 // ---------------------------------------------------------------------------
@@ -371,7 +422,7 @@ static tree_t *expr_arith(int op, tree_t *l, tree_t *r, bool sign_row)
     int code = expr_common_code(type_base_code(l->type), type_base_code(r->type));
     tree_t *lc = expr_arith_to(l, code, sign_row, r);
     tree_t *rc = expr_arith_to(r, code, sign_row, l);
-    return tree_binary(op, lc, rc, type_base(code));
+    return tree_binary(op, lc, rc, type_plain(code));
 }
 
 // The pointer operands of a comparison. Equality takes two pointers one of
@@ -428,13 +479,13 @@ static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
                 msg_report(208, "-");
                 type_explain(l->type, r->type);
             }
-            type_t *x = type_base(B_INDEX);
+            type_t *x = type_plain(B_INDEX);
             tree_t *d = tree_binary(O_SUB, expr_convert(l, x), expr_convert(r, x), x);
             return tree_binary(O_DIV, d, expr_pointee_size(l, B_INDEX), x);
         }
         break;
     case O_LT: case O_GT: case O_LE: case O_GE: case O_EQ: case O_NE: {
-        type_t *it = type_base(B_INT);
+        type_t *it = type_plain(B_INT);
         if (lp || rp) {
             expr_pointer_compare(op, &l, &r);
             return tree_binary(op, l, r, it);
@@ -444,7 +495,7 @@ static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
         return n;
     }
     case O_LAND: case O_LOR:
-        return tree_binary(op, expr_condition(l), expr_condition(r), type_base(B_INT));
+        return tree_binary(op, expr_condition(l), expr_condition(r), type_plain(B_INT));
     case O_SHL: case O_SHR: {
         if (!type_is_integer(l->type) || !type_is_integer(r->type)) {
             msg_report(205);
@@ -452,7 +503,7 @@ static tree_t *expr_binary_op(int op, tree_t *l, tree_t *r)
         }
         int code = expr_promote_code(type_base_code(l->type));
         tree_t *lc = expr_arith_to(l, code, false, nullptr);
-        return tree_binary(op, lc, expr_convert(r, type_base(B_INT)), type_base(code));
+        return tree_binary(op, lc, expr_convert(r, type_plain(B_INT)), type_plain(code));
     }
     default:
         break;
@@ -511,7 +562,7 @@ static tree_t *expr_assign_op(int op, tree_t *l, tree_t *r)
         return nullptr;
     }
     if (op == O_ASSHL || op == O_ASSHR)
-        return tree_binary(op, l, expr_convert(r, type_base(B_INT)), l->type);
+        return tree_binary(op, l, expr_convert(r, type_plain(B_INT)), l->type);
     // x op= y is x = x op y done in the operands' common type. y converted to
     // x's type gives the same result for + - * & | ^ of integers (the bits
     // kept depend only on the bits kept of the operands), but a quotient or
@@ -522,7 +573,7 @@ static tree_t *expr_assign_op(int op, tree_t *l, tree_t *r)
     bool floating = lc == B_FLOAT || lc == B_DOUBLE || rc == B_FLOAT || rc == B_DOUBLE;
     bool division = op == O_ASDIV || op == O_ASMOD;
     if ((floating && lc != rc) || (division && lc != rc && !expr_constant_fits(r, l->type)))
-        return tree_binary(op, l, expr_convert(r, type_base(expr_common_code(lc, rc))), l->type);
+        return tree_binary(op, l, expr_convert(r, type_plain(expr_common_code(lc, rc))), l->type);
     return tree_binary(op, l, expr_convert(r, l->type), l->type);
 }
 
@@ -557,7 +608,7 @@ tree_t *expr_make(int op, tree_t *l, tree_t *r)
     case O_ASSHR: case O_ASSHL: case O_ASAND: case O_ASXOR: case O_ASOR: case O_INC: case O_DEC:
         return expr_assign_op(op, l, r);
     case O_NOT:
-        return tree_unary(O_NOT, expr_condition(l), type_base(B_INT));
+        return tree_unary(O_NOT, expr_condition(l), type_plain(B_INT));
     case O_NEG: case O_UPLUS: case O_COMPL: {
         l = expr_decay(l);
         if (!type_is_arith(l->type) || (op == O_COMPL && !type_is_integer(l->type))) {
@@ -687,7 +738,7 @@ static void expr_check_sized(type_t *t, tree_t *e)
 
 static tree_t *expr_sizeof()
 {
-    type_t *st = type_base(type_size_code());
+    type_t *st = type_plain(type_size_code());
     if (lex_next() == O_LPAREN) {
         token_t paren = tok;
         lex_next();
@@ -781,16 +832,16 @@ static tree_t *expr_primary()
     switch (c) {
     case O_UNIQUE: {
         int64_t n;
-        return expr_global_label(&n) ? tree_icon(n, type_base(B_INT)) : nullptr;
+        return expr_global_label(&n) ? tree_icon(n, type_plain(B_INT)) : nullptr;
     }
     case O_IDENT:
         return expr_identifier();
     case O_ICON:
-        return tree_icon(tok.value, type_base(tok.ctype));
+        return tree_icon(tok.value, type_plain(tok.ctype));
     case O_FCON: {
         tree_t *e = tree_new(O_FCON);
         e->text = tok.text;
-        e->type = type_base(tok.ctype);
+        e->type = type_plain(tok.ctype);
         return e;
     }
     case O_STRING:
@@ -827,10 +878,10 @@ static tree_t *expr_call_args(std::vector<tree_t *> &args, proto_t *p)
         if (!chain) {
             chain = args[i];
         } else {
-            chain = tree_binary(O_ARG, chain, args[i], type_base(B_VOID));
+            chain = tree_binary(O_ARG, chain, args[i], type_plain(B_VOID));
         }
         if (i + 1 == fixed && fixed < args.size() && p && p->varargs())
-            chain = tree_unary(O_VARG, chain, type_base(B_VOID));
+            chain = tree_unary(O_VARG, chain, type_plain(B_VOID));
     }
     return chain;
 }
@@ -879,10 +930,10 @@ static tree_t *expr_call(tree_t *fn)
                     if (p && !p->varargs() && k == p->entries.size())
                         msg_report(186);
                     int b = type_base_code(a->type);
-                    if (type_is_integer(a->type) && (b == B_ENUM || type_size(a->type) < type_size(type_base(B_INT))))
-                        a = expr_convert(a, type_base(expr_promote_code(b)));
+                    if (type_is_integer(a->type) && (b == B_ENUM || type_size(a->type) < type_size(type_plain(B_INT))))
+                        a = expr_convert(a, type_plain(expr_promote_code(b)));
                     else if (b == B_FLOAT)
-                        a = expr_convert(a, type_base(B_DOUBLE));
+                        a = expr_convert(a, type_plain(B_DOUBLE));
                     else if (type_is_ptr(a->type) && fn->op == O_IDENT && fn->sym->format_qual)
                         a = expr_format_pointer(a, fn->sym->format_qual);
                 }
@@ -906,7 +957,7 @@ static tree_t *expr_call(tree_t *fn)
     if (p && !p->is_void())
         markers = (int)p->entries.size() - (p->varargs() ? 2 : 0);
     if (markers > 0)
-        list = tree_unary(O_MARK1 + (markers > 4 ? 3 : markers - 1), list, type_base(B_VOID));
+        list = tree_unary(O_MARK1 + (markers > 4 ? 3 : markers - 1), list, type_plain(B_VOID));
     if (fn->op == O_IDENT && (fn->sym->flags & F_PRINTF) && p && p->varargs()) {
         size_t fixed = p->entries.size() - 1;
         tree_t *format = fixed >= 1 && args.size() >= fixed ? args[fixed - 1] : nullptr;
@@ -920,7 +971,7 @@ static tree_t *expr_call(tree_t *fn)
         if (!listed)
             expr_printf_users.push_back(fn->sym);
     }
-    return tree_binary(O_CALL, fn, list, ft ? ft->sub : type_base(B_INT));
+    return tree_binary(O_CALL, fn, list, ft ? ft->sub : type_plain(B_INT));
 }
 
 // One member access: the aggregate and the member's number in its tag.
@@ -1014,10 +1065,10 @@ static tree_t *expr_subscript(tree_t *a)
     if (at && at->kind == TY_ARRAY && expr_signed_int(i->type)) {
         int b = type_base_code(i->type);
         if (b == B_BIT)
-            i = expr_convert(i, type_base(B_INDEX));
+            i = expr_convert(i, type_plain(B_INDEX));
         else if (b < 9 && b != B_ENUM)
-            i = expr_convert(i, type_base(b | 1));
-        i = expr_convert(i, type_base(B_INDEX + 1));
+            i = expr_convert(i, type_plain(b | 1));
+        i = expr_convert(i, type_plain(B_INDEX + 1));
     }
     tree_t *p = expr_decay(a);
     tree_t *sum = tree_binary(O_ADD, p, expr_scale(p, i), p->type);
@@ -1040,7 +1091,7 @@ static tree_t *expr_postfix()
             e = expr_member(e, c == O_ARROWSRC);
         } else if (c == O_PREINC || c == O_PREDEC) {
             if (e)
-                e = expr_make(c == O_PREINC ? O_INC : O_DEC, e, tree_icon(1, type_base(B_INT)));
+                e = expr_make(c == O_PREINC ? O_INC : O_DEC, e, tree_icon(1, type_plain(B_INT)));
         } else {
             lex_unget();
             return e;
@@ -1097,7 +1148,7 @@ static tree_t *expr_unary()
     case O_PREINC:
     case O_PREDEC: {
         tree_t *l = expr_unary();
-        e = expr_make(c == O_PREINC ? O_ASADD : O_ASSUB, l, tree_icon(1, type_base(B_INT)));
+        e = expr_make(c == O_PREINC ? O_ASADD : O_ASSUB, l, tree_icon(1, type_plain(B_INT)));
         break;
     }
     case O_SIZEOF: e = expr_sizeof(); break;
@@ -1219,7 +1270,7 @@ static tree_t *expr_conditional()
         int code = expr_common_code(type_base_code(a->type), type_base_code(b->type));
         a = expr_arith_to(a, code, false, nullptr);
         b = expr_arith_to(b, code, false, nullptr);
-        t = type_base(code);
+        t = type_plain(code);
     } else if (type_is_ptr(a->type) || type_is_ptr(b->type)) {
         t = expr_arms_pointer(a, b);
         a = expr_convert(a, t);

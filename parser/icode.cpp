@@ -505,7 +505,7 @@ void ic_cjump(tree_t *cond, int n, bool negate)
     if (negate) {
         c = tree_new(O_NOT);
         c->left = cond;
-        c->type = type_base(B_INT);
+        c->type = type_plain(B_INT);
     }
     tree_t *j = tree_new(O_CJUMP);
     j->left = c;

@@ -142,6 +142,7 @@ struct tree_t {
     uint32_t squal;    // string qualifiers
     type_t *type;
     int depth = 1;     // levels of the tree below and at this node
+    bool kept = false; // a copy outside the node blocks (tree_keep)
 };
 
 // The deepest expression tree read: every pass over a tree recurses, so a
@@ -228,6 +229,7 @@ int sym_next_label();
 void sym_write_proto_line(sym_t *fn, std::vector<sym_t *> &params, bool old_style);
 void sym_check_file_scope();
 extern int sym_recycle_hold;      // above 0 while a statement holds trees over its body
+void sym_keep_trees();            // copies the trees symbols reach out of the node blocks
 const char *sym_type_name(int code);  // a base type's name in words
 
 // --- types ----------------------------------------------------------------
@@ -255,6 +257,7 @@ struct decl_spec_t {
 enum { DC_FILE, DC_BLOCK, DC_PARAM, DC_MEMBER, DC_TYPENAME };
 type_t *type_new(int kind);
 type_t *type_base(int base);
+type_t *type_plain(int base);    // shared and never changed: expression types only
 type_t *type_copy(const type_t *t);
 type_t *type_ptr(type_t *to);
 type_t *type_unfold(type_t *t);
@@ -325,6 +328,8 @@ tree_t *tree_new(int op);
 tree_t *tree_icon(int64_t v, type_t *t);
 tree_t *tree_sym(sym_t *s);
 tree_t *tree_copy(tree_t *e);
+tree_t *tree_keep(tree_t *e);     // a copy that outlives the node blocks
+void tree_collect();              // takes back the blocks, at a declaration's end
 tree_t *expr_parse(int context);
 tree_t *expr_convert(tree_t *e, type_t *t);
 tree_t *expr_cast(tree_t *e, type_t *t);

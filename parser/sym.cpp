@@ -395,11 +395,15 @@ static void sym_mark_tree(tree_t *e)
     }
 }
 
+static bool sym_keeping; // the mark copies the dimension trees it meets out of the node blocks
+
 static void sym_mark_type(type_t *t)
 {
     for (; t; t = t->sub) {
         sym_mark(t->tag);
         sym_mark(t->anon);
+        if (sym_keeping)
+            t->dim = tree_keep(t->dim);
         sym_mark_tree(t->dim);
         if (t->proto) {
             for (type_t *e : t->proto->entries)
@@ -423,14 +427,10 @@ static void sym_mark(sym_t *s)
     }
 }
 
-// Records handed out since the last recycling reached half of those that
-// were not live then: every record not reached from the table, the current
-// token and those read ahead, the function being defined or the printf
-// users is freed.
-static void sym_recycle()
+// Marks every record reached from the table, the current token and those
+// read ahead, the function being defined and the printf users.
+static void sym_mark_roots()
 {
-    if (sym_recycle_hold || sym_handed_since < sym_idle_then / 2)
-        return;
     for (sym_t *head : sym_chains)
         for (sym_t *s = head; s; s = s->next_hash)
             sym_mark(s);
@@ -440,6 +440,32 @@ static void sym_recycle()
     sym_mark(decl_function);
     for (sym_t *s : expr_printf_users)
         sym_mark(s);
+}
+
+// The trees that live records reach through their types (array
+// dimensions, also inside prototypes and members) are copied out of the
+// node blocks, so that the blocks can be taken back. Records nothing
+// reaches are left to the recycling: nothing reads them again.
+void sym_keep_trees()
+{
+    sym_keeping = true;
+    sym_mark_roots();
+    sym_keeping = false;
+    for (int b = 0; b < sym_block_count; b++)
+        for (size_t i = 0; i < sym_blocks[b].count; i++)
+            if (sym_blocks[b].records[i].live == SYM_REACHED)
+                sym_blocks[b].records[i].live = SYM_HANDED;
+}
+
+// Records handed out since the last recycling reached half of those that
+// were not live then: every record not reached from the table, the current
+// token and those read ahead, the function being defined or the printf
+// users is freed.
+static void sym_recycle()
+{
+    if (sym_recycle_hold || sym_handed_since < sym_idle_then / 2)
+        return;
+    sym_mark_roots();
     size_t idle = 0;
     for (int b = 0; b < sym_block_count; b++)
         for (size_t i = 0; i < sym_blocks[b].count; i++) {

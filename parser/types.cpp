@@ -56,6 +56,21 @@ type_t *type_base(int base)
     return t;
 }
 
+// One record per base code, for the types of expression nodes: nothing
+// changes an expression's type record in place (qualified or resized types
+// are copies), and declarations never take one, so every node of a base
+// type can share it. Declarations keep asking type_base for records of
+// their own, which they do change.
+type_t *type_plain(int base)
+{
+    static type_t *plain[B_UNION + 2];
+    if (base < 0 || base >= B_UNION + 2)
+        return type_base(base);
+    if (!plain[base])
+        plain[base] = type_base(base);
+    return plain[base];
+}
+
 type_t *type_copy(const type_t *t)
 {
     type_t *c = new type_t(*t);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <sstream>
 
 void tool_exit(int) {}
 
@@ -93,6 +94,55 @@ _count:	ds	1
     ASSERT_TRUE(syms.count("_count"));
     auto ram = simulate("12f508", 0x1F);
     EXPECT_EQ(ram[syms["_count"]], 0x42u);
+}
+
+// The start-up file is assembled once when both link stages would write the
+// same body (a program with no RAM for the start-up code to clear), twice
+// when they would not; either way the kept start-up source, listing and
+// object are exactly what assembling the final stage's file gives, and a
+// run that keeps nothing makes the same HEX file.
+TEST_F(Chain, StartUpAssembledOnceWhenBothStagesWriteTheSameBody)
+{
+    struct {
+        const char *data; // the program's RAM, if any
+        int assemblies;   // of the start-up file
+    } const cases[] = {{"", 1}, {"\tpsect\trbss_0,class=BANK0,space=1\n_count:\tds\t2\n", 2}};
+    for (const auto &c : cases) {
+        write("main.as", std::string("\tFNCONF\tfnauto0,??,?\n\tpsect\tmaintext,class=CODE,delta=2\n"
+                                     "\tglobal\t_main\n_main:\n\tmovlw\t1\n\tmovwf\t0x7F\n\tgoto\t$\n") +
+                             c.data);
+        int st;
+        std::string out = tool_run(dir, ZEPH_BUILD_DIR "/bin/zeph --chip=16F877A -V main.as", &st);
+        ASSERT_EQ(st, 0) << out;
+        // The start-up assemblies, each line as the driver ran it.
+        std::vector<std::string> runs;
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);)
+            if (line.rfind("osprey ", 0) == 0 && line.find("startup.as") != std::string::npos)
+                runs.push_back(line);
+        ASSERT_EQ(runs.size(), static_cast<size_t>(c.assemblies)) << out;
+        // The last one again, on the kept final source into files of our own.
+        std::string cmd;
+        std::istringstream words(runs.back());
+        for (std::string w; words >> w;) {
+            if (w.rfind("-l", 0) == 0)
+                w = "-lcheck.lst";
+            else if (w.rfind("-o", 0) == 0 && w.size() > 2)
+                w = "-ocheck.obj";
+            else if (w.find("startup.as") != std::string::npos)
+                w = "startup.as";
+            cmd += (cmd.empty() ? ZEPH_BUILD_DIR "/bin/" : " ") + w;
+        }
+        std::string again = tool_run(dir, cmd, &st);
+        ASSERT_EQ(st, 0) << cmd << "\n" << again;
+        EXPECT_NE(tool_read(dir + "/startup.as").find("startup code for final link stage."), std::string::npos);
+        EXPECT_EQ(tool_read(dir + "/startup.lst"), tool_read(dir + "/check.lst")) << c.data;
+        EXPECT_EQ(tool_read(dir + "/startup.obj"), tool_read(dir + "/check.obj")) << c.data;
+        std::string hex = tool_read(dir + "/main.hex");
+        out = tool_run(dir, ZEPH_BUILD_DIR "/bin/zeph --chip=16F877A --runtime=-keep main.as", &st);
+        ASSERT_EQ(st, 0) << out;
+        EXPECT_EQ(tool_read(dir + "/main.hex"), hex) << c.data;
+    }
 }
 
 // Eight programs that share an assembly module, linked by make at once in

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <regex>
 #include <unistd.h>
 
 TEST(ParserFiles, EmptyInputGivesTheVersionLineOnly)
@@ -551,4 +552,47 @@ TEST(ParserFiles, InputNeverOverwrittenNorADirectory)
         EXPECT_EQ(kept, source) << c.operands;
     }
     (void)std::system(("rm -rf " + dir).c_str());
+}
+
+// A long unit's expression trees are taken back once the declarations that
+// made them are written; the array dimensions that symbols still reach
+// (globals, a typedef, a member, a parameter) are kept. The last function, after a thousand others, comes
+// out as it does right after the declarations (label numbers aside).
+TEST(ParserMemory, DimensionsOutliveTheTreesOfWrittenFunctions)
+{
+    const std::string decls =
+        "int early[3 * 4];\n"
+        "typedef char row_t[2 + 3];\n"
+        "struct s { int m[sizeof(row_t) - 1]; } sv;\n"
+        "int first(void) { extern int later[7 * 2]; return later[1]; }\n"
+        "extern int later[7 * 2];\n"
+        "int param(int (*p)[6 + 1]) { return sizeof *p; }\n";
+    const std::string last =
+        "int last(void) { row_t r; int (*q)[7] = 0; r[0] = 1;\n"
+        "  return sizeof early + sizeof r + sizeof sv.m + sizeof later + sizeof *q + later[13] + param(q)\n"
+        "    + sv.m[3] + r[4]; }\n";
+    std::string filler;
+    for (int i = 0; i < 1000; i++) {
+        filler += "int fill" + std::to_string(i) + "(int a) {";
+        for (int k = 0; k < 20; k++)
+            filler += " a = a * 3 + early[" + std::to_string(k % 12) + "];";
+        filler += " return a; }\n";
+    }
+    // The last function's records up to its exit label, with the numbers
+    // of the names made for array types left out.
+    auto last_body = [](const plover_result &r) {
+        std::string rec = plover_records(r.output);
+        size_t at = rec.rfind("[v _last ");
+        rec = at == std::string::npos ? "(none)" : rec.substr(at);
+        rec = rec.substr(0, rec.find("[e $UE "));
+        return std::regex_replace(rec, std::regex("\\bF[0-9]+"), "F");
+    };
+    plover_result small = plover_run(driver_switches, decls + last);
+    plover_result big = plover_run(driver_switches, decls + filler + last);
+    ASSERT_EQ(small.status, 0) << small.errors;
+    ASSERT_EQ(big.status, 0) << big.errors;
+    EXPECT_NE(last_body(small).find("[v _row_t `c -> + -> 2 `i -> 3 `i `ux t ]"), std::string::npos)
+        << small.output;
+    EXPECT_EQ(last_body(big), last_body(small));
+    EXPECT_EQ(big.errors, small.errors);
 }
