@@ -20,6 +20,8 @@ vector_t *setup_temp_paths;
 vector_t *setup_installed_files;
 vector_t *setup_installed_folders;
 
+vector_t *setup_created_files;
+
 // The test hook that replaces the fatal exit, or null.
 static setup_fatal_hook_t fatal_hook;
 // The file being written by a record extraction, or null.
@@ -72,19 +74,67 @@ bool setup_retry(const char *caption, const char *format, ...)
     fputs("Retry or Cancel? [r/c] ", stderr);
     fflush(stderr);
     std::string answer;
-    if (!os_read_line(stdin, answer))
+    if (!os_read_line(stdin, answer)) {
+        // A signal that cut the wait short ends the run by that signal.
+        setup_poll_signal();
         return false;
+    }
     return !answer.empty() && (answer[0] == 'r' || answer[0] == 'R');
 }
 
 // ---------------------------------------------------------------------------
 // path lists and clean-up
 // ---------------------------------------------------------------------------
-static void alert_atexit() { setup_remove_temp_paths(); }
+// The undo of the work in progress, or null; and a signal that arrived
+// while it was set.
+static void (*rollback)();
+static volatile sig_atomic_t signal_pending;
 
-// A signal that ends the run ends it as Cancel does: the temporary paths go.
+void setup_set_rollback(void (*undo)()) { rollback = undo; }
+
+// Every exit while work is in progress undoes it first.
+static void alert_run_rollback()
+{
+    void (*undo)() = rollback;
+    rollback = nullptr;
+    if (!undo)
+        return;
+    // The file half written goes first: its folder is then empty.
+    if (unfinished) {
+        unlink(unfinished);
+        free(unfinished);
+        unfinished = nullptr;
+    }
+    undo();
+}
+
+static void alert_atexit()
+{
+    alert_run_rollback();
+    setup_remove_temp_paths();
+}
+
+// A signal outside the work ends the run as Cancel does: the temporary
+// paths go. During the work it is only noted: setup_poll_signal undoes the
+// work between two writes, where nothing is half done.
 static void alert_on_signal(int sig)
 {
+    if (rollback) {
+        signal_pending = sig;
+        return;
+    }
+    setup_remove_temp_paths();
+    signal(sig, SIG_DFL);
+    raise(sig);
+}
+
+void setup_poll_signal()
+{
+    int sig = signal_pending;
+    if (!sig)
+        return;
+    alert_show("Setup", "Interrupted; the changes made by this run were undone");
+    alert_run_rollback();
     setup_remove_temp_paths();
     signal(sig, SIG_DFL);
     raise(sig);
@@ -97,9 +147,14 @@ void setup_lists_init()
     setup_temp_paths = vec_new_default();
     setup_installed_files = vec_new_default();
     setup_installed_folders = vec_new_default();
+    setup_created_files = vec_new_default();
     atexit(alert_atexit);
+    // No restart: a question waiting for input ends as Cancel.
+    struct sigaction sa {};
+    sa.sa_handler = alert_on_signal;
+    sigemptyset(&sa.sa_mask);
     for (int sig : {SIGINT, SIGTERM, SIGHUP})
-        signal(sig, alert_on_signal);
+        sigaction(sig, &sa, nullptr);
     // A file larger than the limit is a failed write, not the end of the run.
     signal(SIGXFSZ, SIG_IGN);
 }
@@ -142,5 +197,6 @@ void setup_remove_temp_paths()
 // that fails).
 void tool_exit(int)
 {
+    alert_run_rollback();
     setup_remove_temp_paths();
 }

@@ -259,6 +259,10 @@ static void variables_default_folders()
 {
     const char *dir = GetVariable("InstDir");
     bool given = dir && strcasecmp(dir, "default") != 0;
+    // An installed copy belongs to the folder it lies in, whatever the
+    // release key says now (another install of the same release moves it).
+    if (given && !payload_located())
+        return;
     if (!(IsVariableTrue("HeadlessInstall") && given)) {
         reg_value_t v = reg_read_string(REG_ROOT_HKLM, setup_release_key(), "InstDir");
         if (v.status == 0 && v.data && *v.data) {

@@ -242,65 +242,112 @@ static void payload_mark_executable(int fd, const unsigned char *first, size_t n
     fchmod(fd, 0777 & ~mask);
 }
 
+// ---------------------------------------------------------------------------
+// installed files: written under a temporary name, renamed when complete
+// ---------------------------------------------------------------------------
+struct staged_file {
+    int fd;
+    char *temp;
+    bool existed;
+};
+
+static staged_file stage_open(const char *path)
+{
+    struct stat st;
+    staged_file s{-1, xasprintf("%s.vkpart", path), lstat(path, &st) == 0};
+    unlink(s.temp);
+    s.fd = payload_create(s.temp);
+    setup_set_unfinished(s.temp);
+    return s;
+}
+
+static void stage_commit(staged_file &s, const char *path)
+{
+    if (close(s.fd) != 0)
+        setup_fatal("Write error on %s\n%s", path, strerror(errno));
+    if (rename(s.temp, path) != 0)
+        setup_fatal("Can't create file: %s\n%s", path, strerror(errno));
+    setup_set_unfinished(nullptr);
+    free(s.temp);
+    vec_push(setup_installed_files, xstrdup(path));
+    if (!s.existed)
+        vec_push(setup_created_files, xstrdup(path));
+    setup_poll_signal();
+}
+
+static void stage_write(staged_file &s, const char *path, const unsigned char *buf, size_t n)
+{
+    if (!write_all(s.fd, buf, n))
+        setup_fatal("Write error on %s\n%s", path, strerror(errno));
+    progress_advance(n);
+    setup_poll_signal();
+}
+
 void ExtractRecord(const char *path, uint32_t expected_size)
 {
     uint32_t size = ReadRecordLength();
     if (size != expected_size)
         setup_fatal("File size does not match - file %d:%s %ld/%ld", record_counter, path ? path : "(not written)",
                     static_cast<long>(expected_size), static_cast<long>(size));
-    int fd = -1;
+    staged_file s{-1, nullptr, false};
     if (path) {
-        vec_push(setup_installed_files, xstrdup(path));
-        fd = payload_create(path);
-        setup_set_unfinished(path);
+        s = stage_open(path);
         progress_advance(RECORD_CHUNK);
     }
     static unsigned char buf[RECORD_CHUNK];
     for (uint32_t left = size; left;) {
         size_t want = left < RECORD_CHUNK ? left : RECORD_CHUNK;
         gz_read_exact(buf, want);
-        if (fd >= 0) {
+        if (s.fd >= 0) {
             if (left == size)
-                payload_mark_executable(fd, buf, want);
-            if (!write_all(fd, buf, want))
-                setup_fatal("Write error on %s", path);
-            progress_advance(want);
+                payload_mark_executable(s.fd, buf, want);
+            stage_write(s, path, buf, want);
         }
         left -= static_cast<uint32_t>(want);
     }
-    if (fd >= 0) {
-        if (close(fd) != 0)
-            setup_fatal("Write error on %s", path);
-        setup_set_unfinished(nullptr);
-    }
+    if (s.fd >= 0)
+        stage_commit(s, path);
     record_counter++;
+}
+
+// n bytes from the descriptor (at offset 0) to target.
+static void copy_part(int from, const char *source, const char *target, uint32_t n)
+{
+    staged_file s = stage_open(target);
+    static unsigned char buf[RECORD_CHUNK];
+    for (uint64_t at = 0; at < n;) {
+        size_t want = n - at < RECORD_CHUNK ? static_cast<size_t>(n - at) : RECORD_CHUNK;
+        ssize_t got = pread(from, buf, want, static_cast<off_t>(at));
+        if (got != static_cast<ssize_t>(want))
+            setup_fatal("short read on %s", source);
+        if (at == 0)
+            payload_mark_executable(s.fd, buf, want);
+        stage_write(s, target, buf, want);
+        at += want;
+    }
+    stage_commit(s, target);
 }
 
 void CopyFileHead(const char *target, uint32_t n)
 {
-    int fd = open(target, O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0777);
+    if (self_fd < 0)
+        setup_fatal("short read on %s", target);
+    copy_part(self_fd, target, target, n);
+}
+
+void CopyFilePart(const char *source, const char *target, uint32_t n)
+{
+    int fd = open(source, O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        setup_fatal("Can't create file: %s\n%s", target, strerror(errno));
-    vec_push(setup_installed_files, xstrdup(target));
-    setup_set_unfinished(target);
-    static unsigned char buf[RECORD_CHUNK];
-    for (uint64_t at = 0; at < n;) {
-        size_t want = n - at < RECORD_CHUNK ? static_cast<size_t>(n - at) : RECORD_CHUNK;
-        if (self_read(at, buf, want) != want)
-            setup_fatal("short read on %s", target);
-        if (!write_all(fd, buf, want))
-            setup_fatal("Write error on %s", target);
-        progress_advance(want);
-        at += want;
-    }
-    if (close(fd) != 0)
-        setup_fatal("Write error on %s", target);
-    setup_set_unfinished(nullptr);
+        setup_fatal("Can't open file: %s\n%s", source, strerror(errno));
+    copy_part(fd, source, target, n);
+    close(fd);
 }
 
 void payload_extract_resources()
 {
     uint32_t installed = vec_count(setup_installed_files);
+    uint32_t created = vec_count(setup_created_files);
     for (uint32_t i = 0; manifest.resources && i < vec_count(manifest.resources); i++) {
         resource_t *r = static_cast<resource_t *>(vec_get(manifest.resources, i));
         if (r->head)
@@ -312,19 +359,31 @@ void payload_extract_resources()
     // Resources are temporary, not installed files.
     while (vec_count(setup_installed_files) > installed)
         free(vec_pop(setup_installed_files));
+    while (vec_count(setup_created_files) > created)
+        free(vec_pop(setup_created_files));
 }
 
 // ---------------------------------------------------------------------------
 // folders and the feature files
 // ---------------------------------------------------------------------------
+// The installation folder: it and the folders above it may be links (the
+// user chose them); nothing below it may be.
+static std::string folder_root;
+
+void setup_set_folder_root(const char *root) { folder_root = root ? root : ""; }
+
 void setup_make_folder(const char *path)
 {
     struct stat st;
-    if (stat(path, &st) == 0) {
+    bool follow = folder_root.empty() || folder_root.compare(0, std::string::npos, path) == 0 ||
+                  strncmp(path, folder_root.c_str(), folder_root.size()) != 0;
+    if ((follow ? stat(path, &st) : lstat(path, &st)) == 0) {
         if (!S_ISDIR(st.st_mode))
             setup_fatal("Folder %s exists but is not a folder!", path);
         return;
     }
+    if (errno != ENOENT)
+        setup_fatal("Failed to create folder %s\n%s", path, strerror(errno));
     const char *slash = strrchr(path, '/');
     if (slash && slash > path) {
         char *parent = xstrdup(path);
@@ -333,7 +392,7 @@ void setup_make_folder(const char *path)
         free(parent);
     }
     if (mkdir(path, 0777) != 0)
-        setup_fatal("Failed to create folder %s", path);
+        setup_fatal("Failed to create folder %s\n%s", path, strerror(errno));
     vec_push(setup_installed_folders, xstrdup(path));
 }
 

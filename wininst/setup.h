@@ -8,7 +8,8 @@
 // below; select.cpp resolves what is installed and installable; vars.cpp is
 // the store of installer variables; alert.cpp the message boxes (texts on
 // the console here), the fatal path and the temporary paths removed at
-// every exit; startup.cpp the switches and the start-up sequence.
+// every exit and the undo of unfinished work; startup.cpp the switches and
+// the start-up sequence; engine.cpp installing, repairing and removing.
 //
 // setup has no numbered messages: its texts are its own, fixed.
 #pragma once
@@ -17,6 +18,7 @@
 #include "setup_layout.h"
 
 #include <cstdint>
+#include <string>
 
 // ---------------------------------------------------------------------------
 // alert.cpp: message boxes, the fatal path and the path lists
@@ -38,6 +40,15 @@ void setup_set_fatal_hook(setup_fatal_hook_t hook);
 extern vector_t *setup_temp_paths;
 extern vector_t *setup_installed_files;
 extern vector_t *setup_installed_folders;
+// The files this run created where nothing was before (the undo deletes
+// them; setup_installed_folders holds only folders this run created).
+extern vector_t *setup_created_files;
+// The undo of the work in progress: run by every exit (a fatal error, a
+// failed allocation) until it is cleared with null.
+void setup_set_rollback(void (*undo)());
+// SIGINT, SIGTERM and SIGHUP during the work are only noted; this, called
+// between writes, undoes the work and ends the run by the signal.
+void setup_poll_signal();
 void setup_lists_init();
 void setup_remember_temp(const char *path);
 // From the last entry to the first: folders removed (when empty), other
@@ -203,6 +214,9 @@ uint32_t ReadRecordLength();
 void ExtractRecord(const char *path, uint32_t expected_size);
 // Copies the program's first n bytes (its head) to target.
 void CopyFileHead(const char *target, uint32_t n);
+// Copies the first n bytes of the file source to target (fatal when it is
+// shorter).
+void CopyFilePart(const char *source, const char *target, uint32_t n);
 // The resources named in [Resources], extracted into the temporary folder.
 void payload_extract_resources();
 // The referral trailer: ReferralID and OrderingURL.
@@ -222,8 +236,12 @@ extern uint64_t payload_scale;
 // are written below target (folders made as needed), the others' records
 // read and dropped; target null drops them all. Ends with payload_finish.
 void payload_extract_features(const char *target);
-// Folder creation with its missing parents, each recorded.
+// Folder creation with its missing parents, each recorded. Below the root
+// (when one is set) nothing is followed: a symbolic link where a folder
+// should be is refused. Every installed file is written under a temporary
+// name beside its place and renamed there when complete.
 void setup_make_folder(const char *path);
+void setup_set_folder_root(const char *root);
 
 // ---------------------------------------------------------------------------
 // startup.cpp: switches and start-up
@@ -232,3 +250,15 @@ void setup_make_folder(const char *path);
 void setup_read_switches(int argc, char **argv);
 // Signals, current folder, switches, payload and manifest.
 void setup_start(int argc, char **argv);
+
+// ---------------------------------------------------------------------------
+// engine.cpp: install, repair and remove
+// ---------------------------------------------------------------------------
+// Each returns the exit status: 0 done, 1 a failure reported. A fatal
+// error during an install undoes everything the run wrote.
+int engine_install();
+int engine_repair();
+int engine_remove();
+// A path with InstDir (any case) as a leading whole-path prefix has it
+// replaced by "%InstDir%"; other paths come back unchanged.
+std::string engine_relative_to_instdir(const char *path);

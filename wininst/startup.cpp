@@ -67,15 +67,37 @@ void setup_read_switches(int argc, char **argv)
     }
 }
 
+// A relative --dir names a folder below the folder the program was started
+// in, not below the program's own folder (which becomes current): made
+// absolute, with "." and ".." parts resolved, before the change.
+static void startup_absolute_instdir()
+{
+    const char *dir = GetVariable("InstDir");
+    if (!dir || strcasecmp(dir, "default") == 0)
+        return;
+    if (!*dir)
+        setup_fatal("Bad installation folder: the folder name is empty");
+    char *abs = os_path_absolute(dir);
+    size_t n = strlen(abs);
+    while (n > 1 && abs[n - 1] == '/')
+        abs[--n] = 0;
+    SetVariable("InstDir", abs);
+    free(abs);
+}
+
 void setup_start(int argc, char **argv)
 {
     setup_lists_init();
+    setup_read_switches(argc, argv);
+    startup_absolute_instdir();
     char *own = os_program_path();
     char *folder = os_path_dirname(own);
     if (folder && *folder && chdir(folder) != 0)
         setup_fatal("Can't open file: %s\n%s", folder, strerror(errno));
     free(own);
     free(folder);
-    setup_read_switches(argc, argv);
     LocatePayload();
+    // Installing needs a payload, whatever the switches said.
+    if (!payload_located() && GetVariable("Install"))
+        SetVariableTruth("Install", false);
 }

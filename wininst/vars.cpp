@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <strings.h>
+#include <unistd.h>
 
 // Longest expansion result, and longest name inside brackets.
 static const size_t EXPAND_LIMIT = 8191;
@@ -31,13 +32,19 @@ static int vars_compare(const void *given, const void *stored)
     return strcasecmp(static_cast<const char *>(given), static_cast<const char *>(stored));
 }
 
-// ProgramFiles: the environment's when set and not empty, else the folder
-// where programs are installed here.
+// ProgramFiles: the environment's when set and not empty; else /opt for
+// the superuser and ~/.local/opt for anyone else, who cannot write /opt.
 static void vars_create()
 {
     vars = hash_new(40, vars_hash, vars_compare);
     const char *pf = getenv("ProgramFiles");
-    SetVariable("ProgramFiles", pf && *pf ? pf : "/opt");
+    const char *home = getenv("HOME");
+    if (pf && *pf)
+        SetVariable("ProgramFiles", pf);
+    else if (geteuid() == 0 || !home || !*home)
+        SetVariable("ProgramFiles", "/opt");
+    else
+        SetVariable("ProgramFiles", (std::string(home) + "/.local/opt").c_str());
 }
 
 static void vars_store(const char *name, const char *value)

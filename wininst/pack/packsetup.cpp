@@ -30,6 +30,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
+#include <elf.h>
 #include <fcntl.h>
 #include <string>
 #include <strings.h>
@@ -99,6 +100,44 @@ static std::string read_file(const std::string &path, uint64_t limit)
 // ---------------------------------------------------------------------------
 // the head
 // ---------------------------------------------------------------------------
+// True when the bytes [at, at + n) of an ELF64 program lie outside its
+// headers and every section that has file contents: padding that nothing
+// reads.
+static bool elf_padding(const std::string &head, uint64_t at, uint64_t n)
+{
+    Elf64_Ehdr eh;
+    if (head.size() < sizeof eh || memcmp(head.data(), ELFMAG, SELFMAG) != 0 || head[EI_CLASS] != ELFCLASS64)
+        return false;
+    memcpy(&eh, head.data(), sizeof eh);
+    auto overlaps = [&](uint64_t from, uint64_t size) { return from < at + n && at < from + size; };
+    if (overlaps(0, eh.e_ehsize) || overlaps(eh.e_phoff, uint64_t(eh.e_phnum) * eh.e_phentsize) ||
+        overlaps(eh.e_shoff, uint64_t(eh.e_shnum) * eh.e_shentsize) || eh.e_shentsize != sizeof(Elf64_Shdr) ||
+        eh.e_shnum == 0 || eh.e_shoff + uint64_t(eh.e_shnum) * sizeof(Elf64_Shdr) > head.size())
+        return false;
+    for (unsigned i = 0; i < eh.e_shnum; i++) {
+        Elf64_Shdr sh;
+        memcpy(&sh, head.data() + eh.e_shoff + i * sizeof sh, sizeof sh);
+        if (sh.sh_type != SHT_NOBITS && overlaps(sh.sh_offset, sh.sh_size))
+            return false;
+    }
+    return true;
+}
+
+// A program whose signature bytes fall in zero padding between sections
+// gets a signature of its own there (the first bytes of its MD5), in the
+// head that is packed and later installed; the file given stays as it is.
+static void pack_stamp_signature(std::string &head)
+{
+    if (head.compare(PAYLOAD_SIGNATURE_AT, PAYLOAD_SIGNATURE_SIZE, std::string(PAYLOAD_SIGNATURE_SIZE, '\0')) != 0 ||
+        !elf_padding(head, PAYLOAD_SIGNATURE_AT, PAYLOAD_SIGNATURE_SIZE))
+        return;
+    unsigned char d[EVP_MAX_MD_SIZE];
+    unsigned n = 0;
+    EVP_Digest(head.data(), head.size(), d, &n, EVP_md5(), nullptr);
+    d[0] |= 1; // never all zero
+    head.replace(PAYLOAD_SIGNATURE_AT, PAYLOAD_SIGNATURE_SIZE, reinterpret_cast<char *>(d), PAYLOAD_SIGNATURE_SIZE);
+}
+
 static std::string pack_signature_line(const std::string &head)
 {
     std::string line;
@@ -427,6 +466,7 @@ int main(int argc, char **argv)
     if (stat(out_path.c_str(), &out_st) == 0 && out_st.st_dev == head_dev && out_st.st_ino == head_ino)
         pack_fail("the output %s is the head", out_path.c_str());
     std::string head = read_file(head_path, SIZE_LIMIT);
+    pack_stamp_signature(head);
     std::string signature = pack_signature_line(head);
     uint64_t frame_at = pack_frame_offset(head);
     std::vector<pack_record> resources, files;

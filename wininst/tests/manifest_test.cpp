@@ -452,3 +452,19 @@ TEST_F(SetupState, ResolveSelection)
     EXPECT_TRUE(feature_find("Files")->selected);
     EXPECT_FALSE(feature_find("Missing")->selected);
 }
+
+// The installed manifest names the folder as "%InstDir%" only where the
+// folder is a leading whole-path prefix: a folder whose name merely starts
+// the same, or that appears later in the text, stays as written.
+TEST_F(SetupState, InstDirReplacedOnlyAsLeadingPathPrefix)
+{
+    SetVariable("InstDir", "/a/p");
+    const struct {
+        const char *path, *expect;
+    } rows[] = {
+        {"/a/p", "%InstDir%"},          {"/a/p/bin/x", "%InstDir%/bin/x"}, {"/a/pq/x", "/a/pq/x"},
+        {"/b/a/p/x", "/b/a/p/x"},       {"/A/p/x", "/A/p/x"},             {"", ""},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(engine_relative_to_instdir(r.path), r.expect) << r.path;
+}

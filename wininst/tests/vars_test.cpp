@@ -9,6 +9,8 @@
 #include "setup.h"
 #include "setup_test.h"
 
+#include <unistd.h>
+
 TEST_F(SetupState, NamesIgnoreCaseAndSettingReplaces)
 {
     SetVariable("InstDir", "/a");
@@ -87,17 +89,21 @@ TEST_F(SetupState, Expansion)
     }
 }
 
-// ProgramFiles: the environment's when set and not empty, else /opt.
+// ProgramFiles: the environment's when set and not empty, else /opt for
+// the superuser and ~/.local/opt for anyone else.
 TEST_F(SetupState, ProgramFilesBuiltIn)
 {
     const char *old = getenv("ProgramFiles");
     std::string saved = old ? old : "";
+    std::string home = getenv("HOME") ? getenv("HOME") : "";
     setenv("ProgramFiles", "/srv/programs", 1);
     vars_reset_for_tests();
     EXPECT_STREQ(GetVariable("ProgramFiles"), "/srv/programs");
     setenv("ProgramFiles", "", 1);
+    setenv("HOME", dir.c_str(), 1);
     vars_reset_for_tests();
-    EXPECT_STREQ(GetVariable("ProgramFiles"), "/opt");
+    EXPECT_EQ(std::string(GetVariable("ProgramFiles")), geteuid() == 0 ? "/opt" : dir + "/.local/opt");
+    setenv("HOME", home.c_str(), 1);
     if (old)
         setenv("ProgramFiles", saved.c_str(), 1);
     else
