@@ -141,6 +141,8 @@ static cg_symbol *shape_block(const std::string &key, uint32_t value, uint32_t a
     b->type = type;
     b->flags |= SF_INTERNAL | SF_NODEBUG | SF_UNPREFIXED;
     b->params_size = std::max(args, value > 1 ? value : 0u);
+    if (chip.family == 1)   // the value of any size, the byte for W, the caller's return point
+        b->params_size = std::max(args, value) + (in_w ? 1 : 0) + 1;
     fp_shapes.push_back({key, b, args, value, in_w, false});
     return b;
 }
@@ -235,6 +237,27 @@ bool fpblock_calls_function(cg_symbol *b)
     return s && s->value > 1;
 }
 
+uint32_t fpblock_value(cg_symbol *b)
+{
+    fp_shape *s = shape_of_block(b);
+    return s ? s->value : 0;
+}
+
+// 12-bit core: W cannot wait in FSR (whose bank bits are fixed on chips of
+// few banks), so the block holds the byte for W after the arguments and the
+// value, and after it the number of the caller's return point.
+int32_t fpblock_w_slot(cg_symbol *b)
+{
+    fp_shape *s = shape_of_block(b);
+    return chip.family == 1 && s && s->in_w ? (int32_t)std::max(s->args, s->value) : -1;
+}
+
+uint32_t fpblock_return_slot(cg_symbol *b)
+{
+    fp_shape *s = shape_of_block(b);
+    return s ? std::max(s->args, s->value) + (s->in_w ? 1 : 0) : 0;
+}
+
 // The functions a call through the block may reach.
 vector_t *fpblock_targets(cg_symbol *b)
 {
@@ -257,8 +280,14 @@ vector_t *fpblock_slot_params(cg_symbol *slot)
     if (!slot->owner || slot->storage != ST_PARAM || !fpblock_is(slot->owner) || (slot->flags & SF_INREG))
         return out;
     vector_t *targets = fpblock_targets(slot->owner);
+    bool for_w = slot->frame_offset == fpblock_w_slot(slot->owner);
     for (uint32_t i = 0; i < vec_count(targets); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(targets, i);
+        if (for_w) {   // the stub loads it into W for the function's first parameter
+            if (f->params && vec_count(f->params))
+                vec_push(out, vec_get(f->params, 0));
+            continue;
+        }
         for (uint32_t k = 0; f->params && k < vec_count(f->params); k++) {
             cg_symbol *p = (cg_symbol *)vec_get(f->params, k);
             if (!(p->flags & SF_INREG) && p->frame_offset == slot->frame_offset)

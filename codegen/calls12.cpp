@@ -17,8 +17,10 @@
 // return addresses a function's body runs under.
 //
 // Everything a computed jump reaches (the table, the constants' dispatcher
-// and retlw images) and every stub must lie below address 0x100; the last
-// word of the psect checks it at link time (its own address as a byte).
+// and retlw images, the dispatcher of calls through pointers and its stubs,
+// the tables of switches) and every stub must lie below address 0x100; the
+// last word of the psect checks it at link time (its own address as a
+// byte).
 #include "kestrel.h"
 #include "select.h"
 
@@ -29,10 +31,13 @@
 static std::vector<std::string> return_points;
 // Whether anything went into the jmp_tab psect (the check word follows).
 static bool low_page_used;
+// Tables of switches, written into the psect at the end.
+static std::vector<std::string> low_page_tables;
 
 void jump_returns_reset()
 {
     return_points.clear();
+    low_page_tables.clear();
     low_page_used = false;
 }
 
@@ -44,7 +49,7 @@ uint32_t jump_return_slot(cg_symbol *f)
 }
 
 // Words of one long jump: the page bits the chip needs, then the goto.
-static unsigned long_jump_words()
+unsigned long_jump_words()
 {
     unsigned long pages = (chip.rom_size + 0x1FF) / 0x200;
     return pages <= 1 ? 1 : pages == 2 ? 2 : 3;
@@ -116,6 +121,29 @@ void decide_jump_returns()
     }
 }
 
+// A new return point (kept from the written run only): its label, and its
+// index into jmptab.
+static std::string new_return_point(unsigned *index)
+{
+    std::string label = "jr" + std::to_string(return_points.size());
+    *index = (unsigned)return_points.size() * long_jump_words();
+    if (!dry_run)
+        return_points.push_back(label);
+    return label;
+}
+
+// The index of a new return point into the slot of a frame block; its
+// label, which the caller places after its jump.
+static std::string set_return_point(const char *block, uint32_t slot)
+{
+    unsigned index;
+    std::string label = new_return_point(&index);
+    out_printf("movlw\t%u\n\t", index & 0xFF);
+    bank_select(frame_bank);
+    out_printf("movwf\t?%s+%u\n\t", block, slot);
+    return label;
+}
+
 static cg_symbol *called_function(tree_node *node)
 {
     tree_node *call = node->op == OP_CALL ? node : node->right;
@@ -146,13 +174,8 @@ void call_function(tree_node *node)
             out_printf("movwf\t??%s+%d\n\t", name, p->frame_offset);
         }
     }
-    std::string label = "jr" + std::to_string(return_points.size());
-    unsigned index = (unsigned)return_points.size() * long_jump_words();
-    if (!dry_run)
-        return_points.push_back(label);
-    out_printf("movlw\t%u\n\t", index & 0xFF);
-    bank_select(frame_bank);
-    out_printf("movwf\t?%s+%u\n\tljmp\t%s\n%s:\n\t", name, jump_return_slot(f), name, label.c_str());
+    std::string label = set_return_point(name, jump_return_slot(f));
+    out_printf("ljmp\t%s\n%s:\n\t", name, label.c_str());
 }
 
 // A one-byte value: into the value's place on the 12-bit core (nothing to
@@ -165,11 +188,15 @@ void return_byte_value()
     out_printf("movwf\t?%s\n\t", sym_asm_name(current_function));
 }
 
-// The one-byte value of the function just called, into W.
+// The one-byte value of the function just called, into W (through a
+// pointer: from the argument block).
 void fetch_byte_value(tree_node *node)
 {
     cg_symbol *f = called_function(node);
-    if (chip.family != 1 || !f)
+    tree_node *call = node->op == OP_CALL ? node : node->right;
+    if (!f && call && call->op == OP_CALL && call->call_target && fpblock_is(call->call_target))
+        f = call->call_target;
+    if (chip.family != 1 || !f || (fpblock_is(f) && node_size(call) != 1))
         return;
     bank_select(frame_bank);
     out_printf("movf\t?%s,w\n\t", sym_asm_name(f));
@@ -204,6 +231,75 @@ void emit_jump_return(cg_symbol *f)
     out_printf("movf\t?%s+%u,w\n\tljmp\tjmptab\n", sym_asm_name(f), jump_return_slot(f));
 }
 
+
+// A call through a pointer (its argument block stored before): the number
+// of the return point into the block, the pointer into W and a jump to
+// fptable; the stub jumps back through jmptab, with the value at the
+// start of the block. No level of the stack is used, whatever the depth.
+void call_through_pointer(tree_node *node, const std::string &pointer, int bank)
+{
+    cg_symbol *b = node->call_target;
+    if (!b || !fpblock_is(b)) {
+        msg_report(712);
+        return;
+    }
+    std::string label = set_return_point(sym_asm_name(b), fpblock_return_slot(b));
+    bank_select(bank);
+    out_printf("movf\t%s,w\n\tljmp\tfptable\n%s:\n\t", pointer.c_str(), label.c_str());
+}
+
+// The stubs of the dispatch table of the 12-bit core, in jmp_tab after
+// fptable, which a jump enters with a stub's address in W (the page bits
+// 0). A stub copies the arguments from the block into the function's parameter
+// block, loads W, calls the function as any caller would (a call, or a
+// jump with a return point of the stub's own when the function returns
+// through jmptab), copies the value back into the block and jumps back
+// through jmptab to the caller's return point. The stub runs at its
+// caller's level of the stack, so the function runs one level above, as
+// after a direct call.
+void emit_function_stubs12(const std::vector<cg_symbol *> &used, vector_t *blocks)
+{
+    low_page_used = true;
+    for (cg_symbol *f : used) {
+        const char *name = sym_asm_name(f);
+        cg_symbol *b = fpblock_of_function(f);
+        printf("\tglobal\tfp%s\nfp%s:\n", name, name);
+        if (vec_index_of(blocks, b) == UINT32_MAX) {   // only the address is used: never run
+            printf("\tretlw\t0\n");
+            continue;
+        }
+        std::string from = std::string("?") + sym_asm_name(b), to = std::string("?") + name;
+        stub_select_frame_bank();
+        stub_copy(from, to, fpblock_args(b));
+        int32_t w = fpblock_w_slot(b);
+        if (!(f->func && f->func->jump_return)) {
+            if (w >= 0)
+                printf("\tmovf\t%s+%d,w\n", from.c_str(), w);
+            printf("\tfcall\t%s\n", name);
+            stub_select_frame_bank();
+        } else {
+            if (w >= 0) {   // W's parameter straight into its home
+                cg_symbol *p = (cg_symbol *)vec_get(f->params, 0);
+                printf("\tmovf\t%s+%d,w\n\tmovwf\t??%s+%d\n", from.c_str(), w, name, p->frame_offset);
+            }
+            unsigned index;
+            std::string label = new_return_point(&index);
+            printf("\tmovlw\t%u\n\tmovwf\t%s+%u\n\tljmp\t%s\n%s:\n", index & 0xFF, to.c_str(),
+                   jump_return_slot(f), name, label.c_str());
+            stub_select_frame_bank();
+        }
+        stub_copy(to, from, fpblock_value(b));
+        printf("\tmovf\t%s+%u,w\n\tljmp\tjmptab\n", from.c_str(), fpblock_return_slot(b));
+    }
+}
+
+// A switch's table for jmp_tab (from the written run only).
+void add_low_page_table(const std::string &text)
+{
+    if (!dry_run)
+        low_page_tables.push_back(text);
+}
+
 void note_low_page_use()
 {
     low_page_used = true;
@@ -219,6 +315,12 @@ void emit_jump_table()
         printf("\tglobal\tjmptab\njmptab:\n\taddwf\tpcl,f\n");
         for (const std::string &l : return_points)
             printf("\tljmp\t%s\n", l.c_str());
+        low_page_used = true;
+    }
+    for (const std::string &t : low_page_tables) {
+        pending_psect = PS_JMP_TAB;
+        switch_psect(false);
+        fputs(t.c_str(), stdout);
         low_page_used = true;
     }
     if (low_page_used) {

@@ -15,6 +15,11 @@
 //   their half. Escaping objects qualified into both halves leave that half
 //   undecided: the program is refused (1491).
 //
+// A pointer to const data may also hold an address in program memory: the
+// low byte of its place in the page of constant data and strings. A pointer
+// variable that may hold both kinds carries a tag byte beside it that says
+// which (indirect_tag_pointers).
+//
 // Before code is selected, each statement is lowered so that it reads or
 // writes through at most one pointer, and in one of two forms the patterns
 // know: x = *a (any size: the bytes through INDF into x) and *a = v with v
@@ -22,6 +27,7 @@
 // assignment through a pointer reads, operates and writes back.
 #include "kestrel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
@@ -57,6 +63,10 @@ const unsigned PV_RAM = 1, PV_ROM = 2, PV_UNKNOWN = 4;
 static std::unordered_map<cg_symbol *, unsigned> held;
 static unsigned va_slot_kinds;   // what variadic arguments of pointer type hold
 static bool values_followed;
+
+// Pointer variables that may hold both kinds, with their tags (see
+// indirect_tag_pointers).
+static std::unordered_map<cg_symbol *, cg_symbol *> kind_tags;
 
 // Constant objects with initial values and strings live in program
 // memory; objects at a fixed address (the chip's registers among them), and
@@ -425,6 +435,292 @@ void indirect_follow_pointers(vector_t *functions, vector_t *globals)
     follow_pointer_values(functions, globals);
 }
 
+// ---------------------------------------------------------------------------
+// pointers that hold both kinds
+// ---------------------------------------------------------------------------
+// A pointer variable of a function's frame whose values are all followed
+// and include addresses of both kinds keeps its one byte, the low byte of
+// the address as every data pointer, and gets a tag: a byte of its
+// function's auto block that is 1 while it holds an address of constant
+// data and 0 while it holds a RAM address. A store into the variable
+// stores the tag after it (a constant when the value's kind is known, else
+// the tag of the variable the value comes from); a call stores the tag of
+// the parameter it passes in W just before it, as the other arguments are
+// stored; a read through the variable tests the tag and reads program
+// memory through the table of retlw bytes or RAM through FSR (wide.cpp).
+// What the tag cannot follow is refused: writes through such a pointer
+// (constant data cannot be written), comparisons for equality with another
+// pointer (the low bytes of two addresses of different kinds may be
+// equal), copies of objects through it, stores of it into a variable that
+// is not tagged (its kind is lost), and values of both kinds that come from
+// no tagged variable (variadic arguments, globals).
+static bool taggable(cg_symbol *v, const std::unordered_set<cg_symbol *> &untaggable)
+{
+    return (v->storage == ST_AUTO || v->storage == ST_PARAM) && v->owner && v->owner->func &&
+           !(v->owner->flags & SF_REENTRANT) && !untaggable.count(v);
+}
+
+// Parameters that get values by ways the tags do not follow: the first
+// parameter of functions called through pointers, and the parameters the
+// stubs copy argument-block slots into (every node is looked at: the test
+// finds nothing).
+static bool collect_untaggable(void *ctx, tree_node *n)
+{
+    auto &out = *(std::unordered_set<cg_symbol *> *)ctx;
+    if (n->op == OP_CALL && !(n->left && n->left->op == OP_ID)) {
+        vector_t *targets = pointed_functions();
+        for (uint32_t i = 0; i < vec_count(targets); i++) {
+            cg_symbol *f = (cg_symbol *)vec_get(targets, i);
+            if (f->params && vec_count(f->params))
+                out.insert((cg_symbol *)vec_get(f->params, 0));
+        }
+    }
+    if (n->op == OP_ASSIGN && n->left && n->left->op == OP_ID) {
+        vector_t *params = fpblock_slot_params(n->left->sym);
+        for (uint32_t i = 0; i < vec_count(params); i++)
+            out.insert((cg_symbol *)vec_get(params, i));
+        vec_free(params);
+    }
+    return false;
+}
+
+static cg_symbol *tag_of_value(tree_node *v)
+{
+    tree_node *b = derived_base(v);
+    if (!b || b->op != OP_ID || b->value)
+        return nullptr;
+    auto it = kind_tags.find(b->sym);
+    return it == kind_tags.end() ? nullptr : it->second;
+}
+
+cg_symbol *indirect_kind_tag(tree_node *address)
+{
+    if (!values_followed || address_base(address) || (va_trusted && va_value(address)))
+        return nullptr;
+    return tag_of_value(address);
+}
+
+static const char *source_name(cg_symbol *s)
+{
+    if (s && (s->flags & SF_STRING))
+        return "(a string constant)";
+    const char *name = s && s->src_name ? s->src_name : "";
+    return *name == '_' ? name + 1 : *name ? name : "?";
+}
+
+static cg_symbol *checked_function;   // whose statements are looked at
+
+static void refuse_at(tree_node *n, unsigned number, const char *what, cg_symbol *variable)
+{
+    if (checked_function)
+        sym_set_position(checked_function);
+    if (n->line)
+        cur_line = n->line;
+    if (number == 1691)
+        msg_report(number, source_name(variable), what);
+    else
+        msg_report(number, source_name(variable));
+}
+
+// The statement storing into `tag` the kind of the pointer value v (null
+// when nothing is to be stored: v is the tagged variable's own value).
+static tree_node *tag_store(cg_symbol *tag, tree_node *v, cg_symbol *into, tree_node *where)
+{
+    unsigned kinds = value_kinds(v);
+    tree_node *value;
+    if (kinds == (PV_ROM | PV_RAM)) {
+        cg_symbol *from = tag_of_value(v);
+        if (from == tag)
+            return nullptr;
+        if (!from) {
+            refuse_at(where, 1541, nullptr, into);
+            return nullptr;
+        }
+        value = node_new_id(from);
+    } else {
+        value = node_new_const(kinds == PV_ROM ? 1 : 0);
+        value->type = tag->type;
+    }
+    tree_node *s = node_make(OP_ASSIGN, node_new_id(tag), value);
+    s->type = tag->type;
+    s->file = where->file;
+    s->line = where->line;
+    return s;
+}
+
+static bool is_pointer_node(tree_node *n)
+{
+    return n && type_is(n->type, TY_POINTER);
+}
+
+// Whether a store through the address may reach constant data, as far as
+// what the pointer holds is followed (a named variable or object).
+static cg_symbol *writes_rom(tree_node *address)
+{
+    if (cg_symbol *base = address_base(address))
+        return is_rom_object(base) ? base : nullptr;
+    tree_node *b = derived_base(address);
+    if (!b || b->op != OP_ID || !b->sym)
+        return nullptr;
+    unsigned kinds = value_kinds(address);
+    return !(kinds & PV_UNKNOWN) && (kinds & PV_ROM) ? b->sym : nullptr;
+}
+
+// What a statement does with tagged pointers that the tags cannot follow,
+// and stores through pointers that may hold constant data.
+static void check_tagged_uses(tree_node *n, tree_node *top)
+{
+    if (!n)
+        return;
+    bool store = n->op == OP_ASSIGN || n->op == OP_POSTINC || n->op == OP_POSTDEC ||
+                 (n->op >= OP_ASG_MOD && n->op <= OP_ASG_OR && n->op != OP_EQ);
+    if (store && n->left) {
+        tree_node *d = n->left->op == OP_BITFIELD ? n->left->left : n->left;
+        if (cg_symbol *v = d && d->op == OP_DEREF && d->left ? writes_rom(d->left) : nullptr)
+            refuse_at(top, 1690, nullptr, v);
+        if (n->op == OP_ASSIGN && n->left->op == OP_ID && kind_tags.count(n->left->sym) && n != top)
+            refuse_at(top, 1691, "a store into it inside an expression", n->left->sym);
+        if (n->op == OP_ASSIGN && n->left->op == OP_DEREF && n->right && n->right->op == OP_DEREF &&
+            n->right->left && indirect_kind_tag(n->right->left))
+            refuse_at(top, 1691, "a copy of an object through it", derived_base(n->right->left)->sym);
+    }
+    if (n->op == OP_ASSIGN && n->right && is_pointer_node(n->right) && tag_of_value(n->right) &&
+        !(n->left && n->left->op == OP_ID && !n->left->value && kind_tags.count(n->left->sym)))
+        refuse_at(top, 1691, "its value stored where its kind is not kept", derived_base(n->right)->sym);
+    int arity = op_arity((int)n->op);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        check_tagged_uses(n->left, top);
+    if (arity == OA_BINARY)
+        check_tagged_uses(n->right, top);
+    for (uint32_t i = 0; n->args && i < vec_count(n->args); i++)
+        check_tagged_uses((tree_node *)vec_get(n->args, i), top);
+}
+
+// The kind a pointer value has as a byte expression: the tag of its
+// variable, or a constant; null when it is not known.
+static tree_node *kind_value(tree_node *v, type_desc *byte)
+{
+    if (cg_symbol *tag = tag_of_value(v))
+        return node_new_id(tag);
+    unsigned kinds = value_kinds(v);
+    if (kinds & PV_UNKNOWN || kinds == (PV_ROM | PV_RAM))
+        return nullptr;
+    return node_new_const_typed(kinds == PV_ROM ? 1 : 0, byte);
+}
+
+static bool is_null(tree_node *v)
+{
+    while (v && v->op == OP_CONV)
+        v = v->left;
+    return v && v->op == OP_CONST && v->value == 0;
+}
+
+// a == b with a tagged: equal addresses of the same kind; (a == b) && (the
+// kinds are equal), and != the other way round. Whether anything changed.
+static bool compare_kinds_too(tree_node *n, tree_node *top)
+{
+    if (!n)
+        return false;
+    bool changed = false;
+    int arity = op_arity((int)n->op);
+    if (arity == OA_UNARY || arity == OA_BINARY)
+        changed |= compare_kinds_too(n->left, top);
+    if (arity == OA_BINARY)
+        changed |= compare_kinds_too(n->right, top);
+    if ((n->op != OP_EQ && n->op != OP_NE) || !is_pointer_node(n->left) || !is_pointer_node(n->right) ||
+        (!tag_of_value(n->left) && !tag_of_value(n->right)) || is_null(n->left) || is_null(n->right))
+        return changed;
+    type_desc *byte = smallest_type_for(0, false);
+    tree_node *ka = kind_value(n->left, byte), *kb = kind_value(n->right, byte);
+    if (!ka || !kb) {
+        refuse_at(top, 1691, "a comparison for equality with a pointer of a kind not known",
+                  derived_base(tag_of_value(n->left) ? n->left : n->right)->sym);
+        return changed;
+    }
+    ka->type = kb->type = byte;
+    tree_node *same = node_make((int)n->op, n->left, n->right);
+    same->type = n->type;
+    tree_node *kinds = node_make((int)n->op, ka, kb);
+    kinds->type = n->type;
+    n->op = n->op == OP_EQ ? OP_ANDAND : OP_OROR;
+    n->left = same;
+    n->right = kinds;
+    return true;
+}
+
+static bool is_call_node(void *, tree_node *n)
+{
+    return n->op == OP_CALL;
+}
+
+void indirect_tag_pointers(vector_t *functions)
+{
+    kind_tags.clear();
+    if (!values_followed)
+        return;
+    std::unordered_set<cg_symbol *> untaggable;
+    for (uint32_t i = 0; i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        for (uint32_t k = 0; has_body(f) && k < vec_count(f->func->stmts); k++)
+            tree_find((tree_node *)vec_get(f->func->stmts, k), &untaggable, collect_untaggable);
+    }
+    std::vector<cg_symbol *> mixed;
+    for (auto &[v, kinds] : held)
+        if (kinds == (PV_ROM | PV_RAM) && taggable(v, untaggable))
+            mixed.push_back(v);
+    std::sort(mixed.begin(), mixed.end(), [](cg_symbol *a, cg_symbol *b) { return a->number < b->number; });
+    type_desc *byte = smallest_type_for(0, false);
+    for (cg_symbol *v : mixed) {
+        cg_symbol *f = v->owner;
+        cg_symbol *t = sym_new(str_printf("%s$rom", v->name).c_str());
+        t->cls = 'F';
+        t->storage = ST_AUTO;
+        t->type = byte;
+        t->owner = f;
+        t->level = 2;
+        t->flags |= SF_INTERNAL | SF_NODEBUG | SF_WRITTEN;
+        if (!f->autos)
+            f->autos = vec_new(4);
+        vec_push(f->autos, t);
+        kind_tags[v] = t;
+    }
+    for (uint32_t i = 0; i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        if (!has_body(f))
+            continue;
+        checked_function = f;
+        vector_t *stmts = f->func->stmts;
+        vector_t *out = vec_new(vec_count(stmts) + 8);
+        for (uint32_t k = 0; k < vec_count(stmts); k++) {
+            tree_node *s = (tree_node *)vec_get(stmts, k);
+            if (!kind_tags.empty() && compare_kinds_too(s, s)) {
+                check_tagged_uses(s, s);
+                current_function = f;
+                lower_statement_into(s, out);
+                current_function = nullptr;
+                continue;
+            }
+            check_tagged_uses(s, s);
+            if (tree_node *call = tree_find(s, nullptr, is_call_node); call && call->left && call->left->op == OP_ID) {
+                cg_symbol *p = w_parameter(call);
+                vector_t *args = call->right ? call->right->args : nullptr;
+                tree_node *arg = args && vec_count(args) ? (tree_node *)vec_get(args, 0) : nullptr;
+                if (p && arg && kind_tags.count(p))
+                    if (tree_node *t = tag_store(kind_tags[p], arg, p, s))
+                        vec_push(out, t);
+            }
+            vec_push(out, s);
+            if (s->op == OP_ASSIGN && s->left && s->left->op == OP_ID && !s->left->value &&
+                kind_tags.count(s->left->sym) && s->right)
+                if (tree_node *t = tag_store(kind_tags[s->left->sym], s->right, s->left->sym, s))
+                    vec_push(out, t);
+        }
+        f->func->stmts = out;
+        vec_free(stmts);
+    }
+    checked_function = nullptr;
+}
+
 static void check_va_pointers(vector_t *functions)
 {
     va_pointers.clear();
@@ -447,6 +743,24 @@ static void check_va_pointers(vector_t *functions)
     for (cg_symbol *p : va_pointers)
         if (!(p->storage == ST_AUTO || p->storage == ST_PARAM) || (p->flags & SF_ABSOLUTE))
             va_trusted = false;
+}
+
+// Whether a function reads a table of retlw words (a level of the stack on
+// the 12-bit cores) is known for reads through pointer variables only once
+// what they hold is followed and the escaping objects are marked: the
+// statements are looked at again then.
+static bool reads_table(void *, tree_node *n)
+{
+    return n->op == OP_DEREF && n->left && indirect_reads_rom(n->left);
+}
+
+void indirect_note_table_reads(vector_t *functions)
+{
+    for (uint32_t i = 0; i < vec_count(functions); i++) {
+        cg_symbol *f = (cg_symbol *)vec_get(functions, i);
+        for (uint32_t k = 0; has_body(f) && !f->func->reads_tables && k < vec_count(f->func->stmts); k++)
+            f->func->reads_tables = tree_find((tree_node *)vec_get(f->func->stmts, k), nullptr, reads_table);
+    }
 }
 
 void indirect_mark_escapes(cg_symbol *f)
@@ -553,6 +867,8 @@ bool indirect_reads_rom(tree_node *address)
     cg_symbol *variable = nullptr;
     unsigned kinds = followed_kinds(address, &variable);
     if (!(kinds & PV_UNKNOWN)) {
+        if (kinds == (PV_ROM | PV_RAM) && variable && kind_tags.count(variable))
+            return true;   // the read tests the tag: constant data is its first way
         if (kinds == (PV_ROM | PV_RAM) && cg_phase >= 4 && !rom_reported) {
             rom_reported = true;
             if (address->file)
@@ -581,6 +897,7 @@ bool indirect_reads_rom(tree_node *address)
 
 void indirect_reset()
 {
+    kind_tags.clear();
     va_pointers.clear();
     va_trusted = false;
     held.clear();

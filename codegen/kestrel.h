@@ -653,6 +653,9 @@ cg_symbol *fpblock_of_function(cg_symbol *f);     // the block the function's st
 bool fpblock_is(cg_symbol *s);
 uint32_t fpblock_args(cg_symbol *b);              // bytes of arguments in the block
 bool fpblock_calls_function(cg_symbol *b);        // the stubs call (a value wider than a byte comes back)
+uint32_t fpblock_value(cg_symbol *b);             // bytes of the value
+int32_t fpblock_w_slot(cg_symbol *b);             // 12-bit core: the byte for W in the block, or -1
+uint32_t fpblock_return_slot(cg_symbol *b);       // 12-bit core: the caller's return point in the block
 vector_t *fpblock_targets(cg_symbol *b);          // the functions a call through it may reach (a new list)
 vector_t *fpblock_slot_params(cg_symbol *slot);   // for a slot of a block, the parameters it is copied to (a new list)
 void fpblock_add_call(cg_symbol *caller, cg_symbol *b);
@@ -740,6 +743,9 @@ bool indirect_any_escapes();
 bool indirect_frame_escapes();
 void indirect_select_half(tree_node *address);
 bool indirect_reads_rom(tree_node *address);
+void indirect_note_table_reads(vector_t *functions);   // once the escapes are marked
+void indirect_tag_pointers(vector_t *functions);   // tags of pointers that hold both kinds, once followed
+cg_symbol *indirect_kind_tag(tree_node *address); // the tag a read through the address tests, or null
 int indirect_target_bank(tree_node *address);
 bool is_rom_object(cg_symbol *s);
 void indirect_reset();
@@ -764,6 +770,12 @@ void fetch_byte_value(tree_node *node);
 void emit_function_label(cg_symbol *f);
 void emit_jump_return(cg_symbol *f);
 void note_low_page_use();
+void add_low_page_table(const std::string &text);
+unsigned long_jump_words();
+void call_through_pointer(tree_node *node, const std::string &pointer, int bank);
+void emit_function_stubs12(const std::vector<cg_symbol *> &used, vector_t *blocks);
+void stub_select_frame_bank();   // in a dispatch stub, which no tracked bank state follows
+unsigned stub_copy(const std::string &from, const std::string &to, uint32_t bytes);   // words written
 
 // ===========================================================================
 // code generation: data classification, placement and output (place.cpp)

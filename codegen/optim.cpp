@@ -266,10 +266,12 @@ static void store_arguments(tree_node *call, vector_t *out, vector_t *params = n
 
 // A call through a pointer: the pointer in a variable of its own (the
 // dispatcher reads it last, after the argument in W); a first argument of
-// one byte passed in W, the others stored into the argument block of the
-// call's shape (callgraph.cpp), in slots of the arguments' own types, from
-// where the stub of the function reached copies them; a value wider than
-// a byte comes back at the start of the block.
+// one byte passed in W (on the 12-bit core in a slot of the block too,
+// from where the stub loads W), the others stored into the argument block
+// of the call's shape (callgraph.cpp), in slots of the arguments' own
+// types, from where the stub of the function reached copies them; a value
+// wider than a byte (on the 12-bit core any value) comes back at the start
+// of the block.
 static tree_node *into_temporary(tree_node *v, vector_t *out);
 
 static void lower_pointer_call(tree_node *call, vector_t *out)
@@ -279,11 +281,6 @@ static void lower_pointer_call(tree_node *call, vector_t *out)
         return;
     if (d->left->op != OP_ID || tree_has_volatile(d->left))
         d->left = into_temporary(d->left, out);
-    if (chip.family == 1) {
-        node_set_position(call);
-        msg_report(1490, "calls through pointers on the 12-bit cores");
-        return;
-    }
     type_desc *value = type_unqualify(call->type);
     if (value && node_size(call) > 1 && (type_arith_class(value) == AR_FLOAT || node_size(call) > 4)) {
         node_set_position(call);
@@ -304,7 +301,9 @@ static void lower_pointer_call(tree_node *call, vector_t *out)
         p->type = t;
         p->owner = block;
         p->flags |= SF_INTERNAL | SF_NODEBUG | SF_WRITTEN;
-        if (i == 0 && type_size(t) == 1) {   // as func_layout_params lays out a function's
+        if (i == 0 && type_size(t) == 1 && chip.family == 1) {   // W's byte waits in the block
+            p->frame_offset = (int16_t)fpblock_w_slot(block);
+        } else if (i == 0 && type_size(t) == 1) {   // as func_layout_params lays out a function's
             p->flags |= SF_INREG;
             p->reg = REG_WREG;
         } else {
@@ -859,17 +858,53 @@ static unsigned switch_table_words(uint32_t size, int64_t low, uint64_t range)
     return (unsigned)range + 10 + ((low & 0xFF) ? 1 : 0) - (range == 256 ? 2 : 0);
 }
 
+// On the 12-bit cores a computed jump reaches only the first half of a
+// page, so the table is a long jump per value in jmp_tab (page 0), entered
+// by a long jump with the index times the words of a long jump in W; the
+// index (the value less the lowest case, in an unsigned temporary unless
+// the value is one already) is tested against the range as a wider
+// value's is. Under "auto" such a table is made for an unsigned byte
+// counted from 0 (no temporary) when it takes no more words than the
+// chain, and the first half of page 0, which the stubs and the constants'
+// tables share, gives those tables at most a fixed budget of words; under
+// "#pragma switch direct" whenever it fits.
+static unsigned low_page_switch_words;
+
+static bool switch_table12(uint32_t size, int64_t low, bool is_signed, uint64_t range, size_t n, int kind,
+                           bool fallback)
+{
+    const unsigned budget = 64;
+    unsigned jump = long_jump_words();
+    if (!fallback || !n || size < 1 || size > 4 || range * jump > 256 || kind == SWITCH_SIMPLE ||
+        kind == SWITCH_SEARCH)
+        return false;
+    unsigned low_page = 1 + (unsigned)range * jump;
+    bool index_temp = size > 1 || low || is_signed;
+    unsigned code = (index_temp ? 3 * size : 0) + (range < (1ull << (8 * size)) ? 4 * size : 0) + 1 + (jump - 1) +
+                    jump;
+    unsigned chain = size == 1 ? 3 * (unsigned)n + 2 : 4 * size * (unsigned)n + 1;
+    // the index's temporary would make the frame larger, which the small
+    // banks of these chips cannot afford unasked
+    if (kind == SWITCH_AUTO &&
+        (index_temp || code + low_page > chain || low_page_switch_words + low_page > budget))
+        return false;
+    if (kind == SWITCH_AUTO)
+        low_page_switch_words += low_page;
+    return true;
+}
+
 // A switch: its value in a variable (a temporary unless it is one), then a
 // compare chain or a jump table. A byte value is one SWITCH statement whose
 // pattern writes either (its spare says which); a wider value is a
 // compare-and-jump per case and the jump to the default, or, for a table,
 // the value less the lowest case in an unsigned temporary, one unsigned
 // test against the number of values (out of range: the default), and a
-// byte switch through the table on its low byte. Tables are made on the
-// 14-bit cores only (the 12-bit cores have no addlw, and their computed
-// jumps reach only the first half of a page), for at most 256 values from
-// the lowest case to the highest; with "#pragma switch direct" whenever
-// they can be, under "auto" when they take no more words than the chain.
+// byte switch through the table on its low byte. Tables are made for at
+// most 256 values from the lowest case to the highest; with "#pragma
+// switch direct" whenever they can be, under "auto" when they take no more
+// words than the chain. On the 12-bit cores (no addlw, computed jumps only
+// into the first half of a page) a byte's table is reached as a wider
+// value's is, through an index tested against the range (switch_table12).
 static bool lower_switch(tree_node *s, vector_t *out)
 {
     if (s->op != OP_SWITCH || !s->left)
@@ -916,8 +951,10 @@ static bool lower_switch(tree_node *s, vector_t *out)
     bool smaller = switch_table_words(size, low, range) <= switch_chain_words(size, cases.size());
     bool table = chip.family == 2 && fallback && !cases.empty() && range <= 256 && size >= 1 && size <= 4 &&
                  (kind == SWITCH_DIRECT || (kind == SWITCH_AUTO && smaller));
+    if (chip.family == 1)
+        table = switch_table12(size, low, is_signed, range, cases.size(), kind, fallback != nullptr);
     s->spare = table ? SWITCH_DIRECT : SWITCH_SIMPLE;
-    if (size == 1) {
+    if (size == 1 && (chip.family != 1 || !table)) {
         vec_push(out, s);
         return true;
     }
@@ -925,21 +962,27 @@ static bool lower_switch(tree_node *s, vector_t *out)
         static const char *const unsigned_names[] = {"", "uc", "ui", "um", "ul"};
         type_desc *ut = basic_type_named(unsigned_names[size]);
         type_desc *uc = basic_type_named("uc");
-        cg_symbol *index = new_temporary_auto(ut);
-        tree_node *value = typed_node(OP_CONV, tree_copy(v), node_new_type(ut), ut);
-        if (low)
-            value = typed_node(OP_SUB, value, node_new_const_typed((long)(uint32_t)low, ut), ut);
-        lower_statement(assign_node(index, value), out);
-        tree_node *test = typed_node(OP_GE, node_new_id(index), node_new_const_typed((long)(uint32_t)range, ut),
-                                     basic_type_named("b"));
-        tree_node *jump = node_make(OP_CJUMP, test, tree_copy(fallback));
-        jump->type = basic_type_named("v");
-        lower_statement(jump, out);
+        // an unsigned byte counted from 0 is its own index
+        bool own = chip.family == 1 && size == 1 && !low && !is_signed;
+        cg_symbol *index = own ? nullptr : new_temporary_auto(ut);
+        if (index) {
+            tree_node *value = typed_node(OP_CONV, tree_copy(v), node_new_type(ut), ut);
+            if (low)
+                value = typed_node(OP_SUB, value, node_new_const_typed((long)(uint32_t)low, ut), ut);
+            lower_statement(assign_node(index, value), out);
+        }
+        if (size > 1 || range < 256) {
+            tree_node *test = typed_node(OP_GE, index ? node_new_id(index) : tree_copy(v),
+                                         node_new_const_typed((long)(uint32_t)range, ut), basic_type_named("b"));
+            tree_node *jump = node_make(OP_CJUMP, test, tree_copy(fallback));
+            jump->type = basic_type_named("v");
+            lower_statement(jump, out);
+        }
         for (tree_node *c : cases) {
             c->left->value = (int32_t)(held_value(c->left->value, size, is_signed) - low);
             c->left->type = uc;
         }
-        tree_node *b = node_new_id(index);   // its low byte
+        tree_node *b = index ? node_new_id(index) : v;   // its low byte
         b->type = uc;
         s->left = b;
         s->spare = SWITCH_DIRECT | SWITCH_IN_RANGE;
@@ -1233,6 +1276,7 @@ static bool phase_call_graph()
     refuse_interrupt_pointer_calls();
     call_graph_completed = true;
     indirect_follow_pointers(functions, global_objects);
+    indirect_tag_pointers(functions);
     for (uint32_t i = 0; i < vec_count(functions); i++) {
         cg_symbol *f = (cg_symbol *)vec_get(functions, i);
         f->reach_count = vec_index_of(reached, f) != UINT32_MAX ? 1 : 0;
@@ -1244,6 +1288,7 @@ static bool phase_call_graph()
             msg_report(520, sym_asm_name(f));
         }
     }
+    indirect_note_table_reads(functions);
     vec_free(reached);
     return true;
 }
@@ -1333,6 +1378,8 @@ static void compute_call_depths()
         vector_t *callees = callgraph_callees(f);
         for (uint32_t k = 0; k < vec_count(callees); k++) {
             cg_symbol *g = (cg_symbol *)vec_get(callees, k);
+            if (chip.family == 1)   // the dispatcher and jump-returning functions are entered by jumps
+                step = fpblock_is(g) || (g->func && g->func->jump_return) ? 0 : 1;
             calls[g] = std::max(calls[g], here + step);
         }
         vec_free(callees);
@@ -1456,6 +1503,7 @@ void optim_reset()
     main_function = nullptr;
     interrupt_function = nullptr;
     hoist_counter = 0;
+    low_page_switch_words = 0;
     trace_trees = false;
     callgraph_reset();
     jump_returns_reset();

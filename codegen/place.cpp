@@ -593,16 +593,18 @@ static void emit_interrupt_context()
 // function's parameter block. A value wider than a byte the function
 // leaves in its own parameter block: that stub calls the function and
 // copies the value back into the argument block, where the caller takes it.
-static void stub_select_frame_bank()
+// (the 12-bit cores select banks by FSR's bits, the 14-bit core by STATUS')
+void stub_select_frame_bank()
 {
     if (frame_bank < 0 || chip.banks <= 1)
         return;
-    printf("\tb%cf\tstatus,5\n", frame_bank & 1 ? 's' : 'c');
+    const char *reg = chip.family == 1 ? "fsr" : "status";
+    printf("\tb%cf\t%s,5\n", frame_bank & 1 ? 's' : 'c', reg);
     if (chip.banks > 2)
-        printf("\tb%cf\tstatus,6\n", frame_bank & 2 ? 's' : 'c');
+        printf("\tb%cf\t%s,6\n", frame_bank & 2 ? 's' : 'c', reg);
 }
 
-static unsigned stub_copy(const std::string &from, const std::string &to, uint32_t bytes)
+unsigned stub_copy(const std::string &from, const std::string &to, uint32_t bytes)
 {
     for (uint32_t i = 0; i < bytes; i++)
         printf("\tmovf\t%s+%u,w\n\tmovwf\t%s+%u\n", from.c_str(), i, to.c_str(), i);
@@ -623,7 +625,8 @@ static void emit_function_table()
         vec_free(blocks);
         return;
     }
-    pending_psect = PS_FUNCTAB;
+    // on the 12-bit cores in jmp_tab, where a computed jump lands
+    pending_psect = chip.family == 1 ? PS_JMP_TAB : PS_FUNCTAB;
     switch_psect(false);
     printf("\tglobal\tfptable\nfptable:\n\tmovwf\tpcl\n");
     // the blocks' names, which the call graph's lines name, are labels here
@@ -632,6 +635,11 @@ static void emit_function_table()
         printf("\tglobal\t%s\n%s:\n", sym_asm_name(b), sym_asm_name(b));
         if (b->params_size)
             printf("\tglobal\t?%s\n", sym_asm_name(b));
+    }
+    if (chip.family == 1) {
+        emit_function_stubs12(used, blocks);
+        vec_free(blocks);
+        return;
     }
     unsigned words = 1;
     unsigned bank_words = frame_bank >= 0 && chip.banks > 1 ? (chip.banks > 2 ? 2 : 1) : 0;

@@ -992,6 +992,35 @@ void call_table(const char *table, const std::string &from, int bank)
     insn("pagesel", "$");
 }
 
+// A read through a pointer that may hold either kind of address (its
+// offset saved in the frame): the pointer's tag chooses the way, program
+// memory first; false leads to the RAM way at `ram`.
+void test_kind_tag(cg_symbol *tag, const std::string &ram)
+{
+    bank_select(bank_of_symbol(tag));
+    insn("btfss", std::string(sym_asm_name(tag)) + ",0");
+    insn("goto", ram);
+}
+
+// The RAM way of such a read: the saved offset into FSR, then `bytes` bytes
+// through INDF, each handed to `put`.
+void read_ram_way(tree_node *address, const std::string &offset, uint32_t bytes,
+                  const std::function<void(uint32_t)> &put)
+{
+    bank_select(frame_bank);
+    insn("movf", offset + ",w");
+    point_fsr(address);
+    for (uint32_t i = 0; i < bytes; i++) {
+        if (i)
+            insn("incf", "fsr,f");
+        indf_ready();
+        insn("movf", "indf,w");
+        if (i + 1 == bytes)
+            fsr_in_use = false;
+        put(i);
+    }
+}
+
 // L = bytes of program memory from the offset in W: each fetched by a call
 // of the table's dispatcher, which jumps to the retlw at that offset of
 // its page.
@@ -1001,6 +1030,10 @@ void read_rom(tree_node *node, int level)
     std::string offset = operand_text(node, level, "~X");
     bank_select(frame_bank);
     insn("movwf", offset);
+    cg_symbol *tag = indirect_kind_tag(node->right->left);
+    std::string ram = tag ? new_label() : "", done = tag ? new_label() : "";
+    if (tag)
+        test_kind_tag(tag, ram);
     for (uint32_t i = 0; i < l.size; i++) {
         if (i) {
             bank_select(frame_bank);
@@ -1010,6 +1043,15 @@ void read_rom(tree_node *node, int level)
         select_bank(l);
         insn("movwf", byte_at(l, i));
     }
+    if (!tag)
+        return;
+    insn("goto", done);
+    place_label(ram);
+    read_ram_way(node->right->left, offset, l.size, [&](uint32_t i) {
+        select_bank(l);
+        insn("movwf", byte_at(l, i));
+    });
+    place_label(done);
 }
 
 // *L = *R for objects of any size: the pointers (temporaries the lowering
@@ -1072,9 +1114,38 @@ static int wide_escape_code(int n, tree_node *node, int level);
 // A value already tested against the range (the low byte of a wider one
 // less its lowest case) skips the test. False (nothing written) when the
 // cases do not fit a table.
+// On the 12-bit cores the table lies in jmp_tab, in the first half of
+// page 0 (a computed jump clears bit 8 of the address): a long jump per
+// value from the lowest case up, entered by a long jump with the index
+// (tested against the range already) times a long jump's words in W.
+static bool jump_table12(const wide_operand &v, const std::vector<tree_node *> &cases, tree_node *fallback)
+{
+    unsigned jump = long_jump_words();
+    uint32_t count = 0;
+    for (tree_node *item : cases)
+        count = std::max(count, (uint32_t)(item->left->value & 0xFF) + 1);
+    if (v.is_const || count * jump > 256)
+        return false;
+    std::vector<std::string> targets(count, "l" + std::to_string(fallback->value));
+    for (tree_node *item : cases)
+        targets[item->left->value & 0xFF] = "l" + std::to_string(item->right->value);
+    std::string table = new_label();
+    load_w(v, 0);
+    for (unsigned i = 1; i < jump; i++)
+        insn("addwf", byte_at(v, 0) + ",w");
+    insn("ljmp", table);
+    std::string text = table + ":\n\taddwf\tpcl,f\n";
+    for (const std::string &t : targets)
+        text += "\tljmp\t" + t + "\n";
+    add_low_page_table(text);
+    return true;
+}
+
 static bool jump_table(const wide_operand &v, const std::vector<tree_node *> &cases, tree_node *fallback,
                        bool in_range)
 {
+    if (chip.family == 1 && in_range && !cases.empty() && fallback)
+        return jump_table12(v, cases, fallback);
     if (chip.family != 2 || cases.empty() || !fallback)
         return false;
     auto value_of = [&](tree_node *item) -> int {
@@ -1136,6 +1207,10 @@ static int wide_escape_code(int n, tree_node *node, int level)
     case 88: {   // a call through a pointer: the table jumps to the function
         tree_node *d = node->left;
         tree_node *var = d->left;
+        if (chip.family == 1) {
+            call_through_pointer(node, operand_text(node, level, "~L"), bank_of_operand_node(var, top_level_of(var)));
+            break;
+        }
         if (node->right && node->right->args && vec_count(node->right->args)) {
             insn("movwf", "fsr");   // the stub hands it back in W
             if (chip.family == 1)
@@ -1173,7 +1248,17 @@ static int wide_escape_code(int n, tree_node *node, int level)
         std::string offset = operand_text(node, level, "~Y");
         bank_select(frame_bank);
         insn("movwf", offset);
+        cg_symbol *tag = indirect_kind_tag(node->left);
+        std::string ram = tag ? new_label() : "", done = tag ? new_label() : "";
+        if (tag)
+            test_kind_tag(tag, ram);
         call_table("stringdir", offset, frame_bank);
+        if (tag) {
+            insn("goto", done);
+            place_label(ram);
+            read_ram_way(node->left, offset, 1, [](uint32_t) {});
+            place_label(done);
+        }
         break;
     }
     case 83: {   // a called function's value straight into L

@@ -80,6 +80,14 @@ c_run c_compile_and_run(const c_program &p)
     return r;
 }
 
+c_run c_run_text(const std::string &chip, const std::string &text)
+{
+    c_program p;
+    p.chip = chip;
+    p.files.push_back({"main.c", text});
+    return c_compile_and_run(p);
+}
+
 bool c_can_simulate()
 {
     return system("gpsim -v >/dev/null 2>&1 </dev/null") == 0;

@@ -41,6 +41,8 @@ struct c_run {
 c_run c_compile(const c_program &p);
 // The driver's run, then the HEX file in gpsim until FINISH().
 c_run c_compile_and_run(const c_program &p);
+// One main file of C text for the chip, compiled and run.
+c_run c_run_text(const std::string &chip, const std::string &text);
 // Whether gpsim and the chain's tools are there to run programs.
 bool c_can_simulate();
 

@@ -639,19 +639,29 @@ void main(void)
     EXPECT_EQ(r.value("w", 2), (unsigned long)(-301 & 0xFFFF));
 }
 
-// One pointer that may hold the address of a constant string and of a RAM
-// array cannot be one byte: refused, naming the pointer.
-TEST(ConstantData, PointersToBothKindsOfMemoryAreRefused)
+// One parameter that may hold the address of a constant string and of a
+// RAM array: its tag says which, and each read goes to the right memory.
+// A global pointer of both kinds has no tag: refused, naming the pointer.
+TEST(ConstantData, PointersToBothKindsOfMemory)
 {
     NEEDS_SIMULATOR();
     c_run r = run_main(R"(
 unsigned char buf[4];
 unsigned char r;
 unsigned char first(const char *s) { return *s; }
-void main(void) { r = first("a") + first(buf); FINISH(); }
+void main(void) { buf[0] = 5; r = first("a") + first(buf); FINISH(); }
+)");
+    ASSERT_EQ(r.status, 0) << r.output;
+    ASSERT_TRUE(r.finished) << r.log;
+    EXPECT_EQ(r.byte("r"), 'a' + 5);
+    r = run_main(R"(
+unsigned char buf[4];
+const char *g;
+unsigned char r;
+void main(void) { g = buf; if (r) g = "a"; r = *g; FINISH(); }
 )");
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.output.find("(1541) pointer s may hold"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("(1541) pointer g may hold"), std::string::npos) << r.output;
 }
 
 // Pointers that each hold one kind: constant strings read through some,
