@@ -336,6 +336,14 @@ bool format_can_dump(const format_desc *f);
 
 // The dump of a format that has none: reported as a failed dump.
 bool dump_none(FILE *in);
+// Everything left in the stream.
+std::vector<uint8_t> read_all(FILE *in);
+
+// The COFF dumps' shared names (mcoff.cpp): file-header flag bits 0-12,
+// section flag bits 0-16, and storage classes (null for one without).
+extern const char *const coff_file_flag_names[13];
+extern const char *const coff_section_flag_names[17];
+const char *coff_class_description(unsigned c);
 
 // The rows each module supplies.
 extern const format_desc symfile_format;
@@ -343,8 +351,10 @@ extern const format_desc ihex_format;
 extern const format_desc srec_format;
 extern const format_desc mcoff_format;
 extern const format_desc icoff_format;
+extern const format_desc coff_format;
 extern const format_desc cod_format;
 bool elf_probe(FILE *in);
+bool elf_read(FILE *in, const char *name);
 void elf_write(FILE *out, const char *name);
 bool elf_dump(FILE *in);
 // The description of an e_machine value, "0x%X" for one without a row.

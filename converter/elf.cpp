@@ -1,7 +1,6 @@
 // The ELF module (key "elf"): a 32-bit ELF executable written from the
 // model, with the DWARF 2 sections of dwarf.cpp, and the dump of such a
-// file. Reading ELF back into the model is not built: the format row
-// refuses it by number.
+// file. Reading ELF back into the model is elfread.cpp.
 //
 // Layout as written: ELF header (52 bytes); the program bytes of each
 // memory segment, one section and one PT_LOAD program header per segment;

@@ -28,9 +28,7 @@ bool dump_none(FILE *) { return false; }
 static const format_desc pe_format = NOT_BUILT("P&E", "pe", "pe", true);
 static const format_desc eomf51_format = NOT_BUILT("Extended OMF-51", "eomf51", "abs", true);
 static const format_desc omf51_format = NOT_BUILT("OMF-51", "omf51", "omf", true);
-static const format_desc coff_format = NOT_BUILT("COFF", "coff", "cof", true);
-// ELF is written and dumped; reading it back is not built.
-static const format_desc elf_format = {elf_probe, read_not_built, elf_write, elf_dump, "ELF/DWARF", "elf", "elf", true};
+static const format_desc elf_format = {elf_probe, elf_read, elf_write, elf_dump, "ELF/DWARF", "elf", "elf", true};
 static const format_desc ubrof_format = NOT_BUILT("UBROF", "ubrof", "d43", true);
 static const format_desc htk_format = NOT_BUILT("Holtek DBG", "htk", "dbg", true);
 static const format_desc tsk_format = NOT_BUILT("Holtek TSK", "tsk", "tsk", true);
@@ -87,6 +85,15 @@ unsigned format_lookup(const char *text)
 // ---------------------------------------------------------------------------
 // the verbose log and the hex dump the modules share
 // ---------------------------------------------------------------------------
+
+std::vector<uint8_t> read_all(FILE *in)
+{
+    std::vector<uint8_t> data;
+    uint8_t chunk[16384];
+    for (size_t n; (n = fread(chunk, 1, sizeof chunk, in)) > 0;)
+        data.insert(data.end(), chunk, chunk + n);
+    return data;
+}
 
 void log_verbose(const char *format, ...)
 {

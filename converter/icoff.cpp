@@ -211,9 +211,7 @@ bool short_read(const icoff_image &img, const char *what)
 
 bool read_image(FILE *in, icoff_image &img)
 {
-    uint8_t chunk[16384];
-    for (size_t n; (n = fread(chunk, 1, sizeof chunk, in)) > 0;)
-        img.data.insert(img.data.end(), chunk, chunk + n);
+    img.data = read_all(in);
     const uint8_t *h = img.at(0, FILE_HEADER);
     if (!h)
         return short_read(img, "COFF header");

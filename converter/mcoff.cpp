@@ -1109,30 +1109,6 @@ bool mcoff_read(FILE *in, const char *name)
 
 // --- dump --------------------------------------------------------------------
 
-const char *const file_flag_names[13] = {"Stripped", "Executable", "No lines", "No locals", "0x10", "0x20", "0x40",
-                                         "16 bit little endian", "32 bit little endian", "32 bit big endian",
-                                         "0x400", "0x800", "New style syms"};
-const char *const section_flag_names[17] = {"dummy", "noload", "group", "padding", "group end", "text",
-                                            "data", "bss", "romdata", "0x200", "0x400", "0x800", "absolute",
-                                            "shared", "overlaid", "access bank", "activation record"};
-
-const char *class_description(unsigned c)
-{
-    static const std::map<unsigned, const char *> names = {
-        {255, "physical end of function"}, {0, "null class"}, {1, "automatic variable"}, {2, "external symbol"},
-        {3, "static"}, {4, "register variable"}, {5, "external definition"}, {6, "label"},
-        {7, "undefined label"}, {8, "member of structure"}, {9, "function argument"}, {10, "structure tag"},
-        {11, "member of union"}, {12, "union tag"}, {13, "type definition"}, {14, "undefined static"},
-        {15, "enumeration tag"}, {16, "member of enumeration"}, {17, "register parameter"}, {18, "bit field"},
-        {19, "auto argument"}, {20, "dummy entry (end of block)"}, {100, ".bb or .eb"}, {101, ".bf or .ef"},
-        {102, "end of structure"}, {103, "file name"}, {104, "line # reformatted as symbol table entry"},
-        {105, "duplicate tag"}, {106, "ext symbol in dmert public lib"}, {107, "end of file"},
-        {108, "absolute listing toggle"}, {109, "section"}, {127, "weak symbol (GNU)"},
-    };
-    auto found = names.find(c);
-    return found == names.end() ? nullptr : found->second;
-}
-
 std::string type_text(uint32_t type, const uint8_t *aux)
 {
     std::string out;
@@ -1177,7 +1153,7 @@ bool mcoff_dump(FILE *in)
            img.opthdr, img.flags);
     for (unsigned b = 0; b < 13; b++)
         if (img.flags >> b & 1)
-            printf(" %s", file_flag_names[b]);
+            printf(" %s", coff_file_flag_names[b]);
     printf("\n\n");
     if (img.opthdr == OPT_HEADER) {
         if (const uint8_t *o = img.at(FILE_HEADER, OPT_HEADER)) {
@@ -1216,7 +1192,7 @@ bool mcoff_dump(FILE *in)
             bool first = true;
             for (int b = 16; b >= 0; b--)
                 if (flags >> b & 1) {
-                    printf(first ? " ( %s" : ", %s", section_flag_names[b]);
+                    printf(first ? " ( %s" : ", %s", coff_section_flag_names[b]);
                     first = false;
                 }
             if (!first)
@@ -1262,7 +1238,7 @@ bool mcoff_dump(FILE *in)
                 uint32_t element = base_of(type) < 19 ? type_sizes[base_of(type)] : 0;
                 count = element ? size / element : size;
             }
-            const char *description = class_description(sclass);
+            const char *description = coff_class_description(sclass);
             std::string shown = description ? description : str_printf("??Unknown (%u)", sclass);
             printf("%5u:\t%24.24s %u %lu[%lu]\t", i, shown.c_str(), numaux, (unsigned long)size,
                    (unsigned long)count);
@@ -1345,6 +1321,31 @@ bool mcoff_dump(FILE *in)
 }
 
 } // namespace
+
+const char *const coff_file_flag_names[13] = {"Stripped", "Executable", "No lines", "No locals", "0x10", "0x20", "0x40",
+                                         "16 bit little endian", "32 bit little endian", "32 bit big endian",
+                                         "0x400", "0x800", "New style syms"};
+const char *const coff_section_flag_names[17] = {"dummy", "noload", "group", "padding", "group end", "text",
+                                            "data", "bss", "romdata", "0x200", "0x400", "0x800", "absolute",
+                                            "shared", "overlaid", "access bank", "activation record"};
+
+const char *coff_class_description(unsigned c)
+{
+    static const std::map<unsigned, const char *> names = {
+        {255, "physical end of function"}, {0, "null class"}, {1, "automatic variable"}, {2, "external symbol"},
+        {3, "static"}, {4, "register variable"}, {5, "external definition"}, {6, "label"},
+        {7, "undefined label"}, {8, "member of structure"}, {9, "function argument"}, {10, "structure tag"},
+        {11, "member of union"}, {12, "union tag"}, {13, "type definition"}, {14, "undefined static"},
+        {15, "enumeration tag"}, {16, "member of enumeration"}, {17, "register parameter"}, {18, "bit field"},
+        {19, "auto argument"}, {20, "dummy entry (end of block)"}, {100, ".bb or .eb"}, {101, ".bf or .ef"},
+        {102, "end of structure"}, {103, "file name"}, {104, "line # reformatted as symbol table entry"},
+        {105, "duplicate tag"}, {106, "ext symbol in dmert public lib"}, {107, "end of file"},
+        {108, "absolute listing toggle"}, {109, "section"}, {127, "weak symbol (GNU)"},
+    };
+    auto found = names.find(c);
+    return found == names.end() ? nullptr : found->second;
+}
+
 
 // probe, read, write, dump, name, key, extension, binary
 const format_desc mcoff_format = {mcoff_probe, mcoff_read, mcoff_write, mcoff_dump,

@@ -128,7 +128,7 @@ TEST_F(EgretTest, FormatKeysAndUnbuiltFormats)
         {"p.hex -oCOD", 604, "\"COD\""},
         {"p.hex -o", 602, ""},
         {"p.hex -o -v", 602, ""},
-        {"p.hex -ocof", 1601, "COFF files"},
+        {"p.hex -otsk", 1601, "Holtek TSK files"},
         {"p.hex -ohtk", 1601, "Holtek DBG files"},
         {"p.hex -oihex a.hex -oubrof", 1601, "UBROF files"},
         {"-iubrof p.hex -oihex a.hex", 1600, "UBROF files"},

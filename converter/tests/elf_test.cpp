@@ -336,11 +336,78 @@ TEST_F(ElfTest, DamagedFilesGiveNumberedMessages)
         EXPECT_NE(r.out.find(msg_tag(c.message)), std::string::npos) << c.what << "\n" << r.out;
         EXPECT_LT(r.status, 128) << c.what;   // no signal
     }
-    // Reading ELF is refused by number, before anything is written.
-    egret_result r = egret("p.elf -oihex back.hex");
-    EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.out.find(msg_tag(1600)), std::string::npos) << r.out;
-    EXPECT_FALSE(exists("back.hex"));
+    // Read back, each damage ends in its numbered message, and so does
+    // every cut of the file and every byte flipped: never a signal.
+    size_t at_version = line_at + 4;
+    struct {
+        const char *what;
+        std::string bytes;
+        unsigned message;
+    } reads[] = {
+        {"cut in the header", elf.substr(0, 30), 1614},
+        {"not ELF version 1", with_u16(elf, 6, 0x0202), 1655},
+        {"cut in the section headers", elf.substr(0, u32_at(elf, 32) + 50), 1614},
+        {"string table index out of range", with_u16(elf, 50, 0x7FFF), 1653},
+        {"section header entry size 0", with_u16(elf, 46, 0), 1656},
+        {"symbol entry size 0", with_u32(elf, symtab + 36, 0), 1654},
+        {"line program length beyond its section", with_u32(elf, line_at, 0x7FFFFFF0), 1614},
+        {"line program of version 5", with_u16(elf, at_version, 5), 1669},
+        {"line program header length a lie", with_u32(elf, line_at + 6, 0xFFFF), 1614},
+        {"line section beyond the file", with_u32(elf, line + 20, 0x7FFFFFFF), 1614},
+    };
+    for (const auto &c : reads) {
+        write("bad.elf", c.bytes);
+        egret_result r = egret("-P16F877A,PIC14 -NCODE -ielf bad.elf -oihex back.hex");
+        EXPECT_NE(r.out.find(msg_tag(c.message)), std::string::npos) << c.what << "\n" << r.out;
+        EXPECT_LT(r.status, 128) << c.what;
+    }
+    for (size_t n = 0; n < elf.size(); n += 13) {
+        write("cut.elf", elf.substr(0, n));
+        EXPECT_LT(egret("-P16F877A,PIC14 -NCODE -ielf cut.elf -oihex back.hex").status, 128) << "cut at " << n;
+    }
+    for (size_t i = 0; i < elf.size(); i += 3) {
+        std::string flipped = elf;
+        flipped[i] = (char)(flipped[i] ^ 0xFF);
+        write("flip.elf", flipped);
+        EXPECT_LT(egret("-P16F877A,PIC14 -NCODE -ielf flip.elf -oihex back.hex").status, 128) << "byte " << i;
+    }
+}
+
+// A C program built with the driver and read back by egret: the same HEX
+// image, every symbol of the ELF symbol table (as binutils' readelf lists
+// it) with its value, and the same line records as the linker's symbol file.
+TEST_F(ElfTest, ReadBackRoundTrip)
+{
+    write("prog.c", "unsigned char counter;\nint add(int a, int b)\n{\n    int t;\n    t = a + b;\n    return t;\n}\n\n"
+                    "void main(void)\n{\n    unsigned char i;\n    for (i = 0; i < 2; i++) {\n"
+                    "        counter += add(i, 5);\n    }\n    while (1)\n        ;\n}\n");
+    build_elf("prog.c", "prog.elf");
+    if (HasFatalFailure())
+        return;
+    egret_result r = egret("-P16F877A,PIC14 -NCODE prog.elf -ovormak back.sym -oihex back.hex");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(shell("srec_cmp prog.hex -Intel back.hex -Intel").status, 0);
+    std::string back = read("back.sym");
+    std::map<unsigned long, unsigned> lines = record_lines(read("prog.sym"), "");
+    EXPECT_GT(lines.size(), 5u);
+    EXPECT_EQ(record_lines(back, ""), lines) << back;
+
+    std::istringstream listing(shell("readelf -s -W prog.elf").out);
+    const std::regex entry(R"(^\s*\d+: ([0-9a-f]{8})\s+\d+\s+(\w+)\s+\w+\s+\w+\s+\w+\s+(\S+)\s*$)");
+    std::smatch m;
+    unsigned seen = 0;
+    for (std::string text; std::getline(listing, text);) {
+        if (!std::regex_match(text, m, entry) || m[2] == "SECTION" || m[2] == "FILE")
+            continue;
+        char value[16];
+        snprintf(value, sizeof value, "%lX", std::stoul(m[1].str(), nullptr, 16));
+        std::string expected = "\n" + m[3].str() + " " + value;
+        bool found = ("\n" + back).find(expected + " ") != std::string::npos ||
+                     ("\n" + back).find(expected + "\n") != std::string::npos;
+        EXPECT_TRUE(found) << expected << "\n" << back;
+        seen++;
+    }
+    EXPECT_GT(seen, 5u);
 }
 
 } // namespace
