@@ -161,13 +161,13 @@ TEST_F(GenericCoffTest, DamagedFiles)
     egret_result r = egret(pic + "-icoff bad.cof -oihex out.hex");
     EXPECT_NE(r.out.find(msg_tag(1666)), std::string::npos) << r.out;
 
-    // Every cut and every byte flipped: a numbered message or a clean
-    // read, never a signal.
-    for (size_t n = 0; n < f.size(); n += 7) {
+    // Cuts and flipped bytes, sampled (the egret fuzz targets try damage
+    // at random): a numbered message or a clean read, never a signal.
+    for (size_t n = 0; n < f.size(); n += 29) {
         write("cut.cof", f.substr(0, n));
         EXPECT_LT(egret(pic + "-icoff cut.cof -oihex out.hex").status, 128) << "cut at " << n;
     }
-    for (size_t i = 0; i < f.size(); i++) {
+    for (size_t i = 0; i < f.size(); i += 7) {
         std::string flipped = f;
         flipped[i] = (char)(flipped[i] ^ 0xFF);
         write("flip.cof", flipped);
