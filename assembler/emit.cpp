@@ -87,11 +87,24 @@ static void flush_chunk()
 
 static unsigned chunk_capacity(int psect) { return OBJ_MAX_BODY - 5 - static_cast<unsigned>(as.psects[psect].name.size()); }
 
+// Code, data or a label outside any psect: once per source line (a label
+// and its instruction on one line are one mistake).
+void report_outside_psect()
+{
+    static unsigned last_line;
+    static int last_pass;
+    if (last_line == src_line && last_pass == as.pass)
+        return;
+    last_line = src_line;
+    last_pass = as.pass;
+    msg_report(1411);
+}
+
 void emit_unit(unsigned value)
 {
     asm_psect *p = as.current >= 0 ? &as.psects[as.current] : nullptr;
     if (!p) {
-        msg_report(1411);
+        report_outside_psect();
         return;
     }
     if (p->flags & OBJ_BIT_PSECT) {
@@ -151,7 +164,7 @@ void emit_reloc(unsigned kind, unsigned byte_offset, const expr_ptr &e)
 void emit_space(long units)
 {
     if (as.current < 0) {
-        msg_report(1411);
+        report_outside_psect();
         return;
     }
     asm_psect &p = as.psects[as.current];

@@ -162,6 +162,7 @@ extern std::vector<unsigned> emit_line_units;
 bool source_assemble_file(const char *path, const char *listing);
 // Current line number and file for messages.
 extern unsigned src_line;
+void report_outside_psect();   // 1411, once per source line
 extern std::string src_file;
 // Splits operands at top-level commas.
 std::vector<std::string> source_split_operands(const std::string &text);

@@ -150,7 +150,7 @@ static bool first_definition(asm_symbol &s)
 static void define_label(const std::string &name)
 {
     if (as.current < 0) {
-        msg_report(1411);
+        report_outside_psect();
         return;
     }
     asm_symbol &s = asm_sym(name);

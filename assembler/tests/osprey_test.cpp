@@ -455,6 +455,15 @@ TEST_F(Osprey, PlaceOutsideAnyPsect)
         EXPECT_EQ(out.find("Sanitizer"), std::string::npos) << line << out;
         EXPECT_FALSE(std::ifstream(dir + "/p.obj").good()) << line;
     }
+    // a label and its instruction on one line: one message for the line
+    write("p.as", "lab:\tmovlw\t1\n\tmovlw\t2\n");
+    int st;
+    std::string out = osprey("16F877A", "p.as", &st);
+    EXPECT_NE(st, 0) << out;
+    size_t count = 0;
+    for (size_t at = out.find("(1411)"); at != std::string::npos; at = out.find("(1411)", at + 1))
+        count++;
+    EXPECT_EQ(count, 2u) << out;
 }
 
 // An object that cannot be written is an error, and a device named as the
